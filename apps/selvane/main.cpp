@@ -1,0 +1,167 @@
+// selvane: the Spatial Selection command, headless. It loads a map, creates the command,
+// presses it and acts on the dialog as a user would.
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "dialogs/relationships.h"
+#include "gis/layers.h"
+#include "gis/map_document.h"
+#include "headless_host.h"
+#include "support/Tollamar_ArcMap.h"
+#include "terminal_progress.h"
+
+namespace {
+
+using selvane::apps::HeadlessHost;
+
+constexpr int kExitUsage = 2;
+
+std::string RelationshipList() {
+    std::string list;
+    for (const auto& relationship : selvane::dialogs::kRelationships) {
+        list += "  \"" + std::string(relationship.text) + "\"\n";
+    }
+    return list;
+}
+
+struct Options {
+    std::vector<std::string> maps;
+    std::string layer1;
+    std::string layer2;
+    std::string relation;
+    bool ids = false;
+};
+
+// Chooses an entry of a picker as a user does; a text that is not an entry cannot be
+// picked, so it is a usage error that lists what can be.
+bool Pick(selvane::platform::IComboBox& picker, const std::string& text, const char* what) {
+    const auto items = picker.Items();
+    if (std::find(items.begin(), items.end(), text) != items.end()) {
+        picker.SetText(text);
+        return true;
+    }
+    std::cerr << "selvane: " << what << " \"" << text << "\" is not in the list. The list holds:\n";
+    for (const auto& item : items) std::cerr << "  " << item << "\n";
+    return false;
+}
+
+void PrintProperties(selvane::command::Selvane& command) {
+    std::cout << "Name: " << command.Name() << "\n"
+              << "Caption: " << command.Caption() << "\n"
+              << "Tooltip: " << command.Tooltip() << "\n"
+              << "Message: " << command.Message() << "\n"
+              << "Category: " << command.Category() << "\n"
+              << "Enabled: " << (command.Enabled() ? "true" : "false") << "\n"
+              << "Checked: " << (command.Checked() ? "true" : "false") << "\n"
+              << "Bitmap: " << command.Bitmap() << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"selvane - Spatial Selection.\n\n"
+                 "Selects the features of Layer #2 that stand in a spatial relationship to the\n"
+                 "features of Layer #1, as the Spatial Selection dialog does:\n"
+                 "  Select all features in layer [--layer2] Whose features [--relation]\n"
+                 "  Features in layer [--layer1]\n\n"
+                 "--map names a JSON map document or a vector data file (repeatable for data\n"
+                 "files; each vector table becomes a feature layer named after it). Without\n"
+                 "--map the sample map is used.\n\n"
+                 "Relationships:\n" +
+                 RelationshipList() +
+                 "\nOutput of select and clear: with --ids the object ids of the selected Layer #2\n"
+                 "features, ascending, one a line; then \"Selection Count: N\". Message boxes go\n"
+                 "to stderr as \"Selvane: text\". Exit status: 0 when no message box was shown,\n"
+                 "1 when one was, 2 for a usage error.",
+                 "selvane"};
+    app.require_subcommand(1, 1);
+    Options options;
+    const auto add_map = [&options](CLI::App* command) {
+        command->add_option("--map", options.maps, "map document or data file (repeatable)");
+    };
+    auto* info = app.add_subcommand("info", "print the command's properties and the dialog it opens");
+    add_map(info);
+    auto* layers = app.add_subcommand("layers", "list the entries of the layer pickers, in list order");
+    add_map(layers);
+    auto* select = app.add_subcommand("select", "pick the layers and relationship, press \"Select Features\"");
+    add_map(select);
+    select->add_option("--layer2", options.layer2, "Select all features in layer (Layer #2)")->required();
+    select->add_option("--relation", options.relation, "Whose features: one of the relationships")->required();
+    select->add_option("--layer1", options.layer1, "Features in layer (Layer #1)")->required();
+    select->add_flag("--ids", options.ids, "print the object ids of the selected Layer #2 features");
+    auto* clear = app.add_subcommand("clear", "press \"Clear Selection\"");
+    add_map(clear);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : kExitUsage;
+    }
+
+    std::shared_ptr<selvane::gis::MxDocument> document;
+    try {
+        if (options.maps.empty()) options.maps.push_back(SELVANE_SAMPLE_MAP);
+        document = selvane::gis::LoadMap(options.maps);
+    } catch (const std::exception& error) {
+        std::cerr << "selvane: " << error.what() << "\n";
+        return 1;
+    }
+
+    int message_boxes = 0;
+    HeadlessHost host(document, [&message_boxes](const std::string& text, const std::string&) {
+        ++message_boxes;
+        std::string flat = text;
+        std::replace(flat.begin(), flat.end(), '\r', ' ');
+        std::cerr << "Selvane: " << flat << "\n";
+    });
+    if (isatty(STDERR_FILENO)) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
+
+    auto command = host.CreateCommand();
+    if (info->parsed()) PrintProperties(*command);
+    host.Press();
+    auto dialog = host.Dialog();
+    if (!dialog) return 1;
+    auto& form = *dialog->Form();
+
+    if (info->parsed()) {
+        std::cout << "Dialog: " << form.Design().caption << ", version " << form.Label("txtVersion").Caption()
+                  << ", selection count " << form.Label("lblCount").Caption() << ", relationship "
+                  << form.ComboBox("cboRelationship").Text() << ", " << form.ComboBox("cboMapLayers").Items().size()
+                  << " feature layers\n";
+        return message_boxes > 0 ? 1 : 0;
+    }
+    if (layers->parsed()) {
+        for (const auto& item : form.ComboBox("cboMapLayers").Items()) std::cout << item << "\n";
+        return message_boxes > 0 ? 1 : 0;
+    }
+
+    if (select->parsed()) {
+        if (!Pick(form.ComboBox("cboSearchLayers"), options.layer2, "Layer #2") ||
+            !Pick(form.ComboBox("cboRelationship"), options.relation, "Relationship") ||
+            !Pick(form.ComboBox("cboMapLayers"), options.layer1, "Layer #1")) {
+            return kExitUsage;
+        }
+        form.Click("btnNext");
+    } else {
+        form.Click("Command1");
+    }
+
+    if (options.ids && select->parsed()) {
+        // Layer #2 as the run found it: the last feature layer of that name.
+        auto layer2 = std::dynamic_pointer_cast<selvane::gis::FeatureLayer>(
+            selvane::support::GetFeatureLayerByName(options.layer2));
+        if (layer2) {
+            for (const auto fid : layer2->SelectedFids()) std::cout << fid << "\n";
+        }
+    }
+    std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
+    return message_boxes > 0 ? 1 : 0;
+}

@@ -1,0 +1,31 @@
+#include "console/locale_text.h"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/stringpiece.h>
+
+#include "platform/error.h"
+
+namespace selvane::console {
+
+LocaleText::LocaleText() {
+    UErrorCode status = U_ZERO_ERROR;
+    m_collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    if (U_FAILURE(status) || !m_collator) {
+        throw platform::Error(platform::kFail, std::string("Cannot create a collator: ") + u_errorName(status));
+    }
+    m_collator->setStrength(icu::Collator::SECONDARY);
+}
+
+LocaleText::~LocaleText() = default;
+
+bool LocaleText::EqualIgnoringCase(const std::string& left, const std::string& right) const {
+    UErrorCode status = U_ZERO_ERROR;
+    const auto result = m_collator->compareUTF8(icu::StringPiece(left.data(), static_cast<int32_t>(left.size())),
+                                                icu::StringPiece(right.data(), static_cast<int32_t>(right.size())),
+                                                status);
+    if (U_FAILURE(status)) throw platform::Error(platform::kFail, "Cannot compare texts");
+    return result == UCOL_EQUAL;
+}
+
+}  // namespace selvane::console

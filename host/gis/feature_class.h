@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/geos_include.h"
+#include "platform/arcobjects.h"
+
+class OGRSpatialReference;
+class OGRCoordinateTransformation;
+
+namespace selvane::gis {
+
+/// The declared shape type of a feature class, by dimension; Mixed is not gated.
+enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
+
+/// Rows a layer shows (its definition query); null means every row.
+using RowMask = std::shared_ptr<const std::vector<bool>>;
+
+/// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
+/// A spatial search uses an STRtree built on the first search and kept.
+class FeatureClass : public platform::IFeatureClass, public std::enable_shared_from_this<FeatureClass> {
+public:
+    FeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                 std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
+                 std::vector<std::unique_ptr<geos::geom::Geometry>> shapes);
+    ~FeatureClass() override;
+
+    /// The table's name, used in error texts.
+    const std::string& Name() const { return m_name; }
+    ShapeDimension Dimension() const { return m_dimension; }
+    const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
+    std::size_t RowCount() const { return m_fids.size(); }
+    std::int64_t Fid(std::size_t row) const { return m_fids[row]; }
+    /// The row's shape, or nullptr for a feature without one.
+    const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_shapes[row].get(); }
+    /// Rows by object id (built on first use).
+    const std::map<std::int64_t, std::size_t>& RowsByFid() const;
+
+    std::string ShapeFieldName() override { return m_shape_field; }
+    std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override;
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                     bool recycling) override;
+
+    /// Search limited to the rows in `shown` (a layer's definition query).
+    std::shared_ptr<platform::IFeatureCursor> SearchShown(const std::shared_ptr<platform::IQueryFilter>& filter,
+                                                          bool recycling, RowMask shown);
+
+    /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
+    /// shape is not valid. Each row is checked once, the first time a predicate needs it.
+    void RequireValid(std::size_t row) const;
+
+    /// The spatial index over the rows with a non-empty shape.
+    geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
+
+    /// `geometry` (in `source_reference`) in this class's spatial reference; nullptr when
+    /// no projection is needed.
+    std::unique_ptr<geos::geom::Geometry> Project(const geos::geom::Geometry& geometry,
+                                                  const std::shared_ptr<const OGRSpatialReference>& source_reference) const;
+
+private:
+    std::string m_name;
+    std::string m_shape_field;
+    ShapeDimension m_dimension;
+    std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
+    std::vector<std::int64_t> m_fids;
+    std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
+
+    mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
+    mutable std::vector<std::uint8_t> m_validity;  // 0 unknown, 1 valid, 2 invalid
+    mutable std::unique_ptr<std::map<std::int64_t, std::size_t>> m_rows_by_fid;
+
+    // Transformations from the spatial references that queries came in; the key's
+    // reference is held so that its address stays unique.
+    struct Transformation {
+        std::shared_ptr<const OGRSpatialReference> source;
+        std::unique_ptr<OGRCoordinateTransformation> transform;  // null: same reference
+    };
+    mutable std::map<const OGRSpatialReference*, Transformation> m_transformations;
+};
+
+}  // namespace selvane::gis

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "gis/feature.h"
+#include "gis/feature_class.h"
+#include "gis/geos_include.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// Hands out features of chosen rows: a new Feature per row, or one moved from row to row.
+class FeatureSource {
+public:
+    FeatureSource(std::shared_ptr<const FeatureClass> owner, bool recycling)
+        : m_owner(std::move(owner)), m_recycling(recycling) {}
+
+    std::shared_ptr<platform::IFeature> At(std::size_t row) {
+        if (!m_recycling) return std::make_shared<Feature>(m_owner, row);
+        if (!m_recycled) {
+            m_recycled = std::make_shared<Feature>(m_owner, row);
+        } else {
+            m_recycled->MoveTo(row);
+        }
+        return m_recycled;
+    }
+
+    const FeatureClass& Owner() const { return *m_owner; }
+
+private:
+    std::shared_ptr<const FeatureClass> m_owner;
+    bool m_recycling;
+    std::shared_ptr<Feature> m_recycled;
+};
+
+/// Every row the mask shows, in table order.
+class RowCursor : public platform::IFeatureCursor {
+public:
+    RowCursor(std::shared_ptr<const FeatureClass> owner, bool recycling, RowMask shown)
+        : m_source(std::move(owner), recycling), m_shown(std::move(shown)) {}
+
+    std::shared_ptr<platform::IFeature> NextFeature() override;
+
+private:
+    FeatureSource m_source;
+    RowMask m_shown;
+    std::size_t m_next = 0;
+};
+
+/// The rows whose shapes stand in a relation to a query shape. Candidates come from the
+/// class's index when the cursor opens; the predicate runs as the cursor is read, so a
+/// shape GEOS cannot evaluate fails NextFeature, naming the layer and the FID.
+class SpatialCursor : public platform::IFeatureCursor {
+public:
+    /// `query` stays alive through `query_owner`; `projected`, when set, replaces it.
+    SpatialCursor(std::shared_ptr<const FeatureClass> owner, bool recycling, RowMask shown,
+                  platform::esriSpatialRelEnum relation, std::shared_ptr<platform::IGeometry> query_owner,
+                  const geos::geom::Geometry& query, std::unique_ptr<geos::geom::Geometry> projected,
+                  const FeatureClass* query_source, std::size_t query_row);
+
+    std::shared_ptr<platform::IFeature> NextFeature() override;
+
+private:
+    bool Matches(std::size_t row);
+
+    FeatureSource m_source;
+    RowMask m_shown;
+    platform::esriSpatialRelEnum m_relation;
+    std::shared_ptr<platform::IGeometry> m_query_owner;
+    std::unique_ptr<geos::geom::Geometry> m_projected;
+    const geos::geom::Geometry* m_query;
+    std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    const FeatureClass* m_query_source;
+    std::size_t m_query_row;
+    bool m_query_checked = false;
+    std::vector<std::size_t> m_candidates;
+    std::size_t m_next = 0;
+};
+
+}  // namespace selvane::gis

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/feature_class.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// The selected rows of one layer: a bit a row, so that Add costs a few instructions and
+/// a feature added again is kept once.
+class SelectionSet {
+public:
+    explicit SelectionSet(std::size_t rows) : m_bits((rows + 63) / 64, 0) {}
+    void Add(std::size_t row) {
+        auto& word = m_bits[row >> 6];
+        const std::uint64_t bit = std::uint64_t{1} << (row & 63);
+        m_count += (word & bit) == 0;
+        word |= bit;
+    }
+    bool Contains(std::size_t row) const { return (m_bits[row >> 6] >> (row & 63)) & 1; }
+    std::size_t Count() const { return m_count; }
+    void Clear() {
+        std::fill(m_bits.begin(), m_bits.end(), 0);
+        m_count = 0;
+    }
+
+private:
+    std::vector<std::uint64_t> m_bits;
+    std::size_t m_count = 0;
+};
+
+/// A feature layer: a feature class shown through an optional definition query, with a
+/// selection of its own.
+class FeatureLayer : public platform::ILayer, public platform::IFeatureLayer, public platform::IFeatureSelection {
+public:
+    /// `shown` marks the rows the definition query lets through (null: all);
+    /// `definition_query` is its text, kept for display.
+    FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> feature_class, RowMask shown = nullptr,
+                 std::string definition_query = {});
+
+    std::string Name() override { return m_name; }
+    std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return m_class; }
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                     bool recycling) override;
+    void Add(const std::shared_ptr<platform::IFeature>& feature) override;
+
+    const std::shared_ptr<gis::FeatureClass>& Class() const { return m_class; }
+    const std::string& DefinitionQuery() const { return m_definition_query; }
+    const SelectionSet& Selection() const { return m_selection; }
+    void ClearSelection() { m_selection.Clear(); }
+    /// Object ids of the selected features, ascending.
+    std::vector<std::int64_t> SelectedFids() const;
+
+private:
+    std::string m_name;
+    std::shared_ptr<gis::FeatureClass> m_class;
+    RowMask m_shown;
+    std::string m_definition_query;
+    SelectionSet m_selection;
+};
+
+/// A raster layer: listed in the layer tree, never queried.
+class RasterLayer : public platform::ILayer {
+public:
+    RasterLayer(std::string name, std::string source) : m_name(std::move(name)), m_source(std::move(source)) {}
+    std::string Name() override { return m_name; }
+    const std::string& Source() const { return m_source; }
+
+private:
+    std::string m_name;
+    std::string m_source;
+};
+
+/// A group layer holding member layers of any kind, to any depth.
+class GroupLayer : public platform::ILayer, public platform::IGroupLayer, public platform::ICompositeLayer {
+public:
+    GroupLayer(std::string name, std::vector<std::shared_ptr<platform::ILayer>> members)
+        : m_name(std::move(name)), m_members(std::move(members)) {}
+    std::string Name() override { return m_name; }
+    std::int32_t Count() override { return static_cast<std::int32_t>(m_members.size()); }
+    std::shared_ptr<platform::ILayer> Layer(std::int32_t index) override;
+    const std::vector<std::shared_ptr<platform::ILayer>>& Members() const { return m_members; }
+
+private:
+    std::string m_name;
+    std::vector<std::shared_ptr<platform::ILayer>> m_members;
+};
+
+/// Calls `visit` for every feature layer in `layers`, groups entered to any depth.
+template <typename Visitor>
+void ForEachFeatureLayer(const std::vector<std::shared_ptr<platform::ILayer>>& layers, Visitor&& visit) {
+    for (const auto& layer : layers) {
+        if (auto feature_layer = std::dynamic_pointer_cast<FeatureLayer>(layer)) visit(*feature_layer);
+        if (auto group = std::dynamic_pointer_cast<GroupLayer>(layer)) ForEachFeatureLayer(group->Members(), visit);
+    }
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/map.h"
+
+namespace selvane::gis {
+
+/// Loads a JSON map document: layers in order, each a feature layer (source, table,
+/// name, optional definition_query), a raster layer (source, name) or a group layer
+/// (name, layers). Sources are relative to the document's folder. Throws platform::Error
+/// naming the file on any fault; nothing is half-loaded.
+std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path);
+
+/// A map of plain data files: every vector table of each file becomes a feature layer
+/// named after the table, in file order.
+std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths);
+
+/// A map document when `paths` is one file ending in .json, else plain data files.
+std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths);
+
+}  // namespace selvane::gis

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "gis/geos_include.h"
+#include "platform/arcobjects.h"
+
+class OGRSpatialReference;
+
+namespace selvane::gis {
+
+class FeatureClass;
+
+/// A shape handed out by the map model: either a feature's shape, borrowed from its
+/// feature class, or a free-standing geometry that the shape owns (built by a caller).
+class Shape : public platform::IGeometry {
+public:
+    Shape() = default;
+    /// A free-standing shape; `spatial_reference` may be null (taken as the target's).
+    Shape(std::unique_ptr<geos::geom::Geometry> geometry,
+          std::shared_ptr<const OGRSpatialReference> spatial_reference);
+
+    /// Points the shape at row `row` of `source` (a feature's shape).
+    void Borrow(const FeatureClass* source, std::size_t row);
+
+    /// The geometry, or nullptr for a feature without a shape.
+    const geos::geom::Geometry* Geometry() const { return m_geometry; }
+    /// The spatial reference, or nullptr when unknown.
+    const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const;
+    /// The feature class and row the shape belongs to; nullptr for a free-standing shape.
+    const FeatureClass* Source() const { return m_source; }
+    std::size_t Row() const { return m_row; }
+
+    bool IsEmpty() const override { return !m_geometry || m_geometry->isEmpty(); }
+
+    /// A free-standing shape from well-known text (tests and tools).
+    static std::shared_ptr<Shape> FromWkt(const std::string& wkt,
+                                          std::shared_ptr<const OGRSpatialReference> spatial_reference = nullptr);
+
+private:
+    std::unique_ptr<geos::geom::Geometry> m_owned;
+    std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
+    const geos::geom::Geometry* m_geometry = nullptr;
+    const FeatureClass* m_source = nullptr;
+    std::size_t m_row = 0;
+};
+
+}  // namespace selvane::gis

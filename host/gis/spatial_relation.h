@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "gis/feature_class.h"
+#include "gis/geos_include.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// The relation's name as the spatial filter's code calls it ("esriSpatialRelTouches").
+const char* RelationName(platform::esriSpatialRelEnum relation);
+
+/// Throws platform::Error for a code the search does not evaluate.
+void RequireSupportedRelation(platform::esriSpatialRelEnum relation);
+
+/// Throws platform::Error, naming the relation and both shape types, when the relation
+/// can never hold between a query shape of `query_dimension` and the features of
+/// `target` (TOUCH point/point, OVERLAP across dimensions, CROSS point/point and
+/// area/area, query within target from a higher dimension, query contains target from a
+/// lower one). A Mixed class or query is not gated.
+void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
+                            const FeatureClass& target);
+
+/// The dimension of a query geometry; Mixed for a heterogeneous collection.
+ShapeDimension DimensionOf(const geos::geom::Geometry& geometry);
+
+/// Whether `relation` holds with the prepared query as first operand. For
+/// esriSpatialRelEnvelopeIntersects the envelopes are compared. GEOS failures propagate.
+inline bool RelationHolds(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
+                          const geos::geom::Geometry& target) {
+    switch (relation) {
+        case platform::esriSpatialRelIntersects: return query.intersects(&target);
+        case platform::esriSpatialRelEnvelopeIntersects:
+            return query.getGeometry().getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
+        case platform::esriSpatialRelTouches: return query.touches(&target);
+        case platform::esriSpatialRelOverlaps: return query.overlaps(&target);
+        case platform::esriSpatialRelCrosses: return query.crosses(&target);
+        case platform::esriSpatialRelWithin: return query.within(&target);
+        case platform::esriSpatialRelContains: return query.contains(&target);
+        default: return false;
+    }
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,35 @@
+#include "command/shared_state.h"
+
+namespace selvane::command {
+
+std::string ProductName;
+std::string ProductVersion;
+std::shared_ptr<platform::IApplication> HostApplication;
+std::shared_ptr<platform::IMxDocument> CurrentDocument;
+std::shared_ptr<platform::IObject> ApplicationSource;
+std::shared_ptr<dialogs::frmIndex> MainDialog;
+
+platform::IMxDocument& Document() {
+    if (!CurrentDocument) throw platform::Error(platform::kPointer, "No map document is open");
+    return *CurrentDocument;
+}
+
+platform::IApplication& Application() {
+    if (!HostApplication) throw platform::Error(platform::kPointer, "No application is running");
+    return *HostApplication;
+}
+
+void ShowMessage(const std::string& text) {
+    platform::Runtime().MessageBox(text, kApplicationTitle);
+}
+
+void ResetSharedState() {
+    ProductName.clear();
+    ProductVersion.clear();
+    HostApplication.reset();
+    CurrentDocument.reset();
+    ApplicationSource.reset();
+    MainDialog.reset();
+}
+
+}  // namespace selvane::command

@@ -1,0 +1,51 @@
+#pragma once
+
+// State shared by the whole server on the UI thread. Each variable keeps its last value
+// until the server is unloaded: OnCreate writes the product texts, OnClick the rest.
+
+#include <memory>
+#include <string>
+
+#include "platform/arcobjects.h"
+
+namespace selvane::dialogs {
+class frmIndex;
+}
+
+namespace selvane::command {
+
+/// The product name, "Selvane" once OnCreate has run; empty before.
+extern std::string ProductName;
+/// The product's version text, "v2.04" once OnCreate has run; empty before.
+extern std::string ProductVersion;
+/// The running application, taken at the latest press of the command.
+extern std::shared_ptr<platform::IApplication> HostApplication;
+/// The application's map document at the latest press.
+extern std::shared_ptr<platform::IMxDocument> CurrentDocument;
+/// The object that refers to the running application, created at the first press.
+extern std::shared_ptr<platform::IObject> ApplicationSource;
+/// The main dialog opened by the latest press.
+extern std::shared_ptr<dialogs::frmIndex> MainDialog;
+
+/// The product texts OnCreate writes, and the title of every message box.
+inline constexpr const char* kProductName = "Selvane";
+inline constexpr const char* kProductVersion = "v2.04";
+inline constexpr const char* kMakerName = "Tollamar";
+inline constexpr const char* kApplicationTitle = "Selvane";
+
+/// The maker's addresses that the command, the reports and the help dialog show.
+inline constexpr const char* kMakerWebHost = "www.tollamar.com";
+inline constexpr const char* kSupportEmail = "support@tollamar.com";
+inline constexpr const char* kInfoEmail = "info@tollamar.com";
+
+/// The shared document and application; throw platform::Error while they are not set.
+platform::IMxDocument& Document();
+platform::IApplication& Application();
+
+/// Shows a message box with only an OK button, titled with the application title.
+void ShowMessage(const std::string& text);
+
+/// Empties every shared variable, as a fresh load of the server has them.
+void ResetSharedState();
+
+}  // namespace selvane::command

@@ -1,0 +1,116 @@
+#include "dialogs/frmIndex.h"
+
+#include <string>
+
+#include "command/shared_state.h"
+#include "dialogs/frmIndex_design.h"
+#include "dialogs/relationships.h"
+#include "support/ErrorHandling.h"
+#include "support/Tollamar_ArcMap.h"
+
+namespace selvane::dialogs {
+namespace {
+
+constexpr const char* kUnit = "frmIndex";
+
+}  // namespace
+
+std::shared_ptr<frmIndex> frmIndex::Create() {
+    std::shared_ptr<frmIndex> dialog(new frmIndex());
+    // The form lives inside the dialog, so its handlers may hold the dialog unowned.
+    frmIndex* self = dialog.get();
+    platform::FormEvents events;
+    events.load = [self] { self->Form_Load(); };
+    events.click["btnNext"] = [self] { self->btnNext_Click(); };
+    events.click["Command1"] = [self] { self->Command1_Click(); };
+    events.click["cboMapLayers"] = [self] { self->cboMapLayers_Click(); };
+    events.click["cboSearchLayers"] = [self] { self->cboSearchLayers_Click(); };
+    dialog->m_form = platform::Runtime().CreateForm(frmIndexDesign(), std::move(events));
+    return dialog;
+}
+
+std::shared_ptr<platform::IModelessFrame> frmIndex::Frame() noexcept {
+    if (m_frame) return m_frame;
+    try {
+        // Cached before it hosts the dialog: the load that Create triggers reads Frame
+        // again and must get this frame, not a second one.
+        m_frame = platform::ModelessFrame();
+    } catch (...) {
+        support::ReportCurrentError("Frame", kUnit, 2);
+        return nullptr;
+    }
+    try {
+        m_frame->Create(shared_from_this());
+    } catch (...) {
+    }
+    try {
+        m_frame->SetCaption(command::ProductName);
+    } catch (...) {
+    }
+    return m_frame;
+}
+
+PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height) {
+    const double twips_x = screen.TwipsPerPixelX();
+    const double twips_y = screen.TwipsPerPixelY();
+    const double left = screen.Width() / twips_x / 2.0 - form_width / twips_x / 2.0;
+    const double top = screen.Height() / twips_y / 2.0 - form_height / twips_y / 2.0;
+    return {platform::RoundHalfEven(left), platform::RoundHalfEven(top)};
+}
+
+void frmIndex::ShowSelectionCount() {
+    const auto count = command::Document().FocusMap()->SelectionCount();
+    m_form->Label("lblCount").SetCaption(platform::DecimalText(count));
+}
+
+void frmIndex::Form_Load() noexcept {
+    std::int32_t line = 0;
+    try {
+        line = 1;
+        if (!command::MainDialog) throw platform::Error(platform::kPointer, "No main dialog");
+        auto frame = command::MainDialog->Frame();
+        auto position = std::dynamic_pointer_cast<platform::IWindowPosition>(frame);
+        if (!position) throw platform::Error(platform::kNoInterface, "The dialog's frame cannot be positioned");
+
+        line = 2;
+        auto& screen = platform::Runtime().Screen();
+        const auto centre = CentredPosition(screen, m_form->Width(), m_form->Height());
+        position->Move(centre.left, centre.top, 0, 0);
+
+        line = 3;
+        screen.SetMousePointer(platform::kPointerHourglass);
+        line = 4;
+        m_form->Label("txtVersion").SetCaption(command::ProductVersion);
+        line = 5;
+        ShowSelectionCount();
+        line = 6;
+        support::LoadComboWithFeatureLayers(m_form->ComboBox("cboMapLayers"));
+        line = 7;
+        support::LoadComboWithFeatureLayers(m_form->ComboBox("cboSearchLayers"));
+        line = 8;
+        auto& relationship = m_form->ComboBox("cboRelationship");
+        relationship.Clear();
+        for (const auto& entry : kRelationships) relationship.AddItem(std::string(entry.text));
+        line = 9;
+        relationship.SetText(std::string(kRelationships.front().text));
+        line = 10;
+        screen.SetMousePointer(platform::kPointerDefault);
+    } catch (...) {
+        // The hourglass would otherwise stay on every window of the process.
+        try {
+            platform::Runtime().Screen().SetMousePointer(platform::kPointerDefault);
+        } catch (...) {
+        }
+        support::ReportCurrentError("Form_Load", kUnit, line);
+    }
+}
+
+void frmIndex::ShowPartialSelection() noexcept {
+    try {
+        command::Document().ActiveView()->Refresh();
+        ShowSelectionCount();
+    } catch (...) {
+    }
+}
+
+}  // namespace selvane::dialogs

@@ -1,0 +1,55 @@
+#pragma once
+
+// The Spatial Selection dialog (form frmMain): "Select all features in layer" [Layer #2]
+// "Whose features" [relationship] "Features in layer" [Layer #1].
+
+#include <memory>
+
+#include "platform/arcobjects.h"
+#include "platform/runtime.h"
+
+namespace selvane::dialogs {
+
+class frmIndex : public platform::IHostedForm, public std::enable_shared_from_this<frmIndex> {
+public:
+    /// A new dialog whose form is not loaded yet.
+    static std::shared_ptr<frmIndex> Create();
+
+    std::shared_ptr<platform::IForm> Form() override { return m_form; }
+
+    /// The modeless frame hosting the dialog, created and bound on first read (which
+    /// loads the dialog); the same frame afterwards. nullptr when it cannot be created.
+    std::shared_ptr<platform::IModelessFrame> Frame() noexcept;
+
+    /// Load-time set-up: centre the frame, fill the pickers, show the version and count.
+    void Form_Load() noexcept;
+    /// "Select Features": select in Layer #2 what stands in the relationship to Layer #1.
+    void btnNext_Click() noexcept;
+    /// "Clear Selection": clear the map's selection and show the count.
+    void Command1_Click() noexcept;
+    /// Picking a layer runs nothing; the run reads the pickers' texts.
+    void cboMapLayers_Click() noexcept {}
+    void cboSearchLayers_Click() noexcept {}
+
+private:
+    frmIndex() = default;
+
+    /// Sets lblCount to the focus map's selection count.
+    void ShowSelectionCount();
+    /// After a failed run: redraw and show the true count, so the label never disagrees
+    /// with the selection the run left behind. Failures here are ignored.
+    void ShowPartialSelection() noexcept;
+
+    std::shared_ptr<platform::IForm> m_form;
+    std::shared_ptr<platform::IModelessFrame> m_frame;
+};
+
+/// The frame's top-left corner that centres a form of the given outer size (twips) on the
+/// screen, in whole pixels with halves to even.
+struct PixelPoint {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+};
+PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height);
+
+}  // namespace selvane::dialogs

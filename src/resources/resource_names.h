@@ -1,0 +1,14 @@
+#pragma once
+
+// Picture and cursor files of the dialogs, relative to the resources folder that the
+// desktop host ships (drawn by tools/draw_resources).
+
+namespace selvane::resources {
+
+inline constexpr const char* kMakerLogo = "tollamar_logo.jpg";      ///< 120 × 50 pixels
+inline constexpr const char* kButtonBackground = "button_background.png";
+inline constexpr const char* kDialogCursor = "selvane_cursor.png";  ///< 32 × 32, hot spot 10, 10
+inline constexpr int kCursorHotSpotX = 10;
+inline constexpr int kCursorHotSpotY = 10;
+
+}  // namespace selvane::resources

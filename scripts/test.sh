@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up, builds from scratch with AddressSanitizer and UndefinedBehaviorSanitizer
+# (warnings as errors) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+rm -rf build/ci
+cmake --preset ci -G Ninja
+cmake --build --preset ci
+ctest --preset ci

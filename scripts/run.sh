@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-cmake --preset release -G Ninja > /dev/null
+cmake --preset release > /dev/null
 cmake --build --preset release
 selvane=build/release/apps/selvane
 

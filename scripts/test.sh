@@ -6,6 +6,6 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 rm -rf build/ci
-cmake --preset ci -G Ninja
+cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci

@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     HeadlessHost host(document, [&message_boxes](const std::string& text, const std::string&) {
         ++message_boxes;
         std::string flat = text;
-        std::replace(flat.begin(), flat.end(), '\r', ' ');
+        flat.erase(std::remove(flat.begin(), flat.end(), '\r'), flat.end());
         std::cerr << "Selvane: " << flat << "\n";
     });
     if (isatty(STDERR_FILENO)) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);

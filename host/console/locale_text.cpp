@@ -4,13 +4,19 @@
 #include <unicode/locid.h>
 #include <unicode/stringpiece.h>
 
+#include <string>
+
 #include "platform/error.h"
 
 namespace selvane::console {
 
 LocaleText::LocaleText() {
     UErrorCode status = U_ZERO_ERROR;
-    m_collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    // The C and POSIX locales map to en_US_POSIX, whose collation orders by code point
+    // and so tells cases apart; the root collation serves such users instead.
+    icu::Locale locale = icu::Locale::getDefault();
+    if (std::string(locale.getName()) == "en_US_POSIX") locale = icu::Locale::getRoot();
+    m_collator.reset(icu::Collator::createInstance(locale, status));
     if (U_FAILURE(status) || !m_collator) {
         throw platform::Error(platform::kFail, std::string("Cannot create a collator: ") + u_errorName(status));
     }

@@ -5,6 +5,7 @@
 #include <ogrsf_frmts.h>
 
 #include <filesystem>
+#include <string_view>
 
 namespace selvane::gis {
 namespace {
@@ -57,7 +58,13 @@ ShapeDimension DimensionOfType(OGRwkbGeometryType type) {
 
 std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(OGRLayer& layer) {
     const OGRSpatialReference* reference = layer.GetSpatialRef();
-    if (!reference) return nullptr;
+    // GeoPackage writes "Undefined geographic SRS" (or cartesian) for data without a
+    // coordinate system; such data, like local systems, is taken as it is.
+    if (!reference || reference->IsLocal() || reference->IsEmpty()) return nullptr;
+    const char* name = reference->GetName();
+    if (name && std::string_view(name).starts_with("Undefined ") && !reference->GetAuthorityCode(nullptr)) {
+        return nullptr;
+    }
     std::shared_ptr<OGRSpatialReference> copy(reference->Clone(), [](OGRSpatialReference* srs) { srs->Release(); });
     // Longitude first for geographic systems, as the data is stored.
     copy->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -164,7 +171,7 @@ RowMask VectorSource::DefinitionQueryRows(const std::string& table, const std::s
     layer->SetAttributeFilter(nullptr);
     if (failed) {
         throw platform::Error(platform::kFail, m_path + ": table " + table + ": the definition query '" + query +
-                                                   "' failed: " + GdalReason());
+                                                   "' is not valid: " + GdalReason());
     }
     return shown;
 }

@@ -1,0 +1,104 @@
+// Map documents and plain data files: the layer tree they give, and clear messages for
+// every kind of bad input.
+
+#include <fstream>
+
+#include "gis/map_document.h"
+#include "test_support.h"
+
+namespace selvane::testing {
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string LoadError(const std::vector<std::string>& paths) {
+    try {
+        gis::LoadMap(paths);
+    } catch (const platform::Error& error) {
+        return error.what();
+    }
+    return "loaded";
+}
+
+class MapDocument : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteGeoPackage(m_data, {{"roads", 2, 0, {"LINESTRING(0 0,1 1)"}, {"a"}},
+                                 {"wells", 1, 0, {"POINT(0 0)", "POINT(1 1)"}, {"a", "b"}}});
+    }
+    TempFolder m_folder;
+    std::string m_data = m_folder.File("data.gpkg");
+    std::string m_document = m_folder.File("map.json");
+};
+
+TEST_F(MapDocument, LoadsLayersInOrderWithGroupsToAnyDepth) {
+    WriteText(m_document, R"({"layers": [
+        {"type": "feature", "name": "Roads", "source": "data.gpkg", "table": "roads"},
+        {"type": "group", "name": "Base", "layers": [
+            {"type": "feature", "name": "Wells", "source": "data.gpkg", "table": "wells", "definition_query": "zone = 'b'"},
+            {"type": "group", "name": "Old", "layers": [
+                {"type": "feature", "name": "All wells", "source": "data.gpkg", "table": "wells"}]}]}]})");
+    auto document = gis::LoadMap({m_document});
+    auto& layers = document->GetMap()->Layers();
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0]->Name(), "Roads");
+    auto base = std::dynamic_pointer_cast<gis::GroupLayer>(layers[1]);
+    ASSERT_NE(base, nullptr);
+    auto wells = std::dynamic_pointer_cast<gis::FeatureLayer>(base->Members()[0]);
+    auto old = std::dynamic_pointer_cast<gis::GroupLayer>(base->Members()[1]);
+    ASSERT_NE(wells, nullptr);
+    ASSERT_NE(old, nullptr);
+    auto all_wells = std::dynamic_pointer_cast<gis::FeatureLayer>(old->Members()[0]);
+    EXPECT_EQ(wells->Class(), all_wells->Class());  // one table, one feature class
+    EXPECT_EQ(wells->DefinitionQuery(), "zone = 'b'");
+    int shown = 0;
+    for (auto cursor = wells->Search(nullptr, true); cursor->NextFeature();) ++shown;
+    EXPECT_EQ(shown, 1);
+}
+
+TEST_F(MapDocument, PlainDataFilesGiveALayerATable) {
+    const auto second = m_folder.File("second.gpkg");
+    WriteGeoPackage(second, {{"parcels", 3, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}}});
+    auto document = gis::LoadMap({m_data, second});
+    std::vector<std::string> names;
+    for (const auto& layer : document->GetMap()->Layers()) names.push_back(layer->Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"roads", "wells", "parcels"}));
+}
+
+TEST_F(MapDocument, TheSampleMapLoads) {
+    auto document = gis::LoadMap({SELVANE_SAMPLE_MAP});
+    EXPECT_GE(document->GetMap()->LayerCount(), 4);
+}
+
+TEST_F(MapDocument, BadInputIsReportedNamingTheFile) {
+    const auto expect_error = [&](const std::string& text, const std::string& expected) {
+        WriteText(m_document, text);
+        const auto error = LoadError({m_document});
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_EQ(error.rfind(m_document, 0), 0u) << error;
+    };
+    expect_error("{\"layers\": [\n  {\"type\": \"feature\",, }\n]}", "malformed JSON at line 2, column 22");
+    expect_error(R"({"layers": [{"type": "feature", "name": "X", "source": "data.gpkg", "table": "nope"}]})",
+                 "no table named nope");
+    expect_error(R"({"layers": [{"type": "feature", "name": "X", "source": "missing.gpkg", "table": "t"}]})",
+                 "missing.gpkg: no such file");
+    expect_error(R"({"layers": [{"type": "mystery", "name": "X"}]})", "unknown layer type \"mystery\"");
+    expect_error(R"({"layers": [{"type": "group", "name": "G", "layers": [{"type": "feature", "name": "Y"}]}]})",
+                 "missing \"source\"");
+    expect_error(R"({"layers": [{"type": "raster", "name": "R", "source": "data.gpkg"}]})", "cannot open as a raster");
+    expect_error(R"({"layers": [{"type": "feature", "name": "X", "source": "data.gpkg", "table": "wells",
+                     "definition_query": "no_field = 1"}]})",
+                 "definition query 'no_field = 1' is not valid");
+    expect_error(R"({"name": "no layers"})", "missing \"layers\"");
+
+    EXPECT_NE(LoadError({m_folder.File("absent.json")}).find("absent.json: no such file"), std::string::npos);
+    const auto corrupt = m_folder.File("corrupt.gpkg");
+    WriteText(corrupt, std::string("SQLite format 3") + std::string(2000, '\x7f'));
+    EXPECT_NE(LoadError({corrupt}).find("corrupt.gpkg: cannot open as vector data"), std::string::npos);
+    const auto text_file = m_folder.File("notes.txt");
+    WriteText(text_file, "just words");
+    EXPECT_NE(LoadError({text_file}).find("notes.txt: cannot open as vector data"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace selvane::testing

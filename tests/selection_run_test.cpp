@@ -1,0 +1,293 @@
+// "Select Features" and "Clear Selection" on real layers: the paths that end a run, what
+// each leaves behind, and the run's answer against a plain evaluation.
+
+#include <geos/geom/prep/PreparedGeometryFactory.h>
+
+#include <random>
+
+#include "command/shared_state.h"
+#include "dialogs/relationships.h"
+#include "gis/shape.h"
+#include "gis/spatial_relation.h"
+#include "test_support.h"
+
+namespace selvane::testing {
+namespace {
+
+constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
+constexpr const char* kRelateError =
+    "Error relating the two layers...\r\nBe sure the shape type of the layers is appropriate for the selected relationship.";
+
+class SelectionRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteGeoPackage(m_path, {
+            {"parcels", kPolygon, 0,
+             {"POLYGON((0 0,10 0,10 10,0 10,0 0))", "POLYGON((10 0,20 0,20 10,10 10,10 0))",
+              "POLYGON((20 0,30 0,30 10,20 10,20 0))"},
+             {"old", "new", "old"}},
+            {"wells", kPoint, 0, {"POINT(5 5)", "POINT(10 5)", "POINT(25 5)", "POINT(50 50)"}, {"a", "b", "a", "b"}},
+            {"roads", kLine, 0, {"LINESTRING(-5 5,15 5)", "LINESTRING(25 -5,25 15)"}, {}},
+            {"empty", kPoint, 0, {}, {}},
+            {"bad", kPolygon, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))",
+                                   "POLYGON((0 0,2 2,2 0,0 2,0 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}},
+        });
+        m_parcels = LoadLayer(m_path, "parcels", "Parcels");
+        m_wells = LoadLayer(m_path, "wells", "Wells");
+        m_roads = LoadLayer(m_path, "roads", "Roads");
+    }
+
+    HostedMap Hosted(std::vector<std::shared_ptr<platform::ILayer>> extra = {}) {
+        std::vector<std::shared_ptr<platform::ILayer>> layers{m_parcels, m_wells, m_roads};
+        layers.insert(layers.end(), extra.begin(), extra.end());
+        return HostedMap(layers);
+    }
+
+    TempFolder m_folder;
+    std::string m_path = m_folder.File("run.gpkg");
+    std::shared_ptr<gis::FeatureLayer> m_parcels, m_wells, m_roads;
+};
+
+TEST_F(SelectionRun, SelectsTheRelatedFeaturesAndShowsTheCount) {
+    auto hosted = Hosted();
+    hosted.Open();
+    hosted.Select("Parcels", "INTERSECT", "Wells");
+    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(hosted.Count(), "3");
+    hosted.Select("Parcels", "TOUCH", "Wells");
+    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2}));  // earlier runs do not accumulate
+    EXPECT_EQ(hosted.Count(), "2");
+    hosted.Select("Parcels", "CROSS", "Roads");
+    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2, 3}));
+    hosted.Select("Wells", "ARE WHOLLY CONTAINED BY", "Parcels");
+    EXPECT_EQ(Selected(*m_wells), (std::vector<std::int64_t>{1, 3}));
+    hosted.Select("Parcels", "WHOLLY CONTAIN", "Wells");
+    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 3}));
+    EXPECT_TRUE(hosted.messages.texts.empty());
+
+    // The busy state ends with the run; the view was redrawn before and after the search.
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    EXPECT_FALSE(progress->State().visible);
+    EXPECT_EQ(progress->State().min_range, 1);
+    EXPECT_EQ(progress->State().max_range, 4);
+    EXPECT_EQ(progress->State().position, 1 + 1 + 4);  // the step at start, then one a feature
+    EXPECT_EQ(progress->State().message, "Building selection...");
+    EXPECT_EQ(hosted.host->Runtime()->Screen().MousePointer(), platform::kPointerDefault);
+    EXPECT_EQ(hosted.document->View()->RefreshCount(), 2 * 5);
+}
+
+TEST_F(SelectionRun, MessagePathsClearTheSelectionFirstAndEndTheRun) {
+    auto hosted = Hosted();
+    auto& form = hosted.Open();
+    m_wells->Add(m_wells->Search(nullptr, false)->NextFeature());
+
+    // Nothing picked: Layer #1 is reported, with its empty name.
+    form.Click("btnNext");
+    EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{"Can't find layer: "});
+    EXPECT_EQ(hosted.map->SelectionCount(), 0);
+    EXPECT_EQ(hosted.Count(), "0");
+
+    form.ComboBox("cboMapLayers").SetText("Wells");
+    form.Click("btnNext");
+    EXPECT_EQ(hosted.messages.texts.back(), "Can't find layer: ");
+
+    // A layer removed after the lists were filled.
+    form.ComboBox("cboSearchLayers").SetText("Roads");
+    hosted.map->RemoveLayer(2);
+    form.Click("btnNext");
+    EXPECT_EQ(hosted.messages.texts.back(), "Can't find layer: Roads");
+
+    form.ComboBox("cboRelationship").Clear();
+    form.Click("btnNext");
+    EXPECT_EQ(hosted.messages.texts.back(), "Please choose a relationship");
+    EXPECT_EQ(hosted.host->Runtime()->Screen().MousePointer(), platform::kPointerDefault);
+    EXPECT_FALSE(hosted.host->Application()->Bar()->Progress()->State().visible);
+}
+
+TEST_F(SelectionRun, AnEmptyLayerOneSelectsNothing) {
+    auto empty = LoadLayer(m_path, "empty", "Empty");
+    auto hosted = Hosted({empty});
+    hosted.Open();
+    hosted.Select("Parcels", "INTERSECT", "Empty");
+    EXPECT_EQ(hosted.Count(), "0");
+    EXPECT_TRUE(hosted.messages.texts.empty());
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    EXPECT_EQ(progress->State().min_range, 1);
+    EXPECT_EQ(progress->State().max_range, 0);
+}
+
+TEST_F(SelectionRun, ALayerRelatedToItselfSelectsEveryFeatureItShows) {
+    auto hosted = Hosted();
+    hosted.Open();
+    hosted.Select("Parcels", "INTERSECT", "Parcels");
+    EXPECT_EQ(hosted.Count(), "3");
+    hosted.Select("Parcels", "TOUCH", "Parcels");
+    EXPECT_EQ(hosted.Count(), "3");
+    hosted.Select("Parcels", "OVERLAP", "Parcels");
+    EXPECT_EQ(hosted.Count(), "0");
+}
+
+TEST_F(SelectionRun, DefinitionQueriesNarrowLayerOneButNotLayerTwo) {
+    auto old_parcels = LoadLayer(m_path, "parcels", "Old Parcels", "zone = 'old'");
+    auto some_wells = LoadLayer(m_path, "wells", "Some Wells", "zone = 'b'");
+    auto hosted = Hosted({old_parcels, some_wells});
+    hosted.Open();
+    // Layer #1 hides parcel 2 from the query shapes but counts it in the progress range.
+    hosted.Select("Wells", "INTERSECT", "Old Parcels");
+    EXPECT_EQ(Selected(*m_wells), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(hosted.host->Application()->Bar()->Progress()->State().max_range, 3);
+    // Layer #2's hidden wells can be selected: the search goes through the class.
+    hosted.Select("Some Wells", "INTERSECT", "Parcels");
+    EXPECT_EQ(Selected(*some_wells), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(hosted.Count(), "3");
+}
+
+TEST_F(SelectionRun, ARelateErrorKeepsThePartialSelectionAndShowsItsTrueCount) {
+    auto hosted = Hosted();
+    hosted.Open();
+    // Points touching points can never hold: the first search fails.
+    hosted.Select("Wells", "TOUCH", "Wells");
+    EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{kRelateError});
+    EXPECT_EQ(hosted.Count(), "0");
+    EXPECT_FALSE(hosted.host->Application()->Bar()->Progress()->State().visible);
+    EXPECT_EQ(hosted.host->Runtime()->Screen().MousePointer(), platform::kPointerDefault);
+}
+
+// A feature class whose search fails from the n-th call on, as a failing data source would.
+class FailingClass : public platform::IFeatureClass {
+public:
+    FailingClass(std::shared_ptr<gis::FeatureClass> inner, int fail_at) : m_inner(std::move(inner)), m_fail_at(fail_at) {}
+    std::string ShapeFieldName() override { return m_inner->ShapeFieldName(); }
+    std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override {
+        return m_inner->FeatureCount(filter);
+    }
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter, bool recycling) override {
+        if (++m_calls >= m_fail_at) throw platform::Error(platform::kFail, "the source went away");
+        return m_inner->Search(filter, recycling);
+    }
+
+private:
+    std::shared_ptr<gis::FeatureClass> m_inner;
+    int m_fail_at;
+    int m_calls = 0;
+};
+
+class FailingLayer : public gis::FeatureLayer {
+public:
+    FailingLayer(const std::shared_ptr<gis::FeatureLayer>& like, int fail_at)
+        : gis::FeatureLayer("Failing", like->Class()), m_failing(std::make_shared<FailingClass>(like->Class(), fail_at)) {}
+    std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return m_failing; }
+
+private:
+    std::shared_ptr<FailingClass> m_failing;
+};
+
+TEST_F(SelectionRun, ARelateErrorAtTheThirdFeatureKeepsWhatTheFirstTwoFound) {
+    auto failing = std::make_shared<FailingLayer>(m_parcels, 3);
+    auto hosted = Hosted({failing});
+    hosted.Open();
+    hosted.Select("Failing", "INTERSECT", "Wells");
+    EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{kRelateError});
+    EXPECT_EQ(Selected(*failing), (std::vector<std::int64_t>{1, 2}));  // wells 1 and 2 found parcels 1, 2
+    EXPECT_EQ(hosted.Count(), "2");
+    EXPECT_EQ(hosted.document->View()->RefreshCount(), 2);  // the run's first, and the mended one
+}
+
+TEST_F(SelectionRun, AShapeGeosCannotEvaluateGivesTheStandardReport) {
+    auto bad = LoadLayer(m_path, "bad", "Bad");
+    auto hosted = Hosted({bad});
+    hosted.Open();
+    hosted.Select("Bad", "INTERSECT", "Parcels");
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& report = hosted.messages.texts[0];
+    EXPECT_NE(report.find("MODULE: btnNext_Click frmIndex Line : 13\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("ERROR DESCRIPTION: Invalid shape in bad, FID 3: Self-intersection"), std::string::npos);
+    // Rows before the bad one were selected and are counted.
+    EXPECT_EQ(Selected(*bad), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(hosted.Count(), "2");
+    EXPECT_FALSE(hosted.host->Application()->Bar()->Progress()->State().visible);
+    EXPECT_EQ(hosted.host->Runtime()->Screen().MousePointer(), platform::kPointerDefault);
+}
+
+TEST_F(SelectionRun, ClearSelectionClearsEveryLayerOfTheMap) {
+    auto nested = LoadLayer(m_path, "wells", "Nested");
+    auto deep = std::make_shared<gis::GroupLayer>("Deep", std::vector<std::shared_ptr<platform::ILayer>>{nested});
+    auto hosted = Hosted({std::make_shared<gis::GroupLayer>("Outer", std::vector<std::shared_ptr<platform::ILayer>>{deep})});
+    auto& form = hosted.Open();
+    hosted.Select("Parcels", "INTERSECT", "Wells");
+    m_roads->Add(m_roads->Search(nullptr, false)->NextFeature());
+    nested->Add(nested->Search(nullptr, false)->NextFeature());
+    EXPECT_EQ(hosted.map->SelectionCount(), 5);
+    form.Click("Command1");
+    EXPECT_EQ(hosted.map->SelectionCount(), 0);
+    EXPECT_EQ(hosted.Count(), "0");
+}
+
+TEST(SelectionRunRandom, TheRunAgreesWithAPlainEvaluationForEveryRelationship) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> coordinate(0, 30), size(1, 8);
+    TableSpec areas{"areas", kPolygon, 0, {}, {}}, lines{"lines", kLine, 0, {}, {}}, points{"points", kPoint, 0, {}, {}};
+    for (int i = 0; i < 60; ++i) {
+        const int x = coordinate(random), y = coordinate(random), w = size(random), h = size(random);
+        areas.shapes.push_back("POLYGON((" + std::to_string(x) + " " + std::to_string(y) + "," + std::to_string(x + w) +
+                               " " + std::to_string(y) + "," + std::to_string(x + w) + " " + std::to_string(y + h) + "," +
+                               std::to_string(x) + " " + std::to_string(y + h) + "," + std::to_string(x) + " " +
+                               std::to_string(y) + "))");
+        const int x1 = coordinate(random), y1 = coordinate(random);
+        const int x2 = x1 + size(random), y2 = coordinate(random);  // never a zero-length line
+        lines.shapes.push_back("LINESTRING(" + std::to_string(x1) + " " + std::to_string(y1) + "," + std::to_string(x2) +
+                               " " + std::to_string(y2) + ")");
+        points.shapes.push_back("POINT(" + std::to_string(coordinate(random)) + " " + std::to_string(coordinate(random)) + ")");
+    }
+    TempFolder folder;
+    const auto path = folder.File("random.gpkg");
+    WriteGeoPackage(path, {areas, lines, points});
+    std::vector<std::shared_ptr<gis::FeatureLayer>> layers{LoadLayer(path, "areas"), LoadLayer(path, "lines"),
+                                                           LoadLayer(path, "points")};
+    HostedMap hosted({layers[0], layers[1], layers[2]});
+    hosted.Open();
+    int non_empty = 0;
+    for (const auto& relationship : dialogs::kRelationships) {
+        for (const auto& layer2 : layers) {
+            for (const auto& layer1 : layers) {
+                hosted.messages.texts.clear();
+                hosted.Select(layer2->Name(), std::string(relationship.text), layer1->Name());
+                const auto& target = *layer2->Class();
+                const auto& source = *layer1->Class();
+                std::vector<std::int64_t> expected;
+                bool gated = false;
+                for (std::size_t t = 0; t < target.RowCount(); ++t) {
+                    bool any = false;
+                    for (std::size_t q = 0; q < source.RowCount() && !any; ++q) {
+                        const auto& query = *source.ShapeAt(q);
+                        try {
+                            gis::RequireRelationCanHold(relationship.code, gis::DimensionOf(query), target);
+                        } catch (const platform::Error&) {
+                            gated = true;
+                            break;
+                        }
+                        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&query);
+                        any = relationship.code == platform::esriSpatialRelEnvelopeIntersects
+                                  ? query.getEnvelopeInternal()->intersects(target.ShapeAt(t)->getEnvelopeInternal())
+                                  : gis::RelationHolds(relationship.code, *prepared, *target.ShapeAt(t));
+                    }
+                    if (gated) break;
+                    if (any) expected.push_back(target.Fid(t));
+                }
+                const auto label = std::string(relationship.text) + " " + layer2->Name() + " / " + layer1->Name();
+                if (gated) {
+                    EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{kRelateError}) << label;
+                    continue;
+                }
+                EXPECT_TRUE(hosted.messages.texts.empty()) << label;
+                EXPECT_EQ(Selected(*layer2), expected) << label;
+                EXPECT_EQ(hosted.Count(), std::to_string(expected.size())) << label;
+                non_empty += !expected.empty();
+            }
+        }
+    }
+    EXPECT_GT(non_empty, 30);
+}
+
+}  // namespace
+}  // namespace selvane::testing

@@ -1,0 +1,293 @@
+// The spatial search of feature classes: the seven relations, the index against a plain
+// evaluation, shape-type gates, projections, definition queries and bad shapes.
+
+#include <geos/geom/prep/PreparedGeometryFactory.h>
+
+#include <random>
+
+#include "gis/feature_class.h"
+#include "gis/shape.h"
+#include "gis/spatial_filter.h"
+#include "gis/spatial_relation.h"
+#include "test_support.h"
+
+namespace selvane::testing {
+namespace {
+
+using platform::esriSpatialRelEnum;
+
+constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
+
+std::shared_ptr<gis::SpatialFilter> Filter(const std::shared_ptr<platform::IGeometry>& query,
+                                           esriSpatialRelEnum relation, const std::string& field = "geom") {
+    auto filter = std::make_shared<gis::SpatialFilter>();
+    filter->SetGeometry(query);
+    filter->SetSpatialRel(relation);
+    filter->SetGeometryField(field);
+    return filter;
+}
+
+std::vector<std::int64_t> Found(platform::IFeatureClass& feature_class, const std::shared_ptr<platform::IQueryFilter>& filter) {
+    std::vector<std::int64_t> fids;
+    auto cursor = feature_class.Search(filter, false);
+    while (auto feature = cursor->NextFeature()) fids.push_back(feature->OID());
+    std::sort(fids.begin(), fids.end());
+    return fids;
+}
+
+struct RelationCase {
+    const char* query;
+    const char* target;
+    int target_type;
+    esriSpatialRelEnum relation;
+    bool expected;
+};
+
+// Query shape first: "WHOLLY CONTAIN" is esriSpatialRelWithin (query within target).
+const RelationCase kRelationCases[] = {
+    // A point on a polygon's edge.
+    {"POINT(1 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelIntersects, true},
+    {"POINT(1 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelTouches, true},
+    {"POINT(1 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelWithin, false},
+    {"POINT(0.5 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelWithin, true},
+    {"POINT(0.5 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelTouches, false},
+    // Polygons sharing an edge.
+    {"POLYGON((1 0,2 0,2 1,1 1,1 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelTouches, true},
+    {"POLYGON((1 0,2 0,2 1,1 1,1 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelOverlaps, false},
+    {"POLYGON((1 0,2 0,2 1,1 1,1 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelIntersects, true},
+    {"POLYGON((0.5 0,2 0,2 1,0.5 1,0.5 0))", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelOverlaps, true},
+    // Containment both ways, and the envelope test.
+    {"POLYGON((0 0,4 0,4 4,0 4,0 0))", "POLYGON((1 1,2 1,2 2,1 2,1 1))", kPolygon, platform::esriSpatialRelContains, true},
+    {"POLYGON((0 0,4 0,4 4,0 4,0 0))", "POLYGON((1 1,2 1,2 2,1 2,1 1))", kPolygon, platform::esriSpatialRelWithin, false},
+    {"POLYGON((1 1,2 1,2 2,1 2,1 1))", "POLYGON((0 0,4 0,4 4,0 4,0 0))", kPolygon, platform::esriSpatialRelWithin, true},
+    {"LINESTRING(0 0,3 3)", "POLYGON((2 0,3 0,3 1,2 1,2 0))", kPolygon, platform::esriSpatialRelEnvelopeIntersects, true},
+    {"LINESTRING(0 0,3 3)", "POLYGON((2 0,3 0,3 1,2 1,2 0))", kPolygon, platform::esriSpatialRelIntersects, false},
+    // Lines crossing a polygon and each other.
+    {"LINESTRING(-1 0.5,2 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelCrosses, true},
+    {"LINESTRING(0.2 0.5,0.8 0.5)", "POLYGON((0 0,1 0,1 1,0 1,0 0))", kPolygon, platform::esriSpatialRelCrosses, false},
+    {"LINESTRING(0 0,2 2)", "LINESTRING(0 2,2 0)", kLine, platform::esriSpatialRelCrosses, true},
+    {"LINESTRING(0 0,2 2)", "LINESTRING(2 2,3 0)", kLine, platform::esriSpatialRelTouches, true},
+    {"LINESTRING(0 0,2 0)", "LINESTRING(1 0,3 0)", kLine, platform::esriSpatialRelOverlaps, true},
+    {"POINT(1 1)", "POINT(1 1)", kPoint, platform::esriSpatialRelWithin, true},
+    {"MULTIPOINT((0 0),(5 5))", "MULTIPOINT((0 0),(7 7))", kPoint, platform::esriSpatialRelOverlaps, true},
+};
+
+TEST(SpatialSearch, EachRelationOnShapesWithKnownAnswers) {
+    TempFolder folder;
+    for (std::size_t index = 0; index < std::size(kRelationCases); ++index) {
+        const auto& row = kRelationCases[index];
+        const auto path = folder.File("case" + std::to_string(index) + ".gpkg");
+        WriteGeoPackage(path, {{"t", row.target_type, 0, {row.target}, {}}});
+        auto layer = LoadLayer(path, "t");
+        const auto found = Found(*layer->Class(), Filter(gis::Shape::FromWkt(row.query), row.relation));
+        EXPECT_EQ(found.size() == 1, row.expected)
+            << row.query << " " << gis::RelationName(row.relation) << " " << row.target;
+    }
+}
+
+TEST(SpatialSearch, RelationsThatCanNeverHoldAreRefusedNamingTheShapeTypes) {
+    TempFolder folder;
+    const auto path = folder.File("gate.gpkg");
+    WriteGeoPackage(path, {{"points", kPoint, 0, {"POINT(0 0)"}, {}},
+                           {"areas", kPolygon, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}},
+                           {"mixed", 0, 0, {"POINT(0 0)", "POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}}});
+    auto points = LoadLayer(path, "points")->Class();
+    auto areas = LoadLayer(path, "areas")->Class();
+    auto mixed = LoadLayer(path, "mixed")->Class();
+    const auto point = gis::Shape::FromWkt("POINT(0 0)");
+    const auto area = gis::Shape::FromWkt("POLYGON((0 0,2 0,2 2,0 2,0 0))");
+    const auto line = gis::Shape::FromWkt("LINESTRING(0 0,2 2)");
+    const auto refused = [](gis::FeatureClass& target, const std::shared_ptr<platform::IGeometry>& query,
+                            esriSpatialRelEnum relation) {
+        try {
+            target.Search(Filter(query, relation), false);
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(refused(*points, point, platform::esriSpatialRelTouches),
+              "esriSpatialRelTouches can never hold between a point query shape and the point features of points");
+    EXPECT_NE(refused(*areas, line, platform::esriSpatialRelOverlaps), "");
+    EXPECT_NE(refused(*points, point, platform::esriSpatialRelCrosses), "");
+    EXPECT_NE(refused(*areas, area, platform::esriSpatialRelCrosses), "");
+    EXPECT_NE(refused(*points, area, platform::esriSpatialRelWithin), "");
+    EXPECT_NE(refused(*areas, point, platform::esriSpatialRelContains), "");
+    // Relations that can hold, and classes of mixed type, are searched.
+    EXPECT_EQ(refused(*areas, line, platform::esriSpatialRelCrosses), "");
+    EXPECT_EQ(refused(*areas, point, platform::esriSpatialRelWithin), "");
+    EXPECT_EQ(refused(*points, area, platform::esriSpatialRelContains), "");
+    EXPECT_EQ(refused(*mixed, point, platform::esriSpatialRelTouches), "");
+    // Codes the search does not evaluate, and a filter naming another field.
+    EXPECT_NE(refused(*areas, area, platform::esriSpatialRelRelation).find("not supported"), std::string::npos);
+    EXPECT_NE(refused(*areas, area, platform::esriSpatialRelIndexIntersects), "");
+    EXPECT_THROW(areas->Search(Filter(area, platform::esriSpatialRelIntersects, "other"), false), platform::Error);
+    EXPECT_NO_THROW(areas->Search(Filter(area, platform::esriSpatialRelIntersects, "GEOM"), false));
+}
+
+std::string RandomPolygon(std::mt19937& random, double extent) {
+    std::uniform_real_distribution<double> position(0, extent), size(0.5, extent / 6);
+    const double x = position(random), y = position(random), w = size(random), h = size(random);
+    // Snapped to a coarse grid so that shared edges and touching corners happen.
+    const auto snap = [](double v) { return std::round(v * 2) / 2; };
+    return "POLYGON((" + std::to_string(snap(x)) + " " + std::to_string(snap(y)) + "," + std::to_string(snap(x + w)) +
+           " " + std::to_string(snap(y)) + "," + std::to_string(snap(x + w)) + " " + std::to_string(snap(y + h)) +
+           "," + std::to_string(snap(x)) + " " + std::to_string(snap(y)) + "))";
+}
+
+TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) {
+    std::mt19937 random(20261207);
+    std::uniform_real_distribution<double> coordinate(0, 40);
+    const auto snap = [](double v) { return std::round(v * 2) / 2; };
+    TableSpec targets{"areas", kPolygon, 0, {}, {}};
+    TableSpec lines{"lines", kLine, 0, {}, {}};
+    TableSpec points{"points", kPoint, 0, {}, {}};
+    for (int i = 0; i < 150; ++i) {
+        targets.shapes.push_back(RandomPolygon(random, 40));
+        const double x1 = snap(coordinate(random)), y1 = snap(coordinate(random));
+        const double x2 = x1 + 0.5 + snap(coordinate(random) / 4), y2 = snap(coordinate(random));  // never zero-length
+        lines.shapes.push_back("LINESTRING(" + std::to_string(x1) + " " + std::to_string(y1) + "," + std::to_string(x2) +
+                               " " + std::to_string(y2) + ")");
+        points.shapes.push_back("POINT(" + std::to_string(snap(coordinate(random))) + " " +
+                                std::to_string(snap(coordinate(random))) + ")");
+    }
+    TempFolder folder;
+    const auto path = folder.File("random.gpkg");
+    WriteGeoPackage(path, {targets, lines, points});
+    const std::vector<std::shared_ptr<gis::FeatureClass>> classes{
+        LoadLayer(path, "areas")->Class(), LoadLayer(path, "lines")->Class(), LoadLayer(path, "points")->Class()};
+
+    int compared = 0, matched = 0;
+    for (const auto& target : classes) {
+        for (const auto& source : classes) {
+            for (std::size_t q = 0; q < 40; ++q) {
+                auto feature = source->Search(nullptr, false);
+                for (std::size_t skip = 0; skip < q; ++skip) feature->NextFeature();
+                auto query = feature->NextFeature()->Shape();
+                const auto* query_geometry = dynamic_cast<gis::Shape&>(*query).Geometry();
+                const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query_geometry);
+                for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelEnvelopeIntersects,
+                                            platform::esriSpatialRelTouches, platform::esriSpatialRelOverlaps,
+                                            platform::esriSpatialRelCrosses, platform::esriSpatialRelWithin,
+                                            platform::esriSpatialRelContains}) {
+                    std::vector<std::int64_t> found;
+                    try {
+                        found = Found(*target, Filter(query, relation));
+                    } catch (const platform::Error&) {
+                        continue;  // a relation that cannot hold for these shape types
+                    }
+                    std::vector<std::int64_t> expected;
+                    for (std::size_t row = 0; row < target->RowCount(); ++row) {
+                        const auto& shape = *target->ShapeAt(row);
+                        const bool holds = relation == platform::esriSpatialRelEnvelopeIntersects
+                                               ? query_geometry->getEnvelopeInternal()->intersects(shape.getEnvelopeInternal())
+                                               : gis::RelationHolds(relation, *prepared, shape);
+                        if (holds) expected.push_back(target->Fid(row));
+                    }
+                    ASSERT_EQ(found, expected) << gis::RelationName(relation) << " query " << query_geometry->toString();
+                    ++compared;
+                    matched += !found.empty();
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 500);
+    EXPECT_GT(matched, 200);  // the data is dense enough for the comparison to mean something
+}
+
+TEST(SpatialSearch, QueryShapesAreProjectedIntoTheTargetsCoordinateSystem) {
+    TempFolder folder;
+    const auto path = folder.File("projected.gpkg");
+    // A UTM 33N square around (500000, 5000000), and geographic points around it.
+    WriteGeoPackage(path, {{"blocks", kPolygon, 32633,
+                            {"POLYGON((499000 4999000,501000 4999000,501000 5001000,499000 5001000,499000 4999000))"}, {}},
+                           {"places", kPoint, 4326, {"POINT(15.0 45.1535)", "POINT(15.5 45.1535)"}, {}},
+                           {"plain", kPoint, 0, {"POINT(500000 5000000)"}, {}}});
+    auto blocks = LoadLayer(path, "blocks")->Class();
+    auto places = LoadLayer(path, "places")->Class();
+    auto inside = places->Search(nullptr, false)->NextFeature()->Shape();
+    EXPECT_EQ(Found(*blocks, Filter(inside, platform::esriSpatialRelWithin)), std::vector<std::int64_t>{1});
+    // And the other way round: the square, projected to degrees, contains one place.
+    auto block = blocks->Search(nullptr, false)->NextFeature()->Shape();
+    EXPECT_EQ(Found(*places, Filter(block, platform::esriSpatialRelContains)), std::vector<std::int64_t>{1});
+    // A class without a spatial reference takes shapes as they are.
+    auto plain = LoadLayer(path, "plain")->Class();
+    EXPECT_EQ(Found(*plain, Filter(block, platform::esriSpatialRelContains)), std::vector<std::int64_t>{1});
+}
+
+TEST(SpatialSearch, NullAndEmptyShapesMatchNothing) {
+    TempFolder folder;
+    const auto path = folder.File("null.gpkg");
+    WriteGeoPackage(path, {{"t", kPolygon, 0, {"", "POLYGON EMPTY", "POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}}});
+    auto target = LoadLayer(path, "t")->Class();
+    EXPECT_EQ(target->FeatureCount(nullptr), 3);
+    const auto everything = gis::Shape::FromWkt("POLYGON((-9 -9,9 -9,9 9,-9 9,-9 -9))");
+    EXPECT_EQ(Found(*target, Filter(everything, platform::esriSpatialRelEnvelopeIntersects)), std::vector<std::int64_t>{3});
+    EXPECT_TRUE(Found(*target, Filter(gis::Shape::FromWkt("POINT EMPTY"), platform::esriSpatialRelIntersects)).empty());
+    EXPECT_TRUE(Found(*target, Filter(nullptr, platform::esriSpatialRelIntersects)).empty());
+}
+
+TEST(SpatialSearch, AnInvalidPolygonFailsTheCursorNamingTheLayerAndFid) {
+    TempFolder folder;
+    const auto path = folder.File("invalid.gpkg");
+    WriteGeoPackage(path, {{"t", kPolygon, 0,
+                            {"POLYGON((0 0,1 0,1 1,0 1,0 0))", "POLYGON((0 0,2 2,2 0,0 2,0 0))"}, {}}});
+    auto target = LoadLayer(path, "t")->Class();
+    const auto query = gis::Shape::FromWkt("POLYGON((-1 -1,3 -1,3 3,-1 3,-1 -1))");
+    // The search opens; the bad shape is reported as the cursor reaches it.
+    auto cursor = target->Search(Filter(query, platform::esriSpatialRelContains), false);
+    EXPECT_EQ(cursor->NextFeature()->OID(), 1);
+    try {
+        cursor->NextFeature();
+        FAIL() << "the invalid shape passed silently";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Invalid shape in t, FID 2: Self-intersection", 0), 0u) << error.what();
+    }
+    // The envelope test needs no valid shape.
+    EXPECT_EQ(Found(*target, Filter(query, platform::esriSpatialRelEnvelopeIntersects)),
+              (std::vector<std::int64_t>{1, 2}));
+}
+
+TEST(SpatialSearch, TheLayerAppliesItsDefinitionQueryAndTheClassDoesNot) {
+    TempFolder folder;
+    const auto path = folder.File("query.gpkg");
+    WriteGeoPackage(path, {{"t", kPoint, 0, {"POINT(0 0)", "POINT(1 1)", "POINT(2 2)"}, {"a", "b", "a"}}});
+    auto layer = LoadLayer(path, "t", "t", "zone = 'a'");
+    const auto all = gis::Shape::FromWkt("POLYGON((-1 -1,3 -1,3 3,-1 3,-1 -1))");
+    std::vector<std::int64_t> shown;
+    auto cursor = layer->Search(nullptr, true);
+    while (auto feature = cursor->NextFeature()) shown.push_back(feature->OID());
+    EXPECT_EQ(shown, (std::vector<std::int64_t>{1, 3}));
+    std::vector<std::int64_t> shown_inside;
+    auto spatial = layer->Search(Filter(all, platform::esriSpatialRelContains), false);
+    while (auto feature = spatial->NextFeature()) shown_inside.push_back(feature->OID());
+    EXPECT_EQ(shown_inside, (std::vector<std::int64_t>{1, 3}));
+    EXPECT_EQ(layer->Class()->FeatureCount(nullptr), 3);
+    EXPECT_EQ(Found(*layer->Class(), Filter(all, platform::esriSpatialRelContains)), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_THROW(LoadLayer(path, "t", "t", "no_such_field = 1"), platform::Error);
+}
+
+TEST(SpatialSearch, RecyclingCursorsReuseOneFeatureAndSelectionsKeepEachFeatureOnce) {
+    TempFolder folder;
+    const auto path = folder.File("recycle.gpkg");
+    WriteGeoPackage(path, {{"t", kPoint, 0, {"POINT(0 0)", "POINT(1 1)"}, {}}});
+    auto layer = LoadLayer(path, "t");
+    auto recycling = layer->Search(nullptr, true);
+    auto first = recycling->NextFeature();
+    auto second = recycling->NextFeature();
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(second->OID(), 2);
+    auto fresh = layer->Search(nullptr, false);
+    auto a = fresh->NextFeature();
+    auto b = fresh->NextFeature();
+    EXPECT_NE(a, b);
+    layer->Add(a);
+    layer->Add(a);
+    layer->Add(b);
+    EXPECT_EQ(layer->Selection().Count(), 2u);
+    auto other = LoadLayer(path, "t", "other");
+    EXPECT_THROW(other->Add(a), platform::Error);  // a feature of another class
+}
+
+}  // namespace
+}  // namespace selvane::testing

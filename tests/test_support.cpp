@@ -1,0 +1,97 @@
+#include "test_support.h"
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <atomic>
+#include <unistd.h>
+
+#include "gis/ogr_source.h"
+#include "support/Tollamar_ArcMap.h"
+
+namespace selvane::testing {
+
+TempFolder::TempFolder() {
+    static std::atomic<int> counter{0};
+    m_path = std::filesystem::temp_directory_path() /
+             ("selvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(m_path);
+    std::filesystem::create_directories(m_path);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void WriteGeoPackage(const std::string& path, const std::vector<TableSpec>& tables) {
+    GDALAllRegister();
+    auto* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+    ASSERT_NE(driver, nullptr);
+    GDALDatasetUniquePtr dataset(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    ASSERT_NE(dataset, nullptr) << CPLGetLastErrorMsg();
+    for (const auto& table : tables) {
+        std::unique_ptr<OGRSpatialReference, void (*)(OGRSpatialReference*)> srs(
+            nullptr, [](OGRSpatialReference* reference) { reference->Release(); });
+        if (table.epsg != 0) {
+            srs.reset(new OGRSpatialReference());
+            srs->importFromEPSG(table.epsg);
+            srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        }
+        char** options = CSLSetNameValue(nullptr, "GEOMETRY_NAME", "geom");
+        options = CSLSetNameValue(options, "SPATIAL_INDEX", "NO");
+        OGRLayer* layer = dataset->CreateLayer(table.name.c_str(), srs.get(),
+                                               static_cast<OGRwkbGeometryType>(table.geometry_type), options);
+        CSLDestroy(options);
+        ASSERT_NE(layer, nullptr) << CPLGetLastErrorMsg();
+        OGRFieldDefn zone("zone", OFTString);
+        ASSERT_EQ(layer->CreateField(&zone), OGRERR_NONE);
+        dataset->StartTransaction();
+        for (std::size_t index = 0; index < table.shapes.size(); ++index) {
+            OGRFeature feature(layer->GetLayerDefn());
+            if (!table.shapes[index].empty()) {
+                OGRGeometry* geometry = nullptr;
+                ASSERT_EQ(OGRGeometryFactory::createFromWkt(table.shapes[index].c_str(), srs.get(), &geometry),
+                          OGRERR_NONE)
+                    << table.shapes[index];
+                feature.SetGeometryDirectly(geometry);
+            }
+            if (index < table.zones.size()) feature.SetField("zone", table.zones[index].c_str());
+            ASSERT_EQ(layer->CreateFeature(&feature), OGRERR_NONE);
+        }
+        dataset->CommitTransaction();
+    }
+}
+
+std::shared_ptr<gis::FeatureLayer> LoadLayer(const std::string& path, const std::string& table,
+                                             const std::string& name, const std::string& definition_query) {
+    gis::VectorSource source(path);
+    auto feature_class = source.LoadTable(table);
+    gis::RowMask shown;
+    if (!definition_query.empty()) shown = source.DefinitionQueryRows(table, definition_query, *feature_class);
+    return std::make_shared<gis::FeatureLayer>(name.empty() ? table : name, feature_class, shown, definition_query);
+}
+
+HostedMap::HostedMap(std::vector<std::shared_ptr<platform::ILayer>> layers, console::ScreenSettings screen)
+    : map(std::make_shared<gis::Map>(std::move(layers))),
+      document(std::make_shared<gis::MxDocument>(map)),
+      host(std::make_unique<apps::HeadlessHost>(document, messages.Sink(), screen)) {}
+
+platform::IForm& HostedMap::Open() {
+    host->Press();
+    return *host->Dialog()->Form();
+}
+
+void HostedMap::Select(const std::string& layer2, const std::string& relation, const std::string& layer1) {
+    auto& form = *host->Dialog()->Form();
+    form.ComboBox("cboSearchLayers").SetText(layer2);
+    form.ComboBox("cboRelationship").SetText(relation);
+    form.ComboBox("cboMapLayers").SetText(layer1);
+    form.Click("btnNext");
+}
+
+std::string HostedMap::Count() { return host->Dialog()->Form()->Label("lblCount").Caption(); }
+
+std::vector<std::int64_t> Selected(const gis::FeatureLayer& layer) { return layer.SelectedFids(); }
+
+}  // namespace selvane::testing

@@ -1,0 +1,79 @@
+#pragma once
+
+// Helpers of the test suites: temporary folders, small GeoPackages written by the test,
+// and the headless host with a recorder of message boxes.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialogs/frmIndex.h"
+#include "gis/layers.h"
+#include "gis/map.h"
+#include "headless_host.h"
+
+namespace selvane::testing {
+
+/// A folder under the system's temp folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+/// One table of a GeoPackage: shapes as WKT ("" for a feature without a shape) and, per
+/// feature, a value of the text field "zone".
+struct TableSpec {
+    std::string name;
+    int geometry_type = 0;  ///< an OGRwkbGeometryType; 0 (unknown) for mixed tables
+    int epsg = 0;           ///< 0 for no spatial reference
+    std::vector<std::string> shapes;
+    std::vector<std::string> zones;
+};
+
+/// Writes a GeoPackage with these tables; FIDs run from 1 in the given order.
+void WriteGeoPackage(const std::string& path, const std::vector<TableSpec>& tables);
+
+/// Every message box shown, in order.
+struct MessageLog {
+    std::vector<std::string> texts;
+    std::vector<std::string> titles;
+    console::ConsoleRuntime::MessageSink Sink() {
+        return [this](const std::string& text, const std::string& title) {
+            texts.push_back(text);
+            titles.push_back(title);
+        };
+    }
+};
+
+/// A feature layer of a data file's table.
+std::shared_ptr<gis::FeatureLayer> LoadLayer(const std::string& path, const std::string& table,
+                                             const std::string& name = {}, const std::string& definition_query = {});
+
+/// The host of a map made of `layers`, with its message log.
+struct HostedMap {
+    explicit HostedMap(std::vector<std::shared_ptr<platform::ILayer>> layers, console::ScreenSettings screen = {});
+    MessageLog messages;
+    std::shared_ptr<gis::Map> map;
+    std::shared_ptr<gis::MxDocument> document;
+    std::unique_ptr<apps::HeadlessHost> host;
+
+    /// Presses the command and returns the dialog's form.
+    platform::IForm& Open();
+    /// Picks the three pickers' entries and presses "Select Features".
+    void Select(const std::string& layer2, const std::string& relation, const std::string& layer1);
+    std::string Count();
+};
+
+/// The FIDs of a layer's selection, ascending.
+std::vector<std::int64_t> Selected(const gis::FeatureLayer& layer);
+
+}  // namespace selvane::testing

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libgeos-dev libgeos++-dev
+  libgeos-dev libgeos++-dev bc
   libgdal-dev gdal-bin
   libicu-dev
   nlohmann-json3-dev libcli11-dev

@@ -1,0 +1,38 @@
+#pragma once
+
+// Generated benchmark data: query polygons and targets (points, lines, grid cells) over one
+// square extent, from fixed seeds, so that every program measures the same shapes.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef USE_UNSTABLE_GEOS_CPP_API
+#define USE_UNSTABLE_GEOS_CPP_API
+#endif
+#include <geos/geom/Geometry.h>
+#include <geos/geom/GeometryFactory.h>
+
+namespace selvane::bench {
+
+struct BenchShapes {
+    std::vector<std::unique_ptr<geos::geom::Geometry>> queries;  ///< octagons or grid squares
+    std::vector<std::unique_ptr<geos::geom::Geometry>> targets;
+};
+
+enum class TargetKind { Points, Lines, Cells };
+
+/// `query_count` query polygons and `target_count` targets of `kind`. Queries hold about
+/// ten targets each. For Cells the queries are grid squares that share edges with cells.
+BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind);
+
+/// Writes the shapes into a GeoPackage as tables "queries" and "targets" (FIDs from 1).
+void WriteGeoPackage(const std::string& path, const BenchShapes& shapes, TargetKind kind);
+
+/// The process's peak resident memory so far, in MiB.
+double PeakMemoryMiB();
+
+const geos::geom::GeometryFactory& Factory();
+
+}  // namespace selvane::bench

@@ -1,0 +1,22 @@
+// Writes a benchmark GeoPackage: tables "queries" (polygons) and "targets".
+//
+//   make_bench_data FILE.gpkg QUERIES TARGETS points|lines|cells
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bench_data.h"
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: make_bench_data FILE.gpkg QUERIES TARGETS points|lines|cells\n");
+        return 2;
+    }
+    using selvane::bench::TargetKind;
+    const std::string kind_name = argv[4];
+    const auto kind = kind_name == "lines" ? TargetKind::Lines : (kind_name == "cells" ? TargetKind::Cells : TargetKind::Points);
+    const auto shapes = selvane::bench::MakeShapes(std::stoul(argv[2]), std::stoul(argv[3]), kind);
+    selvane::bench::WriteGeoPackage(argv[1], shapes, kind);
+    return 0;
+}

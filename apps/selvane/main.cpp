@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -37,7 +38,12 @@ struct Options {
     std::string layer2;
     std::string relation;
     bool ids = false;
+    bool timings = false;
 };
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Chooses an entry of a picker as a user does; a text that is not an entry cannot be
 // picked, so it is a usage error that lists what can be.
@@ -96,6 +102,7 @@ int main(int argc, char** argv) {
     select->add_option("--relation", options.relation, "Whose features: one of the relationships")->required();
     select->add_option("--layer1", options.layer1, "Features in layer (Layer #1)")->required();
     select->add_flag("--ids", options.ids, "print the object ids of the selected Layer #2 features");
+    select->add_flag("--timings", options.timings, "print the time of each phase to stderr");
     auto* clear = app.add_subcommand("clear", "press \"Clear Selection\"");
     add_map(clear);
 
@@ -106,6 +113,7 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : kExitUsage;
     }
 
+    const auto load_start = Clock::now();
     std::shared_ptr<selvane::gis::MxDocument> document;
     try {
         if (options.maps.empty()) options.maps.push_back(SELVANE_SAMPLE_MAP);
@@ -124,6 +132,8 @@ int main(int argc, char** argv) {
     });
     if (isatty(STDERR_FILENO)) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
 
+    const double load_seconds = SecondsSince(load_start);
+    const auto dialog_start = Clock::now();
     auto command = host.CreateCommand();
     if (info->parsed()) PrintProperties(*command);
     host.Press();
@@ -143,6 +153,8 @@ int main(int argc, char** argv) {
         return message_boxes > 0 ? 1 : 0;
     }
 
+    const double dialog_seconds = SecondsSince(dialog_start);
+    const auto run_start = Clock::now();
     if (select->parsed()) {
         if (!Pick(form.ComboBox("cboSearchLayers"), options.layer2, "Layer #2") ||
             !Pick(form.ComboBox("cboRelationship"), options.relation, "Relationship") ||
@@ -154,6 +166,8 @@ int main(int argc, char** argv) {
         form.Click("Command1");
     }
 
+    const double run_seconds = SecondsSince(run_start);
+    const auto output_start = Clock::now();
     if (options.ids && select->parsed()) {
         // Layer #2 as the run found it: the last feature layer of that name.
         auto layer2 = std::dynamic_pointer_cast<selvane::gis::FeatureLayer>(
@@ -163,5 +177,10 @@ int main(int argc, char** argv) {
         }
     }
     std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
+    if (options.timings) {
+        std::cout.flush();
+        std::fprintf(stderr, "load %.3f s, dialog %.3f s, run (index and search) %.3f s, output %.3f s\n", load_seconds,
+                     dialog_seconds, run_seconds, SecondsSince(output_start));
+    }
     return message_boxes > 0 ? 1 : 0;
 }

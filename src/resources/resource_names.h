@@ -1,7 +1,7 @@
 #pragma once
 
-// Picture and cursor files of the dialogs, relative to the resources folder that the
-// desktop host ships (drawn by tools/draw_resources).
+// Picture and cursor files that the dialogs' designs name, relative to the resources
+// folder of a desktop host. The headless runtime only records the names.
 
 namespace selvane::resources {
 

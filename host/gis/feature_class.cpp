@@ -97,13 +97,11 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     RequireSupportedRelation(relation);
 
     auto query_owner = spatial->Geometry();
-    static const std::shared_ptr<const FeatureClass> kNoRows;
     auto* query = dynamic_cast<const Shape*>(query_owner.get());
     if (query_owner && !query) throw platform::Error(platform::kInvalidArg, "The query shape is not a shape of this map");
     if (!query || query->IsEmpty()) {
         // A null or empty query shape matches nothing.
-        auto empty_mask = std::make_shared<const std::vector<bool>>(RowCount(), false);
-        return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(empty_mask));
+        return std::make_shared<EmptyCursor>();
     }
     RequireRelationCanHold(relation, DimensionOf(*query->Geometry()), *this);
     auto projected = Project(*query->Geometry(), query->SpatialReference());

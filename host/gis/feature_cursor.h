@@ -35,6 +35,12 @@ private:
     std::shared_ptr<Feature> m_recycled;
 };
 
+/// No rows: the answer to a null or empty query shape.
+class EmptyCursor : public platform::IFeatureCursor {
+public:
+    std::shared_ptr<platform::IFeature> NextFeature() override { return nullptr; }
+};
+
 /// Every row the mask shows, in table order.
 class RowCursor : public platform::IFeatureCursor {
 public:

@@ -16,7 +16,7 @@ namespace {
 
 using platform::esriSpatialRelEnum;
 
-constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
+constexpr int kPoint = 1, kLine = 2, kPolygon = 3, kMultiPoint = 4;
 
 std::shared_ptr<gis::SpatialFilter> Filter(const std::shared_ptr<platform::IGeometry>& query,
                                            esriSpatialRelEnum relation, const std::string& field = "geom") {
@@ -69,7 +69,7 @@ const RelationCase kRelationCases[] = {
     {"LINESTRING(0 0,2 2)", "LINESTRING(2 2,3 0)", kLine, platform::esriSpatialRelTouches, true},
     {"LINESTRING(0 0,2 0)", "LINESTRING(1 0,3 0)", kLine, platform::esriSpatialRelOverlaps, true},
     {"POINT(1 1)", "POINT(1 1)", kPoint, platform::esriSpatialRelWithin, true},
-    {"MULTIPOINT((0 0),(5 5))", "MULTIPOINT((0 0),(7 7))", kPoint, platform::esriSpatialRelOverlaps, true},
+    {"MULTIPOINT((0 0),(5 5))", "MULTIPOINT((0 0),(7 7))", kMultiPoint, platform::esriSpatialRelOverlaps, true},
 };
 
 TEST(SpatialSearch, EachRelationOnShapesWithKnownAnswers) {

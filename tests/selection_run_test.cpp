@@ -52,17 +52,17 @@ TEST_F(SelectionRun, SelectsTheRelatedFeaturesAndShowsTheCount) {
     auto hosted = Hosted();
     hosted.Open();
     hosted.Select("Parcels", "INTERSECT", "Wells");
-    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(m_parcels->SelectedFids(), (std::vector<std::int64_t>{1, 2, 3}));
     EXPECT_EQ(hosted.Count(), "3");
     hosted.Select("Parcels", "TOUCH", "Wells");
-    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2}));  // earlier runs do not accumulate
+    EXPECT_EQ(m_parcels->SelectedFids(), (std::vector<std::int64_t>{1, 2}));  // earlier runs do not accumulate
     EXPECT_EQ(hosted.Count(), "2");
     hosted.Select("Parcels", "CROSS", "Roads");
-    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(m_parcels->SelectedFids(), (std::vector<std::int64_t>{1, 2, 3}));
     hosted.Select("Wells", "ARE WHOLLY CONTAINED BY", "Parcels");
-    EXPECT_EQ(Selected(*m_wells), (std::vector<std::int64_t>{1, 3}));
+    EXPECT_EQ(m_wells->SelectedFids(), (std::vector<std::int64_t>{1, 3}));
     hosted.Select("Parcels", "WHOLLY CONTAIN", "Wells");
-    EXPECT_EQ(Selected(*m_parcels), (std::vector<std::int64_t>{1, 3}));
+    EXPECT_EQ(m_parcels->SelectedFids(), (std::vector<std::int64_t>{1, 3}));
     EXPECT_TRUE(hosted.messages.texts.empty());
 
     // The busy state ends with the run; the view was redrawn before and after the search.
@@ -134,11 +134,11 @@ TEST_F(SelectionRun, DefinitionQueriesNarrowLayerOneButNotLayerTwo) {
     hosted.Open();
     // Layer #1 hides parcel 2 from the query shapes but counts it in the progress range.
     hosted.Select("Wells", "INTERSECT", "Old Parcels");
-    EXPECT_EQ(Selected(*m_wells), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(m_wells->SelectedFids(), (std::vector<std::int64_t>{1, 2, 3}));
     EXPECT_EQ(hosted.host->Application()->Bar()->Progress()->State().max_range, 3);
     // Layer #2's hidden wells can be selected: the search goes through the class.
     hosted.Select("Some Wells", "INTERSECT", "Parcels");
-    EXPECT_EQ(Selected(*some_wells), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(some_wells->SelectedFids(), (std::vector<std::int64_t>{1, 2, 3}));
     EXPECT_EQ(hosted.Count(), "3");
 }
 
@@ -188,7 +188,7 @@ TEST_F(SelectionRun, ARelateErrorAtTheThirdFeatureKeepsWhatTheFirstTwoFound) {
     hosted.Open();
     hosted.Select("Failing", "INTERSECT", "Wells");
     EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{kRelateError});
-    EXPECT_EQ(Selected(*failing), (std::vector<std::int64_t>{1, 2}));  // wells 1 and 2 found parcels 1, 2
+    EXPECT_EQ(failing->SelectedFids(), (std::vector<std::int64_t>{1, 2}));  // wells 1 and 2 found parcels 1, 2
     EXPECT_EQ(hosted.Count(), "2");
     EXPECT_EQ(hosted.document->View()->RefreshCount(), 2);  // the run's first, and the mended one
 }
@@ -203,7 +203,7 @@ TEST_F(SelectionRun, AShapeGeosCannotEvaluateGivesTheStandardReport) {
     EXPECT_NE(report.find("MODULE: btnNext_Click frmIndex Line : 13\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find("ERROR DESCRIPTION: Invalid shape in bad, FID 3: Self-intersection"), std::string::npos);
     // Rows before the bad one were selected and are counted.
-    EXPECT_EQ(Selected(*bad), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(bad->SelectedFids(), (std::vector<std::int64_t>{1, 2}));
     EXPECT_EQ(hosted.Count(), "2");
     EXPECT_FALSE(hosted.host->Application()->Bar()->Progress()->State().visible);
     EXPECT_EQ(hosted.host->Runtime()->Screen().MousePointer(), platform::kPointerDefault);
@@ -280,7 +280,7 @@ TEST(SelectionRunRandom, TheRunAgreesWithAPlainEvaluationForEveryRelationship) {
                     continue;
                 }
                 EXPECT_TRUE(hosted.messages.texts.empty()) << label;
-                EXPECT_EQ(Selected(*layer2), expected) << label;
+                EXPECT_EQ(layer2->SelectedFids(), expected) << label;
                 EXPECT_EQ(hosted.Count(), std::to_string(expected.size())) << label;
                 non_empty += !expected.empty();
             }

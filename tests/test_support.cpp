@@ -92,6 +92,4 @@ void HostedMap::Select(const std::string& layer2, const std::string& relation, c
 
 std::string HostedMap::Count() { return host->Dialog()->Form()->Label("lblCount").Caption(); }
 
-std::vector<std::int64_t> Selected(const gis::FeatureLayer& layer) { return layer.SelectedFids(); }
-
 }  // namespace selvane::testing

@@ -73,7 +73,4 @@ struct HostedMap {
     std::string Count();
 };
 
-/// The FIDs of a layer's selection, ascending.
-std::vector<std::int64_t> Selected(const gis::FeatureLayer& layer);
-
 }  // namespace selvane::testing

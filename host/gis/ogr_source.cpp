@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "gis/shape.h"
+
 namespace selvane::gis {
 namespace {
 
@@ -105,8 +107,7 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
     const char* column = layer->GetGeometryColumn();
     const std::string shape_field = (column && *column) ? column : kDefaultShapeField;
 
-    static const auto factory = geos::geom::GeometryFactory::create();
-    geos::io::WKBReader reader(*factory);
+    geos::io::WKBReader reader(Shape::Factory());
     std::vector<std::int64_t> fids;
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
     const auto expected = layer->GetFeatureCount(FALSE);

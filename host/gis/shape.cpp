@@ -20,10 +20,14 @@ const std::shared_ptr<const OGRSpatialReference>& Shape::SpatialReference() cons
     return m_source ? m_source->SpatialReference() : m_spatial_reference;
 }
 
+const geos::geom::GeometryFactory& Shape::Factory() {
+    static const auto factory = geos::geom::GeometryFactory::create();
+    return *factory;
+}
+
 std::shared_ptr<Shape> Shape::FromWkt(const std::string& wkt,
                                       std::shared_ptr<const OGRSpatialReference> spatial_reference) {
-    static const auto factory = geos::geom::GeometryFactory::create();
-    geos::io::WKTReader reader(*factory);
+    geos::io::WKTReader reader(Factory());
     return std::make_shared<Shape>(reader.read(wkt), std::move(spatial_reference));
 }
 

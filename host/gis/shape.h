@@ -34,6 +34,9 @@ public:
 
     bool IsEmpty() const override { return !m_geometry || m_geometry->isEmpty(); }
 
+    /// The factory of every geometry the map model makes (loaded shapes, WKT shapes).
+    static const geos::geom::GeometryFactory& Factory();
+
     /// A free-standing shape from well-known text (tests and tools).
     static std::shared_ptr<Shape> FromWkt(const std::string& wkt,
                                           std::shared_ptr<const OGRSpatialReference> spatial_reference = nullptr);

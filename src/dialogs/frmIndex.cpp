@@ -9,11 +9,6 @@
 #include "support/Tollamar_ArcMap.h"
 
 namespace selvane::dialogs {
-namespace {
-
-constexpr const char* kUnit = "frmIndex";
-
-}  // namespace
 
 std::shared_ptr<frmIndex> frmIndex::Create() {
     std::shared_ptr<frmIndex> dialog(new frmIndex());

@@ -12,6 +12,9 @@ namespace selvane::dialogs {
 
 class frmIndex : public platform::IHostedForm, public std::enable_shared_from_this<frmIndex> {
 public:
+    /// The unit name that error reports give as the failing procedure's module.
+    static constexpr const char* kUnit = "frmIndex";
+
     /// A new dialog whose form is not loaded yet.
     static std::shared_ptr<frmIndex> Create();
 

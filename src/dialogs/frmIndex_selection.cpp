@@ -11,7 +11,6 @@
 namespace selvane::dialogs {
 namespace {
 
-constexpr const char* kUnit = "frmIndex";
 constexpr const char* kRelateError =
     "Error relating the two layers...\r\n"
     "Be sure the shape type of the layers is appropriate for the selected relationship.";

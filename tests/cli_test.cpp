@@ -78,7 +78,7 @@ TEST(Cli, ClearAndInfo) {
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.out.find("Caption: Selvane\nTooltip: Selvane - Spatial Selection\n"), std::string::npos);
     EXPECT_NE(info.out.find("Category: Tollamar\n"), std::string::npos);
-    EXPECT_NE(info.out.find("Message: Tollamar: www.tollamar.com\n"), std::string::npos);
+    EXPECT_NE(info.out.find("Message: Tollamar: www.tollamar.example\n"), std::string::npos);
 }
 
 }  // namespace

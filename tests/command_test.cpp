@@ -19,7 +19,7 @@ TEST(Command, PropertiesHoldBeforeOnCreateAndNeedNoDocument) {
     EXPECT_EQ(command.Caption(), "Selvane");
     EXPECT_EQ(command.Tooltip(), "Selvane - Spatial Selection");
     EXPECT_EQ(command.Category(), "Tollamar");
-    EXPECT_EQ(command.Message(), "Tollamar: www.tollamar.com");
+    EXPECT_EQ(command.Message(), "Tollamar: www.tollamar.example");
     EXPECT_EQ(command.HelpFile(), "");
     EXPECT_EQ(command.HelpContextID(), 0);
     EXPECT_TRUE(command::ProductName.empty());

@@ -17,7 +17,7 @@ TEST(ErrorReport, ShowsTheNineteenLinesExactly) {
     EXPECT_EQ(hosted.messages.texts[0],
               "We're sorry, an unexpected error has occurred.\r\n"
               "\r\n"
-              "Please email support@tollamar.com and we'll\r\n"
+              "Please email support@tollamar.example and we'll\r\n"
               "be happy to help out.\r\n"
               "\r\n"
               "Please let us know the following:\r\n"

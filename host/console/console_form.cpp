@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "forms/control_kinds.h"
 #include "platform/error.h"
 
 namespace selvane::console {
@@ -87,11 +88,7 @@ ConsoleForm::Control& ConsoleForm::Find(const std::string& name, platform::Contr
     if (found == m_controls.end()) {
         throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
     }
-    const auto kind = found->second->Design().kind;
-    const bool captioned = expected == platform::ControlKind::Label &&
-                           (kind == platform::ControlKind::Frame || kind == platform::ControlKind::Button);
-    const bool picture_button = expected == platform::ControlKind::PictureBox && kind == platform::ControlKind::Button;
-    if (kind != expected && !captioned && !picture_button) {
+    if (!forms::ServesAs(found->second->Design().kind, expected)) {
         throw platform::Error(platform::kNoInterface, "Control " + name + " is of another kind");
     }
     return *found->second;

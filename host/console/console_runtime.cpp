@@ -1,7 +1,7 @@
 #include "console/console_runtime.h"
 
 #include "console/console_form.h"
-#include "console/locale_text.h"
+#include "forms/locale_text.h"
 
 namespace selvane::console {
 
@@ -24,7 +24,7 @@ ConsoleRuntime::ConsoleRuntime(MessageSink messages, ScreenSettings screen, Fram
     : m_messages(std::move(messages)),
       m_screen(std::make_unique<ConsoleScreen>(screen)),
       m_frame(frame),
-      m_locale_text(std::make_unique<LocaleText>()) {}
+      m_locale_text(std::make_unique<forms::LocaleText>()) {}
 
 ConsoleRuntime::~ConsoleRuntime() = default;
 

@@ -9,9 +9,11 @@
 
 #include "platform/runtime.h"
 
-namespace selvane::console {
-
+namespace selvane::forms {
 class LocaleText;
+}
+
+namespace selvane::console {
 
 struct ScreenSettings {
     int width_pixels = 1024;
@@ -52,7 +54,7 @@ private:
     ShellSink m_shell;
     std::unique_ptr<ConsoleScreen> m_screen;
     FrameSettings m_frame;
-    std::unique_ptr<LocaleText> m_locale_text;
+    std::unique_ptr<forms::LocaleText> m_locale_text;
     std::intptr_t m_next_window = 0x1000;
     // Shared with the forms, which may be loaded after this runtime is replaced.
     std::shared_ptr<std::int32_t> m_next_picture = std::make_shared<std::int32_t>(1);

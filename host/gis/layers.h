@@ -50,6 +50,8 @@ public:
 
     const std::shared_ptr<gis::FeatureClass>& Class() const { return m_class; }
     const std::string& DefinitionQuery() const { return m_definition_query; }
+    /// Whether the layer shows the row (its definition query lets it through).
+    bool Shows(std::size_t row) const { return !m_shown || (*m_shown)[row]; }
     const SelectionSet& Selection() const { return m_selection; }
     void ClearSelection() { m_selection.Clear(); }
     /// Object ids of the selected features, ascending.

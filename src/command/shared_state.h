@@ -33,10 +33,13 @@ inline constexpr const char* kProductVersion = "v2.04";
 inline constexpr const char* kMakerName = "Tollamar";
 inline constexpr const char* kApplicationTitle = "Selvane";
 
-/// The maker's addresses that the command, the reports and the help dialog show.
-inline constexpr const char* kMakerWebHost = "www.tollamar.com";
-inline constexpr const char* kSupportEmail = "support@tollamar.com";
-inline constexpr const char* kInfoEmail = "info@tollamar.com";
+/// The maker's addresses that the command, the reports and the help dialog show. They lie
+/// under a reserved domain, so that no link points at a real third party.
+inline constexpr const char* kMakerWebHost = "www.tollamar.example";
+inline constexpr const char* kSupportEmail = "support@tollamar.example";
+inline constexpr const char* kInfoEmail = "info@tollamar.example";
+/// The product's discussion board on the maker's forum site.
+inline constexpr const char* kForumAddress = "http://forum.tollamar.example/viewforum.php?f=7";
 
 /// The shared document and application; throw platform::Error while they are not set.
 platform::IMxDocument& Document();

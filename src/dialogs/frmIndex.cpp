@@ -3,7 +3,9 @@
 #include <string>
 
 #include "command/shared_state.h"
+#include "dialogs/frmHelp.h"
 #include "dialogs/frmIndex_design.h"
+#include "dialogs/hosted_frame.h"
 #include "dialogs/relationships.h"
 #include "support/ErrorHandling.h"
 #include "support/Tollamar_ArcMap.h"
@@ -20,29 +22,13 @@ std::shared_ptr<frmIndex> frmIndex::Create() {
     events.click["Command1"] = [self] { self->Command1_Click(); };
     events.click["cboMapLayers"] = [self] { self->cboMapLayers_Click(); };
     events.click["cboSearchLayers"] = [self] { self->cboSearchLayers_Click(); };
+    events.click["btnHelp2"] = [self] { self->btnHelp2_Click(); };
     dialog->m_form = platform::Runtime().CreateForm(frmIndexDesign(), std::move(events));
     return dialog;
 }
 
 std::shared_ptr<platform::IModelessFrame> frmIndex::Frame() noexcept {
-    if (m_frame) return m_frame;
-    try {
-        // Cached before it hosts the dialog: the load that Create triggers reads Frame
-        // again and must get this frame, not a second one.
-        m_frame = platform::ModelessFrame();
-    } catch (...) {
-        support::ReportCurrentError("Frame", kUnit, 2);
-        return nullptr;
-    }
-    try {
-        m_frame->Create(shared_from_this());
-    } catch (...) {
-    }
-    try {
-        m_frame->SetCaption(command::ProductName);
-    } catch (...) {
-    }
-    return m_frame;
+    return HostedFrame(m_frame, shared_from_this(), command::ProductName, kUnit);
 }
 
 PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height) {
@@ -97,6 +83,22 @@ void frmIndex::Form_Load() noexcept {
         } catch (...) {
         }
         support::ReportCurrentError("Form_Load", kUnit, line);
+    }
+}
+
+void frmIndex::btnHelp2_Click() noexcept {
+    std::int32_t line = 0;
+    try {
+        // The help dialog lives on through its frame; nothing here keeps it.
+        line = 1;
+        auto help = frmHelp::Create();
+        line = 2;
+        auto frame = help->Frame();
+        if (!frame) return;  // Frame has reported why
+        line = 3;
+        frame->SetVisible(true);
+    } catch (...) {
+        support::ReportCurrentError("btnHelp2_Click", kUnit, line);
     }
 }
 

@@ -30,6 +30,8 @@ public:
     void btnNext_Click() noexcept;
     /// "Clear Selection": clear the map's selection and show the count.
     void Command1_Click() noexcept;
+    /// "?": opens one more help window.
+    void btnHelp2_Click() noexcept;
     /// Picking a layer runs nothing; the run reads the pickers' texts.
     void cboMapLayers_Click() noexcept {}
     void cboSearchLayers_Click() noexcept {}

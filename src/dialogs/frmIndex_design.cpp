@@ -45,12 +45,18 @@ ControlDesign LayerRowLabel(std::string name, std::string caption, platform::Twi
     return label;
 }
 
+void UseDialogCursor(ControlDesign& control) {
+    control.cursor = resources::kDialogCursor;
+    control.cursor_hot_x = resources::kCursorHotSpotX;
+    control.cursor_hot_y = resources::kCursorHotSpotY;
+}
+
 ControlDesign Picker(std::string name, platform::TwipsRect position, int tab_index, Rgb fore,
                      Rgb back) {
     auto picker = Control(std::move(name), ControlKind::ComboBox, "", position, "Frame2", tab_index);
     picker.fore_colour = fore;
     picker.back_colour = back;
-    picker.cursor = resources::kDialogCursor;
+    UseDialogCursor(picker);
     return picker;
 }
 
@@ -59,7 +65,7 @@ ControlDesign PictureButton(std::string name, std::string caption, std::string t
     auto button = Control(std::move(name), ControlKind::Button, std::move(caption), position, "", tab_index);
     button.tooltip = std::move(tooltip);
     button.picture.file = resources::kButtonBackground;
-    button.cursor = resources::kDialogCursor;
+    UseDialogCursor(button);
     return button;
 }
 

@@ -74,6 +74,8 @@ struct ControlDesign {
     TextAlign align = TextAlign::Left;
     Picture picture;
     std::string cursor;  ///< custom mouse cursor file; empty for the default pointer
+    int cursor_hot_x = 0;  ///< the cursor's hot spot, in pixels from its top left
+    int cursor_hot_y = 0;
 };
 
 /// A form's design: its title, client size, background and controls.

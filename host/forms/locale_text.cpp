@@ -1,4 +1,4 @@
-#include "console/locale_text.h"
+#include "forms/locale_text.h"
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>
@@ -8,7 +8,7 @@
 
 #include "platform/error.h"
 
-namespace selvane::console {
+namespace selvane::forms {
 
 LocaleText::LocaleText() {
     UErrorCode status = U_ZERO_ERROR;
@@ -34,4 +34,4 @@ bool LocaleText::EqualIgnoringCase(const std::string& left, const std::string& r
     return result == UCOL_EQUAL;
 }
 
-}  // namespace selvane::console
+}  // namespace selvane::forms

@@ -9,7 +9,7 @@ U_NAMESPACE_BEGIN
 class Collator;
 U_NAMESPACE_END
 
-namespace selvane::console {
+namespace selvane::forms {
 
 /// Case-insensitive text equality by the user's locale: ICU collation at secondary
 /// strength, so letter case is ignored but accents, blanks and punctuation count.
@@ -24,4 +24,4 @@ private:
     std::unique_ptr<icu::Collator> m_collator;
 };
 
-}  // namespace selvane::console
+}  // namespace selvane::forms

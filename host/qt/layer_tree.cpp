@@ -1,0 +1,67 @@
+#include "qt/layer_tree.h"
+
+#include <QHeaderView>
+
+#include "gis/layers.h"
+
+namespace selvane::qt {
+namespace {
+
+constexpr int kLayerRole = Qt::UserRole + 1;
+
+QString KindOf(const platform::ILayer& layer) {
+    if (dynamic_cast<const gis::GroupLayer*>(&layer)) return QStringLiteral("Group layer");
+    if (dynamic_cast<const gis::RasterLayer*>(&layer)) return QStringLiteral("Raster layer");
+    if (auto* feature = dynamic_cast<const gis::FeatureLayer*>(&layer)) {
+        QString kind = QStringLiteral("Feature layer: %1 (%2 features)")
+                           .arg(QString::fromStdString(feature->Class()->Name()))
+                           .arg(feature->Class()->RowCount());
+        if (!feature->DefinitionQuery().empty()) {
+            kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(feature->DefinitionQuery());
+        }
+        return kind;
+    }
+    return QStringLiteral("Layer");
+}
+
+void AddLayers(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<std::shared_ptr<platform::ILayer>>& layers) {
+    for (const auto& layer : layers) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+        item->setText(0, QString::fromStdString(layer->Name()));
+        item->setToolTip(0, KindOf(*layer));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Checked);
+        item->setData(0, kLayerRole, QVariant::fromValue(reinterpret_cast<quintptr>(layer.get())));
+        if (auto group = std::dynamic_pointer_cast<gis::GroupLayer>(layer)) {
+            AddLayers(item, tree, group->Members());
+            item->setExpanded(true);
+        }
+    }
+}
+
+}  // namespace
+
+LayerTree::LayerTree(QWidget* parent) : QTreeWidget(parent) {
+    setHeaderLabel(QStringLiteral("Layers"));
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+        if (!on_visibility) return;
+        const auto* layer = reinterpret_cast<const platform::ILayer*>(item->data(0, kLayerRole).value<quintptr>());
+        on_visibility(layer, item->checkState(0) == Qt::Checked);
+    });
+}
+
+void LayerTree::SetMap(const std::shared_ptr<gis::Map>& map) {
+    const QSignalBlocker quiet(this);
+    clear();
+    if (map) AddLayers(nullptr, this, map->Layers());
+}
+
+QTreeWidgetItem* LayerTree::ItemOf(const platform::ILayer* layer) const {
+    for (QTreeWidgetItemIterator it(const_cast<LayerTree*>(this)); *it; ++it) {
+        if (reinterpret_cast<const platform::ILayer*>((*it)->data(0, kLayerRole).value<quintptr>()) == layer) return *it;
+    }
+    return nullptr;
+}
+
+}  // namespace selvane::qt

@@ -1,0 +1,417 @@
+#include "qt/map_renderer.h"
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include <QColor>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "gis/geos_include.h"
+
+#include <geos/geom/GeometryCollection.h>
+#include <geos/geom/LineString.h>
+#include <geos/geom/Point.h>
+#include <geos/geom/Polygon.h>
+
+namespace selvane::qt {
+namespace {
+
+// The largest side of a raster's picture kept in memory: enough for a full-screen view,
+// small enough that a huge image costs a few megabytes.
+constexpr int kRasterSide = 2048;
+
+const QColor kSelection(0x00, 0xFF, 0xFF);
+
+QColor LayerColour(int ordinal) {
+    static const QColor kPalette[] = {{0xB0, 0x30, 0x30}, {0x20, 0x60, 0xB0}, {0x9C, 0x7A, 0x3C}, {0x3C, 0x8C, 0x3C},
+                                      {0x80, 0x40, 0xA0}, {0xC0, 0x70, 0x10}, {0x30, 0x90, 0x90}};
+    return kPalette[ordinal % static_cast<int>(std::size(kPalette))];
+}
+
+// Maps a class's coordinates to pixels, through the map's coordinate system when the
+// class has another.
+class PixelMapper {
+public:
+    PixelMapper(const Viewport& viewport, OGRCoordinateTransformation* to_map)
+        : m_shown(viewport.Shown()), m_upp(viewport.UnitsPerPixel()), m_to_map(to_map) {}
+
+    QPointF operator()(double x, double y) const {
+        if (m_to_map && !m_to_map->Transform(1, &x, &y)) return {qQNaN(), qQNaN()};
+        return {(x - m_shown.left()) / m_upp, (m_shown.bottom() - y) / m_upp};
+    }
+    double UnitsPerPixel() const { return m_upp; }
+    bool Projects() const { return m_to_map != nullptr; }
+
+private:
+    QRectF m_shown;
+    double m_upp;
+    OGRCoordinateTransformation* m_to_map;
+};
+
+void AddSequence(QPainterPath& path, const geos::geom::CoordinateSequence& sequence, const PixelMapper& map,
+                 bool closed) {
+    const std::size_t size = sequence.size();
+    if (size == 0) return;
+    QPolygonF polygon;
+    polygon.reserve(static_cast<qsizetype>(size));
+    for (std::size_t index = 0; index < size; ++index) {
+        const auto& coordinate = sequence.getAt(index);
+        polygon.append(map(coordinate.x, coordinate.y));
+    }
+    path.addPolygon(polygon);
+    if (closed) path.closeSubpath();
+}
+
+// Adds a shape's outline to `path`, and its points to `points`.
+void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainterPath& path, QPolygonF& points) {
+    using geos::geom::GeometryTypeId;
+    switch (shape.getGeometryTypeId()) {
+        case GeometryTypeId::GEOS_POINT: {
+            const auto& point = static_cast<const geos::geom::Point&>(shape);
+            if (!point.isEmpty()) points.append(map(point.getX(), point.getY()));
+            break;
+        }
+        case GeometryTypeId::GEOS_LINESTRING:
+        case GeometryTypeId::GEOS_LINEARRING:
+            AddSequence(path, *static_cast<const geos::geom::LineString&>(shape).getCoordinatesRO(), map, false);
+            break;
+        case GeometryTypeId::GEOS_POLYGON: {
+            const auto& polygon = static_cast<const geos::geom::Polygon&>(shape);
+            AddSequence(path, *polygon.getExteriorRing()->getCoordinatesRO(), map, true);
+            for (std::size_t ring = 0; ring < polygon.getNumInteriorRing(); ++ring) {
+                AddSequence(path, *polygon.getInteriorRingN(ring)->getCoordinatesRO(), map, true);
+            }
+            break;
+        }
+        default:
+            for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) {
+                AddShape(*shape.getGeometryN(part), map, path, points);
+            }
+            break;
+    }
+}
+
+// One mark per pixel: what is smaller than a pixel is drawn once where it falls.
+class PixelCoverage {
+public:
+    explicit PixelCoverage(QSize size)
+        : m_width(size.width()), m_height(size.height()), m_marks(static_cast<std::size_t>(m_width) * m_height, 0) {}
+    bool Mark(QPointF pixel) {
+        const int x = static_cast<int>(std::floor(pixel.x()));
+        const int y = static_cast<int>(std::floor(pixel.y()));
+        if (x < 0 || y < 0 || x >= m_width || y >= m_height) return false;
+        auto& mark = m_marks[static_cast<std::size_t>(y) * m_width + x];
+        if (mark) return false;
+        mark = 1;
+        return true;
+    }
+
+private:
+    int m_width;
+    int m_height;
+    std::vector<std::uint8_t> m_marks;
+};
+
+// Calls `visit` for every layer to draw, the bottom one first.
+template <typename Visit>
+void ForEachVisibleBottomUp(const std::vector<std::shared_ptr<platform::ILayer>>& layers,
+                            const std::set<const platform::ILayer*>& hidden, Visit&& visit) {
+    for (auto layer = layers.rbegin(); layer != layers.rend(); ++layer) {
+        if (hidden.count(layer->get())) continue;
+        if (auto group = std::dynamic_pointer_cast<gis::GroupLayer>(*layer)) {
+            ForEachVisibleBottomUp(group->Members(), hidden, visit);
+        } else {
+            visit(**layer);
+        }
+    }
+}
+
+}  // namespace
+
+double Viewport::UnitsPerPixel() const {
+    if (pixels.isEmpty() || world.isEmpty()) return 1.0;
+    return std::max(world.width() / pixels.width(), world.height() / pixels.height());
+}
+
+QRectF Viewport::Shown() const {
+    const double upp = UnitsPerPixel();
+    const QPointF centre = world.center();
+    const double width = pixels.width() * upp;
+    const double height = pixels.height() * upp;
+    return {centre.x() - width / 2, centre.y() - height / 2, width, height};
+}
+
+QPointF Viewport::ToPixel(double x, double y) const {
+    const QRectF shown = Shown();
+    const double upp = UnitsPerPixel();
+    return {(x - shown.left()) / upp, (shown.bottom() - y) / upp};
+}
+
+QPointF Viewport::ToWorld(QPointF pixel) const {
+    const QRectF shown = Shown();
+    const double upp = UnitsPerPixel();
+    return {shown.left() + pixel.x() * upp, shown.bottom() - pixel.y() * upp};
+}
+
+MapRenderer::MapRenderer() = default;
+MapRenderer::~MapRenderer() = default;
+
+void MapRenderer::SetMap(std::shared_ptr<gis::Map> map) {
+    m_map = std::move(map);
+    m_hidden.clear();
+    m_transforms.clear();
+    m_rasters.clear();
+    m_map_reference.reset();
+    if (!m_map) return;
+    // The map takes the coordinate system of its first feature class that has one; each
+    // class keeps its colour whatever is switched off.
+    m_ordinals.clear();
+    gis::ForEachFeatureLayer(m_map->Layers(), [this](gis::FeatureLayer& layer) {
+        if (!m_map_reference && layer.Class()->SpatialReference()) m_map_reference = layer.Class()->SpatialReference();
+        m_ordinals.emplace(layer.Class().get(), static_cast<int>(m_ordinals.size()));
+    });
+}
+
+void MapRenderer::SetVisible(const platform::ILayer* layer, bool visible) {
+    if (visible) {
+        m_hidden.erase(layer);
+    } else {
+        m_hidden.insert(layer);
+    }
+}
+
+bool MapRenderer::Visible(const platform::ILayer* layer) const { return m_hidden.count(layer) == 0; }
+
+OGRCoordinateTransformation* MapRenderer::ToMap(const gis::FeatureClass& feature_class) {
+    const auto& reference = feature_class.SpatialReference();
+    if (!reference || !m_map_reference || reference == m_map_reference || reference->IsSame(m_map_reference.get())) {
+        return nullptr;
+    }
+    auto& transforms = m_transforms[&feature_class];
+    if (!transforms.to_map) {
+        transforms.to_map.reset(OGRCreateCoordinateTransformation(reference.get(), m_map_reference.get()));
+        transforms.from_map.reset(OGRCreateCoordinateTransformation(m_map_reference.get(), reference.get()));
+    }
+    return transforms.to_map.get();
+}
+
+OGRCoordinateTransformation* MapRenderer::FromMap(const gis::FeatureClass& feature_class) {
+    if (!ToMap(feature_class)) return nullptr;
+    return m_transforms[&feature_class].from_map.get();
+}
+
+QRectF MapRenderer::ClassExtent(gis::FeatureClass& feature_class) {
+    geos::geom::Envelope extent;
+    for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
+        const auto* shape = feature_class.ShapeAt(row);
+        if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
+    }
+    if (extent.isNull()) return QRectF(0, 0, -1, -1);
+    double min_x = extent.getMinX(), min_y = extent.getMinY(), max_x = extent.getMaxX(), max_y = extent.getMaxY();
+    if (auto* to_map = ToMap(feature_class)) {
+        double x0, y0, x1, y1;
+        if (!to_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return QRectF(0, 0, -1, -1);
+        min_x = x0, min_y = y0, max_x = x1, max_y = y1;
+    }
+    return QRectF(QPointF(min_x, min_y), QPointF(max_x, max_y));
+}
+
+QRectF MapRenderer::FullExtent() {
+    geos::geom::Envelope extent;
+    auto unite = [&extent](const QRectF& part) {
+        if (part.width() < 0 || part.height() < 0 || !std::isfinite(part.left())) return;
+        extent.expandToInclude(part.left(), part.top());
+        extent.expandToInclude(part.right(), part.bottom());
+    };
+    if (!m_map) return {};
+    std::set<const gis::FeatureClass*> seen;
+    gis::ForEachFeatureLayer(m_map->Layers(), [&](gis::FeatureLayer& layer) {
+        if (seen.insert(layer.Class().get()).second) unite(ClassExtent(*layer.Class()));
+    });
+    std::function<void(const std::vector<std::shared_ptr<platform::ILayer>>&)> rasters =
+        [&](const std::vector<std::shared_ptr<platform::ILayer>>& layers) {
+            for (const auto& layer : layers) {
+                if (auto raster = std::dynamic_pointer_cast<gis::RasterLayer>(layer)) {
+                    const auto& world = RasterOf(*raster).world;
+                    if (!world.isEmpty()) unite(world);
+                }
+                if (auto group = std::dynamic_pointer_cast<gis::GroupLayer>(layer)) rasters(group->Members());
+            }
+        };
+    rasters(m_map->Layers());
+    if (extent.isNull()) return {};
+    QRectF result(QPointF(extent.getMinX(), extent.getMinY()), QPointF(extent.getMaxX(), extent.getMaxY()));
+    // A single point has no size: give it some room.
+    if (result.width() == 0 && result.height() == 0) result.adjust(-50, -50, 50, 50);
+    return result;
+}
+
+const MapRenderer::Raster& MapRenderer::RasterOf(const gis::RasterLayer& layer) {
+    const auto known = m_rasters.find(&layer);
+    if (known != m_rasters.end()) return known->second;
+    Raster& raster = m_rasters[&layer];
+    GDALDatasetUniquePtr dataset(GDALDataset::Open(layer.Source().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!dataset || dataset->GetRasterCount() < 1) return raster;  // nothing to draw
+    const int columns = dataset->GetRasterXSize();
+    const int rows = dataset->GetRasterYSize();
+    const double shrink = std::max(1.0, std::max(columns, rows) / static_cast<double>(kRasterSide));
+    const int width = std::max(1, static_cast<int>(columns / shrink));
+    const int height = std::max(1, static_cast<int>(rows / shrink));
+    QImage image(width, height, QImage::Format_RGB32);
+    const int bands = dataset->GetRasterCount() >= 3 ? 3 : 1;
+    std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height);
+    for (int band = 0; band < bands; ++band) {
+        if (dataset->GetRasterBand(band + 1)->RasterIO(GF_Read, 0, 0, columns, rows, values.data(), width, height,
+                                                       GDT_Byte, 0, 0) != CE_None) {
+            return raster;
+        }
+        for (int y = 0; y < height; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const int value = values[static_cast<std::size_t>(y) * width + x];
+                const QRgb old = band == 0 ? qRgb(value, value, value) : line[x];
+                line[x] = band == 0 ? old : (band == 1 ? qRgb(qRed(old), value, qBlue(old)) : qRgb(qRed(old), qGreen(old), value));
+            }
+        }
+    }
+    double transform[6] = {0, 1, 0, 0, 0, -1};
+    if (dataset->GetGeoTransform(transform) != CE_None) {
+        transform[3] = rows;  // an image without georeference stands at the origin
+    }
+    const double left = transform[0];
+    const double top = transform[3];
+    const double right = left + columns * transform[1];
+    const double bottom = top + rows * transform[5];
+    raster.world = QRectF(QPointF(std::min(left, right), std::min(top, bottom)),
+                          QPointF(std::max(left, right), std::max(top, bottom)));
+    raster.image = std::move(image);
+    return raster;
+}
+
+void MapRenderer::DrawRaster(QPainter& painter, const gis::RasterLayer& layer, const Viewport& viewport) {
+    const Raster& raster = RasterOf(layer);
+    if (raster.image.isNull()) return;
+    const QPointF top_left = viewport.ToPixel(raster.world.left(), raster.world.bottom());
+    const QPointF bottom_right = viewport.ToPixel(raster.world.right(), raster.world.top());
+    painter.drawImage(QRectF(top_left, bottom_right), raster.image);
+}
+
+void MapRenderer::DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ordinal, const Viewport& viewport,
+                            RenderStats& stats) {
+    auto& feature_class = *layer.Class();
+    if (feature_class.RowCount() == 0) return;
+    const PixelMapper map(viewport, ToMap(feature_class));
+
+    // The view in the class's own coordinates.
+    const QRectF shown = viewport.Shown();
+    double min_x = shown.left(), min_y = shown.top(), max_x = shown.right(), max_y = shown.bottom();
+    if (auto* from_map = FromMap(feature_class)) {
+        double x0, y0, x1, y1;
+        if (!from_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return;
+        min_x = x0, min_y = y0, max_x = x1, max_y = y1;
+    }
+    const geos::geom::Envelope view(min_x, max_x, min_y, max_y);
+    // Without a projection, a class's unit is the map's; with one, measure in pixels.
+    const double pixel = map.Projects() ? 0.0 : map.UnitsPerPixel();
+
+    const QColor colour = LayerColour(ordinal);
+    QColor fill = colour.lighter(170);
+    fill.setAlpha(150);
+    PixelCoverage coverage(viewport.pixels);
+    QPolygonF dots;
+    QPolygonF points;
+    std::vector<std::size_t> selected;
+    const auto& selection = layer.Selection();
+
+    painter.setPen(QPen(colour, 1.0));
+    painter.setBrush(fill);
+    feature_class.Index().query(view, [&](std::size_t row) {
+        if (!layer.Shows(row)) return;
+        const auto* shape = feature_class.ShapeAt(row);
+        if (!shape) return;
+        if (selection.Contains(row)) {
+            selected.push_back(row);
+            return;
+        }
+        const auto* envelope = shape->getEnvelopeInternal();
+        const bool point = shape->getDimension() == geos::geom::Dimension::P;
+        if (!point && pixel > 0 && envelope->getWidth() < pixel && envelope->getHeight() < pixel) {
+            const QPointF centre = map(envelope->getMinX(), envelope->getMinY());
+            if (coverage.Mark(centre)) dots.append(centre);
+            return;
+        }
+        QPainterPath path;
+        const auto before = points.size();
+        AddShape(*shape, map, path, points);
+        // Points share pixels at small scales: keep one a pixel.
+        for (auto index = before; index < points.size();) {
+            if (coverage.Mark(points[index])) {
+                ++index;
+            } else {
+                points.removeAt(index);
+            }
+        }
+        if (!path.isEmpty()) {
+            path.setFillRule(Qt::OddEvenFill);
+            if (shape->getDimension() == geos::geom::Dimension::A) {
+                painter.drawPath(path);
+            } else {
+                painter.strokePath(path, painter.pen());
+            }
+            ++stats.shapes_drawn;
+        }
+    });
+    stats.dots_drawn += static_cast<std::size_t>(dots.size() + points.size());
+    painter.setPen(QPen(colour, 1.0));
+    painter.drawPoints(dots);
+    painter.setPen(QPen(colour, 5.0, Qt::SolidLine, Qt::RoundCap));
+    painter.drawPoints(points);
+
+    // The selection on top of the layer, in the highlight colour.
+    QColor highlight_fill = kSelection;
+    highlight_fill.setAlpha(110);
+    PixelCoverage selected_coverage(viewport.pixels);
+    QPolygonF selected_points;
+    painter.setPen(QPen(kSelection, 2.0));
+    painter.setBrush(highlight_fill);
+    for (const auto row : selected) {
+        const auto& shape = *feature_class.ShapeAt(row);
+        QPainterPath path;
+        AddShape(shape, map, path, selected_points);
+        if (!path.isEmpty()) {
+            path.setFillRule(Qt::OddEvenFill);
+            if (shape.getDimension() == geos::geom::Dimension::A) {
+                painter.drawPath(path);
+            } else {
+                painter.strokePath(path, painter.pen());
+            }
+        }
+        ++stats.selected_drawn;
+    }
+    painter.setPen(QPen(kSelection, 7.0, Qt::SolidLine, Qt::RoundCap));
+    painter.drawPoints(selected_points);
+}
+
+RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
+    RenderStats stats;
+    image.fill(Qt::white);
+    if (!m_map || viewport.world.isEmpty()) return stats;
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
+        if (auto* raster = dynamic_cast<gis::RasterLayer*>(&layer)) {
+            DrawRaster(painter, *raster, viewport);
+        } else if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
+            DrawLayer(painter, *feature_layer, m_ordinals[feature_layer->Class().get()], viewport, stats);
+        }
+    });
+    return stats;
+}
+
+}  // namespace selvane::qt

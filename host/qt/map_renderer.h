@@ -1,0 +1,92 @@
+#pragma once
+
+// Draws a map's layers into a painter: rasters and feature layers, the first layer of the
+// document on top (as a layer tree reads), each layer's selection highlighted. Only what
+// lies in the view is visited (through each feature class's spatial index), and a shape
+// smaller than a pixel is drawn as one dot, once per pixel, so that a layer of a million
+// features costs about as much as the pixels it covers.
+
+#include <QImage>
+#include <QPainter>
+#include <QRectF>
+#include <QSize>
+
+#include <map>
+#include <memory>
+#include <set>
+
+#include "gis/layers.h"
+#include "gis/map.h"
+
+class OGRCoordinateTransformation;
+class OGRSpatialReference;
+
+namespace selvane::qt {
+
+/// What part of the map a picture of `pixels` shows: `world` in the map's coordinates,
+/// fitted into the picture with the same scale on both axes.
+struct Viewport {
+    QRectF world;
+    QSize pixels;
+
+    /// Map units per pixel.
+    double UnitsPerPixel() const;
+    /// The map rectangle that the picture shows (world widened to the picture's shape).
+    QRectF Shown() const;
+    QPointF ToPixel(double x, double y) const;
+    QPointF ToWorld(QPointF pixel) const;
+};
+
+/// Counts of one drawing, for benchmarks and tests.
+struct RenderStats {
+    std::size_t shapes_drawn = 0;
+    std::size_t dots_drawn = 0;
+    std::size_t selected_drawn = 0;
+};
+
+class MapRenderer {
+public:
+    MapRenderer();
+    ~MapRenderer();
+
+    /// Draws `map` from now on; forgets what was cached of the previous one.
+    void SetMap(std::shared_ptr<gis::Map> map);
+    const std::shared_ptr<gis::Map>& Map() const { return m_map; }
+
+    /// Layers switched off in the layer tree (a hidden group hides its members).
+    void SetVisible(const platform::ILayer* layer, bool visible);
+    bool Visible(const platform::ILayer* layer) const;
+
+    /// The extent of every layer, in the map's coordinates; empty when there is nothing.
+    QRectF FullExtent();
+    /// Draws the map into `image`, which has `viewport.pixels` as its size.
+    RenderStats Render(QImage& image, const Viewport& viewport);
+
+private:
+    struct Raster {
+        QImage image;
+        QRectF world;
+    };
+
+    void DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ordinal, const Viewport& viewport,
+                   RenderStats& stats);
+    void DrawRaster(QPainter& painter, const gis::RasterLayer& layer, const Viewport& viewport);
+    const Raster& RasterOf(const gis::RasterLayer& layer);
+    /// The transformation from a class's coordinates into the map's; nullptr for none.
+    OGRCoordinateTransformation* ToMap(const gis::FeatureClass& feature_class);
+    OGRCoordinateTransformation* FromMap(const gis::FeatureClass& feature_class);
+    QRectF ClassExtent(gis::FeatureClass& feature_class);
+
+    std::shared_ptr<gis::Map> m_map;
+    std::set<const platform::ILayer*> m_hidden;
+    std::shared_ptr<const OGRSpatialReference> m_map_reference;
+    struct Transforms {
+        std::unique_ptr<OGRCoordinateTransformation> to_map;
+        std::unique_ptr<OGRCoordinateTransformation> from_map;
+    };
+    std::map<const gis::FeatureClass*, Transforms> m_transforms;
+    std::map<const gis::RasterLayer*, Raster> m_rasters;
+    std::map<const gis::FeatureClass*, int> m_ordinals;
+};
+
+}  // namespace selvane::qt

@@ -1,0 +1,239 @@
+#include "qt/qt_form.h"
+
+#include <QCursor>
+
+#include <algorithm>
+#include <vector>
+
+#include "forms/control_kinds.h"
+#include "forms/twips.h"
+#include "platform/error.h"
+#include "qt/design_widgets.h"
+#include "qt/qt_runtime.h"
+
+namespace selvane::qt {
+
+// The port's view of one realised control: a list, a caption or a picture handle,
+// whichever its kind has.
+class QtForm::Control : public platform::IComboBox, public platform::ILabel, public platform::IPictureBox {
+public:
+    Control(const platform::ControlDesign& design, QWidget* widget, std::int32_t picture_handle)
+        : m_design(design), m_widget(widget), m_picture_handle(picture_handle) {}
+
+    const platform::ControlDesign& Design() const { return m_design; }
+    QWidget* Widget() const { return m_widget; }
+
+    void Clear() override { Combo().clear(); }
+    void AddItem(const std::string& item) override { Combo().addItem(QString::fromStdString(item)); }
+    std::string Text() const override {
+        auto& combo = Combo();
+        return combo.currentIndex() < 0 ? std::string() : combo.currentText().toStdString();
+    }
+    void SetText(const std::string& text) override {
+        auto& combo = Combo();
+        const int index = combo.findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        // A drop-down list holds only its entries' texts.
+        if (index < 0) throw platform::Error(380, "Invalid property value");
+        combo.setCurrentIndex(index);
+    }
+    std::vector<std::string> Items() const override {
+        auto& combo = Combo();
+        std::vector<std::string> items;
+        items.reserve(static_cast<std::size_t>(combo.count()));
+        for (int index = 0; index < combo.count(); ++index) items.push_back(combo.itemText(index).toStdString());
+        return items;
+    }
+
+    std::string Caption() const override {
+        if (auto* label = qobject_cast<QLabel*>(Alive())) return label->text().toStdString();
+        if (auto* button = qobject_cast<QAbstractButton*>(Alive())) return button->text().toStdString();
+        if (auto* frame = dynamic_cast<DesignFrame*>(Alive())) return frame->Caption().toStdString();
+        return {};
+    }
+    void SetCaption(const std::string& caption) override {
+        const QString text = QString::fromStdString(caption);
+        if (auto* label = qobject_cast<QLabel*>(Alive())) {
+            label->setText(text);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(Alive())) {
+            button->setText(text);
+        } else if (auto* frame = dynamic_cast<DesignFrame*>(Alive())) {
+            frame->SetCaption(text);
+        }
+    }
+
+    std::int32_t PictureHandle() const override { return m_picture_handle; }
+    const platform::Picture& Image() const override { return m_design.picture; }
+
+private:
+    QWidget* Alive() const {
+        if (!m_widget) throw platform::Error(platform::kUnexpected, "The control " + m_design.name + " is gone");
+        return m_widget;
+    }
+    QComboBox& Combo() const {
+        auto* combo = qobject_cast<QComboBox*>(Alive());
+        if (!combo) throw platform::Error(platform::kNoInterface, "Control " + m_design.name + " is not a list");
+        return *combo;
+    }
+
+    platform::ControlDesign m_design;
+    QPointer<QWidget> m_widget;
+    std::int32_t m_picture_handle;
+};
+
+QtForm::QtForm(const platform::FormDesign& design, platform::FormEvents events, QtRuntime& runtime)
+    : m_design(design), m_events(std::move(events)), m_runtime(runtime) {}
+
+QtForm::~QtForm() {
+    // The widget may belong to a window by now, which then deletes it; deleteLater is
+    // safe either way, also from inside that window's own close event.
+    if (m_widget) m_widget->deleteLater();
+}
+
+void QtForm::EnsureLoaded() {
+    if (m_loaded) return;
+    // Marked loaded before the handler runs: the handler uses the form's own controls.
+    m_loaded = true;
+    Realise();
+    if (m_events.load) m_events.load();
+}
+
+void QtForm::Realise() {
+    const auto& screen = m_runtime.Screen();
+    const int twips_x = screen.TwipsPerPixelX();
+    const int twips_y = screen.TwipsPerPixelY();
+
+    auto* surface = new DesignSurface(m_design, m_runtime.DesignPixmap(m_design.picture));
+    surface->setFixedSize(forms::Pixels(m_design.client_width, twips_x), forms::Pixels(m_design.client_height, twips_y));
+    surface->setWindowTitle(QString::fromStdString(m_design.caption));
+    m_widget = surface;
+
+    std::map<std::string, QWidget*> containers;
+    std::vector<std::pair<int, QWidget*>> focus_order;
+    for (const auto& design : m_design.controls) {
+        const auto found = containers.find(design.container);
+        QWidget* parent = found == containers.end() ? surface : found->second;
+        const std::string name = design.name;
+        QWidget* widget = nullptr;
+        std::int32_t picture = 0;
+        switch (design.kind) {
+            case platform::ControlKind::Frame:
+                widget = new DesignFrame(design, parent);
+                containers[name] = widget;
+                break;
+            case platform::ControlKind::Label: {
+                auto* label = new DesignLabel(design, parent);
+                label->on_click = [this, name] { RunClick(name); };
+                widget = label;
+                break;
+            }
+            case platform::ControlKind::ComboBox: {
+                auto* combo = new DesignComboBox(design, parent);
+                // A pick from the list is the list's click.
+                QObject::connect(combo, &QComboBox::activated, combo, [this, name](int) { RunClick(name); });
+                widget = combo;
+                break;
+            }
+            case platform::ControlKind::Button: {
+                picture = m_runtime.PictureHandle(design.picture);
+                auto* button = new PictureButton(design, m_runtime.Picture(picture), parent);
+                QObject::connect(button, &QAbstractButton::clicked, button, [this, name] { RunClick(name); });
+                widget = button;
+                break;
+            }
+            case platform::ControlKind::PictureBox: {
+                picture = m_runtime.PictureHandle(design.picture);
+                auto* box = new QLabel(parent);
+                box->setPixmap(m_runtime.Picture(picture));  // a missing picture shows nothing
+                box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                box->setFrameStyle(design.has_border ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+                widget = box;
+                break;
+            }
+        }
+        const auto rect = forms::Pixels(design.position, twips_x, twips_y);
+        widget->setGeometry(rect.left, rect.top, rect.width, rect.height);
+        if (!design.tooltip.empty()) widget->setToolTip(QString::fromStdString(design.tooltip));
+        if (!design.cursor.empty()) {
+            const QPixmap cursor = m_runtime.ResourcePixmap(design.cursor);
+            if (!cursor.isNull()) widget->setCursor(QCursor(cursor, design.cursor_hot_x, design.cursor_hot_y));
+        }
+        const bool takes_focus = design.kind == platform::ControlKind::ComboBox ||
+                                 design.kind == platform::ControlKind::Button;
+        if (takes_focus && design.tab_index >= 0) focus_order.emplace_back(design.tab_index, widget);
+        if (!takes_focus) widget->setFocusPolicy(Qt::NoFocus);
+        m_controls[name] = std::make_unique<Control>(design, widget, picture);
+    }
+
+    std::stable_sort(focus_order.begin(), focus_order.end(),
+                     [](const auto& left, const auto& right) { return left.first < right.first; });
+    for (std::size_t index = 1; index < focus_order.size(); ++index) {
+        QWidget::setTabOrder(focus_order[index - 1].second, focus_order[index].second);
+    }
+}
+
+QWidget* QtForm::Widget() {
+    EnsureLoaded();
+    return m_widget;
+}
+
+QWidget* QtForm::ControlWidget(const std::string& name) {
+    EnsureLoaded();
+    const auto found = m_controls.find(name);
+    return found == m_controls.end() ? nullptr : found->second->Widget();
+}
+
+std::intptr_t QtForm::hWnd() {
+    EnsureLoaded();
+    return reinterpret_cast<std::intptr_t>(m_widget.data());
+}
+
+int QtForm::Width() {
+    EnsureLoaded();
+    const int twips = m_runtime.Screen().TwipsPerPixelX();
+    const auto margins = m_runtime.WindowFrameMargins();
+    const int extra = m_design.visible_form ? margins.left() + margins.right() : 0;
+    return (forms::Pixels(m_design.client_width, twips) + extra) * twips;
+}
+
+int QtForm::Height() {
+    EnsureLoaded();
+    const int twips = m_runtime.Screen().TwipsPerPixelY();
+    const auto margins = m_runtime.WindowFrameMargins();
+    const int extra = m_design.visible_form ? margins.top() + margins.bottom() : 0;
+    return (forms::Pixels(m_design.client_height, twips) + extra) * twips;
+}
+
+QtForm::Control& QtForm::Find(const std::string& name, platform::ControlKind expected) {
+    EnsureLoaded();
+    const auto found = m_controls.find(name);
+    if (found == m_controls.end()) {
+        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
+    }
+    if (!forms::ServesAs(found->second->Design().kind, expected)) {
+        throw platform::Error(platform::kNoInterface, "Control " + name + " is of another kind");
+    }
+    return *found->second;
+}
+
+platform::IComboBox& QtForm::ComboBox(const std::string& name) { return Find(name, platform::ControlKind::ComboBox); }
+
+platform::ILabel& QtForm::Label(const std::string& name) { return Find(name, platform::ControlKind::Label); }
+
+platform::IPictureBox& QtForm::PictureBox(const std::string& name) {
+    return Find(name, platform::ControlKind::PictureBox);
+}
+
+void QtForm::Click(const std::string& name) {
+    EnsureLoaded();
+    if (m_controls.find(name) == m_controls.end()) {
+        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
+    }
+    RunClick(name);
+}
+
+void QtForm::RunClick(const std::string& name) {
+    const auto handler = m_events.click.find(name);
+    if (handler != m_events.click.end() && handler->second) handler->second();
+}
+
+}  // namespace selvane::qt

@@ -24,7 +24,13 @@ public:
     QWidget* Widget() const { return m_widget; }
 
     void Clear() override { Combo().clear(); }
-    void AddItem(const std::string& item) override { Combo().addItem(QString::fromStdString(item)); }
+    void AddItem(const std::string& item) override {
+        auto& combo = Combo();
+        const int chosen = combo.currentIndex();
+        combo.addItem(QString::fromStdString(item));
+        // Qt picks the first entry of an empty list; a drop-down list picks nothing by itself.
+        combo.setCurrentIndex(chosen);
+    }
     std::string Text() const override {
         auto& combo = Combo();
         return combo.currentIndex() < 0 ? std::string() : combo.currentText().toStdString();
@@ -80,8 +86,14 @@ private:
     std::int32_t m_picture_handle;
 };
 
-QtForm::QtForm(const platform::FormDesign& design, platform::FormEvents events, QtRuntime& runtime)
-    : m_design(design), m_events(std::move(events)), m_runtime(runtime) {}
+QtForm::QtForm(const platform::FormDesign& design, platform::FormEvents events, std::weak_ptr<QtRuntime> runtime)
+    : m_design(design), m_events(std::move(events)), m_runtime(std::move(runtime)) {}
+
+QtRuntime& QtForm::Runtime() const {
+    auto runtime = m_runtime.lock();
+    if (!runtime) throw platform::Error(platform::kUnexpected, "The forms runtime of " + m_design.name + " is gone");
+    return *runtime;  // the host keeps it alive while its forms are in use
+}
 
 QtForm::~QtForm() {
     // The widget may belong to a window by now, which then deletes it; deleteLater is
@@ -98,11 +110,12 @@ void QtForm::EnsureLoaded() {
 }
 
 void QtForm::Realise() {
-    const auto& screen = m_runtime.Screen();
+    QtRuntime& runtime = Runtime();
+    const auto& screen = runtime.Screen();
     const int twips_x = screen.TwipsPerPixelX();
     const int twips_y = screen.TwipsPerPixelY();
 
-    auto* surface = new DesignSurface(m_design, m_runtime.DesignPixmap(m_design.picture));
+    auto* surface = new DesignSurface(m_design, runtime.DesignPixmap(m_design.picture));
     surface->setFixedSize(forms::Pixels(m_design.client_width, twips_x), forms::Pixels(m_design.client_height, twips_y));
     surface->setWindowTitle(QString::fromStdString(m_design.caption));
     m_widget = surface;
@@ -134,16 +147,16 @@ void QtForm::Realise() {
                 break;
             }
             case platform::ControlKind::Button: {
-                picture = m_runtime.PictureHandle(design.picture);
-                auto* button = new PictureButton(design, m_runtime.Picture(picture), parent);
+                picture = runtime.PictureHandle(design.picture);
+                auto* button = new PictureButton(design, runtime.Picture(picture), parent);
                 QObject::connect(button, &QAbstractButton::clicked, button, [this, name] { RunClick(name); });
                 widget = button;
                 break;
             }
             case platform::ControlKind::PictureBox: {
-                picture = m_runtime.PictureHandle(design.picture);
+                picture = runtime.PictureHandle(design.picture);
                 auto* box = new QLabel(parent);
-                box->setPixmap(m_runtime.Picture(picture));  // a missing picture shows nothing
+                box->setPixmap(runtime.Picture(picture));  // a missing picture shows nothing
                 box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 box->setFrameStyle(design.has_border ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
                 widget = box;
@@ -154,7 +167,7 @@ void QtForm::Realise() {
         widget->setGeometry(rect.left, rect.top, rect.width, rect.height);
         if (!design.tooltip.empty()) widget->setToolTip(QString::fromStdString(design.tooltip));
         if (!design.cursor.empty()) {
-            const QPixmap cursor = m_runtime.ResourcePixmap(design.cursor);
+            const QPixmap cursor = runtime.ResourcePixmap(design.cursor);
             if (!cursor.isNull()) widget->setCursor(QCursor(cursor, design.cursor_hot_x, design.cursor_hot_y));
         }
         const bool takes_focus = design.kind == platform::ControlKind::ComboBox ||
@@ -189,16 +202,16 @@ std::intptr_t QtForm::hWnd() {
 
 int QtForm::Width() {
     EnsureLoaded();
-    const int twips = m_runtime.Screen().TwipsPerPixelX();
-    const auto margins = m_runtime.WindowFrameMargins();
+    const int twips = Runtime().Screen().TwipsPerPixelX();
+    const auto margins = Runtime().WindowFrameMargins();
     const int extra = m_design.visible_form ? margins.left() + margins.right() : 0;
     return (forms::Pixels(m_design.client_width, twips) + extra) * twips;
 }
 
 int QtForm::Height() {
     EnsureLoaded();
-    const int twips = m_runtime.Screen().TwipsPerPixelY();
-    const auto margins = m_runtime.WindowFrameMargins();
+    const int twips = Runtime().Screen().TwipsPerPixelY();
+    const auto margins = Runtime().WindowFrameMargins();
     const int extra = m_design.visible_form ? margins.top() + margins.bottom() : 0;
     return (forms::Pixels(m_design.client_height, twips) + extra) * twips;
 }

@@ -18,7 +18,8 @@ class QtRuntime;
 /// made, with its controls, on first use, and the load handler runs then, once.
 class QtForm : public platform::IForm {
 public:
-    QtForm(const platform::FormDesign& design, platform::FormEvents events, QtRuntime& runtime);
+    /// A form of `runtime`, which it uses while it loads and reports its outer size.
+    QtForm(const platform::FormDesign& design, platform::FormEvents events, std::weak_ptr<QtRuntime> runtime);
     ~QtForm() override;
 
     std::intptr_t hWnd() override;
@@ -43,10 +44,12 @@ private:
     void Realise();
     Control& Find(const std::string& name, platform::ControlKind expected);
     void RunClick(const std::string& name);
+    /// The runtime; throws platform::Error when it is gone (a form kept past its host).
+    QtRuntime& Runtime() const;
 
     platform::FormDesign m_design;
     platform::FormEvents m_events;
-    QtRuntime& m_runtime;
+    std::weak_ptr<QtRuntime> m_runtime;
     bool m_loaded = false;
     QPointer<QWidget> m_widget;
     std::map<std::string, std::unique_ptr<Control>> m_controls;

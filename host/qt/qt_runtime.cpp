@@ -77,7 +77,7 @@ QtRuntime::~QtRuntime() = default;
 
 std::shared_ptr<platform::IForm> QtRuntime::CreateForm(const platform::FormDesign& design,
                                                        platform::FormEvents events) {
-    return std::make_shared<QtForm>(design, std::move(events), *this);
+    return std::make_shared<QtForm>(design, std::move(events), weak_from_this());
 }
 
 platform::IScreen& QtRuntime::Screen() { return *m_screen; }

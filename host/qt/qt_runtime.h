@@ -25,12 +25,13 @@ namespace selvane::qt {
 /// the program unless a host names a folder of its own.
 inline const QString kBuiltInResources = QStringLiteral(":/selvane/resources");
 
-class QtRuntime : public platform::IRuntime {
+class QtRuntime : public platform::IRuntime, public std::enable_shared_from_this<QtRuntime> {
 public:
     /// Receives each shell Open instead of the desktop (tests, screenshots).
     using ShellSink = std::function<void(std::intptr_t owner, const std::string& target)>;
 
     /// Needs a QApplication. Maps "MS Sans Serif" to the closest installed sans font.
+    /// Make it shared: its forms refer to it weakly.
     explicit QtRuntime(QString resource_folder = kBuiltInResources);
     ~QtRuntime() override;
 

@@ -23,13 +23,6 @@ Result Trapped(const char* message, Result fallback, Body&& body) noexcept {
     }
 }
 
-// The hidden form that holds the button image; loaded on the first Bitmap request and
-// kept for the server's life so that the handle stays valid.
-std::shared_ptr<platform::IForm>& ResourceForm() {
-    static std::shared_ptr<platform::IForm> form;
-    return form;
-}
-
 platform::FormDesign ResourceFormDesign() {
     platform::FormDesign design;
     design.name = "frmResources";
@@ -83,9 +76,8 @@ std::int32_t Selvane::HelpContextID() {
 std::int32_t Selvane::Bitmap() {
     // A failure here gives no handle and no message.
     try {
-        auto& form = ResourceForm();
-        if (!form) form = platform::Runtime().CreateForm(ResourceFormDesign(), {});
-        return form->PictureBox("Picture1").PictureHandle();
+        if (!ResourceForm) ResourceForm = platform::Runtime().CreateForm(ResourceFormDesign(), {});
+        return ResourceForm->PictureBox("Picture1").PictureHandle();
     } catch (...) {
         return 0;
     }

@@ -8,6 +8,7 @@ std::shared_ptr<platform::IApplication> HostApplication;
 std::shared_ptr<platform::IMxDocument> CurrentDocument;
 std::shared_ptr<platform::IObject> ApplicationSource;
 std::shared_ptr<dialogs::frmIndex> MainDialog;
+std::shared_ptr<platform::IForm> ResourceForm;
 
 platform::IMxDocument& Document() {
     if (!CurrentDocument) throw platform::Error(platform::kPointer, "No map document is open");
@@ -30,6 +31,7 @@ void ResetSharedState() {
     CurrentDocument.reset();
     ApplicationSource.reset();
     MainDialog.reset();
+    ResourceForm.reset();
 }
 
 }  // namespace selvane::command

@@ -26,6 +26,9 @@ extern std::shared_ptr<platform::IMxDocument> CurrentDocument;
 extern std::shared_ptr<platform::IObject> ApplicationSource;
 /// The main dialog opened by the latest press.
 extern std::shared_ptr<dialogs::frmIndex> MainDialog;
+/// The hidden form frmResources that holds the command's bitmap, loaded on the first
+/// Bitmap request and kept, so that the handle stays valid.
+extern std::shared_ptr<platform::IForm> ResourceForm;
 
 /// The product texts OnCreate writes, and the title of every message box.
 inline constexpr const char* kProductName = "Selvane";

@@ -1,0 +1,68 @@
+#include "desktop_test_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+
+#include "command/shared_state.h"
+
+namespace selvane::testing {
+
+MessageBoxWatcher::MessageBoxWatcher() {
+    m_timer.setInterval(10);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        for (auto* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible()) continue;
+            shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
+                             box->standardButtons(), box->isModal()});
+            if (auto* ok = box->button(QMessageBox::Ok)) {
+                ok->click();
+            } else {
+                box->reject();
+            }
+        }
+    });
+    m_timer.start();
+}
+
+DesktopMap::DesktopMap(const std::string& resource_folder) {
+    const std::string path = folder.File("town.gpkg");
+    WriteGeoPackage(path, {
+        {"parcels", 3, 32633,
+         {"POLYGON((0 0,10 0,10 10,0 10,0 0))", "POLYGON((10 0,20 0,20 10,10 10,10 0))",
+          "POLYGON((20 0,30 0,30 10,20 10,20 0))"},
+         {"old", "new", "old"}},
+        {"wells", 1, 32633, {"POINT(5 5)", "POINT(10 5)", "POINT(25 5)", "POINT(50 50)"}, {}},
+        {"roads", 2, 32633, {"LINESTRING(-5 5,15 5)"}, {}},
+    });
+    parcels = LoadLayer(path, "parcels", "Parcels");
+    wells = LoadLayer(path, "wells", "Wells");
+    roads = LoadLayer(path, "roads", "Roads");
+    document = std::make_shared<gis::MxDocument>(
+        std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{roads, wells, parcels}));
+    host = resource_folder.empty() ? std::make_unique<apps::DesktopHost>(document)
+                                   : std::make_unique<apps::DesktopHost>(document, QString::fromStdString(resource_folder));
+    host->Runtime().SetShellSink([this](std::intptr_t, const std::string& target) { opened.push_back(target); });
+    host->Window().show();
+}
+
+DesktopMap::~DesktopMap() {
+    host.reset();
+    ProcessEvents();
+}
+
+qt::QtForm& DesktopMap::Open() {
+    host->PressCommand();
+    return Form();
+}
+
+qt::QtForm& DesktopMap::Form() { return dynamic_cast<qt::QtForm&>(*command::MainDialog->Form()); }
+
+void ProcessEvents() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+}  // namespace selvane::testing

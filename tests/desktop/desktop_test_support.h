@@ -1,0 +1,63 @@
+#pragma once
+
+// Helpers of the desktop suites: the desktop host on a small GeoPackage that the test
+// writes, and a watcher that answers the modal message boxes as a user would.
+
+#include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop_host.h"
+#include "qt/qt_form.h"
+#include "test_support.h"
+
+namespace selvane::testing {
+
+/// What one message box showed.
+struct ShownMessageBox {
+    std::string title;
+    std::string text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    bool modal = false;
+};
+
+/// Closes every message box that opens, with its OK button, and records it.
+class MessageBoxWatcher {
+public:
+    MessageBoxWatcher();
+    std::vector<ShownMessageBox> shown;
+
+private:
+    QTimer m_timer;
+};
+
+/// The desktop host on a map of parcels, wells and roads, with the shell's Open recorded.
+struct DesktopMap {
+    explicit DesktopMap(const std::string& resource_folder = {});
+    ~DesktopMap();
+
+    /// Presses the command and returns the new dialog's realised form.
+    qt::QtForm& Open();
+    /// The realised form of the latest dialog.
+    qt::QtForm& Form();
+    /// The widget of a control of the latest dialog.
+    template <typename Widget>
+    Widget* Control(const std::string& name) {
+        return dynamic_cast<Widget*>(Form().ControlWidget(name));
+    }
+
+    TempFolder folder;
+    std::shared_ptr<gis::FeatureLayer> parcels, wells, roads;
+    std::shared_ptr<gis::MxDocument> document;
+    std::unique_ptr<apps::DesktopHost> host;
+    std::vector<std::string> opened;  ///< targets handed to the shell
+};
+
+/// Runs the events that are due (deferred deletions included).
+void ProcessEvents();
+
+}  // namespace selvane::testing

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that the build, the tests, the apps and the benchmarks
-# need. Idempotent: when all are installed it returns at once.
+# Installs the Debian 12 packages that the build, the command-line app and the benchmarks
+# need; with "desktop", also those of the Qt desktop, its tests and its screenshots.
+# Idempotent: when all are installed it returns at once.
+#
+#   bash scripts/setup.sh [desktop]
 set -euo pipefail
 
 packages=(
@@ -11,6 +14,10 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
+if [ "${1:-}" = "desktop" ]; then
+  # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
+  packages+=(qt6-base-dev fonts-liberation2 xvfb xauth)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh desktop
 rm -rf build/ci
 cmake --preset ci
 cmake --build --preset ci

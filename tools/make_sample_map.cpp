@@ -161,7 +161,6 @@ void WriteDocument(const std::string& path) {
   "layers": [
     { "type": "feature", "name": "Roads", "source": "town.gpkg", "table": "roads" },
     { "type": "feature", "name": "Wells", "source": "town.gpkg", "table": "wells" },
-    { "type": "raster", "name": "Imagery", "source": "imagery.tif" },
     { "type": "group", "name": "Base", "layers": [
         { "type": "feature", "name": "Parcels", "source": "town.gpkg", "table": "parcels" },
         { "type": "feature", "name": "Buildings", "source": "town.gpkg", "table": "buildings" },
@@ -171,7 +170,8 @@ void WriteDocument(const std::string& path) {
             { "type": "feature", "name": "Old Wells", "source": "town.gpkg", "table": "wells",
               "definition_query": "zone = 'old'" }
         ] }
-    ] }
+    ] },
+    { "type": "raster", "name": "Imagery", "source": "imagery.tif" }
   ]
 }
 )";

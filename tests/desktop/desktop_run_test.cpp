@@ -1,0 +1,141 @@
+// A whole run pressed through the widgets: the bar and the busy pointer during it, the
+// selection highlighted on the map after it, and what the host does with bad input.
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QTest>
+
+#include <fstream>
+
+#include "command/shared_state.h"
+#include "desktop_test_support.h"
+
+namespace selvane::testing {
+namespace {
+
+// Picks an entry as a user does: the list's entry chosen, then its pick handler.
+void Pick(QComboBox* combo, const QString& text) {
+    ASSERT_NE(combo, nullptr);
+    const int index = combo->findText(text);
+    ASSERT_GE(index, 0) << text.toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+int CountColour(const QImage& image, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) count += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    }
+    return count;
+}
+
+TEST(DesktopRun, SelectFeaturesShowsProgressAndTheHourglassThenHighlightsTheSelection) {
+    DesktopMap desktop;
+    desktop.host->Window().resize(800, 600);
+    desktop.Open();
+    auto& canvas = desktop.host->Window().Canvas();
+    const QRgb highlight = qRgb(0x00, 0xFF, 0xFF);
+    canvas.Refresh();
+    EXPECT_EQ(CountColour(canvas.grab().toImage(), highlight), 0);
+
+    // Seen from inside the run, at each repaint of the bar.
+    struct Seen {
+        bool bar_shown;
+        int value;
+        bool busy;
+    };
+    std::vector<Seen> seen;
+    auto& display = desktop.host->Window().Progress();
+    desktop.host->Application()->Bar()->Progress()->SetDisplay([&](const gis::ProgressState& state) {
+        display.Draw(state);
+        const auto* cursor = QGuiApplication::overrideCursor();
+        seen.push_back({display.isVisible(), display.Bar().value(), cursor && cursor->shape() == Qt::WaitCursor});
+    });
+
+    Pick(desktop.Control<QComboBox>("cboSearchLayers"), "Parcels");
+    Pick(desktop.Control<QComboBox>("cboRelationship"), "INTERSECT");
+    Pick(desktop.Control<QComboBox>("cboMapLayers"), "Wells");
+    const int renders = canvas.RenderCount();
+    QTest::mouseClick(desktop.Control<QAbstractButton>("btnNext"), Qt::LeftButton);
+
+    EXPECT_EQ(desktop.parcels->SelectedFids(), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(desktop.Control<QLabel>("lblCount")->text(), "3");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(seen.front().bar_shown);
+    EXPECT_TRUE(seen.front().busy);
+    EXPECT_EQ(display.Message().text(), "Building selection...");
+    EXPECT_FALSE(seen.back().bar_shown);  // hidden at the end
+    EXPECT_GE(seen.size(), 2u);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(display.isVisible());
+    // Redrawn before the search and after it, and the selection is on the map.
+    EXPECT_EQ(canvas.RenderCount(), renders + 2);
+    EXPECT_GT(CountColour(canvas.grab().toImage(), highlight), 20);
+    EXPECT_EQ(canvas.LastStats().selected_drawn, 3u);
+
+    // "Clear Selection" through its button.
+    QTest::mouseClick(desktop.Control<QAbstractButton>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(desktop.Control<QLabel>("lblCount")->text(), "0");
+    EXPECT_EQ(CountColour(canvas.grab().toImage(), highlight), 0);
+}
+
+TEST(DesktopRun, MessagesOfARunAreMessageBoxesAndHiddenLayersAreNotDrawn) {
+    DesktopMap desktop;
+    MessageBoxWatcher watcher;
+    desktop.Open();
+    Pick(desktop.Control<QComboBox>("cboMapLayers"), "Roads");
+    QTest::mouseClick(desktop.Control<QAbstractButton>("btnNext"), Qt::LeftButton);
+    ASSERT_EQ(watcher.shown.size(), 1u);
+    EXPECT_EQ(watcher.shown[0].text, "Can't find layer: ");
+    EXPECT_EQ(watcher.shown[0].title, "Selvane");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    auto& tree = desktop.host->Window().Tree();
+    auto& canvas = desktop.host->Window().Canvas();
+    canvas.Refresh();
+    const auto drawn = canvas.LastStats().shapes_drawn + canvas.LastStats().dots_drawn;
+    auto* parcels = tree.ItemOf(desktop.parcels.get());
+    ASSERT_NE(parcels, nullptr);
+    parcels->setCheckState(0, Qt::Unchecked);
+    EXPECT_EQ(canvas.LastStats().shapes_drawn + canvas.LastStats().dots_drawn, drawn - 3);
+}
+
+TEST(DesktopRun, AFileThatFailsToLoadIsNamedAndTheOpenMapStays) {
+    DesktopMap desktop;
+    MessageBoxWatcher watcher;
+    const std::string broken = desktop.folder.File("broken.gpkg");
+    { std::ofstream(broken) << "not a geopackage"; }
+    EXPECT_FALSE(desktop.host->Open({broken}));
+    ASSERT_EQ(watcher.shown.size(), 1u);
+    EXPECT_NE(watcher.shown[0].text.find("broken.gpkg"), std::string::npos) << watcher.shown[0].text;
+    EXPECT_EQ(desktop.host->Document(), desktop.document);
+    EXPECT_EQ(desktop.host->Window().Tree().topLevelItemCount(), 3);
+
+    // A good map replaces it, in the tree, on the canvas and for the next press.
+    ASSERT_TRUE(desktop.host->Open({SELVANE_SAMPLE_MAP}));
+    EXPECT_NE(desktop.host->Document(), desktop.document);
+    EXPECT_EQ(desktop.host->Window().Tree().topLevelItemCount(), 4);
+    EXPECT_GT(desktop.host->Window().Canvas().LastStats().shapes_drawn, 50u);
+    auto& form = desktop.Open();
+    EXPECT_EQ(form.ComboBox("cboMapLayers").Items(),
+              (std::vector<std::string>{"Roads", "Wells", "Parcels", "Buildings", "Old Parcels"}));
+}
+
+TEST(DesktopRun, MissingPicturesShowNothingAndTheDialogStillWorks) {
+    TempFolder empty;
+    DesktopMap desktop(empty.Path().string());
+    auto& form = desktop.Open();
+    EXPECT_EQ(form.PictureBox("Image2").PictureHandle(), 0);
+    EXPECT_TRUE(desktop.Control<QLabel>("Image2")->pixmap().isNull());
+    EXPECT_EQ(desktop.Control<QWidget>("btnNext")->cursor().shape(), Qt::ArrowCursor);
+    form.ComboBox("cboSearchLayers").SetText("Parcels");
+    form.ComboBox("cboMapLayers").SetText("Roads");
+    QTest::mouseClick(desktop.Control<QAbstractButton>("btnNext"), Qt::LeftButton);
+    EXPECT_EQ(desktop.Control<QLabel>("lblCount")->text(), "2");
+}
+
+}  // namespace
+}  // namespace selvane::testing

@@ -12,6 +12,8 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -145,7 +147,11 @@ void WriteImagery(const std::string& path, const OGRSpatialReference& srs) {
     for (int index = 1; index <= 3; ++index) {
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
-                band[y * kWidth + x] = static_cast<GByte>((x * 7 + y * 5 * index + ((x / 20 + y / 20) % 2) * 60) % 256);
+                // Fields and meadows: soft greens and browns that vary smoothly, like an aerial photo.
+                const double field = std::sin(x / 9.0) * std::cos(y / 11.0) + 0.5 * std::sin((x + 2 * y) / 23.0);
+                const double base[] = {118.0, 142.0, 96.0};
+                const double swing[] = {30.0, 22.0, 14.0};
+                band[y * kWidth + x] = static_cast<GByte>(std::clamp(base[index - 1] + swing[index - 1] * field, 0.0, 255.0));
             }
         }
         Check(raster->GetRasterBand(index)->RasterIO(GF_Write, 0, 0, kWidth, kHeight, band.data(), kWidth, kHeight,

@@ -299,6 +299,7 @@ void MapRenderer::DrawRaster(QPainter& painter, const gis::RasterLayer& layer, c
     if (raster.image.isNull()) return;
     const QPointF top_left = viewport.ToPixel(raster.world.left(), raster.world.bottom());
     const QPointF bottom_right = viewport.ToPixel(raster.world.right(), raster.world.top());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.drawImage(QRectF(top_left, bottom_right), raster.image);
 }
 

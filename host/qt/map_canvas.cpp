@@ -39,10 +39,16 @@ void MapCanvas::Refresh() {
 
 void MapCanvas::Render() {
     m_view.pixels = size();
-    if (m_picture.size() != size()) m_picture = QImage(size(), QImage::Format_ARGB32_Premultiplied);
     QElapsedTimer timer;
     timer.start();
-    m_stats = m_renderer.Render(m_picture, m_view);
+    const LayersKey key{m_view.world, size(), m_renderer.Generation()};
+    if (!(key == m_layers_key) || m_layers.isNull()) {
+        m_layers = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+        m_stats = m_renderer.RenderLayers(m_layers, m_view);
+        m_layers_key = key;
+    }
+    m_picture = m_layers;  // shared until the selection is drawn on it
+    m_stats.selected_drawn = m_renderer.RenderSelection(m_picture, m_view).selected_drawn;
     m_render_seconds = timer.nsecsElapsed() / 1e9;
     ++m_render_count;
 }

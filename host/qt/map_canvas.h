@@ -13,8 +13,9 @@ namespace selvane::qt {
 
 /// The map view: draws the focus map, pans with the left button, zooms with the wheel and
 /// with a box drawn with the right button (or Shift and the left), and shows the full
-/// extent on demand. The picture is drawn once per change and kept, so that repaints
-/// and panning cost a copy of it.
+/// extent on demand. The layers are drawn once per view and kept: a redraw with the same
+/// view (the selection run's, before and after its search) draws only the selection over
+/// them, and repaints and panning cost a copy.
 class MapCanvas : public QWidget {
 public:
     explicit MapCanvas(QWidget* parent = nullptr);
@@ -46,6 +47,14 @@ private:
 
     MapRenderer m_renderer;
     Viewport m_view;
+    QImage m_layers;  // the layers without the selection, for m_layers_key
+    struct LayersKey {
+        QRectF world;
+        QSize pixels;
+        int generation = -1;
+        bool operator==(const LayersKey&) const = default;
+    };
+    LayersKey m_layers_key;
     QImage m_picture;
     double m_render_seconds = 0.0;
     RenderStats m_stats;

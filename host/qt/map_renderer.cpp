@@ -100,15 +100,20 @@ void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainte
     }
 }
 
-// One mark per pixel: what is smaller than a pixel is drawn once where it falls.
-class PixelCoverage {
+// One mark per cell of the picture: what falls in a cell already marked would not
+// change the picture, so it is not drawn again.
+class Coverage {
 public:
-    explicit PixelCoverage(QSize size)
-        : m_width(size.width()), m_height(size.height()), m_marks(static_cast<std::size_t>(m_width) * m_height, 0) {}
+    Coverage(QSize size, int cell)
+        : m_cell(std::max(1, cell)),
+          m_width(size.width() / m_cell + 1),
+          m_height(size.height() / m_cell + 1),
+          m_marks(static_cast<std::size_t>(m_width) * m_height, 0) {}
     bool Mark(QPointF pixel) {
-        const int x = static_cast<int>(std::floor(pixel.x()));
-        const int y = static_cast<int>(std::floor(pixel.y()));
-        if (x < 0 || y < 0 || x >= m_width || y >= m_height) return false;
+        if (!(pixel.x() >= 0 && pixel.y() >= 0)) return false;  // NaN too
+        const int x = static_cast<int>(pixel.x()) / m_cell;
+        const int y = static_cast<int>(pixel.y()) / m_cell;
+        if (x >= m_width || y >= m_height) return false;
         auto& mark = m_marks[static_cast<std::size_t>(y) * m_width + x];
         if (mark) return false;
         mark = 1;
@@ -116,6 +121,7 @@ public:
     }
 
 private:
+    int m_cell;
     int m_width;
     int m_height;
     std::vector<std::uint8_t> m_marks;
@@ -166,6 +172,7 @@ MapRenderer::MapRenderer() = default;
 MapRenderer::~MapRenderer() = default;
 
 void MapRenderer::SetMap(std::shared_ptr<gis::Map> map) {
+    ++m_generation;
     m_map = std::move(map);
     m_hidden.clear();
     m_transforms.clear();
@@ -182,6 +189,7 @@ void MapRenderer::SetMap(std::shared_ptr<gis::Map> map) {
 }
 
 void MapRenderer::SetVisible(const platform::ILayer* layer, bool visible) {
+    ++m_generation;
     if (visible) {
         m_hidden.erase(layer);
     } else {
@@ -306,10 +314,11 @@ void MapRenderer::DrawRaster(QPainter& painter, const gis::RasterLayer& layer, c
     painter.drawImage(QRectF(top_left, bottom_right), raster.image);
 }
 
-void MapRenderer::DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ordinal, const Viewport& viewport,
-                            RenderStats& stats) {
+std::size_t MapRenderer::DrawRows(QPainter& painter, gis::FeatureLayer& layer, const Viewport& viewport,
+                                  const LayerStyle& style, bool selected_only) {
     auto& feature_class = *layer.Class();
-    if (feature_class.RowCount() == 0) return;
+    const auto& selection = layer.Selection();
+    if (feature_class.RowCount() == 0 || (selected_only && selection.Count() == 0)) return 0;
     const PixelMapper map(viewport, ToMap(feature_class));
 
     // The view in the class's own coordinates.
@@ -317,33 +326,28 @@ void MapRenderer::DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ord
     double min_x = shown.left(), min_y = shown.top(), max_x = shown.right(), max_y = shown.bottom();
     if (auto* from_map = FromMap(feature_class)) {
         double x0, y0, x1, y1;
-        if (!from_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return;
+        if (!from_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return 0;
         min_x = x0, min_y = y0, max_x = x1, max_y = y1;
     }
     const geos::geom::Envelope view(min_x, max_x, min_y, max_y);
     // Without a projection, a class's unit is the map's; with one, measure in pixels.
     const double pixel = map.Projects() ? 0.0 : map.UnitsPerPixel();
 
-    const QColor colour = LayerColour(ordinal);
-    QColor fill = colour.lighter(170);
-    fill.setAlpha(150);
-    PixelCoverage coverage(viewport.pixels);
+    // Dots once a pixel; point markers once a cell of half their size, under which
+    // overlapping markers look the same.
+    Coverage coverage(viewport.pixels, 1);
+    Coverage marker_coverage(viewport.pixels, static_cast<int>(style.point_size / 2));
     QPolygonF dots;
     QPolygonF points;
     QVector<QRectF> boxes;
-    std::vector<std::size_t> selected;
-    const auto& selection = layer.Selection();
-
-    painter.setPen(QPen(colour, 1.0));
-    painter.setBrush(fill);
+    std::size_t drawn = 0;
+    painter.setPen(style.line);
+    painter.setBrush(style.fill);
     feature_class.Index().query(view, [&](std::size_t row) {
-        if (!layer.Shows(row)) return;
+        if (!layer.Shows(row) || (selected_only && !selection.Contains(row))) return;
         const auto* shape = feature_class.ShapeAt(row);
         if (!shape) return;
-        if (selection.Contains(row)) {
-            selected.push_back(row);
-            return;
-        }
+        ++drawn;
         const auto* envelope = shape->getEnvelopeInternal();
         const bool point = shape->getDimension() == geos::geom::Dimension::P;
         if (!point && pixel > 0 && envelope->getWidth() < pixel && envelope->getHeight() < pixel) {
@@ -361,68 +365,32 @@ void MapRenderer::DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ord
         QPainterPath path;
         const auto before = points.size();
         AddShape(*shape, map, path, points);
-        // Points share pixels at small scales: keep one a pixel.
         for (auto index = before; index < points.size();) {
-            if (coverage.Mark(points[index])) {
+            if (marker_coverage.Mark(points[index])) {
                 ++index;
             } else {
                 points.removeAt(index);
             }
         }
-        if (!path.isEmpty()) {
-            path.setFillRule(Qt::OddEvenFill);
-            if (shape->getDimension() == geos::geom::Dimension::A) {
-                painter.drawPath(path);
-            } else {
-                painter.strokePath(path, painter.pen());
-            }
-            ++stats.shapes_drawn;
+        if (path.isEmpty()) return;
+        path.setFillRule(Qt::OddEvenFill);
+        if (shape->getDimension() == geos::geom::Dimension::A) {
+            painter.drawPath(path);
+        } else {
+            painter.strokePath(path, painter.pen());
         }
     });
-    stats.dots_drawn += static_cast<std::size_t>(dots.size() + points.size());
-    stats.shapes_drawn += static_cast<std::size_t>(boxes.size());
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawRects(boxes);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(QPen(colour, 1.0));
+    painter.setPen(QPen(style.line.color(), 1.0));
     painter.drawPoints(dots);
-    painter.setPen(QPen(colour, 5.0, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(style.line.color(), style.point_size, Qt::SolidLine, Qt::RoundCap));
     painter.drawPoints(points);
-
-    // The selection on top of the layer, in the highlight colour.
-    QColor highlight_fill = kSelection;
-    highlight_fill.setAlpha(110);
-    PixelCoverage selected_coverage(viewport.pixels);
-    QPolygonF selected_points;
-    painter.setPen(QPen(kSelection, 2.0));
-    painter.setBrush(highlight_fill);
-    for (const auto row : selected) {
-        const auto& shape = *feature_class.ShapeAt(row);
-        QPainterPath path;
-        const auto before = selected_points.size();
-        AddShape(shape, map, path, selected_points);
-        for (auto index = before; index < selected_points.size();) {
-            if (selected_coverage.Mark(selected_points[index])) {
-                ++index;
-            } else {
-                selected_points.removeAt(index);
-            }
-        }
-        if (!path.isEmpty()) {
-            path.setFillRule(Qt::OddEvenFill);
-            if (shape.getDimension() == geos::geom::Dimension::A) {
-                painter.drawPath(path);
-            } else {
-                painter.strokePath(path, painter.pen());
-            }
-        }
-        ++stats.selected_drawn;
-    }
-    painter.setPen(QPen(kSelection, 7.0, Qt::SolidLine, Qt::RoundCap));
-    painter.drawPoints(selected_points);
+    return drawn;
 }
 
-RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
+RenderStats MapRenderer::RenderLayers(QImage& image, const Viewport& viewport) {
     RenderStats stats;
     image.fill(Qt::white);
     if (!m_map || viewport.world.isEmpty()) return stats;
@@ -432,9 +400,34 @@ RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
         if (auto* raster = dynamic_cast<gis::RasterLayer*>(&layer)) {
             DrawRaster(painter, *raster, viewport);
         } else if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
-            DrawLayer(painter, *feature_layer, m_ordinals[feature_layer->Class().get()], viewport, stats);
+            const QColor colour = LayerColour(m_ordinals[feature_layer->Class().get()]);
+            QColor fill = colour.lighter(170);
+            fill.setAlpha(150);
+            stats.features_drawn += DrawRows(painter, *feature_layer, viewport, {QPen(colour, 1.0), fill, 5.0}, false);
         }
     });
+    return stats;
+}
+
+RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport) {
+    RenderStats stats;
+    if (!m_map || viewport.world.isEmpty()) return stats;
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QColor fill = kSelection;
+    fill.setAlpha(110);
+    const LayerStyle highlight{QPen(kSelection, 2.0), fill, 7.0};
+    ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
+        if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
+            stats.selected_drawn += DrawRows(painter, *feature_layer, viewport, highlight, true);
+        }
+    });
+    return stats;
+}
+
+RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
+    RenderStats stats = RenderLayers(image, viewport);
+    stats.selected_drawn = RenderSelection(image, viewport).selected_drawn;
     return stats;
 }
 

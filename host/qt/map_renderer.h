@@ -6,8 +6,10 @@
 // smaller than a pixel is drawn as one dot, once per pixel, so that a layer of a million
 // features costs about as much as the pixels it covers.
 
+#include <QBrush>
 #include <QImage>
 #include <QPainter>
+#include <QPen>
 #include <QRectF>
 #include <QSize>
 
@@ -39,9 +41,8 @@ struct Viewport {
 
 /// Counts of one drawing, for benchmarks and tests.
 struct RenderStats {
-    std::size_t shapes_drawn = 0;
-    std::size_t dots_drawn = 0;
-    std::size_t selected_drawn = 0;
+    std::size_t features_drawn = 0;  ///< features in view that the layers show
+    std::size_t selected_drawn = 0;  ///< of those, the selected ones drawn highlighted
 };
 
 class MapRenderer {
@@ -56,10 +57,17 @@ public:
     /// Layers switched off in the layer tree (a hidden group hides its members).
     void SetVisible(const platform::ILayer* layer, bool visible);
     bool Visible(const platform::ILayer* layer) const;
+    /// Changes with the map and with what is switched off: a picture of the layers drawn
+    /// for another generation is out of date.
+    int Generation() const { return m_generation; }
 
     /// The extent of every layer, in the map's coordinates; empty when there is nothing.
     QRectF FullExtent();
-    /// Draws the map into `image`, which has `viewport.pixels` as its size.
+    /// Draws the layers into `image`, which has `viewport.pixels` as its size.
+    RenderStats RenderLayers(QImage& image, const Viewport& viewport);
+    /// Draws the layers' selections over a picture of the layers, in the highlight colour.
+    RenderStats RenderSelection(QImage& image, const Viewport& viewport);
+    /// Both: the whole map.
     RenderStats Render(QImage& image, const Viewport& viewport);
 
 private:
@@ -68,8 +76,15 @@ private:
         QRectF world;
     };
 
-    void DrawLayer(QPainter& painter, gis::FeatureLayer& layer, int ordinal, const Viewport& viewport,
-                   RenderStats& stats);
+    struct LayerStyle {
+        QPen line;
+        QBrush fill;
+        double point_size;
+    };
+    /// Draws the rows of `layer` in view (only the selected ones when `selected_only`);
+    /// returns how many.
+    std::size_t DrawRows(QPainter& painter, gis::FeatureLayer& layer, const Viewport& viewport,
+                         const LayerStyle& style, bool selected_only);
     void DrawRaster(QPainter& painter, const gis::RasterLayer& layer, const Viewport& viewport);
     const Raster& RasterOf(const gis::RasterLayer& layer);
     /// The transformation from a class's coordinates into the map's; nullptr for none.
@@ -87,6 +102,7 @@ private:
     std::map<const gis::FeatureClass*, Transforms> m_transforms;
     std::map<const gis::RasterLayer*, Raster> m_rasters;
     std::map<const gis::FeatureClass*, int> m_ordinals;
+    int m_generation = 0;
 };
 
 }  // namespace selvane::qt

@@ -84,14 +84,7 @@ int ConsoleForm::Height() {
 
 ConsoleForm::Control& ConsoleForm::Find(const std::string& name, platform::ControlKind expected) {
     EnsureLoaded();
-    const auto found = m_controls.find(name);
-    if (found == m_controls.end()) {
-        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
-    }
-    if (!forms::ServesAs(found->second->Design().kind, expected)) {
-        throw platform::Error(platform::kNoInterface, "Control " + name + " is of another kind");
-    }
-    return *found->second;
+    return forms::RequireControl(m_controls, m_design.name, name, expected);
 }
 
 platform::IComboBox& ConsoleForm::ComboBox(const std::string& name) {
@@ -106,9 +99,7 @@ platform::IPictureBox& ConsoleForm::PictureBox(const std::string& name) {
 
 void ConsoleForm::Click(const std::string& name) {
     EnsureLoaded();
-    if (m_controls.find(name) == m_controls.end()) {
-        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
-    }
+    forms::RequireControl(m_controls, m_design.name, name);
     const auto handler = m_events.click.find(name);
     if (handler != m_events.click.end() && handler->second) handler->second();
 }

@@ -218,14 +218,7 @@ int QtForm::Height() {
 
 QtForm::Control& QtForm::Find(const std::string& name, platform::ControlKind expected) {
     EnsureLoaded();
-    const auto found = m_controls.find(name);
-    if (found == m_controls.end()) {
-        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
-    }
-    if (!forms::ServesAs(found->second->Design().kind, expected)) {
-        throw platform::Error(platform::kNoInterface, "Control " + name + " is of another kind");
-    }
-    return *found->second;
+    return forms::RequireControl(m_controls, m_design.name, name, expected);
 }
 
 platform::IComboBox& QtForm::ComboBox(const std::string& name) { return Find(name, platform::ControlKind::ComboBox); }
@@ -238,9 +231,7 @@ platform::IPictureBox& QtForm::PictureBox(const std::string& name) {
 
 void QtForm::Click(const std::string& name) {
     EnsureLoaded();
-    if (m_controls.find(name) == m_controls.end()) {
-        throw platform::Error(platform::kInvalidArg, "No control " + name + " on " + m_design.name);
-    }
+    forms::RequireControl(m_controls, m_design.name, name);
     RunClick(name);
 }
 

@@ -20,6 +20,10 @@ platform::IApplication& Application() {
     return *HostApplication;
 }
 
+std::shared_ptr<platform::IMap> FocusMap() { return Required(Document().FocusMap(), "focus map"); }
+
+std::shared_ptr<platform::IActiveView> ActiveView() { return Required(Document().ActiveView(), "active view"); }
+
 void ShowMessage(const std::string& text) {
     platform::Runtime().MessageBox(text, kApplicationTitle);
 }

@@ -47,6 +47,17 @@ inline constexpr const char* kForumAddress = "http://forum.tollamar.example/view
 /// The shared document and application; throw platform::Error while they are not set.
 platform::IMxDocument& Document();
 platform::IApplication& Application();
+/// The document's focus map and active view, asked of it anew; throw platform::Error when
+/// the document gives none.
+std::shared_ptr<platform::IMap> FocusMap();
+std::shared_ptr<platform::IActiveView> ActiveView();
+
+/// `object`, or platform::Error (E_POINTER) saying what `what` is when the host gave none.
+template <typename Object>
+std::shared_ptr<Object> Required(std::shared_ptr<Object> object, const char* what) {
+    if (!object) throw platform::Error(platform::kPointer, std::string("The application gave no ") + what);
+    return object;
+}
 
 /// Shows a message box with only an OK button, titled with the application title.
 void ShowMessage(const std::string& text);

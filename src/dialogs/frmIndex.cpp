@@ -40,7 +40,7 @@ PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int 
 }
 
 void frmIndex::ShowSelectionCount() {
-    const auto count = command::Document().FocusMap()->SelectionCount();
+    const auto count = command::FocusMap()->SelectionCount();
     m_form->Label("lblCount").SetCaption(platform::DecimalText(count));
 }
 
@@ -104,7 +104,11 @@ void frmIndex::btnHelp2_Click() noexcept {
 
 void frmIndex::ShowPartialSelection() noexcept {
     try {
-        command::Document().ActiveView()->Refresh();
+        command::ActiveView()->Refresh();
+    } catch (...) {
+    }
+    // In a guard of its own: a redraw that fails must not leave a stale count.
+    try {
         ShowSelectionCount();
     } catch (...) {
     }

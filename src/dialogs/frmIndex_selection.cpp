@@ -51,9 +51,8 @@ void frmIndex::btnNext_Click() noexcept {
     BusyStateGuard busy;
     try {
         line = 1;
-        auto map = command::Document().FocusMap();
-        map->ClearSelection();
-        command::Document().ActiveView()->Refresh();
+        command::FocusMap()->ClearSelection();
+        command::ActiveView()->Refresh();
         ShowSelectionCount();
 
         line = 2;
@@ -82,10 +81,11 @@ void frmIndex::btnNext_Click() noexcept {
         platform::Runtime().Screen().SetMousePointer(platform::kPointerHourglass);
 
         line = 7;
-        auto progress = command::Application().StatusBar()->ProgressBar();
+        auto progress = command::Required(command::Application().StatusBar(), "status bar")->ProgressBar();
+        command::Required(progress, "progress bar");
         busy.Track(progress);
         progress->SetMinRange(1);
-        progress->SetMaxRange(layer1->FeatureClass()->FeatureCount(nullptr));
+        progress->SetMaxRange(command::Required(layer1->FeatureClass(), "feature class for Layer #1")->FeatureCount(nullptr));
         progress->SetStepValue(1);
         progress->SetPosition(1);
         progress->SetMessage("Building selection...");
@@ -94,7 +94,7 @@ void frmIndex::btnNext_Click() noexcept {
 
         line = 8;
         auto layer1_cursor = layer1->Search(nullptr, true);
-        auto layer1_feature = layer1_cursor->NextFeature();
+        auto layer1_feature = command::Required(layer1_cursor, "cursor over Layer #1")->NextFeature();
 
         line = 9;
         auto selection = std::dynamic_pointer_cast<platform::IFeatureSelection>(layer2);
@@ -108,12 +108,13 @@ void frmIndex::btnNext_Click() noexcept {
             auto filter = platform::SpatialFilter();
             filter->SetGeometry(layer1_feature->Shape());
             filter->SetSpatialRel(relation);
-            filter->SetGeometryField(layer2->FeatureClass()->ShapeFieldName());
+            command::Required(filter, "spatial filter");
+            filter->SetGeometryField(command::Required(layer2->FeatureClass(), "feature class for Layer #2")->ShapeFieldName());
 
             line = 12;
             std::shared_ptr<platform::IFeatureCursor> layer2_cursor;
             try {
-                layer2_cursor = layer2->FeatureClass()->Search(filter, false);
+                layer2_cursor = command::Required(layer2->FeatureClass(), "feature class for Layer #2")->Search(filter, false);
             } catch (...) {
                 busy.Release();
                 ShowPartialSelection();
@@ -122,6 +123,7 @@ void frmIndex::btnNext_Click() noexcept {
             }
 
             line = 13;
+            command::Required(layer2_cursor, "cursor over Layer #2");
             while (auto layer2_feature = layer2_cursor->NextFeature()) selection->Add(layer2_feature);
 
             line = 14;
@@ -129,7 +131,7 @@ void frmIndex::btnNext_Click() noexcept {
         }
 
         line = 15;
-        command::Document().ActiveView()->Refresh();
+        command::ActiveView()->Refresh();
         ShowSelectionCount();
 
         line = 16;
@@ -144,12 +146,19 @@ void frmIndex::btnNext_Click() noexcept {
 }
 
 void frmIndex::Command1_Click() noexcept {
+    std::int32_t line = 0;
     try {
-        command::Document().FocusMap()->ClearSelection();
-        command::Document().ActiveView()->Refresh();
+        line = 1;
+        command::FocusMap()->ClearSelection();
+        line = 2;
+        command::ActiveView()->Refresh();
+        line = 3;
         ShowSelectionCount();
     } catch (...) {
-        support::ReportCurrentError("Command1_Click", kUnit, 1);
+        const auto error = support::CurrentError();
+        ShowPartialSelection();
+        support::ReportUnexpectedError(support::Location("Command1_Click", kUnit, line), error.number,
+                                       error.description);
     }
 }
 

@@ -62,7 +62,10 @@ void ReportUnexpectedError(const std::string& location, std::int32_t number,
     // A report made before any press has set the application (or with a status bar that
     // fails) skips the hide: the box itself matters more.
     try {
-        if (command::HostApplication) command::HostApplication->StatusBar()->ProgressBar()->Hide();
+        if (command::HostApplication) {
+            auto status_bar = command::Required(command::HostApplication->StatusBar(), "status bar");
+            command::Required(status_bar->ProgressBar(), "progress bar")->Hide();
+        }
     } catch (...) {
     }
     try {

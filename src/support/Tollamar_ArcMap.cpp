@@ -7,19 +7,14 @@
 namespace selvane::support {
 namespace {
 
-std::shared_ptr<platform::IMap> FocusMap() {
-    if (!command::CurrentDocument) throw platform::Error(platform::kPointer, "No map document");
-    return command::CurrentDocument->FocusMap();
-}
-
 // Visits the walk's feature layers in order. Nothing is cached: each layer is asked of
 // the focus map (or its group) again, as the document may change between calls. Member
 // indexes are full 32-bit counters, so a group of any size is walked in full.
 template <typename Visitor>
 void WalkFeatureLayers(Visitor&& visit) {
-    const std::int32_t layer_count = FocusMap()->LayerCount();
+    const std::int32_t layer_count = command::FocusMap()->LayerCount();
     for (std::int32_t index = 0; index < layer_count; ++index) {
-        auto layer = FocusMap()->Layer(index);
+        auto layer = command::FocusMap()->Layer(index);
         if (std::dynamic_pointer_cast<platform::IGroupLayer>(layer)) {
             auto group = std::dynamic_pointer_cast<platform::ICompositeLayer>(layer);
             if (!group) throw platform::Error(platform::kNoInterface, "Group layer without members");

@@ -201,7 +201,8 @@ TEST_F(SelectionRun, AShapeGeosCannotEvaluateGivesTheStandardReport) {
     ASSERT_EQ(hosted.messages.texts.size(), 1u);
     const auto& report = hosted.messages.texts[0];
     EXPECT_NE(report.find("MODULE: btnNext_Click frmIndex Line : 13\r\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("ERROR DESCRIPTION: Invalid shape in bad, FID 3: Self-intersection"), std::string::npos);
+    EXPECT_NE(report.find("ERROR DESCRIPTION: Invalid shape in layer Bad (table bad, file " + m_path + "), FID 3: Self-intersection"),
+              std::string::npos) << report;
     // Rows before the bad one were selected and are counted.
     EXPECT_EQ(bad->SelectedFids(), (std::vector<std::int64_t>{1, 2}));
     EXPECT_EQ(hosted.Count(), "2");

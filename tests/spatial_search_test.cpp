@@ -107,7 +107,8 @@ TEST(SpatialSearch, RelationsThatCanNeverHoldAreRefusedNamingTheShapeTypes) {
         return std::string();
     };
     EXPECT_EQ(refused(*points, point, platform::esriSpatialRelTouches),
-              "esriSpatialRelTouches can never hold between a point query shape and the point features of points");
+              "esriSpatialRelTouches can never hold between a point query shape and the point features of layer "
+              "points (table points, file " + path + ")");
     EXPECT_NE(refused(*areas, line, platform::esriSpatialRelOverlaps), "");
     EXPECT_NE(refused(*points, point, platform::esriSpatialRelCrosses), "");
     EXPECT_NE(refused(*areas, area, platform::esriSpatialRelCrosses), "");
@@ -241,7 +242,8 @@ TEST(SpatialSearch, AnInvalidPolygonFailsTheCursorNamingTheLayerAndFid) {
         cursor->NextFeature();
         FAIL() << "the invalid shape passed silently";
     } catch (const platform::Error& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("Invalid shape in t, FID 2: Self-intersection", 0), 0u) << error.what();
+        // The map layer the user knows, the table and the file.
+        EXPECT_EQ(std::string(error.what()).rfind("Invalid shape in layer t (table t, file " + path + "), FID 2: Self-intersection", 0), 0u) << error.what();
     }
     // The envelope test needs no valid shape.
     EXPECT_EQ(Found(*target, Filter(query, platform::esriSpatialRelEnvelopeIntersects)),

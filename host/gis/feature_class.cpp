@@ -1,11 +1,17 @@
 #include "gis/feature_class.h"
 
+#include <geos/geom/CoordinateFilter.h>
 #include <geos/operation/valid/IsValidOp.h>
 #include <geos/operation/valid/TopologyValidationError.h>
 #include <ogr_geometry.h>
 #include <ogr_spatialref.h>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
 #include "gis/feature_cursor.h"
+#include "gis/gdal_session.h"
 #include "gis/shape.h"
 #include "gis/spatial_relation.h"
 
@@ -24,6 +30,21 @@ bool SameNameIgnoringCase(const std::string& left, const std::string& right) {
     return true;
 }
 
+// Whether every coordinate is a finite number; NaN compares false with everything, so an
+// envelope may look finite around it.
+bool AllCoordinatesFinite(const geos::geom::Geometry& shape) {
+    class Check : public geos::geom::CoordinateFilter {
+    public:
+        void filter_ro(const geos::geom::Coordinate* coordinate) override {
+            finite = finite && std::isfinite(coordinate->x) && std::isfinite(coordinate->y);
+        }
+        bool finite = true;
+    } check;
+    shape.apply_ro(&check);
+    return check.finite;
+}
+
+// The geometry in another coordinate system; nullptr when a coordinate cannot be projected.
 std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geometry,
                                                 OGRCoordinateTransformation& transform) {
     geos::io::WKBWriter writer;
@@ -32,16 +53,15 @@ std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geom
     const std::string bytes = wkb.str();
     OGRGeometry* ogr = nullptr;
     if (OGRGeometryFactory::createFromWkb(bytes.data(), nullptr, &ogr, bytes.size()) != OGRERR_NONE || !ogr) {
-        throw platform::Error(platform::kFail, "Cannot convert the query shape for projection");
+        return nullptr;
     }
     std::unique_ptr<OGRGeometry> owned(ogr);
-    if (owned->transform(&transform) != OGRERR_NONE) {
-        throw platform::Error(platform::kFail, "Cannot project the query shape into the layer's coordinate system");
-    }
+    if (owned->transform(&transform) != OGRERR_NONE) return nullptr;
     std::vector<unsigned char> out(owned->WkbSize());
     owned->exportToWkb(wkbNDR, out.data(), wkbVariantIso);
     geos::io::WKBReader reader(*geometry.getFactory());
-    return reader.read(out.data(), out.size());
+    auto projected = reader.read(out.data(), out.size());
+    return AllCoordinatesFinite(*projected) ? std::move(projected) : nullptr;
 }
 
 }  // namespace
@@ -57,6 +77,47 @@ FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimen
       m_shapes(std::move(shapes)),
       m_validity(m_fids.size(), kValidityUnknown) {
     if (m_fids.size() != m_shapes.size()) throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
+    for (std::size_t row = 0; row < m_shapes.size(); ++row) {
+        if (m_shapes[row] && !AllCoordinatesFinite(*m_shapes[row])) m_non_finite.push_back(row);
+    }
+}
+
+void FeatureClass::AddLayerName(const std::string& name) {
+    if (std::find(m_layer_names.begin(), m_layer_names.end(), name) == m_layer_names.end()) m_layer_names.push_back(name);
+}
+
+std::string FeatureClass::Culprit() const {
+    std::string text;
+    if (!m_layer_names.empty()) {
+        text = m_layer_names.size() == 1 ? "layer " : "layers ";
+        for (std::size_t index = 0; index < m_layer_names.size(); ++index) {
+            text += (index ? ", " : "") + m_layer_names[index];
+        }
+        text += " (";
+    }
+    text += "table " + m_name;
+    if (!m_source_path.empty()) text += ", file " + m_source_path;
+    if (!m_layer_names.empty()) text += ")";
+    return text;
+}
+
+std::optional<std::int64_t> FeatureClass::DuplicateFid() const {
+    if (std::adjacent_find(m_fids.begin(), m_fids.end(), std::greater_equal<>()) == m_fids.end()) return std::nullopt;
+    auto sorted = m_fids;  // not ascending: look properly
+    std::sort(sorted.begin(), sorted.end());
+    const auto found = std::adjacent_find(sorted.begin(), sorted.end());
+    if (found == sorted.end()) return std::nullopt;
+    return *found;
+}
+
+void FeatureClass::RequireFinite(std::size_t row) const {
+    if (!std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) return;
+    throw platform::Error(platform::kFail, "Invalid shape in " + Culprit() + ", FID " + std::to_string(m_fids[row]) +
+                                               ": a coordinate is not a finite number (NaN or infinite)");
+}
+
+void FeatureClass::RequireAllFinite() const {
+    if (!m_non_finite.empty()) RequireFinite(m_non_finite.front());
 }
 
 FeatureClass::~FeatureClass() = default;
@@ -103,8 +164,25 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
         // A null or empty query shape matches nothing.
         return std::make_shared<EmptyCursor>();
     }
-    RequireRelationCanHold(relation, DimensionOf(*query->Geometry()), *this);
-    auto projected = Project(*query->Geometry(), query->SpatialReference());
+    // The gate is the layers' business: decided from the declared shape types of the query
+    // shape's class and this one, so that it never depends on which row comes first. A
+    // class of mixed or unknown type never gates; a single shape of a type that cannot
+    // stand in the relation simply matches nothing.
+    const auto* query_class = query->Source();
+    RequireRelationCanHold(relation, query_class ? query_class->Dimension() : DimensionOf(*query->Geometry()), *this);
+    const auto shape_dimension = DimensionOf(*query->Geometry());
+    if (!RelationCanHold(relation, shape_dimension, m_dimension)) return std::make_shared<EmptyCursor>();
+
+    std::unique_ptr<geos::geom::Geometry> projected;
+    try {
+        projected = Project(*query->Geometry(), query->SpatialReference());
+    } catch (const platform::Error& error) {
+        // Not a shape-type mismatch: the cursor reports it as what it is.
+        const std::string shape = query_class ? "The query shape of " + query_class->Culprit() + ", FID " +
+                                                    std::to_string(query_class->Fid(query->Row()))
+                                              : std::string("A query shape");
+        return std::make_shared<FailingCursor>(platform::Error(error.Number(), shape + " " + error.what()));
+    }
     return std::make_shared<SpatialCursor>(shared_from_this(), recycling, std::move(shown), relation,
                                            std::move(query_owner), *query->Geometry(), std::move(projected),
                                            query->Source(), query->Row());
@@ -120,7 +198,7 @@ void FeatureClass::RequireValid(std::size_t row) const {
         return;
     }
     const auto* reason = check.getValidationError();
-    throw platform::Error(platform::kFail, "Invalid shape in " + m_name + ", FID " + std::to_string(m_fids[row]) +
+    throw platform::Error(platform::kFail, "Invalid shape in " + Culprit() + ", FID " + std::to_string(m_fids[row]) +
                                                ": " + (reason ? reason->toString() : std::string("not valid")));
 }
 
@@ -129,7 +207,9 @@ geos::index::strtree::TemplateSTRtree<std::size_t>& FeatureClass::Index() const 
         auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_shapes.size());
         for (std::size_t row = 0; row < m_shapes.size(); ++row) {
             const auto* shape = m_shapes[row].get();
-            if (shape && !shape->isEmpty()) index->insert(*shape->getEnvelopeInternal(), row);
+            if (!shape || shape->isEmpty()) continue;
+            if (std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) continue;
+            index->insert(*shape->getEnvelopeInternal(), row);
         }
         index->build();
         m_index = std::move(index);
@@ -140,6 +220,13 @@ geos::index::strtree::TemplateSTRtree<std::size_t>& FeatureClass::Index() const 
 std::unique_ptr<geos::geom::Geometry> FeatureClass::Project(
     const geos::geom::Geometry& geometry, const std::shared_ptr<const OGRSpatialReference>& source_reference) const {
     if (!source_reference || !m_spatial_reference || source_reference == m_spatial_reference) return nullptr;
+    const auto systems = [&] {
+        const char* from = source_reference->GetName();
+        const char* to = m_spatial_reference->GetName();
+        return std::string("from ") + (from ? from : "its coordinate system") + " into " + (to ? to : "that") +
+               " of " + Culprit();
+    };
+    GdalMessages gdal;
     auto found = m_transformations.find(source_reference.get());
     if (found == m_transformations.end()) {
         Transformation transformation{source_reference, nullptr};
@@ -147,14 +234,15 @@ std::unique_ptr<geos::geom::Geometry> FeatureClass::Project(
             transformation.transform.reset(
                 OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get()));
             if (!transformation.transform) {
-                throw platform::Error(platform::kFail, "No transformation from the query shape's coordinate system to " +
-                                                           m_name + "'s");
+                throw platform::Error(platform::kFail, "has no transformation " + systems() + ": " + gdal.Text());
             }
         }
         found = m_transformations.emplace(source_reference.get(), std::move(transformation)).first;
     }
     if (!found->second.transform) return nullptr;
-    return Reproject(geometry, *found->second.transform);
+    auto projected = Reproject(geometry, *found->second.transform);
+    if (!projected) throw platform::Error(platform::kFail, "cannot be projected " + systems() + ": " + gdal.Text());
+    return projected;
 }
 
 }  // namespace selvane::gis

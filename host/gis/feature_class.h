@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,15 @@ public:
 
     /// The table's name, used in error texts.
     const std::string& Name() const { return m_name; }
+    /// The file the table was read from; empty for a class made in memory.
+    const std::string& SourcePath() const { return m_source_path; }
+    void SetSourcePath(std::string path) { m_source_path = std::move(path); }
+    /// Names a layer that shows this class, for error texts (called by FeatureLayer).
+    void AddLayerName(const std::string& name);
+    /// What error texts call the class: "layer Lots A (table target, file /data/x.gpkg)".
+    std::string Culprit() const;
+    /// An object id that more than one row has, if any.
+    std::optional<std::int64_t> DuplicateFid() const;
     ShapeDimension Dimension() const { return m_dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
     std::size_t RowCount() const { return m_fids.size(); }
@@ -53,6 +63,13 @@ public:
     /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
     /// shape is not valid. Each row is checked once, the first time a predicate needs it.
     void RequireValid(std::size_t row) const;
+    /// Throws platform::Error, as RequireValid does, when the row's shape has a coordinate
+    /// that is not a finite number. Such shapes are kept out of the index, where their
+    /// envelopes would hide other rows.
+    void RequireFinite(std::size_t row) const;
+    /// RequireFinite for the first row that fails it, if any: a search cannot tell whether
+    /// such a shape would have matched, so every search of the class fails alike.
+    void RequireAllFinite() const;
 
     /// The spatial index over the rows with a non-empty shape.
     geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
@@ -69,6 +86,9 @@ private:
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
     std::vector<std::int64_t> m_fids;
     std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
+    std::string m_source_path;
+    std::vector<std::string> m_layer_names;
+    std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
 
     mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
     mutable std::vector<std::uint8_t> m_validity;  // 0 unknown, 1 valid, 2 invalid

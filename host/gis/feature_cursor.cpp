@@ -57,6 +57,13 @@ bool SpatialCursor::Matches(std::size_t row) {
 }
 
 std::shared_ptr<platform::IFeature> SpatialCursor::NextFeature() {
+    if (!m_started) {
+        // Shapes with non-finite coordinates are outside the index, where no envelope can
+        // find them: report them before answering rather than leave them out silently.
+        m_started = true;
+        if (m_query_source) m_query_source->RequireFinite(m_query_row);
+        m_source.Owner().RequireAllFinite();
+    }
     while (m_next < m_candidates.size()) {
         const auto row = m_candidates[m_next++];
         if (Matches(row)) return m_source.At(row);

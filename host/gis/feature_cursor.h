@@ -41,6 +41,16 @@ public:
     std::shared_ptr<platform::IFeature> NextFeature() override { return nullptr; }
 };
 
+/// A search that cannot run: its failure comes with the first fetch, as a shape's would.
+class FailingCursor : public platform::IFeatureCursor {
+public:
+    explicit FailingCursor(platform::Error error) : m_error(std::move(error)) {}
+    std::shared_ptr<platform::IFeature> NextFeature() override { throw m_error; }
+
+private:
+    platform::Error m_error;
+};
+
 /// Every row the mask shows, in table order.
 class RowCursor : public platform::IFeatureCursor {
 public:
@@ -81,6 +91,7 @@ private:
     const FeatureClass* m_query_source;
     std::size_t m_query_row;
     bool m_query_checked = false;
+    bool m_started = false;
     std::vector<std::size_t> m_candidates;
     std::size_t m_next = 0;
 };

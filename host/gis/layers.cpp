@@ -10,7 +10,9 @@ FeatureLayer::FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> 
       m_class(std::move(feature_class)),
       m_shown(std::move(shown)),
       m_definition_query(std::move(definition_query)),
-      m_selection(m_class->RowCount()) {}
+      m_selection(m_class->RowCount()) {
+    m_class->AddLayerName(m_name);
+}
 
 std::shared_ptr<platform::IFeatureCursor> FeatureLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {

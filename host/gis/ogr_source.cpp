@@ -4,39 +4,16 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string_view>
 
+#include "gis/definition_query.h"
+#include "gis/gdal_session.h"
 #include "gis/shape.h"
 
 namespace selvane::gis {
 namespace {
-
-// Keeps GDAL's own error printing quiet while we turn its errors into messages.
-class QuietGdalErrors {
-public:
-    QuietGdalErrors() {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdalErrors() { CPLPopErrorHandler(); }
-    QuietGdalErrors(const QuietGdalErrors&) = delete;
-    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
-};
-
-std::string GdalReason() {
-    const char* message = CPLGetLastErrorMsg();
-    return (message && *message) ? message : "not a data source GDAL can read";
-}
-
-void RequireReadableFile(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) throw platform::Error(platform::kFail, path + ": no such file");
-    if (std::filesystem::is_directory(path, error)) return;  // a folder of shapefiles, say
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw platform::Error(platform::kFail, path + ": the file cannot be read");
-    std::fclose(file);
-}
 
 ShapeDimension DimensionOfType(OGRwkbGeometryType type) {
     switch (wkbFlatten(type)) {
@@ -80,11 +57,29 @@ struct VectorSource::Dataset {
 };
 
 VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_dataset(std::make_unique<Dataset>()) {
-    RequireReadableFile(m_path);
-    QuietGdalErrors quiet;
-    GDALAllRegister();
+    RequireLocalSource(m_path);
+    GdalMessages gdal;
     m_dataset->handle.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
-    if (!m_dataset->handle) throw platform::Error(platform::kFail, m_path + ": cannot open as vector data: " + GdalReason());
+    if (!m_dataset->handle) {
+        throw platform::Error(platform::kFail,
+                              m_path + ": cannot open as vector data: " + gdal.Text("not a data source GDAL can read"));
+    }
+    // Nothing is half-loaded: a source whose tables do not all open (a damaged file in a
+    // folder of shapefiles, a listed table of a damaged type, a VRT whose source is gone)
+    // fails as a whole, naming what failed, instead of losing a layer without a word.
+    const int count = m_dataset->handle->GetLayerCount();
+    for (int index = 0; index < count; ++index) {
+        OGRLayer* layer = m_dataset->handle->GetLayer(index);
+        if (layer) {
+            layer->GetLayerDefn();
+            layer->GetGeomType();
+        }
+        if (!layer || gdal.Failed()) {
+            const std::string name = layer ? std::string(" ") + layer->GetName() : " " + std::to_string(index + 1);
+            throw platform::Error(platform::kFail, m_path + ": table" + name + " cannot be opened: " + gdal.Text());
+        }
+    }
+    if (gdal.Failed()) throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + gdal.Text());
 }
 
 VectorSource::~VectorSource() = default;
@@ -98,7 +93,7 @@ std::vector<std::string> VectorSource::FeatureTables() const {
 }
 
 std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) const {
-    QuietGdalErrors quiet;
+    GdalMessages gdal;
     OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
     if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
     if (layer->GetLayerDefn()->GetGeomFieldCount() == 0) {
@@ -106,21 +101,27 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
     }
     const char* column = layer->GetGeometryColumn();
     const std::string shape_field = (column && *column) ? column : kDefaultShapeField;
+    const auto where = [&](std::int64_t fid) { return m_path + ": table " + table + ", FID " + std::to_string(fid); };
 
     geos::io::WKBReader reader(Shape::Factory());
     std::vector<std::int64_t> fids;
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
-    const auto expected = layer->GetFeatureCount(FALSE);
-    if (expected > 0) {
-        fids.reserve(static_cast<std::size_t>(expected));
-        shapes.reserve(static_cast<std::size_t>(expected));
+    // The count in a file's metadata is only a hint (and may be false): reserve no more
+    // than a modest amount from it, and let the vectors grow past that.
+    const auto hinted = layer->GetFeatureCount(FALSE);
+    if (hinted > 0) {
+        const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
+        fids.reserve(reserve);
+        shapes.reserve(reserve);
     }
     std::vector<unsigned char> wkb;
     layer->ResetReading();
-    CPLErrorReset();
+    gdal.Clear();
     for (auto& feature : *layer) {
-        const auto fid = feature->GetFID();
-        fids.push_back(fid == OGRNullFID ? static_cast<std::int64_t>(fids.size()) : fid);
+        // The source's own ids, exactly: the ids a user sees in every other tool.
+        const std::int64_t fid = feature->GetFID();
+        if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
+        fids.push_back(fid);
         OGRGeometry* geometry = feature->GetGeometryRef();
         if (!geometry) {
             shapes.emplace_back();
@@ -135,54 +136,75 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
         geometry->setMeasured(FALSE);
         wkb.resize(static_cast<std::size_t>(geometry->WkbSize()));
         if (geometry->exportToWkb(wkbNDR, wkb.data(), wkbVariantIso) != OGRERR_NONE) {
-            throw platform::Error(platform::kFail, m_path + ": table " + table + ", FID " + std::to_string(fid) +
-                                                       ": the shape cannot be read");
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
         }
         try {
             shapes.push_back(reader.read(wkb.data(), wkb.size()));
         } catch (const geos::util::GEOSException& error) {
-            throw platform::Error(platform::kFail, m_path + ": table " + table + ", FID " + std::to_string(fid) +
-                                                       ": " + error.what());
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
         }
     }
-    if (CPLGetLastErrorType() >= CE_Failure) {
-        throw platform::Error(platform::kFail, m_path + ": reading table " + table + " failed: " + GdalReason());
+    if (gdal.Failed()) {
+        throw platform::Error(platform::kFail, m_path + ": reading table " + table + " failed: " + gdal.Text());
     }
-    return std::make_shared<FeatureClass>(table, shape_field, DimensionOfType(layer->GetGeomType()),
-                                          SpatialReferenceOf(*layer), std::move(fids), std::move(shapes));
+    auto feature_class = std::make_shared<FeatureClass>(table, shape_field, DimensionOfType(layer->GetGeomType()),
+                                                        SpatialReferenceOf(*layer), std::move(fids), std::move(shapes));
+    feature_class->SetSourcePath(m_path);
+    if (const auto duplicate = feature_class->DuplicateFid()) {
+        throw platform::Error(platform::kFail, m_path + ": table " + table + " gives the object id " +
+                                                   std::to_string(*duplicate) +
+                                                   " to more than one feature; each feature needs an id of its own");
+    }
+    return feature_class;
 }
 
 RowMask VectorSource::DefinitionQueryRows(const std::string& table, const std::string& query,
                                           const FeatureClass& feature_class) const {
-    QuietGdalErrors quiet;
+    const auto failure = [&](const std::string& reason) {
+        return platform::Error(platform::kFail, m_path + ": table " + table + ": " + reason);
+    };
+    GdalMessages gdal;
     OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
     if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
-    if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
-        throw platform::Error(platform::kFail, m_path + ": table " + table + ": the definition query '" + query +
-                                                   "' is not valid: " + GdalReason());
-    }
     auto shown = std::make_shared<std::vector<bool>>(feature_class.RowCount(), false);
     const auto& rows = feature_class.RowsByFid();
-    layer->ResetReading();
-    for (auto& feature : *layer) {
-        const auto found = rows.find(feature->GetFID());
+    const auto show = [&](std::int64_t fid) {
+        const auto found = rows.find(fid);
         if (found != rows.end()) (*shown)[found->second] = true;
+    };
+    try {
+        RequireSingleExpression(query);
+        const std::string driver = m_dataset->handle->GetDriverName();
+        const char* fid_column = layer->GetFIDColumn();
+        if ((driver == "GPKG" || driver == "SQLite") && fid_column && *fid_column) {
+            // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
+            // it runs read-only and under a time limit.
+            SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show);
+            return shown;
+        }
+    } catch (const platform::Error& error) {
+        throw failure(error.what());
     }
-    const bool failed = CPLGetLastErrorType() >= CE_Failure;
+    // Other formats filter with OGR's own expression evaluator, which has no loops.
+    if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
+        throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
+    }
+    layer->ResetReading();
+    for (auto& feature : *layer) show(feature->GetFID());
+    const bool failed = gdal.Failed();
     layer->SetAttributeFilter(nullptr);
-    if (failed) {
-        throw platform::Error(platform::kFail, m_path + ": table " + table + ": the definition query '" + query +
-                                                   "' is not valid: " + GdalReason());
-    }
+    if (failed) throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
     return shown;
 }
 
 void RequireRasterSource(const std::string& path) {
-    RequireReadableFile(path);
-    QuietGdalErrors quiet;
-    GDALAllRegister();
+    RequireLocalSource(path);
+    GdalMessages gdal;
     GDALDatasetUniquePtr raster(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-    if (!raster) throw platform::Error(platform::kFail, path + ": cannot open as a raster: " + GdalReason());
+    if (!raster) {
+        throw platform::Error(platform::kFail, path + ": cannot open as a raster: " +
+                                                   gdal.Text("not a raster GDAL can read"));
+    }
 }
 
 }  // namespace selvane::gis

@@ -59,14 +59,18 @@ void RequireSupportedRelation(platform::esriSpatialRelEnum relation) {
     }
 }
 
+bool RelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query, ShapeDimension target) {
+    if (query == ShapeDimension::Mixed || target == ShapeDimension::Mixed) return true;
+    return CanHold(relation, static_cast<int>(query), static_cast<int>(target));
+}
+
 void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
                             const FeatureClass& target) {
-    if (query_dimension == ShapeDimension::Mixed || target.Dimension() == ShapeDimension::Mixed) return;
-    if (CanHold(relation, static_cast<int>(query_dimension), static_cast<int>(target.Dimension()))) return;
+    if (RelationCanHold(relation, query_dimension, target.Dimension())) return;
     throw platform::Error(platform::kInvalidArg, std::string(RelationName(relation)) + " can never hold between a " +
                                                      ShapeTypeName(query_dimension) + " query shape and the " +
                                                      ShapeTypeName(target.Dimension()) + " features of " +
-                                                     target.Name());
+                                                     target.Culprit());
 }
 
 ShapeDimension DimensionOf(const geos::geom::Geometry& geometry) {

@@ -22,6 +22,9 @@ void RequireSupportedRelation(platform::esriSpatialRelEnum relation);
 void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
                             const FeatureClass& target);
 
+/// Whether the relation can hold between shapes of these dimensions; true when either is Mixed.
+bool RelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query, ShapeDimension target);
+
 /// The dimension of a query geometry; Mixed for a heterogeneous collection.
 ShapeDimension DimensionOf(const geos::geom::Geometry& geometry);
 

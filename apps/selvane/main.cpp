@@ -2,16 +2,20 @@
 // presses it and acts on the dialog as a user would.
 
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "dialogs/relationships.h"
+#include "gis/gdal_session.h"
 #include "gis/layers.h"
 #include "gis/map_document.h"
 #include "headless_host.h"
@@ -39,6 +43,7 @@ struct Options {
     std::string relation;
     bool ids = false;
     bool timings = false;
+    bool allow_network = false;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -58,6 +63,33 @@ bool Pick(selvane::platform::IComboBox& picker, const std::string& text, const c
     return false;
 }
 
+// The exit status, once the output is known to be written: a result that could not be
+// written (a full disk, a closed stdout) is a failure, as it is for the system's tools.
+bool g_stdout_closed = false;
+
+int Finish(int status) {
+    std::cout.flush();
+    if (g_stdout_closed) {
+        std::cerr << "selvane: cannot write the output: standard output is closed\n";
+        return 1;
+    }
+    const bool failed = !std::cout.good() || std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (!failed) return status;
+    std::cerr << "selvane: cannot write the output: " << std::strerror(errno ? errno : EIO) << "\n";
+    return 1;
+}
+
+// A closed standard stream's number would go to the next file opened (a GeoPackage, say),
+// and the output into it: hold such numbers on /dev/null, and remember that stdout was closed.
+void GuardStandardStreams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null != stream && null >= 0) close(null);
+        if (stream == STDOUT_FILENO) g_stdout_closed = true;
+    }
+}
+
 void PrintProperties(selvane::command::Selvane& command) {
     std::cout << "Name: " << command.Name() << "\n"
               << "Caption: " << command.Caption() << "\n"
@@ -72,6 +104,7 @@ void PrintProperties(selvane::command::Selvane& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    GuardStandardStreams();
     CLI::App app{"selvane - Spatial Selection.\n\n"
                  "Selects the features of Layer #2 that stand in a spatial relationship to the\n"
                  "features of Layer #1, as the Spatial Selection dialog does:\n"
@@ -91,6 +124,8 @@ int main(int argc, char** argv) {
     Options options;
     const auto add_map = [&options](CLI::App* command) {
         command->add_option("--map", options.maps, "map document or data file (repeatable)");
+        command->add_flag("--allow-network", options.allow_network,
+                          "let data be read over the network (/vsicurl/, http://); off by default");
     };
     auto* info = app.add_subcommand("info", "print the command's properties and the dialog it opens");
     add_map(info);
@@ -117,6 +152,7 @@ int main(int argc, char** argv) {
     std::shared_ptr<selvane::gis::MxDocument> document;
     try {
         if (options.maps.empty()) options.maps.push_back(SELVANE_SAMPLE_MAP);
+        selvane::gis::AllowNetwork(options.allow_network);
         document = selvane::gis::LoadMap(options.maps);
     } catch (const std::exception& error) {
         std::cerr << "selvane: " << error.what() << "\n";
@@ -146,11 +182,11 @@ int main(int argc, char** argv) {
                   << ", selection count " << form.Label("lblCount").Caption() << ", relationship "
                   << form.ComboBox("cboRelationship").Text() << ", " << form.ComboBox("cboMapLayers").Items().size()
                   << " feature layers\n";
-        return message_boxes > 0 ? 1 : 0;
+        return Finish(message_boxes > 0 ? 1 : 0);
     }
     if (layers->parsed()) {
         for (const auto& item : form.ComboBox("cboMapLayers").Items()) std::cout << item << "\n";
-        return message_boxes > 0 ? 1 : 0;
+        return Finish(message_boxes > 0 ? 1 : 0);
     }
 
     const double dialog_seconds = SecondsSince(dialog_start);
@@ -182,5 +218,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "load %.3f s, dialog %.3f s, run (index and search) %.3f s, output %.3f s\n", load_seconds,
                      dialog_seconds, run_seconds, SecondsSince(output_start));
     }
-    return message_boxes > 0 ? 1 : 0;
+    return Finish(message_boxes > 0 ? 1 : 0);
 }

@@ -1,17 +1,23 @@
 #include "gis/map_document.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "gis/gdal_session.h"
 #include "gis/ogr_source.h"
 
 namespace selvane::gis {
 namespace {
 
 using nlohmann::json;
+
+/// How deep groups may be nested in a map document.
+constexpr std::size_t kMaxGroupDepth = 100;
 
 // Opens each data file once and loads each table once, so that two layers on the same
 // table share one feature class (each keeps its own selection).
@@ -33,76 +39,132 @@ private:
     std::map<std::pair<std::string, std::string>, std::shared_ptr<FeatureClass>> m_tables;
 };
 
-struct DocumentReader {
-    std::string document_path;
-    std::filesystem::path folder;
-    SourceCache cache;
+// A fault of the document itself, already named with the document and the position.
+class DocumentFault : public platform::Error {
+public:
+    using platform::Error::Error;
+};
 
-    [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
-        throw platform::Error(platform::kFail, document_path + ": " + where + ": " + what);
+// Reads the layer tree without recursion, so that no nesting can exhaust the stack: a
+// stack of open groups, each with its list, the next entry and the members made so far.
+// Where an entry stands is written out only for a message, from that stack, so that the
+// text grows with the depth instead of being copied into every level.
+class DocumentReader {
+public:
+    DocumentReader(std::string document_path, std::filesystem::path folder)
+        : m_document_path(std::move(document_path)), m_folder(std::move(folder)) {}
+
+    std::vector<std::shared_ptr<platform::ILayer>> Read(const json& layers) {
+        if (!layers.is_array()) Fail("map: \"layers\" must be a list");
+        m_open.push_back({&layers, 0, {}, {}});
+        while (true) {
+            auto& group = m_open.back();
+            if (group.next == group.list->size()) {
+                if (m_open.size() == 1) return std::move(group.members);
+                auto finished = std::make_shared<GroupLayer>(group.name, std::move(group.members));
+                m_open.pop_back();
+                m_open.back().members.push_back(std::move(finished));
+                continue;
+            }
+            const json& entry = (*group.list)[group.next++];
+            if (auto layer = Layer(entry)) m_open.back().members.push_back(std::move(layer));
+        }
     }
 
-    std::string Text(const json& entry, const char* key, const std::string& where, bool required = true) const {
+private:
+    struct OpenGroup {
+        const json* list;
+        std::size_t next;
+        std::string name;
+        std::vector<std::shared_ptr<platform::ILayer>> members;
+    };
+
+    [[noreturn]] void Fail(const std::string& what) const {
+        throw DocumentFault(platform::kFail, m_document_path + ": " + what);
+    }
+    [[noreturn]] void FailHere(const std::string& what, const std::string& name = {}) const {
+        Fail(Where(name) + ": " + what);
+    }
+
+    // "map layer 3 (Base) layer 1 (Old)": the entry being read, with its ancestors; the
+    // middle of a very deep path is left out.
+    std::string Where(const std::string& name) const {
+        std::string text = "map";
+        const std::size_t depth = m_open.size();
+        for (std::size_t level = 0; level < depth; ++level) {
+            if (depth > 8 && level == 3) {
+                text += " ... (" + std::to_string(depth - 6) + " levels)";
+                level = depth - 4;
+                continue;
+            }
+            text += " layer " + std::to_string(m_open[level].next);
+            const std::string& label = level + 1 < depth ? m_open[level + 1].name : name;
+            if (!label.empty()) text += " (" + label + ")";
+        }
+        return text;
+    }
+
+    std::string Text(const json& entry, const char* key, const std::string& name, bool required = true) const {
         const auto found = entry.find(key);
         if (found == entry.end()) {
-            if (required) Fail(where, std::string("missing \"") + key + "\"");
+            if (required) FailHere(std::string("missing \"") + key + "\"", name);
             return {};
         }
-        if (!found->is_string()) Fail(where, std::string("\"") + key + "\" must be a text");
+        if (!found->is_string()) FailHere(std::string("\"") + key + "\" must be a text", name);
         return found->get<std::string>();
     }
 
     std::string SourcePath(const std::string& source) const {
         const std::filesystem::path path(source);
-        return (path.is_absolute() ? path : folder / path).lexically_normal().string();
+        return (path.is_absolute() ? path : m_folder / path).lexically_normal().string();
     }
 
-    std::shared_ptr<platform::ILayer> Layer(const json& entry, const std::string& where) {
-        if (!entry.is_object()) Fail(where, "a layer must be an object");
-        const auto kind = Text(entry, "type", where);
-        const auto name = Text(entry, "name", where);
-        const auto named = where + " (" + name + ")";
+    // The layer of one entry; nullptr for a group, which is opened instead and made when
+    // its list ends.
+    std::shared_ptr<platform::ILayer> Layer(const json& entry) {
+        if (!entry.is_object()) FailHere("a layer must be an object");
+        const auto kind = Text(entry, "type", {});
+        const auto name = Text(entry, "name", {});
         try {
             if (kind == "feature") {
-                const auto source = SourcePath(Text(entry, "source", named));
-                const auto table = Text(entry, "table", named);
-                const auto query = Text(entry, "definition_query", named, false);
-                auto feature_class = cache.Table(source, table);
+                const auto source = SourcePath(Text(entry, "source", name));
+                const auto table = Text(entry, "table", name);
+                const auto query = Text(entry, "definition_query", name, false);
+                auto feature_class = m_cache.Table(source, table);
                 RowMask shown;
-                if (!query.empty()) shown = cache.Source(source).DefinitionQueryRows(table, query, *feature_class);
+                if (!query.empty()) shown = m_cache.Source(source).DefinitionQueryRows(table, query, *feature_class);
                 return std::make_shared<FeatureLayer>(name, std::move(feature_class), std::move(shown), query);
             }
             if (kind == "raster") {
-                const auto source = SourcePath(Text(entry, "source", named));
+                const auto source = SourcePath(Text(entry, "source", name));
                 RequireRasterSource(source);
                 return std::make_shared<RasterLayer>(name, source);
             }
-            if (kind == "group") {
-                const auto found = entry.find("layers");
-                std::vector<std::shared_ptr<platform::ILayer>> members;
-                if (found != entry.end()) members = Layers(*found, named);
-                return std::make_shared<GroupLayer>(name, std::move(members));
-            }
+        } catch (const DocumentFault&) {
+            throw;
         } catch (const platform::Error& error) {
-            if (std::string(error.what()).rfind(document_path, 0) == 0) throw;
-            Fail(named, error.what());
+            FailHere(error.what(), name);
         }
-        Fail(named, "unknown layer type \"" + kind + "\" (feature, raster or group)");
+        if (kind != "group") FailHere("unknown layer type \"" + kind + "\" (feature, raster or group)", name);
+        if (m_open.size() >= kMaxGroupDepth) {
+            FailHere("groups are nested more than " + std::to_string(kMaxGroupDepth) + " levels deep", name);
+        }
+        const auto members = entry.find("layers");
+        static const json kNoMembers = json::array();
+        if (members != entry.end() && !members->is_array()) FailHere("\"layers\" must be a list", name);
+        m_open.push_back({members == entry.end() ? &kNoMembers : &*members, 0, name, {}});
+        return nullptr;
     }
 
-    std::vector<std::shared_ptr<platform::ILayer>> Layers(const json& list, const std::string& where) {
-        if (!list.is_array()) Fail(where, "\"layers\" must be a list");
-        std::vector<std::shared_ptr<platform::ILayer>> layers;
-        for (std::size_t index = 0; index < list.size(); ++index) {
-            layers.push_back(Layer(list[index], where + " layer " + std::to_string(index + 1)));
-        }
-        return layers;
-    }
+    std::string m_document_path;
+    std::filesystem::path m_folder;
+    SourceCache m_cache;
+    std::vector<OpenGroup> m_open;
 };
 
 std::string ReadWholeFile(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) throw platform::Error(platform::kFail, path + ": no such file");
+    RequireLocalSource(path);
+    if (std::filesystem::is_directory(path)) throw platform::Error(platform::kFail, path + ": a folder, not a map document");
     std::ifstream file(path, std::ios::binary);
     if (!file) throw platform::Error(platform::kFail, path + ": the file cannot be read");
     std::ostringstream text;
@@ -124,29 +186,66 @@ std::pair<std::size_t, std::size_t> LineAndColumn(const std::string& text, std::
     return {line, column};
 }
 
+// The parser's complaint in plain words, and where the bad token starts: the parser
+// reports the character after a bad literal or number, and the end of an open string.
+platform::Error MalformedJson(const std::string& path, const std::string& text, const json::parse_error& error) {
+    std::string reason = error.what();
+    const auto dash = reason.find(" - ");
+    reason = dash == std::string::npos ? "not valid JSON" : reason.substr(dash + 3);
+    const auto last_read = reason.find("; last read");
+    if (last_read != std::string::npos) reason.erase(last_read);
+    std::size_t offset = error.byte > 0 ? error.byte - 1 : 0;
+    offset = std::min(offset, text.size());
+    if (reason.find("invalid literal") != std::string::npos || reason.find("invalid number") != std::string::npos) {
+        while (offset > 0 && (std::isalnum(static_cast<unsigned char>(text[offset - 1])) || text[offset - 1] == '-' ||
+                              text[offset - 1] == '+' || text[offset - 1] == '.')) {
+            --offset;
+        }
+    } else if (reason.find("invalid string") != std::string::npos) {
+        const auto quote = text.rfind('"', offset > 0 ? offset - 1 : 0);
+        if (quote != std::string::npos) offset = quote;
+    }
+    const auto [line, column] = LineAndColumn(text, offset);
+    return platform::Error(platform::kFail, path + ": malformed JSON at line " + std::to_string(line) + ", column " +
+                                                std::to_string(column) + ": " + reason);
+}
+
 bool EndsWithJson(const std::string& path) {
     auto extension = std::filesystem::path(path).extension().string();
     for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension == ".json";
 }
 
+json ParseDocument(const std::string& path, const std::string& text) {
+    try {
+        return json::parse(text);
+    } catch (const json::parse_error& error) {
+        throw MalformedJson(path, text, error);
+    }
+}
+
+std::shared_ptr<MxDocument> DocumentFromJson(const std::string& path, const json& document) {
+    DocumentReader reader(path, std::filesystem::path(path).parent_path());
+    if (!document.is_object() || !document.contains("layers")) {
+        throw platform::Error(platform::kFail, path + ": document: missing \"layers\"");
+    }
+    auto map = std::make_shared<Map>(reader.Read(document["layers"]));
+    return std::make_shared<MxDocument>(std::move(map), path);
+}
+
+// GeoJSON is data even when its file ends in .json: a FeatureCollection, a Feature or a
+// bare geometry.
+bool IsGeoJson(const json& document) {
+    if (!document.is_object() || document.contains("layers")) return false;
+    const auto type = document.find("type");
+    return type != document.end() && type->is_string();
+}
+
 }  // namespace
 
 std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path) {
     const auto text = ReadWholeFile(path);
-    json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::parse_error& error) {
-        // nlohmann reports the byte just after the fault; point at the fault itself.
-        const auto [line, column] = LineAndColumn(text, error.byte > 0 ? error.byte - 1 : 0);
-        throw platform::Error(platform::kFail, path + ": malformed JSON at line " + std::to_string(line) + ", column " +
-                                                   std::to_string(column));
-    }
-    DocumentReader reader{path, std::filesystem::path(path).parent_path(), {}};
-    if (!document.is_object() || !document.contains("layers")) reader.Fail("document", "missing \"layers\"");
-    auto map = std::make_shared<Map>(reader.Layers(document["layers"], "map"));
-    return std::make_shared<MxDocument>(std::move(map), path);
+    return DocumentFromJson(path, ParseDocument(path, text));
 }
 
 std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths) {
@@ -161,9 +260,25 @@ std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths)
 }
 
 std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths) {
-    if (paths.size() == 1 && EndsWithJson(paths.front())) return LoadMapDocument(paths.front());
+    // A .json file is a map document or GeoJSON by what it holds; a folder is data.
+    std::vector<bool> documents;
     for (const auto& path : paths) {
-        if (EndsWithJson(path)) throw platform::Error(platform::kFail, path + ": a map document must be the only --map");
+        bool document = false;
+        if (EndsWithJson(path)) {
+            RequireLocalSource(path);
+            if (!std::filesystem::is_directory(path)) {
+                const auto text = ReadWholeFile(path);
+                const auto parsed = ParseDocument(path, text);
+                document = !IsGeoJson(parsed);
+                if (document && paths.size() == 1) return DocumentFromJson(path, parsed);
+            }
+        }
+        documents.push_back(document);
+    }
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        if (documents[index]) {
+            throw platform::Error(platform::kFail, paths[index] + ": a map document must be the only --map");
+        }
     }
     return LoadDataFiles(paths);
 }

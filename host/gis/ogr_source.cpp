@@ -50,6 +50,15 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(OGRLayer& layer) {
     return copy;
 }
 
+// GDAL's reasons, and a word on the network when an address was refused for it.
+std::string Explained(const GdalMessages& gdal) {
+    std::string text = gdal.Text();
+    if (!NetworkAllowed() && (text.find("/vsi") != std::string::npos || text.find("://") != std::string::npos)) {
+        text += " (reading over the network is off: selvane --allow-network turns it on)";
+    }
+    return text;
+}
+
 }  // namespace
 
 struct VectorSource::Dataset {
@@ -61,12 +70,14 @@ VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_datase
     GdalMessages gdal;
     m_dataset->handle.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
     if (!m_dataset->handle) {
-        throw platform::Error(platform::kFail,
-                              m_path + ": cannot open as vector data: " + gdal.Text("not a data source GDAL can read"));
+        throw platform::Error(platform::kFail, m_path + ": cannot open as vector data: " +
+                                                   (gdal.Failed() ? Explained(gdal) : "not a data source GDAL can read"));
     }
     // Nothing is half-loaded: a source whose tables do not all open (a damaged file in a
     // folder of shapefiles, a listed table of a damaged type, a VRT whose source is gone)
     // fails as a whole, naming what failed, instead of losing a layer without a word.
+    if (gdal.Failed()) throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + Explained(gdal));
+    RequireListedTablesOpen();
     const int count = m_dataset->handle->GetLayerCount();
     for (int index = 0; index < count; ++index) {
         OGRLayer* layer = m_dataset->handle->GetLayer(index);
@@ -75,11 +86,37 @@ VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_datase
             layer->GetGeomType();
         }
         if (!layer || gdal.Failed()) {
-            const std::string name = layer ? std::string(" ") + layer->GetName() : " " + std::to_string(index + 1);
-            throw platform::Error(platform::kFail, m_path + ": table" + name + " cannot be opened: " + gdal.Text());
+            const std::string name = layer ? layer->GetName() : std::to_string(index + 1);
+            const std::string reason = Explained(gdal);
+            // A folder opens its files as it lists them: GDAL's words then name the culprit.
+            if (reason.find(name) == std::string::npos && layer) {
+                throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
+            }
+            throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
         }
     }
-    if (gdal.Failed()) throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + gdal.Text());
+}
+
+void VectorSource::RequireListedTablesOpen() const {
+    auto& dataset = *m_dataset->handle;
+    if (std::string(dataset.GetDriverName()) != "GPKG") return;
+    // GDAL leaves out, without a word, a table that the contents list names but that is
+    // missing or of a kind it does not know.
+    OGRLayer* contents = dataset.ExecuteSQL("SELECT table_name, data_type FROM gpkg_contents", nullptr, nullptr);
+    if (!contents) return;
+    std::string missing;
+    for (auto& row : *contents) {
+        const std::string table = row->GetFieldAsString(0);
+        const std::string type = row->GetFieldAsString(1);
+        if (type == "tiles" || type == "2d-gridded-coverage") continue;  // rasters, not tables
+        if (!dataset.GetLayerByName(table.c_str())) missing = table + " (listed as '" + type + "')";
+    }
+    dataset.ReleaseResultSet(contents);
+    if (!missing.empty()) {
+        throw platform::Error(platform::kFail, m_path + ": table " + missing +
+                                                   " is in the GeoPackage's contents but cannot be opened: it is "
+                                                   "missing or its type is damaged");
+    }
 }
 
 VectorSource::~VectorSource() = default;

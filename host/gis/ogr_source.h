@@ -33,6 +33,10 @@ public:
                                 const FeatureClass& feature_class) const;
 
 private:
+    /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
+    /// leaves out.
+    void RequireListedTablesOpen() const;
+
     struct Dataset;
     std::string m_path;
     std::unique_ptr<Dataset> m_dataset;

@@ -1,37 +1,11 @@
 // The selvane command line on the sample map: output and exit status.
 
-#include <sys/wait.h>
-
-#include <array>
-#include <fstream>
-#include <cstdio>
-
 #include "test_support.h"
 
 namespace selvane::testing {
 namespace {
 
-struct Run {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Run Selvane(const std::string& arguments) {
-    TempFolder folder;
-    const auto err_path = folder.File("err.txt");
-    const std::string command = std::string(SELVANE_BINARY) + " " + arguments + " 2>" + err_path;
-    Run run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe)) run.out += buffer.data();
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(err_path);
-    run.err.assign(std::istreambuf_iterator<char>(err), {});
-    return run;
-}
+Run Selvane(const std::string& arguments) { return RunSelvane(arguments); }
 
 TEST(Cli, ListsTheLayerPickersOfTheSampleMap) {
     const auto run = Selvane("layers");

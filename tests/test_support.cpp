@@ -3,7 +3,12 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <sys/wait.h>
+
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <unistd.h>
 
 #include "gis/ogr_source.h"
@@ -91,5 +96,27 @@ void HostedMap::Select(const std::string& layer2, const std::string& relation, c
 }
 
 std::string HostedMap::Count() { return host->Dialog()->Form()->Label("lblCount").Caption(); }
+
+Run RunSelvane(const std::string& arguments) {
+    TempFolder folder;
+    const auto err_path = folder.File("err.txt");
+    const std::string command = std::string(SELVANE_BINARY) + " " + arguments + " 2>" + err_path;
+    Run run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe)) run.out += buffer.data();
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(err_path);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    return run;
+}
+
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
 }  // namespace selvane::testing

@@ -73,4 +73,17 @@ struct HostedMap {
     std::string Count();
 };
 
+/// What a run of the selvane program gave.
+struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs `selvane ARGUMENTS` through the shell (so arguments may quote and redirect).
+Run RunSelvane(const std::string& arguments);
+
+/// `text` quoted for the shell.
+std::string ShellQuoted(const std::string& text);
+
 }  // namespace selvane::testing

@@ -89,7 +89,7 @@ VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_datase
             const std::string name = layer ? layer->GetName() : std::to_string(index + 1);
             const std::string reason = Explained(gdal);
             // A folder opens its files as it lists them: GDAL's words then name the culprit.
-            if (reason.find(name) == std::string::npos && layer) {
+            if (reason.find(name) == std::string::npos && std::filesystem::is_directory(m_path)) {
                 throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
             }
             throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
@@ -152,6 +152,9 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
         shapes.reserve(reserve);
     }
     std::vector<unsigned char> wkb;
+    const int wkt_field = std::string(m_dataset->handle->GetDriverName()) == "CSV"
+                              ? layer->GetLayerDefn()->GetFieldIndex("WKT")
+                              : -1;
     layer->ResetReading();
     gdal.Clear();
     for (auto& feature : *layer) {
@@ -161,6 +164,11 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
         fids.push_back(fid);
         OGRGeometry* geometry = feature->GetGeometryRef();
         if (!geometry) {
+            // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
+            if (wkt_field >= 0 && feature->IsFieldSetAndNotNull(wkt_field) && *feature->GetFieldAsString(wkt_field)) {
+                throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
+                                                           feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
+            }
             shapes.emplace_back();
             continue;
         }

@@ -1,0 +1,309 @@
+// Bad input, a row a kind: what the selvane program says and the status it ends with.
+// Every row also checks that GDAL's own "ERROR n:" lines never reach the user.
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "test_support.h"
+
+namespace selvane::testing {
+namespace {
+
+constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+void Sql(const std::string& path, const std::string& sql) {
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(database);
+}
+
+// A small town: parcels, wells (one on a parcel edge), a road.
+std::string Town(const TempFolder& folder, const std::string& name = "town.gpkg") {
+    const auto path = folder.File(name);
+    WriteGeoPackage(path, {{"parcels", kPolygon, 32633,
+                            {"POLYGON((500000 5000000,500100 5000000,500100 5000100,500000 5000100,500000 5000000))",
+                             "POLYGON((500100 5000000,500200 5000000,500200 5000100,500100 5000100,500100 5000000))"},
+                            {"old", "new"}},
+                           {"wells", kPoint, 32633, {"POINT(500050 5000050)", "POINT(500100 5000050)"}, {}},
+                           {"roads", kLine, 32633, {"LINESTRING(499990 5000050,500300 5000050)"}, {}}});
+    return path;
+}
+
+// Adds a table "pipes" of lines whose second ends at NaN (written through OGR: WKT has no
+// way to say NaN, and GeoPackage keeps a NaN point only as an empty one).
+void WriteLinesWithNaN(const std::string& path) {
+    GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+    ASSERT_NE(dataset, nullptr);
+    OGRLayer* layer = dataset->CreateLayer("pipes", nullptr, wkbLineString, nullptr);
+    ASSERT_NE(layer, nullptr);
+    for (const double x : {5.0, std::nan(""), 7.0}) {
+        OGRFeature feature(layer->GetLayerDefn());
+        OGRLineString line;
+        line.addPoint(1, 1);
+        line.addPoint(x, 5.0);
+        feature.SetGeometry(&line);
+        ASSERT_EQ(layer->CreateFeature(&feature), OGRERR_NONE);
+    }
+}
+
+// A folder of two shapefiles, "good" and "bad", of one point each.
+void WriteShapefiles(const std::string& folder) {
+    auto* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+    ASSERT_NE(driver, nullptr);
+    GDALDatasetUniquePtr dataset(driver->Create(folder.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    ASSERT_NE(dataset, nullptr);
+    for (const char* name : {"good", "bad"}) {
+        OGRLayer* layer = dataset->CreateLayer(name, nullptr, wkbPoint, nullptr);
+        ASSERT_NE(layer, nullptr);
+        OGRFeature feature(layer->GetLayerDefn());
+        OGRPoint point(1, 2);
+        feature.SetGeometry(&point);
+        ASSERT_EQ(layer->CreateFeature(&feature), OGRERR_NONE);
+    }
+}
+
+std::string Map(const std::string& path) { return "--map " + ShellQuoted(path); }
+
+std::string Select(const std::string& map, const std::string& layer2, const std::string& relation,
+                   const std::string& layer1) {
+    return "select " + map + " --layer2 " + ShellQuoted(layer2) + " --relation " + ShellQuoted(relation) +
+           " --layer1 " + ShellQuoted(layer1) + " --ids";
+}
+
+std::string Document(const TempFolder& folder, const std::string& layers, const std::string& name = "map.json") {
+    const auto path = folder.File(name);
+    WriteText(path, "{\"layers\": [" + layers + "]}");
+    return path;
+}
+
+std::string FeatureEntry(const std::string& name, const std::string& source, const std::string& table,
+                         const std::string& query = {}) {
+    std::string entry = "{\"type\": \"feature\", \"name\": \"" + name + "\", \"source\": \"" + source +
+                        "\", \"table\": \"" + table + "\"";
+    if (!query.empty()) entry += ", \"definition_query\": \"" + query + "\"";
+    return entry + "}";
+}
+
+// GDAL prints "ERROR 1: ..." and "Warning 1: ..." by itself unless told not to.
+bool HasGdalLine(const std::string& text) {
+    for (const char* prefix : {"ERROR ", "Warning "}) {
+        for (auto at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+            const auto digit = at + std::string(prefix).size();
+            if (digit < text.size() && std::isdigit(static_cast<unsigned char>(text[digit]))) return true;
+        }
+    }
+    return false;
+}
+
+struct BadInput {
+    const char* kind;
+    std::function<std::string(const TempFolder&)> arguments;  ///< the command line after "selvane"
+    int status;
+    std::vector<std::string> words;  ///< what the message must say (stderr, or stdout for a 0)
+};
+
+const std::vector<BadInput>& Rows() {
+    static const std::vector<BadInput> rows{
+        {"a missing file", [](const TempFolder& f) { return "layers " + Map(f.File("absent.gpkg")); }, 1,
+         {"absent.gpkg: no such file"}},
+        {"an empty file",
+         [](const TempFolder& f) {
+             WriteText(f.File("empty.gpkg"), "");
+             return "layers " + Map(f.File("empty.gpkg"));
+         },
+         1, {"empty.gpkg: cannot open as vector data"}},
+        {"a corrupt GeoPackage",
+         [](const TempFolder& f) {
+             WriteText(f.File("corrupt.gpkg"), std::string("SQLite format 3") + std::string(3000, '\x7f'));
+             return "layers " + Map(f.File("corrupt.gpkg"));
+         },
+         1, {"corrupt.gpkg"}},
+        {"a truncated GeoPackage",
+         [](const TempFolder& f) {
+             const auto whole = Town(f);
+             std::ifstream in(whole, std::ios::binary);
+             std::string bytes((std::istreambuf_iterator<char>(in)), {});
+             WriteText(f.File("cut.gpkg"), bytes.substr(0, bytes.size() / 3));
+             return "layers " + Map(f.File("cut.gpkg"));
+         },
+         1, {"cut.gpkg"}},
+        {"an unknown table",
+         [](const TempFolder& f) {
+             Town(f);
+             return "layers " + Map(Document(f, FeatureEntry("X", "town.gpkg", "nope")));
+         },
+         1, {"map layer 1 (X)", "no table named nope"}},
+        {"a bad definition query",
+         [](const TempFolder& f) {
+             Town(f);
+             return "layers " + Map(Document(f, FeatureEntry("X", "town.gpkg", "wells", "no_field = 1")));
+         },
+         1, {"map layer 1 (X)", "definition query 'no_field = 1' is not valid", "no_field"}},
+        {"a definition query with a second statement",
+         [](const TempFolder& f) {
+             Town(f);
+             return "layers " + Map(Document(f, FeatureEntry("X", "town.gpkg", "parcels", "1=1; DROP TABLE parcels")));
+         },
+         1, {"map layer 1 (X)", "\";\"", "one expression"}},
+        {"malformed JSON",
+         [](const TempFolder& f) {
+             WriteText(f.File("bad.json"), "{\"layers\": [tru]}");
+             return "layers " + Map(f.File("bad.json"));
+         },
+         1, {"bad.json: malformed JSON at line 1, column 13: invalid literal"}},
+        {"a folder named .json",
+         [](const TempFolder& f) {
+             std::filesystem::create_directories(f.File("maps.json"));
+             return "layers " + Map(f.File("maps.json"));
+         },
+         1, {"maps.json: cannot open as vector data"}},
+        {"GeoJSON in a .json file",
+         [](const TempFolder& f) {
+             WriteText(f.File("points.json"),
+                       R"({"type": "FeatureCollection", "features": [{"type": "Feature", "properties": {},
+                           "geometry": {"type": "Point", "coordinates": [1, 2]}}]})");
+             return "layers " + Map(f.File("points.json"));
+         },
+         0, {"points\n"}},
+        {"groups nested 14000 deep",
+         [](const TempFolder& f) {
+             std::string layers;
+             for (int level = 0; level < 14000; ++level) layers += R"({"type": "group", "name": "G", "layers": [)";
+             for (int level = 0; level < 14000; ++level) layers += "]}";
+             return "layers " + Map(Document(f, layers));
+         },
+         1, {"groups are nested more than 100 levels deep", "levels)"}},
+        {"a document that names itself as its source",
+         [](const TempFolder& f) { return "layers " + Map(Document(f, FeatureEntry("Self", "map.json", "t"))); }, 1,
+         {"map.json: map layer 1 (Self): ", "map.json: cannot open as vector data"}},
+        {"a source named like the document",
+         [](const TempFolder& f) { return "layers " + Map(Document(f, FeatureEntry("Near", "map.json.gpkg", "t"))); },
+         1, {"map.json: map layer 1 (Near): ", "map.json.gpkg: no such file"}},
+        {"a false row count in the GeoPackage's metadata",
+         [](const TempFolder& f) {
+             const auto path = Town(f);
+             Sql(path, "UPDATE gpkg_ogr_contents SET feature_count = 1000000000000000");
+             return Select(Map(path), "parcels", "INTERSECT", "wells");
+         },
+         0, {"1\n2\nSelection Count: 2\n"}},
+        {"a coordinate that is not a number in a CSV",
+         [](const TempFolder& f) {
+             WriteText(f.File("pts.csv"), "id,WKT\n1,\"POINT (1 2)\"\n2,\"POINT (nan 49.5)\"\n");
+             return "layers " + Map(f.File("pts.csv"));
+         },
+         1, {"pts.csv: table pts, FID 2: the shape cannot be read"}},
+        {"a coordinate that is not a number in a searched layer",
+         [](const TempFolder& f) {
+             const auto path = f.File("nan.gpkg");
+             WriteGeoPackage(path, {{"zone", kPolygon, 0, {"POLYGON((0 0,10 0,10 10,0 10,0 0))"}, {}}});
+             WriteLinesWithNaN(path);
+             return Select(Map(path), "pipes", "INTERSECT", "zone");
+         },
+         1, {"Invalid shape in layer pipes (table pipes, file", "FID 2: a coordinate is not a finite number"}},
+        {"a query shape that cannot be projected",
+         [](const TempFolder& f) {
+             Town(f);
+             const auto far = f.File("far.gpkg");
+             WriteGeoPackage(far, {{"beyond", kPoint, 4326, {"POINT(15 95)"}, {}}});
+             return Select(Map(Document(f, FeatureEntry("Parcels", "town.gpkg", "parcels") + "," +
+                                               FeatureEntry("Beyond", "far.gpkg", "beyond"))),
+                           "Parcels", "INTERSECT", "Beyond");
+         },
+         1, {"The query shape of layer Beyond (table beyond", "FID 1", "cannot be projected from WGS 84 into WGS 84 / UTM zone 33N",
+             "MODULE: btnNext_Click frmIndex Line : 13"}},
+        {"a VRT whose source is missing",
+         [](const TempFolder& f) {
+             WriteText(f.File("m.vrt"), "<OGRVRTDataSource><OGRVRTLayer name=\"v\"><SrcDataSource>missing.gpkg"
+                                        "</SrcDataSource><SrcLayer>t</SrcLayer></OGRVRTLayer></OGRVRTDataSource>");
+             return "layers " + Map(f.File("m.vrt"));
+         },
+         1, {"m.vrt: table v cannot be opened", "missing.gpkg"}},
+        {"a VRT that reads over the network",
+         [](const TempFolder& f) {
+             WriteText(f.File("net.vrt"), "<OGRVRTDataSource><OGRVRTLayer name=\"v\"><SrcDataSource>/vsicurl/"
+                                          "http://127.0.0.1:9/town.gpkg</SrcDataSource><SrcLayer>roads</SrcLayer>"
+                                          "</OGRVRTLayer></OGRVRTDataSource>");
+             return "layers " + Map(f.File("net.vrt"));
+         },
+         1, {"net.vrt", "the network is off", "--allow-network"}},
+        {"a network address as the map",
+         [](const TempFolder&) { return "layers --map /vsicurl/http://127.0.0.1:9/town.gpkg"; }, 1,
+         {"a network address, and the network is off"}},
+        {"a GeoPackage whose contents list a damaged table",
+         [](const TempFolder& f) {
+             const auto path = Town(f);
+             Sql(path, "UPDATE gpkg_contents SET data_type = 'featurez' WHERE table_name = 'roads'");
+             return "layers " + Map(path);
+         },
+         1, {"table roads (listed as 'featurez')"}},
+        {"duplicate object ids from a VRT",
+         [](const TempFolder& f) {
+             Town(f);
+             WriteText(f.File("dup.vrt"), R"(<OGRVRTDataSource><OGRVRTLayer name="dup"><SrcDataSource relativeToVRT="1">town.gpkg</SrcDataSource>
+                 <SrcSQL dialect="sqlite">SELECT 7 AS id, geom FROM wells</SrcSQL><FID>id</FID>
+                 <GeometryType>wkbPoint</GeometryType></OGRVRTLayer></OGRVRTDataSource>)");
+             return "layers " + Map(f.File("dup.vrt"));
+         },
+         1, {"dup.vrt: table dup gives the object id 7 to more than one feature"}},
+        {"object ids of -1 and 0",
+         [](const TempFolder& f) {
+             Town(f);
+             WriteText(f.File("neg.vrt"), R"(<OGRVRTDataSource><OGRVRTLayer name="neg"><SrcDataSource relativeToVRT="1">town.gpkg</SrcDataSource>
+                 <SrcSQL dialect="sqlite">SELECT fid - 2 AS id, geom FROM parcels</SrcSQL><FID>id</FID>
+                 <GeometryType>wkbPolygon</GeometryType></OGRVRTLayer></OGRVRTDataSource>)");
+             return Select(Map(f.File("neg.vrt")), "neg", "INTERSECT", "neg");
+         },
+         0, {"-1\n0\nSelection Count: 2\n"}},
+        {"a folder with a damaged shapefile",
+         [](const TempFolder& f) {
+             WriteShapefiles(f.File("shapes"));
+             std::filesystem::resize_file(f.File("shapes/bad.shp"), 60);
+             return "layers " + Map(f.File("shapes"));
+         },
+         1, {"shapes: cannot be read in full", "bad.shp"}},
+        {"a FIFO as the map",
+         [](const TempFolder& f) {
+             ::mkfifo(f.File("pipe.gpkg").c_str(), 0600);
+             return "layers " + Map(f.File("pipe.gpkg"));
+         },
+         1, {"pipe.gpkg: not a regular file or folder"}},
+        {"an output that cannot be written",
+         [](const TempFolder& f) { return Select(Map(Town(f)), "parcels", "INTERSECT", "wells") + " > /dev/full"; }, 1,
+         {"cannot write the output"}},
+        {"a closed standard output",
+         [](const TempFolder& f) { return Select(Map(Town(f)), "parcels", "INTERSECT", "wells") + " >&-"; }, 1,
+         {"standard output is closed"}},
+    };
+    return rows;
+}
+
+TEST(BadInput, EachKindGetsAClearMessageAndItsStatus) {
+    for (const auto& row : Rows()) {
+        SCOPED_TRACE(row.kind);
+        TempFolder folder;
+        const auto run = RunSelvane(row.arguments(folder));
+        EXPECT_EQ(run.status, row.status) << run.err;
+        const std::string& said = row.status == 0 ? run.out : run.err;
+        for (const auto& words : row.words) EXPECT_NE(said.find(words), std::string::npos) << said;
+        if (row.status != 0) {
+            EXPECT_FALSE(run.err.empty());
+        }
+        EXPECT_FALSE(HasGdalLine(run.err)) << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace selvane::testing

@@ -4,7 +4,11 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 #include <sqlite3.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
@@ -303,6 +307,51 @@ TEST(BadInput, EachKindGetsAClearMessageAndItsStatus) {
         }
         EXPECT_FALSE(HasGdalLine(run.err)) << run.err;
     }
+}
+
+// A listener on the loopback address that counts who knocks.
+class LoopbackListener {
+public:
+    LoopbackListener() {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_socket, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~LoopbackListener() { ::close(m_socket); }
+    int Port() const { return m_port; }
+    int Knocks() {
+        int count = 0;
+        for (int client; (client = ::accept(m_socket, nullptr, nullptr)) >= 0; ++count) ::close(client);
+        return count;
+    }
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+};
+
+TEST(BadInput, AMapFromDiskNeverReachesTheNetwork) {
+    LoopbackListener listener;
+    ASSERT_GT(listener.Port(), 0);
+    TempFolder folder;
+    const std::string address = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/town.gpkg";
+    WriteText(folder.File("net.vrt"), "<OGRVRTDataSource><OGRVRTLayer name=\"v\"><SrcDataSource>/vsicurl/" + address +
+                                          "</SrcDataSource><SrcLayer>roads</SrcLayer></OGRVRTLayer></OGRVRTDataSource>");
+    WriteText(folder.File("map.json"), R"({"layers": [{"type": "raster", "name": "Web", "source": "/vsicurl/)" +
+                                           address + R"("}]})");
+    for (const auto& map : {folder.File("net.vrt"), folder.File("map.json")}) {
+        const auto run = RunSelvane("layers " + Map(map));
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("network is off"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(listener.Knocks(), 0);
 }
 
 }  // namespace

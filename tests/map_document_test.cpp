@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "gis/definition_query.h"
 #include "gis/map_document.h"
 #include "test_support.h"
 
@@ -98,6 +99,53 @@ TEST_F(MapDocument, BadInputIsReportedNamingTheFile) {
     const auto text_file = m_folder.File("notes.txt");
     WriteText(text_file, "just words");
     EXPECT_NE(LoadError({text_file}).find("notes.txt: cannot open as vector data"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace selvane::testing
+
+namespace selvane::testing {
+namespace {
+
+std::string NestedGroups(int depth) {
+    std::string layers = R"({"type": "feature", "name": "Deep", "source": "data.gpkg", "table": "wells"})";
+    for (int level = 0; level < depth; ++level) layers = R"({"type": "group", "name": "G", "layers": [)" + layers + "]}";
+    return "{\"layers\": [" + layers + "]}";
+}
+
+TEST_F(MapDocument, GroupsNestUpToAHundredLevelsAndNoDeeper) {
+    WriteText(m_document, NestedGroups(99));
+    auto document = gis::LoadMap({m_document});
+    std::shared_ptr<platform::ILayer> layer = document->GetMap()->Layers().at(0);
+    for (int level = 0; level < 99; ++level) layer = std::dynamic_pointer_cast<gis::GroupLayer>(layer)->Members().at(0);
+    EXPECT_EQ(layer->Name(), "Deep");
+
+    WriteText(m_document, NestedGroups(101));
+    const auto error = LoadError({m_document});
+    EXPECT_NE(error.find("groups are nested more than 100 levels deep"), std::string::npos) << error;
+    // The position is written with its middle left out, not a hundred levels long.
+    EXPECT_NE(error.find("map layer 1 (G) layer 1 (G) layer 1 (G) ... ("), std::string::npos) << error;
+    EXPECT_LT(error.size(), 400u);
+}
+
+TEST_F(MapDocument, DefinitionQueriesRunReadOnlyAndUnderAClock) {
+    std::vector<std::int64_t> ids;
+    const auto collect = [&ids](std::int64_t id) { ids.push_back(id); };
+    gis::SelectIdsFromSqlite(m_data, "wells", "fid", "zone = 'b'", collect);
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{2}));
+    // A query that never ends is stopped and reported.
+    const std::string endless = "fid IN (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c)";
+    try {
+        gis::SelectIdsFromSqlite(m_data, "wells", "fid", endless, collect, std::chrono::milliseconds(200));
+        FAIL() << "the endless query returned";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("ran longer than 0.2 s and was stopped"), std::string::npos) << error.what();
+    }
+    // Nothing but one expression, and nothing that writes.
+    EXPECT_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "1=1; DELETE FROM wells", collect), platform::Error);
+    EXPECT_NO_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "fid = 1 OR \"x;\" = 'y;'", collect));
+    EXPECT_NO_THROW(gis::RequireSingleExpression("zone = 'a;b'"));
+    EXPECT_EQ(gis::LoadMap({m_data})->GetMap()->LayerCount(), 2);  // the table is all there
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that the build, the command-line app and the benchmarks
-# need; with "desktop", also those of the Qt desktop, its tests and its screenshots.
+# need; with "desktop", also those of the Qt desktop, its tests and its screenshots; with
+# "fuzz", clang and libFuzzer for bench/fuzz.sh.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop]
+#   bash scripts/setup.sh [desktop|fuzz]
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,10 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
+if [ "${1:-}" = "fuzz" ]; then
+  # libFuzzer comes with clang's runtime libraries.
+  packages+=(clang libclang-rt-14-dev)
+fi
 if [ "${1:-}" = "desktop" ]; then
   # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
   packages+=(qt6-base-dev fonts-liberation2 xvfb xauth)

@@ -217,6 +217,19 @@ const std::vector<BadInput>& Rows() {
              return Select(Map(path), "pipes", "INTERSECT", "zone");
          },
          1, {"Invalid shape in layer pipes (table pipes, file", "FID 2: a coordinate is not a finite number"}},
+        {"an unreadable geometry blob",
+         [](const TempFolder& f) {
+             const auto path = Town(f);
+             Sql(path, "UPDATE wells SET geom = X'4750000100000000DEADBEEF' WHERE fid = 2");
+             return "layers " + Map(path);
+         },
+         1, {"town.gpkg: table wells, FID 2: the shape cannot be read"}},
+        {"a number too large for JSON",
+         [](const TempFolder& f) {
+             WriteText(f.File("big.json"), "{\"layers\": [3E3333]}");
+             return "layers " + Map(f.File("big.json"));
+         },
+         1, {"big.json: malformed JSON: number overflow"}},
         {"a query shape that cannot be projected",
          [](const TempFolder& f) {
              Town(f);

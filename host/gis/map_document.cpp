@@ -221,6 +221,12 @@ json ParseDocument(const std::string& path, const std::string& text) {
         return json::parse(text);
     } catch (const json::parse_error& error) {
         throw MalformedJson(path, text, error);
+    } catch (const json::exception& error) {
+        // A number too large for a double, for one.
+        std::string reason = error.what();
+        const auto bracket = reason.find("] ");
+        if (bracket != std::string::npos) reason.erase(0, bracket + 2);
+        throw platform::Error(platform::kFail, path + ": malformed JSON: " + reason);
     }
 }
 
@@ -244,7 +250,10 @@ bool IsGeoJson(const json& document) {
 }  // namespace
 
 std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path) {
-    const auto text = ReadWholeFile(path);
+    return LoadMapDocumentText(path, ReadWholeFile(path));
+}
+
+std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const std::string& text) {
     return DocumentFromJson(path, ParseDocument(path, text));
 }
 

@@ -14,6 +14,10 @@ namespace selvane::gis {
 /// naming the file on any fault; nothing is half-loaded.
 std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path);
 
+/// LoadMapDocument for a document already read: `text` as if it were the file at `path`
+/// (whose folder the sources are relative to, and which messages name).
+std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const std::string& text);
+
 /// A map of plain data files: every vector table of each file becomes a feature layer
 /// named after the table, in file order.
 std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths);

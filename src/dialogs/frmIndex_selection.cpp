@@ -11,6 +11,8 @@
 namespace selvane::dialogs {
 namespace {
 
+constexpr const char* kLayer2Class = "feature class for Layer #2";
+
 constexpr const char* kRelateError =
     "Error relating the two layers...\r\n"
     "Be sure the shape type of the layers is appropriate for the selected relationship.";
@@ -81,11 +83,12 @@ void frmIndex::btnNext_Click() noexcept {
         platform::Runtime().Screen().SetMousePointer(platform::kPointerHourglass);
 
         line = 7;
-        auto progress = command::Required(command::Application().StatusBar(), "status bar")->ProgressBar();
-        command::Required(progress, "progress bar");
+        auto status_bar = command::Required(command::Application().StatusBar(), "status bar");
+        auto progress = command::Required(status_bar->ProgressBar(), "progress bar");
         busy.Track(progress);
+        auto layer1_class = command::Required(layer1->FeatureClass(), "feature class for Layer #1");
         progress->SetMinRange(1);
-        progress->SetMaxRange(command::Required(layer1->FeatureClass(), "feature class for Layer #1")->FeatureCount(nullptr));
+        progress->SetMaxRange(layer1_class->FeatureCount(nullptr));
         progress->SetStepValue(1);
         progress->SetPosition(1);
         progress->SetMessage("Building selection...");
@@ -105,16 +108,15 @@ void frmIndex::btnNext_Click() noexcept {
             progress->Step();
 
             line = 11;
-            auto filter = platform::SpatialFilter();
+            auto filter = command::Required(platform::SpatialFilter(), "spatial filter");
             filter->SetGeometry(layer1_feature->Shape());
             filter->SetSpatialRel(relation);
-            command::Required(filter, "spatial filter");
-            filter->SetGeometryField(command::Required(layer2->FeatureClass(), "feature class for Layer #2")->ShapeFieldName());
+            filter->SetGeometryField(command::Required(layer2->FeatureClass(), kLayer2Class)->ShapeFieldName());
 
             line = 12;
             std::shared_ptr<platform::IFeatureCursor> layer2_cursor;
             try {
-                layer2_cursor = command::Required(layer2->FeatureClass(), "feature class for Layer #2")->Search(filter, false);
+                layer2_cursor = command::Required(layer2->FeatureClass(), kLayer2Class)->Search(filter, false);
             } catch (...) {
                 busy.Release();
                 ShowPartialSelection();

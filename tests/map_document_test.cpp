@@ -146,6 +146,10 @@ TEST_F(MapDocument, DefinitionQueriesRunReadOnlyAndUnderAClock) {
     EXPECT_NO_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "fid = 1 OR \"x;\" = 'y;'", collect));
     EXPECT_NO_THROW(gis::RequireSingleExpression("zone = 'a;b'"));
     EXPECT_EQ(gis::LoadMap({m_data})->GetMap()->LayerCount(), 2);  // the table is all there
+    // GDAL's spatial SQL functions still work in a definition query.
+    auto east = LoadLayer(m_data, "wells", "East", "ST_X(geom) > 0.5");
+    EXPECT_FALSE(east->Shows(0));
+    EXPECT_TRUE(east->Shows(1));
 }
 
 }  // namespace

@@ -221,14 +221,19 @@ RowMask VectorSource::DefinitionQueryRows(const std::string& table, const std::s
         RequireSingleExpression(query);
         const std::string driver = m_dataset->handle->GetDriverName();
         const char* fid_column = layer->GetFIDColumn();
-        if ((driver == "GPKG" || driver == "SQLite") && fid_column && *fid_column) {
+        std::error_code ignored;
+        if ((driver == "GPKG" || driver == "SQLite") && fid_column && *fid_column &&
+            std::filesystem::is_regular_file(m_path, ignored)) {
             // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
             // it runs read-only and under a time limit.
             SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show);
             return shown;
         }
     } catch (const platform::Error& error) {
-        throw failure(error.what());
+        // The spatial SQL functions (ST_Area and the like) live in GDAL's own connection:
+        // a query that uses them runs there instead.
+        if (std::string(error.what()).find("no such function") == std::string::npos) throw failure(error.what());
+        std::fill(shown->begin(), shown->end(), false);
     }
     // Other formats filter with OGR's own expression evaluator, which has no loops.
     if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {

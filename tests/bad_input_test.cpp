@@ -206,7 +206,7 @@ const std::vector<BadInput>& Rows() {
         {"a coordinate that is not a number in a CSV",
          [](const TempFolder& f) {
              WriteText(f.File("pts.csv"), "id,WKT\n1,\"POINT (1 2)\"\n2,\"POINT (nan 49.5)\"\n");
-             return "layers " + Map(f.File("pts.csv"));
+             return Select(Map(f.File("pts.csv")), "pts", "INTERSECT", "pts");
          },
          1, {"pts.csv: table pts, FID 2: the shape cannot be read"}},
         {"a coordinate that is not a number in a searched layer",
@@ -221,7 +221,7 @@ const std::vector<BadInput>& Rows() {
          [](const TempFolder& f) {
              const auto path = Town(f);
              Sql(path, "UPDATE wells SET geom = X'4750000100000000DEADBEEF' WHERE fid = 2");
-             return "layers " + Map(path);
+             return Select(Map(path), "parcels", "INTERSECT", "wells");
          },
          1, {"town.gpkg: table wells, FID 2: the shape cannot be read"}},
         {"a number too large for JSON",
@@ -272,9 +272,9 @@ const std::vector<BadInput>& Rows() {
              WriteText(f.File("dup.vrt"), R"(<OGRVRTDataSource><OGRVRTLayer name="dup"><SrcDataSource relativeToVRT="1">town.gpkg</SrcDataSource>
                  <SrcSQL dialect="sqlite">SELECT 7 AS id, geom FROM wells</SrcSQL><FID>id</FID>
                  <GeometryType>wkbPoint</GeometryType></OGRVRTLayer></OGRVRTDataSource>)");
-             return "layers " + Map(f.File("dup.vrt"));
+             return Select(Map(f.File("dup.vrt")), "dup", "INTERSECT", "dup");
          },
-         1, {"dup.vrt: table dup gives the object id 7 to more than one feature"}},
+         1, {"layer dup (table dup, file ", "dup.vrt) gives the object id 7 to more than one feature"}},
         {"object ids of -1 and 0",
          [](const TempFolder& f) {
              Town(f);

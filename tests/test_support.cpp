@@ -72,8 +72,8 @@ std::shared_ptr<gis::FeatureLayer> LoadLayer(const std::string& path, const std:
                                              const std::string& name, const std::string& definition_query) {
     gis::VectorSource source(path);
     auto feature_class = source.LoadTable(table);
-    gis::RowMask shown;
-    if (!definition_query.empty()) shown = source.DefinitionQueryRows(table, definition_query, *feature_class);
+    gis::ShownIds shown;
+    if (!definition_query.empty()) shown = source.DefinitionQueryIds(table, definition_query);
     return std::make_shared<gis::FeatureLayer>(name.empty() ? table : name, feature_class, shown, definition_query);
 }
 

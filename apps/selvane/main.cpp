@@ -208,8 +208,13 @@ int main(int argc, char** argv) {
         // Layer #2 as the run found it: the last feature layer of that name.
         auto layer2 = std::dynamic_pointer_cast<selvane::gis::FeatureLayer>(
             selvane::support::GetFeatureLayerByName(options.layer2));
-        if (layer2) {
-            for (const auto fid : layer2->SelectedFids()) std::cout << fid << "\n";
+        try {
+            if (layer2) {
+                for (const auto fid : layer2->SelectedFids()) std::cout << fid << "\n";
+            }
+        } catch (const std::exception& error) {
+            std::cerr << "selvane: " << error.what() << "\n";
+            return Finish(1);
         }
     }
     std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";

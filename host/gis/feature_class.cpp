@@ -30,6 +30,16 @@ bool SameNameIgnoringCase(const std::string& left, const std::string& right) {
     return true;
 }
 
+// An object id that more than one row has, if any.
+std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
+    if (std::adjacent_find(fids.begin(), fids.end(), std::greater_equal<>()) == fids.end()) return std::nullopt;
+    auto sorted = fids;  // not ascending: look properly
+    std::sort(sorted.begin(), sorted.end());
+    const auto found = std::adjacent_find(sorted.begin(), sorted.end());
+    if (found == sorted.end()) return std::nullopt;
+    return *found;
+}
+
 // Whether every coordinate is a finite number; NaN compares false with everything, so an
 // envelope may look finite around it.
 bool AllCoordinatesFinite(const geos::geom::Geometry& shape) {
@@ -73,13 +83,39 @@ FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimen
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)),
-      m_fids(std::move(fids)),
-      m_shapes(std::move(shapes)),
-      m_validity(m_fids.size(), kValidityUnknown) {
-    if (m_fids.size() != m_shapes.size()) throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
-    for (std::size_t row = 0; row < m_shapes.size(); ++row) {
-        if (m_shapes[row] && !AllCoordinatesFinite(*m_shapes[row])) m_non_finite.push_back(row);
+      m_reader([rows = std::make_shared<FeatureRows>(FeatureRows{std::move(fids), std::move(shapes)})] {
+          return std::move(*rows);
+      }) {
+    EnsureRows();
+}
+
+FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                           std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader)
+    : m_name(std::move(name)),
+      m_shape_field(std::move(shape_field)),
+      m_dimension(dimension),
+      m_spatial_reference(std::move(spatial_reference)),
+      m_reader(std::move(reader)) {}
+
+void FeatureClass::EnsureRows() const {
+    if (!m_reader) return;
+    FeatureRows rows = m_reader();
+    if (rows.fids.size() != rows.shapes.size()) {
+        throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
     }
+    std::vector<std::size_t> non_finite;
+    for (std::size_t row = 0; row < rows.shapes.size(); ++row) {
+        if (rows.shapes[row] && !AllCoordinatesFinite(*rows.shapes[row])) non_finite.push_back(row);
+    }
+    if (const auto duplicate = FirstDuplicate(rows.fids)) {
+        throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
+                                                   " to more than one feature; each feature needs an id of its own");
+    }
+    m_fids = std::move(rows.fids);
+    m_shapes = std::move(rows.shapes);
+    m_non_finite = std::move(non_finite);
+    m_validity.assign(m_fids.size(), kValidityUnknown);
+    m_reader = nullptr;
 }
 
 void FeatureClass::AddLayerName(const std::string& name) {
@@ -101,15 +137,6 @@ std::string FeatureClass::Culprit() const {
     return text;
 }
 
-std::optional<std::int64_t> FeatureClass::DuplicateFid() const {
-    if (std::adjacent_find(m_fids.begin(), m_fids.end(), std::greater_equal<>()) == m_fids.end()) return std::nullopt;
-    auto sorted = m_fids;  // not ascending: look properly
-    std::sort(sorted.begin(), sorted.end());
-    const auto found = std::adjacent_find(sorted.begin(), sorted.end());
-    if (found == sorted.end()) return std::nullopt;
-    return *found;
-}
-
 void FeatureClass::RequireFinite(std::size_t row) const {
     if (!std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) return;
     throw platform::Error(platform::kFail, "Invalid shape in " + Culprit() + ", FID " + std::to_string(m_fids[row]) +
@@ -117,12 +144,14 @@ void FeatureClass::RequireFinite(std::size_t row) const {
 }
 
 void FeatureClass::RequireAllFinite() const {
+    EnsureRows();
     if (!m_non_finite.empty()) RequireFinite(m_non_finite.front());
 }
 
 FeatureClass::~FeatureClass() = default;
 
 const std::map<std::int64_t, std::size_t>& FeatureClass::RowsByFid() const {
+    EnsureRows();
     if (!m_rows_by_fid) {
         auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
         for (std::size_t row = 0; row < m_fids.size(); ++row) rows->emplace(m_fids[row], row);
@@ -146,6 +175,7 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::Search(std::shared_ptr<p
 
 std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, RowMask shown) {
+    EnsureRows();
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(shown));
 
@@ -203,6 +233,7 @@ void FeatureClass::RequireValid(std::size_t row) const {
 }
 
 geos::index::strtree::TemplateSTRtree<std::size_t>& FeatureClass::Index() const {
+    EnsureRows();
     if (!m_index) {
         auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_shapes.size());
         for (std::size_t row = 0; row < m_shapes.size(); ++row) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <memory>
@@ -21,15 +22,38 @@ enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
 
 /// Rows a layer shows (its definition query); null means every row.
 using RowMask = std::shared_ptr<const std::vector<bool>>;
+/// Object ids a layer shows (its definition query), ascending; null means every row.
+using ShownIds = std::shared_ptr<const std::vector<std::int64_t>>;
+
+/// The rows of a table: object ids and shapes (nullptr for a feature without one).
+struct FeatureRows {
+    std::vector<std::int64_t> fids;
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+};
+
+/// Reads a table's rows; throws platform::Error naming what cannot be read.
+using RowReader = std::function<FeatureRows()>;
 
 /// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
-/// A spatial search uses an STRtree built on the first search and kept.
+/// A class opened from a file reads its rows the first time they are needed (a search, a
+/// count, a drawing), so that opening a map costs only names, types and systems. A
+/// spatial search uses an STRtree built on the first search and kept.
 class FeatureClass : public platform::IFeatureClass, public std::enable_shared_from_this<FeatureClass> {
 public:
+    /// A class of rows already read.
     FeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
                  std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
                  std::vector<std::unique_ptr<geos::geom::Geometry>> shapes);
+    /// A class whose rows `reader` reads on first need. A read that fails is reported to
+    /// that use, and tried again by the next.
+    FeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                 std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader);
     ~FeatureClass() override;
+
+    /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches
+    /// call it; Fid and ShapeAt take the rows as read.
+    void EnsureRows() const;
+    bool RowsRead() const { return !m_reader; }
 
     /// The table's name, used in error texts.
     const std::string& Name() const { return m_name; }
@@ -40,11 +64,12 @@ public:
     void AddLayerName(const std::string& name);
     /// What error texts call the class: "layer Lots A (table target, file /data/x.gpkg)".
     std::string Culprit() const;
-    /// An object id that more than one row has, if any.
-    std::optional<std::int64_t> DuplicateFid() const;
     ShapeDimension Dimension() const { return m_dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
-    std::size_t RowCount() const { return m_fids.size(); }
+    std::size_t RowCount() const {
+        EnsureRows();
+        return m_fids.size();
+    }
     std::int64_t Fid(std::size_t row) const { return m_fids[row]; }
     /// The row's shape, or nullptr for a feature without one.
     const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_shapes[row].get(); }
@@ -84,11 +109,12 @@ private:
     std::string m_shape_field;
     ShapeDimension m_dimension;
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
-    std::vector<std::int64_t> m_fids;
-    std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
+    mutable RowReader m_reader;  // set until the rows are read
+    mutable std::vector<std::int64_t> m_fids;
+    mutable std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
     std::string m_source_path;
     std::vector<std::string> m_layer_names;
-    std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
+    mutable std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
 
     mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
     mutable std::vector<std::uint8_t> m_validity;  // 0 unknown, 1 valid, 2 invalid

@@ -4,19 +4,31 @@
 
 namespace selvane::gis {
 
-FeatureLayer::FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> feature_class, RowMask shown,
+FeatureLayer::FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> feature_class, ShownIds shown_ids,
                            std::string definition_query)
     : m_name(std::move(name)),
       m_class(std::move(feature_class)),
-      m_shown(std::move(shown)),
-      m_definition_query(std::move(definition_query)),
-      m_selection(m_class->RowCount()) {
+      m_shown_ids(std::move(shown_ids)),
+      m_definition_query(std::move(definition_query)) {
     m_class->AddLayerName(m_name);
 }
 
 std::shared_ptr<platform::IFeatureCursor> FeatureLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
-    return m_class->SearchShown(filter, recycling, m_shown);
+    return m_class->SearchShown(filter, recycling, ShownRows());
+}
+
+const RowMask& FeatureLayer::ShownRows() const {
+    if (m_shown_ids && !m_shown) {
+        const auto& rows = m_class->RowsByFid();
+        auto shown = std::make_shared<std::vector<bool>>(m_class->RowCount(), false);
+        for (const auto fid : *m_shown_ids) {
+            const auto found = rows.find(fid);
+            if (found != rows.end()) (*shown)[found->second] = true;
+        }
+        m_shown = std::move(shown);
+    }
+    return m_shown;
 }
 
 void FeatureLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
@@ -29,6 +41,7 @@ void FeatureLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
 
 std::vector<std::int64_t> FeatureLayer::SelectedFids() const {
     std::vector<std::int64_t> fids;
+    if (m_selection.Count() == 0) return fids;  // no need to read the rows
     fids.reserve(m_selection.Count());
     for (std::size_t row = 0; row < m_class->RowCount(); ++row) {
         if (m_selection.Contains(row)) fids.push_back(m_class->Fid(row));

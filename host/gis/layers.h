@@ -14,14 +14,18 @@ namespace selvane::gis {
 /// a feature added again is kept once.
 class SelectionSet {
 public:
-    explicit SelectionSet(std::size_t rows) : m_bits((rows + 63) / 64, 0) {}
+    /// Grows with the rows added, so that a layer whose rows are not read yet holds none.
+    SelectionSet() = default;
     void Add(std::size_t row) {
+        if ((row >> 6) >= m_bits.size()) m_bits.resize((row >> 6) + 1, 0);
         auto& word = m_bits[row >> 6];
         const std::uint64_t bit = std::uint64_t{1} << (row & 63);
         m_count += (word & bit) == 0;
         word |= bit;
     }
-    bool Contains(std::size_t row) const { return (m_bits[row >> 6] >> (row & 63)) & 1; }
+    bool Contains(std::size_t row) const {
+        return (row >> 6) < m_bits.size() && ((m_bits[row >> 6] >> (row & 63)) & 1);
+    }
     std::size_t Count() const { return m_count; }
     void Clear() {
         std::fill(m_bits.begin(), m_bits.end(), 0);
@@ -37,9 +41,9 @@ private:
 /// selection of its own.
 class FeatureLayer : public platform::ILayer, public platform::IFeatureLayer, public platform::IFeatureSelection {
 public:
-    /// `shown` marks the rows the definition query lets through (null: all);
+    /// `shown_ids` are the object ids the definition query lets through (null: all);
     /// `definition_query` is its text, kept for display.
-    FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> feature_class, RowMask shown = nullptr,
+    FeatureLayer(std::string name, std::shared_ptr<gis::FeatureClass> feature_class, ShownIds shown_ids = nullptr,
                  std::string definition_query = {});
 
     std::string Name() override { return m_name; }
@@ -50,8 +54,14 @@ public:
 
     const std::shared_ptr<gis::FeatureClass>& Class() const { return m_class; }
     const std::string& DefinitionQuery() const { return m_definition_query; }
-    /// Whether the layer shows the row (its definition query lets it through).
-    bool Shows(std::size_t row) const { return !m_shown || (*m_shown)[row]; }
+    /// Whether the layer shows the row (its definition query lets it through). Reads the
+    /// class's rows.
+    bool Shows(std::size_t row) const {
+        const auto& shown = ShownRows();
+        return !shown || (*shown)[row];
+    }
+    /// The rows the layer shows (null: all), made from the ids when first needed.
+    const RowMask& ShownRows() const;
     const SelectionSet& Selection() const { return m_selection; }
     void ClearSelection() { m_selection.Clear(); }
     /// Object ids of the selected features, ascending.
@@ -60,7 +70,8 @@ public:
 private:
     std::string m_name;
     std::shared_ptr<gis::FeatureClass> m_class;
-    RowMask m_shown;
+    ShownIds m_shown_ids;
+    mutable RowMask m_shown;
     std::string m_definition_query;
     SelectionSet m_selection;
 };

@@ -131,8 +131,8 @@ private:
                 const auto table = Text(entry, "table", name);
                 const auto query = Text(entry, "definition_query", name, false);
                 auto feature_class = m_cache.Table(source, table);
-                RowMask shown;
-                if (!query.empty()) shown = m_cache.Source(source).DefinitionQueryRows(table, query, *feature_class);
+                ShownIds shown;
+                if (!query.empty()) shown = m_cache.Source(source).DefinitionQueryIds(table, query);
                 return std::make_shared<FeatureLayer>(name, std::move(feature_class), std::move(shown), query);
             }
             if (kind == "raster") {

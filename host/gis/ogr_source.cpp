@@ -50,6 +50,68 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(OGRLayer& layer) {
     return copy;
 }
 
+// Every row of a table: ids exactly as the source gives them, shapes through WKB into GEOS.
+FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::string& table) {
+    GdalMessages gdal;
+    OGRLayer* layer = dataset.GetLayerByName(table.c_str());
+    if (!layer) throw platform::Error(platform::kFail, path + ": no table named " + table);
+    const auto where = [&](std::int64_t fid) { return path + ": table " + table + ", FID " + std::to_string(fid); };
+
+    geos::io::WKBReader reader(Shape::Factory());
+    std::vector<std::int64_t> fids;
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+    // The count in a file's metadata is only a hint (and may be false): reserve no more
+    // than a modest amount from it, and let the vectors grow past that.
+    const auto hinted = layer->GetFeatureCount(FALSE);
+    if (hinted > 0) {
+        const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
+        fids.reserve(reserve);
+        shapes.reserve(reserve);
+    }
+    std::vector<unsigned char> wkb;
+    const int wkt_field = std::string(dataset.GetDriverName()) == "CSV"
+                              ? layer->GetLayerDefn()->GetFieldIndex("WKT")
+                              : -1;
+    layer->ResetReading();
+    gdal.Clear();
+    for (auto& feature : *layer) {
+        // The source's own ids, exactly: the ids a user sees in every other tool.
+        const std::int64_t fid = feature->GetFID();
+        if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
+        fids.push_back(fid);
+        OGRGeometry* geometry = feature->GetGeometryRef();
+        if (!geometry) {
+            // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
+            if (wkt_field >= 0 && feature->IsFieldSetAndNotNull(wkt_field) && *feature->GetFieldAsString(wkt_field)) {
+                throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
+                                                           feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
+            }
+            shapes.emplace_back();
+            continue;
+        }
+        std::unique_ptr<OGRGeometry> linear;
+        if (geometry->hasCurveGeometry()) {
+            linear.reset(geometry->getLinearGeometry());
+            geometry = linear.get();
+        }
+        geometry->set3D(FALSE);
+        geometry->setMeasured(FALSE);
+        wkb.resize(static_cast<std::size_t>(geometry->WkbSize()));
+        if (geometry->exportToWkb(wkbNDR, wkb.data(), wkbVariantIso) != OGRERR_NONE) {
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
+        }
+        try {
+            shapes.push_back(reader.read(wkb.data(), wkb.size()));
+        } catch (const geos::util::GEOSException& error) {
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
+        }
+    }
+    if (gdal.Failed()) {
+        throw platform::Error(platform::kFail, path + ": reading table " + table + " failed: " + gdal.Text());
+    }
+    return {std::move(fids), std::move(shapes)};
+}
+
 // GDAL's reasons, and a word on the network when an address was refused for it.
 std::string Explained(const GdalMessages& gdal) {
     std::string text = gdal.Text();
@@ -65,7 +127,7 @@ struct VectorSource::Dataset {
     GDALDatasetUniquePtr handle;
 };
 
-VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_dataset(std::make_unique<Dataset>()) {
+VectorSource::VectorSource(std::string path) : m_path(std::move(path)), m_dataset(std::make_shared<Dataset>()) {
     RequireLocalSource(m_path);
     GdalMessages gdal;
     m_dataset->handle.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
@@ -138,84 +200,28 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
     }
     const char* column = layer->GetGeometryColumn();
     const std::string shape_field = (column && *column) ? column : kDefaultShapeField;
-    const auto where = [&](std::int64_t fid) { return m_path + ": table " + table + ", FID " + std::to_string(fid); };
-
-    geos::io::WKBReader reader(Shape::Factory());
-    std::vector<std::int64_t> fids;
-    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
-    // The count in a file's metadata is only a hint (and may be false): reserve no more
-    // than a modest amount from it, and let the vectors grow past that.
-    const auto hinted = layer->GetFeatureCount(FALSE);
-    if (hinted > 0) {
-        const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
-        fids.reserve(reserve);
-        shapes.reserve(reserve);
-    }
-    std::vector<unsigned char> wkb;
-    const int wkt_field = std::string(m_dataset->handle->GetDriverName()) == "CSV"
-                              ? layer->GetLayerDefn()->GetFieldIndex("WKT")
-                              : -1;
-    layer->ResetReading();
-    gdal.Clear();
-    for (auto& feature : *layer) {
-        // The source's own ids, exactly: the ids a user sees in every other tool.
-        const std::int64_t fid = feature->GetFID();
-        if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
-        fids.push_back(fid);
-        OGRGeometry* geometry = feature->GetGeometryRef();
-        if (!geometry) {
-            // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
-            if (wkt_field >= 0 && feature->IsFieldSetAndNotNull(wkt_field) && *feature->GetFieldAsString(wkt_field)) {
-                throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
-                                                           feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
-            }
-            shapes.emplace_back();
-            continue;
-        }
-        std::unique_ptr<OGRGeometry> linear;
-        if (geometry->hasCurveGeometry()) {
-            linear.reset(geometry->getLinearGeometry());
-            geometry = linear.get();
-        }
-        geometry->set3D(FALSE);
-        geometry->setMeasured(FALSE);
-        wkb.resize(static_cast<std::size_t>(geometry->WkbSize()));
-        if (geometry->exportToWkb(wkbNDR, wkb.data(), wkbVariantIso) != OGRERR_NONE) {
-            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
-        }
-        try {
-            shapes.push_back(reader.read(wkb.data(), wkb.size()));
-        } catch (const geos::util::GEOSException& error) {
-            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
-        }
-    }
-    if (gdal.Failed()) {
-        throw platform::Error(platform::kFail, m_path + ": reading table " + table + " failed: " + gdal.Text());
-    }
-    auto feature_class = std::make_shared<FeatureClass>(table, shape_field, DimensionOfType(layer->GetGeomType()),
-                                                        SpatialReferenceOf(*layer), std::move(fids), std::move(shapes));
+    // The rows are read when first needed; the reader keeps the source open till then.
+    auto dataset = m_dataset;
+    auto path = m_path;
+    auto feature_class = std::make_shared<FeatureClass>(
+        table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
+        [dataset, path, table] { return ReadRows(*dataset->handle, path, table); });
     feature_class->SetSourcePath(m_path);
-    if (const auto duplicate = feature_class->DuplicateFid()) {
-        throw platform::Error(platform::kFail, m_path + ": table " + table + " gives the object id " +
-                                                   std::to_string(*duplicate) +
-                                                   " to more than one feature; each feature needs an id of its own");
-    }
     return feature_class;
 }
 
-RowMask VectorSource::DefinitionQueryRows(const std::string& table, const std::string& query,
-                                          const FeatureClass& feature_class) const {
+ShownIds VectorSource::DefinitionQueryIds(const std::string& table, const std::string& query) const {
     const auto failure = [&](const std::string& reason) {
         return platform::Error(platform::kFail, m_path + ": table " + table + ": " + reason);
     };
     GdalMessages gdal;
     OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
     if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
-    auto shown = std::make_shared<std::vector<bool>>(feature_class.RowCount(), false);
-    const auto& rows = feature_class.RowsByFid();
-    const auto show = [&](std::int64_t fid) {
-        const auto found = rows.find(fid);
-        if (found != rows.end()) (*shown)[found->second] = true;
+    auto shown = std::make_shared<std::vector<std::int64_t>>();
+    const auto show = [&](std::int64_t fid) { shown->push_back(fid); };
+    const auto finish = [&shown]() -> ShownIds {
+        std::sort(shown->begin(), shown->end());
+        return shown;
     };
     try {
         RequireSingleExpression(query);
@@ -227,24 +233,27 @@ RowMask VectorSource::DefinitionQueryRows(const std::string& table, const std::s
             // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
             // it runs read-only and under a time limit.
             SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show);
-            return shown;
+            return finish();
         }
     } catch (const platform::Error& error) {
         // The spatial SQL functions (ST_Area and the like) live in GDAL's own connection:
         // a query that uses them runs there instead.
         if (std::string(error.what()).find("no such function") == std::string::npos) throw failure(error.what());
-        std::fill(shown->begin(), shown->end(), false);
+        shown->clear();
     }
     // Other formats filter with OGR's own expression evaluator, which has no loops.
     if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
         throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
     }
+    const char* no_shapes[] = {"OGR_GEOMETRY", nullptr};
+    layer->SetIgnoredFields(no_shapes);
     layer->ResetReading();
     for (auto& feature : *layer) show(feature->GetFID());
     const bool failed = gdal.Failed();
     layer->SetAttributeFilter(nullptr);
+    layer->SetIgnoredFields(nullptr);
     if (failed) throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
-    return shown;
+    return finish();
 }
 
 void RequireRasterSource(const std::string& path) {

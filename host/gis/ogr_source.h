@@ -24,13 +24,13 @@ public:
     const std::string& Path() const { return m_path; }
     /// Names of the tables that hold geometry, in the source's order.
     std::vector<std::string> FeatureTables() const;
-    /// Loads a table into memory: FIDs, GEOS shapes, spatial reference. Throws
-    /// platform::Error for an unknown table, a table without geometry or a read failure.
+    /// A table as a feature class: its name, shape type and spatial reference now, its rows
+    /// (FIDs, GEOS shapes) when first needed. Throws platform::Error for an unknown table or
+    /// a table without geometry; the class throws for rows that cannot be read.
     std::shared_ptr<FeatureClass> LoadTable(const std::string& table) const;
-    /// The rows of `feature_class` (loaded from `table`) that the OGR attribute filter
-    /// `query` lets through. Throws platform::Error for a query OGR refuses.
-    RowMask DefinitionQueryRows(const std::string& table, const std::string& query,
-                                const FeatureClass& feature_class) const;
+    /// The object ids of `table` that the definition query `query` lets through, read
+    /// without shapes. Throws platform::Error for a query that is refused or fails.
+    ShownIds DefinitionQueryIds(const std::string& table, const std::string& query) const;
 
 private:
     /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
@@ -39,7 +39,7 @@ private:
 
     struct Dataset;
     std::string m_path;
-    std::unique_ptr<Dataset> m_dataset;
+    std::shared_ptr<Dataset> m_dataset;  // shared with the readers of its lazy classes
 };
 
 /// Whether GDAL opens `path` as a raster; throws platform::Error naming the file otherwise.

@@ -48,7 +48,10 @@ void MapCanvas::Render() {
         m_layers_key = key;
     }
     m_picture = m_layers;  // shared until the selection is drawn on it
-    m_stats.selected_drawn = m_renderer.RenderSelection(m_picture, m_view).selected_drawn;
+    const auto selection = m_renderer.RenderSelection(m_picture, m_view);
+    m_stats.selected_drawn = selection.selected_drawn;
+    if (m_stats.problem.empty()) m_stats.problem = selection.problem;
+    if (!m_stats.problem.empty() && on_problem) on_problem(QString::fromStdString(m_stats.problem));
     m_render_seconds = timer.nsecsElapsed() / 1e9;
     ++m_render_count;
 }

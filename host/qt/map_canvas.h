@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "qt/map_renderer.h"
@@ -32,6 +33,9 @@ public:
     double LastRenderSeconds() const { return m_render_seconds; }
     const RenderStats& LastStats() const { return m_stats; }
     int RenderCount() const { return m_render_count; }
+
+    /// Told why a layer could not be drawn (its rows cannot be read, say).
+    std::function<void(const QString&)> on_problem;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

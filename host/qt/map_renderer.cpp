@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gis/geos_include.h"
+#include "platform/error.h"
 
 #include <geos/geom/GeometryCollection.h>
 #include <geos/geom/LineString.h>
@@ -403,7 +404,12 @@ RenderStats MapRenderer::RenderLayers(QImage& image, const Viewport& viewport) {
             const QColor colour = LayerColour(m_ordinals[feature_layer->Class().get()]);
             QColor fill = colour.lighter(170);
             fill.setAlpha(150);
-            stats.features_drawn += DrawRows(painter, *feature_layer, viewport, {QPen(colour, 1.0), fill, 5.0}, false);
+            try {
+                stats.features_drawn += DrawRows(painter, *feature_layer, viewport, {QPen(colour, 1.0), fill, 5.0}, false);
+            } catch (const platform::Error& error) {
+                // A layer whose rows cannot be read is left out of the picture, and said why.
+                stats.problem = feature_layer->Name() + ": " + error.what();
+            }
         }
     });
     return stats;
@@ -419,7 +425,11 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
     const LayerStyle highlight{QPen(kSelection, 2.0), fill, 7.0};
     ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
         if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
-            stats.selected_drawn += DrawRows(painter, *feature_layer, viewport, highlight, true);
+            try {
+                stats.selected_drawn += DrawRows(painter, *feature_layer, viewport, highlight, true);
+            } catch (const platform::Error& error) {
+                stats.problem = feature_layer->Name() + ": " + error.what();
+            }
         }
     });
     return stats;
@@ -427,7 +437,9 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
 
 RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
     RenderStats stats = RenderLayers(image, viewport);
-    stats.selected_drawn = RenderSelection(image, viewport).selected_drawn;
+    const auto selection = RenderSelection(image, viewport);
+    stats.selected_drawn = selection.selected_drawn;
+    if (stats.problem.empty()) stats.problem = selection.problem;
     return stats;
 }
 

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "gis/layers.h"
 #include "gis/map.h"
@@ -43,6 +44,7 @@ struct Viewport {
 struct RenderStats {
     std::size_t features_drawn = 0;  ///< features in view that the layers show
     std::size_t selected_drawn = 0;  ///< of those, the selected ones drawn highlighted
+    std::string problem;             ///< why a layer could not be drawn; empty when all were
 };
 
 class MapRenderer {

@@ -35,6 +35,7 @@ MapWindow::MapWindow()
     navigation->setObjectName(QStringLiteral("Navigation"));
     navigation->addAction(full_extent);
 
+    m_canvas->on_problem = [this](const QString& problem) { statusBar()->showMessage(problem, 10000); };
     m_tree->on_visibility = [this](const platform::ILayer* layer, bool visible) {
         m_canvas->Renderer().SetVisible(layer, visible);
         m_canvas->Refresh();

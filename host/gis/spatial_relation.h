@@ -30,16 +30,19 @@ ShapeDimension DimensionOf(const geos::geom::Geometry& geometry);
 
 /// Whether `relation` holds with the prepared query as first operand. For
 /// esriSpatialRelEnvelopeIntersects the envelopes are compared. GEOS failures propagate.
+/// TOUCH, OVERLAP, CROSS and WHOLLY CONTAIN each imply that the shapes intersect, and
+/// GEOS 3.11 answers them with a full relate: its fast prepared intersects rules out the
+/// candidates that merely share an envelope first, without changing any answer.
 inline bool RelationHolds(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
                           const geos::geom::Geometry& target) {
     switch (relation) {
         case platform::esriSpatialRelIntersects: return query.intersects(&target);
         case platform::esriSpatialRelEnvelopeIntersects:
             return query.getGeometry().getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
-        case platform::esriSpatialRelTouches: return query.touches(&target);
-        case platform::esriSpatialRelOverlaps: return query.overlaps(&target);
-        case platform::esriSpatialRelCrosses: return query.crosses(&target);
-        case platform::esriSpatialRelWithin: return query.within(&target);
+        case platform::esriSpatialRelTouches: return query.intersects(&target) && query.touches(&target);
+        case platform::esriSpatialRelOverlaps: return query.intersects(&target) && query.overlaps(&target);
+        case platform::esriSpatialRelCrosses: return query.intersects(&target) && query.crosses(&target);
+        case platform::esriSpatialRelWithin: return query.intersects(&target) && query.within(&target);
         case platform::esriSpatialRelContains: return query.contains(&target);
         default: return false;
     }

@@ -10,6 +10,7 @@
 
 #include "gis/definition_query.h"
 #include "gis/gdal_session.h"
+#include "gis/geopackage_reader.h"
 #include "gis/shape.h"
 
 namespace selvane::gis {
@@ -203,9 +204,20 @@ std::shared_ptr<FeatureClass> VectorSource::LoadTable(const std::string& table) 
     // The rows are read when first needed; the reader keeps the source open till then.
     auto dataset = m_dataset;
     auto path = m_path;
+    const char* fid = layer->GetFIDColumn();
+    std::error_code ignored;
+    const bool geopackage = std::string(m_dataset->handle->GetDriverName()) == "GPKG" && fid && *fid &&
+                            column && *column && std::filesystem::is_regular_file(m_path, ignored);
     auto feature_class = std::make_shared<FeatureClass>(
         table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
-        [dataset, path, table] { return ReadRows(*dataset->handle, path, table); });
+        [dataset, path, table, geopackage, fid_column = std::string(fid ? fid : ""), shape_field] {
+            if (geopackage) {
+                // Straight into GEOS where the table allows it; GDAL reads the rest and
+                // names what cannot be read.
+                if (auto rows = ReadGeoPackageRows(path, table, fid_column, shape_field)) return std::move(*rows);
+            }
+            return ReadRows(*dataset->handle, path, table);
+        });
     feature_class->SetSourcePath(m_path);
     return feature_class;
 }

@@ -1,0 +1,137 @@
+#include "gis/geopackage_reader.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "gis/shape.h"
+
+namespace selvane::gis {
+namespace {
+
+std::string QuotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+// The blobs of a table, packed one after another.
+struct Blobs {
+    std::vector<std::int64_t> fids;
+    std::vector<std::size_t> starts;  // one more than rows: the end of the last
+    std::vector<unsigned char> bytes;
+    std::vector<bool> present;        // false for a NULL shape
+};
+
+std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table, const std::string& fid_column,
+                               const std::string& geometry_column) {
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> database(raw, sqlite3_close);
+    if (opened != SQLITE_OK) return std::nullopt;
+    // Simple feature types without measures only; anything else goes through GDAL.
+    const std::string check = "SELECT geometry_type_name, m FROM gpkg_geometry_columns WHERE table_name = ? "
+                              "AND column_name = ?";
+    sqlite3_stmt* raw_statement = nullptr;
+    if (sqlite3_prepare_v2(database.get(), check.c_str(), -1, &raw_statement, nullptr) != SQLITE_OK) return std::nullopt;
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement, sqlite3_finalize);
+    sqlite3_bind_text(statement.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement.get(), 2, geometry_column.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) return std::nullopt;
+    const auto* type_text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    std::string type = type_text ? type_text : "";
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
+    static const char* kSimple[] = {"POINT", "LINESTRING", "POLYGON", "MULTIPOINT", "MULTILINESTRING", "MULTIPOLYGON"};
+    if (std::none_of(std::begin(kSimple), std::end(kSimple), [&](const char* simple) { return type == simple; }) ||
+        sqlite3_column_int(statement.get(), 1) != 0) {
+        return std::nullopt;
+    }
+
+    const std::string select = "SELECT " + QuotedIdentifier(fid_column) + ", " + QuotedIdentifier(geometry_column) +
+                               " FROM " + QuotedIdentifier(table);
+    raw_statement = nullptr;
+    if (sqlite3_prepare_v2(database.get(), select.c_str(), -1, &raw_statement, nullptr) != SQLITE_OK) return std::nullopt;
+    statement.reset(raw_statement);
+    Blobs blobs;
+    blobs.starts.push_back(0);
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        blobs.fids.push_back(sqlite3_column_int64(statement.get(), 0));
+        const bool present = sqlite3_column_type(statement.get(), 1) == SQLITE_BLOB;
+        blobs.present.push_back(present);
+        if (present) {
+            const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement.get(), 1));
+            const int size = sqlite3_column_bytes(statement.get(), 1);
+            blobs.bytes.insert(blobs.bytes.end(), data, data + size);
+        }
+        blobs.starts.push_back(blobs.bytes.size());
+    }
+    if (step != SQLITE_DONE) return std::nullopt;
+    return blobs;
+}
+
+// One GeoPackage geometry blob: "GP", version, flags, SRS id, envelope, then WKB.
+// nullptr when the blob is not one this reader reads.
+std::unique_ptr<geos::geom::Geometry> ParseBlob(const unsigned char* blob, std::size_t size,
+                                                geos::io::WKBReader& reader) {
+    if (size < 8 || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return nullptr;
+    const unsigned flags = blob[3];
+    if (flags & 0x20) return nullptr;  // an extended (non-standard) geometry type
+    static const std::size_t kEnvelopeBytes[] = {0, 32, 48, 48, 64};
+    const unsigned envelope = (flags >> 1) & 0x07;
+    if (envelope > 4) return nullptr;
+    const std::size_t header = 8 + kEnvelopeBytes[envelope];
+    if (size <= header) return nullptr;
+    auto geometry = reader.read(blob + header, size - header);
+    // An empty shape is flagged as such; an empty point is written with NaN coordinates.
+    if ((flags & 0x10) && !geometry->isEmpty()) {
+        if (geometry->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) return nullptr;
+        return Shape::Factory().createPoint();
+    }
+    return geometry;
+}
+
+}  // namespace
+
+std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
+                                              const std::string& fid_column, const std::string& geometry_column) {
+    auto blobs = ReadBlobs(path, table, fid_column, geometry_column);
+    if (!blobs) return std::nullopt;
+    const std::size_t rows = blobs->fids.size();
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
+    std::atomic<bool> failed{false};
+    // Parsing is most of the cost, and each row stands alone: a slice of rows a core.
+    const auto parse = [&](std::size_t begin, std::size_t end) {
+        geos::io::WKBReader reader(Shape::Factory());
+        for (std::size_t row = begin; row < end && !failed; ++row) {
+            if (!blobs->present[row]) continue;
+            const std::size_t start = blobs->starts[row];
+            try {
+                shapes[row] = ParseBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader);
+            } catch (const std::exception&) {
+                shapes[row] = nullptr;
+            }
+            if (!shapes[row]) failed = true;
+        }
+    };
+    const std::size_t threads = rows < 20000 ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    const std::size_t slice = (rows + threads - 1) / threads;
+    for (std::size_t thread = 1; thread < threads; ++thread) {
+        helpers.emplace_back(parse, std::min(rows, thread * slice), std::min(rows, (thread + 1) * slice));
+    }
+    parse(0, std::min(rows, slice));
+    for (auto& helper : helpers) helper.join();
+    if (failed) return std::nullopt;
+    return FeatureRows{std::move(blobs->fids), std::move(shapes)};
+}
+
+}  // namespace selvane::gis

@@ -1,23 +1,13 @@
 #include "gis/definition_query.h"
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <memory>
 
+#include "gis/sqlite_database.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
 namespace {
-
-std::string QuotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"') quoted += '"';
-    }
-    return quoted + "\"";
-}
 
 struct Deadline {
     std::chrono::steady_clock::time_point end;
@@ -44,17 +34,13 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
                          const std::string& query, const std::function<void(std::int64_t)>& visit,
                          std::chrono::milliseconds limit) {
     RequireSingleExpression(query);
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> database(raw, sqlite3_close);
-    if (opened != SQLITE_OK) {
-        throw platform::Error(platform::kFail, std::string("cannot open the database: ") +
-                                                   (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(opened)));
-    }
+    ReadOnlyDatabase opened(path);
+    sqlite3* database = opened.Handle();
+    if (!database) throw platform::Error(platform::kFail, "cannot open the database: " + opened.Failure());
     // The query is the user's own SQL, so it runs read-only and under a clock.
     Deadline deadline{std::chrono::steady_clock::now() + limit};
     sqlite3_progress_handler(
-        database.get(), 10000,
+        database, 10000,
         [](void* data) {
             auto* watch = static_cast<Deadline*>(data);
             watch->passed = std::chrono::steady_clock::now() > watch->end;
@@ -65,9 +51,9 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
                             " WHERE (" + query + ")";
     sqlite3_stmt* raw_statement = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(database.get(), sql.c_str(), -1, &raw_statement, &tail) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(database, sql.c_str(), -1, &raw_statement, &tail) != SQLITE_OK) {
         throw platform::Error(platform::kFail, "the definition query '" + query +
-                                                   "' is not valid: " + sqlite3_errmsg(database.get()));
+                                                   "' is not valid: " + sqlite3_errmsg(database));
     }
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement, sqlite3_finalize);
     if (tail && *tail) {
@@ -83,7 +69,7 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
     }
     if (step != SQLITE_DONE) {
         throw platform::Error(platform::kFail, "the definition query '" + query +
-                                                   "' failed: " + sqlite3_errmsg(database.get()));
+                                                   "' failed: " + sqlite3_errmsg(database));
     }
 }
 

@@ -1,7 +1,5 @@
 #include "gis/geopackage_reader.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -10,18 +8,10 @@
 #include <vector>
 
 #include "gis/shape.h"
+#include "gis/sqlite_database.h"
 
 namespace selvane::gis {
 namespace {
-
-std::string QuotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"') quoted += '"';
-    }
-    return quoted + "\"";
-}
 
 // The blobs of a table, packed one after another.
 struct Blobs {
@@ -33,16 +23,14 @@ struct Blobs {
 
 std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table, const std::string& fid_column,
                                const std::string& geometry_column) {
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> database(raw, sqlite3_close);
-    if (opened != SQLITE_OK) return std::nullopt;
+    ReadOnlyDatabase opened(path);
+    sqlite3* database = opened.Handle();
+    if (!database) return std::nullopt;
     // Simple feature types without measures only; anything else goes through GDAL.
     const std::string check = "SELECT geometry_type_name, m FROM gpkg_geometry_columns WHERE table_name = ? "
                               "AND column_name = ?";
-    sqlite3_stmt* raw_statement = nullptr;
-    if (sqlite3_prepare_v2(database.get(), check.c_str(), -1, &raw_statement, nullptr) != SQLITE_OK) return std::nullopt;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement, sqlite3_finalize);
+    auto statement = Prepare(database, check);
+    if (!statement) return std::nullopt;
     sqlite3_bind_text(statement.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(statement.get(), 2, geometry_column.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(statement.get()) != SQLITE_ROW) return std::nullopt;
@@ -57,9 +45,8 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
 
     const std::string select = "SELECT " + QuotedIdentifier(fid_column) + ", " + QuotedIdentifier(geometry_column) +
                                " FROM " + QuotedIdentifier(table);
-    raw_statement = nullptr;
-    if (sqlite3_prepare_v2(database.get(), select.c_str(), -1, &raw_statement, nullptr) != SQLITE_OK) return std::nullopt;
-    statement.reset(raw_statement);
+    statement = Prepare(database, select);
+    if (!statement) return std::nullopt;
     Blobs blobs;
     blobs.starts.push_back(0);
     int step = SQLITE_ROW;

@@ -291,5 +291,47 @@ TEST(SpatialSearch, RecyclingCursorsReuseOneFeatureAndSelectionsKeepEachFeatureO
     EXPECT_THROW(other->Add(a), platform::Error);  // a feature of another class
 }
 
+TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFailsInRowOrder) {
+    // 80 x 80 unit squares sharing edges; one in the middle is a bow tie.
+    std::vector<std::string> squares;
+    for (int y = 0; y < 80; ++y) {
+        for (int x = 0; x < 80; ++x) {
+            squares.push_back("POLYGON((" + std::to_string(x) + " " + std::to_string(y) + "," + std::to_string(x + 1) +
+                              " " + std::to_string(y) + "," + std::to_string(x + 1) + " " + std::to_string(y + 1) +
+                              "," + std::to_string(x) + " " + std::to_string(y + 1) + "," + std::to_string(x) + " " +
+                              std::to_string(y) + "))");
+        }
+    }
+    TempFolder folder;
+    const auto path = folder.File("grid.gpkg");
+    WriteGeoPackage(path, {{"grid", 3, 0, squares, {}}});
+    auto grid = LoadLayer(path, "grid")->Class();
+    // A diamond over most of the grid: thousands of candidates, some inside, some touching.
+    const auto query = gis::Shape::FromWkt("POLYGON((40 2,78 40,40 78,2 40,40 2))");
+    const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query->Geometry());
+    for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelTouches,
+                                platform::esriSpatialRelOverlaps, platform::esriSpatialRelContains}) {
+        std::vector<std::int64_t> expected;
+        for (std::size_t row = 0; row < grid->RowCount(); ++row) {
+            if (gis::RelationHolds(relation, *prepared, *grid->ShapeAt(row))) expected.push_back(grid->Fid(row));
+        }
+        EXPECT_EQ(Found(*grid, Filter(query, relation)), expected) << gis::RelationName(relation);
+        EXPECT_GT(expected.size(), 0u);
+    }
+
+    squares[3240] = "POLYGON((40 40,41 41,41 40,40 41,40 40))";
+    WriteGeoPackage(folder.File("bad.gpkg"), {{"grid", 3, 0, squares, {}}});
+    auto bad = LoadLayer(folder.File("bad.gpkg"), "grid")->Class();
+    auto cursor = bad->Search(Filter(query, platform::esriSpatialRelIntersects), false);
+    std::int64_t last = 0;
+    try {
+        while (auto feature = cursor->NextFeature()) last = feature->OID();
+        FAIL() << "the bow tie passed";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("FID 3241: Self-intersection"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(last, 3240);  // every candidate before it was handed out first
+}
+
 }  // namespace
 }  // namespace selvane::testing

@@ -1,6 +1,7 @@
 #include "gis/feature_cursor.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "gis/spatial_relation.h"
 
@@ -63,12 +64,68 @@ std::shared_ptr<platform::IFeature> SpatialCursor::NextFeature() {
         m_started = true;
         if (m_query_source) m_query_source->RequireFinite(m_query_row);
         m_source.Owner().RequireAllFinite();
+        const bool worth_it = m_candidates.size() >= kParallelCandidates &&
+                              m_relation != platform::esriSpatialRelEnvelopeIntersects &&
+                              std::thread::hardware_concurrency() > 1;
+        if (worth_it) EvaluateInParallel();
     }
     while (m_next < m_candidates.size()) {
-        const auto row = m_candidates[m_next++];
+        const auto index = m_next++;
+        if (!m_verdicts.empty()) {
+            // Answers worked out ahead; a failure surfaces where the sequential scan would meet it.
+            if (index == m_failed_at) std::rethrow_exception(m_failure);
+            if (m_verdicts[index]) return m_source.At(m_candidates[index]);
+            continue;
+        }
+        const auto row = m_candidates[index];
         if (Matches(row)) return m_source.At(row);
     }
     return nullptr;
+}
+
+void SpatialCursor::EvaluateInParallel() {
+    if (m_query_source) m_query_source->RequireValid(m_query_row);
+    const auto& owner = m_source.Owner();
+    const std::size_t count = m_candidates.size();
+    m_verdicts.assign(count, 0);
+    const std::size_t threads = std::min<std::size_t>(std::thread::hardware_concurrency(), 8);
+    std::vector<std::size_t> failed_at(threads, SIZE_MAX);
+    std::vector<std::exception_ptr> failures(threads);
+    // Each thread a slice of the candidates and a prepared query of its own: GEOS builds a
+    // prepared geometry's indexes on first use, so one may not be shared between threads.
+    // Validity marks of different rows are different bytes, so the slices do not meet.
+    const auto evaluate = [&](std::size_t slot) {
+        const std::size_t begin = count * slot / threads;
+        const std::size_t end = count * (slot + 1) / threads;
+        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
+        for (std::size_t index = begin; index < end; ++index) {
+            const auto row = m_candidates[index];
+            try {
+                owner.RequireValid(row);
+                m_verdicts[index] = RelationHolds(m_relation, *prepared, *owner.ShapeAt(row)) ? 1 : 0;
+            } catch (const geos::util::GEOSException& error) {
+                failed_at[slot] = index;
+                failures[slot] = std::make_exception_ptr(platform::Error(
+                    platform::kFail, "Cannot evaluate " + std::string(RelationName(m_relation)) + " on " +
+                                         owner.Name() + ", FID " + std::to_string(owner.Fid(row)) + ": " + error.what()));
+                return;
+            } catch (...) {
+                failed_at[slot] = index;
+                failures[slot] = std::current_exception();
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t slot = 1; slot < threads; ++slot) helpers.emplace_back(evaluate, slot);
+    evaluate(0);
+    for (auto& helper : helpers) helper.join();
+    for (std::size_t slot = 0; slot < threads; ++slot) {
+        if (failed_at[slot] < m_failed_at) {
+            m_failed_at = failed_at[slot];
+            m_failure = failures[slot];
+        }
+    }
 }
 
 }  // namespace selvane::gis

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -80,6 +82,9 @@ public:
 
 private:
     bool Matches(std::size_t row);
+    /// For a search of many candidates: every candidate's answer, worked out on every core
+    /// before the first is handed out; a failure is kept for the row it belongs to.
+    void EvaluateInParallel();
 
     FeatureSource m_source;
     RowMask m_shown;
@@ -94,6 +99,14 @@ private:
     bool m_started = false;
     std::vector<std::size_t> m_candidates;
     std::size_t m_next = 0;
+    // Filled by EvaluateInParallel: 1 where the candidate matches; the first failure in
+    // candidate order and where it stands.
+    std::vector<std::uint8_t> m_verdicts;
+    std::size_t m_failed_at = SIZE_MAX;
+    std::exception_ptr m_failure;
 };
+
+/// How many candidates make a search worth spreading over the cores.
+inline constexpr std::size_t kParallelCandidates = 4096;
 
 }  // namespace selvane::gis

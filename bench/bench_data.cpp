@@ -46,7 +46,7 @@ const geos::geom::GeometryFactory& Factory() {
     return *factory;
 }
 
-BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind) {
+BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind, std::size_t per_query) {
     std::mt19937_64 random(1207);
     std::uniform_real_distribution<double> position(0, kExtent);
     BenchShapes shapes;
@@ -58,16 +58,17 @@ BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, Target
             shapes.targets.push_back(Square(static_cast<double>(i % per_side) * side,
                                             static_cast<double>(i / per_side) * side, side));
         }
-        std::uniform_int_distribution<std::size_t> cell(0, per_side - 4);
+        // Two cells by two by default: touches twelve cells around, covers four.
+        const auto cells = std::max<std::size_t>(2, static_cast<std::size_t>(std::sqrt(per_query / 2.5)));
+        std::uniform_int_distribution<std::size_t> cell(0, per_side - cells - 2);
         for (std::size_t i = 0; i < query_count; ++i) {
-            // Two cells by two: touches twelve cells around, covers four.
             shapes.queries.push_back(Square(static_cast<double>(cell(random)) * side,
-                                            static_cast<double>(cell(random)) * side, 2 * side));
+                                            static_cast<double>(cell(random)) * side, static_cast<double>(cells) * side));
         }
         return shapes;
     }
-    // A query octagon of this radius holds about ten targets.
-    const double radius = std::sqrt(10.0 / (target_density * M_PI));
+    // A query octagon of this radius holds about `per_query` targets.
+    const double radius = std::sqrt(static_cast<double>(per_query) / (target_density * M_PI));
     for (std::size_t i = 0; i < query_count; ++i) shapes.queries.push_back(Octagon(position(random), position(random), radius));
     const double line_length = radius;
     std::uniform_real_distribution<double> angle(0, 2 * M_PI);

@@ -24,8 +24,10 @@ struct BenchShapes {
 enum class TargetKind { Points, Lines, Cells };
 
 /// `query_count` query polygons and `target_count` targets of `kind`. Queries hold about
-/// ten targets each. For Cells the queries are grid squares that share edges with cells.
-BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind);
+/// `per_query` targets each (ten by default; the "few large queries" case asks for many).
+/// For Cells the queries are grid squares that share edges with cells.
+BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind,
+                       std::size_t per_query = 10);
 
 /// Writes the shapes into a GeoPackage as tables "queries" and "targets" (FIDs from 1).
 void WriteGeoPackage(const std::string& path, const BenchShapes& shapes, TargetKind kind);

@@ -12,9 +12,15 @@ bin=build/release
 data=${TMPDIR:-/tmp}/selvane-bench
 mkdir -p "$data"
 
-sizes=("10000 100000")
-[ "${1:-}" = "--quick" ] || sizes+=("100000 1000000")
-cases=("points INTERSECT intersects" "lines CROSS crosses" "cells TOUCH touches")
+# kind relation predicate queries targets targets-per-query
+rows=("points INTERSECT intersects 10000 100000 10" "lines CROSS crosses 10000 100000 10"
+      "cells TOUCH touches 10000 100000 10")
+if [ "${1:-}" != "--quick" ]; then
+  rows+=("points INTERSECT intersects 100000 1000000 10" "lines CROSS crosses 100000 1000000 10"
+         "cells TOUCH touches 100000 1000000 10"
+         # few large queries: a hundred polygons of ten thousand targets each
+         "points INTERSECT intersects 100 1000000 10000" "cells TOUCH touches 100 1000000 10000")
+fi
 
 now() { date +%s.%N; }
 best_of_3() {  # prints the best wall time of three runs of "$@" (output to /dev/null)
@@ -29,18 +35,15 @@ best_of_3() {  # prints the best wall time of three runs of "$@" (output to /dev
 }
 
 printf '%-8s %-10s %-18s %10s %10s %7s %12s\n' targets relation size selvane bare_geos ratio selected
-for size in "${sizes[@]}"; do
-  read -r queries targets <<< "$size"
-  for case in "${cases[@]}"; do
-    read -r kind relation predicate <<< "$case"
-    file="$data/${kind}-${queries}-${targets}.gpkg"
-    [ -f "$file" ] || "$bin/bench/make_bench_data" "$file" "$queries" "$targets" "$kind"
-    selvane_time=$(best_of_3 "$bin/apps/selvane" select --map "$file" --layer2 targets --relation "$relation" --layer1 queries)
-    selvane_count=$(tail -n 1 "$data/last.out")
-    bare_time=$(best_of_3 "$bin/bench/bare_geos_select" "$file" "$predicate")
-    bare_count=$(tail -n 1 "$data/last.out")
-    [ "$selvane_count" = "$bare_count" ] || echo "MISMATCH: selvane '$selvane_count', bare GEOS '$bare_count'"
-    printf '%-8s %-10s %-18s %9.3fs %9.3fs %7.2f %12s\n' "$kind" "$relation" "${queries}x${targets}" \
-      "$selvane_time" "$bare_time" "$(echo "$selvane_time / $bare_time" | bc -l)" "${selvane_count#Selection Count: }"
-  done
+for row in "${rows[@]}"; do
+  read -r kind relation predicate queries targets per_query <<< "$row"
+  file="$data/${kind}-${queries}-${targets}-${per_query}.gpkg"
+  [ -f "$file" ] || "$bin/bench/make_bench_data" "$file" "$queries" "$targets" "$kind" "$per_query"
+  selvane_time=$(best_of_3 "$bin/apps/selvane" select --map "$file" --layer2 targets --relation "$relation" --layer1 queries)
+  selvane_count=$(tail -n 1 "$data/last.out")
+  bare_time=$(best_of_3 "$bin/bench/bare_geos_select" "$file" "$predicate")
+  bare_count=$(tail -n 1 "$data/last.out")
+  [ "$selvane_count" = "$bare_count" ] || echo "MISMATCH: selvane '$selvane_count', bare GEOS '$bare_count'"
+  printf '%-8s %-10s %-18s %9.3fs %9.3fs %7.2f %12s\n' "$kind" "$relation" "${queries}x${targets}" \
+    "$selvane_time" "$bare_time" "$(echo "$selvane_time / $bare_time" | bc -l)" "${selvane_count#Selection Count: }"
 done

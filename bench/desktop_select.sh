@@ -14,8 +14,8 @@ sizes=("10000 100000")
 [ "${1:-}" = "--quick" ] || sizes+=("100000 1000000")
 for size in "${sizes[@]}"; do
   set -- $size
-  file="$data/points-$1-$2.gpkg"
-  [ -f "$file" ] || build/release/bench/make_bench_data "$file" "$1" "$2" points
+  file="$data/points-$1-$2-10.gpkg"
+  [ -f "$file" ] || build/release/bench/make_bench_data "$file" "$1" "$2" points 10
   xvfb-run --auto-servernum --server-args="-screen 0 1400x900x24 -dpi 96" \
     env QT_QPA_PLATFORM=xcb build/release/bench/desktop_select_bench "$file" INTERSECT
 done

@@ -222,6 +222,12 @@ void FeatureClass::RequireValid(std::size_t row) const {
     auto& state = m_validity[row];
     if (state == kValid) return;
     const auto* shape = m_shapes[row].get();
+    // A point's only fault is a coordinate that is not a finite number, which the class
+    // reports before any search: no validity check is needed on the hot path.
+    if (shape->getDimension() == geos::geom::Dimension::P) {
+        state = kValid;
+        return;
+    }
     geos::operation::valid::IsValidOp check(shape);
     if (check.isValid()) {
         state = kValid;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,15 @@ public:
         return (row >> 6) < m_bits.size() && ((m_bits[row >> 6] >> (row & 63)) & 1);
     }
     std::size_t Count() const { return m_count; }
+    /// Calls `visit` with each selected row, ascending.
+    template <typename Visit>
+    void ForEachRow(Visit&& visit) const {
+        for (std::size_t word = 0; word < m_bits.size(); ++word) {
+            for (std::uint64_t bits = m_bits[word]; bits != 0; bits &= bits - 1) {
+                visit((word << 6) + static_cast<std::size_t>(std::countr_zero(bits)));
+            }
+        }
+    }
     void Clear() {
         std::fill(m_bits.begin(), m_bits.end(), 0);
         m_count = 0;

@@ -344,10 +344,11 @@ std::size_t MapRenderer::DrawRows(QPainter& painter, gis::FeatureLayer& layer, c
     std::size_t drawn = 0;
     painter.setPen(style.line);
     painter.setBrush(style.fill);
-    feature_class.Index().query(view, [&](std::size_t row) {
+    const auto draw = [&](std::size_t row) {
         if (!layer.Shows(row) || (selected_only && !selection.Contains(row))) return;
         const auto* shape = feature_class.ShapeAt(row);
         if (!shape) return;
+        if (selected_only && !view.intersects(shape->getEnvelopeInternal())) return;
         ++drawn;
         const auto* envelope = shape->getEnvelopeInternal();
         const bool point = shape->getDimension() == geos::geom::Dimension::P;
@@ -380,7 +381,13 @@ std::size_t MapRenderer::DrawRows(QPainter& painter, gis::FeatureLayer& layer, c
         } else {
             painter.strokePath(path, painter.pen());
         }
-    });
+    };
+    // A selection is walked by its own rows: fewer than the index would hand out.
+    if (selected_only) {
+        selection.ForEachRow(draw);
+    } else {
+        feature_class.Index().query(view, draw);
+    }
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawRects(boxes);
     painter.setRenderHint(QPainter::Antialiasing, true);

@@ -42,9 +42,10 @@ void ProgressDisplay::Draw(const gis::ProgressState& state) {
     if (!changed_shape && m_since_repaint.isValid() && m_since_repaint.elapsed() < kRepaintInterval) return;
     m_since_repaint.restart();
     ++m_repaints;
-    // Painted now: the event loop does not run until the run ends.
-    if (parentWidget()) parentWidget()->repaint();
-    if (state.visible) repaint();
+    // Painted now: the event loop does not run until the run ends. The status bar around
+    // the bar changes only when the bar comes or goes, or its message changes.
+    if (changed_shape && parentWidget()) parentWidget()->repaint();
+    if (state.visible) m_bar->repaint();
 }
 
 }  // namespace selvane::qt

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that the build, the command-line app and the benchmarks
 # need; with "desktop", also those of the Qt desktop, its tests and its screenshots; with
-# "fuzz", clang and libFuzzer for bench/fuzz.sh.
+# "fuzz", clang and libFuzzer for bench/fuzz.sh; with "engines", PostgreSQL and PostGIS
+# for bench/compare_engines.sh.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop|fuzz]
+#   bash scripts/setup.sh [desktop|fuzz|engines]
 set -euo pipefail
 
 packages=(
@@ -18,6 +19,10 @@ packages=(
 if [ "${1:-}" = "fuzz" ]; then
   # libFuzzer comes with clang's runtime libraries.
   packages+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = "engines" ]; then
+  # The other engines bench/compare_engines.sh measures against (QGIS only where installed).
+  packages+=(postgresql-15 postgresql-15-postgis-3 time)
 fi
 if [ "${1:-}" = "desktop" ]; then
   # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.

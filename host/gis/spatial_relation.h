@@ -4,6 +4,8 @@
 
 #include "gis/feature_class.h"
 #include "gis/geos_include.h"
+
+#include <geos/algorithm/locate/SimplePointInAreaLocator.h>
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -42,7 +44,17 @@ inline bool RelationHolds(platform::esriSpatialRelEnum relation, const geos::geo
         case platform::esriSpatialRelTouches: return query.intersects(&target) && query.touches(&target);
         case platform::esriSpatialRelOverlaps: return query.intersects(&target) && query.overlaps(&target);
         case platform::esriSpatialRelCrosses: return query.intersects(&target) && query.crosses(&target);
-        case platform::esriSpatialRelWithin: return query.intersects(&target) && query.within(&target);
+        case platform::esriSpatialRelWithin: {
+            // A point lies within an area exactly when it lies in the area's interior: a
+            // point-in-polygon test answers that without a full relate.
+            const auto& shape = query.getGeometry();
+            if (shape.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT &&
+                target.getDimension() == geos::geom::Dimension::A) {
+                return geos::algorithm::locate::SimplePointInAreaLocator::locate(*shape.getCoordinate(), &target) ==
+                       geos::geom::Location::INTERIOR;
+            }
+            return query.intersects(&target) && query.within(&target);
+        }
         case platform::esriSpatialRelContains: return query.contains(&target);
         default: return false;
     }

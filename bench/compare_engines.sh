@@ -15,15 +15,8 @@ bin=build/release
 data=${TMPDIR:-/tmp}/selvane-bench
 mkdir -p "$data"
 
-# kind relation predicate queries targets targets-per-query
-rows=("points INTERSECT intersects 10000 100000 10" "lines CROSS crosses 10000 100000 10"
-      "cells TOUCH touches 10000 100000 10")
-if [ "${1:-}" != "--quick" ]; then
-  rows+=("points INTERSECT intersects 100000 1000000 10" "lines CROSS crosses 100000 1000000 10"
-         "cells TOUCH touches 100000 1000000 10"
-         "points INTERSECT intersects 100 1000000 10000" "cells TOUCH touches 100 1000000 10000")
-fi
-
+source bench/scenarios.sh
+bench_rows "${1:-}"
 # A private PostgreSQL cluster on a unix socket in a temporary folder, stopped on exit.
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
 cluster=$(mktemp -d "${TMPDIR:-/tmp}/selvane-pg.XXXXXX")
@@ -39,17 +32,6 @@ psql_bench() { "$pg_bin/psql" -h "$cluster" -U bench -d postgres -v ON_ERROR_STO
 psql_bench -c "CREATE EXTENSION postgis" > /dev/null
 pg="PG:host=$cluster dbname=postgres user=bench"
 
-now() { date +%s.%N; }
-best_of_3() {  # the best wall time of three runs of "$@", its output in $data/last.out
-  local best=""
-  for _ in 1 2 3; do
-    local start end took
-    start=$(now); "$@" > "$data/last.out"; end=$(now)
-    took=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$took < $best" | bc -l)" = 1 ]; then best=$took; fi
-  done
-  echo "$best"
-}
 peak_mib() {  # the peak resident memory of one run of "$@", in MiB
   /usr/bin/time -f "%M" -o "$data/peak" "$@" > /dev/null
   echo $(( $(cat "$data/peak") / 1024 ))

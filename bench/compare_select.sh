@@ -12,27 +12,8 @@ bin=build/release
 data=${TMPDIR:-/tmp}/selvane-bench
 mkdir -p "$data"
 
-# kind relation predicate queries targets targets-per-query
-rows=("points INTERSECT intersects 10000 100000 10" "lines CROSS crosses 10000 100000 10"
-      "cells TOUCH touches 10000 100000 10")
-if [ "${1:-}" != "--quick" ]; then
-  rows+=("points INTERSECT intersects 100000 1000000 10" "lines CROSS crosses 100000 1000000 10"
-         "cells TOUCH touches 100000 1000000 10"
-         # few large queries: a hundred polygons of ten thousand targets each
-         "points INTERSECT intersects 100 1000000 10000" "cells TOUCH touches 100 1000000 10000")
-fi
-
-now() { date +%s.%N; }
-best_of_3() {  # prints the best wall time of three runs of "$@" (output to /dev/null)
-  local best=""
-  for _ in 1 2 3; do
-    local start end took
-    start=$(now); "$@" > "$data/last.out"; end=$(now)
-    took=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$took < $best" | bc -l)" = 1 ]; then best=$took; fi
-  done
-  echo "$best"
-}
+source bench/scenarios.sh
+bench_rows "${1:-}"
 
 printf '%-8s %-10s %-18s %10s %10s %7s %12s\n' targets relation size selvane bare_geos ratio selected
 for row in "${rows[@]}"; do

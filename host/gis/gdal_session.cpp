@@ -49,7 +49,6 @@ CPLHTTPResult* RefuseRequest(const char* url, CSLConstList, GDALProgressFunc, vo
 void ApplyNetworkPolicy(bool allowed) {
     // /vsicurl/ and its kin then treat every remote file as missing, without asking.
     CPLSetConfigOption("CPL_VSIL_CURL_ALLOWED_EXTENSIONS", allowed ? nullptr : ".network-is-off");
-    CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", allowed ? nullptr : "EMPTY_DIR");
     OSRSetPROJEnableNetwork(allowed ? TRUE : FALSE);
 }
 

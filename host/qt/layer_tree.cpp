@@ -3,6 +3,7 @@
 #include <QHeaderView>
 
 #include "gis/layers.h"
+#include "platform/error.h"
 
 namespace selvane::qt {
 namespace {
@@ -13,9 +14,13 @@ QString KindOf(const platform::ILayer& layer) {
     if (dynamic_cast<const gis::GroupLayer*>(&layer)) return QStringLiteral("Group layer");
     if (dynamic_cast<const gis::RasterLayer*>(&layer)) return QStringLiteral("Raster layer");
     if (auto* feature = dynamic_cast<const gis::FeatureLayer*>(&layer)) {
-        QString kind = QStringLiteral("Feature layer: %1 (%2 features)")
-                           .arg(QString::fromStdString(feature->Class()->Name()))
-                           .arg(feature->Class()->RowCount());
+        QString count;
+        try {
+            count = QStringLiteral("%1 features").arg(feature->Class()->RowCount());
+        } catch (const platform::Error& error) {
+            count = QStringLiteral("rows cannot be read: ") + QString::fromStdString(error.what());
+        }
+        QString kind = QStringLiteral("Feature layer: %1 (%2)").arg(QString::fromStdString(feature->Class()->Name()), count);
         if (!feature->DefinitionQuery().empty()) {
             kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(feature->DefinitionQuery());
         }

@@ -235,6 +235,7 @@ QRectF MapRenderer::ClassExtent(gis::FeatureClass& feature_class) {
 }
 
 QRectF MapRenderer::FullExtent() {
+    m_extent_problem.clear();
     geos::geom::Envelope extent;
     auto unite = [&extent](const QRectF& part) {
         if (part.width() < 0 || part.height() < 0 || !std::isfinite(part.left())) return;
@@ -244,7 +245,13 @@ QRectF MapRenderer::FullExtent() {
     if (!m_map) return {};
     std::set<const gis::FeatureClass*> seen;
     gis::ForEachFeatureLayer(m_map->Layers(), [&](gis::FeatureLayer& layer) {
-        if (seen.insert(layer.Class().get()).second) unite(ClassExtent(*layer.Class()));
+        if (!seen.insert(layer.Class().get()).second) return;
+        try {
+            unite(ClassExtent(*layer.Class()));
+        } catch (const platform::Error& error) {
+            // Rows that cannot be read have no extent; the next drawing says why.
+            m_extent_problem = layer.Name() + ": " + error.what();
+        }
     });
     std::function<void(const std::vector<std::shared_ptr<platform::ILayer>>&)> rasters =
         [&](const std::vector<std::shared_ptr<platform::ILayer>>& layers) {
@@ -400,6 +407,7 @@ std::size_t MapRenderer::DrawRows(QPainter& painter, gis::FeatureLayer& layer, c
 
 RenderStats MapRenderer::RenderLayers(QImage& image, const Viewport& viewport) {
     RenderStats stats;
+    stats.problem = m_extent_problem;
     image.fill(Qt::white);
     if (!m_map || viewport.world.isEmpty()) return stats;
     QPainter painter(&image);

@@ -105,6 +105,7 @@ private:
     std::map<const gis::RasterLayer*, Raster> m_rasters;
     std::map<const gis::FeatureClass*, int> m_ordinals;
     int m_generation = 0;
+    std::string m_extent_problem;  // why a layer has no extent, from the last FullExtent
 };
 
 }  // namespace selvane::qt

@@ -130,6 +130,18 @@ TEST(DesktopRun, AFileThatFailsToLoadIsNamedAndTheOpenMapStays) {
               (std::vector<std::string>{"Roads", "Wells", "Parcels", "Buildings", "Old Parcels"}));
 }
 
+TEST(DesktopRun, AMapWhoseRowsCannotBeReadOpensAndSaysWhy) {
+    DesktopMap desktop;
+    const std::string csv = desktop.folder.File("pts.csv");
+    { std::ofstream(csv) << "id,WKT\n1,\"POINT (1 2)\"\n2,\"POINT (nan 49.5)\"\n"; }
+    // The rows are read to draw the map: the window stays up, the layer is left out,
+    // and the status bar and the layer's tooltip say why.
+    ASSERT_TRUE(desktop.host->Open({csv}));
+    auto& window = desktop.host->Window();
+    EXPECT_NE(window.Canvas().LastStats().problem.find("FID 2: the shape cannot be read"), std::string::npos);
+    EXPECT_TRUE(window.Tree().topLevelItem(0)->toolTip(0).contains("rows cannot be read"));
+}
+
 TEST(DesktopRun, MissingPicturesShowNothingAndTheDialogStillWorks) {
     TempFolder empty;
     DesktopMap desktop(empty.Path().string());

@@ -65,10 +65,10 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
     return blobs;
 }
 
-// One GeoPackage geometry blob: "GP", version, flags, SRS id, envelope, then WKB.
-// nullptr when the blob is not one this reader reads.
-std::unique_ptr<geos::geom::Geometry> ParseBlob(const unsigned char* blob, std::size_t size,
-                                                geos::io::WKBReader& reader) {
+}  // namespace
+
+std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* blob, std::size_t size,
+                                                          geos::io::WKBReader& reader) {
     if (size < 8 || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return nullptr;
     const unsigned flags = blob[3];
     if (flags & 0x20) return nullptr;  // an extended (non-standard) geometry type
@@ -86,8 +86,6 @@ std::unique_ptr<geos::geom::Geometry> ParseBlob(const unsigned char* blob, std::
     return geometry;
 }
 
-}  // namespace
-
 std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
                                               const std::string& fid_column, const std::string& geometry_column) {
     auto blobs = ReadBlobs(path, table, fid_column, geometry_column);
@@ -102,7 +100,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
             if (!blobs->present[row]) continue;
             const std::size_t start = blobs->starts[row];
             try {
-                shapes[row] = ParseBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader);
+                shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader);
             } catch (const std::exception&) {
                 shapes[row] = nullptr;
             }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gis/feature_class.h"
+#include "gis/geos_include.h"
 
 namespace selvane::gis {
 
@@ -16,5 +17,11 @@ namespace selvane::gis {
 /// blob): the caller then reads it through GDAL, which names the culprit.
 std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
                                               const std::string& fid_column, const std::string& geometry_column);
+
+/// One GeoPackage geometry blob ("GP", version, flags, SRS id, envelope, WKB) as a GEOS
+/// shape; nullptr when it is not one the reader reads. Throws GEOS's exception for WKB
+/// that GEOS cannot parse.
+std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* blob, std::size_t size,
+                                                          geos::io::WKBReader& reader);
 
 }  // namespace selvane::gis

@@ -83,10 +83,8 @@ FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimen
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)),
-      m_reader([rows = std::make_shared<FeatureRows>(FeatureRows{std::move(fids), std::move(shapes)})] {
-          return std::move(*rows);
-      }) {
-    EnsureRows();
+      m_reader(nullptr) {
+    AdoptRows({std::move(fids), std::move(shapes)});
 }
 
 FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
@@ -99,7 +97,11 @@ FeatureClass::FeatureClass(std::string name, std::string shape_field, ShapeDimen
 
 void FeatureClass::EnsureRows() const {
     if (!m_reader) return;
-    FeatureRows rows = m_reader();
+    AdoptRows(m_reader());
+    m_reader = nullptr;
+}
+
+void FeatureClass::AdoptRows(FeatureRows rows) const {
     if (rows.fids.size() != rows.shapes.size()) {
         throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
     }
@@ -115,7 +117,6 @@ void FeatureClass::EnsureRows() const {
     m_shapes = std::move(rows.shapes);
     m_non_finite = std::move(non_finite);
     m_validity.assign(m_fids.size(), kValidityUnknown);
-    m_reader = nullptr;
 }
 
 void FeatureClass::AddLayerName(const std::string& name) {

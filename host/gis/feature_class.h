@@ -105,6 +105,10 @@ public:
                                                   const std::shared_ptr<const OGRSpatialReference>& source_reference) const;
 
 private:
+    /// Takes read rows in: checks their ids and marks non-finite shapes. Throws
+    /// platform::Error, keeping nothing, for rows that cannot stand.
+    void AdoptRows(FeatureRows rows) const;
+
     std::string m_name;
     std::string m_shape_field;
     ShapeDimension m_dimension;

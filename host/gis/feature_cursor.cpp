@@ -1,8 +1,8 @@
 #include "gis/feature_cursor.h"
 
 #include <algorithm>
-#include <thread>
 
+#include "gis/slices.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
@@ -38,23 +38,32 @@ SpatialCursor::SpatialCursor(std::shared_ptr<const FeatureClass> owner, bool rec
     std::sort(m_candidates.begin(), m_candidates.end());
 }
 
+namespace {
+
+// Whether the relation holds for one candidate row: its validity checked first, and a
+// failure of GEOS named with the row.
+bool Evaluate(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
+              const FeatureClass& owner, std::size_t row) {
+    owner.RequireValid(row);
+    try {
+        return RelationHolds(relation, query, *owner.ShapeAt(row));
+    } catch (const geos::util::GEOSException& error) {
+        throw platform::Error(platform::kFail, "Cannot evaluate " + std::string(RelationName(relation)) + " on " +
+                                                   owner.Name() + ", FID " + std::to_string(owner.Fid(row)) + ": " +
+                                                   error.what());
+    }
+}
+
+}  // namespace
+
 bool SpatialCursor::Matches(std::size_t row) {
-    const auto& owner = m_source.Owner();
-    const auto& target = *owner.ShapeAt(row);
     if (m_relation == platform::esriSpatialRelEnvelopeIntersects) return true;  // the index compared envelopes
     if (!m_query_checked) {
         if (m_query_source) m_query_source->RequireValid(m_query_row);
         m_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
         m_query_checked = true;
     }
-    owner.RequireValid(row);
-    try {
-        return RelationHolds(m_relation, *m_prepared, target);
-    } catch (const geos::util::GEOSException& error) {
-        throw platform::Error(platform::kFail, "Cannot evaluate " + std::string(RelationName(m_relation)) + " on " +
-                                                   owner.Name() + ", FID " + std::to_string(owner.Fid(row)) + ": " +
-                                                   error.what());
-    }
+    return Evaluate(m_relation, *m_prepared, m_source.Owner(), row);
 }
 
 std::shared_ptr<platform::IFeature> SpatialCursor::NextFeature() {
@@ -64,9 +73,8 @@ std::shared_ptr<platform::IFeature> SpatialCursor::NextFeature() {
         m_started = true;
         if (m_query_source) m_query_source->RequireFinite(m_query_row);
         m_source.Owner().RequireAllFinite();
-        const bool worth_it = m_candidates.size() >= kParallelCandidates &&
-                              m_relation != platform::esriSpatialRelEnvelopeIntersects &&
-                              std::thread::hardware_concurrency() > 1;
+        const bool worth_it = m_relation != platform::esriSpatialRelEnvelopeIntersects &&
+                              ThreadsFor(m_candidates.size(), kParallelCandidates) > 1;
         if (worth_it) EvaluateInParallel();
     }
     while (m_next < m_candidates.size()) {
@@ -88,38 +96,24 @@ void SpatialCursor::EvaluateInParallel() {
     const auto& owner = m_source.Owner();
     const std::size_t count = m_candidates.size();
     m_verdicts.assign(count, 0);
-    const std::size_t threads = std::min<std::size_t>(std::thread::hardware_concurrency(), 8);
+    const std::size_t threads = ThreadsFor(count, kParallelCandidates);
     std::vector<std::size_t> failed_at(threads, SIZE_MAX);
     std::vector<std::exception_ptr> failures(threads);
     // Each thread a slice of the candidates and a prepared query of its own: GEOS builds a
     // prepared geometry's indexes on first use, so one may not be shared between threads.
     // Validity marks of different rows are different bytes, so the slices do not meet.
-    const auto evaluate = [&](std::size_t slot) {
-        const std::size_t begin = count * slot / threads;
-        const std::size_t end = count * (slot + 1) / threads;
+    InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
         const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
         for (std::size_t index = begin; index < end; ++index) {
-            const auto row = m_candidates[index];
             try {
-                owner.RequireValid(row);
-                m_verdicts[index] = RelationHolds(m_relation, *prepared, *owner.ShapeAt(row)) ? 1 : 0;
-            } catch (const geos::util::GEOSException& error) {
-                failed_at[slot] = index;
-                failures[slot] = std::make_exception_ptr(platform::Error(
-                    platform::kFail, "Cannot evaluate " + std::string(RelationName(m_relation)) + " on " +
-                                         owner.Name() + ", FID " + std::to_string(owner.Fid(row)) + ": " + error.what()));
-                return;
+                m_verdicts[index] = Evaluate(m_relation, *prepared, owner, m_candidates[index]) ? 1 : 0;
             } catch (...) {
                 failed_at[slot] = index;
                 failures[slot] = std::current_exception();
                 return;
             }
         }
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t slot = 1; slot < threads; ++slot) helpers.emplace_back(evaluate, slot);
-    evaluate(0);
-    for (auto& helper : helpers) helper.join();
+    });
     for (std::size_t slot = 0; slot < threads; ++slot) {
         if (failed_at[slot] < m_failed_at) {
             m_failed_at = failed_at[slot];

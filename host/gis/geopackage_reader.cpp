@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "gis/shape.h"
+#include "gis/slices.h"
 #include "gis/sqlite_database.h"
 
 namespace selvane::gis {
@@ -94,7 +94,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
     std::atomic<bool> failed{false};
     // Parsing is most of the cost, and each row stands alone: a slice of rows a core.
-    const auto parse = [&](std::size_t begin, std::size_t end) {
+    InSlices(rows, ThreadsFor(rows, 20000), [&](std::size_t, std::size_t begin, std::size_t end) {
         geos::io::WKBReader reader(Shape::Factory());
         for (std::size_t row = begin; row < end && !failed; ++row) {
             if (!blobs->present[row]) continue;
@@ -106,15 +106,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
             }
             if (!shapes[row]) failed = true;
         }
-    };
-    const std::size_t threads = rows < 20000 ? 1 : std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> helpers;
-    const std::size_t slice = (rows + threads - 1) / threads;
-    for (std::size_t thread = 1; thread < threads; ++thread) {
-        helpers.emplace_back(parse, std::min(rows, thread * slice), std::min(rows, (thread + 1) * slice));
-    }
-    parse(0, std::min(rows, slice));
-    for (auto& helper : helpers) helper.join();
+    });
     if (failed) return std::nullopt;
     return FeatureRows{std::move(blobs->fids), std::move(shapes)};
 }

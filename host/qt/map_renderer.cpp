@@ -290,12 +290,15 @@ const MapRenderer::Raster& MapRenderer::RasterOf(const gis::RasterLayer& layer) 
                                                        GDT_Byte, 0, 0) != CE_None) {
             return raster;
         }
+        // The first band sets grey; the second and third then give green and blue.
         for (int y = 0; y < height; ++y) {
             auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
             for (int x = 0; x < width; ++x) {
                 const int value = values[static_cast<std::size_t>(y) * width + x];
-                const QRgb old = band == 0 ? qRgb(value, value, value) : line[x];
-                line[x] = band == 0 ? old : (band == 1 ? qRgb(qRed(old), value, qBlue(old)) : qRgb(qRed(old), qGreen(old), value));
+                const QRgb pixel = line[x];
+                if (band == 0) line[x] = qRgb(value, value, value);
+                if (band == 1) line[x] = qRgb(qRed(pixel), value, qBlue(pixel));
+                if (band == 2) line[x] = qRgb(qRed(pixel), qGreen(pixel), value);
             }
         }
     }
@@ -447,14 +450,6 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
             }
         }
     });
-    return stats;
-}
-
-RenderStats MapRenderer::Render(QImage& image, const Viewport& viewport) {
-    RenderStats stats = RenderLayers(image, viewport);
-    const auto selection = RenderSelection(image, viewport);
-    stats.selected_drawn = selection.selected_drawn;
-    if (stats.problem.empty()) stats.problem = selection.problem;
     return stats;
 }
 

@@ -69,8 +69,6 @@ public:
     RenderStats RenderLayers(QImage& image, const Viewport& viewport);
     /// Draws the layers' selections over a picture of the layers, in the highlight colour.
     RenderStats RenderSelection(QImage& image, const Viewport& viewport);
-    /// Both: the whole map.
-    RenderStats Render(QImage& image, const Viewport& viewport);
 
 private:
     struct Raster {

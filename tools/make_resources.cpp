@@ -119,23 +119,37 @@ QImage DialogCursor() {
     return image;
 }
 
-// A pointing hand whose fingertip is the hot spot (10, 10).
+// A pointing hand whose fingertip is the hot spot (10, 10): the index finger up, three
+// fingers curled beside it, the thumb across the palm, outlined in black on white.
 QImage HandCursor() {
     QImage image = TransparentCursor();
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const double x = selvane::resources::kCursorHotSpotX;
     const double y = selvane::resources::kCursorHotSpotY;
-    QPainterPath hand;
-    hand.addRoundedRect(QRectF(x - 2.5, y, 5, 11), 2.5, 2.5);              // the pointing finger
-    hand.addRoundedRect(QRectF(x + 2, y + 6, 4.5, 7), 2.2, 2.2);           // the other fingers
-    hand.addRoundedRect(QRectF(x + 6, y + 7, 4.5, 6.5), 2.2, 2.2);
-    hand.addRoundedRect(QRectF(x + 10, y + 8, 4, 6), 2, 2);
-    hand.addRoundedRect(QRectF(x - 2.5, y + 9, 16.5, 10), 4, 4);           // the palm
-    hand.addRoundedRect(QRectF(x - 7, y + 9.5, 6, 4), 2, 2);               // the thumb
-    painter.setPen(QPen(Qt::black, 1.1));
+    const auto rounded = [](QRectF area, double radius) {
+        QPainterPath path;
+        path.addRoundedRect(area, radius, radius);
+        return path;
+    };
+    const QRectF finger(x - 2.2, y, 4.4, 12);
+    const QRectF curled[] = {{x + 2.2, y + 6.5, 4, 7}, {x + 6.2, y + 7.5, 4, 6.5}, {x + 10.2, y + 8.5, 3.6, 6}};
+    QPainterPath hand = rounded(finger, 2.2);
+    for (const auto& knuckle : curled) hand = hand.united(rounded(knuckle, 1.9));
+    hand = hand.united(rounded(QRectF(x - 2.2, y + 10, 16, 10), 3.5));  // the palm
+    QPainterPath thumb;
+    thumb.moveTo(x - 2.2, y + 12);
+    thumb.lineTo(x - 6.5, y + 9.5);
+    thumb.quadTo(x - 8.5, y + 10.5, x - 7, y + 12.5);
+    thumb.lineTo(x - 2.2, y + 17.5);
+    hand = hand.united(thumb);
+    painter.setPen(QPen(Qt::black, 1.2));
     painter.setBrush(Qt::white);
-    painter.drawPath(hand.simplified());
+    painter.drawPath(hand);
+    // The creases between the curled fingers and along the finger's base.
+    painter.setPen(QPen(QColor(0x50, 0x50, 0x50), 0.9));
+    for (const auto& knuckle : curled) painter.drawLine(QPointF(knuckle.left(), knuckle.top() + 1.5), QPointF(knuckle.left(), knuckle.bottom() - 1));
+    painter.drawLine(QPointF(x - 2.2, y + 12.5), QPointF(x + 2.2, y + 12.5));
     return image;
 }
 

@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     const auto output_start = Clock::now();
     if (options.ids && select->parsed()) {
         // Layer #2 as the run found it: the last feature layer of that name.
-        auto layer2 = std::dynamic_pointer_cast<selvane::gis::FeatureLayer>(
+        auto layer2 = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(
             selvane::support::GetFeatureLayerByName(options.layer2));
         try {
             if (layer2) {

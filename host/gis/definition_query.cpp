@@ -30,6 +30,35 @@ void RequireSingleExpression(const std::string& query) {
     }
 }
 
+void RequireEnclosedExpression(const std::string& query) {
+    RequireSingleExpression(query);
+    const auto refuse = [&query](const std::string& why) {
+        throw platform::Error(platform::kInvalidArg, "the definition query '" + query + "' " + why +
+                                                         ": it must be one expression");
+    };
+    char quote = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < query.size(); ++i) {
+        const char c = query[i];
+        const char next = i + 1 < query.size() ? query[i + 1] : '\0';
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (--depth < 0) refuse("closes a \")\" it did not open");
+        } else if ((c == '-' && next == '-') || (c == '/' && next == '*')) {
+            refuse("holds a comment");
+        } else if (c == '$') {
+            refuse("holds a \"$\"");
+        }
+    }
+    if (quote) refuse("leaves a quote open");
+    if (depth > 0) refuse("leaves a \"(\" open");
+}
+
 void SelectIdsFromSqlite(const std::string& path, const std::string& table, const std::string& fid_column,
                          const std::string& query, const std::function<void(std::int64_t)>& visit,
                          std::chrono::milliseconds limit) {

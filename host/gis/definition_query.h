@@ -16,6 +16,11 @@ inline constexpr std::chrono::seconds kDefinitionQueryTimeLimit{10};
 /// Throws platform::Error when `query` holds a ";" outside quotes (a second statement).
 void RequireSingleExpression(const std::string& query);
 
+/// RequireSingleExpression, and also refuses what could reach outside the parentheses a
+/// server wraps the query in: a ")" that closes more than the query opened, an
+/// unclosed "(" or quote, comments ("--", "/*") and "$" (dollar quotes, parameters).
+void RequireEnclosedExpression(const std::string& query);
+
 /// Runs `SELECT fid FROM table WHERE (query)` on the SQLite database (GeoPackage or
 /// SpatiaLite) at `path`, read-only, calling `visit` with each id. Throws platform::Error
 /// with SQLite's reason for a query it refuses, and when the query runs past `limit`.

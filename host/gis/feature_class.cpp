@@ -21,15 +21,6 @@ namespace {
 constexpr std::uint8_t kValidityUnknown = 0;
 constexpr std::uint8_t kValid = 1;
 
-bool SameNameIgnoringCase(const std::string& left, const std::string& right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(left[i])) != std::tolower(static_cast<unsigned char>(right[i])))
-            return false;
-    }
-    return true;
-}
-
 // An object id that more than one row has, if any.
 std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
     if (std::adjacent_find(fids.begin(), fids.end(), std::greater_equal<>()) == fids.end()) return std::nullopt;
@@ -180,11 +171,7 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(shown));
 
-    const auto field = spatial->GeometryField();
-    if (!SameNameIgnoringCase(field, m_shape_field)) {
-        throw platform::Error(platform::kInvalidArg, "The spatial filter's geometry field '" + field +
-                                                         "' is not the shape field '" + m_shape_field + "' of " + m_name);
-    }
+    RequireShapeField(spatial->GeometryField(), m_shape_field, m_name);
     const auto relation = spatial->SpatialRel();
     RequireSupportedRelation(relation);
 
@@ -200,7 +187,9 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     // class of mixed or unknown type never gates; a single shape of a type that cannot
     // stand in the relation simply matches nothing.
     const auto* query_class = query->Source();
-    RequireRelationCanHold(relation, query_class ? query_class->Dimension() : DimensionOf(*query->Geometry()), *this);
+    const auto query_class_dimension =
+        query_class ? query_class->Dimension() : query->ClassDimension().value_or(DimensionOf(*query->Geometry()));
+    RequireRelationCanHold(relation, query_class_dimension, *this);
     const auto shape_dimension = DimensionOf(*query->Geometry());
     if (!RelationCanHold(relation, shape_dimension, m_dimension)) return std::make_shared<EmptyCursor>();
 

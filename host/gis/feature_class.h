@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "gis/geos_include.h"
+#include "gis/shape.h"
 #include "platform/arcobjects.h"
 
 class OGRSpatialReference;
 class OGRCoordinateTransformation;
 
 namespace selvane::gis {
-
-/// The declared shape type of a feature class, by dimension; Mixed is not gated.
-enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
 
 /// Rows a layer shows (its definition query); null means every row.
 using RowMask = std::shared_ptr<const std::vector<bool>>;

@@ -47,9 +47,18 @@ private:
     std::size_t m_count = 0;
 };
 
-/// A feature layer: a feature class shown through an optional definition query, with a
-/// selection of its own.
-class FeatureLayer : public platform::ILayer, public platform::IFeatureLayer, public platform::IFeatureSelection {
+/// A feature layer of any kind of feature class, as the map sees its selection.
+class SelectableLayer : public platform::ILayer, public platform::IFeatureLayer, public platform::IFeatureSelection {
+public:
+    virtual std::size_t SelectedCount() const = 0;
+    virtual void ClearSelection() = 0;
+    /// Object ids of the selected features, ascending.
+    virtual std::vector<std::int64_t> SelectedFids() const = 0;
+};
+
+/// A feature layer: a feature class in memory shown through an optional definition
+/// query, with a selection of its own.
+class FeatureLayer : public SelectableLayer {
 public:
     /// `shown_ids` are the object ids the definition query lets through (null: all);
     /// `definition_query` is its text, kept for display.
@@ -73,9 +82,9 @@ public:
     /// The rows the layer shows (null: all), made from the ids when first needed.
     const RowMask& ShownRows() const;
     const SelectionSet& Selection() const { return m_selection; }
-    void ClearSelection() { m_selection.Clear(); }
-    /// Object ids of the selected features, ascending.
-    std::vector<std::int64_t> SelectedFids() const;
+    std::size_t SelectedCount() const override { return m_selection.Count(); }
+    void ClearSelection() override { m_selection.Clear(); }
+    std::vector<std::int64_t> SelectedFids() const override;
 
 private:
     std::string m_name;
@@ -113,13 +122,19 @@ private:
     std::vector<std::shared_ptr<platform::ILayer>> m_members;
 };
 
-/// Calls `visit` for every feature layer in `layers`, groups entered to any depth.
+/// Calls `visit` for every layer of type `Layer` in `layers`, groups entered to any depth.
+template <typename Layer, typename Visitor>
+void ForEachLayerOf(const std::vector<std::shared_ptr<platform::ILayer>>& layers, Visitor&& visit) {
+    for (const auto& layer : layers) {
+        if (auto found = std::dynamic_pointer_cast<Layer>(layer)) visit(*found);
+        if (auto group = std::dynamic_pointer_cast<GroupLayer>(layer)) ForEachLayerOf<Layer>(group->Members(), visit);
+    }
+}
+
+/// Calls `visit` for every feature layer held in memory in `layers`, groups entered.
 template <typename Visitor>
 void ForEachFeatureLayer(const std::vector<std::shared_ptr<platform::ILayer>>& layers, Visitor&& visit) {
-    for (const auto& layer : layers) {
-        if (auto feature_layer = std::dynamic_pointer_cast<FeatureLayer>(layer)) visit(*feature_layer);
-        if (auto group = std::dynamic_pointer_cast<GroupLayer>(layer)) ForEachFeatureLayer(group->Members(), visit);
-    }
+    ForEachLayerOf<FeatureLayer>(layers, visit);
 }
 
 }  // namespace selvane::gis

@@ -18,7 +18,7 @@ void Map::RemoveLayer(std::int32_t index) {
 
 std::int32_t Map::SelectionCount() {
     std::size_t count = 0;
-    ForEachFeatureLayer(m_layers, [&count](FeatureLayer& layer) { count += layer.Selection().Count(); });
+    ForEachLayerOf<SelectableLayer>(m_layers, [&count](SelectableLayer& layer) { count += layer.SelectedCount(); });
     if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw platform::Error(platform::kFail, "The selection is too large to count");
     }
@@ -26,7 +26,7 @@ std::int32_t Map::SelectionCount() {
 }
 
 void Map::ClearSelection() {
-    ForEachFeatureLayer(m_layers, [](FeatureLayer& layer) { layer.ClearSelection(); });
+    ForEachLayerOf<SelectableLayer>(m_layers, [](SelectableLayer& layer) { layer.ClearSelection(); });
 }
 
 }  // namespace selvane::gis

@@ -10,6 +10,8 @@
 
 #include "gis/gdal_session.h"
 #include "gis/ogr_source.h"
+#include "gis/postgis_layer.h"
+#include "gis/postgis_source.h"
 
 namespace selvane::gis {
 namespace {
@@ -33,10 +35,22 @@ public:
         if (!loaded) loaded = Source(path).LoadTable(table);
         return loaded;
     }
+    // One connection per database source, one class per table.
+    std::shared_ptr<PostgisFeatureClass> DatabaseTable(const std::string& source, const std::string& table) {
+        auto& loaded = m_database_tables[{source, table}];
+        if (!loaded) {
+            auto& database = m_databases[source];
+            if (!database) database = std::make_unique<DatabaseSource>(source);
+            loaded = database->LoadTable(table);
+        }
+        return loaded;
+    }
 
 private:
     std::map<std::string, std::unique_ptr<VectorSource>> m_sources;
     std::map<std::pair<std::string, std::string>, std::shared_ptr<FeatureClass>> m_tables;
+    std::map<std::string, std::unique_ptr<DatabaseSource>> m_databases;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<PostgisFeatureClass>> m_database_tables;
 };
 
 // A fault of the document itself, already named with the document and the position.
@@ -126,6 +140,13 @@ private:
         const auto kind = Text(entry, "type", {});
         const auto name = Text(entry, "name", {});
         try {
+            if (kind == "feature" && IsDatabaseSource(Text(entry, "source", name))) {
+                const auto table = Text(entry, "table", name);
+                const auto query = Text(entry, "definition_query", name, false);
+                auto feature_class = m_cache.DatabaseTable(Text(entry, "source", name), table);
+                if (!query.empty()) feature_class->RequireDefinitionQuery(query);
+                return std::make_shared<PostgisLayer>(name, std::move(feature_class), query);
+            }
             if (kind == "feature") {
                 const auto source = SourcePath(Text(entry, "source", name));
                 const auto table = Text(entry, "table", name);
@@ -260,6 +281,13 @@ std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const s
 std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths) {
     auto map = std::make_shared<Map>();
     for (const auto& path : paths) {
+        if (IsDatabaseSource(path)) {
+            DatabaseSource database(path);
+            for (const auto& table : database.FeatureTables()) {
+                map->AddLayer(std::make_shared<PostgisLayer>(table, database.LoadTable(table)));
+            }
+            continue;
+        }
         VectorSource source(path);
         for (const auto& table : source.FeatureTables()) {
             map->AddLayer(std::make_shared<FeatureLayer>(table, source.LoadTable(table)));

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "gis/geos_include.h"
 #include "platform/arcobjects.h"
@@ -11,6 +12,9 @@ class OGRSpatialReference;
 namespace selvane::gis {
 
 class FeatureClass;
+
+/// The declared shape type of a feature class, by dimension; Mixed is not gated.
+enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
 
 /// A shape handed out by the map model: either a feature's shape, borrowed from its
 /// feature class, or a free-standing geometry that the shape owns (built by a caller).
@@ -31,6 +35,10 @@ public:
     /// The feature class and row the shape belongs to; nullptr for a free-standing shape.
     const FeatureClass* Source() const { return m_source; }
     std::size_t Row() const { return m_row; }
+    /// The declared shape type of the class a free-standing shape was read from (a
+    /// database table's), so that searches gate on the class rather than on one shape.
+    void SetClassDimension(ShapeDimension dimension) { m_class_dimension = dimension; }
+    std::optional<ShapeDimension> ClassDimension() const { return m_class_dimension; }
 
     bool IsEmpty() const override { return !m_geometry || m_geometry->isEmpty(); }
 
@@ -47,6 +55,7 @@ private:
     const geos::geom::Geometry* m_geometry = nullptr;
     const FeatureClass* m_source = nullptr;
     std::size_t m_row = 0;
+    std::optional<ShapeDimension> m_class_dimension;
 };
 
 }  // namespace selvane::gis

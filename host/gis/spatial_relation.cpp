@@ -2,6 +2,9 @@
 
 #include <geos/geom/GeometryCollection.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace selvane::gis {
 namespace {
 
@@ -67,10 +70,26 @@ bool RelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query
 void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
                             const FeatureClass& target) {
     if (RelationCanHold(relation, query_dimension, target.Dimension())) return;
+    RequireRelationCanHold(relation, query_dimension, target.Dimension(), target.Culprit());
+}
+
+void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
+                            ShapeDimension target_dimension, const std::string& target) {
+    if (RelationCanHold(relation, query_dimension, target_dimension)) return;
     throw platform::Error(platform::kInvalidArg, std::string(RelationName(relation)) + " can never hold between a " +
                                                      ShapeTypeName(query_dimension) + " query shape and the " +
-                                                     ShapeTypeName(target.Dimension()) + " features of " +
-                                                     target.Culprit());
+                                                     ShapeTypeName(target_dimension) + " features of " + target);
+}
+
+void RequireShapeField(const std::string& field, const std::string& shape_field, const std::string& table) {
+    const bool same = field.size() == shape_field.size() &&
+                      std::equal(field.begin(), field.end(), shape_field.begin(), [](char left, char right) {
+                          return std::tolower(static_cast<unsigned char>(left)) ==
+                                 std::tolower(static_cast<unsigned char>(right));
+                      });
+    if (same) return;
+    throw platform::Error(platform::kInvalidArg, "The spatial filter's geometry field '" + field +
+                                                     "' is not the shape field '" + shape_field + "' of " + table);
 }
 
 ShapeDimension DimensionOf(const geos::geom::Geometry& geometry) {

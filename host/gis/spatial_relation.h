@@ -23,6 +23,13 @@ void RequireSupportedRelation(platform::esriSpatialRelEnum relation);
 /// lower one). A Mixed class or query is not gated.
 void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
                             const FeatureClass& target);
+/// The same, for a target class of `target_dimension` that messages call `target`.
+void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
+                            ShapeDimension target_dimension, const std::string& target);
+
+/// Throws platform::Error unless the spatial filter names `shape_field` (in any case) of
+/// the table `table`.
+void RequireShapeField(const std::string& field, const std::string& shape_field, const std::string& table);
 
 /// Whether the relation can hold between shapes of these dimensions; true when either is Mixed.
 bool RelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query, ShapeDimension target);

@@ -1,0 +1,116 @@
+#pragma once
+
+// One read-only connection to a PostgreSQL server, through libpq: statements with binary
+// parameters and results, rows streamed one at a time, and a shared transaction for the
+// server-side cursors that walk whole tables.
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace selvane::gis {
+
+/// Whether a data source names a database ("PG:dbname=city host=/run/x").
+bool IsDatabaseSource(std::string_view source);
+
+/// A result that frees itself.
+using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+/// A statement parameter: text or raw bytes, sent in binary where it is bytes.
+struct PgParameter {
+    std::string value;
+    bool binary = false;
+    bool null = false;
+};
+
+class PgStream;
+
+/// A connection. Every statement runs read-only: nothing a map does can change the
+/// database. Failures throw platform::Error with the server's own words.
+class PgConnection {
+public:
+    /// Connects to `source` ("PG:" and a libpq connection string). A password in the
+    /// string is refused: it comes from libpq's own sources (~/.pgpass, PGPASSWORD).
+    explicit PgConnection(const std::string& source);
+    ~PgConnection();
+    PgConnection(const PgConnection&) = delete;
+    PgConnection& operator=(const PgConnection&) = delete;
+
+    /// The source as the map names it, for messages.
+    const std::string& Source() const { return m_source; }
+
+    /// Runs `sql` with parameters $1..$n; results in binary when `binary_result`.
+    PgResult Execute(const std::string& sql, const std::vector<PgParameter>& parameters = {},
+                     bool binary_result = false);
+    /// Prepares `sql` once under a name of its own and returns that name.
+    std::string Prepare(const std::string& sql, int parameter_count);
+    PgResult ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
+                             bool binary_result);
+
+    /// Opens a transaction shared by everyone holding the returned token; the last token
+    /// released ends it (commits, or rolls back a transaction a failure has aborted).
+    std::shared_ptr<void> SharedTransaction();
+    /// A name no other cursor of this connection has.
+    std::string NewCursorName() { return "selvane_cursor_" + std::to_string(++m_cursors); }
+
+    /// The server's words for a failed result, or the connection's when there is none.
+    std::string ServerMessage(const PGresult* result) const;
+    /// Whether the connection was lost.
+    bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
+
+private:
+    friend class PgStream;
+    /// Lets a stream that is still being read finish into its buffer, so that the
+    /// connection is free for another statement.
+    void FreeForStatement();
+    PgResult Check(PGresult* result, const std::string& what);
+
+    std::string m_source;
+    PGconn* m_connection = nullptr;
+    PgStream* m_streaming = nullptr;
+    std::weak_ptr<void> m_transaction;
+    int m_statements = 0;
+    int m_cursors = 0;
+};
+
+/// The rows of one prepared statement, read from the server one at a time so that a
+/// large answer is never held whole. Another statement on the same connection first
+/// reads the rest of the rows into memory.
+class PgStream {
+public:
+    /// Starts the statement; its failure, if any, comes with Next.
+    PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
+             const std::vector<PgParameter>& parameters);
+    ~PgStream();
+    PgStream(const PgStream&) = delete;
+    PgStream& operator=(const PgStream&) = delete;
+
+    /// The next row (binary columns), or nullptr at the end; valid until the next call.
+    /// Throws platform::Error with the server's words when the statement fails.
+    const PGresult* Next();
+
+private:
+    friend class PgConnection;
+    void ReadRest();
+    PgResult Receive();
+    void Finish();
+
+    std::shared_ptr<PgConnection> m_connection;
+    PgResult m_current{nullptr, PQclear};
+    std::vector<PgResult> m_buffered;
+    std::size_t m_next_buffered = 0;
+    bool m_receiving = false;
+    std::string m_failure;
+};
+
+/// Reads a big-endian integer column of 2, 4 or 8 bytes.
+std::int64_t PgInteger(const PGresult* result, int row, int column);
+
+}  // namespace selvane::gis

@@ -1,0 +1,240 @@
+#include "gis/postgis_feature_class.h"
+
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+
+#include "gis/definition_query.h"
+#include "gis/feature_cursor.h"
+#include "gis/postgis_cursor.h"
+#include "gis/spatial_relation.h"
+
+namespace selvane::gis {
+namespace {
+
+// The relation in SQL, with the query shape first as the spatial filter has it. The
+// envelope comparison is exact: the index's `&&` compares rounded boxes.
+std::string RelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target) {
+    const auto call = [&](const char* function) { return std::string(function) + "(" + query + ", " + target + ")"; };
+    switch (relation) {
+        case platform::esriSpatialRelIntersects: return call("ST_Intersects");
+        case platform::esriSpatialRelEnvelopeIntersects:
+            return "ST_XMin(" + target + ") <= ST_XMax(" + query + ") AND ST_XMax(" + target + ") >= ST_XMin(" + query +
+                   ") AND ST_YMin(" + target + ") <= ST_YMax(" + query + ") AND ST_YMax(" + target +
+                   ") >= ST_YMin(" + query + ")";
+        case platform::esriSpatialRelTouches: return call("ST_Touches");
+        case platform::esriSpatialRelOverlaps: return call("ST_Overlaps");
+        case platform::esriSpatialRelCrosses: return call("ST_Crosses");
+        case platform::esriSpatialRelWithin: return call("ST_Within");
+        case platform::esriSpatialRelContains: return call("ST_Contains");
+        default: return "false";
+    }
+}
+
+std::string Wkb(const geos::geom::Geometry& geometry) {
+    geos::io::WKBWriter writer;
+    std::ostringstream bytes;
+    writer.write(geometry, bytes);
+    return bytes.str();
+}
+
+}  // namespace
+
+std::string QuotedPgIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string PgTable::Qualified() const { return QuotedPgIdentifier(schema) + "." + QuotedPgIdentifier(table); }
+
+PostgisFeatureClass::PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
+                                         std::shared_ptr<const OGRSpatialReference> spatial_reference)
+    : m_connection(std::move(connection)), m_table(std::move(table)), m_spatial_reference(std::move(spatial_reference)) {}
+
+PostgisFeatureClass::~PostgisFeatureClass() = default;
+
+void PostgisFeatureClass::AddLayerName(const std::string& name) {
+    if (std::find(m_layer_names.begin(), m_layer_names.end(), name) == m_layer_names.end()) m_layer_names.push_back(name);
+}
+
+std::string PostgisFeatureClass::Culprit() const {
+    std::string text;
+    if (!m_layer_names.empty()) {
+        text = m_layer_names.size() == 1 ? "layer " : "layers ";
+        for (std::size_t index = 0; index < m_layer_names.size(); ++index) {
+            text += (index ? ", " : "") + m_layer_names[index];
+        }
+        text += " (";
+    }
+    text += "table " + m_table.Display() + ", database " + m_connection->Source();
+    if (!m_layer_names.empty()) text += ")";
+    return text;
+}
+
+void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
+    try {
+        RequireEnclosedExpression(where);
+        // Parsed and planned by the server against the table, run to no rows.
+        m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + where + ") LIMIT 0");
+    } catch (const platform::Error& error) {
+        throw platform::Error(error.Number(), "the definition query '" + where + "' cannot be used on table " +
+                                                  m_table.Display() + ": " + error.what());
+    }
+}
+
+std::int32_t PostgisFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) {
+    if (std::dynamic_pointer_cast<platform::ISpatialFilter>(filter)) {
+        auto cursor = Search(std::move(filter), true);
+        std::int32_t count = 0;
+        while (cursor->NextFeature()) ++count;
+        return count;
+    }
+    if (!m_row_count) {
+        const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Qualified(), {}, true);
+        m_row_count = PgInteger(result.get(), 0, 0);
+    }
+    if (*m_row_count > std::numeric_limits<std::int32_t>::max()) {
+        throw platform::Error(platform::kFail, Culprit() + " has " + std::to_string(*m_row_count) +
+                                                   " features, more than a count can hold");
+    }
+    return static_cast<std::int32_t>(*m_row_count);
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                                      bool recycling) {
+    return SearchWhere(filter, recycling, {});
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
+    const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, const std::string& where) {
+    auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
+    if (!spatial) return std::make_shared<PostgisScanCursor>(shared_from_this(), recycling, where);
+
+    RequireShapeField(spatial->GeometryField(), m_table.geometry_column, m_table.Display());
+    const auto relation = spatial->SpatialRel();
+    RequireSupportedRelation(relation);
+    auto query_owner = spatial->Geometry();
+    const auto* query = dynamic_cast<const Shape*>(query_owner.get());
+    if (query_owner && !query) throw platform::Error(platform::kInvalidArg, "The query shape is not a shape of this map");
+    if (!query || query->IsEmpty()) return std::make_shared<EmptyCursor>();
+
+    // The same gate as a class in memory: by the query's class, then by the one shape.
+    const auto* query_class = query->Source();
+    const auto declared =
+        query_class ? query_class->Dimension() : query->ClassDimension().value_or(DimensionOf(*query->Geometry()));
+    RequireRelationCanHold(relation, declared, m_table.dimension, Culprit());
+    if (!RelationCanHold(relation, DimensionOf(*query->Geometry()), m_table.dimension)) {
+        return std::make_shared<EmptyCursor>();
+    }
+    if (query_class && relation != platform::esriSpatialRelEnvelopeIntersects) {
+        query_class->RequireFinite(query->Row());
+        query_class->RequireValid(query->Row());
+    }
+
+    std::int32_t source_srid = 0;
+    try {
+        source_srid = QuerySrid(query->SpatialReference());
+    } catch (const platform::Error& error) {
+        return std::make_shared<FailingCursor>(error);
+    }
+    const auto& statement = SearchStatement(relation, source_srid != 0, where);
+    std::vector<PgParameter> parameters{{Wkb(*query->Geometry()), true}};
+    if (source_srid != 0) parameters.push_back({std::to_string(source_srid)});
+    return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
+                                                 std::make_unique<PgStream>(m_connection, statement, parameters));
+}
+
+const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,
+                                                        const std::string& where) {
+    auto& name = m_statements[{static_cast<int>(relation), projected, where}];
+    if (!name.empty()) return name;
+    const auto srid = std::to_string(m_table.srid);
+    const std::string shape = projected ? "ST_Transform(ST_GeomFromWKB($1, $2), " + srid + ")"
+                                        : "ST_GeomFromWKB($1, " + srid + ")";
+    const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
+    const std::string query = "selvane_query.selvane_query_shape";
+    // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
+    // store; other shapes found are checked, so that an answer never rests on an invalid one.
+    const bool check_validity =
+        relation != platform::esriSpatialRelEnvelopeIntersects && m_table.dimension != ShapeDimension::Point;
+    std::string sql = "WITH selvane_query AS MATERIALIZED (SELECT " + shape +
+                      " AS selvane_query_shape) SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8";
+    if (check_validity) {
+        sql += ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
+    }
+    sql += " FROM " + m_table.Qualified() + " t, selvane_query WHERE " + target + " && " + query + " AND " +
+           RelationSql(relation, query, target);
+    if (!where.empty()) sql += " AND (" + where + ")";
+    try {
+        name = m_connection->Prepare(sql, projected ? 2 : 1);
+    } catch (const platform::Error& error) {
+        m_statements.erase({static_cast<int>(relation), projected, where});
+        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());
+    }
+    return name;
+}
+
+std::int32_t PostgisFeatureClass::QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference) {
+    if (!reference || !m_spatial_reference || reference == m_spatial_reference) return 0;
+    auto found = m_query_systems.find(reference.get());
+    if (found == m_query_systems.end()) {
+        std::int32_t srid = 0;
+        if (!reference->IsSame(m_spatial_reference.get())) {
+            const char* authority = reference->GetAuthorityName(nullptr);
+            const char* code = reference->GetAuthorityCode(nullptr);
+            if (!authority || !code || std::string_view(authority) != "EPSG") {
+                const char* name = reference->GetName();
+                throw platform::Error(platform::kFail, std::string("A query shape in ") +
+                                                           (name ? name : "a coordinate system") +
+                                                           " cannot be projected by the server into that of " +
+                                                           Culprit() + ": the system has no EPSG code");
+            }
+            srid = std::atoi(code);
+        }
+        found = m_query_systems.emplace(reference.get(), QuerySystem{reference, srid}).first;
+    }
+    return found->second.srid;
+}
+
+std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const {
+    try {
+        geos::io::WKBReader reader(Shape::Factory());
+        auto shape = std::make_shared<Shape>(reader.read(reinterpret_cast<const unsigned char*>(bytes), size),
+                                             m_spatial_reference);
+        shape->SetClassDimension(m_table.dimension);
+        return shape;
+    } catch (const geos::util::GEOSException& error) {
+        throw platform::Error(platform::kFail, "Cannot read the shape of " + Culprit() + ", FID " + std::to_string(fid) +
+                                                   ": " + error.what());
+    }
+}
+
+std::shared_ptr<Shape> PostgisFeatureClass::ReadShape(std::int64_t fid) const {
+    if (m_shape_statement.empty()) {
+        m_shape_statement = m_connection->Prepare("SELECT ST_AsBinary(ST_Force2D(" +
+                                                      QuotedPgIdentifier(m_table.geometry_column) + ")) FROM " +
+                                                      m_table.Qualified() + " WHERE " +
+                                                      QuotedPgIdentifier(m_table.fid_column) + " = $1",
+                                                  1);
+    }
+    const auto result = m_connection->ExecutePrepared(m_shape_statement, {{std::to_string(fid)}}, true);
+    if (PQntuples(result.get()) == 0) {
+        throw platform::Error(platform::kFail, Culprit() + " has no feature with FID " + std::to_string(fid) + " now");
+    }
+    if (PQgetisnull(result.get(), 0, 0)) return nullptr;
+    return ShapeFromWkb(PQgetvalue(result.get(), 0, 0), static_cast<std::size_t>(PQgetlength(result.get(), 0, 0)), fid);
+}
+
+std::shared_ptr<platform::IGeometry> PostgisFeature::Shape() {
+    if (!m_shape) m_shape = m_owner->ReadShape(m_fid);
+    return *m_shape;
+}
+
+}  // namespace selvane::gis

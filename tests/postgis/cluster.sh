@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Starts or stops the private PostgreSQL + PostGIS server of the database tests: a cluster
+# made by initdb in a temporary folder, listening on a unix socket only (no TCP port),
+# with a database "selvane_test" that has PostGIS. The libpq connection string is written
+# to STATE/conninfo; stop removes the cluster, whatever state the tests left it in.
+#
+#   bash tests/postgis/cluster.sh start|stop STATE
+set -euo pipefail
+action=$1
+state=$2
+
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+if [ -z "$bin" ]; then
+  echo "cluster.sh: PostgreSQL is not installed (bash scripts/setup.sh database)" >&2
+  exit 1
+fi
+# initdb refuses to run as root: the cluster then belongs to the postgres account.
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+stop() {
+  if [ -f "$state/cluster" ]; then
+    local cluster
+    cluster=$(cat "$state/cluster")
+    if [ -d "$cluster/data" ]; then as_owner "$bin/pg_ctl" -D "$cluster/data" -m immediate stop >/dev/null 2>&1 || true; fi
+    rm -rf "$cluster"
+  fi
+  rm -rf "$state"
+}
+
+case "$action" in
+  start)
+    stop
+    mkdir -p "$state"
+    # Short, so that the socket's path stays within the limit of a unix address.
+    cluster=$(mktemp -d /tmp/selvane-pg.XXXXXX)
+    echo "$cluster" >"$state/cluster"
+    if [ "$(id -u)" -eq 0 ]; then chown postgres "$cluster"; fi
+    as_owner "$bin/initdb" -D "$cluster/data" -U selvane -A trust -E UTF8 --no-sync >"$state/initdb.log"
+    as_owner "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w \
+      -o "-c listen_addresses='' -k $cluster -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+      start >/dev/null
+    as_owner "$bin/createdb" -h "$cluster" -U selvane selvane_test
+    as_owner "$bin/psql" -h "$cluster" -U selvane -d selvane_test -q -v ON_ERROR_STOP=1 \
+      -c "CREATE EXTENSION postgis" >/dev/null
+    echo "host=$cluster user=selvane dbname=selvane_test" >"$state/conninfo"
+    ;;
+  stop) stop ;;
+  *) echo "usage: cluster.sh start|stop STATE" >&2; exit 2 ;;
+esac

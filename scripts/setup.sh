@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that the build, the command-line app and the benchmarks
 # need; with "desktop", also those of the Qt desktop, its tests and its screenshots; with
+# "database", the PostgreSQL server and PostGIS that the database tests start; with
 # "fuzz", clang and libFuzzer for bench/fuzz.sh; with "engines", PostgreSQL and PostGIS
-# for bench/compare_engines.sh.
+# for the benchmarks that compare engines.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop|fuzz|engines]
+#   bash scripts/setup.sh [desktop|database|fuzz|engines]...
 set -euo pipefail
 
 packages=(
@@ -16,18 +17,17 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
-if [ "${1:-}" = "fuzz" ]; then
-  # libFuzzer comes with clang's runtime libraries.
-  packages+=(clang libclang-rt-14-dev)
-fi
-if [ "${1:-}" = "engines" ]; then
-  # The other engines bench/compare_engines.sh measures against (QGIS only where installed).
-  packages+=(postgresql-15 postgresql-15-postgis-3 time)
-fi
-if [ "${1:-}" = "desktop" ]; then
-  # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
-  packages+=(qt6-base-dev fonts-liberation2 xvfb xauth)
-fi
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;  # libFuzzer comes with clang's runtime libraries
+    database) packages+=(postgresql-15 postgresql-15-postgis-3) ;;
+    # The other engines the benchmarks measure against (QGIS only where installed).
+    engines) packages+=(postgresql-15 postgresql-15-postgis-3 time) ;;
+    # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
+    desktop) packages+=(qt6-base-dev fonts-liberation2 xvfb xauth) ;;
+    *) echo "setup.sh: unknown group $group (desktop, database, fuzz or engines)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -283,8 +283,8 @@ std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths)
     for (const auto& path : paths) {
         if (IsDatabaseSource(path)) {
             DatabaseSource database(path);
-            for (const auto& table : database.FeatureTables()) {
-                map->AddLayer(std::make_shared<PostgisLayer>(table, database.LoadTable(table)));
+            for (auto& [table, feature_class] : database.UsableTables()) {
+                map->AddLayer(std::make_shared<PostgisLayer>(table, std::move(feature_class)));
             }
             continue;
         }

@@ -81,8 +81,9 @@ PgConnection::PgConnection(const std::string& source) : m_source(source) {
     }
     // The server's notices are not the user's business.
     PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
-    // Nothing a map does, definition queries included, may change the database.
-    Execute("SET default_transaction_read_only = on");
+    // Nothing a map does, definition queries included, may change the database. Set for
+    // the session, outside the transactions that are rolled back.
+    Check(PQexec(m_connection, "SET default_transaction_read_only = on"), source);
 }
 
 PgConnection::~PgConnection() {
@@ -109,6 +110,19 @@ void PgConnection::FreeForStatement() {
     if (m_streaming) m_streaming->ReadRest();
 }
 
+void PgConnection::EnsureTransaction() {
+    FreeForStatement();
+    const auto status = PQtransactionStatus(m_connection);
+    if (status == PQTRANS_INERROR) Check(PQexec(m_connection, "ROLLBACK"), m_source);
+    if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_source);
+}
+
+void PgConnection::EndTransaction() {
+    if (!m_transaction.expired() || Lost()) return;
+    FreeForStatement();
+    if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
+}
+
 namespace {
 
 struct ParameterArrays {
@@ -128,7 +142,7 @@ struct ParameterArrays {
 }  // namespace
 
 PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParameter>& parameters, bool binary_result) {
-    FreeForStatement();
+    EnsureTransaction();
     const ParameterArrays arrays(parameters);
     return Check(PQexecParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
                               arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0),
@@ -136,7 +150,7 @@ PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParam
 }
 
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
-    FreeForStatement();
+    EnsureTransaction();
     const std::string name = "selvane_statement_" + std::to_string(++m_statements);
     Check(PQprepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr), m_source);
     return name;
@@ -144,7 +158,7 @@ std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
 
 PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
                                        bool binary_result) {
-    FreeForStatement();
+    EnsureTransaction();
     const ParameterArrays arrays(parameters);
     return Check(PQexecPrepared(m_connection, name.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
                                 arrays.formats.data(), binary_result ? 1 : 0),
@@ -153,16 +167,11 @@ PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vecto
 
 std::shared_ptr<void> PgConnection::SharedTransaction() {
     if (auto open = m_transaction.lock()) return open;
-    Execute("BEGIN");
+    EnsureTransaction();
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
-        if (self->Lost()) return;
-        try {
-            self->FreeForStatement();
-        } catch (...) {
-        }
-        const bool aborted = PQtransactionStatus(self->m_connection) == PQTRANS_INERROR;
-        PQclear(PQexec(self->m_connection, aborted ? "ROLLBACK" : "COMMIT"));
+        self->m_transaction.reset();
+        self->EndTransaction();
     });
     m_transaction = token;
     return token;
@@ -171,7 +180,7 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
 PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
                    const std::vector<PgParameter>& parameters)
     : m_connection(std::move(connection)) {
-    m_connection->FreeForStatement();
+    m_connection->EnsureTransaction();
     PGconn* handle = m_connection->m_connection;
     const ParameterArrays arrays(parameters);
     if (!PQsendQueryPrepared(handle, statement.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),

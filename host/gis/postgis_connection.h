@@ -54,9 +54,11 @@ public:
     PgResult ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
                              bool binary_result);
 
-    /// Opens a transaction shared by everyone holding the returned token; the last token
-    /// released ends it (commits, or rolls back a transaction a failure has aborted).
+    /// Keeps the transaction open for everyone holding the returned token (server-side
+    /// cursors live in it); the last token released rolls it back.
     std::shared_ptr<void> SharedTransaction();
+    /// Rolls back the open transaction, unless a token holds it.
+    void EndTransaction();
     /// A name no other cursor of this connection has.
     std::string NewCursorName() { return "selvane_cursor_" + std::to_string(++m_cursors); }
 
@@ -70,6 +72,10 @@ private:
     /// Lets a stream that is still being read finish into its buffer, so that the
     /// connection is free for another statement.
     void FreeForStatement();
+    /// Every statement runs in a read-only transaction that is rolled back, never
+    /// committed: a read-only transaction still lets some functions write (large objects),
+    /// and a rollback undoes what they wrote. A transaction a failure aborted is replaced.
+    void EnsureTransaction();
     PgResult Check(PGresult* result, const std::string& what);
 
     std::string m_source;

@@ -65,6 +65,7 @@ DatabaseSource::DatabaseSource(const std::string& source) : m_connection(std::ma
     if (Text(result.get(), 0, 0) != "t") {
         throw platform::Error(platform::kFail, source + ": the database has no PostGIS (CREATE EXTENSION postgis)");
     }
+    m_connection->EndTransaction();
 }
 
 std::vector<std::string> DatabaseSource::FeatureTables() const {
@@ -76,7 +77,20 @@ std::vector<std::string> DatabaseSource::FeatureTables() const {
         const auto table = Text(result.get(), row, 1);
         tables.push_back(schema == "public" ? table : schema + "." + table);
     }
+    m_connection->EndTransaction();
     return tables;
+}
+
+std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> DatabaseSource::UsableTables() const {
+    std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> usable;
+    for (const auto& table : FeatureTables()) {
+        try {
+            usable.emplace_back(table, LoadTable(table));
+        } catch (const platform::Error&) {
+            if (m_connection->Lost()) throw;
+        }
+    }
+    return usable;
 }
 
 std::shared_ptr<PostgisFeatureClass> DatabaseSource::LoadTable(const std::string& name) const {
@@ -126,6 +140,7 @@ std::shared_ptr<PostgisFeatureClass> DatabaseSource::LoadTable(const std::string
     }
     table.fid_column = Text(keys.get(), 0, 0);
     auto reference = SpatialReferenceOf(*m_connection, table.srid, table.Display());
+    m_connection->EndTransaction();
     return std::make_shared<PostgisFeatureClass>(m_connection, std::move(table), std::move(reference));
 }
 

@@ -20,6 +20,10 @@ public:
     /// The tables with a geometry column, as layers are named after them: "parcels" in
     /// the schema public, "survey.parcels" in another.
     std::vector<std::string> FeatureTables() const;
+    /// The tables of FeatureTables that LoadTable opens, by name. A database holds tables
+    /// of every kind; those the map cannot use are left out here, and a map document that
+    /// names one is told why.
+    std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> UsableTables() const;
     /// A table ("parcels", "public.parcels") as a feature class: its id column (the
     /// integer primary key), its first geometry column, shape type and coordinate system.
     /// Throws platform::Error for a table that is missing, has no geometry column, a shape

@@ -1,0 +1,162 @@
+// A database that is down, refuses, lacks what a layer needs or goes away mid-run gives a
+// clear message naming the layer and the server's words, and the database never changes.
+
+#include <gtest/gtest.h>
+
+#include <ogr_core.h>
+
+#include "gis/map_document.h"
+#include "gis/postgis_connection.h"
+#include "test_database.h"
+
+namespace selvane::testing {
+namespace {
+
+// The message of loading a map document with one database layer; empty when it loads.
+std::string LoadFailure(const std::string& source, const std::string& table, const std::string& query = {}) {
+    std::string document = R"({"layers": [{"type": "feature", "name": "Parcels", "source": ")" + source +
+                           R"(", "table": ")" + table + "\"";
+    if (!query.empty()) document += R"(, "definition_query": ")" + query + "\"";
+    document += "}]}";
+    try {
+        gis::LoadMapDocumentText("/maps/city.json", document);
+    } catch (const platform::Error& error) {
+        return error.what();
+    }
+    return {};
+}
+
+TableSpec Parcels() {
+    TableSpec parcels{"parcels", wkbPolygon, 0, {}, {}};
+    for (int i = 0; i < 30; ++i) {
+        parcels.shapes.push_back("POLYGON((" + std::to_string(i) + " 0," + std::to_string(i + 1) + " 0," +
+                                 std::to_string(i + 1) + " 1," + std::to_string(i) + " 1," + std::to_string(i) + " 0))");
+        parcels.zones.push_back(i % 2 ? "a" : "b");
+    }
+    return parcels;
+}
+
+TEST(PostgisFailures, MissingOrUnusableTablesAreNamedWithTheLayer) {
+    TestDatabase database("unusable");
+    database.WriteTable(Parcels());
+    database.Execute("CREATE TABLE unusable.notes (id integer PRIMARY KEY, body text)");
+    database.Execute("CREATE TABLE unusable.arcs (id integer PRIMARY KEY, geom geometry(CurvePolygon, 0))");
+    database.Execute("CREATE TABLE unusable.keyless (geom geometry(Point, 0))");
+    const auto source = database.Source();
+
+    EXPECT_EQ(LoadFailure(source, "unusable.parcels"), "");
+    const auto missing = LoadFailure(source, "unusable.nowhere");
+    EXPECT_NE(missing.find("map layer 1 (Parcels)"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("no table named unusable.nowhere"), std::string::npos) << missing;
+    EXPECT_NE(LoadFailure(source, "unusable.notes").find("has no geometry column"), std::string::npos);
+    const auto curves = LoadFailure(source, "unusable.arcs");
+    EXPECT_NE(curves.find("CURVEPOLYGON shapes, which the map cannot hold"), std::string::npos) << curves;
+    EXPECT_NE(LoadFailure(source, "unusable.keyless").find("no primary key"), std::string::npos);
+}
+
+TEST(PostgisFailures, ServersThatCannotBeReachedAndPasswordsInDocumentsAreRefused) {
+    TempFolder folder;
+    const auto down = LoadFailure("PG:host=" + folder.Path().string() + " dbname=city", "parcels");
+    EXPECT_NE(down.find("cannot connect to the database"), std::string::npos) << down;
+    EXPECT_NE(down.find(folder.Path().string()), std::string::npos) << down;
+
+    TestDatabase database("refused");
+    const auto no_database = LoadFailure("PG:" + database.Conninfo() + " dbname=no_such_db", "parcels");
+    EXPECT_NE(no_database.find("\"no_such_db\" does not exist"), std::string::npos) << no_database;
+
+    const auto password = LoadFailure("PG:" + database.Conninfo() + " password=secret", "parcels");
+    EXPECT_NE(password.find("holds a password"), std::string::npos) << password;
+    EXPECT_EQ(password.find("secret"), std::string::npos) << "the message repeats the password: " << password;
+
+    const auto remote = LoadFailure("PG:host=db.example.org dbname=city", "parcels");
+    EXPECT_NE(remote.find("the network is off"), std::string::npos) << remote;
+}
+
+TEST(PostgisFailures, DefinitionQueriesAreOneExpressionAndCannotChangeTheDatabase) {
+    TestDatabase database("guarded");
+    database.WriteTable(Parcels());
+    const auto source = database.Source();
+
+    EXPECT_EQ(LoadFailure(source, "guarded.parcels", "zone = 'a'"), "");
+    const auto injection = LoadFailure(source, "guarded.parcels", "1=1; DROP TABLE guarded.parcels");
+    EXPECT_NE(injection.find("must be one expression"), std::string::npos) << injection;
+    EXPECT_NE(LoadFailure(source, "guarded.parcels", "1=1) OR (true").find("did not open"), std::string::npos);
+    EXPECT_NE(LoadFailure(source, "guarded.parcels", "true -- ").find("comment"), std::string::npos);
+    const auto syntax = LoadFailure(source, "guarded.parcels", "zone = = 'a'");
+    EXPECT_NE(syntax.find("syntax error"), std::string::npos) << syntax;
+    EXPECT_NE(syntax.find("map layer 1 (Parcels)"), std::string::npos) << syntax;
+    const auto unknown = LoadFailure(source, "guarded.parcels", "colour = 'red'");
+    EXPECT_NE(unknown.find("column \"colour\" does not exist"), std::string::npos) << unknown;
+    // Large objects can be written even in a read-only transaction: what the expression
+    // writes while the run reads Layer #1 is rolled back with the map's transaction.
+    HostedMap hosted({database.Layer("parcels"), database.Layer("parcels", "writer", "lo_create(0) > 0")});
+    hosted.Open();
+    hosted.Select("parcels", "INTERSECT", "writer");
+    EXPECT_TRUE(hosted.messages.texts.empty());
+    EXPECT_EQ(hosted.Count(), "30");
+
+    EXPECT_EQ(database.Execute("SELECT count(*) FROM guarded.parcels"), "30");
+    EXPECT_EQ(database.Execute("SELECT count(*) FROM pg_largeobject_metadata"), "0");
+    gis::PgConnection connection(source);
+    try {
+        connection.Execute("CREATE TABLE guarded.created (id integer)");
+        ADD_FAILURE() << "the map's connection could create a table";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("read-only transaction"), std::string::npos) << error.what();
+    }
+}
+
+TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialSelectionCounted) {
+    TestDatabase database("killed");
+    auto parcels = Parcels();
+    database.WriteTable(parcels);
+    TableSpec wells{"wells", wkbPoint, 0, {}, {}};
+    for (int i = 0; i < 300; ++i) wells.shapes.push_back("POINT(" + std::to_string(i * 0.1 + 0.05) + " 0.5)");
+    database.WriteTable(wells);
+
+    auto target = database.Layer("parcels");
+    HostedMap hosted({target, database.Layer("wells")});
+    hosted.Open();
+    bool killed = false;
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    progress->SetDisplay([&](const gis::ProgressState& state) {
+        if (!killed && state.position > state.max_range / 2) {
+            killed = true;
+            // The map's connection: the one whose last statement read this schema.
+            database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+                             "'selvane' AND query LIKE '%\"killed\"%' AND pid <> pg_backend_pid()");
+        }
+    });
+    hosted.Select("parcels", "INTERSECT", "wells");
+
+    ASSERT_TRUE(killed);
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& text = hosted.messages.texts.front();
+    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
+    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
+    const auto selected = target->SelectedCount();
+    EXPECT_GT(selected, 0u);
+    EXPECT_LT(selected, parcels.shapes.size());
+    EXPECT_EQ(hosted.Count(), std::to_string(selected));
+    EXPECT_EQ(database.Execute("SELECT count(*) FROM killed.parcels"), "30");
+}
+
+TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
+    TestDatabase database("invalid");
+    auto parcels = Parcels();
+    parcels.shapes[4] = "POLYGON((4 0,5 1,5 0,4 1,4 0))";  // a bow tie
+    database.WriteTable(parcels);
+    TableSpec roads{"roads", wkbLineString, 0, {"LINESTRING(0 0.5,30 0.5)"}, {}};
+    database.WriteTable(roads);
+
+    HostedMap hosted({database.Layer("parcels"), database.Layer("roads")});
+    hosted.Open();
+    hosted.Select("parcels", "INTERSECT", "roads");
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& text = hosted.messages.texts.front();
+    EXPECT_NE(text.find("Invalid shape in layer parcels (table invalid.parcels"), std::string::npos) << text;
+    EXPECT_NE(text.find("FID 5: Self-intersection"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace selvane::testing

@@ -1,0 +1,202 @@
+// Layers in PostGIS select exactly what layers in memory select on the same rows.
+
+#include <gtest/gtest.h>
+
+#include <ogr_core.h>
+
+#include <fstream>
+
+#include "test_database.h"
+
+namespace selvane::testing {
+namespace {
+
+std::string Square(double x, double y, double size) {
+    const auto c = [](double v) { return std::to_string(v); };
+    return "POLYGON((" + c(x) + " " + c(y) + "," + c(x + size) + " " + c(y) + "," + c(x + size) + " " + c(y + size) +
+           "," + c(x) + " " + c(y + size) + "," + c(x) + " " + c(y) + "))";
+}
+
+// Shapes with the cases where exact answers differ most: cells that share edges, lines
+// along those edges and through corners, holes, multi-part shapes, points on vertices,
+// on edges and inside.
+std::vector<TableSpec> Tables(int epsg) {
+    TableSpec cells{"cells", wkbMultiPolygon, epsg, {}, {}};
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            cells.shapes.push_back("MULTIPOLYGON(((" + Square(column * 10, row * 10, 10).substr(9)  + ")");
+        }
+    }
+    cells.shapes.push_back("MULTIPOLYGON(((5 5,35 5,35 35,5 35,5 5),(10 10,30 10,30 30,10 30,10 10)))");
+    cells.shapes.push_back("MULTIPOLYGON(((0 0,5 0,5 5,0 5,0 0)),((35 35,40 35,40 40,35 40,35 35)))");
+    cells.shapes.push_back("MULTIPOLYGON(((12 12,18 12,18 18,12 18,12 12)))");
+    cells.shapes.push_back("MULTIPOLYGON(((20 0,30 10,20 20,10 10,20 0)))");
+    cells.shapes.push_back("");  // a feature without a shape
+
+    TableSpec lines{"lines", wkbLineString, epsg, {}, {}};
+    lines.shapes = {"LINESTRING(0 10,40 10)",    "LINESTRING(10 0,10 40)",   "LINESTRING(0 0,40 40)",
+                    "LINESTRING(12 12,18 18)",  "LINESTRING(5 15,10 15)",   "LINESTRING(15 15,25 15)",
+                    "LINESTRING(-5 20,45 20)",  "LINESTRING(20 20,30 30)",  "LINESTRING(0 40,20 20)",
+                    "LINESTRING(3 3,4 4)",      "LINESTRING(10 10,20 10)",  "LINESTRING(35 5,35 35)"};
+
+    TableSpec points{"points", wkbPoint, epsg, {}, {}};
+    for (int x = 0; x <= 40; x += 5) {
+        for (int y = 0; y <= 40; y += 5) points.shapes.push_back("POINT(" + std::to_string(x) + " " + std::to_string(y) + ")");
+    }
+    points.shapes.push_back("POINT(15.5 15.5)");
+    points.shapes.push_back("POINT EMPTY");
+
+    for (auto* table : {&cells, &lines, &points}) {
+        for (std::size_t index = 0; index < table->shapes.size(); ++index) table->zones.push_back(index % 3 ? "a" : "b");
+    }
+    return {cells, lines, points};
+}
+
+struct Outcome {
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> messages;
+    std::string count;
+};
+
+Outcome RunOn(std::vector<std::shared_ptr<platform::ILayer>> layers, const std::string& layer2,
+              const std::string& relation, const std::string& layer1) {
+    HostedMap hosted(std::move(layers));
+    hosted.Open();
+    hosted.Select(layer2, relation, layer1);
+    Outcome outcome;
+    for (const auto& layer : hosted.map->Layers()) {
+        auto selectable = std::dynamic_pointer_cast<gis::SelectableLayer>(layer);
+        if (selectable && selectable->Name() == layer2) outcome.ids = selectable->SelectedFids();
+    }
+    outcome.messages = hosted.messages.texts;
+    outcome.count = hosted.Count();
+    return outcome;
+}
+
+const char* const kRelations[] = {"INTERSECT", "ENVELOPE INTERSECT", "TOUCH", "OVERLAP",
+                                  "CROSS", "WHOLLY CONTAIN", "ARE WHOLLY CONTAINED BY"};
+
+TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
+    TempFolder folder;
+    const auto file = folder.File("shapes.gpkg");
+    const auto tables = Tables(0);
+    WriteGeoPackage(file, tables);
+    TestDatabase database("oracle");
+    for (const auto& table : tables) database.WriteTable(table);
+
+    const std::pair<const char*, const char*> pairings[] = {
+        {"cells", "lines"}, {"cells", "cells"}, {"points", "cells"}, {"lines", "lines"},
+        {"lines", "cells"}, {"cells", "points"}, {"lines", "points"}, {"points", "points"}};
+    int runs_with_ids = 0;
+    for (const auto& [layer2, layer1] : pairings) {
+        for (const char* relation : kRelations) {
+            SCOPED_TRACE(std::string(layer2) + " " + relation + " " + layer1);
+            const auto expected = RunOn({LoadLayer(file, "cells"), LoadLayer(file, "lines"), LoadLayer(file, "points")},
+                                        layer2, relation, layer1);
+            const auto actual = RunOn({database.Layer("cells"), database.Layer("lines"), database.Layer("points")},
+                                      layer2, relation, layer1);
+            EXPECT_EQ(actual.ids, expected.ids);
+            EXPECT_EQ(actual.messages, expected.messages);
+            EXPECT_EQ(actual.count, expected.count);
+            runs_with_ids += !expected.ids.empty();
+        }
+    }
+    // The pairings are chosen so that most relations select something.
+    EXPECT_GT(runs_with_ids, 30);
+}
+
+TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
+    TempFolder folder;
+    // The same places in two systems: Web Mercator targets, longitude/latitude queries.
+    TableSpec targets{"targets", wkbPolygon, 3857, {}, {}};
+    TableSpec queries{"queries", wkbPoint, 4326, {}, {}};
+    for (int i = 0; i < 12; ++i) {
+        const double x = 1000000.0 + i * 20000.0;
+        targets.shapes.push_back(Square(x, 6000000.0, 15000.0));
+    }
+    for (int i = 0; i < 8; ++i) {
+        const double lon = 8.99 + i * 0.07;
+        queries.shapes.push_back("POINT(" + std::to_string(lon) + " 47.40)");
+    }
+    const auto file = folder.File("systems.gpkg");
+    WriteGeoPackage(file, {targets, queries});
+    TestDatabase database("systems");
+    database.WriteTable(targets);
+    database.WriteTable(queries);
+
+    const auto expected =
+        RunOn({LoadLayer(file, "targets"), LoadLayer(file, "queries")}, "targets", "INTERSECT", "queries");
+    ASSERT_FALSE(expected.ids.empty());
+    ASSERT_LT(expected.ids.size(), targets.shapes.size());
+    // Targets in the database, queries in the file; then the other way round.
+    const auto in_server =
+        RunOn({database.Layer("targets"), LoadLayer(file, "queries")}, "targets", "INTERSECT", "queries");
+    EXPECT_EQ(in_server.ids, expected.ids);
+    EXPECT_TRUE(in_server.messages.empty());
+    const auto in_memory =
+        RunOn({LoadLayer(file, "targets"), database.Layer("queries")}, "targets", "INTERSECT", "queries");
+    EXPECT_EQ(in_memory.ids, expected.ids);
+}
+
+TEST(PostgisSearch, DefinitionQueriesFilterLayerOneInTheServer) {
+    TempFolder folder;
+    const auto file = folder.File("shapes.gpkg");
+    const auto tables = Tables(0);
+    WriteGeoPackage(file, tables);
+    TestDatabase database("queries");
+    for (const auto& table : tables) database.WriteTable(table);
+
+    const auto expected = RunOn({LoadLayer(file, "cells"), LoadLayer(file, "lines", "lines", "zone = 'b'")}, "cells",
+                                "INTERSECT", "lines");
+    const auto actual = RunOn({database.Layer("cells"), database.Layer("lines", "lines", "zone = 'b'")}, "cells",
+                              "INTERSECT", "lines");
+    const auto unfiltered =
+        RunOn({database.Layer("cells"), database.Layer("lines")}, "cells", "INTERSECT", "lines");
+    EXPECT_EQ(actual.ids, expected.ids);
+    EXPECT_LT(actual.ids.size(), unfiltered.ids.size());
+}
+
+TEST(PostgisSearch, SelectionsHoldIdsInOrderOnceEachAndCountAtOnce) {
+    gis::IdSelection selection;
+    for (const std::int64_t id : std::vector<std::int64_t>{7, -3, 5'000'000'000, 7, 0, -3}) selection.Add(id);
+    EXPECT_EQ(selection.Count(), 4u);
+    EXPECT_TRUE(selection.Contains(-3));
+    EXPECT_FALSE(selection.Contains(3));
+    std::vector<std::int64_t> ids;
+    selection.ForEachId([&ids](std::int64_t id) { ids.push_back(id); });
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{-3, 0, 7, 5'000'000'000}));
+    for (std::int64_t id = 0; id < 3'000'000; ++id) selection.Add(id);
+    EXPECT_EQ(selection.Count(), 3'000'002u);
+    selection.Clear();
+    EXPECT_EQ(selection.Count(), 0u);
+}
+
+TEST(PostgisSearch, TheCommandLineSelectsFromADatabaseNamedInAMapDocument) {
+    TempFolder folder;
+    const auto file = folder.File("shapes.gpkg");
+    const auto tables = Tables(0);
+    WriteGeoPackage(file, tables);
+    TestDatabase database("cli");
+    for (const auto& table : tables) database.WriteTable(table);
+    const auto document = folder.File("map.json");
+    std::ofstream(document) << R"({"layers": [
+        {"type": "feature", "name": "Cells", "source": ")" + database.Source() + R"(", "table": "cli.cells"},
+        {"type": "feature", "name": "Lines", "source": ")" + database.Source() + R"(", "table": "cli.lines"}]})";
+
+    const auto from_database = RunSelvane("select --map " + ShellQuoted(document) +
+                                          " --layer2 Cells --relation CROSS --layer1 Lines --ids");
+    const auto from_file = RunSelvane("select --map " + ShellQuoted(file) +
+                                      " --layer2 cells --relation CROSS --layer1 lines --ids");
+    EXPECT_EQ(from_database.status, 0) << from_database.err;
+    EXPECT_EQ(from_database.out, from_file.out);
+    EXPECT_NE(from_database.out.find('\n'), from_database.out.rfind('\n', from_database.out.size() - 2));
+
+    // --map PG: lists the database's spatial tables as layers.
+    const auto listed = RunSelvane("layers --map " + ShellQuoted(database.Source()));
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("cli.cells"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("cli.points"), std::string::npos) << listed.out;
+}
+
+}  // namespace
+}  // namespace selvane::testing

@@ -1,0 +1,48 @@
+#pragma once
+
+// The database tests' server: the private cluster that tests/postgis/cluster.sh started
+// (its connection string in the file SELVANE_TEST_PG_FILE names), tables written into it
+// by the test, and layers on them.
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+
+#include "gis/postgis_layer.h"
+#include "gis/postgis_source.h"
+#include "test_support.h"
+
+namespace selvane::testing {
+
+class TestDatabase {
+public:
+    /// Connects with write rights, as the loader of test data (the map's own connections
+    /// are read-only). Tables go into a schema of the test's own, emptied first.
+    explicit TestDatabase(const std::string& schema);
+    ~TestDatabase();
+
+    /// The libpq connection string and the map's source for it.
+    const std::string& Conninfo() const { return m_conninfo; }
+    std::string Source() const { return "PG:" + m_conninfo; }
+    const std::string& Schema() const { return m_schema; }
+
+    /// Runs SQL; fails the test with the server's message when it fails. Returns the first
+    /// column of the first row, if any.
+    std::string Execute(const std::string& sql);
+    /// Writes `table` into the schema as WriteGeoPackage writes it into a file: object ids
+    /// from 1 in the primary key "fid", shapes in "geom" (null for ""), "zone", and a GiST index.
+    void WriteTable(const TableSpec& table);
+
+    /// A layer on one of the schema's tables, named after it unless `name` is given.
+    std::shared_ptr<gis::PostgisLayer> Layer(const std::string& table, const std::string& name = {},
+                                             const std::string& definition_query = {});
+
+private:
+    std::string m_conninfo;
+    std::string m_schema;
+    PGconn* m_connection = nullptr;
+    std::unique_ptr<gis::DatabaseSource> m_source;
+};
+
+}  // namespace selvane::testing

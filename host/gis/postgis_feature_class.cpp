@@ -34,11 +34,29 @@ std::string RelationSql(platform::esriSpatialRelEnum relation, const std::string
     }
 }
 
-std::string Wkb(const geos::geom::Geometry& geometry) {
+// The shape as PostGIS's binary form of a geometry: extended WKB, the SRID in the header.
+std::string ExtendedWkb(const geos::geom::Geometry& geometry, std::int32_t srid) {
     geos::io::WKBWriter writer;
-    std::ostringstream bytes;
-    writer.write(geometry, bytes);
-    return bytes.str();
+    std::ostringstream stream;
+    writer.write(geometry, stream);
+    std::string bytes = stream.str();
+    if (bytes.size() < 5) return bytes;
+    const bool little_endian = bytes[0] == 1;
+    const auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            const int shift = little_endian ? 8 * i : 8 * (3 - i);
+            bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> shift) & 0xFF);
+        }
+    };
+    std::uint32_t type = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto byte = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1 + static_cast<std::size_t>(i)]));
+        type |= little_endian ? byte << (8 * i) : byte << (8 * (3 - i));
+    }
+    bytes.insert(5, 4, '\0');
+    put(1, type | 0x20000000u);  // the flag of a header with an SRID
+    put(5, static_cast<std::uint32_t>(srid));
+    return bytes;
 }
 
 }  // namespace
@@ -145,8 +163,8 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
         return std::make_shared<FailingCursor>(error);
     }
     const auto& statement = SearchStatement(relation, source_srid != 0, where);
-    std::vector<PgParameter> parameters{{Wkb(*query->Geometry()), true}};
-    if (source_srid != 0) parameters.push_back({std::to_string(source_srid)});
+    const std::vector<PgParameter> parameters{
+        {ExtendedWkb(*query->Geometry(), source_srid != 0 ? source_srid : m_table.srid), true}};
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
                                                  std::make_unique<PgStream>(m_connection, statement, parameters));
 }
@@ -155,25 +173,27 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
                                                         const std::string& where) {
     auto& name = m_statements[{static_cast<int>(relation), projected, where}];
     if (!name.empty()) return name;
-    const auto srid = std::to_string(m_table.srid);
-    const std::string shape = projected ? "ST_Transform(ST_GeomFromWKB($1, $2), " + srid + ")"
-                                        : "ST_GeomFromWKB($1, " + srid + ")";
+    // The query shape is a parameter; projected, it is projected once, in a CTE.
     const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
-    const std::string query = "selvane_query.selvane_query_shape";
+    const std::string query = projected ? "selvane_query.selvane_query_shape" : "$1::geometry";
     // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
     // store; other shapes found are checked, so that an answer never rests on an invalid one.
     const bool check_validity =
         relation != platform::esriSpatialRelEnvelopeIntersects && m_table.dimension != ShapeDimension::Point;
-    std::string sql = "WITH selvane_query AS MATERIALIZED (SELECT " + shape +
-                      " AS selvane_query_shape) SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8";
+    std::string sql;
+    if (projected) {
+        sql = "WITH selvane_query AS MATERIALIZED (SELECT ST_Transform($1::geometry, " + std::to_string(m_table.srid) +
+              ") AS selvane_query_shape) ";
+    }
+    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8";
     if (check_validity) {
         sql += ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
     }
-    sql += " FROM " + m_table.Qualified() + " t, selvane_query WHERE " + target + " && " + query + " AND " +
-           RelationSql(relation, query, target);
+    sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
+           query + " AND " + RelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";
     try {
-        name = m_connection->Prepare(sql, projected ? 2 : 1);
+        name = m_connection->Prepare(sql, 1);
     } catch (const platform::Error& error) {
         m_statements.erase({static_cast<int>(relation), projected, where});
         throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());

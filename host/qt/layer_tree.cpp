@@ -3,6 +3,7 @@
 #include <QHeaderView>
 
 #include "gis/layers.h"
+#include "gis/postgis_layer.h"
 #include "platform/error.h"
 
 namespace selvane::qt {
@@ -23,6 +24,16 @@ QString KindOf(const platform::ILayer& layer) {
         QString kind = QStringLiteral("Feature layer: %1 (%2)").arg(QString::fromStdString(feature->Class()->Name()), count);
         if (!feature->DefinitionQuery().empty()) {
             kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(feature->DefinitionQuery());
+        }
+        return kind;
+    }
+    if (auto* database = dynamic_cast<const gis::PostgisLayer*>(&layer)) {
+        // Not counted here: a count of a large table would hold up the tree.
+        QString kind = QStringLiteral("Database layer: table %1, %2 (searched in the server, not drawn)")
+                           .arg(QString::fromStdString(database->Class()->Table().Display()),
+                                QString::fromStdString(database->Class()->Connection()->Source()));
+        if (!database->DefinitionQuery().empty()) {
+            kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(database->DefinitionQuery());
         }
         return kind;
     }

@@ -5,6 +5,8 @@
 # to STATE/conninfo; stop removes the cluster, whatever state the tests left it in.
 #
 #   bash tests/postgis/cluster.sh start|stop STATE
+#
+# SELVANE_PG_SERVER_OPTIONS adds server settings (the benchmarks give it more memory).
 set -euo pipefail
 action=$1
 state=$2
@@ -39,7 +41,7 @@ case "$action" in
     if [ "$(id -u)" -eq 0 ]; then chown postgres "$cluster"; fi
     as_owner "$bin/initdb" -D "$cluster/data" -U selvane -A trust -E UTF8 --no-sync >"$state/initdb.log"
     as_owner "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w \
-      -o "-c listen_addresses='' -k $cluster -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+      -o "-c listen_addresses='' -k $cluster -c fsync=off -c synchronous_commit=off -c full_page_writes=off ${SELVANE_PG_SERVER_OPTIONS:-}" \
       start >/dev/null
     as_owner "$bin/createdb" -h "$cluster" -U selvane selvane_test
     as_owner "$bin/psql" -h "$cluster" -U selvane -d selvane_test -q -v ON_ERROR_STOP=1 \

@@ -141,6 +141,12 @@ struct ParameterArrays {
 
 }  // namespace
 
+void PgConnection::RollbackToSavepoint(const std::string& name) {
+    FreeForStatement();
+    if (Lost()) return;
+    PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+}
+
 PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParameter>& parameters, bool binary_result) {
     EnsureTransaction();
     const ParameterArrays arrays(parameters);

@@ -59,6 +59,9 @@ public:
     std::shared_ptr<void> SharedTransaction();
     /// Rolls back the open transaction, unless a token holds it.
     void EndTransaction();
+    /// Undoes a failed statement inside the transaction, keeping what came before the
+    /// savepoint (a scan's cursor among it).
+    void RollbackToSavepoint(const std::string& name);
     /// A name no other cursor of this connection has.
     std::string NewCursorName() { return "selvane_cursor_" + std::to_string(++m_cursors); }
 

@@ -1,5 +1,6 @@
 #include "gis/postgis_cursor.h"
 
+#include "gis/postgis_search_ahead.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
@@ -66,15 +67,18 @@ PostgisScanCursor::~PostgisScanCursor() {
 
 std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
     if (m_done) return nullptr;
-    if (!m_batch || m_next >= PQntuples(m_batch.get())) {
+    if (!m_batch || m_next >= PQntuples(m_batch->rows.get())) {
         try {
-            m_batch = m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {},
-                                            true);
+            // A batch of its own, not reused: shapes handed out refer to it.
+            m_batch = std::make_shared<QueryBatch>(
+                m_connection.get(),
+                m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true),
+                m_source.Owner().Table().srid);
         } catch (const platform::Error& error) {
             throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + error.what());
         }
         m_next = 0;
-        if (PQntuples(m_batch.get()) == 0) {
+        if (PQntuples(m_batch->rows.get()) == 0) {
             m_done = true;
             m_batch.reset();
             try {
@@ -85,11 +89,13 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
         }
     }
     const int row = m_next++;
-    const auto fid = PgInteger(m_batch.get(), row, 0);
+    const auto* rows = m_batch->rows.get();
+    const auto fid = PgInteger(rows, row, 0);
     std::shared_ptr<Shape> shape;
-    if (!PQgetisnull(m_batch.get(), row, 1)) {
-        shape = m_source.Owner().ShapeFromWkb(PQgetvalue(m_batch.get(), row, 1),
-                                              static_cast<std::size_t>(PQgetlength(m_batch.get(), row, 1)), fid);
+    if (!PQgetisnull(rows, row, 1)) {
+        shape = m_source.Owner().ShapeFromWkb(PQgetvalue(rows, row, 1), static_cast<std::size_t>(PQgetlength(rows, row, 1)),
+                                              fid);
+        shape->SetBatch(m_batch, static_cast<std::size_t>(row));
     }
     return m_source.At(fid, std::move(shape));
 }

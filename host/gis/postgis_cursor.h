@@ -10,6 +10,8 @@
 
 namespace selvane::gis {
 
+struct QueryBatch;
+
 /// Hands out features of a database class: a new one per row, or one moved along.
 class PostgisFeatureSource {
 public:
@@ -53,7 +55,7 @@ private:
     std::shared_ptr<PgConnection> m_connection;
     std::shared_ptr<void> m_transaction;
     std::string m_cursor;
-    PgResult m_batch{nullptr, PQclear};
+    std::shared_ptr<QueryBatch> m_batch;
     int m_next = 0;
     bool m_done = false;
 };

@@ -10,6 +10,7 @@
 #include "gis/definition_query.h"
 #include "gis/feature_cursor.h"
 #include "gis/postgis_cursor.h"
+#include "gis/postgis_search_ahead.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
@@ -162,11 +163,105 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
     }
+    const auto& batch = query->Batch();
+    if (!batch || batch->connection != m_connection.get()) {
+        return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+    }
+    // A shape of a scan of this database: the searches of the rest of its batch are
+    // answered ahead, unless that has failed for this batch already.
+    const auto row = query->BatchRow();
+    const std::tuple<int, std::int32_t, std::string> key{relation, source_srid, where};
+    const bool going_on = m_ahead && m_ahead->batch == batch && m_ahead->key == key && row > m_ahead->last_asked;
+    if (m_ahead && m_ahead->batch == batch && m_ahead->key == key && m_ahead->failed) {
+        return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+    }
+    if (!going_on) {
+        FinishAhead();
+        m_ahead.reset();
+        const auto& statement = AheadStatement(relation, source_srid, where);
+        m_connection->Execute("SAVEPOINT selvane_search_ahead");
+        auto ahead = std::make_unique<SearchAheadState>();
+        ahead->batch = batch;
+        ahead->key = key;
+        ahead->first = row;
+        ahead->reading_row = row;
+        ahead->stream = std::make_unique<PgStream>(m_connection, statement,
+                                                   std::vector<PgParameter>{{batch->ShapesFrom(row), true}});
+        m_ahead = std::move(ahead);
+    }
+    m_ahead->last_asked = row;
+    auto self = shared_from_this();
+    auto own = [self, relation, source_srid, where, query_owner, recycling] {
+        const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
+        return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
+    };
+    return std::make_shared<SearchAheadCursor>(self, recycling, relation, batch, row, std::move(own));
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
+                                                                         std::int32_t source_srid,
+                                                                         const std::string& where,
+                                                                         const geos::geom::Geometry& query,
+                                                                         bool recycling) {
     const auto& statement = SearchStatement(relation, source_srid != 0, where);
-    const std::vector<PgParameter> parameters{
-        {ExtendedWkb(*query->Geometry(), source_srid != 0 ? source_srid : m_table.srid), true}};
+    const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
                                                  std::make_unique<PgStream>(m_connection, statement, parameters));
+}
+
+void PostgisFeatureClass::FinishAhead() {
+    if (!m_ahead || !m_ahead->stream) return;
+    m_ahead->stream.reset();
+    m_ahead->pending = nullptr;
+    m_ahead->ended = true;
+    if (m_ahead->failed || m_connection->Lost()) return;
+    try {
+        m_connection->Execute("RELEASE SAVEPOINT selvane_search_ahead");
+    } catch (const platform::Error&) {
+        // The transaction failed meanwhile; whoever uses it next starts it again.
+    }
+}
+
+void PostgisFeatureClass::FailAhead() {
+    if (!m_ahead) return;
+    m_ahead->failed = true;
+    m_ahead->pending = nullptr;
+    m_ahead->stream.reset();
+    m_connection->RollbackToSavepoint("selvane_search_ahead");
+}
+
+const std::string& PostgisFeatureClass::AheadStatement(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
+                                                       const std::string& where) {
+    auto& name = m_ahead_statements[{relation, source_srid, where}];
+    if (!name.empty()) return name;
+    const auto srid = std::to_string(m_table.srid);
+    const std::string read = "ST_GeomFromWKB(u.b, " + std::to_string(source_srid != 0 ? source_srid : m_table.srid) + ")";
+    const std::string shape = source_srid != 0 ? "ST_Transform(" + read + ", " + srid + ")" : read;
+    const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
+    const std::string query = "q.selvane_query_shape";
+    // OFFSET 0 keeps each query shape made once, not once per candidate.
+    std::string sql = "SELECT q.selvane_query_row, t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" +
+                      ValidityColumn(relation, target) + " FROM (SELECT " + shape +
+                      " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
+                      "AS u(b, i) OFFSET 0) q JOIN " +
+                      m_table.Qualified() + " t ON " + target + " && " + query + " AND " +
+                      RelationSql(relation, query, target);
+    if (!where.empty()) sql += " AND (" + where + ")";
+    sql += " ORDER BY q.selvane_query_row";
+    try {
+        name = m_connection->Prepare(sql, 1);
+    } catch (const platform::Error& error) {
+        m_ahead_statements.erase({relation, source_srid, where});
+        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());
+    }
+    return name;
+}
+
+std::string PostgisFeatureClass::ValidityColumn(platform::esriSpatialRelEnum relation, const std::string& target) const {
+    // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
+    // store; other shapes found are checked, so that an answer never rests on an invalid one.
+    if (relation == platform::esriSpatialRelEnvelopeIntersects || m_table.dimension == ShapeDimension::Point) return {};
+    return ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
 }
 
 const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,
@@ -176,19 +271,13 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
     // The query shape is a parameter; projected, it is projected once, in a CTE.
     const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
     const std::string query = projected ? "selvane_query.selvane_query_shape" : "$1::geometry";
-    // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
-    // store; other shapes found are checked, so that an answer never rests on an invalid one.
-    const bool check_validity =
-        relation != platform::esriSpatialRelEnvelopeIntersects && m_table.dimension != ShapeDimension::Point;
+
     std::string sql;
     if (projected) {
         sql = "WITH selvane_query AS MATERIALIZED (SELECT ST_Transform($1::geometry, " + std::to_string(m_table.srid) +
               ") AS selvane_query_shape) ";
     }
-    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8";
-    if (check_validity) {
-        sql += ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
-    }
+    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" + ValidityColumn(relation, target);
     sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
            query + " AND " + RelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";

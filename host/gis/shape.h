@@ -12,6 +12,7 @@ class OGRSpatialReference;
 namespace selvane::gis {
 
 class FeatureClass;
+struct QueryBatch;
 
 /// The declared shape type of a feature class, by dimension; Mixed is not gated.
 enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
@@ -39,6 +40,14 @@ public:
     /// database table's), so that searches gate on the class rather than on one shape.
     void SetClassDimension(ShapeDimension dimension) { m_class_dimension = dimension; }
     std::optional<ShapeDimension> ClassDimension() const { return m_class_dimension; }
+    /// The batch of a database scan the shape was read in, and its row there: a search
+    /// may answer the batch's later shapes ahead in the same statement.
+    void SetBatch(std::shared_ptr<const QueryBatch> batch, std::size_t row) {
+        m_batch = std::move(batch);
+        m_batch_row = row;
+    }
+    const std::shared_ptr<const QueryBatch>& Batch() const { return m_batch; }
+    std::size_t BatchRow() const { return m_batch_row; }
 
     bool IsEmpty() const override { return !m_geometry || m_geometry->isEmpty(); }
 
@@ -56,6 +65,8 @@ private:
     const FeatureClass* m_source = nullptr;
     std::size_t m_row = 0;
     std::optional<ShapeDimension> m_class_dimension;
+    std::shared_ptr<const QueryBatch> m_batch;
+    std::size_t m_batch_row = 0;
 };
 
 }  // namespace selvane::gis

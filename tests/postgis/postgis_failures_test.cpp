@@ -6,6 +6,7 @@
 #include <ogr_core.h>
 
 #include "gis/map_document.h"
+#include "gis/spatial_filter.h"
 #include "gis/postgis_connection.h"
 #include "test_database.h"
 
@@ -110,10 +111,11 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
     TestDatabase database("killed");
     auto parcels = Parcels();
     database.WriteTable(parcels);
-    TableSpec wells{"wells", wkbPoint, 0, {}, {}};
-    for (int i = 0; i < 300; ++i) wells.shapes.push_back("POINT(" + std::to_string(i * 0.1 + 0.05) + " 0.5)");
-    database.WriteTable(wells);
-
+    // More wells than one batch of the scan, in the order of the parcels they lie in.
+    database.Execute("CREATE TABLE killed.wells AS SELECT g AS fid, ST_MakePoint(g * 30.0 / 25001, 0.5)::geometry(Point, "
+                     "0) AS geom FROM generate_series(1, 25000) g");
+    database.Execute("ALTER TABLE killed.wells ADD PRIMARY KEY (fid)");
+    database.Execute("CREATE INDEX ON killed.wells USING gist (geom)");
     auto target = database.Layer("parcels");
     HostedMap hosted({target, database.Layer("wells")});
     hosted.Open();
@@ -156,6 +158,37 @@ TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
     const auto& text = hosted.messages.texts.front();
     EXPECT_NE(text.find("Invalid shape in layer parcels (table invalid.parcels"), std::string::npos) << text;
     EXPECT_NE(text.find("FID 5: Self-intersection"), std::string::npos) << text;
+}
+
+TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearchesAreAnsweredAhead) {
+    TestDatabase database("ahead");
+    database.WriteTable(Parcels());
+    TableSpec wells{"wells", wkbPoint, 0, {}, {}};
+    for (int i = 0; i < 30; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + ".5 0.5)");
+    database.WriteTable(wells);
+    // The query fails on parcel 5 only, which the fifth well lies in.
+    auto parcels = database.Layer("parcels", "parcels", "1 / (fid - 5) > -100");
+    auto scan = database.Layer("wells")->Search(nullptr, true);
+
+    std::vector<int> found;
+    std::string failure;
+    while (auto well = scan->NextFeature()) {
+        auto filter = std::make_shared<gis::SpatialFilter>();
+        filter->SetGeometry(well->Shape());
+        filter->SetGeometryField("geom");
+        try {
+            auto cursor = parcels->Search(filter, false);
+            int count = 0;
+            while (cursor->NextFeature()) ++count;
+            found.push_back(count);
+        } catch (const platform::Error& error) {
+            failure = error.what();
+            break;
+        }
+    }
+    EXPECT_EQ(found, (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_NE(failure.find("Cannot evaluate esriSpatialRelIntersects on layer parcels"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("division by zero"), std::string::npos) << failure;
 }
 
 }  // namespace

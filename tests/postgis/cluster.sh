@@ -40,6 +40,8 @@ case "$action" in
     echo "$cluster" >"$state/cluster"
     if [ "$(id -u)" -eq 0 ]; then chown postgres "$cluster"; fi
     as_owner "$bin/initdb" -D "$cluster/data" -U selvane -A trust -E UTF8 --no-sync >"$state/initdb.log"
+    # One role logs in with a password, so that a wrong one can be tried; the rest are trusted.
+    printf 'local all selvane_password scram-sha-256\nlocal all all trust\n' >"$cluster/data/pg_hba.conf"
     as_owner "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w \
       -o "-c listen_addresses='' -k $cluster -c fsync=off -c synchronous_commit=off -c full_page_writes=off ${SELVANE_PG_SERVER_OPTIONS:-}" \
       start >/dev/null

@@ -5,6 +5,8 @@
 
 #include <ogr_core.h>
 
+#include <cstdlib>
+
 #include "gis/map_document.h"
 #include "gis/spatial_filter.h"
 #include "gis/postgis_connection.h"
@@ -68,6 +70,23 @@ TEST(PostgisFailures, ServersThatCannotBeReachedAndPasswordsInDocumentsAreRefuse
     const auto password = LoadFailure("PG:" + database.Conninfo() + " password=secret", "parcels");
     EXPECT_NE(password.find("holds a password"), std::string::npos) << password;
     EXPECT_EQ(password.find("secret"), std::string::npos) << "the message repeats the password: " << password;
+
+    // A password comes from libpq's own sources; a wrong one is the server's refusal.
+    database.WriteTable(Parcels());
+    database.Execute("DROP ROLE IF EXISTS selvane_password");  // left by an earlier run on this server
+    database.Execute("CREATE ROLE selvane_password LOGIN PASSWORD 'right'");
+    database.Execute("GRANT USAGE ON SCHEMA refused TO selvane_password");
+    database.Execute("GRANT SELECT ON refused.parcels TO selvane_password");
+    const auto as_role = "PG:" + database.Conninfo() + " user=selvane_password";
+    ::setenv("PGPASSWORD", "wrong", 1);
+    const auto wrong = LoadFailure(as_role, "refused.parcels");
+    ::setenv("PGPASSWORD", "right", 1);
+    const auto right = LoadFailure(as_role, "refused.parcels");
+    ::unsetenv("PGPASSWORD");
+    database.Execute("DROP OWNED BY selvane_password");
+    database.Execute("DROP ROLE selvane_password");
+    EXPECT_NE(wrong.find("password authentication failed for user \"selvane_password\""), std::string::npos) << wrong;
+    EXPECT_EQ(right, "");
 
     const auto remote = LoadFailure("PG:host=db.example.org dbname=city", "parcels");
     EXPECT_NE(remote.find("the network is off"), std::string::npos) << remote;

@@ -91,7 +91,10 @@ PgConnection::~PgConnection() {
 }
 
 std::string PgConnection::ServerMessage(const PGresult* result) const {
-    if (Lost()) return "the connection to the database server was lost: " + Trimmed(PQerrorMessage(m_connection));
+    if (Lost()) {
+        if (m_lost_reason.empty()) m_lost_reason = Trimmed(PQerrorMessage(m_connection));
+        return "the connection to the database server was lost: " + m_lost_reason;
+    }
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     if (!primary) return Trimmed(PQerrorMessage(m_connection));
     std::string text = primary;
@@ -121,6 +124,7 @@ void PgConnection::EndTransaction() {
     if (!m_transaction.expired() || Lost()) return;
     FreeForStatement();
     if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
+    ServerMessage(nullptr);  // notes why, should the connection have gone
 }
 
 namespace {
@@ -145,6 +149,7 @@ void PgConnection::RollbackToSavepoint(const std::string& name) {
     FreeForStatement();
     if (Lost()) return;
     PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+    ServerMessage(nullptr);  // notes why, should the connection have gone
 }
 
 PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParameter>& parameters, bool binary_result) {

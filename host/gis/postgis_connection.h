@@ -65,7 +65,8 @@ public:
     /// A name no other cursor of this connection has.
     std::string NewCursorName() { return "selvane_cursor_" + std::to_string(++m_cursors); }
 
-    /// The server's words for a failed result, or the connection's when there is none.
+    /// The server's words for a failed result, or the connection's when there is none; for
+    /// a lost connection, the words of the moment it was lost.
     std::string ServerMessage(const PGresult* result) const;
     /// Whether the connection was lost.
     bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
@@ -85,6 +86,7 @@ private:
     PGconn* m_connection = nullptr;
     PgStream* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
+    mutable std::string m_lost_reason;  // what the server or libpq said when the connection went
     int m_statements = 0;
     int m_cursors = 0;
 };

@@ -5,71 +5,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
 
 #include "gis/definition_query.h"
 #include "gis/feature_cursor.h"
 #include "gis/postgis_cursor.h"
 #include "gis/postgis_search_ahead.h"
+#include "gis/postgis_sql.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
-namespace {
-
-// The relation in SQL, with the query shape first as the spatial filter has it. The
-// envelope comparison is exact: the index's `&&` compares rounded boxes.
-std::string RelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target) {
-    const auto call = [&](const char* function) { return std::string(function) + "(" + query + ", " + target + ")"; };
-    switch (relation) {
-        case platform::esriSpatialRelIntersects: return call("ST_Intersects");
-        case platform::esriSpatialRelEnvelopeIntersects:
-            return "ST_XMin(" + target + ") <= ST_XMax(" + query + ") AND ST_XMax(" + target + ") >= ST_XMin(" + query +
-                   ") AND ST_YMin(" + target + ") <= ST_YMax(" + query + ") AND ST_YMax(" + target +
-                   ") >= ST_YMin(" + query + ")";
-        case platform::esriSpatialRelTouches: return call("ST_Touches");
-        case platform::esriSpatialRelOverlaps: return call("ST_Overlaps");
-        case platform::esriSpatialRelCrosses: return call("ST_Crosses");
-        case platform::esriSpatialRelWithin: return call("ST_Within");
-        case platform::esriSpatialRelContains: return call("ST_Contains");
-        default: return "false";
-    }
-}
-
-// The shape as PostGIS's binary form of a geometry: extended WKB, the SRID in the header.
-std::string ExtendedWkb(const geos::geom::Geometry& geometry, std::int32_t srid) {
-    geos::io::WKBWriter writer;
-    std::ostringstream stream;
-    writer.write(geometry, stream);
-    std::string bytes = stream.str();
-    if (bytes.size() < 5) return bytes;
-    const bool little_endian = bytes[0] == 1;
-    const auto put = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-            const int shift = little_endian ? 8 * i : 8 * (3 - i);
-            bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> shift) & 0xFF);
-        }
-    };
-    std::uint32_t type = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1 + static_cast<std::size_t>(i)]));
-        type |= little_endian ? byte << (8 * i) : byte << (8 * (3 - i));
-    }
-    bytes.insert(5, 4, '\0');
-    put(1, type | 0x20000000u);  // the flag of a header with an SRID
-    put(5, static_cast<std::uint32_t>(srid));
-    return bytes;
-}
-
-}  // namespace
-
-std::string QuotedPgIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 std::string PgTable::Qualified() const { return QuotedPgIdentifier(schema) + "." + QuotedPgIdentifier(table); }
 
@@ -164,38 +108,19 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
         return std::make_shared<FailingCursor>(error);
     }
     const auto& batch = query->Batch();
-    if (!batch || batch->connection != m_connection.get()) {
-        return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+    if (batch && batch->connection == m_connection.get()) {
+        // A shape of a scan of this database: the rest of its batch is answered ahead.
+        auto self = shared_from_this();
+        auto own = [self, relation, source_srid, where, query_owner, recycling] {
+            const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
+            return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
+        };
+        if (!m_ahead) m_ahead = std::make_unique<SearchAhead>(*this);
+        if (auto cursor = m_ahead->Search(batch, query->BatchRow(), {relation, source_srid, where}, recycling, own)) {
+            return cursor;
+        }
     }
-    // A shape of a scan of this database: the searches of the rest of its batch are
-    // answered ahead, unless that has failed for this batch already.
-    const auto row = query->BatchRow();
-    const std::tuple<int, std::int32_t, std::string> key{relation, source_srid, where};
-    const bool going_on = m_ahead && m_ahead->batch == batch && m_ahead->key == key && row > m_ahead->last_asked;
-    if (m_ahead && m_ahead->batch == batch && m_ahead->key == key && m_ahead->failed) {
-        return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
-    }
-    if (!going_on) {
-        FinishAhead();
-        m_ahead.reset();
-        const auto& statement = AheadStatement(relation, source_srid, where);
-        m_connection->Execute("SAVEPOINT selvane_search_ahead");
-        auto ahead = std::make_unique<SearchAheadState>();
-        ahead->batch = batch;
-        ahead->key = key;
-        ahead->first = row;
-        ahead->reading_row = row;
-        ahead->stream = std::make_unique<PgStream>(m_connection, statement,
-                                                   std::vector<PgParameter>{{batch->ShapesFrom(row), true}});
-        m_ahead = std::move(ahead);
-    }
-    m_ahead->last_asked = row;
-    auto self = shared_from_this();
-    auto own = [self, relation, source_srid, where, query_owner, recycling] {
-        const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
-        return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
-    };
-    return std::make_shared<SearchAheadCursor>(self, recycling, relation, batch, row, std::move(own));
+    return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
 }
 
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
@@ -207,61 +132,6 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platfor
     const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
                                                  std::make_unique<PgStream>(m_connection, statement, parameters));
-}
-
-void PostgisFeatureClass::FinishAhead() {
-    if (!m_ahead || !m_ahead->stream) return;
-    m_ahead->stream.reset();
-    m_ahead->pending = nullptr;
-    m_ahead->ended = true;
-    if (m_ahead->failed || m_connection->Lost()) return;
-    try {
-        m_connection->Execute("RELEASE SAVEPOINT selvane_search_ahead");
-    } catch (const platform::Error&) {
-        // The transaction failed meanwhile; whoever uses it next starts it again.
-    }
-}
-
-void PostgisFeatureClass::FailAhead() {
-    if (!m_ahead) return;
-    m_ahead->failed = true;
-    m_ahead->pending = nullptr;
-    m_ahead->stream.reset();
-    m_connection->RollbackToSavepoint("selvane_search_ahead");
-}
-
-const std::string& PostgisFeatureClass::AheadStatement(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
-                                                       const std::string& where) {
-    auto& name = m_ahead_statements[{relation, source_srid, where}];
-    if (!name.empty()) return name;
-    const auto srid = std::to_string(m_table.srid);
-    const std::string read = "ST_GeomFromWKB(u.b, " + std::to_string(source_srid != 0 ? source_srid : m_table.srid) + ")";
-    const std::string shape = source_srid != 0 ? "ST_Transform(" + read + ", " + srid + ")" : read;
-    const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
-    const std::string query = "q.selvane_query_shape";
-    // OFFSET 0 keeps each query shape made once, not once per candidate.
-    std::string sql = "SELECT q.selvane_query_row, t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" +
-                      ValidityColumn(relation, target) + " FROM (SELECT " + shape +
-                      " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
-                      "AS u(b, i) OFFSET 0) q JOIN " +
-                      m_table.Qualified() + " t ON " + target + " && " + query + " AND " +
-                      RelationSql(relation, query, target);
-    if (!where.empty()) sql += " AND (" + where + ")";
-    sql += " ORDER BY q.selvane_query_row";
-    try {
-        name = m_connection->Prepare(sql, 1);
-    } catch (const platform::Error& error) {
-        m_ahead_statements.erase({relation, source_srid, where});
-        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());
-    }
-    return name;
-}
-
-std::string PostgisFeatureClass::ValidityColumn(platform::esriSpatialRelEnum relation, const std::string& target) const {
-    // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
-    // store; other shapes found are checked, so that an answer never rests on an invalid one.
-    if (relation == platform::esriSpatialRelEnvelopeIntersects || m_table.dimension == ShapeDimension::Point) return {};
-    return ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
 }
 
 const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,
@@ -277,9 +147,9 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
         sql = "WITH selvane_query AS MATERIALIZED (SELECT ST_Transform($1::geometry, " + std::to_string(m_table.srid) +
               ") AS selvane_query_shape) ";
     }
-    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" + ValidityColumn(relation, target);
+    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
     sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
-           query + " AND " + RelationSql(relation, query, target);
+           query + " AND " + PgRelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";
     try {
         name = m_connection->Prepare(sql, 1);

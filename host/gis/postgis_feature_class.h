@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gis/postgis_connection.h"
+#include "gis/postgis_sql.h"
 #include "gis/shape.h"
 #include "platform/arcobjects.h"
 
@@ -16,7 +17,7 @@ class OGRSpatialReference;
 
 namespace selvane::gis {
 
-struct SearchAheadState;
+class SearchAhead;
 
 /// Where a table's features lie in the server and which columns the map reads.
 struct PgTable {
@@ -32,9 +33,6 @@ struct PgTable {
     /// schema.table as a person writes it.
     std::string Display() const { return schema + "." + table; }
 };
-
-/// Quotes an identifier for SQL ("a ""b""").
-std::string QuotedPgIdentifier(const std::string& name);
 
 /// A table of features that stays in a PostGIS database. Opening it reads only the
 /// catalogue; a search runs in the server (the GiST index with `&&`, then the relation's
@@ -68,13 +66,8 @@ public:
     std::shared_ptr<platform::IFeatureCursor> SearchWhere(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, const std::string& where);
 
-    /// The statement answering a scan batch's searches ahead, if one is open.
-    SearchAheadState* AheadState() { return m_ahead.get(); }
-    /// Ends the statement answering ahead once its rows are read.
-    void FinishAhead();
-    /// Rolls the statement answering ahead back after its failure; the batch's searches
-    /// then run one statement each.
-    void FailAhead();
+    /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
+    SearchAhead* Ahead() { return m_ahead.get(); }
 
     /// The shape of the feature `fid` (nullptr for none), read from the server.
     std::shared_ptr<Shape> ReadShape(std::int64_t fid) const;
@@ -85,11 +78,6 @@ private:
     // The server-side statement of a search, prepared on first use: by relation, whether
     // the query shape is projected in the server, and the definition query.
     const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, const std::string& where);
-    // ", the reason a found shape is not valid" where the relation rests on validity.
-    std::string ValidityColumn(platform::esriSpatialRelEnum relation, const std::string& target) const;
-    // The statement answering many searches at once, by the same key.
-    const std::string& AheadStatement(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
-                                      const std::string& where);
     // A search of one query shape in one statement.
     std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
                                                         const std::string& where, const geos::geom::Geometry& query,
@@ -103,8 +91,7 @@ private:
     std::vector<std::string> m_layer_names;
     std::optional<std::int64_t> m_row_count;
     std::map<std::tuple<int, bool, std::string>, std::string> m_statements;
-    std::map<std::tuple<int, std::int32_t, std::string>, std::string> m_ahead_statements;
-    std::unique_ptr<SearchAheadState> m_ahead;
+    std::unique_ptr<SearchAhead> m_ahead;
     mutable std::string m_shape_statement;
     struct QuerySystem {
         std::shared_ptr<const OGRSpatialReference> reference;  // held so that its address stays unique

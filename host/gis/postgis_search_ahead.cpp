@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gis/postgis_feature_class.h"
+#include "gis/postgis_sql.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
@@ -17,11 +18,12 @@ constexpr std::int32_t kByteaOid = 17;
 
 }  // namespace
 
-std::string QueryBatch::ShapesFrom(std::size_t first) const {
-    const int count = PQntuples(rows.get());
+std::string QueryBatch::Shapes(std::size_t first, std::size_t end) const {
+    const int from = static_cast<int>(first);
+    const int to = static_cast<int>(end);
     bool any_null = false;
     std::size_t size = 20;
-    for (int row = static_cast<int>(first); row < count; ++row) {
+    for (int row = from; row < to; ++row) {
         any_null = any_null || PQgetisnull(rows.get(), row, 1);
         size += 4 + static_cast<std::size_t>(PQgetlength(rows.get(), row, 1));
     }
@@ -30,9 +32,9 @@ std::string QueryBatch::ShapesFrom(std::size_t first) const {
     PutInt32(bytes, 1);  // dimensions
     PutInt32(bytes, any_null ? 1 : 0);
     PutInt32(bytes, kByteaOid);
-    PutInt32(bytes, count - static_cast<int>(first));
+    PutInt32(bytes, to - from);
     PutInt32(bytes, 1);  // lower bound
-    for (int row = static_cast<int>(first); row < count; ++row) {
+    for (int row = from; row < to; ++row) {
         if (PQgetisnull(rows.get(), row, 1)) {
             PutInt32(bytes, -1);
             continue;
@@ -44,9 +46,135 @@ std::string QueryBatch::ShapesFrom(std::size_t first) const {
     return bytes;
 }
 
+SearchAhead::~SearchAhead() { End(); }
+
+std::shared_ptr<platform::IFeatureCursor> SearchAhead::Search(const std::shared_ptr<const QueryBatch>& batch,
+                                                              std::size_t row, const SearchKey& key, bool recycling,
+                                                              OwnStatement own_statement) {
+    const bool same = m_current && m_current->batch == batch && m_current->key == key;
+    if (same && m_current->failed) return nullptr;
+    if (!same || row <= m_current->last_asked) Start(batch, row, key);
+    m_current->last_asked = row;
+    return std::make_shared<SearchAheadCursor>(m_owner.shared_from_this(), recycling,
+                                               static_cast<platform::esriSpatialRelEnum>(std::get<0>(key)), batch, row,
+                                               std::move(own_statement));
+}
+
+std::shared_ptr<PgConnection> SearchAhead::Helper() {
+    if (m_helper && m_helper->Lost()) m_helper_failed = true;
+    if (m_helper_failed) return nullptr;
+    if (!m_helper) {
+        try {
+            m_helper = std::make_shared<PgConnection>(m_owner.Connection()->Source());
+        } catch (const platform::Error&) {
+            m_helper_failed = true;  // the server takes no more connections: one statement does
+        }
+    }
+    return m_helper;
+}
+
+void SearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key) {
+    End();
+    const auto& main = m_owner.Connection();
+    const std::size_t end = batch->Size();
+    auto helper = end - row >= kAheadSplit ? Helper() : nullptr;
+    if (helper) {
+        try {
+            Statement(helper, key);
+        } catch (const platform::Error&) {
+            m_helper_failed = true;
+            helper = nullptr;
+        }
+    }
+    const auto& main_statement = Statement(main, key);
+    main->Execute("SAVEPOINT selvane_search_ahead");
+    auto current = std::make_unique<AheadBatch>();
+    current->batch = batch;
+    current->key = key;
+    current->reading_row = row;
+    const std::size_t middle = helper ? row + (end - row) / 2 : end;
+    current->parts.push_back({main, row, middle, nullptr, nullptr, 0, false});
+    if (helper) current->parts.push_back({helper, middle, end, nullptr, nullptr, 0, false});
+    for (auto& part : current->parts) {
+        const auto& statement = part.connection == main ? main_statement : Statement(part.connection, key);
+        part.stream = std::make_unique<PgStream>(part.connection, statement,
+                                                 std::vector<PgParameter>{{batch->Shapes(part.first, part.end), true}});
+    }
+    m_current = std::move(current);
+}
+
+void SearchAhead::Finish(AheadPart& part) {
+    part.stream.reset();
+    part.pending = nullptr;
+    part.ended = true;
+    if (m_current && m_current->failed) return;
+    try {
+        if (part.connection == m_owner.Connection()) {
+            if (!part.connection->Lost()) part.connection->Execute("RELEASE SAVEPOINT selvane_search_ahead");
+        } else {
+            part.connection->EndTransaction();
+        }
+    } catch (const platform::Error&) {
+        // The transaction failed meanwhile; whoever uses it next starts it again.
+    }
+}
+
+void SearchAhead::Fail() {
+    if (!m_current) return;
+    m_current->failed = true;
+    for (auto& part : m_current->parts) {
+        part.pending = nullptr;
+        part.stream.reset();
+        if (part.connection == m_owner.Connection()) {
+            part.connection->RollbackToSavepoint("selvane_search_ahead");
+        } else {
+            part.connection->EndTransaction();
+        }
+    }
+}
+
+void SearchAhead::End() {
+    if (!m_current) return;
+    if (!m_current->failed) {
+        for (auto& part : m_current->parts) {
+            if (!part.ended) Finish(part);
+        }
+    }
+    m_current.reset();
+}
+
+const std::string& SearchAhead::Statement(const std::shared_ptr<PgConnection>& connection, const SearchKey& key) {
+    auto& name = m_statements[{connection.get(), key}];
+    if (!name.empty()) return name;
+    const auto& [relation_code, source_srid, where] = key;
+    const auto relation = static_cast<platform::esriSpatialRelEnum>(relation_code);
+    const auto& table = m_owner.Table();
+    const std::string read = "ST_GeomFromWKB(u.b, " + std::to_string(source_srid != 0 ? source_srid : table.srid) + ")";
+    const std::string shape =
+        source_srid != 0 ? "ST_Transform(" + read + ", " + std::to_string(table.srid) + ")" : read;
+    const std::string target = "t." + QuotedPgIdentifier(table.geometry_column);
+    const std::string query = "q.selvane_query_shape";
+    // OFFSET 0 keeps each query shape made once, not once per candidate.
+    std::string sql = "SELECT q.selvane_query_row, t." + QuotedPgIdentifier(table.fid_column) + "::int8" +
+                      PgValidityColumn(relation, table.dimension, target) + " FROM (SELECT " + shape +
+                      " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
+                      "AS u(b, i) OFFSET 0) q JOIN " +
+                      table.Qualified() + " t ON " + target + " && " + query + " AND " +
+                      PgRelationSql(relation, query, target);
+    if (!where.empty()) sql += " AND (" + where + ")";
+    sql += " ORDER BY q.selvane_query_row";
+    try {
+        name = connection->Prepare(sql, 1);
+    } catch (const platform::Error& error) {
+        m_statements.erase({connection.get(), key});
+        throw platform::Error(error.Number(), "Cannot search " + m_owner.Culprit() + ": " + error.what());
+    }
+    return name;
+}
+
 SearchAheadCursor::SearchAheadCursor(std::shared_ptr<PostgisFeatureClass> owner, bool recycling,
                                      platform::esriSpatialRelEnum relation, std::shared_ptr<const QueryBatch> batch,
-                                     std::size_t row, OwnStatement own_statement)
+                                     std::size_t row, SearchAhead::OwnStatement own_statement)
     : m_owner(owner),
       m_source(std::move(owner), recycling),
       m_relation(relation),
@@ -65,20 +193,28 @@ std::shared_ptr<platform::IFeature> SearchAheadCursor::FromOwnStatement() {
 std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
     if (m_own) return FromOwnStatement();
     if (m_done) return nullptr;
-    auto* ahead = m_owner->AheadState();
-    // Another search has moved the statement past this one's rows: ask on its own.
-    if (!ahead || ahead->batch != m_batch || ahead->reading_row > m_row || ahead->failed) return FromOwnStatement();
-    if (ahead->ended) {
+    auto* ahead = m_owner->Ahead();
+    auto* current = ahead ? ahead->Current() : nullptr;
+    // Another search has moved the statements past this one's rows: ask on its own.
+    if (!current || current->batch != m_batch || current->failed || current->reading_row > m_row) {
+        return FromOwnStatement();
+    }
+    AheadPart* part = nullptr;
+    for (auto& candidate : current->parts) {
+        if (candidate.first <= m_row && m_row < candidate.end) part = &candidate;
+    }
+    if (!part) return FromOwnStatement();
+    if (part->ended) {
         m_done = true;
         return nullptr;
     }
-    ahead->reading_row = m_row;
+    current->reading_row = m_row;
     while (true) {
-        if (!ahead->pending) {
+        if (!part->pending) {
             try {
-                ahead->pending = ahead->stream->Next();
+                part->pending = part->stream->Next();
             } catch (const platform::Error& error) {
-                m_owner->FailAhead();
+                ahead->Fail();
                 // A lost connection is no failure of this statement: say what the server said.
                 if (m_owner->Connection()->Lost()) {
                     throw platform::Error(error.Number(), "Cannot evaluate " + std::string(RelationName(m_relation)) +
@@ -86,23 +222,23 @@ std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
                 }
                 return FromOwnStatement();
             }
-            if (!ahead->pending) {
-                m_owner->FinishAhead();
+            if (!part->pending) {
+                ahead->Finish(*part);
                 m_done = true;
                 return nullptr;
             }
-            ahead->pending_row = ahead->first + static_cast<std::size_t>(PgInteger(ahead->pending, 0, 0)) - 1;
+            part->pending_row = part->first + static_cast<std::size_t>(PgInteger(part->pending, 0, 0)) - 1;
         }
-        if (ahead->pending_row < m_row) {
-            ahead->pending = nullptr;  // rows of a search nobody read
+        if (part->pending_row < m_row) {
+            part->pending = nullptr;  // rows of a search nobody read
             continue;
         }
-        if (ahead->pending_row > m_row) {
+        if (part->pending_row > m_row) {
             m_done = true;
             return nullptr;
         }
-        const PGresult* row = ahead->pending;
-        ahead->pending = nullptr;
+        const PGresult* row = part->pending;
+        part->pending = nullptr;
         const auto fid = PgInteger(row, 0, 1);
         if (PQnfields(row) > 2 && !PQgetisnull(row, 0, 2)) {
             throw platform::Error(platform::kFail, "Invalid shape in " + m_owner->Culprit() + ", FID " +

@@ -105,6 +105,32 @@ TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
     EXPECT_GT(runs_with_ids, 30);
 }
 
+TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldBe) {
+    TempFolder folder;
+    const auto file = folder.File("many.gpkg");
+    auto tables = Tables(0);
+    TableSpec points{"many", wkbPoint, 0, {}, {}};
+    for (int x = 0; x < 40; ++x) {
+        for (int y = 0; y < 40; ++y) points.shapes.push_back("POINT(" + std::to_string(x) + " " + std::to_string(y) + ")");
+    }
+    tables.push_back(points);
+    WriteGeoPackage(file, tables);
+    TestDatabase database("many");
+    for (const auto& table : tables) database.WriteTable(table);
+
+    for (const char* relation : {"INTERSECT", "TOUCH", "WHOLLY CONTAIN"}) {
+        SCOPED_TRACE(relation);
+        const auto expected = RunOn({LoadLayer(file, "cells"), LoadLayer(file, "many")}, "cells", relation, "many");
+        auto cells = database.Layer("cells");
+        const auto actual = RunOn({cells, database.Layer("many")}, "cells", relation, "many");
+        EXPECT_EQ(actual.ids, expected.ids);
+        EXPECT_EQ(actual.messages, expected.messages);
+        // The searches of the 1600 points were shared between the map's connection and a
+        // second one, which lives as long as the class.
+        EXPECT_EQ(database.Execute("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'selvane'"), "2");
+    }
+}
+
 TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
     TempFolder folder;
     // The same places in two systems: Web Mercator targets, longitude/latitude queries.

@@ -119,6 +119,6 @@ private:
 };
 
 /// How many searches make a batch worth splitting over two statements.
-inline constexpr std::size_t kAheadSplit = 512;
+inline constexpr std::size_t kAheadSplit = 64;
 
 }  // namespace selvane::gis

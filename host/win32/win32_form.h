@@ -1,0 +1,60 @@
+#pragma once
+
+#include "win32/windows_include.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/runtime.h"
+#include "win32/win32_runtime.h"
+
+namespace selvane::win32 {
+
+/// A form realised as a Win32 window, loaded on first use: a fixed-border dialog window
+/// (hidden until a modeless frame shows it) with a child window a control: group boxes
+/// for frames, static text for labels, drop-down lists, push buttons and bitmaps. The
+/// controls of a frame are placed in the frame's area of the form, so that their
+/// notifications reach the form.
+class Win32Form : public platform::IForm {
+public:
+    Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
+              const Win32Screen& screen);
+    ~Win32Form() override;
+    Win32Form(const Win32Form&) = delete;
+    Win32Form& operator=(const Win32Form&) = delete;
+
+    std::intptr_t hWnd() override;
+    int Width() override;
+    int Height() override;
+    platform::IComboBox& ComboBox(const std::string& name) override;
+    platform::ILabel& Label(const std::string& name) override;
+    platform::IPictureBox& PictureBox(const std::string& name) override;
+    void Click(const std::string& name) override;
+    const platform::FormDesign& Design() const override { return m_design; }
+    bool Loaded() const override { return m_loaded; }
+
+    class Control;
+
+private:
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    void EnsureLoaded();
+    void CreateControls();
+    Control& Find(const std::string& name, platform::ControlKind expected);
+
+    platform::FormDesign m_design;
+    platform::FormEvents m_events;
+    HINSTANCE m_module;
+    const Win32Screen& m_screen;
+    bool m_loaded = false;
+    HWND m_window = nullptr;
+    HFONT m_font = nullptr;
+    std::map<std::string, std::unique_ptr<Control>> m_controls;
+    std::vector<Control*> m_by_id;  // control id - kFirstControlId
+};
+
+/// A device-independent bitmap of a design's picture; nullptr for a picture file.
+HBITMAP BitmapOf(const platform::Picture& picture);
+
+}  // namespace selvane::win32

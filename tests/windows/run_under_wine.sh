@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Registers Selvane.dll with regsvr32 in a fresh Wine prefix of one architecture, checks
+# the registry, runs the test host's checks, unregisters the server and checks that the
+# class is gone. Wine runs headless with its null graphics driver; the prefix's
+# wineserver is stopped at the end, also on failure.
+#   run_under_wine.sh win32|win64 FOLDER Selvane.dll windows_test_host.exe
+set -euo pipefail
+architecture=$1
+folder=$2
+dll=$3
+host=$4
+
+export WINEPREFIX="$folder/prefix-$architecture"
+export WINEARCH=$architecture
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+unset DISPLAY WAYLAND_DISPLAY
+wine=wine
+[ "$architecture" = win64 ] && command -v wine64 > /dev/null && wine=wine64
+
+rm -rf "$WINEPREFIX"
+mkdir -p "$folder"
+trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
+"$wine" wineboot -i > /dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f > /dev/null 2>&1
+wineserver -w
+
+# The server and the host side by side in the prefix, as an installation would have them.
+mkdir -p "$WINEPREFIX/drive_c/Selvane"
+cp "$dll" "$host" "$WINEPREFIX/drive_c/Selvane/"
+server='C:\Selvane\Selvane.dll'
+test_host='C:\Selvane\windows_test_host.exe'
+class_key='HKCR\CLSID\{6B1F4A52-3C8D-4E27-9A61-0D2E5F7B8C34}'
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: runs COMMAND, reports, counts a failure
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+# The registry as a process of this architecture sees it (a 64-bit prefix's reg.exe may be
+# the 32-bit one, which sees another CLSID branch).
+view=$([ "$architecture" = win64 ] && echo /reg:64 || echo /reg:32)
+registry_has() { "$wine" reg query "$1" ${2:+/v "$2"} "$view" 2> /dev/null | tr -d '\r' | grep -q "${3:-.}"; }
+registry_lacks() { ! "$wine" reg query "$1" "$view" > /dev/null 2>&1; }
+
+check "regsvr32 registers the server" "$wine" regsvr32 /s "$server"
+check "regsvr32 registers it again" "$wine" regsvr32 /s "$server"
+check "the class is in process, in its file" registry_has "$class_key\\InprocServer32" "" 'Selvane.dll'
+check "the class is apartment-threaded" registry_has "$class_key\\InprocServer32" ThreadingModel Apartment
+check "the ProgID names the class" registry_has 'HKCR\Tollamar.Selvane\CLSID' "" '6B1F4A52'
+check "the type library Tollamar 1.0 is registered" \
+  registry_has 'HKCR\TypeLib\{0E8D3B71-92A6-4C5F-B148-E3F27A9D6C05}\1.0' "" 'Selvane'
+check "no component category is written" registry_lacks "$class_key\\Implemented Categories"
+check "the test host's checks pass" "$wine" "$test_host" "$server"
+check "regsvr32 /u unregisters the server" "$wine" regsvr32 /s /u "$server"
+check "the class is gone" registry_lacks "$class_key"
+check "the ProgID is gone" registry_lacks 'HKCR\Tollamar.Selvane'
+check "the type library is gone" registry_lacks 'HKCR\TypeLib\{0E8D3B71-92A6-4C5F-B148-E3F27A9D6C05}'
+check "unregistering again is no failure" "$wine" regsvr32 /s /u "$server"
+check "the test host finds no class" "$wine" "$test_host" --unregistered
+exit $failures

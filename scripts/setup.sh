@@ -2,11 +2,12 @@
 # Installs the Debian 12 packages that the build, the command-line app and the benchmarks
 # need; with "desktop", also those of the Qt desktop, its tests and its screenshots; with
 # "database", the PostgreSQL server and PostGIS that the database tests start; with
+# "windows", mingw-w64, widl and Wine (32-bit through i386 multiarch) for Selvane.dll; with
 # "fuzz", clang and libFuzzer for bench/fuzz.sh; with "engines", PostgreSQL and PostGIS
 # for the benchmarks that compare engines.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop|database|fuzz|engines]...
+#   bash scripts/setup.sh [desktop|database|windows|fuzz|engines]...
 set -euo pipefail
 
 packages=(
@@ -23,9 +24,11 @@ for group in "$@"; do
     database) packages+=(postgresql-15 postgresql-15-postgis-3) ;;
     # The other engines the benchmarks measure against (QGIS only where installed).
     engines) packages+=(postgresql-15 postgresql-15-postgis-3 time) ;;
+    windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
+                        wine32:i386 fonts-wine) ;;
     # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
     desktop) packages+=(qt6-base-dev fonts-liberation2 xvfb xauth) ;;
-    *) echo "setup.sh: unknown group $group (desktop, database, fuzz or engines)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz or engines)" >&2; exit 2 ;;
   esac
 done
 
@@ -41,6 +44,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
+  # 32-bit Wine comes from Debian's i386 architecture.
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo_cmd dpkg --add-architecture i386
+  fi
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -2,11 +2,20 @@
 # Sets up, builds from scratch with AddressSanitizer and UndefinedBehaviorSanitizer
 # (warnings as errors) and runs every test. ctest starts a private PostgreSQL server for
 # the database tests (unix socket only, in a temporary folder) and stops it at the end.
+# Then Selvane.dll is built for 32- and 64-bit Windows and tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh desktop database
+bash scripts/setup.sh desktop database windows
 rm -rf build/ci
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
+
+# Selvane.dll for 32- and 64-bit Windows, each tested under Wine in a prefix of its own.
+for windows in win32 win64; do
+  rm -rf "build/$windows"
+  cmake --preset "$windows"
+  cmake --build --preset "$windows"
+  ctest --preset "$windows"
+done

@@ -8,15 +8,24 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cwchar>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host_objects.h"
 #include "selvane_h.h"
+#include "test_map.h"
 
 namespace {
 
 int g_failures = 0;
+
+void CheckDialogRun(ICommand* command);
 
 void Expect(bool condition, const std::wstring& what) {
     std::wprintf(L"%ls: %ls\n", condition ? L"ok" : L"FAIL", what.c_str());
@@ -98,6 +107,8 @@ void CheckRegisteredServer(const std::wstring& dll) {
         automation->Release();
     }
 
+    CheckDialogRun(command);
+
     HMODULE server = GetModuleHandleW(L"Selvane.dll");
     using CanUnload = HRESULT(STDAPICALLTYPE*)();
     auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(server, "DllCanUnloadNow")));
@@ -112,6 +123,181 @@ void CheckRegisteredServer(const std::wstring& dll) {
     Expect(VersionText(dll, L"InternalName") == L"Selvane", L"InternalName is Selvane");
     Expect(VersionText(dll, L"OriginalFilename") == L"Selvane.dll", L"OriginalFilename is Selvane.dll");
     Expect(VersionText(dll, L"OLESelfRegister") != L"<none>", L"the server says it registers itself");
+}
+
+// Message boxes: a watcher closes each one with OK and keeps its title and text.
+std::mutex g_boxes_mutex;
+std::vector<std::wstring> g_boxes;
+std::set<HWND> g_boxes_seen;
+std::atomic<bool> g_watching{true};
+
+BOOL CALLBACK CloseMessageBox(HWND window, LPARAM) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t window_class[32] = {};
+    GetClassNameW(window, window_class, 32);
+    if (process != GetCurrentProcessId() || std::wcscmp(window_class, L"#32770") != 0 || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    std::lock_guard<std::mutex> lock(g_boxes_mutex);
+    if (!g_boxes_seen.insert(window).second) return TRUE;
+    wchar_t title[128] = {};
+    wchar_t text[4096] = {};
+    GetWindowTextW(window, title, 128);
+    GetWindowTextW(GetDlgItem(window, 0xFFFF), text, 4096);
+    g_boxes.push_back(std::wstring(title) + L"|" + text);
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+DWORD WINAPI WatchMessageBoxes(void*) {
+    while (g_watching) {
+        EnumWindows(CloseMessageBox, 0);
+        Sleep(20);
+    }
+    return 0;
+}
+
+std::vector<std::wstring> TakeBoxes() {
+    std::lock_guard<std::mutex> lock(g_boxes_mutex);
+    return std::exchange(g_boxes, {});
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+struct ChildSearch {
+    const wchar_t* window_class;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
+    auto* search = reinterpret_cast<ChildSearch*>(data);
+    wchar_t name[32] = {};
+    GetClassNameW(child, name, 32);
+    if (_wcsicmp(name, search->window_class) == 0) search->found.push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND dialog, const wchar_t* window_class) {
+    ChildSearch search{window_class, {}};
+    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The dialog's drop-down lists, top to bottom: Layer #2, the relationship, Layer #1.
+std::vector<HWND> Pickers(HWND dialog) {
+    auto pickers = Children(dialog, L"ComboBox");
+    std::sort(pickers.begin(), pickers.end(), [](HWND a, HWND b) {
+        RECT ra{}, rb{};
+        GetWindowRect(a, &ra);
+        GetWindowRect(b, &rb);
+        return ra.top < rb.top;
+    });
+    return pickers;
+}
+
+std::vector<std::wstring> Entries(HWND picker) {
+    std::vector<std::wstring> entries;
+    const auto count = SendMessageW(picker, CB_GETCOUNT, 0, 0);
+    for (int index = 0; index < count; ++index) {
+        wchar_t text[256] = {};
+        SendMessageW(picker, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+bool Pick(HWND picker, const std::wstring& entry) {
+    const auto index = SendMessageW(picker, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry.c_str()));
+    if (index == CB_ERR) return false;
+    SendMessageW(picker, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return true;
+}
+
+bool Press(HWND dialog, const std::wstring& caption) {
+    for (HWND button : Children(dialog, L"Button")) {
+        if (TextOf(button) != caption) continue;
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        return true;
+    }
+    return false;
+}
+
+// The count label: the one label that holds a number.
+std::wstring Count(HWND dialog) {
+    for (HWND label : Children(dialog, L"Static")) {
+        const auto text = TextOf(label);
+        if (!text.empty() && std::all_of(text.begin(), text.end(), iswdigit)) return text;
+    }
+    return L"<none>";
+}
+
+void CheckDialogRun(ICommand* command) {
+    using test_host::Shape;
+    std::vector<Shape> parcels;
+    for (int i = 0; i < 6; ++i) parcels.push_back({i * 10.0, 0, i * 10.0 + 10, 10});
+    test_host::MakeMap({{L"Parcels", parcels}, {L"Wells", {{5, 5, 5, 5}, {25, 5, 25, 5}, {30, 5, 30, 5}, {100, 100, 100, 100}}}},
+                       L"Base", {{L"Roads", {{0, 4, 60, 6}}}});
+    test_host::RegisterHostClasses();
+    HANDLE watcher = CreateThread(nullptr, 0, WatchMessageBoxes, nullptr, 0, nullptr);
+
+    Expect(SUCCEEDED(command->OnCreate(test_host::Hook())) && TakeBoxes().empty(), L"OnCreate takes the application");
+    Expect(SUCCEEDED(command->OnClick()), L"OnClick returns success");
+    auto& seen = test_host::Seen();
+    Expect(seen.dialogs.size() == 1 && IsWindowVisible(seen.frames.front()),
+           L"a press shows the dialog in a frame of the host");
+    if (seen.dialogs.size() == 1) {
+        HWND dialog = seen.dialogs.front();
+        Expect(TextOf(seen.frames.front()) == L"Selvane", L"the frame's caption is Selvane (" + TextOf(seen.frames.front()) + L")");
+        const auto pickers = Pickers(dialog);
+        Expect(pickers.size() == 3, L"the dialog has three pickers");
+        Expect(TakeBoxes().empty(), L"the dialog opens without a message box");
+        if (pickers.size() == 3) {
+            const auto layers = Entries(pickers[0]);
+            const auto has = [&layers](const wchar_t* name) {
+                return std::find(layers.begin(), layers.end(), name) != layers.end();
+            };
+            Expect(has(L"Parcels") && has(L"Wells") && has(L"Roads"),
+                   L"Layer #2 lists the feature layers, those in the group too");
+            Expect(Entries(pickers[1]).size() == 7, L"seven relationships are offered");
+
+            Expect(Pick(pickers[0], L"Parcels") && Pick(pickers[1], L"INTERSECT") && Pick(pickers[2], L"Wells") &&
+                       Press(dialog, L"Select Features"),
+                   L"Parcels INTERSECT Wells is picked and run");
+            const auto selected = test_host::Selected(L"Parcels");
+            Expect(selected == std::set<LONGLONG>{1, 3, 4}, L"the parcels with wells are selected");
+            Expect(Count(dialog) == L"3", L"the count label says 3 (" + Count(dialog) + L")");
+            const auto& progress = seen.progress;
+            Expect(std::find(progress.begin(), progress.end(), L"Show") != progress.end() &&
+                       std::find(progress.begin(), progress.end(), L"Hide") != progress.end() &&
+                       std::find(progress.begin(), progress.end(), L"MaxRange=4") != progress.end(),
+                   L"the status bar's progress bar ran from 1 to the number of wells and was hidden");
+            Expect(seen.refreshes >= 1, L"the map was redrawn");
+            Expect(TakeBoxes().empty(), L"the run shows no message box");
+
+            Pick(pickers[1], L"TOUCH");
+            Press(dialog, L"Select Features");
+            const auto boxes = TakeBoxes();
+            Expect(boxes.size() == 1 && boxes.front().rfind(L"Selvane|Error relating the two layers", 0) == 0,
+                   L"a search the host fails gives the relate error (" + (boxes.empty() ? L"none" : boxes.front()) + L")");
+
+            Press(dialog, L"Clear Selection");
+            Expect(test_host::Selected(L"Parcels").empty() && Count(dialog) == L"0",
+                   L"Clear Selection clears the map's selection and the count");
+        }
+        Expect(SUCCEEDED(command->OnClick()) && seen.dialogs.size() == 2, L"a second press opens a second dialog");
+        const auto frames = seen.frames.size();
+        Press(seen.dialogs.back(), L"?");
+        Expect(seen.frames.size() == frames + 1, L"\"?\" opens the help window in a frame of its own");
+    }
+    g_watching = false;
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    test_host::RevokeHostClasses();
 }
 
 }  // namespace

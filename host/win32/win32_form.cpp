@@ -178,20 +178,24 @@ void Win32Form::CreateControls() {
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str());
     }
-    std::map<std::string, platform::TwipsRect> frames;
-    for (const auto& control : m_design.controls) {
-        if (control.kind == platform::ControlKind::Frame) frames[control.name] = control.position;
-    }
+    // Where each control lies on the form itself: frames within frames add up.
+    std::map<std::string, const platform::ControlDesign*> by_name;
+    for (const auto& control : m_design.controls) by_name[control.name] = &control;
+    const auto on_form = [&by_name](const platform::ControlDesign& control) {
+        auto position = control.position;
+        std::size_t depth = 0;
+        for (auto container = control.container; !container.empty() && depth < by_name.size(); ++depth) {
+            const auto found = by_name.find(container);
+            if (found == by_name.end()) break;
+            position.left += found->second->position.left;
+            position.top += found->second->position.top;
+            container = found->second->container;
+        }
+        return position;
+    };
     std::vector<std::pair<int, HWND>> tab_stops;
     for (const auto& control : m_design.controls) {
-        auto position = control.position;
-        if (!control.container.empty()) {
-            const auto frame = frames.find(control.container);
-            if (frame != frames.end()) {
-                position.left += frame->second.left;
-                position.top += frame->second.top;
-            }
-        }
+        const auto position = on_form(control);
         const auto pixels = forms::Pixels(position, tx, ty);
         const wchar_t* window_class = L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE;
@@ -222,7 +226,9 @@ void Win32Form::CreateControls() {
                 bitmap = BitmapOf(control.picture);
                 break;
         }
-        if (control.tab_index >= 0) style |= WS_TABSTOP;
+        const bool takes_focus =
+            control.kind == platform::ControlKind::ComboBox || control.kind == platform::ControlKind::Button;
+        if (takes_focus && control.tab_index >= 0) style |= WS_TABSTOP;
         const int id = kFirstControlId + static_cast<int>(m_by_id.size());
         HWND window = CreateWindowExW(0, window_class, Wide(control.caption).c_str(), style, pixels.left, pixels.top,
                                       pixels.width, height, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),

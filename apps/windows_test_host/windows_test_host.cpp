@@ -2,7 +2,9 @@
 // checks what it sees. Prints one line a check; the exit status is the number of checks
 // that failed.
 //
-//   windows_test_host.exe PATH\Selvane.dll          the server is registered: check it
+//   windows_test_host.exe PATH\Selvane.dll [--picture FILE.png]
+//                                                   the server is registered: check it (and
+//                                                   save the dialog after its run as a PNG)
 //   windows_test_host.exe --unregistered            the server is not registered
 
 #include <windows.h>
@@ -16,6 +18,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <wincodec.h>
 
 #include "host_objects.h"
 #include "selvane_h.h"
@@ -236,6 +240,58 @@ std::wstring Count(HWND dialog) {
     return L"<none>";
 }
 
+// The window as the user sees it, saved as a PNG (for the README).
+bool SaveWindowPicture(HWND window, const std::wstring& path) {
+    RECT area{};
+    GetWindowRect(window, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    // Drawn first, with its children, then copied from the window's own pixels.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    MSG message;
+    for (int round = 0; round < 20; ++round) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+    HDC device = CreateCompatibleDC(nullptr);
+    HBITMAP picture = CreateDIBSection(device, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(device, picture);
+    HDC window_device = GetWindowDC(window);
+    BitBlt(device, 0, 0, width, height, window_device, 0, 0, SRCCOPY);
+    ReleaseDC(window, window_device);
+    SelectObject(device, previous);
+    DeleteDC(device);
+    auto* pixels = static_cast<BYTE*>(bits);
+    for (int i = 0; i < width * height; ++i) pixels[i * 4 + 3] = 0xFF;  // GDI leaves alpha at 0
+    IWICImagingFactory* factory = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    const UINT stride = static_cast<UINT>(width) * 4;
+    const bool saved =
+        SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateStream(&stream)) && SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) &&
+        SUCCEEDED(frame->WritePixels(static_cast<UINT>(height), stride, stride * static_cast<UINT>(height), pixels)) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    for (IUnknown* object : {static_cast<IUnknown*>(frame), static_cast<IUnknown*>(encoder),
+                             static_cast<IUnknown*>(stream), static_cast<IUnknown*>(factory)}) {
+        if (object) object->Release();
+    }
+    DeleteObject(picture);
+    return saved;
+}
+
+std::wstring g_picture_path;  // where to save the dialog's picture after the run, if anywhere
+
 void CheckDialogRun(ICommand* command) {
     using test_host::Shape;
     std::vector<Shape> parcels;
@@ -278,6 +334,9 @@ void CheckDialogRun(ICommand* command) {
                    L"the status bar's progress bar ran from 1 to the number of wells and was hidden");
             Expect(seen.refreshes >= 1, L"the map was redrawn");
             Expect(TakeBoxes().empty(), L"the run shows no message box");
+            if (!g_picture_path.empty()) {
+                Expect(SaveWindowPicture(seen.frames.front(), g_picture_path), L"the dialog's picture is saved");
+            }
 
             Pick(pickers[1], L"TOUCH");
             Press(dialog, L"Select Features");
@@ -317,6 +376,7 @@ int wmain(int argc, wchar_t** argv) {
                L"the class is not registered");
         if (object) object->Release();
     } else {
+        if (argc > 3 && std::wstring(argv[2]) == L"--picture") g_picture_path = argv[3];
         CheckRegisteredServer(argv[1]);
     }
     CoUninitialize();

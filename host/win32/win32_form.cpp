@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include <commctrl.h>
+
 #include "forms/control_kinds.h"
 #include "forms/twips.h"
+#include "win32/resource_pictures.h"
 #include "win32/wide_text.h"
 
 namespace selvane::win32 {
@@ -19,6 +22,20 @@ std::wstring WindowText(HWND window) {
     GetWindowTextW(window, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(length));
     return text;
+}
+
+COLORREF ColourOf(const platform::Rgb& colour) { return RGB(colour.red, colour.green, colour.blue); }
+
+void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area) {
+    BITMAP size{};
+    GetObjectW(bitmap, sizeof size, &size);
+    HDC source = CreateCompatibleDC(target);
+    HGDIOBJ previous = SelectObject(source, bitmap);
+    SetStretchBltMode(target, HALFTONE);
+    StretchBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, source, 0, 0, size.bmWidth,
+               size.bmHeight, SRCCOPY);
+    SelectObject(source, previous);
+    DeleteDC(source);
 }
 
 }  // namespace
@@ -52,13 +69,17 @@ HBITMAP BitmapOf(const platform::Picture& picture) {
 // One control's window, answering for every kind the port asks of it.
 class Win32Form::Control : public platform::IComboBox, public platform::ILabel, public platform::IPictureBox {
 public:
-    Control(const platform::ControlDesign& design, HWND window, HBITMAP bitmap)
-        : m_design(design), m_window(window), m_bitmap(bitmap) {}
+    Control(const platform::ControlDesign& design, HWND window, HBITMAP bitmap, HFONT font, HCURSOR cursor)
+        : m_design(design), m_window(window), m_bitmap(bitmap), m_font(font), m_cursor(cursor) {}
     ~Control() override {
         if (m_bitmap) DeleteObject(m_bitmap);
+        if (m_cursor) DestroyCursor(m_cursor);
     }
     const platform::ControlDesign& Design() const { return m_design; }
     HWND Window() const { return m_window; }
+    HBITMAP Bitmap() const { return m_bitmap; }
+    HFONT Font() const { return m_font; }
+    HCURSOR Cursor() const { return m_cursor; }
 
     void Clear() override { SendMessageW(m_window, CB_RESETCONTENT, 0, 0); }
     void AddItem(const std::string& item) override {
@@ -104,6 +125,8 @@ private:
     platform::ControlDesign m_design;
     HWND m_window;
     HBITMAP m_bitmap;
+    HFONT m_font;
+    HCURSOR m_cursor;
 };
 
 Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
@@ -116,24 +139,131 @@ Win32Form::~Win32Form() {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
     }
-    if (m_font) DeleteObject(m_font);
+    if (m_tooltips) DestroyWindow(m_tooltips);
+    if (m_picture) DeleteObject(m_picture);
+    for (const auto& [key, font] : m_fonts) DeleteObject(font);
+    for (const auto& [colour, brush] : m_brushes) DeleteObject(brush);
 }
 
 LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (form && message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED) {
-        const int index = LOWORD(wparam) - kFirstControlId;
-        if (index >= 0 && index < static_cast<int>(form->m_by_id.size())) {
-            const auto handler = form->m_events.click.find(form->m_by_id[static_cast<std::size_t>(index)]->Design().name);
-            if (handler != form->m_events.click.end() && handler->second) handler->second();
-            return 0;
-        }
-    }
-    if (message == WM_CLOSE) {
-        ShowWindow(window, SW_HIDE);  // the frame that hosts the form closes it
-        return 0;
-    }
+    if (form) return form->Handle(message, wparam, lparam);
+    if (message == WM_CLOSE) return 0;
     return DefWindowProcW(window, message, wparam, lparam);
+}
+
+Win32Form::Control* Win32Form::ControlOf(HWND window) const {
+    const int index = GetDlgCtrlID(window) - kFirstControlId;
+    if (index < 0 || index >= static_cast<int>(m_by_id.size())) return nullptr;
+    auto* control = m_by_id[static_cast<std::size_t>(index)];
+    return control->Window() == window ? control : nullptr;
+}
+
+LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (HIWORD(wparam) == BN_CLICKED) {
+                if (auto* control = ControlOf(reinterpret_cast<HWND>(lparam))) {
+                    const auto handler = m_events.click.find(control->Design().name);
+                    if (handler != m_events.click.end() && handler->second) handler->second();
+                    return 0;
+                }
+            }
+            break;
+        case WM_ERASEBKGND: {
+            RECT area{};
+            GetClientRect(m_window, &area);
+            auto* device = reinterpret_cast<HDC>(wparam);
+            FillRect(device, &area, BrushOf(m_design.back_colour));
+            if (m_picture) DrawBitmap(device, m_picture, area);
+            // Each frame's area in its own colour, outer frames first.
+            for (const auto* control : m_by_id) {
+                if (control->Design().kind != platform::ControlKind::Frame) continue;
+                RECT frame{};
+                GetWindowRect(control->Window(), &frame);
+                MapWindowPoints(nullptr, m_window, reinterpret_cast<POINT*>(&frame), 2);
+                FillRect(device, &frame, BrushOf(control->Design().back_colour));
+            }
+            return 1;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORLISTBOX: {
+            auto* device = reinterpret_cast<HDC>(wparam);
+            const auto* control = ControlOf(reinterpret_cast<HWND>(lparam));
+            if (!control) break;
+            const auto& design = control->Design();
+            SetTextColor(device, ColourOf(design.fore_colour));
+            // A transparent label lies on its container's colour.
+            const auto& back = design.transparent ? m_design.back_colour : design.back_colour;
+            SetBkColor(device, ColourOf(back));
+            if (design.transparent) SetBkMode(device, TRANSPARENT);
+            return reinterpret_cast<LRESULT>(BrushOf(back));
+        }
+        case WM_DRAWITEM:
+            DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+            return TRUE;
+        case WM_SETCURSOR: {
+            if (m_screen.MousePointer() == platform::kPointerHourglass) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            const auto* control = ControlOf(reinterpret_cast<HWND>(wparam));
+            if (control && control->Cursor()) {
+                SetCursor(control->Cursor());
+                return TRUE;
+            }
+            break;
+        }
+        case WM_CLOSE:
+            ShowWindow(m_window, SW_HIDE);  // the frame that hosts the form closes it
+            return 0;
+        default: break;
+    }
+    return DefWindowProcW(m_window, message, wparam, lparam);
+}
+
+void Win32Form::DrawButton(const DRAWITEMSTRUCT& item) {
+    const auto* control = ControlOf(item.hwndItem);
+    if (!control) return;
+    const auto& design = control->Design();
+    RECT area = item.rcItem;
+    FillRect(item.hDC, &area, BrushOf(design.back_colour));
+    if (control->Bitmap()) DrawBitmap(item.hDC, control->Bitmap(), area);
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    DrawEdge(item.hDC, &area, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+    if (pressed) OffsetRect(&area, 1, 1);
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, ColourOf(design.fore_colour));
+    HGDIOBJ previous = SelectObject(item.hDC, control->Font());
+    const auto caption = Wide(design.caption);
+    DrawTextW(item.hDC, caption.c_str(), static_cast<int>(caption.size()), &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(item.hDC, previous);
+    if (item.itemState & ODS_FOCUS) {
+        RECT focus = item.rcItem;
+        InflateRect(&focus, -3, -3);
+        DrawFocusRect(item.hDC, &focus);
+    }
+}
+
+HFONT Win32Form::FontOf(const platform::Font& font) {
+    const auto key = std::make_tuple(font.name, static_cast<int>(font.points * 100), font.bold, font.underline);
+    auto& made = m_fonts[key];
+    if (!made) {
+        HDC screen = GetDC(nullptr);
+        const int height = -MulDiv(static_cast<int>(font.points * 100), GetDeviceCaps(screen, LOGPIXELSY), 7200);
+        ReleaseDC(nullptr, screen);
+        made = CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str());
+    }
+    return made;
+}
+
+HBRUSH Win32Form::BrushOf(const platform::Rgb& colour) {
+    auto& brush = m_brushes[ColourOf(colour)];
+    if (!brush) brush = CreateSolidBrush(ColourOf(colour));
+    return brush;
 }
 
 void Win32Form::EnsureLoaded() {
@@ -153,7 +283,9 @@ void Win32Form::EnsureLoaded() {
     if (!form_class) throw platform::Error(platform::kFail, "The form window class cannot be registered");
     const int tx = m_screen.TwipsPerPixelX();
     const int ty = m_screen.TwipsPerPixelY();
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    // Not clipping its children: the group boxes draw no background of their own, so the
+    // form paints it under them.
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     RECT outer{0, 0, forms::Pixels(m_design.client_width, tx), forms::Pixels(m_design.client_height, ty)};
     AdjustWindowRectEx(&outer, style, FALSE, WS_EX_DLGMODALFRAME);
     m_window = CreateWindowExW(WS_EX_DLGMODALFRAME, kFormClass, Wide(m_design.caption).c_str(), style, CW_USEDEFAULT,
@@ -161,23 +293,25 @@ void Win32Form::EnsureLoaded() {
                                m_module, nullptr);
     if (!m_window) throw platform::Error(platform::kFail, "The window of " + m_design.name + " cannot be created");
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (!m_design.picture.file.empty()) {
+        m_picture = LoadPictureResource(m_module, m_design.picture.file, m_design.picture.width, m_design.picture.height);
+    }
+    INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&common);
+    m_tooltips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_module, nullptr);
     CreateControls();
     if (m_events.load) m_events.load();
+}
+
+HBITMAP Win32Form::PictureOf(const platform::Picture& picture) const {
+    if (!picture.file.empty()) return LoadPictureResource(m_module, picture.file, picture.width, picture.height);
+    return BitmapOf(picture);
 }
 
 void Win32Form::CreateControls() {
     const int tx = m_screen.TwipsPerPixelX();
     const int ty = m_screen.TwipsPerPixelY();
-    // The dialog font of the design (its first control's), at the screen's dots per inch.
-    if (!m_design.controls.empty()) {
-        const auto& font = m_design.controls.front().font;
-        HDC screen = GetDC(nullptr);
-        const int height = -MulDiv(static_cast<int>(font.points * 100), GetDeviceCaps(screen, LOGPIXELSY), 7200);
-        ReleaseDC(nullptr, screen);
-        m_font = CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
-                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str());
-    }
     // Where each control lies on the form itself: frames within frames add up.
     std::map<std::string, const platform::ControlDesign*> by_name;
     for (const auto& control : m_design.controls) by_name[control.name] = &control;
@@ -218,12 +352,12 @@ void Win32Form::CreateControls() {
                 break;
             case platform::ControlKind::Button:
                 window_class = L"BUTTON";
-                style |= BS_PUSHBUTTON;
-                bitmap = BitmapOf(control.picture);
+                style |= BS_OWNERDRAW;
+                bitmap = PictureOf(control.picture);
                 break;
             case platform::ControlKind::PictureBox:
-                style |= SS_BITMAP;
-                bitmap = BitmapOf(control.picture);
+                style |= SS_BITMAP | SS_REALSIZECONTROL;
+                bitmap = PictureOf(control.picture);
                 break;
         }
         const bool takes_focus =
@@ -234,12 +368,26 @@ void Win32Form::CreateControls() {
                                       pixels.width, height, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                       m_module, nullptr);
         if (!window) throw platform::Error(platform::kFail, "The control " + control.name + " cannot be created");
-        if (m_font) SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+        HFONT font = FontOf(control.font);
+        SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (!control.tooltip.empty() && m_tooltips) {
+            const auto tip = Wide(control.tooltip);
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.hwnd = m_window;
+            tool.uId = reinterpret_cast<UINT_PTR>(window);
+            tool.lpszText = const_cast<LPWSTR>(tip.c_str());
+            SendMessageW(m_tooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+        HCURSOR cursor = control.cursor.empty()
+                             ? nullptr
+                             : LoadCursorResource(m_module, control.cursor, control.cursor_hot_x, control.cursor_hot_y);
         if (bitmap && control.kind == platform::ControlKind::PictureBox) {
             SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
         }
         if (control.tab_index >= 0) tab_stops.emplace_back(control.tab_index, window);
-        auto realised = std::make_unique<Control>(control, window, bitmap);
+        auto realised = std::make_unique<Control>(control, window, bitmap, font, cursor);
         m_by_id.push_back(realised.get());
         m_controls[control.name] = std::move(realised);
     }

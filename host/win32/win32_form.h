@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/runtime.h"
@@ -14,9 +15,10 @@ namespace selvane::win32 {
 
 /// A form realised as a Win32 window, loaded on first use: a fixed-border dialog window
 /// (hidden until a modeless frame shows it) with a child window a control: group boxes
-/// for frames, static text for labels, drop-down lists, push buttons and bitmaps. The
-/// controls of a frame are placed in the frame's area of the form, so that their
-/// notifications reach the form.
+/// for frames, static text for labels, drop-down lists, owner-drawn picture buttons and
+/// bitmaps, in the design's colours and fonts, with tooltips and cursors. The controls of
+/// a frame are placed in the frame's area of the form, so that their notifications reach
+/// the form.
 class Win32Form : public platform::IForm {
 public:
     Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
@@ -39,8 +41,14 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void EnsureLoaded();
     void CreateControls();
+    Control* ControlOf(HWND window) const;
+    HFONT FontOf(const platform::Font& font);
+    HBRUSH BrushOf(const platform::Rgb& colour);
+    HBITMAP PictureOf(const platform::Picture& picture) const;
+    void DrawButton(const DRAWITEMSTRUCT& item);
     Control& Find(const std::string& name, platform::ControlKind expected);
 
     platform::FormDesign m_design;
@@ -49,7 +57,10 @@ private:
     const Win32Screen& m_screen;
     bool m_loaded = false;
     HWND m_window = nullptr;
-    HFONT m_font = nullptr;
+    HWND m_tooltips = nullptr;
+    HBITMAP m_picture = nullptr;  // the form's background picture
+    std::map<std::tuple<std::string, int, bool, bool>, HFONT> m_fonts;
+    std::map<COLORREF, HBRUSH> m_brushes;
     std::map<std::string, std::unique_ptr<Control>> m_controls;
     std::vector<Control*> m_by_id;  // control id - kFirstControlId
 };

@@ -57,6 +57,8 @@ HRESULT Fail(const std::wstring& description) {
 
 Record g_record;
 HWND g_main_window = nullptr;
+bool g_other_document = false;
+bool g_fail_progress_show = false;
 
 class Geometry final : public ComObject<IGeometry> {
 public:
@@ -318,7 +320,10 @@ private:
 class Progressor final : public ComObject<IStepProgressor> {
 public:
     HRESULT STDMETHODCALLTYPE put_Message(BSTR message) override { return Note(L"Message=" + std::wstring(message ? message : L"")); }
-    HRESULT STDMETHODCALLTYPE Show() override { return Note(L"Show"); }
+    HRESULT STDMETHODCALLTYPE Show() override {
+        if (g_fail_progress_show) return Fail(L"The test host's progress bar cannot be shown");
+        return Note(L"Show");
+    }
     HRESULT STDMETHODCALLTYPE Step() override {
         m_position += m_step;
         return Note(L"Step");
@@ -368,6 +373,25 @@ private:
     Progressor* m_bar = new Progressor();
 };
 
+// An automation object and nothing more: a layout, say, or a hook of another kind.
+class Plain final : public ComObject<IDispatch> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+protected:
+    void* Find(REFIID iid) override {
+        return iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+    }
+};
+
 class Application final : public ComObject<IDispatch, IApplication> {
 public:
     explicit Application(Document* document) : m_document(document) {}
@@ -381,6 +405,7 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_Document(IUnknown** document) override {
+        if (g_other_document) return Hand<IUnknown>(static_cast<IDispatch*>(m_other), document);
         return Hand<IUnknown>(static_cast<IMxDocument*>(m_document), document);
     }
     HRESULT STDMETHODCALLTYPE get_StatusBar(IStatusBar** bar) override { return Hand<IStatusBar>(m_bar, bar); }
@@ -398,6 +423,7 @@ protected:
 
 private:
     Document* m_document;
+    Plain* m_other = new Plain();
     StatusBar* m_bar = new StatusBar();
 };
 
@@ -598,6 +624,15 @@ void RevokeHostClasses() {
 }
 
 IDispatch* Hook() { return static_cast<IDispatch*>(g_application); }
+
+IDispatch* PlainHook() {
+    static Plain* plain = new Plain();
+    return plain;
+}
+
+void UseOtherDocument(bool other) { g_other_document = other; }
+
+void FailProgressShow(bool fail) { g_fail_progress_show = fail; }
 
 std::set<LONGLONG> Selected(const std::wstring& layer) {
     for (auto* feature_layer : g_feature_layers) {

@@ -40,6 +40,12 @@ void RegisterHostClasses();
 void RevokeHostClasses();
 /// The application, as the hook OnCreate takes (an automation object that answers IApplication).
 IDispatch* Hook();
+/// An automation object that is not an application (a hook OnCreate cannot use).
+IDispatch* PlainHook();
+/// From now on, the application's document is not a map document.
+void UseOtherDocument(bool other);
+/// From now on, the progress bar's Show fails with E_FAIL and a description.
+void FailProgressShow(bool fail);
 /// The object ids selected in a feature layer of the map.
 std::set<LONGLONG> Selected(const std::wstring& layer);
 Record& Seen();

@@ -5,12 +5,14 @@
 //   windows_test_host.exe PATH\Selvane.dll [--picture FILE.png]
 //                                                   the server is registered: check it (and
 //                                                   save the dialog after its run as a PNG)
+//   windows_test_host.exe --moved                   the server's file has moved since it registered
 //   windows_test_host.exe --unregistered            the server is not registered
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <cwchar>
 #include <mutex>
@@ -302,6 +304,10 @@ void CheckDialogRun(ICommand* command) {
     HANDLE watcher = CreateThread(nullptr, 0, WatchMessageBoxes, nullptr, 0, nullptr);
 
     Expect(SUCCEEDED(command->OnCreate(test_host::Hook())) && TakeBoxes().empty(), L"OnCreate takes the application");
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    Expect(SUCCEEDED(command->get_Enabled(&enabled)) && enabled == VARIANT_TRUE, L"Enabled is true after OnCreate");
+    ExpectText(command, &ICommand::get_Caption, L"Selvane", L"Caption after OnCreate");
+    ExpectText(command, &ICommand::get_Name, L"Tollamar_Selvane", L"Name after OnCreate");
     Expect(SUCCEEDED(command->OnClick()), L"OnClick returns success");
     auto& seen = test_host::Seen();
     Expect(seen.dialogs.size() == 1 && IsWindowVisible(seen.frames.front()),
@@ -338,6 +344,22 @@ void CheckDialogRun(ICommand* command) {
                 Expect(SaveWindowPicture(seen.frames.front(), g_picture_path), L"the dialog's picture is saved");
             }
 
+            Press(dialog, L"Clear Selection");
+            Pick(pickers[1], L"ENVELOPE INTERSECT");
+            Press(dialog, L"Select Features");
+            Expect(test_host::Selected(L"Parcels") == std::set<LONGLONG>{1, 3, 4} && TakeBoxes().empty(),
+                   L"ENVELOPE INTERSECT selects the same parcels");
+
+            // A host call that fails in the run: the standard report with the host's number and words.
+            test_host::FailProgressShow(true);
+            Press(dialog, L"Select Features");
+            test_host::FailProgressShow(false);
+            auto report = TakeBoxes();
+            Expect(report.size() == 1 && report.front().find(L"ERROR NUMBER: -2147467259") != std::wstring::npos &&
+                       report.front().find(L"ERROR DESCRIPTION: The test host's progress bar cannot be shown") !=
+                           std::wstring::npos,
+                   L"a failing host call ends the run through the report, with the host's number and words");
+
             Pick(pickers[1], L"TOUCH");
             Press(dialog, L"Select Features");
             const auto boxes = TakeBoxes();
@@ -348,10 +370,40 @@ void CheckDialogRun(ICommand* command) {
             Expect(test_host::Selected(L"Parcels").empty() && Count(dialog) == L"0",
                    L"Clear Selection clears the map's selection and the count");
         }
+        // Centred on the screen.
+        RECT frame{};
+        GetWindowRect(seen.frames.front(), &frame);
+        const int dx = (frame.left + frame.right) / 2 - GetSystemMetrics(SM_CXSCREEN) / 2;
+        const int dy = (frame.top + frame.bottom) / 2 - GetSystemMetrics(SM_CYSCREEN) / 2;
+        Expect(std::abs(dx) <= 20 && std::abs(dy) <= 20,
+               L"the dialog's frame is centred on the screen (off by " + std::to_wstring(dx) + L", " + std::to_wstring(dy) + L")");
+
         Expect(SUCCEEDED(command->OnClick()) && seen.dialogs.size() == 2, L"a second press opens a second dialog");
         const auto frames = seen.frames.size();
-        Press(seen.dialogs.back(), L"?");
-        Expect(seen.frames.size() == frames + 1, L"\"?\" opens the help window in a frame of its own");
+        HWND second = seen.dialogs.back();  // help windows come after it
+        for (int press = 0; press < 3; ++press) Press(second, L"?");
+        Expect(seen.frames.size() == frames + 3, L"three presses of \"?\" open three help windows (" +
+                                                     std::to_wstring(seen.frames.size() - frames) + L")");
+        Expect(TakeBoxes().empty(), L"help opens without a message box");
+
+        const auto dialogs = seen.dialogs.size();
+        test_host::UseOtherDocument(true);
+        command->OnClick();
+        test_host::UseOtherDocument(false);
+        const auto boxes = TakeBoxes();
+        std::wstring said;
+        for (const auto& box : boxes) said += box + L";";
+        Expect(boxes == std::vector<std::wstring>{L"Selvane|Error: ICommand_OnClick()"} && seen.dialogs.size() == dialogs,
+               L"a document that is not a map document gives \"Error: ICommand_OnClick()\" and no dialog (" + said +
+                   std::to_wstring(seen.dialogs.size()) + L")");
+    }
+    ICommand* other = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_Selvane, nullptr, CLSCTX_INPROC_SERVER, IID_ICommand,
+                                   reinterpret_cast<void**>(&other)))) {
+        const HRESULT created = other->OnCreate(test_host::PlainHook());
+        Expect(SUCCEEDED(created) && TakeBoxes() == std::vector<std::wstring>{L"Selvane|Error: ICommand_OnCreate()"},
+               L"a hook that is not an application gives \"Error: ICommand_OnCreate()\" and still success");
+        other->Release();
     }
     g_watching = false;
     WaitForSingleObject(watcher, INFINITE);
@@ -367,7 +419,15 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (std::wstring(argv[1]) == L"--unregistered") {
+    if (std::wstring(argv[1]) == L"--moved") {
+        CLSID clsid{};
+        IUnknown* object = nullptr;
+        Expect(SUCCEEDED(CLSIDFromProgID(L"Tollamar.Selvane", &clsid)) &&
+                   FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                           reinterpret_cast<void**>(&object))),
+               L"a class whose file has moved is still registered, and cannot be created");
+        if (object) object->Release();
+    } else if (std::wstring(argv[1]) == L"--unregistered") {
         CLSID clsid{};
         Expect(FAILED(CLSIDFromProgID(L"Tollamar.Selvane", &clsid)), L"the ProgID is gone");
         IUnknown* object = nullptr;

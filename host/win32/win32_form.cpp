@@ -341,6 +341,8 @@ void Win32Form::CreateControls() {
                 style |= BS_GROUPBOX;
                 break;
             case platform::ControlKind::Label:
+                // SS_NOTIFY: a click on a label (a help link) reaches the form as BN_CLICKED.
+                style |= SS_NOTIFY;
                 style |= control.align == platform::TextAlign::Centre  ? SS_CENTER
                          : control.align == platform::TextAlign::Right ? SS_RIGHT
                                                                        : SS_LEFT;

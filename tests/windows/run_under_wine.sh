@@ -53,6 +53,13 @@ check "the type library Tollamar 1.0 is registered" \
   registry_has 'HKCR\TypeLib\{0E8D3B71-92A6-4C5F-B148-E3F27A9D6C05}\1.0' "" 'Selvane'
 check "no component category is written" registry_lacks "$class_key\\Implemented Categories"
 check "the test host's checks pass" "$wine" "$test_host" "$server"
+# The server's file moved after registration: creating the class fails, and so does
+# registering a file that is not there.
+fails() { ! "$@"; }
+mv "$WINEPREFIX/drive_c/Selvane/Selvane.dll" "$WINEPREFIX/drive_c/Selvane/Moved.dll"
+check "a moved server cannot be created" "$wine" "$test_host" --moved
+check "regsvr32 of a file that is not there fails" fails "$wine" regsvr32 /s "$server"
+mv "$WINEPREFIX/drive_c/Selvane/Moved.dll" "$WINEPREFIX/drive_c/Selvane/Selvane.dll"
 check "regsvr32 /u unregisters the server" "$wine" regsvr32 /s /u "$server"
 check "the class is gone" registry_lacks "$class_key"
 check "the ProgID is gone" registry_lacks 'HKCR\Tollamar.Selvane'

@@ -21,6 +21,8 @@ public:
 
     const FeatureClass& Owner() const { return *m_owner; }
     std::size_t Row() const { return m_row; }
+    /// Marks the feature as one of a scan showing `shown` (null: every row).
+    void SetScan(RowMask shown) { m_shape.SetScan(std::move(shown)); }
 
     std::int64_t OID() override { return m_owner->Fid(m_row); }
     /// Shares this feature's lifetime; follows the feature when a recycling cursor moves it.

@@ -12,13 +12,13 @@
 
 #include "gis/feature_cursor.h"
 #include "gis/gdal_session.h"
+#include "gis/row_ahead.h"
 #include "gis/shape.h"
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
 namespace {
 
-constexpr std::uint8_t kValidityUnknown = 0;
 constexpr std::uint8_t kValid = 1;
 
 // An object id that more than one row has, if any.
@@ -107,7 +107,7 @@ void FeatureClass::AdoptRows(FeatureRows rows) const {
     m_fids = std::move(rows.fids);
     m_shapes = std::move(rows.shapes);
     m_non_finite = std::move(non_finite);
-    m_validity.assign(m_fids.size(), kValidityUnknown);
+    m_validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_fids.size());
 }
 
 void FeatureClass::AddLayerName(const std::string& name) {
@@ -140,7 +140,9 @@ void FeatureClass::RequireAllFinite() const {
     if (!m_non_finite.empty()) RequireFinite(m_non_finite.front());
 }
 
-FeatureClass::~FeatureClass() = default;
+FeatureClass::~FeatureClass() {
+    m_ahead.reset();  // its thread reads this class
+}
 
 const std::map<std::int64_t, std::size_t>& FeatureClass::RowsByFid() const {
     EnsureRows();
@@ -203,6 +205,17 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
                                               : std::string("A query shape");
         return std::make_shared<FailingCursor>(platform::Error(error.Number(), shape + " " + error.what()));
     }
+    if (!projected && query_class && query->Scanned() && relation != platform::esriSpatialRelEnvelopeIntersects) {
+        // A shape of a scan: the searches of the rows it shows next are worked out ahead.
+        const auto row = query->Row();
+        if (!m_ahead || !m_ahead->Answers(query_class, query->ScanShown(), relation, shown, row)) {
+            m_ahead.reset();
+            Index();  // built here, before a second thread reads it
+            m_ahead = std::make_unique<RowAhead>(*this, shown, query_class->shared_from_this(), query->ScanShown(),
+                                                 relation, row);
+        }
+        return std::make_shared<SpatialCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
+    }
     return std::make_shared<SpatialCursor>(shared_from_this(), recycling, std::move(shown), relation,
                                            std::move(query_owner), *query->Geometry(), std::move(projected),
                                            query->Source(), query->Row());
@@ -210,17 +223,17 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
 
 void FeatureClass::RequireValid(std::size_t row) const {
     auto& state = m_validity[row];
-    if (state == kValid) return;
+    if (state.load(std::memory_order_relaxed) == kValid) return;
     const auto* shape = m_shapes[row].get();
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search: no validity check is needed on the hot path.
     if (shape->getDimension() == geos::geom::Dimension::P) {
-        state = kValid;
+        state.store(kValid, std::memory_order_relaxed);
         return;
     }
     geos::operation::valid::IsValidOp check(shape);
     if (check.isValid()) {
-        state = kValid;
+        state.store(kValid, std::memory_order_relaxed);
         return;
     }
     const auto* reason = check.getValidationError();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,8 @@ class OGRSpatialReference;
 class OGRCoordinateTransformation;
 
 namespace selvane::gis {
+
+class RowAhead;
 
 /// Rows a layer shows (its definition query); null means every row.
 using RowMask = std::shared_ptr<const std::vector<bool>>;
@@ -119,7 +122,10 @@ private:
     mutable std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
 
     mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
-    mutable std::vector<std::uint8_t> m_validity;  // 0 unknown, 1 valid, 2 invalid
+    // 0 unknown, 1 valid; read and written by the threads that evaluate searches.
+    mutable std::unique_ptr<std::atomic<std::uint8_t>[]> m_validity;
+    // The searches of a scan's rows answered ahead on a second thread, when one runs.
+    mutable std::unique_ptr<RowAhead> m_ahead;
     mutable std::unique_ptr<std::map<std::int64_t, std::size_t>> m_rows_by_fid;
 
     // Transformations from the spatial references that queries came in; the key's

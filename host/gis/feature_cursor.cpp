@@ -27,15 +27,32 @@ SpatialCursor::SpatialCursor(std::shared_ptr<const FeatureClass> owner, bool rec
       m_projected(std::move(projected)),
       m_query(m_projected ? m_projected.get() : &query),
       m_query_source(query_source),
-      m_query_row(query_row) {
-    auto& index = m_source.Owner().Index();
-    const auto& shown_rows = m_shown;
+      m_query_row(query_row),
+      m_candidates(CandidatesOf(m_source.Owner(), *m_query, m_shown)) {}
+
+SpatialCursor::SpatialCursor(std::shared_ptr<const FeatureClass> owner, bool recycling, SearchAnswer answer)
+    : m_source(std::move(owner), recycling),
+      m_relation(platform::esriSpatialRelUndefined),
+      m_query(nullptr),
+      m_query_source(nullptr),
+      m_query_row(0),
+      m_query_checked(true),
+      m_candidates(std::move(answer.candidates)),
+      m_verdicts(std::move(answer.verdicts)),
+      m_failed_at(answer.failed_at),
+      m_failure(std::move(answer.failure)),
+      m_before_candidates(std::move(answer.before_candidates)) {}
+
+std::vector<std::size_t> CandidatesOf(const FeatureClass& target, const geos::geom::Geometry& query,
+                                      const RowMask& shown) {
+    std::vector<std::size_t> candidates;
     // The index holds only rows with a non-empty shape, so null and empty shapes never match.
-    index.query(*m_query->getEnvelopeInternal(), [this, &shown_rows](std::size_t row) {
-        if (!shown_rows || (*shown_rows)[row]) m_candidates.push_back(row);
+    target.Index().query(*query.getEnvelopeInternal(), [&candidates, &shown](std::size_t row) {
+        if (!shown || (*shown)[row]) candidates.push_back(row);
     });
     // Table order, so that a cursor reads like a scan of the table.
-    std::sort(m_candidates.begin(), m_candidates.end());
+    std::sort(candidates.begin(), candidates.end());
+    return candidates;
 }
 
 namespace {
@@ -56,6 +73,41 @@ bool Evaluate(platform::esriSpatialRelEnum relation, const geos::geom::prep::Pre
 
 }  // namespace
 
+SearchAnswer AnswerSearch(const FeatureClass& target, const RowMask& shown, platform::esriSpatialRelEnum relation,
+                          const geos::geom::Geometry& query, const FeatureClass* query_source, std::size_t query_row) {
+    SearchAnswer answer;
+    // The failures in the order a cursor meets them: before any candidate, at the first
+    // (the query shape's validity), at each candidate.
+    try {
+        if (query_source) query_source->RequireFinite(query_row);
+        target.RequireAllFinite();
+    } catch (...) {
+        answer.before_candidates = std::current_exception();
+        return answer;
+    }
+    answer.candidates = CandidatesOf(target, query, shown);
+    answer.verdicts.assign(answer.candidates.size(), 1);
+    if (relation == platform::esriSpatialRelEnvelopeIntersects || answer.candidates.empty()) return answer;
+    try {
+        if (query_source) query_source->RequireValid(query_row);
+    } catch (...) {
+        answer.failed_at = 0;
+        answer.failure = std::current_exception();
+        return answer;
+    }
+    const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&query);
+    for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
+        try {
+            answer.verdicts[index] = Evaluate(relation, *prepared, target, answer.candidates[index]) ? 1 : 0;
+        } catch (...) {
+            answer.failed_at = index;
+            answer.failure = std::current_exception();
+            break;
+        }
+    }
+    return answer;
+}
+
 bool SpatialCursor::Matches(std::size_t row) {
     if (m_relation == platform::esriSpatialRelEnvelopeIntersects) return true;  // the index compared envelopes
     if (!m_query_checked) {
@@ -67,6 +119,14 @@ bool SpatialCursor::Matches(std::size_t row) {
 }
 
 std::shared_ptr<platform::IFeature> SpatialCursor::NextFeature() {
+    if (!m_started && m_query_checked && !m_query) {
+        // An answer worked out ahead: its failures stand where this cursor meets them.
+        m_started = true;
+        if (m_before_candidates) {
+            m_next = m_candidates.size();
+            std::rethrow_exception(m_before_candidates);
+        }
+    }
     if (!m_started) {
         // Shapes with non-finite coordinates are outside the index, where no envelope can
         // find them: report them before answering rather than leave them out silently.

@@ -20,21 +20,34 @@ public:
         : m_owner(std::move(owner)), m_recycling(recycling) {}
 
     std::shared_ptr<platform::IFeature> At(std::size_t row) {
-        if (!m_recycling) return std::make_shared<Feature>(m_owner, row);
+        if (!m_recycling) return Made(row);
         if (!m_recycled) {
-            m_recycled = std::make_shared<Feature>(m_owner, row);
+            m_recycled = Made(row);
         } else {
             m_recycled->MoveTo(row);
         }
         return m_recycled;
     }
+    /// Marks the features handed out as those of a scan showing `shown`.
+    void SetScan(RowMask shown) {
+        m_scan = true;
+        m_scan_shown = std::move(shown);
+    }
 
     const FeatureClass& Owner() const { return *m_owner; }
 
 private:
+    std::shared_ptr<Feature> Made(std::size_t row) {
+        auto feature = std::make_shared<Feature>(m_owner, row);
+        if (m_scan) feature->SetScan(m_scan_shown);
+        return feature;
+    }
+
     std::shared_ptr<const FeatureClass> m_owner;
     bool m_recycling;
     std::shared_ptr<Feature> m_recycled;
+    bool m_scan = false;
+    RowMask m_scan_shown;
 };
 
 /// No rows: the answer to a null or empty query shape.
@@ -57,7 +70,9 @@ private:
 class RowCursor : public platform::IFeatureCursor {
 public:
     RowCursor(std::shared_ptr<const FeatureClass> owner, bool recycling, RowMask shown)
-        : m_source(std::move(owner), recycling), m_shown(std::move(shown)) {}
+        : m_source(std::move(owner), recycling), m_shown(std::move(shown)) {
+        m_source.SetScan(m_shown);
+    }
 
     std::shared_ptr<platform::IFeature> NextFeature() override;
 
@@ -66,6 +81,24 @@ private:
     RowMask m_shown;
     std::size_t m_next = 0;
 };
+
+/// A search worked out ahead: the candidates in row order, 1 where one matches, and the
+/// failures where the cursor would meet them (before any candidate, or at one).
+struct SearchAnswer {
+    std::vector<std::size_t> candidates;
+    std::vector<std::uint8_t> verdicts;
+    std::exception_ptr before_candidates;
+    std::size_t failed_at = SIZE_MAX;
+    std::exception_ptr failure;
+};
+
+/// The index candidates of `query` among the rows `shown` (null: all), in row order.
+std::vector<std::size_t> CandidatesOf(const FeatureClass& target, const geos::geom::Geometry& query,
+                                      const RowMask& shown);
+
+/// The whole answer of a search, worked out on the calling thread as a cursor would.
+SearchAnswer AnswerSearch(const FeatureClass& target, const RowMask& shown, platform::esriSpatialRelEnum relation,
+                          const geos::geom::Geometry& query, const FeatureClass* query_source, std::size_t query_row);
 
 /// The rows whose shapes stand in a relation to a query shape. Candidates come from the
 /// class's index when the cursor opens; the predicate runs as the cursor is read, so a
@@ -77,6 +110,9 @@ public:
                   platform::esriSpatialRelEnum relation, std::shared_ptr<platform::IGeometry> query_owner,
                   const geos::geom::Geometry& query, std::unique_ptr<geos::geom::Geometry> projected,
                   const FeatureClass* query_source, std::size_t query_row);
+
+    /// A cursor over an answer worked out ahead.
+    SpatialCursor(std::shared_ptr<const FeatureClass> owner, bool recycling, SearchAnswer answer);
 
     std::shared_ptr<platform::IFeature> NextFeature() override;
 
@@ -104,6 +140,7 @@ private:
     std::vector<std::uint8_t> m_verdicts;
     std::size_t m_failed_at = SIZE_MAX;
     std::exception_ptr m_failure;
+    std::exception_ptr m_before_candidates;  // of an answer worked out ahead
 };
 
 /// How many candidates make a search worth spreading over the cores.

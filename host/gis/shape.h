@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "gis/geos_include.h"
 #include "platform/arcobjects.h"
@@ -47,6 +48,14 @@ public:
         m_batch_row = row;
     }
     const std::shared_ptr<const QueryBatch>& Batch() const { return m_batch; }
+    /// A shape handed out by a scan of its class (a layer's rows in table order): the
+    /// rows the scan shows (null: all), so that a search may answer the rows to come.
+    void SetScan(std::shared_ptr<const std::vector<bool>> shown) {
+        m_scanned = true;
+        m_scan_shown = std::move(shown);
+    }
+    bool Scanned() const { return m_scanned; }
+    const std::shared_ptr<const std::vector<bool>>& ScanShown() const { return m_scan_shown; }
     std::size_t BatchRow() const { return m_batch_row; }
 
     bool IsEmpty() const override { return !m_geometry || m_geometry->isEmpty(); }
@@ -67,6 +76,8 @@ private:
     std::optional<ShapeDimension> m_class_dimension;
     std::shared_ptr<const QueryBatch> m_batch;
     std::size_t m_batch_row = 0;
+    bool m_scanned = false;
+    std::shared_ptr<const std::vector<bool>> m_scan_shown;
 };
 
 }  // namespace selvane::gis

@@ -1,0 +1,83 @@
+#include "gis/row_ahead.h"
+
+#include "gis/spatial_relation.h"
+
+namespace selvane::gis {
+
+RowAhead::RowAhead(const FeatureClass& target, RowMask target_shown, std::shared_ptr<const FeatureClass> queries,
+                   RowMask scan_shown, platform::esriSpatialRelEnum relation, std::size_t first)
+    : m_target(target),
+      m_target_shown(std::move(target_shown)),
+      m_queries_alive(queries),
+      m_queries(queries.get()),
+      m_scan_shown(std::move(scan_shown)),
+      m_relation(relation),
+      m_rows(queries->RowCount()),
+      m_states(std::make_unique<std::atomic<std::uint8_t>[]>(m_rows)),
+      m_answers(kAheadWindow),
+      m_asked(first) {
+    m_worker = std::jthread([this](std::stop_token stop) { Work(stop); });
+}
+
+RowAhead::~RowAhead() {
+    m_worker.request_stop();
+    m_changed.notify_all();
+}
+
+bool RowAhead::Answers(const FeatureClass* queries, const RowMask& scan_shown, platform::esriSpatialRelEnum relation,
+                       const RowMask& target_shown, std::size_t row) const {
+    return queries == m_queries && scan_shown == m_scan_shown && relation == m_relation &&
+           target_shown == m_target_shown && row > m_asked.load();
+}
+
+// Rows the run will search: shown by the scan, with a shape that can stand in the relation.
+bool RowAhead::Worth(std::size_t row) const {
+    if (m_scan_shown && !(*m_scan_shown)[row]) return false;
+    const auto* shape = m_queries->ShapeAt(row);
+    return shape && !shape->isEmpty() && RelationCanHold(m_relation, DimensionOf(*shape), m_target.Dimension());
+}
+
+SearchAnswer RowAhead::Work(std::size_t row) const {
+    return AnswerSearch(m_target, m_target_shown, m_relation, *m_queries->ShapeAt(row), m_queries, row);
+}
+
+void RowAhead::Work(std::stop_token stop) {
+    std::size_t next = m_asked.load() + 1;
+    while (!stop.stop_requested() && next < m_rows) {
+        if (next >= m_asked.load() + kAheadWindow) {
+            // Far enough ahead: wait for the run to move on.
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, stop, [&] { return next < m_asked.load() + kAheadWindow; });
+            continue;
+        }
+        // The scanned class, held while it is read (the target itself holds this, and ends
+        // this thread before it goes).
+        const auto queries = m_queries == &m_target ? nullptr : m_queries_alive.lock();
+        if (m_queries != &m_target && !queries) return;  // gone: nothing more will be asked
+        const std::size_t row = next++;
+        if (!Worth(row)) continue;
+        std::uint8_t open = kOpen;
+        if (!m_states[row].compare_exchange_strong(open, kTaken)) continue;
+        m_answers[row % kAheadWindow] = Work(row);
+        {
+            std::lock_guard lock(m_mutex);
+            m_states[row].store(kDone);
+        }
+        m_changed.notify_all();
+    }
+}
+
+SearchAnswer RowAhead::Answer(std::size_t row) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_asked.store(row);
+    }
+    m_changed.notify_all();
+    std::uint8_t open = kOpen;
+    if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
+    return std::move(m_answers[row % kAheadWindow]);
+}
+
+}  // namespace selvane::gis

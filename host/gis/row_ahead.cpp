@@ -1,5 +1,7 @@
 #include "gis/row_ahead.h"
 
+#include <algorithm>
+
 #include "gis/spatial_relation.h"
 
 namespace selvane::gis {
@@ -54,17 +56,22 @@ void RowAhead::Work(std::stop_token stop) {
         // this thread before it goes).
         const auto queries = m_queries == &m_target ? nullptr : m_queries_alive.lock();
         if (m_queries != &m_target && !queries) return;  // gone: nothing more will be asked
-        const std::size_t row = next++;
-        if (!Worth(row)) continue;
-        std::uint8_t open = kOpen;
-        if (!m_states[row].compare_exchange_strong(open, kTaken)) continue;
-        m_answers[row % kAheadWindow] = Work(row);
-        {
-            std::lock_guard lock(m_mutex);
-            m_states[row].store(kDone);
-        }
-        m_changed.notify_all();
+        next = std::max(next, m_asked.load() + 1);
+        TakeAndWork(next++);
     }
+}
+
+bool RowAhead::TakeAndWork(std::size_t row) {
+    if (!Worth(row)) return false;
+    std::uint8_t open = kOpen;
+    if (!m_states[row].compare_exchange_strong(open, kTaken)) return false;
+    m_answers[row % kAheadWindow] = Work(row);
+    {
+        std::lock_guard lock(m_mutex);
+        m_states[row].store(kDone);
+    }
+    m_changed.notify_all();
+    return true;
 }
 
 SearchAnswer RowAhead::Answer(std::size_t row) {
@@ -75,8 +82,18 @@ SearchAnswer RowAhead::Answer(std::size_t row) {
     m_changed.notify_all();
     std::uint8_t open = kOpen;
     if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row);
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
+    // The second thread has it: rather than wait, work out the rows after it that nobody
+    // has taken yet, so that both cores keep busy.
+    m_helping = std::max(m_helping, row + 1);
+    while (m_states[row].load() != kDone) {
+        while (m_helping < std::min(row + kAheadWindow, m_rows) && m_states[row].load() != kDone) {
+            TakeAndWork(m_helping++);
+        }
+        std::unique_lock lock(m_mutex);
+        if (m_helping >= std::min(row + kAheadWindow, m_rows)) {
+            m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
+        }
+    }
     return std::move(m_answers[row % kAheadWindow]);
 }
 

@@ -41,6 +41,8 @@ private:
     void Work(std::stop_token stop);
     bool Worth(std::size_t row) const;
     SearchAnswer Work(std::size_t row) const;
+    /// Takes `row` if the run will ask for it and nobody has, and works out its answer.
+    bool TakeAndWork(std::size_t row);
 
     const FeatureClass& m_target;
     RowMask m_target_shown;
@@ -54,6 +56,7 @@ private:
     std::unique_ptr<std::atomic<std::uint8_t>[]> m_states;  // a row each
     std::vector<SearchAnswer> m_answers;                    // a ring of kWindow rows
     std::atomic<std::size_t> m_asked;                       // the row the run asked last
+    std::size_t m_helping = 0;                              // the run's thread: next row to help with
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::jthread m_worker;

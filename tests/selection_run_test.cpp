@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <random>
 #include <string_view>
 
@@ -271,6 +272,36 @@ std::string Wkt(const char* kind, std::initializer_list<int> numbers) {
     int index = 0;
     for (const int number : numbers) text += (index == 0 ? "" : (index % 2 ? " " : ",")) + std::to_string(number), ++index;
     return text + (std::string(kind) == "POLYGON" ? "))" : ")");
+}
+
+TEST_F(SelectionRun, AFailureAheadOfTheRunSurfacesWhereTheRunMeetsIt) {
+    // Two thousand wells in the order of a hundred parcels; parcel 61 is a bow tie. The
+    // searches ahead of the run meet it long before the run does; the run must still stop
+    // at the first well in it, with every parcel before it selected.
+    TableSpec parcels{"many_parcels", kPolygon, 0, {}, {}};
+    for (int i = 0; i < 100; ++i) {
+        parcels.shapes.push_back(i == 60 ? "POLYGON((60 0,61 1,61 0,60 1,60 0))"
+                                         : Wkt("POLYGON", {i, 0, i + 1, 0, i + 1, 1, i, 1, i, 0}));
+    }
+    TableSpec wells{"many_wells", kPoint, 0, {}, {}};
+    for (int j = 0; j < 2000; ++j) wells.shapes.push_back("POINT(" + std::to_string(j * 0.05 + 0.025) + " 0.5)");
+    TempFolder folder;
+    const auto path = folder.File("many.gpkg");
+    WriteGeoPackage(path, {parcels, wells});
+    auto target = LoadLayer(path, "many_parcels", "Parcels");
+    HostedMap hosted({target, LoadLayer(path, "many_wells", "Wells")});
+    hosted.Open();
+    for (int run = 0; run < 2; ++run) {  // and again, as a user pressing twice would
+        hosted.messages.texts.clear();
+        hosted.Select("Parcels", "INTERSECT", "Wells");
+        ASSERT_EQ(hosted.messages.texts.size(), 1u);
+        EXPECT_NE(hosted.messages.texts[0].find("FID 61: Self-intersection"), std::string::npos)
+            << hosted.messages.texts[0];
+        std::vector<std::int64_t> before(60);
+        std::iota(before.begin(), before.end(), 1);
+        EXPECT_EQ(target->SelectedFids(), before);
+        EXPECT_EQ(hosted.Count(), "60");
+    }
 }
 
 TEST(SelectionRunRandom, TheRunAgreesWithAnIndependentEvaluationForEveryRelationship) {

@@ -1,6 +1,8 @@
 #include "gis/feature_class.h"
 
 #include <geos/geom/CoordinateFilter.h>
+#include <geos/geom/GeometryCollection.h>
+#include <geos/geom/Polygon.h>
 #include <geos/operation/valid/IsValidOp.h>
 #include <geos/operation/valid/TopologyValidationError.h>
 #include <ogr_geometry.h>
@@ -210,7 +212,10 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
         const auto row = query->Row();
         if (!m_ahead || !m_ahead->Answers(query_class, query->ScanShown(), relation, shown, row)) {
             m_ahead.reset();
-            Index();  // built here, before a second thread reads it
+            // Built here, before a second thread reads them.
+            Index();
+            PrepareForThreads();
+            query_class->PrepareForThreads();
             m_ahead = std::make_unique<RowAhead>(*this, shown, query_class->shared_from_this(), query->ScanShown(),
                                                  relation, row);
         }
@@ -239,6 +244,34 @@ void FeatureClass::RequireValid(std::size_t row) const {
     const auto* reason = check.getValidationError();
     throw platform::Error(platform::kFail, "Invalid shape in " + Culprit() + ", FID " + std::to_string(m_fids[row]) +
                                                ": " + (reason ? reason->toString() : std::string("not valid")));
+}
+
+namespace {
+
+// Fills the lazy envelope of a shape and of each of its parts and rings.
+void FillEnvelopes(const geos::geom::Geometry& shape) {
+    shape.getEnvelopeInternal();
+    if (const auto* polygon = dynamic_cast<const geos::geom::Polygon*>(&shape)) {
+        polygon->getExteriorRing()->getEnvelopeInternal();
+        for (std::size_t ring = 0; ring < polygon->getNumInteriorRing(); ++ring) {
+            polygon->getInteriorRingN(ring)->getEnvelopeInternal();
+        }
+        return;
+    }
+    if (dynamic_cast<const geos::geom::GeometryCollection*>(&shape)) {
+        for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) FillEnvelopes(*shape.getGeometryN(part));
+    }
+}
+
+}  // namespace
+
+void FeatureClass::PrepareForThreads() const {
+    EnsureRows();
+    if (m_prepared_for_threads) return;
+    for (const auto& shape : m_shapes) {
+        if (shape) FillEnvelopes(*shape);
+    }
+    m_prepared_for_threads = true;
 }
 
 geos::index::strtree::TemplateSTRtree<std::size_t>& FeatureClass::Index() const {

@@ -97,6 +97,11 @@ public:
     /// such a shape would have matched, so every search of the class fails alike.
     void RequireAllFinite() const;
 
+    /// Works out now what GEOS would otherwise work out lazily inside the shapes (the
+    /// envelopes of their parts and rings), so that several threads may evaluate them at
+    /// once without racing to fill those caches. Once per class; reads the rows.
+    void PrepareForThreads() const;
+
     /// The spatial index over the rows with a non-empty shape.
     geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
 
@@ -126,6 +131,7 @@ private:
     mutable std::unique_ptr<std::atomic<std::uint8_t>[]> m_validity;
     // The searches of a scan's rows answered ahead on a second thread, when one runs.
     mutable std::unique_ptr<RowAhead> m_ahead;
+    mutable bool m_prepared_for_threads = false;
     mutable std::unique_ptr<std::map<std::int64_t, std::size_t>> m_rows_by_fid;
 
     // Transformations from the spatial references that queries came in; the key's

@@ -373,8 +373,9 @@ private:
     Progressor* m_bar = new Progressor();
 };
 
-// An automation object and nothing more: a layout, say, or a hook of another kind.
-class Plain final : public ComObject<IDispatch> {
+// IDispatch that describes nothing: the host's objects are used through their own interfaces.
+template <typename... Interfaces>
+class Automation : public ComObject<IDispatch, Interfaces...> {
 public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
@@ -385,25 +386,19 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
+};
 
+// An automation object and nothing more: a layout, say, or a hook of another kind.
+class Plain final : public Automation<> {
 protected:
     void* Find(REFIID iid) override {
         return iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
     }
 };
 
-class Application final : public ComObject<IDispatch, IApplication> {
+class Application final : public Automation<IApplication> {
 public:
     explicit Application(Document* document) : m_document(document) {}
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT STDMETHODCALLTYPE get_Document(IUnknown** document) override {
         if (g_other_document) return Hand<IUnknown>(static_cast<IDispatch*>(m_other), document);
         return Hand<IUnknown>(static_cast<IMxDocument*>(m_document), document);
@@ -583,7 +578,7 @@ LRESULT CALLBACK FrameProcedure(HWND window, UINT message, WPARAM wparam, LPARAM
 
 }  // namespace
 
-void MakeMap(const std::vector<LayerSpec>& layers, const std::wstring& group, const std::vector<LayerSpec>& grouped) {
+void MakeMap(const std::vector<MapLayer>& layers, const std::wstring& group, const std::vector<MapLayer>& grouped) {
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.lpfnWndProc = FrameProcedure;
@@ -594,14 +589,14 @@ void MakeMap(const std::vector<LayerSpec>& layers, const std::wstring& group, co
                                     nullptr, GetModuleHandleW(nullptr), nullptr);
 
     std::vector<ILayer*> top;
-    for (const auto& spec : layers) {
-        auto* layer = new FeatureLayer(spec.name, spec.shapes);
+    for (const auto& wanted : layers) {
+        auto* layer = new FeatureLayer(wanted.name, wanted.shapes);
         g_feature_layers.push_back(layer);
         top.push_back(layer);
     }
     std::vector<ILayer*> members;
-    for (const auto& spec : grouped) {
-        auto* layer = new FeatureLayer(spec.name, spec.shapes);
+    for (const auto& wanted : grouped) {
+        auto* layer = new FeatureLayer(wanted.name, wanted.shapes);
         g_feature_layers.push_back(layer);
         members.push_back(layer);
     }

@@ -20,7 +20,7 @@ struct Shape {
     double x1, y1, x2, y2;
 };
 
-struct LayerSpec {
+struct MapLayer {
     std::wstring name;
     std::vector<Shape> shapes;  // object ids 1, 2, ...
 };
@@ -34,7 +34,7 @@ struct Record {
 };
 
 /// Builds the map: top-level feature layers, then a group holding `grouped`.
-void MakeMap(const std::vector<LayerSpec>& layers, const std::wstring& group, const std::vector<LayerSpec>& grouped);
+void MakeMap(const std::vector<MapLayer>& layers, const std::wstring& group, const std::vector<MapLayer>& grouped);
 /// Registers AppRef, SpatialFilter and ModelessFrame for this process.
 void RegisterHostClasses();
 void RevokeHostClasses();

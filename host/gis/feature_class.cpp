@@ -112,23 +112,12 @@ void FeatureClass::AdoptRows(FeatureRows rows) const {
     m_validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_fids.size());
 }
 
-void FeatureClass::AddLayerName(const std::string& name) {
-    if (std::find(m_layer_names.begin(), m_layer_names.end(), name) == m_layer_names.end()) m_layer_names.push_back(name);
-}
+void FeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
 
 std::string FeatureClass::Culprit() const {
-    std::string text;
-    if (!m_layer_names.empty()) {
-        text = m_layer_names.size() == 1 ? "layer " : "layers ";
-        for (std::size_t index = 0; index < m_layer_names.size(); ++index) {
-            text += (index ? ", " : "") + m_layer_names[index];
-        }
-        text += " (";
-    }
-    text += "table " + m_name;
-    if (!m_source_path.empty()) text += ", file " + m_source_path;
-    if (!m_layer_names.empty()) text += ")";
-    return text;
+    std::string source = "table " + m_name;
+    if (!m_source_path.empty()) source += ", file " + m_source_path;
+    return m_layer_names.Around(source);
 }
 
 void FeatureClass::RequireFinite(std::size_t row) const {
@@ -175,27 +164,11 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(shown));
 
-    RequireShapeField(spatial->GeometryField(), m_shape_field, m_name);
-    const auto relation = spatial->SpatialRel();
-    RequireSupportedRelation(relation);
-
-    auto query_owner = spatial->Geometry();
-    auto* query = dynamic_cast<const Shape*>(query_owner.get());
-    if (query_owner && !query) throw platform::Error(platform::kInvalidArg, "The query shape is not a shape of this map");
-    if (!query || query->IsEmpty()) {
-        // A null or empty query shape matches nothing.
-        return std::make_shared<EmptyCursor>();
-    }
-    // The gate is the layers' business: decided from the declared shape types of the query
-    // shape's class and this one, so that it never depends on which row comes first. A
-    // class of mixed or unknown type never gates; a single shape of a type that cannot
-    // stand in the relation simply matches nothing.
+    const auto request = ReadSpatialFilter(*spatial, m_shape_field, m_name, m_dimension, [this] { return Culprit(); });
+    if (!request.shape) return std::make_shared<EmptyCursor>();
+    const auto relation = request.relation;
+    const auto* query = request.shape;
     const auto* query_class = query->Source();
-    const auto query_class_dimension =
-        query_class ? query_class->Dimension() : query->ClassDimension().value_or(DimensionOf(*query->Geometry()));
-    RequireRelationCanHold(relation, query_class_dimension, *this);
-    const auto shape_dimension = DimensionOf(*query->Geometry());
-    if (!RelationCanHold(relation, shape_dimension, m_dimension)) return std::make_shared<EmptyCursor>();
 
     std::unique_ptr<geos::geom::Geometry> projected;
     try {
@@ -221,9 +194,8 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
         }
         return std::make_shared<SpatialCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
     }
-    return std::make_shared<SpatialCursor>(shared_from_this(), recycling, std::move(shown), relation,
-                                           std::move(query_owner), *query->Geometry(), std::move(projected),
-                                           query->Source(), query->Row());
+    return std::make_shared<SpatialCursor>(shared_from_this(), recycling, std::move(shown), relation, request.owner,
+                                           *query->Geometry(), std::move(projected), query_class, query->Row());
 }
 
 void FeatureClass::RequireValid(std::size_t row) const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gis/geos_include.h"
+#include "gis/layer_names.h"
 #include "gis/shape.h"
 #include "platform/arcobjects.h"
 
@@ -123,7 +124,7 @@ private:
     mutable std::vector<std::int64_t> m_fids;
     mutable std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
     std::string m_source_path;
-    std::vector<std::string> m_layer_names;
+    LayerNames m_layer_names;
     mutable std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
 
     mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;

@@ -41,8 +41,8 @@ PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> 
                                      const std::string& where)
     : m_source(std::move(owner), recycling), m_connection(m_source.Owner().Connection()) {
     const auto& table = m_source.Owner().Table();
-    const auto geometry = "t." + QuotedPgIdentifier(table.geometry_column);
-    std::string sql = "SELECT t." + QuotedPgIdentifier(table.fid_column) + "::int8, ST_AsBinary(ST_Force2D(" +
+    const auto geometry = "t." + QuotedIdentifier(table.geometry_column);
+    std::string sql = "SELECT t." + QuotedIdentifier(table.fid_column) + "::int8, ST_AsBinary(ST_Force2D(" +
                       geometry + ")) FROM " + table.Qualified() + " t";
     if (!where.empty()) sql += " WHERE (" + where + ")";
     // A cursor without hold lives in a transaction; searches of the same connection run in

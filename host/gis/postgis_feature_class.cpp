@@ -15,7 +15,7 @@
 
 namespace selvane::gis {
 
-std::string PgTable::Qualified() const { return QuotedPgIdentifier(schema) + "." + QuotedPgIdentifier(table); }
+std::string PgTable::Qualified() const { return QuotedIdentifier(schema) + "." + QuotedIdentifier(table); }
 
 PostgisFeatureClass::PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
                                          std::shared_ptr<const OGRSpatialReference> spatial_reference)
@@ -23,22 +23,10 @@ PostgisFeatureClass::PostgisFeatureClass(std::shared_ptr<PgConnection> connectio
 
 PostgisFeatureClass::~PostgisFeatureClass() = default;
 
-void PostgisFeatureClass::AddLayerName(const std::string& name) {
-    if (std::find(m_layer_names.begin(), m_layer_names.end(), name) == m_layer_names.end()) m_layer_names.push_back(name);
-}
+void PostgisFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
 
 std::string PostgisFeatureClass::Culprit() const {
-    std::string text;
-    if (!m_layer_names.empty()) {
-        text = m_layer_names.size() == 1 ? "layer " : "layers ";
-        for (std::size_t index = 0; index < m_layer_names.size(); ++index) {
-            text += (index ? ", " : "") + m_layer_names[index];
-        }
-        text += " (";
-    }
-    text += "table " + m_table.Display() + ", database " + m_connection->Source();
-    if (!m_layer_names.empty()) text += ")";
-    return text;
+    return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Source());
 }
 
 void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
@@ -80,22 +68,12 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<PostgisScanCursor>(shared_from_this(), recycling, where);
 
-    RequireShapeField(spatial->GeometryField(), m_table.geometry_column, m_table.Display());
-    const auto relation = spatial->SpatialRel();
-    RequireSupportedRelation(relation);
-    auto query_owner = spatial->Geometry();
-    const auto* query = dynamic_cast<const Shape*>(query_owner.get());
-    if (query_owner && !query) throw platform::Error(platform::kInvalidArg, "The query shape is not a shape of this map");
-    if (!query || query->IsEmpty()) return std::make_shared<EmptyCursor>();
-
-    // The same gate as a class in memory: by the query's class, then by the one shape.
+    const auto request = ReadSpatialFilter(*spatial, m_table.geometry_column, m_table.Display(), m_table.dimension,
+                                           [this] { return Culprit(); });
+    if (!request.shape) return std::make_shared<EmptyCursor>();
+    const auto relation = request.relation;
+    const auto* query = request.shape;
     const auto* query_class = query->Source();
-    const auto declared =
-        query_class ? query_class->Dimension() : query->ClassDimension().value_or(DimensionOf(*query->Geometry()));
-    RequireRelationCanHold(relation, declared, m_table.dimension, Culprit());
-    if (!RelationCanHold(relation, DimensionOf(*query->Geometry()), m_table.dimension)) {
-        return std::make_shared<EmptyCursor>();
-    }
     if (query_class && relation != platform::esriSpatialRelEnvelopeIntersects) {
         query_class->RequireFinite(query->Row());
         query_class->RequireValid(query->Row());
@@ -111,7 +89,7 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     if (batch && batch->connection == m_connection.get()) {
         // A shape of a scan of this database: the rest of its batch is answered ahead.
         auto self = shared_from_this();
-        auto own = [self, relation, source_srid, where, query_owner, recycling] {
+        auto own = [self, relation, source_srid, where, query_owner = request.owner, recycling] {
             const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
             return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
         };
@@ -139,7 +117,7 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
     auto& name = m_statements[{static_cast<int>(relation), projected, where}];
     if (!name.empty()) return name;
     // The query shape is a parameter; projected, it is projected once, in a CTE.
-    const std::string target = "t." + QuotedPgIdentifier(m_table.geometry_column);
+    const std::string target = "t." + QuotedIdentifier(m_table.geometry_column);
     const std::string query = projected ? "selvane_query.selvane_query_shape" : "$1::geometry";
 
     std::string sql;
@@ -147,7 +125,7 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
         sql = "WITH selvane_query AS MATERIALIZED (SELECT ST_Transform($1::geometry, " + std::to_string(m_table.srid) +
               ") AS selvane_query_shape) ";
     }
-    sql += "SELECT t." + QuotedPgIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
+    sql += "SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
     sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
            query + " AND " + PgRelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";
@@ -198,9 +176,9 @@ std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std:
 std::shared_ptr<Shape> PostgisFeatureClass::ReadShape(std::int64_t fid) const {
     if (m_shape_statement.empty()) {
         m_shape_statement = m_connection->Prepare("SELECT ST_AsBinary(ST_Force2D(" +
-                                                      QuotedPgIdentifier(m_table.geometry_column) + ")) FROM " +
+                                                      QuotedIdentifier(m_table.geometry_column) + ")) FROM " +
                                                       m_table.Qualified() + " WHERE " +
-                                                      QuotedPgIdentifier(m_table.fid_column) + " = $1",
+                                                      QuotedIdentifier(m_table.fid_column) + " = $1",
                                                   1);
     }
     const auto result = m_connection->ExecutePrepared(m_shape_statement, {{std::to_string(fid)}}, true);

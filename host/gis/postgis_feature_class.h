@@ -10,6 +10,7 @@
 
 #include "gis/postgis_connection.h"
 #include "gis/postgis_sql.h"
+#include "gis/layer_names.h"
 #include "gis/shape.h"
 #include "platform/arcobjects.h"
 
@@ -88,7 +89,7 @@ private:
     std::shared_ptr<PgConnection> m_connection;
     PgTable m_table;
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
-    std::vector<std::string> m_layer_names;
+    LayerNames m_layer_names;
     std::optional<std::int64_t> m_row_count;
     std::map<std::tuple<int, bool, std::string>, std::string> m_statements;
     std::unique_ptr<SearchAhead> m_ahead;

@@ -152,10 +152,10 @@ const std::string& SearchAhead::Statement(const std::shared_ptr<PgConnection>& c
     const std::string read = "ST_GeomFromWKB(u.b, " + std::to_string(source_srid != 0 ? source_srid : table.srid) + ")";
     const std::string shape =
         source_srid != 0 ? "ST_Transform(" + read + ", " + std::to_string(table.srid) + ")" : read;
-    const std::string target = "t." + QuotedPgIdentifier(table.geometry_column);
+    const std::string target = "t." + QuotedIdentifier(table.geometry_column);
     const std::string query = "q.selvane_query_shape";
     // OFFSET 0 keeps each query shape made once, not once per candidate.
-    std::string sql = "SELECT q.selvane_query_row, t." + QuotedPgIdentifier(table.fid_column) + "::int8" +
+    std::string sql = "SELECT q.selvane_query_row, t." + QuotedIdentifier(table.fid_column) + "::int8" +
                       PgValidityColumn(relation, table.dimension, target) + " FROM (SELECT " + shape +
                       " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
                       "AS u(b, i) OFFSET 0) q JOIN " +

@@ -46,15 +46,6 @@ std::string ExtendedWkb(const geos::geom::Geometry& geometry, std::int32_t srid)
 }
 
 
-std::string QuotedPgIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 std::string PgValidityColumn(platform::esriSpatialRelEnum relation, ShapeDimension dimension, const std::string& target) {
     // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
     // store; other shapes found are checked, so that an answer never rests on an invalid one.

@@ -7,12 +7,10 @@
 
 #include "gis/geos_include.h"
 #include "gis/shape.h"
+#include "gis/sql_identifier.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
-
-/// Quotes an identifier for SQL ("a ""b""").
-std::string QuotedPgIdentifier(const std::string& name);
 
 /// The relation in SQL, with the query shape first as the spatial filter has it. The
 /// envelope comparison is exact: the index's `&&` compares boxes rounded outwards.

@@ -68,12 +68,6 @@ bool RelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query
 }
 
 void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
-                            const FeatureClass& target) {
-    if (RelationCanHold(relation, query_dimension, target.Dimension())) return;
-    RequireRelationCanHold(relation, query_dimension, target.Dimension(), target.Culprit());
-}
-
-void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimension query_dimension,
                             ShapeDimension target_dimension, const std::string& target) {
     if (RelationCanHold(relation, query_dimension, target_dimension)) return;
     throw platform::Error(platform::kInvalidArg, std::string(RelationName(relation)) + " can never hold between a " +

@@ -7,17 +7,9 @@
 #include <memory>
 #include <string>
 
-namespace selvane::gis {
+#include "gis/sql_identifier.h"
 
-/// `name` as an SQL identifier, quoted, with its quotes doubled.
-inline std::string QuotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (const char c : name) {
-        quoted += c;
-        if (c == '"') quoted += '"';
-    }
-    return quoted + "\"";
-}
+namespace selvane::gis {
 
 /// The database at `path`, read-only; `Handle()` is null when it cannot be opened, and
 /// `Failure()` then says why.

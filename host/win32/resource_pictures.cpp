@@ -31,6 +31,36 @@ std::wstring ResourceName(const std::string& file) {
 
 }  // namespace
 
+HBITMAP TopDownBitmap(int width, int height, int bits_per_pixel, void** bits) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // rows top to bottom
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = static_cast<WORD>(bits_per_pixel);
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+HBITMAP BitmapOf(const platform::Picture& picture) {
+    if (picture.rgb.empty() || picture.width <= 0 || picture.height <= 0) return nullptr;
+    void* bits = nullptr;
+    HBITMAP bitmap = TopDownBitmap(picture.width, picture.height, 24, &bits);
+    if (!bitmap) return nullptr;
+    const int stride = (picture.width * 3 + 3) & ~3;
+    auto* rows = static_cast<std::uint8_t*>(bits);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const auto* rgb = &picture.rgb[static_cast<std::size_t>((y * picture.width + x) * 3)];
+            auto* bgr = rows + y * stride + x * 3;
+            bgr[0] = rgb[2];
+            bgr[1] = rgb[1];
+            bgr[2] = rgb[0];
+        }
+    }
+    return bitmap;
+}
+
 HBITMAP LoadPictureResource(HINSTANCE module, const std::string& file, int width, int height) {
     HRSRC found = FindResourceW(module, ResourceName(file).c_str(), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!found) return nullptr;
@@ -68,15 +98,8 @@ HBITMAP LoadPictureResource(HINSTANCE module, const std::string& file, int width
     }
     UINT out_width = 0, out_height = 0;
     source->GetSize(&out_width, &out_height);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(out_width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(out_height);
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = TopDownBitmap(static_cast<int>(out_width), static_cast<int>(out_height), 32, &bits);
     if (!bitmap) return nullptr;
     const UINT stride = out_width * 4;
     if (FAILED(source->CopyPixels(nullptr, stride, stride * out_height, static_cast<BYTE*>(bits)))) {

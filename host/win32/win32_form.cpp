@@ -40,32 +40,6 @@ void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area) {
 
 }  // namespace
 
-HBITMAP BitmapOf(const platform::Picture& picture) {
-    if (picture.rgb.empty() || picture.width <= 0 || picture.height <= 0) return nullptr;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = picture.width;
-    info.bmiHeader.biHeight = -picture.height;  // rows top to bottom, as the design holds them
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap) return nullptr;
-    const int stride = (picture.width * 3 + 3) & ~3;
-    auto* rows = static_cast<std::uint8_t*>(bits);
-    for (int y = 0; y < picture.height; ++y) {
-        for (int x = 0; x < picture.width; ++x) {
-            const auto* rgb = &picture.rgb[static_cast<std::size_t>((y * picture.width + x) * 3)];
-            auto* bgr = rows + y * stride + x * 3;
-            bgr[0] = rgb[2];
-            bgr[1] = rgb[1];
-            bgr[2] = rgb[0];
-        }
-    }
-    return bitmap;
-}
-
 // One control's window, answering for every kind the port asks of it.
 class Win32Form::Control : public platform::IComboBox, public platform::ILabel, public platform::IPictureBox {
 public:

@@ -65,7 +65,4 @@ private:
     std::vector<Control*> m_by_id;  // control id - kFirstControlId
 };
 
-/// A device-independent bitmap of a design's picture; nullptr for a picture file.
-HBITMAP BitmapOf(const platform::Picture& picture);
-
 }  // namespace selvane::win32

@@ -73,16 +73,25 @@ Outcome RunOn(std::vector<std::shared_ptr<platform::ILayer>> layers, const std::
     return outcome;
 }
 
+// The same rows in a GeoPackage and in a schema of the test server.
+struct SameRows {
+    SameRows(const std::string& schema, const std::vector<TableSpec>& tables)
+        : file(folder.File(schema + ".gpkg")), database(schema) {
+        WriteGeoPackage(file, tables);
+        for (const auto& table : tables) database.WriteTable(table);
+    }
+    TempFolder folder;
+    std::string file;
+    TestDatabase database;
+};
+
 const char* const kRelations[] = {"INTERSECT", "ENVELOPE INTERSECT", "TOUCH", "OVERLAP",
                                   "CROSS", "WHOLLY CONTAIN", "ARE WHOLLY CONTAINED BY"};
 
 TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
-    TempFolder folder;
-    const auto file = folder.File("shapes.gpkg");
-    const auto tables = Tables(0);
-    WriteGeoPackage(file, tables);
-    TestDatabase database("oracle");
-    for (const auto& table : tables) database.WriteTable(table);
+    SameRows rows("oracle", Tables(0));
+    const auto& file = rows.file;
+    auto& database = rows.database;
 
     const std::pair<const char*, const char*> pairings[] = {
         {"cells", "lines"}, {"cells", "cells"}, {"points", "cells"}, {"lines", "lines"},
@@ -106,17 +115,15 @@ TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
 }
 
 TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldBe) {
-    TempFolder folder;
-    const auto file = folder.File("many.gpkg");
     auto tables = Tables(0);
     TableSpec points{"many", wkbPoint, 0, {}, {}};
     for (int x = 0; x < 40; ++x) {
         for (int y = 0; y < 40; ++y) points.shapes.push_back("POINT(" + std::to_string(x) + " " + std::to_string(y) + ")");
     }
     tables.push_back(points);
-    WriteGeoPackage(file, tables);
-    TestDatabase database("many");
-    for (const auto& table : tables) database.WriteTable(table);
+    SameRows rows("many", tables);
+    const auto& file = rows.file;
+    auto& database = rows.database;
 
     for (const char* relation : {"INTERSECT", "TOUCH", "WHOLLY CONTAIN"}) {
         SCOPED_TRACE(relation);
@@ -132,7 +139,6 @@ TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldB
 }
 
 TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
-    TempFolder folder;
     // The same places in two systems: Web Mercator targets, longitude/latitude queries.
     TableSpec targets{"targets", wkbPolygon, 3857, {}, {}};
     TableSpec queries{"queries", wkbPoint, 4326, {}, {}};
@@ -144,11 +150,9 @@ TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
         const double lon = 8.99 + i * 0.07;
         queries.shapes.push_back("POINT(" + std::to_string(lon) + " 47.40)");
     }
-    const auto file = folder.File("systems.gpkg");
-    WriteGeoPackage(file, {targets, queries});
-    TestDatabase database("systems");
-    database.WriteTable(targets);
-    database.WriteTable(queries);
+    SameRows rows("systems", {targets, queries});
+    const auto& file = rows.file;
+    auto& database = rows.database;
 
     const auto expected =
         RunOn({LoadLayer(file, "targets"), LoadLayer(file, "queries")}, "targets", "INTERSECT", "queries");
@@ -165,12 +169,9 @@ TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
 }
 
 TEST(PostgisSearch, DefinitionQueriesFilterLayerOneInTheServer) {
-    TempFolder folder;
-    const auto file = folder.File("shapes.gpkg");
-    const auto tables = Tables(0);
-    WriteGeoPackage(file, tables);
-    TestDatabase database("queries");
-    for (const auto& table : tables) database.WriteTable(table);
+    SameRows rows("queries", Tables(0));
+    const auto& file = rows.file;
+    auto& database = rows.database;
 
     const auto expected = RunOn({LoadLayer(file, "cells"), LoadLayer(file, "lines", "lines", "zone = 'b'")}, "cells",
                                 "INTERSECT", "lines");
@@ -198,13 +199,10 @@ TEST(PostgisSearch, SelectionsHoldIdsInOrderOnceEachAndCountAtOnce) {
 }
 
 TEST(PostgisSearch, TheCommandLineSelectsFromADatabaseNamedInAMapDocument) {
-    TempFolder folder;
-    const auto file = folder.File("shapes.gpkg");
-    const auto tables = Tables(0);
-    WriteGeoPackage(file, tables);
-    TestDatabase database("cli");
-    for (const auto& table : tables) database.WriteTable(table);
-    const auto document = folder.File("map.json");
+    SameRows rows("cli", Tables(0));
+    const auto& file = rows.file;
+    auto& database = rows.database;
+    const auto document = rows.folder.File("map.json");
     std::ofstream(document) << R"({"layers": [
         {"type": "feature", "name": "Cells", "source": ")" + database.Source() + R"(", "table": "cli.cells"},
         {"type": "feature", "name": "Lines", "source": ")" + database.Source() + R"(", "table": "cli.lines"}]})";

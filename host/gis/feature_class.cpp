@@ -1,8 +1,6 @@
 #include "gis/feature_class.h"
 
 #include <geos/geom/CoordinateFilter.h>
-#include <geos/geom/GeometryCollection.h>
-#include <geos/geom/Polygon.h>
 #include <geos/operation/valid/IsValidOp.h>
 #include <geos/operation/valid/TopologyValidationError.h>
 #include <ogr_geometry.h>
@@ -11,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <system_error>
 
 #include "gis/feature_cursor.h"
 #include "gis/gdal_session.h"
@@ -160,7 +159,13 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::Search(std::shared_ptr<p
 
 std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, RowMask shown) {
-    EnsureRows();
+    try {
+        EnsureRows();
+    } catch (const platform::Error& error) {
+        // Rows that cannot be read are a fault of the data, not of the search: the cursor
+        // reports it as what it is, naming the file, the table and the row.
+        return std::make_shared<FailingCursor>(error);
+    }
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(shown));
 
@@ -189,10 +194,14 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
             Index();
             PrepareForThreads();
             query_class->PrepareForThreads();
-            m_ahead = std::make_unique<RowAhead>(*this, shown, query_class->shared_from_this(), query->ScanShown(),
-                                                 relation, row);
+            try {
+                m_ahead = std::make_unique<RowAhead>(*this, shown, query_class->shared_from_this(),
+                                                     query->ScanShown(), relation, row);
+            } catch (const std::system_error&) {
+                // No thread to be had: this search, and the next, are answered here alone.
+            }
         }
-        return std::make_shared<SpatialCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
+        if (m_ahead) return std::make_shared<SpatialCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
     }
     return std::make_shared<SpatialCursor>(shared_from_this(), recycling, std::move(shown), relation, request.owner,
                                            *query->Geometry(), std::move(projected), query_class, query->Row());
@@ -218,30 +227,11 @@ void FeatureClass::RequireValid(std::size_t row) const {
                                                ": " + (reason ? reason->toString() : std::string("not valid")));
 }
 
-namespace {
-
-// Fills the lazy envelope of a shape and of each of its parts and rings.
-void FillEnvelopes(const geos::geom::Geometry& shape) {
-    shape.getEnvelopeInternal();
-    if (const auto* polygon = dynamic_cast<const geos::geom::Polygon*>(&shape)) {
-        polygon->getExteriorRing()->getEnvelopeInternal();
-        for (std::size_t ring = 0; ring < polygon->getNumInteriorRing(); ++ring) {
-            polygon->getInteriorRingN(ring)->getEnvelopeInternal();
-        }
-        return;
-    }
-    if (dynamic_cast<const geos::geom::GeometryCollection*>(&shape)) {
-        for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) FillEnvelopes(*shape.getGeometryN(part));
-    }
-}
-
-}  // namespace
-
 void FeatureClass::PrepareForThreads() const {
     EnsureRows();
     if (m_prepared_for_threads) return;
     for (const auto& shape : m_shapes) {
-        if (shape) FillEnvelopes(*shape);
+        if (shape) FillLazyEnvelopes(*shape);
     }
     m_prepared_for_threads = true;
 }

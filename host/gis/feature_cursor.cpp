@@ -155,6 +155,7 @@ void SpatialCursor::EvaluateInParallel() {
     if (m_query_source) m_query_source->RequireValid(m_query_row);
     const auto& owner = m_source.Owner();
     owner.PrepareForThreads();
+    FillLazyEnvelopes(*m_query);
     const std::size_t count = m_candidates.size();
     m_verdicts.assign(count, 0);
     const std::size_t threads = ThreadsFor(count, kParallelCandidates);

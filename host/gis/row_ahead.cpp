@@ -32,6 +32,14 @@ bool RowAhead::Answers(const FeatureClass* queries, const RowMask& scan_shown, p
            target_shown == m_target_shown && row > m_asked.load();
 }
 
+namespace {
+
+std::atomic<RowAheadPace> g_pace{nullptr};
+
+}  // namespace
+
+void SetRowAheadPaceForTests(RowAheadPace pace) { g_pace.store(pace); }
+
 // Rows the run will search: shown by the scan, with a shape that can stand in the relation.
 bool RowAhead::Worth(std::size_t row) const {
     if (m_scan_shown && !(*m_scan_shown)[row]) return false;
@@ -39,14 +47,29 @@ bool RowAhead::Worth(std::size_t row) const {
     return shape && !shape->isEmpty() && RelationCanHold(m_relation, DimensionOf(*shape), m_target.Dimension());
 }
 
-SearchAnswer RowAhead::Work(std::size_t row) const {
-    return AnswerSearch(m_target, m_target_shown, m_relation, *m_queries->ShapeAt(row), m_queries, row);
+SearchAnswer RowAhead::Work(std::size_t row, bool worker) const {
+    if (const auto pace = g_pace.load()) pace(worker, row);
+    SearchAnswer answer;
+    try {
+        answer = AnswerSearch(m_target, m_target_shown, m_relation, *m_queries->ShapeAt(row), m_queries, row);
+    } catch (...) {
+        // Out of memory, say: the search of this row fails with it, on whichever thread.
+        answer = SearchAnswer{};
+        answer.before_candidates = std::current_exception();
+    }
+    return answer;
 }
 
 void RowAhead::Work(std::stop_token stop) {
-    std::size_t next = m_asked.load() + 1;
-    while (!stop.stop_requested() && next < m_rows) {
-        if (next >= m_asked.load() + kAheadWindow) {
+    std::size_t next = 0;
+    while (!stop.stop_requested()) {
+        // One reading of the run's place for every decision about the next row: the run
+        // only moves on, so a row below `asked + kAheadWindow` stays clear of the slot of a
+        // row the run has not taken yet.
+        const std::size_t asked = m_asked.load();
+        next = std::max(next, asked + 1);
+        if (next >= m_rows) return;  // the run has been given every row there is
+        if (next >= asked + kAheadWindow) {
             // Far enough ahead: wait for the run to move on.
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, stop, [&] { return next < m_asked.load() + kAheadWindow; });
@@ -56,16 +79,15 @@ void RowAhead::Work(std::stop_token stop) {
         // this thread before it goes).
         const auto queries = m_queries == &m_target ? nullptr : m_queries_alive.lock();
         if (m_queries != &m_target && !queries) return;  // gone: nothing more will be asked
-        next = std::max(next, m_asked.load() + 1);
-        TakeAndWork(next++);
+        TakeAndWork(next++, true);
     }
 }
 
-bool RowAhead::TakeAndWork(std::size_t row) {
+bool RowAhead::TakeAndWork(std::size_t row, bool worker) {
     if (!Worth(row)) return false;
     std::uint8_t open = kOpen;
     if (!m_states[row].compare_exchange_strong(open, kTaken)) return false;
-    m_answers[row % kAheadWindow] = Work(row);
+    m_answers[row % kAheadWindow] = Work(row, worker);
     {
         std::lock_guard lock(m_mutex);
         m_states[row].store(kDone);
@@ -81,18 +103,16 @@ SearchAnswer RowAhead::Answer(std::size_t row) {
     }
     m_changed.notify_all();
     std::uint8_t open = kOpen;
-    if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row);
+    if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row, false);
     // The second thread has it: rather than wait, work out the rows after it that nobody
-    // has taken yet, so that both cores keep busy.
+    // has taken yet, so that both cores keep busy. Rows up to `row + kAheadWindow - 1`
+    // only: the next one shares the slot of the answer this waits for.
+    const std::size_t help_end = std::min(row + kAheadWindow, m_rows);
     m_helping = std::max(m_helping, row + 1);
     while (m_states[row].load() != kDone) {
-        while (m_helping < std::min(row + kAheadWindow, m_rows) && m_states[row].load() != kDone) {
-            TakeAndWork(m_helping++);
-        }
+        while (m_helping < help_end && m_states[row].load() != kDone) TakeAndWork(m_helping++, false);
         std::unique_lock lock(m_mutex);
-        if (m_helping >= std::min(row + kAheadWindow, m_rows)) {
-            m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
-        }
+        if (m_helping >= help_end) m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
     }
     return std::move(m_answers[row % kAheadWindow]);
 }

@@ -1,6 +1,10 @@
 #include "gis/shape.h"
 
+#include <geos/geom/GeometryCollection.h>
+#include <geos/geom/Polygon.h>
 #include <ogr_spatialref.h>
+
+#include <vector>
 
 #include "gis/feature_class.h"
 
@@ -21,8 +25,29 @@ const std::shared_ptr<const OGRSpatialReference>& Shape::SpatialReference() cons
 }
 
 const geos::geom::GeometryFactory& Shape::Factory() {
-    static const auto factory = geos::geom::GeometryFactory::create();
+    // Never destroyed: shapes made on several threads count their factory in a plain
+    // integer, which must never decide to free it while one of them lives.
+    static const auto* factory = geos::geom::GeometryFactory::create().release();
     return *factory;
+}
+
+void FillLazyEnvelopes(const geos::geom::Geometry& shape) {
+    std::vector<const geos::geom::Geometry*> pending{&shape};
+    while (!pending.empty()) {
+        const auto* part = pending.back();
+        pending.pop_back();
+        part->getEnvelopeInternal();
+        if (const auto* polygon = dynamic_cast<const geos::geom::Polygon*>(part)) {
+            polygon->getExteriorRing()->getEnvelopeInternal();
+            for (std::size_t ring = 0; ring < polygon->getNumInteriorRing(); ++ring) {
+                polygon->getInteriorRingN(ring)->getEnvelopeInternal();
+            }
+        } else if (dynamic_cast<const geos::geom::GeometryCollection*>(part)) {
+            for (std::size_t index = 0; index < part->getNumGeometries(); ++index) {
+                pending.push_back(part->getGeometryN(index));
+            }
+        }
+    }
 }
 
 std::shared_ptr<Shape> Shape::FromWkt(const std::string& wkt,

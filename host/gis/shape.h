@@ -80,4 +80,9 @@ private:
     std::shared_ptr<const std::vector<bool>> m_scan_shown;
 };
 
+/// Works out now the envelopes that GEOS works out lazily inside a shape (of the shape, its
+/// parts and their rings), so that several threads may read the shape without racing to
+/// fill them.
+void FillLazyEnvelopes(const geos::geom::Geometry& shape);
+
 }  // namespace selvane::gis

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,16 +19,26 @@ inline std::size_t ThreadsFor(std::size_t count, std::size_t minimum) {
 }
 
 /// Calls `work(slot, begin, end)` for `threads` consecutive slices of [0, count), each on a
-/// thread of its own, and returns when all are done.
+/// thread of its own, and returns when all are done. `work` must not throw on a helper
+/// thread; the calling thread's slices may, and then every helper is joined first. When
+/// the system gives no more threads, the calling thread works the slices left over.
 template <typename Work>
 void InSlices(std::size_t count, std::size_t threads, Work&& work) {
     const auto bound = [&](std::size_t slot) { return count * slot / threads; };
-    std::vector<std::thread> helpers;
-    for (std::size_t slot = 1; slot < threads; ++slot) {
-        helpers.emplace_back([&work, slot, begin = bound(slot), end = bound(slot + 1)] { work(slot, begin, end); });
+    std::vector<std::jthread> helpers;  // joined on every way out
+    helpers.reserve(threads);
+    std::size_t started = 1;
+    for (; started < threads; ++started) {
+        try {
+            helpers.emplace_back([&work, slot = started, begin = bound(started), end = bound(started + 1)] {
+                work(slot, begin, end);
+            });
+        } catch (const std::system_error&) {
+            break;
+        }
     }
     work(std::size_t{0}, bound(0), bound(1));
-    for (auto& helper : helpers) helper.join();
+    for (std::size_t slot = started; slot < threads; ++slot) work(slot, bound(slot), bound(slot + 1));
 }
 
 }  // namespace selvane::gis

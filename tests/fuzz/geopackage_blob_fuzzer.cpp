@@ -1,19 +1,23 @@
-// Fuzz target: one GeoPackage geometry blob parsed straight into GEOS, the way the
-// GeoPackage reader parses each row. A blob may be refused (nullptr) or make GEOS throw;
-// anything else is a fault.
+// Fuzz target: one GeoPackage geometry blob checked and parsed straight into GEOS, the way
+// the GeoPackage reader parses each row, for each declared shape type. A blob may be left
+// to GDAL (nullptr) or refused with the reason; anything else is a fault.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "gis/geopackage_reader.h"
 #include "gis/shape.h"
+#include "gis/wkb_outline.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using selvane::gis::ShapeDimension;
     geos::io::WKBReader reader(selvane::gis::Shape::Factory());
-    try {
-        auto shape = selvane::gis::ParseGeoPackageBlob(data, size, reader);
-        if (shape) (void)shape->getEnvelopeInternal();
-    } catch (const geos::util::GEOSException&) {
+    for (const auto declared : {ShapeDimension::Mixed, ShapeDimension::Area}) {
+        try {
+            auto shape = selvane::gis::ParseGeoPackageBlob(data, size, reader, declared);
+            if (shape) (void)shape->getEnvelopeInternal();
+        } catch (const selvane::gis::ShapeBytesFault&) {
+        }
     }
     return 0;
 }

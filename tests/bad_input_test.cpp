@@ -12,6 +12,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -320,6 +321,139 @@ TEST(BadInput, EachKindGetsAClearMessageAndItsStatus) {
         }
         EXPECT_FALSE(HasGdalLine(run.err)) << run.err;
     }
+}
+
+// GeoPackage geometry blobs, byte by byte.
+class BlobBytes {
+public:
+    BlobBytes& Byte(unsigned value) {
+        m_bytes.push_back(static_cast<char>(value));
+        return *this;
+    }
+    BlobBytes& Word(std::uint32_t value, bool little = true) {
+        for (int index = 0; index < 4; ++index) Byte((value >> (little ? 8 * index : 24 - 8 * index)) & 0xFF);
+        return *this;
+    }
+    BlobBytes& Double(double value, bool little = true) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (int index = 0; index < 8; ++index) Byte((bits >> (little ? 8 * index : 56 - 8 * index)) & 0xFF);
+        return *this;
+    }
+    /// "GP", a version, flags and the SRS id.
+    BlobBytes& Header(unsigned flags = 0x01, unsigned version = 0) { return Byte('G').Byte('P').Byte(version).Byte(flags).Word(32633); }
+    /// A polygon of one ring through `corners` (x, y pairs, closed here).
+    BlobBytes& Polygon(std::vector<double> corners, bool little = true, unsigned order = 0xFF) {
+        corners.push_back(corners[0]);
+        corners.push_back(corners[1]);
+        Byte(order == 0xFF ? (little ? 1 : 0) : order).Word(3, little).Word(1, little).Word(static_cast<std::uint32_t>(corners.size() / 2), little);
+        for (const double value : corners) Double(value, little);
+        return *this;
+    }
+    std::string Hex() const {
+        static const char* digits = "0123456789ABCDEF";
+        std::string hex;
+        for (const char c : m_bytes) {
+            hex += digits[static_cast<unsigned char>(c) >> 4];
+            hex += digits[static_cast<unsigned char>(c) & 15];
+        }
+        return hex;
+    }
+    std::size_t Size() const { return m_bytes.size(); }
+    void Cut(std::size_t size) { m_bytes.resize(size); }
+
+private:
+    std::string m_bytes;
+};
+
+// Parcel 2 of the town, as a polygon's corners.
+const std::vector<double> kParcel2{500100, 5000000, 500200, 5000000, 500200, 5000100, 500100, 5000100};
+
+struct BadBlob {
+    const char* kind;
+    std::string value;  ///< an SQL value for the geometry column
+    std::string fault;  ///< what the message says is wrong; empty: the blob is good
+};
+
+std::vector<BadBlob> BadBlobs() {
+    const auto blob = [](const BlobBytes& bytes) { return "X'" + bytes.Hex() + "'"; };
+    std::vector<BadBlob> kinds;
+    kinds.push_back({"random bytes", "X'13374242DEADBEEF0102030405060708090A0B0C'", "not a GeoPackage geometry"});
+    kinds.push_back({"zero length", "X''", "an empty blob"});
+    kinds.push_back({"a header only", blob(BlobBytes().Header()), "a header without a shape"});
+    BlobBytes truncated;
+    truncated.Header().Polygon(kParcel2);
+    truncated.Cut(truncated.Size() - 20);
+    kinds.push_back({"truncated WKB", blob(truncated), "a count of 5 points at byte 9, where 60 bytes remain"});
+    kinds.push_back({"a ring count of 2^31-1", blob(BlobBytes().Header().Byte(1).Word(3).Word(0x7FFFFFFF).Word(4)),
+                     "a count of 2147483647 rings"});
+    kinds.push_back({"a point count of 2^31-1",
+                     blob(BlobBytes().Header().Byte(1).Word(3).Word(1).Word(0x7FFFFFFF).Double(1).Double(2)),
+                     "a count of 2147483647 points"});
+    kinds.push_back({"an unknown geometry type", blob(BlobBytes().Header().Byte(1).Word(99).Double(1).Double(2)),
+                     "unknown geometry type 99"});
+    BlobBytes lying;
+    lying.Header(0x03).Double(0).Double(1).Double(0).Double(1).Polygon(kParcel2);
+    kinds.push_back({"an envelope that lies about the shape", blob(lying), "the envelope in its header"});
+    BlobBytes nested;
+    nested.Header();
+    for (int level = 0; level < 200000; ++level) nested.Byte(1).Word(7).Word(1);
+    nested.Byte(1).Word(1).Double(1).Double(2);
+    kinds.push_back({"a collection nested 200,000 deep", blob(nested), "nested more than 32 deep"});
+    kinds.push_back({"a line in a polygon table",
+                     blob(BlobBytes().Header().Byte(1).Word(2).Word(2).Double(500100).Double(5000000).Double(500200).Double(5000100)),
+                     "a LineString in a table of polygons"});
+    kinds.push_back({"NaN coordinates inside a polygon",
+                     blob(BlobBytes().Header().Polygon({500100, 5000000, std::nan(""), 5000000, 500200, 5000100})),
+                     "a coordinate is not a finite number"});
+    kinds.push_back({"big-endian WKB", blob(BlobBytes().Header(0x00).Polygon(kParcel2, false)), ""});
+    kinds.push_back({"a byte order of 2", blob(BlobBytes().Header().Polygon(kParcel2, true, 2)), "byte order 2"});
+    kinds.push_back({"a header of version 1", blob(BlobBytes().Header(0x01, 1).Polygon(kParcel2)),
+                     "GeoPackage geometry version 1"});
+    kinds.push_back({"an envelope flag of 5", blob(BlobBytes().Header(0x0B).Polygon(kParcel2)), "envelope kind 5"});
+    kinds.push_back({"a text value", "'POLYGON((0 0,1 0,1 1,0 0))'", "holds text, not a geometry blob"});
+    return kinds;
+}
+
+TEST(BadInput, EveryKindOfBrokenBlobIsNamedWithItsFileTableAndFidInEitherLayer) {
+    for (const auto& bad : BadBlobs()) {
+        SCOPED_TRACE(bad.kind);
+        TempFolder folder;
+        const auto path = Town(folder);
+        Sql(path, "UPDATE parcels SET geom = " + bad.value + " WHERE fid = 2");
+        // Searched (Layer #2) and as the query shapes (Layer #1).
+        for (const bool searched : {true, false}) {
+            SCOPED_TRACE(searched ? "searched" : "query shapes");
+            const auto run = RunSelvane(searched ? Select(Map(path), "parcels", "INTERSECT", "wells")
+                                                 : Select(Map(path), "wells", "INTERSECT", "parcels"));
+            EXPECT_FALSE(HasGdalLine(run.err)) << run.err;
+            if (bad.fault.empty()) {
+                EXPECT_EQ(run.status, 0) << run.err;
+                EXPECT_EQ(run.out, "1\n2\nSelection Count: 2\n");
+                continue;
+            }
+            EXPECT_EQ(run.status, 1) << run.err;
+            EXPECT_EQ(run.err.find("Error relating"), std::string::npos) << run.err;
+            for (const auto& words : {std::string("town.gpkg"), std::string("table parcels"), std::string("FID 2"), bad.fault}) {
+                EXPECT_NE(run.err.find(words), std::string::npos) << words << " in " << run.err;
+            }
+            // One message: the standard report, once.
+            EXPECT_EQ(run.err.find("Selvane: ", 1), std::string::npos) << run.err;
+        }
+    }
+}
+
+TEST(BadInput, ABrokenBlobInATableThatGdalReadsIsNamedWithoutGdalsOwnLines) {
+    // Curved shapes are read through GDAL: its words, and none of its printing.
+    TempFolder folder;
+    const auto path = folder.File("curves.gpkg");
+    WriteGeoPackage(path, {{"arcs", 9, 0, {"COMPOUNDCURVE(CIRCULARSTRING(0 0,1 1,2 0),(2 0,3 0))", "COMPOUNDCURVE((0 0,1 1))"}, {}}});
+    Sql(path, "UPDATE arcs SET geom = X'47500001E97F0000010200000000FFFFFF7F' WHERE fid = 2");
+    const auto run = RunSelvane(Select(Map(path), "arcs", "INTERSECT", "arcs"));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("table arcs, FID 2"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Error relating"), std::string::npos) << run.err;
+    EXPECT_FALSE(HasGdalLine(run.err)) << run.err;
 }
 
 // A listener on the loopback address that counts who knocks.

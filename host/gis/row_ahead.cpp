@@ -47,8 +47,7 @@ bool RowAhead::Worth(std::size_t row) const {
     return shape && !shape->isEmpty() && RelationCanHold(m_relation, DimensionOf(*shape), m_target.Dimension());
 }
 
-SearchAnswer RowAhead::Work(std::size_t row, bool worker) const {
-    if (const auto pace = g_pace.load()) pace(worker, row);
+SearchAnswer RowAhead::Work(std::size_t row) const {
     SearchAnswer answer;
     try {
         answer = AnswerSearch(m_target, m_target_shown, m_relation, *m_queries->ShapeAt(row), m_queries, row);
@@ -79,15 +78,18 @@ void RowAhead::Work(std::stop_token stop) {
         // this thread before it goes).
         const auto queries = m_queries == &m_target ? nullptr : m_queries_alive.lock();
         if (m_queries != &m_target && !queries) return;  // gone: nothing more will be asked
-        TakeAndWork(next++, true);
+        // The run may move on at any moment from here; `next` is already known to be a row
+        // that is there and in the window.
+        if (const auto pace = g_pace.load()) pace(true, next);
+        TakeAndWork(next++);
     }
 }
 
-bool RowAhead::TakeAndWork(std::size_t row, bool worker) {
+bool RowAhead::TakeAndWork(std::size_t row) {
     if (!Worth(row)) return false;
     std::uint8_t open = kOpen;
     if (!m_states[row].compare_exchange_strong(open, kTaken)) return false;
-    m_answers[row % kAheadWindow] = Work(row, worker);
+    m_answers[row % kAheadWindow] = Work(row);
     {
         std::lock_guard lock(m_mutex);
         m_states[row].store(kDone);
@@ -102,15 +104,16 @@ SearchAnswer RowAhead::Answer(std::size_t row) {
         m_asked.store(row);
     }
     m_changed.notify_all();
+    if (const auto pace = g_pace.load()) pace(false, row);
     std::uint8_t open = kOpen;
-    if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row, false);
+    if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row);
     // The second thread has it: rather than wait, work out the rows after it that nobody
     // has taken yet, so that both cores keep busy. Rows up to `row + kAheadWindow - 1`
     // only: the next one shares the slot of the answer this waits for.
     const std::size_t help_end = std::min(row + kAheadWindow, m_rows);
     m_helping = std::max(m_helping, row + 1);
     while (m_states[row].load() != kDone) {
-        while (m_helping < help_end && m_states[row].load() != kDone) TakeAndWork(m_helping++, false);
+        while (m_helping < help_end && m_states[row].load() != kDone) TakeAndWork(m_helping++);
         std::unique_lock lock(m_mutex);
         if (m_helping >= help_end) m_changed.wait(lock, [&] { return m_states[row].load() == kDone; });
     }

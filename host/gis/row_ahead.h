@@ -40,9 +40,9 @@ private:
     enum State : std::uint8_t { kOpen = 0, kTaken = 1, kDone = 2 };
     void Work(std::stop_token stop);
     bool Worth(std::size_t row) const;
-    SearchAnswer Work(std::size_t row, bool worker) const;
+    SearchAnswer Work(std::size_t row) const;
     /// Takes `row` if the run will ask for it and nobody has, and works out its answer.
-    bool TakeAndWork(std::size_t row, bool worker);
+    bool TakeAndWork(std::size_t row);
 
     const FeatureClass& m_target;
     RowMask m_target_shown;
@@ -65,9 +65,9 @@ private:
 /// How far ahead of the run the second thread works, in rows.
 inline constexpr std::size_t kAheadWindow = 512;
 
-/// Test hook: called on the thread that is about to work out the answer of `row`, the
-/// second thread's (`worker`) or the run's, so that a test can slow either side down and
-/// so change which thread answers which row. Null (the default) in every program.
+/// Test hook: called on the second thread (`worker`) when it has chosen `row` and before it
+/// takes it, and on the run's thread when it asks for `row`, so that a test can slow either
+/// side down and so change which thread answers which row. Null in every program.
 using RowAheadPace = void (*)(bool worker, std::size_t row);
 void SetRowAheadPaceForTests(RowAheadPace pace);
 

@@ -12,6 +12,7 @@
 #include "gis/postgis_search_ahead.h"
 #include "gis/postgis_sql.h"
 #include "gis/spatial_relation.h"
+#include "gis/wkb_outline.h"
 
 namespace selvane::gis {
 
@@ -161,13 +162,16 @@ std::int32_t PostgisFeatureClass::QuerySrid(const std::shared_ptr<const OGRSpati
 }
 
 std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const {
+    const auto* wkb = reinterpret_cast<const unsigned char*>(bytes);
     try {
+        // The server's bytes are checked before GEOS, whose reader recurses once a level.
+        const auto outline = OutlineWkb(wkb, size);
+        if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
         geos::io::WKBReader reader(Shape::Factory());
-        auto shape = std::make_shared<Shape>(reader.read(reinterpret_cast<const unsigned char*>(bytes), size),
-                                             m_spatial_reference);
+        auto shape = std::make_shared<Shape>(reader.read(wkb, size), m_spatial_reference);
         shape->SetClassDimension(m_table.dimension);
         return shape;
-    } catch (const geos::util::GEOSException& error) {
+    } catch (const std::exception& error) {
         throw platform::Error(platform::kFail, "Cannot read the shape of " + Culprit() + ", FID " + std::to_string(fid) +
                                                    ": " + error.what());
     }

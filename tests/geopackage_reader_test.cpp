@@ -3,6 +3,7 @@
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
+#include <sqlite3.h>
 
 #include "gis/geopackage_reader.h"
 #include "gis/ogr_source.h"
@@ -62,6 +63,47 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     auto curves = gis::VectorSource(path).LoadTable("curves");
     ASSERT_EQ(curves->RowCount(), 1u);
     EXPECT_GT(curves->ShapeAt(0)->getNumPoints(), 4u);
+}
+
+TEST(GeoPackageReader, RowsParsedOnEveryCoreNameTheFirstBrokenRowOfTheTable) {
+    // Enough rows for a slice a core; broken blobs on both sides of the slices' border and
+    // far into the last slice, so that a later slice meets its fault first.
+    constexpr int kRows = 40001;
+    TableSpec wells{"wells", 1, 0, {}, {}};
+    for (int i = 0; i < kRows; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + " 1)");
+    TempFolder folder;
+    const auto path = folder.File("many.gpkg");
+    WriteGeoPackage(path, {wells});
+    const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->shapes.size(), static_cast<std::size_t>(kRows));
+    for (const int row : {0, kRows / 2 - 1, kRows / 2, kRows - 1}) {
+        EXPECT_EQ(rows->fids[row], row + 1);
+        EXPECT_EQ(rows->shapes[row]->getCoordinate()->x, row);
+    }
+    const auto first_fault = [&] {
+        try {
+            gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string("no fault");
+    };
+    const auto spoil = [&](int fid) {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+        const auto sql = "UPDATE wells SET geom = X'47500001' WHERE fid = " + std::to_string(fid);
+        EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(database);
+    };
+    spoil(kRows - 1);
+    EXPECT_NE(first_fault().find("table wells, FID 40000: the shape cannot be read: a blob of 4 bytes"),
+              std::string::npos) << first_fault();
+    spoil(kRows / 2 + 1);
+    spoil(kRows / 2);
+    EXPECT_NE(first_fault().find("FID 20000:"), std::string::npos) << first_fault();
+    spoil(7);
+    EXPECT_NE(first_fault().find("FID 7:"), std::string::npos) << first_fault();
 }
 
 }  // namespace

@@ -98,7 +98,10 @@ void RequireEnvelopeHolds(const unsigned char* envelope, bool little, const geos
     // finite are named later for what they are.
     if (shape.isEmpty() || std::isnan(min_x) || std::isnan(max_x) || std::isnan(min_y) || std::isnan(max_y)) return;
     const auto* actual = shape.getEnvelopeInternal();
-    if (actual->isNull()) return;
+    if (actual->isNull() || std::isnan(actual->getMinX()) || std::isnan(actual->getMaxX()) ||
+        std::isnan(actual->getMinY()) || std::isnan(actual->getMaxY())) {
+        return;
+    }
     if (actual->getMinX() >= min_x && actual->getMaxX() <= max_x && actual->getMinY() >= min_y &&
         actual->getMaxY() <= max_y) {
         return;

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
+#include <sqlite3.h>
 
 #include <fstream>
 
@@ -140,6 +141,26 @@ TEST(DesktopRun, AMapWhoseRowsCannotBeReadOpensAndSaysWhy) {
     auto& window = desktop.host->Window();
     EXPECT_NE(window.Canvas().LastStats().problem.find("FID 2: the shape cannot be read"), std::string::npos);
     EXPECT_TRUE(window.Tree().topLevelItem(0)->toolTip(0).contains("rows cannot be read"));
+
+    // A GeoPackage blob of collections nested 200,000 deep: named on the first draw, and
+    // never handed to GEOS's recursive reader.
+    const std::string gpkg = desktop.folder.File("deep.gpkg");
+    WriteGeoPackage(gpkg, {{"zones", 0, 0, {"POINT(1 2)", "POINT(3 4)"}, {}}});
+    std::string deep = std::string("GP\0\1", 4) + std::string(4, '\0');
+    for (int level = 0; level < 200000; ++level) deep += std::string("\1\7\0\0\0\1\0\0\0", 9);
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(gpkg.c_str(), &database), SQLITE_OK);
+    sqlite3_stmt* update = nullptr;
+    sqlite3_prepare_v2(database, "UPDATE zones SET geom = ? WHERE fid = 2", -1, &update, nullptr);
+    sqlite3_bind_blob(update, 1, deep.data(), static_cast<int>(deep.size()), SQLITE_STATIC);
+    EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+    sqlite3_finalize(update);
+    sqlite3_close(database);
+    ASSERT_TRUE(desktop.host->Open({gpkg}));
+    EXPECT_NE(window.Canvas().LastStats().problem.find("table zones, FID 2: the shape cannot be read: collections nested "
+                                                       "more than 32 deep"),
+              std::string::npos)
+        << window.Canvas().LastStats().problem;
 }
 
 TEST(DesktopRun, MissingPicturesShowNothingAndTheDialogStillWorks) {

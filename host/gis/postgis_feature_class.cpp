@@ -76,8 +76,13 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     const auto* query = request.shape;
     const auto* query_class = query->Source();
     if (query_class && relation != platform::esriSpatialRelEnvelopeIntersects) {
-        query_class->RequireFinite(query->Row());
-        query_class->RequireValid(query->Row());
+        try {
+            query_class->RequireFinite(query->Row());
+            query_class->RequireValid(query->Row());
+        } catch (const platform::Error& error) {
+            // A fault of the query shape's data, not of the search: the cursor reports it.
+            return std::make_shared<FailingCursor>(error);
+        }
     }
 
     std::int32_t source_srid = 0;

@@ -177,6 +177,21 @@ TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
     const auto& text = hosted.messages.texts.front();
     EXPECT_NE(text.find("Invalid shape in layer parcels (table invalid.parcels"), std::string::npos) << text;
     EXPECT_NE(text.find("FID 5: Self-intersection"), std::string::npos) << text;
+
+    // A bow tie among the query shapes of a layer in memory is a fault of that layer's
+    // data, named as such, not a relate error.
+    TempFolder folder;
+    const auto path = folder.File("zones.gpkg");
+    WriteGeoPackage(path, {{"zones", wkbPolygon, 0,
+                            {"POLYGON((10 0,11 0,11 1,10 1,10 0))", "POLYGON((20 0,21 1,21 0,20 1,20 0))"}, {}}});
+    HostedMap mixed({database.Layer("roads"), LoadLayer(path, "zones", "Zones")});
+    mixed.Open();
+    mixed.Select("roads", "INTERSECT", "Zones");
+    ASSERT_EQ(mixed.messages.texts.size(), 1u);
+    EXPECT_NE(mixed.messages.texts[0].find("Invalid shape in layer Zones (table zones, file " + path + "), FID 2"),
+              std::string::npos)
+        << mixed.messages.texts[0];
+    EXPECT_NE(mixed.messages.texts[0].find("btnNext_Click"), std::string::npos) << mixed.messages.texts[0];
 }
 
 TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearchesAreAnsweredAhead) {

@@ -161,10 +161,11 @@ std::shared_ptr<platform::IFeatureCursor> FeatureClass::SearchShown(
     const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, RowMask shown) {
     try {
         EnsureRows();
-    } catch (const platform::Error& error) {
-        // Rows that cannot be read are a fault of the data, not of the search: the cursor
-        // reports it as what it is, naming the file, the table and the row.
-        return std::make_shared<FailingCursor>(error);
+    } catch (...) {
+        // Rows that cannot be read (a broken row, no memory left for them) are no fault of
+        // the search: the cursor reports it as what it is, naming the file, the table and
+        // the row.
+        return std::make_shared<FailingCursor>(std::current_exception());
     }
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<RowCursor>(shared_from_this(), recycling, std::move(shown));

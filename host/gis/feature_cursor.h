@@ -59,11 +59,13 @@ public:
 /// A search that cannot run: its failure comes with the first fetch, as a shape's would.
 class FailingCursor : public platform::IFeatureCursor {
 public:
-    explicit FailingCursor(platform::Error error) : m_error(std::move(error)) {}
-    std::shared_ptr<platform::IFeature> NextFeature() override { throw m_error; }
+    explicit FailingCursor(platform::Error error) : m_failure(std::make_exception_ptr(std::move(error))) {}
+    /// Any failure (out of memory, say), thrown again as it was.
+    explicit FailingCursor(std::exception_ptr failure) : m_failure(std::move(failure)) {}
+    std::shared_ptr<platform::IFeature> NextFeature() override { std::rethrow_exception(m_failure); }
 
 private:
-    platform::Error m_error;
+    std::exception_ptr m_failure;
 };
 
 /// Every row the mask shows, in table order.

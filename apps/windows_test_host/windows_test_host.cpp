@@ -224,6 +224,70 @@ bool Pick(HWND picker, const std::wstring& entry) {
     return true;
 }
 
+std::wstring g_dll_path;  // the server under test
+
+// The pixel (x, y) of the server's help picture as it is stored, as 0xRRGGBB; -1 when it
+// cannot be read.
+long HelpPicturePixel(UINT x, UINT y) {
+    HMODULE module = LoadLibraryExW(g_dll_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = module ? FindResourceW(module, L"HELP_JPG", MAKEINTRESOURCEW(10)) : nullptr;
+    const auto* bytes = found ? static_cast<BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    long pixel = -1;
+    IWICImagingFactory* factory = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    BYTE bgrx[4] = {};
+    const WICRect one{static_cast<INT>(x), static_cast<INT>(y), 1, 1};
+    if (bytes && SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes), SizeofResource(module, found))) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnLoad, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr, 0,
+                                        WICBitmapPaletteTypeCustom)) &&
+        SUCCEEDED(converter->CopyPixels(&one, 4, 4, bgrx))) {
+        pixel = (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
+    }
+    for (IUnknown* held : std::initializer_list<IUnknown*>{converter, frame, decoder, stream, factory}) {
+        if (held) held->Release();
+    }
+    if (module) FreeLibrary(module);
+    return pixel;
+}
+
+// The pixel (x, y) of a form's background as the form paints it, as 0xRRGGBB.
+long PaintedPixel(HWND form, int x, int y) {
+    RECT client{};
+    GetClientRect(form, &client);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC device = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(device, canvas);
+    SendMessageW(form, WM_ERASEBKGND, reinterpret_cast<WPARAM>(device), 0);
+    GdiFlush();
+    const auto* bgrx = static_cast<const BYTE*>(bits) + (y * client.right + x) * 4;
+    const long pixel = (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
+    SelectObject(device, previous);
+    DeleteDC(device);
+    DeleteObject(canvas);
+    return pixel;
+}
+
+int GroupBoxes(HWND dialog) {
+    int count = 0;
+    for (HWND button : Children(dialog, L"Button")) count += (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+    return count;
+}
+
 bool Press(HWND dialog, const std::wstring& caption) {
     for (HWND button : Children(dialog, L"Button")) {
         if (TextOf(button) != caption) continue;
@@ -318,6 +382,16 @@ void CheckDialogRun(ICommand* command) {
         const auto pickers = Pickers(dialog);
         Expect(pickers.size() == 3, L"the dialog has three pickers");
         Expect(TakeBoxes().empty(), L"the dialog opens without a message box");
+        HWND logo = nullptr;
+        for (HWND picture : Children(dialog, L"Static")) {
+            if ((GetWindowLongW(picture, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) logo = picture;
+        }
+        RECT logo_area{};
+        if (logo) GetWindowRect(logo, &logo_area);
+        const LRESULT hit = logo ? SendMessageW(logo, WM_NCHITTEST, 0, MAKELPARAM(logo_area.left + 2, logo_area.top + 2)) : 0;
+        Expect(hit == HTCLIENT, L"the logo answers the pointer, so that its tooltip can show (hit test " +
+                                    std::to_wstring(hit) + L")");
+        Expect(GroupBoxes(dialog) == 2, L"the dialog's two frames with borders are group boxes");
         if (pickers.size() == 3) {
             const auto layers = Entries(pickers[0]);
             const auto has = [&layers](const wchar_t* name) {
@@ -385,6 +459,35 @@ void CheckDialogRun(ICommand* command) {
         Expect(seen.frames.size() == frames + 3, L"three presses of \"?\" open three help windows (" +
                                                      std::to_wstring(seen.frames.size() - frames) + L")");
         Expect(TakeBoxes().empty(), L"help opens without a message box");
+        // The help picture is drawn as it is, from the top left: the client area's pixels
+        // are the picture's at the same places, not those of the picture shrunk to fit.
+        for (const auto& [x, y] : {std::pair{345, 250}, std::pair{300, 463}, std::pair{100, 200}}) {
+            const long painted = PaintedPixel(seen.dialogs.back(), x, y);
+            const long stored = HelpPicturePixel(static_cast<UINT>(x), static_cast<UINT>(y));
+            Expect(stored >= 0 && painted == stored, L"the help window shows the picture's pixel at " +
+                                                          std::to_wstring(x) + L", " + std::to_wstring(y) + L" (" +
+                                                          std::to_wstring(painted) + L" for " + std::to_wstring(stored) + L")");
+        }
+        Expect(GroupBoxes(seen.dialogs.back()) == 0,
+               L"the help window's frame without a border is no group box (" +
+                   std::to_wstring(GroupBoxes(seen.dialogs.back())) + L")");
+        // A quick double press of "?" is two presses: the button's double click counts.
+        HWND help_button = nullptr;
+        for (HWND button : Children(second, L"Button")) {
+            if (TextOf(button) == L"?") help_button = button;
+        }
+        const auto before_double = seen.frames.size();
+        if (help_button) {
+            const LPARAM at = MAKELPARAM(3, 3);
+            SendMessageW(help_button, WM_LBUTTONDOWN, MK_LBUTTON, at);
+            SendMessageW(help_button, WM_LBUTTONUP, 0, at);
+            SendMessageW(help_button, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+            SendMessageW(help_button, WM_LBUTTONUP, 0, at);
+        }
+        Expect(help_button && seen.frames.size() == before_double + 2,
+               L"a double press of \"?\" opens two help windows (" + std::to_wstring(seen.frames.size() - before_double) +
+                   L")");
+        Expect(TakeBoxes().empty(), L"the double press shows no message box");
 
         const auto dialogs = seen.dialogs.size();
         test_host::UseOtherDocument(true);
@@ -437,6 +540,7 @@ int wmain(int argc, wchar_t** argv) {
         if (object) object->Release();
     } else {
         if (argc > 3 && std::wstring(argv[2]) == L"--picture") g_picture_path = argv[3];
+        g_dll_path = argv[1];
         CheckRegisteredServer(argv[1]);
     }
     CoUninitialize();

@@ -26,14 +26,20 @@ std::wstring WindowText(HWND window) {
 
 COLORREF ColourOf(const platform::Rgb& colour) { return RGB(colour.red, colour.green, colour.blue); }
 
-void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area) {
+// Draws `bitmap` stretched over `area`, or at its own size from the area's top left.
+void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area, bool stretched = true) {
     BITMAP size{};
     GetObjectW(bitmap, sizeof size, &size);
     HDC source = CreateCompatibleDC(target);
     HGDIOBJ previous = SelectObject(source, bitmap);
-    SetStretchBltMode(target, HALFTONE);
-    StretchBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, source, 0, 0, size.bmWidth,
-               size.bmHeight, SRCCOPY);
+    if (stretched) {
+        SetStretchBltMode(target, HALFTONE);
+        StretchBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, source, 0, 0,
+                   size.bmWidth, size.bmHeight, SRCCOPY);
+    } else {
+        BitBlt(target, area.left, area.top, std::min<LONG>(size.bmWidth, area.right - area.left),
+               std::min<LONG>(size.bmHeight, area.bottom - area.top), source, 0, 0, SRCCOPY);
+    }
     SelectObject(source, previous);
     DeleteDC(source);
 }
@@ -136,8 +142,15 @@ Win32Form::Control* Win32Form::ControlOf(HWND window) const {
 LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND:
-            if (HIWORD(wparam) == BN_CLICKED) {
-                if (auto* control = ControlOf(reinterpret_cast<HWND>(lparam))) {
+            // An owner-drawn button turns the second of two quick presses into a double
+            // click; each press is a press, as a user means it and as Qt has it.
+            if (HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED) {
+                auto* control = ControlOf(reinterpret_cast<HWND>(lparam));
+                if (control && HIWORD(wparam) == BN_DOUBLECLICKED &&
+                    control->Design().kind != platform::ControlKind::Button) {
+                    break;
+                }
+                if (control) {
                     const auto handler = m_events.click.find(control->Design().name);
                     if (handler != m_events.click.end() && handler->second) handler->second();
                     return 0;
@@ -149,7 +162,8 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             GetClientRect(m_window, &area);
             auto* device = reinterpret_cast<HDC>(wparam);
             FillRect(device, &area, BrushOf(m_design.back_colour));
-            if (m_picture) DrawBitmap(device, m_picture, area);
+            // The picture as it is, from the top left, cut off at the right and bottom.
+            if (m_picture) DrawBitmap(device, m_picture, area, false);
             // Each frame's area in its own colour, outer frames first.
             for (const auto* control : m_by_id) {
                 if (control->Design().kind != platform::ControlKind::Frame) continue;
@@ -311,8 +325,11 @@ void Win32Form::CreateControls() {
         int height = pixels.height;
         switch (control.kind) {
             case platform::ControlKind::Frame:
-                window_class = L"BUTTON";
-                style |= BS_GROUPBOX;
+                // A frame without a border is an area in its own colour, not a group box.
+                if (control.has_border) {
+                    window_class = L"BUTTON";
+                    style |= BS_GROUPBOX;
+                }
                 break;
             case platform::ControlKind::Label:
                 // SS_NOTIFY: a click on a label (a help link) reaches the form as BN_CLICKED.
@@ -332,7 +349,9 @@ void Win32Form::CreateControls() {
                 bitmap = PictureOf(control.picture);
                 break;
             case platform::ControlKind::PictureBox:
-                style |= SS_BITMAP | SS_REALSIZECONTROL;
+                // SS_NOTIFY: without it a static is transparent to the pointer, and its
+                // tooltip never sees the pointer over it.
+                style |= SS_BITMAP | SS_REALSIZECONTROL | SS_NOTIFY;
                 bitmap = PictureOf(control.picture);
                 break;
         }

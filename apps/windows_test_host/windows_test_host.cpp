@@ -282,6 +282,39 @@ long PaintedPixel(HWND form, int x, int y) {
     return pixel;
 }
 
+// The pixel (x, y) of a window's client area as the window paints it, as 0xRRGGBB.
+long ClientPixel(HWND window, int x, int y) {
+    RECT client{};
+    GetClientRect(window, &client);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC device = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(device, canvas);
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(device), PRF_CLIENT | PRF_ERASEBKGND);
+    GdiFlush();
+    long pixel = -1;
+    if (bits && x < client.right && y < client.bottom) {
+        const auto* bgrx = static_cast<const BYTE*>(bits) + (y * client.right + x) * 4;
+        pixel = (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
+    }
+    SelectObject(device, previous);
+    DeleteDC(device);
+    DeleteObject(canvas);
+    return pixel;
+}
+
+std::wstring Hex(long colour) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"#%06lX", colour);
+    return text;
+}
+
 int GroupBoxes(HWND dialog) {
     int count = 0;
     for (HWND button : Children(dialog, L"Button")) count += (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
@@ -393,6 +426,28 @@ void CheckDialogRun(ICommand* command) {
                                     std::to_wstring(hit) + L")");
         Expect(GroupBoxes(dialog) == 2, L"the dialog's two frames with borders are group boxes");
         if (pickers.size() == 3) {
+            // The layer lists on #FFFFDD, the relationship list on #F2E1EB: the closed
+            // field and the list that drops down.
+            const long backs[] = {0xFFFFDD, 0xF2E1EB, 0xFFFFDD};
+            for (std::size_t index = 0; index < 3; ++index) {
+                RECT field{};
+                GetClientRect(pickers[index], &field);
+                const long closed = ClientPixel(pickers[index], field.right - 30, field.bottom / 2);
+                COMBOBOXINFO parts{};
+                parts.cbSize = sizeof parts;
+                long dropped = -1;
+                if (GetComboBoxInfo(pickers[index], &parts) && parts.hwndList) {
+                    SendMessageW(pickers[index], CB_SHOWDROPDOWN, TRUE, 0);
+                    RECT list{};
+                    GetClientRect(parts.hwndList, &list);
+                    const auto row = static_cast<int>(SendMessageW(parts.hwndList, LB_GETITEMHEIGHT, 0, 0));
+                    dropped = ClientPixel(parts.hwndList, list.right - 4, row + row / 2);
+                    SendMessageW(pickers[index], CB_SHOWDROPDOWN, FALSE, 0);
+                }
+                Expect(closed == backs[index] && dropped == backs[index],
+                       L"picker " + std::to_wstring(index + 1) + L" is on " + Hex(backs[index]) + L" (closed " +
+                           Hex(closed) + L", dropped " + Hex(dropped) + L")");
+            }
             const auto layers = Entries(pickers[0]);
             const auto has = [&layers](const wchar_t* name) {
                 return std::find(layers.begin(), layers.end(), name) != layers.end();

@@ -132,6 +132,11 @@ LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wp
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
+Win32Form::Control* Win32Form::ListOwner(HWND list) const {
+    const auto found = m_list_owners.find(list);
+    return found == m_list_owners.end() ? nullptr : found->second;
+}
+
 Win32Form::Control* Win32Form::ControlOf(HWND window) const {
     const int index = GetDlgCtrlID(window) - kFirstControlId;
     if (index < 0 || index >= static_cast<int>(m_by_id.size())) return nullptr;
@@ -176,9 +181,13 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         }
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
+        case WM_CTLCOLOREDIT:
         case WM_CTLCOLORLISTBOX: {
             auto* device = reinterpret_cast<HDC>(wparam);
+            // A drop-down list asks for its closed field and, from a list window of its
+            // own, for the list that drops down.
             const auto* control = ControlOf(reinterpret_cast<HWND>(lparam));
+            if (!control) control = ListOwner(reinterpret_cast<HWND>(lparam));
             if (!control) break;
             const auto& design = control->Design();
             SetTextColor(device, ColourOf(design.fore_colour));
@@ -383,6 +392,11 @@ void Win32Form::CreateControls() {
         }
         if (control.tab_index >= 0) tab_stops.emplace_back(control.tab_index, window);
         auto realised = std::make_unique<Control>(control, window, bitmap, font, cursor);
+        if (control.kind == platform::ControlKind::ComboBox) {
+            COMBOBOXINFO parts{};
+            parts.cbSize = sizeof parts;
+            if (GetComboBoxInfo(window, &parts) && parts.hwndList) m_list_owners[parts.hwndList] = realised.get();
+        }
         m_by_id.push_back(realised.get());
         m_controls[control.name] = std::move(realised);
     }

@@ -45,6 +45,8 @@ private:
     void EnsureLoaded();
     void CreateControls();
     Control* ControlOf(HWND window) const;
+    /// The drop-down list whose list window `list` is.
+    Control* ListOwner(HWND list) const;
     HFONT FontOf(const platform::Font& font);
     HBRUSH BrushOf(const platform::Rgb& colour);
     HBITMAP PictureOf(const platform::Picture& picture) const;
@@ -63,6 +65,7 @@ private:
     std::map<COLORREF, HBRUSH> m_brushes;
     std::map<std::string, std::unique_ptr<Control>> m_controls;
     std::vector<Control*> m_by_id;  // control id - kFirstControlId
+    std::map<HWND, Control*> m_list_owners;  // the list windows of the drop-down lists
 };
 
 }  // namespace selvane::win32

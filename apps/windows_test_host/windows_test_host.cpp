@@ -309,6 +309,33 @@ long ClientPixel(HWND window, int x, int y) {
     return pixel;
 }
 
+// Whether a label paints only its text: printed onto magenta, its corner stays magenta.
+bool PaintsOnlyItsText(HWND label) {
+    RECT client{};
+    GetClientRect(label, &client);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC device = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(device, canvas);
+    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
+    FillRect(device, &client, magenta);
+    SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(device), PRF_CLIENT);
+    GdiFlush();
+    const auto* corner = static_cast<const BYTE*>(bits) + ((client.bottom - 1) * client.right) * 4;
+    const bool untouched = bits && corner[0] == 255 && corner[1] == 0 && corner[2] == 255;
+    SelectObject(device, previous);
+    DeleteObject(magenta);
+    DeleteDC(device);
+    DeleteObject(canvas);
+    return untouched;
+}
+
 std::wstring Hex(long colour) {
     wchar_t text[16];
     std::swprintf(text, 16, L"#%06lX", colour);
@@ -523,6 +550,13 @@ void CheckDialogRun(ICommand* command) {
                                                           std::to_wstring(x) + L", " + std::to_wstring(y) + L" (" +
                                                           std::to_wstring(painted) + L" for " + std::to_wstring(stored) + L")");
         }
+        int transparent_links = 0;
+        for (HWND label : Children(seen.dialogs.back(), L"Static")) {
+            const auto text = TextOf(label);
+            if (text == L"Check for Updates" || text == L"Product Forum") transparent_links += PaintsOnlyItsText(label);
+        }
+        Expect(transparent_links == 2, L"the links over the help picture paint only their text (" +
+                                           std::to_wstring(transparent_links) + L" of 2)");
         Expect(GroupBoxes(seen.dialogs.back()) == 0,
                L"the help window's frame without a border is no group box (" +
                    std::to_wstring(GroupBoxes(seen.dialogs.back())) + L")");

@@ -191,11 +191,13 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (!control) break;
             const auto& design = control->Design();
             SetTextColor(device, ColourOf(design.fore_colour));
-            // A transparent label lies on its container's colour.
-            const auto& back = design.transparent ? m_design.back_colour : design.back_colour;
-            SetBkColor(device, ColourOf(back));
-            if (design.transparent) SetBkMode(device, TRANSPARENT);
-            return reinterpret_cast<LRESULT>(BrushOf(back));
+            if (design.transparent) {
+                // Only the text: what the form painted under the label (its picture) shows.
+                SetBkMode(device, TRANSPARENT);
+                return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+            }
+            SetBkColor(device, ColourOf(design.back_colour));
+            return reinterpret_cast<LRESULT>(BrushOf(design.back_colour));
         }
         case WM_DRAWITEM:
             DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));

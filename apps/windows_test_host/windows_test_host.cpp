@@ -258,82 +258,69 @@ long HelpPicturePixel(UINT x, UINT y) {
     return pixel;
 }
 
+// A 32-bit picture of a window's client area's size to paint into, freed with it.
+class Canvas {
+public:
+    explicit Canvas(HWND window) {
+        GetClientRect(window, &m_area);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = m_area.right;
+        info.bmiHeader.biHeight = -m_area.bottom;  // rows top to bottom
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        m_bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &m_bits, nullptr, 0);
+        m_device = CreateCompatibleDC(nullptr);
+        m_previous = SelectObject(m_device, m_bitmap);
+    }
+    ~Canvas() {
+        SelectObject(m_device, m_previous);
+        DeleteDC(m_device);
+        DeleteObject(m_bitmap);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC Device() const { return m_device; }
+    const RECT& Area() const { return m_area; }
+    /// The pixel (x, y) as 0xRRGGBB; -1 outside.
+    long Pixel(int x, int y) const {
+        GdiFlush();
+        if (!m_bits || x < 0 || y < 0 || x >= m_area.right || y >= m_area.bottom) return -1;
+        const auto* bgrx = static_cast<const BYTE*>(m_bits) + (y * m_area.right + x) * 4;
+        return (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
+    }
+
+private:
+    RECT m_area{};
+    void* m_bits = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HDC m_device = nullptr;
+    HGDIOBJ m_previous = nullptr;
+};
+
 // The pixel (x, y) of a form's background as the form paints it, as 0xRRGGBB.
 long PaintedPixel(HWND form, int x, int y) {
-    RECT client{};
-    GetClientRect(form, &client);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC device = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(device, canvas);
-    SendMessageW(form, WM_ERASEBKGND, reinterpret_cast<WPARAM>(device), 0);
-    GdiFlush();
-    const auto* bgrx = static_cast<const BYTE*>(bits) + (y * client.right + x) * 4;
-    const long pixel = (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
-    SelectObject(device, previous);
-    DeleteDC(device);
-    DeleteObject(canvas);
-    return pixel;
+    Canvas canvas(form);
+    SendMessageW(form, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.Device()), 0);
+    return canvas.Pixel(x, y);
 }
 
 // The pixel (x, y) of a window's client area as the window paints it, as 0xRRGGBB.
 long ClientPixel(HWND window, int x, int y) {
-    RECT client{};
-    GetClientRect(window, &client);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC device = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(device, canvas);
-    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(device), PRF_CLIENT | PRF_ERASEBKGND);
-    GdiFlush();
-    long pixel = -1;
-    if (bits && x < client.right && y < client.bottom) {
-        const auto* bgrx = static_cast<const BYTE*>(bits) + (y * client.right + x) * 4;
-        pixel = (long{bgrx[2]} << 16) | (long{bgrx[1]} << 8) | bgrx[0];
-    }
-    SelectObject(device, previous);
-    DeleteDC(device);
-    DeleteObject(canvas);
-    return pixel;
+    Canvas canvas(window);
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Device()), PRF_CLIENT | PRF_ERASEBKGND);
+    return canvas.Pixel(x, y);
 }
 
 // Whether a label paints only its text: printed onto magenta, its corner stays magenta.
 bool PaintsOnlyItsText(HWND label) {
-    RECT client{};
-    GetClientRect(label, &client);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC device = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(device, canvas);
+    Canvas canvas(label);
     HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
-    FillRect(device, &client, magenta);
-    SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(device), PRF_CLIENT);
-    GdiFlush();
-    const auto* corner = static_cast<const BYTE*>(bits) + ((client.bottom - 1) * client.right) * 4;
-    const bool untouched = bits && corner[0] == 255 && corner[1] == 0 && corner[2] == 255;
-    SelectObject(device, previous);
+    FillRect(canvas.Device(), &canvas.Area(), magenta);
     DeleteObject(magenta);
-    DeleteDC(device);
-    DeleteObject(canvas);
-    return untouched;
+    SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Device()), PRF_CLIENT);
+    return canvas.Pixel(0, canvas.Area().bottom - 1) == 0xFF00FF;
 }
 
 std::wstring Hex(long colour) {

@@ -329,6 +329,25 @@ std::wstring Hex(long colour) {
     return text;
 }
 
+// Runs the messages waiting for this thread, as a host's message loop would.
+void Pump() {
+    MSG message;
+    for (int round = 0; round < 3; ++round) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+}
+
+HWND ButtonNamed(HWND dialog, const std::wstring& caption) {
+    for (HWND button : Children(dialog, L"Button")) {
+        if (TextOf(button) == caption) return button;
+    }
+    return nullptr;
+}
+
 int GroupBoxes(HWND dialog) {
     int count = 0;
     for (HWND button : Children(dialog, L"Button")) count += (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
@@ -462,6 +481,23 @@ void CheckDialogRun(ICommand* command) {
                        L"picker " + std::to_wstring(index + 1) + L" is on " + Hex(backs[index]) + L" (closed " +
                            Hex(closed) + L", dropped " + Hex(dropped) + L")");
             }
+            // The keyboard: once shown, Layer #1's picker has the focus, and Tab walks the
+            // design's order (Layer #1, relationship, Layer #2, Clear Selection, Select
+            // Features, ?) and round, in a host whose message loop knows nothing of dialogs.
+            Pump();
+            const std::vector<HWND> order{pickers[2], pickers[1], pickers[0], ButtonNamed(dialog, L"Clear Selection"),
+                                          ButtonNamed(dialog, L"Select Features"), ButtonNamed(dialog, L"?"),
+                                          pickers[2]};
+            Expect(GetFocus() == order[0], L"Layer #1's picker has the focus when the dialog opens");
+            std::size_t reached = 0;
+            while (reached + 1 < order.size() && GetFocus() == order[reached]) {
+                PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1);
+                Pump();
+                ++reached;
+            }
+            Expect(reached + 1 == order.size() && GetFocus() == order.back(),
+                   L"Tab walks the pickers from Layer #1 up, the buttons, and round (" + std::to_wstring(reached) +
+                       L" steps in order)");
             const auto layers = Entries(pickers[0]);
             const auto has = [&layers](const wchar_t* name) {
                 return std::find(layers.begin(), layers.end(), name) != layers.end();

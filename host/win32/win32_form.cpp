@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #include <commctrl.h>
 
@@ -15,6 +16,36 @@ namespace {
 
 constexpr int kFirstControlId = 100;
 constexpr wchar_t kFormClass[] = L"SelvaneForm";
+// Posted to a form when it is shown: the first control in tab order takes the focus.
+constexpr UINT kFocusFirst = WM_APP + 1;
+
+// The form window that holds `window`, if any.
+HWND FormAround(HWND window) {
+    for (; window; window = GetParent(window)) {
+        wchar_t name[32] = {};
+        GetClassNameW(window, name, 32);
+        if (std::wcscmp(name, kFormClass) == 0) return window;
+        if (!(GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) break;
+    }
+    return nullptr;
+}
+
+// The keyboard of a modeless form in a host whose message loop knows nothing of it: the
+// dialog manager (Tab, Shift+Tab, the arrows of a group) runs on the form's keys before
+// they are dispatched. One hook per thread that shows forms, for as long as one lives.
+thread_local HHOOK t_keyboard_hook = nullptr;
+thread_local int t_forms = 0;
+
+LRESULT CALLBACK DialogKeys(int code, WPARAM removed, LPARAM data) {
+    auto* message = reinterpret_cast<MSG*>(data);
+    if (code == HC_ACTION && removed == PM_REMOVE && message->message >= WM_KEYFIRST &&
+        message->message <= WM_KEYLAST) {
+        if (HWND form = FormAround(message->hwnd); form && IsDialogMessageW(form, message)) {
+            message->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(t_keyboard_hook, code, removed, data);
+}
 
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
@@ -114,6 +145,10 @@ Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents ev
     : m_design(design), m_events(std::move(events)), m_module(module), m_screen(screen) {}
 
 Win32Form::~Win32Form() {
+    if (m_window && --t_forms == 0 && t_keyboard_hook) {
+        UnhookWindowsHookEx(t_keyboard_hook);
+        t_keyboard_hook = nullptr;
+    }
     m_controls.clear();
     if (m_window) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
@@ -217,6 +252,15 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_CLOSE:
             ShowWindow(m_window, SW_HIDE);  // the frame that hosts the form closes it
             return 0;
+        case WM_SHOWWINDOW:
+            // Once the host has shown its frame too, unless a control has the focus already.
+            if (wparam) PostMessageW(m_window, kFocusFirst, 0, 0);
+            break;
+        case kFocusFirst:
+            if (m_first_tab_stop && IsWindowVisible(m_window) && FormAround(GetFocus()) != m_window) {
+                SetFocus(m_first_tab_stop);
+            }
+            return 0;
         default: break;
     }
     return DefWindowProcW(m_window, message, wparam, lparam);
@@ -287,11 +331,16 @@ void Win32Form::EnsureLoaded() {
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     RECT outer{0, 0, forms::Pixels(m_design.client_width, tx), forms::Pixels(m_design.client_height, ty)};
     AdjustWindowRectEx(&outer, style, FALSE, WS_EX_DLGMODALFRAME);
-    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME, kFormClass, Wide(m_design.caption).c_str(), style, CW_USEDEFAULT,
+    // WS_EX_CONTROLPARENT: a host that runs the dialog manager on its own frame steps into
+    // the form's controls.
+    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kFormClass, Wide(m_design.caption).c_str(), style, CW_USEDEFAULT,
                                CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
                                m_module, nullptr);
     if (!m_window) throw platform::Error(platform::kFail, "The window of " + m_design.name + " cannot be created");
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (t_forms++ == 0 && !t_keyboard_hook) {
+        t_keyboard_hook = SetWindowsHookExW(WH_GETMESSAGE, DialogKeys, nullptr, GetCurrentThreadId());
+    }
     if (!m_design.picture.file.empty()) {
         m_picture = LoadPictureResource(m_module, m_design.picture.file, m_design.picture.width, m_design.picture.height);
     }
@@ -404,6 +453,12 @@ void Win32Form::CreateControls() {
     }
     // Tab order is window order: the tab stops by their tab index, in front of the rest.
     std::sort(tab_stops.begin(), tab_stops.end());
+    for (const auto& [index, window] : tab_stops) {
+        if (GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP) {
+            m_first_tab_stop = window;
+            break;
+        }
+    }
     HWND previous = HWND_TOP;
     for (const auto& [index, window] : tab_stops) {
         SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -60,6 +60,7 @@ private:
     bool m_loaded = false;
     HWND m_window = nullptr;
     HWND m_tooltips = nullptr;
+    HWND m_first_tab_stop = nullptr;  // takes the focus when the form is shown
     HBITMAP m_picture = nullptr;  // the form's background picture
     std::map<std::tuple<std::string, int, bool, bool>, HFONT> m_fonts;
     std::map<COLORREF, HBRUSH> m_brushes;

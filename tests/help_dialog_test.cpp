@@ -18,6 +18,24 @@ public:
     }
 };
 
+// The model's classes, except that a modeless frame cannot take its caption.
+class CaptionlessFrames : public gis::ObjectFactory {
+public:
+    explicit CaptionlessFrames(const std::shared_ptr<gis::Application>& application)
+        : gis::ObjectFactory(application), m_application(application) {}
+    std::shared_ptr<platform::IModelessFrame> CreateModelessFrame() override {
+        class Frame : public gis::ModelessFrame {
+        public:
+            using gis::ModelessFrame::ModelessFrame;
+            void SetCaption(const std::string&) override { throw platform::Error(-2147024809, "No caption here"); }
+        };
+        return std::make_shared<Frame>(m_application);
+    }
+
+private:
+    std::shared_ptr<gis::Application> m_application;
+};
+
 std::vector<std::shared_ptr<gis::ModelessFrame>> HelpFrames(const gis::Application& application) {
     std::vector<std::shared_ptr<gis::ModelessFrame>> frames;
     for (const auto& frame : application.Windows()) {
@@ -72,6 +90,16 @@ TEST(HelpDialog, FailuresInALinkOrInMakingTheFrameGiveTheStandardReport) {
               std::string::npos)
         << hosted.messages.texts[1];
     EXPECT_EQ(HelpFrames(*hosted.host->Application()).size(), 1u);
+
+    // The help dialog's Frame sets no trap of its own: a caption the frame refuses reaches
+    // the report of "?"'s click.
+    platform::InstallObjectFactory(std::make_shared<CaptionlessFrames>(hosted.host->Application()));
+    form.Click("btnHelp2");
+    ASSERT_EQ(hosted.messages.texts.size(), 3u);
+    EXPECT_NE(hosted.messages.texts[2].find("ERROR NUMBER: -2147024809\r\nMODULE: btnHelp2_Click frmIndex Line : 2\r\n"
+                                            "ERROR DESCRIPTION: No caption here"),
+              std::string::npos)
+        << hosted.messages.texts[2];
 }
 
 }  // namespace

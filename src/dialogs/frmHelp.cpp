@@ -20,8 +20,10 @@ std::shared_ptr<frmHelp> frmHelp::Create() {
     return dialog;
 }
 
-std::shared_ptr<platform::IModelessFrame> frmHelp::Frame() noexcept {
-    return HostedFrame(m_frame, shared_from_this(), command::ProductName + " - Help", kUnit);
+std::shared_ptr<platform::IModelessFrame> frmHelp::Frame() {
+    // No trap of its own for hosting and the caption: a failure there reaches the caller.
+    return HostedFrame(m_frame, shared_from_this(), command::ProductName + " - Help", kUnit,
+                       HostingFailures::Thrown);
 }
 
 std::string frmHelp::WebSiteTarget() { return std::string("http://") + command::kMakerWebHost; }

@@ -23,7 +23,7 @@ public:
 
     /// The modeless frame hosting the dialog, created on first read with the caption
     /// "Selvane - Help"; the same frame afterwards. nullptr when it cannot be created.
-    std::shared_ptr<platform::IModelessFrame> Frame() noexcept;
+    std::shared_ptr<platform::IModelessFrame> Frame();
 
     /// Loading the help dialog does no work of its own.
     void Form_Load() noexcept {}

@@ -28,7 +28,7 @@ std::shared_ptr<frmIndex> frmIndex::Create() {
 }
 
 std::shared_ptr<platform::IModelessFrame> frmIndex::Frame() noexcept {
-    return HostedFrame(m_frame, shared_from_this(), command::ProductName, kUnit);
+    return HostedFrame(m_frame, shared_from_this(), command::ProductName, kUnit, HostingFailures::Ignored);
 }
 
 PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height) {

@@ -6,7 +6,8 @@ namespace selvane::dialogs {
 
 std::shared_ptr<platform::IModelessFrame> HostedFrame(std::shared_ptr<platform::IModelessFrame>& cached,
                                                       const std::shared_ptr<platform::IHostedForm>& dialog,
-                                                      const std::string& caption, const char* unit) noexcept {
+                                                      const std::string& caption, const char* unit,
+                                                      HostingFailures hosting) {
     if (cached) return cached;
     try {
         cached = platform::ModelessFrame();
@@ -16,6 +17,11 @@ std::shared_ptr<platform::IModelessFrame> HostedFrame(std::shared_ptr<platform::
         return nullptr;
     }
     auto frame = cached;  // the nested read may not replace it, but hold it all the same
+    if (hosting == HostingFailures::Thrown) {
+        frame->Create(dialog);
+        frame->SetCaption(caption);
+        return frame;
+    }
     try {
         frame->Create(dialog);
     } catch (...) {

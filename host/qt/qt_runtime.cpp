@@ -87,6 +87,8 @@ void QtRuntime::MessageBox(const std::string& text, const std::string& title) {
                     QMessageBox::Ok, QApplication::activeWindow());
     // A message shown during a run must be readable with the busy pointer on.
     box.setCursor(Qt::ArrowCursor);
+    // Messages carry names from map documents and data: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -16,7 +16,7 @@ MessageBoxWatcher::MessageBoxWatcher() {
             auto* box = qobject_cast<QMessageBox*>(widget);
             if (!box || !box->isVisible()) continue;
             shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
-                             box->standardButtons(), box->isModal()});
+                             box->standardButtons(), box->isModal(), box->textFormat()});
             if (auto* ok = box->button(QMessageBox::Ok)) {
                 ok->click();
             } else {

@@ -23,6 +23,7 @@ struct ShownMessageBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     bool modal = false;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 /// Closes every message box that opens, with its OK button, and records it.

@@ -125,6 +125,11 @@ TEST(DialogWidgets, MessageBoxesAreModalWithOnlyOkNoIconAndTheApplicationTitle) 
     EXPECT_EQ(watcher.shown[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(watcher.shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_TRUE(watcher.shown[0].modal);
+    // A name that looks like markup is shown as it is written.
+    desktop.host->Runtime().MessageBox("Can't find layer: <b>Roads</b>", "Selvane");
+    ASSERT_EQ(watcher.shown.size(), 2u);
+    EXPECT_EQ(watcher.shown[1].text, "Can't find layer: <b>Roads</b>");
+    EXPECT_EQ(watcher.shown[1].format, Qt::PlainText);
 }
 
 TEST(DialogWidgets, TheCommandSitsOnItsCategorysToolbarWithItsBitmapAndMessage) {

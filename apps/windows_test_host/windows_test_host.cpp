@@ -134,6 +134,7 @@ void CheckRegisteredServer(const std::wstring& dll) {
 // Message boxes: a watcher closes each one with OK and keeps its title and text.
 std::mutex g_boxes_mutex;
 std::vector<std::wstring> g_boxes;
+std::vector<HWND> g_box_owners;  // each box's owner window, beside g_boxes
 std::set<HWND> g_boxes_seen;
 std::atomic<bool> g_watching{true};
 
@@ -152,6 +153,7 @@ BOOL CALLBACK CloseMessageBox(HWND window, LPARAM) {
     GetWindowTextW(window, title, 128);
     GetWindowTextW(GetDlgItem(window, 0xFFFF), text, 4096);
     g_boxes.push_back(std::wstring(title) + L"|" + text);
+    g_box_owners.push_back(GetWindow(window, GW_OWNER));
     PostMessageW(window, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
@@ -166,7 +168,14 @@ DWORD WINAPI WatchMessageBoxes(void*) {
 
 std::vector<std::wstring> TakeBoxes() {
     std::lock_guard<std::mutex> lock(g_boxes_mutex);
+    g_box_owners.clear();
     return std::exchange(g_boxes, {});
+}
+
+// The owner windows of the boxes not taken yet.
+std::vector<HWND> BoxOwners() {
+    std::lock_guard<std::mutex> lock(g_boxes_mutex);
+    return g_box_owners;
 }
 
 std::wstring TextOf(HWND window) {
@@ -541,7 +550,10 @@ void CheckDialogRun(ICommand* command) {
 
             Pick(pickers[1], L"TOUCH");
             Press(dialog, L"Select Features");
+            const auto owners = BoxOwners();
             const auto boxes = TakeBoxes();
+            Expect(owners.size() == 1 && owners.front() == test_host::MainWindow(),
+                   L"a message box is owned by the host's main window, as its application-modal box");
             Expect(boxes.size() == 1 && boxes.front().rfind(L"Selvane|Error relating the two layers", 0) == 0,
                    L"a search the host fails gives the relate error (" + (boxes.empty() ? L"none" : boxes.front()) + L")");
 

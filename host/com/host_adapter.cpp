@@ -6,6 +6,7 @@
 #include "host_error.h"
 #include "host_objects.h"
 #include "text.h"
+#include "win32/win32_runtime.h"
 
 namespace selvane::com {
 namespace {
@@ -453,6 +454,12 @@ public:
 std::shared_ptr<platform::IObject> AdaptHook(IDispatch* hook) {
     auto object = ComRef<::IDispatch>::Share(hook);
     if (auto application = object.As<::IApplication>(IID_IApplication)) {
+        // Message boxes belong to the host's main window.
+        OLE_HANDLE window = 0;
+        auto* runtime = dynamic_cast<win32::Win32Runtime*>(&platform::Runtime());
+        if (runtime && SUCCEEDED(application->get_hWnd(&window))) {
+            runtime->SetMessageOwner(reinterpret_cast<HWND>(static_cast<INT_PTR>(window)));
+        }
         return std::make_shared<Application>(std::move(application));
     }
     return std::make_shared<PlainObject>(object.As<::IUnknown>(IID_IUnknown));

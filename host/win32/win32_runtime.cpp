@@ -34,7 +34,9 @@ std::shared_ptr<platform::IForm> Win32Runtime::CreateForm(const platform::FormDe
 }
 
 void Win32Runtime::MessageBox(const std::string& text, const std::string& title) {
-    MessageBoxW(GetActiveWindow(), Wide(text).c_str(), Wide(title).c_str(), MB_OK);
+    // Owned by the host's main window, so that the host waits for the box as for its own.
+    HWND owner = m_message_owner && IsWindow(m_message_owner) ? m_message_owner : GetActiveWindow();
+    MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), MB_OK);
 }
 
 void Win32Runtime::ShellOpen(std::intptr_t owner_window, const std::string& target) {

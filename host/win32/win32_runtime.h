@@ -34,9 +34,12 @@ public:
     void MessageBox(const std::string& text, const std::string& title) override;
     void ShellOpen(std::intptr_t owner_window, const std::string& target) override;
     bool TextEqualsIgnoringCase(const std::string& left, const std::string& right) override;
+    /// The host's main window, which owns message boxes (disabled while one is up).
+    void SetMessageOwner(HWND owner) { m_message_owner = owner; }
 
 private:
     HINSTANCE m_module;
+    HWND m_message_owner = nullptr;
     Win32Screen m_screen;
 };
 

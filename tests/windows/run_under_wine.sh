@@ -53,6 +53,18 @@ check "the type library Tollamar 1.0 is registered" \
   registry_has 'HKCR\TypeLib\{0E8D3B71-92A6-4C5F-B148-E3F27A9D6C05}\1.0' "" 'Selvane'
 check "no component category is written" registry_lacks "$class_key\\Implemented Categories"
 check "the test host's checks pass" "$wine" "$test_host" "$server"
+# A client that the project did not write: Wine's cscript runs a VBScript that creates the
+# class by its ProgID, asks its type name (from the type information behind IDispatch) and
+# lets it go.
+printf 'Set command = CreateObject("Tollamar.Selvane")\r\nWScript.Echo TypeName(command)\r\nSet command = Nothing\r\nWScript.Echo "released"\r\n' \
+  > "$WINEPREFIX/drive_c/Selvane/client.vbs"
+# A program named without a path starts under the 32-bit loader; the 64-bit prefix's own
+# cscript needs the 64-bit one, which Debian keeps off the PATH.
+script_loader=$wine
+[ "$architecture" = win64 ] && [ "$wine" = wine ] && [ -x /usr/lib/wine/wine64 ] && script_loader=/usr/lib/wine/wine64
+script_says() { [ "$("$script_loader" cscript //nologo 'C:\Selvane\client.vbs' 2> /dev/null | tr -d '\r' | tr '\n' ' ')" = "$1" ]; }
+check "a VBScript creates Tollamar.Selvane by its ProgID, names its type _Selvane and releases it" \
+  script_says "_Selvane released "
 # The server's file moved after registration: creating the class fails, and so does
 # registering a file that is not there.
 fails() { ! "$@"; }

@@ -12,7 +12,8 @@ xvfb-run --auto-servernum --server-args="-screen 0 1400x800x24 -dpi 96" \
   env QT_QPA_PLATFORM=xcb build/release/tools/desktop_screenshots docs
 
 # The Win32 dialog: Selvane.dll in the Windows test host under Wine, after the same kind of
-# run (parcels that hold wells), drawn by Wine's X11 driver on Xvfb.
+# run (parcels that hold wells), then with the relationships dropped open, and a help
+# window, drawn by Wine's X11 driver on Xvfb.
 bash scripts/setup.sh windows
 cmake --preset win64 > /dev/null
 cmake --build --preset win64
@@ -27,3 +28,5 @@ WINEPREFIX="$PWD/$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscore
     wine "C:\Selvane\windows_test_host.exe" "C:\Selvane\Selvane.dll" --picture "C:\Selvane\dialog.png" > /dev/null
     wineserver -k'
 cp "$prefix/drive_c/Selvane/dialog.png" docs/dialog_win32.png
+cp "$prefix/drive_c/Selvane/dialog_dropped.png" docs/dialog_win32_dropped.png
+cp "$prefix/drive_c/Selvane/dialog_help.png" docs/help_win32.png

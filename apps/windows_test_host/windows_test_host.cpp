@@ -382,15 +382,12 @@ std::wstring Count(HWND dialog) {
 }
 
 // The window as the user sees it, saved as a PNG (for the README).
-bool SaveWindowPicture(HWND window, const std::wstring& path) {
-    RECT area{};
-    GetWindowRect(window, &area);
+// Saves `area` of `source` (a window's own pixels, or the screen's) as a PNG file.
+bool SavePicture(HWND source, const RECT& area, const std::wstring& path) {
     const int width = area.right - area.left, height = area.bottom - area.top;
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    // Drawn first, with its children, then copied from the window's own pixels.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     MSG message;
     for (int round = 0; round < 20; ++round) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -399,9 +396,9 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     HDC device = CreateCompatibleDC(nullptr);
     HBITMAP picture = CreateDIBSection(device, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ previous = SelectObject(device, picture);
-    HDC window_device = GetWindowDC(window);
-    BitBlt(device, 0, 0, width, height, window_device, 0, 0, SRCCOPY);
-    ReleaseDC(window, window_device);
+    HDC source_device = source ? GetWindowDC(source) : GetDC(nullptr);
+    BitBlt(device, 0, 0, width, height, source_device, source ? 0 : area.left, source ? 0 : area.top, SRCCOPY);
+    ReleaseDC(source, source_device);
     SelectObject(device, previous);
     DeleteDC(device);
     auto* pixels = static_cast<BYTE*>(bits);
@@ -429,6 +426,36 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     }
     DeleteObject(picture);
     return saved;
+}
+
+bool SaveWindowPicture(HWND window, const std::wstring& path) {
+    RECT area{};
+    GetWindowRect(window, &area);
+    // Drawn first, with its children, then copied from the window's own pixels.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    return SavePicture(window, area, path);
+}
+
+// The dialog's frame with a picker's list dropped open over it, as the screen shows them.
+bool SaveDroppedPicture(HWND frame, HWND picker, const std::wstring& path) {
+    SendMessageW(picker, CB_SHOWDROPDOWN, TRUE, 0);
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    RECT area{}, list{};
+    GetWindowRect(frame, &area);
+    if (GetComboBoxInfo(picker, &parts) && parts.hwndList) {
+        GetWindowRect(parts.hwndList, &list);
+        UnionRect(&area, &area, &list);
+    }
+    const bool saved = SavePicture(nullptr, area, path);
+    SendMessageW(picker, CB_SHOWDROPDOWN, FALSE, 0);
+    return saved;
+}
+
+// `path` with `suffix` before its extension.
+std::wstring Beside(const std::wstring& path, const std::wstring& suffix) {
+    const auto dot = path.rfind(L'.');
+    return dot == std::wstring::npos ? path + suffix : path.substr(0, dot) + suffix + path.substr(dot);
 }
 
 std::wstring g_picture_path;  // where to save the dialog's picture after the run, if anywhere
@@ -530,6 +557,8 @@ void CheckDialogRun(ICommand* command) {
             Expect(TakeBoxes().empty(), L"the run shows no message box");
             if (!g_picture_path.empty()) {
                 Expect(SaveWindowPicture(seen.frames.front(), g_picture_path), L"the dialog's picture is saved");
+                Expect(SaveDroppedPicture(seen.frames.front(), pickers[1], Beside(g_picture_path, L"_dropped")),
+                       L"the picture of the dialog with the relationships dropped open is saved");
             }
 
             Press(dialog, L"Clear Selection");
@@ -576,6 +605,10 @@ void CheckDialogRun(ICommand* command) {
         Expect(seen.frames.size() == frames + 3, L"three presses of \"?\" open three help windows (" +
                                                      std::to_wstring(seen.frames.size() - frames) + L")");
         Expect(TakeBoxes().empty(), L"help opens without a message box");
+        if (!g_picture_path.empty()) {
+            Expect(SaveWindowPicture(seen.frames.back(), Beside(g_picture_path, L"_help")),
+                   L"the help window's picture is saved");
+        }
         // The help picture is drawn as it is, from the top left: the client area's pixels
         // are the picture's at the same places, not those of the picture shrunk to fit.
         for (const auto& [x, y] : {std::pair{345, 250}, std::pair{300, 463}, std::pair{100, 200}}) {

@@ -6,6 +6,7 @@
 #include "host_error.h"
 #include "host_objects.h"
 #include "text.h"
+#include "win32/win32_form.h"
 #include "win32/win32_runtime.h"
 
 namespace selvane::com {
@@ -378,9 +379,18 @@ public:
     explicit ModelessFrame(ComRef<::IModelessFrame> frame) : m_frame(std::move(frame)) {}
     void Create(std::shared_ptr<platform::IHostedForm> dialog) override {
         if (!dialog) throw platform::Error(platform::kPointer, "No dialog to host");
-        m_dialog = dialog;
-        const auto window = dialog->Form()->hWnd();
+        *m_dialog = dialog;
+        const auto form = dialog->Form();
+        const auto window = form->hWnd();
         Check(m_frame->Create(static_cast<OLE_HANDLE>(window)), "IModelessFrame.Create");
+        // Once the host destroys the window, the dialog goes (and this port with it).
+        if (auto* win32_form = dynamic_cast<win32::Win32Form*>(form.get())) {
+            win32_form->SetWindowGone([held = std::weak_ptr(m_dialog)] {
+                if (const auto slot = held.lock()) {
+                    const auto let_go = std::move(*slot);
+                }
+            });
+        }
     }
     std::string Caption() override {
         BSTR caption = nullptr;
@@ -404,8 +414,10 @@ public:
 
 protected:
     ComRef<::IModelessFrame> m_frame;
-    // The host holds only the dialog's window; the port keeps the dialog alive with it.
-    std::shared_ptr<platform::IHostedForm> m_dialog;
+    // The host holds only the dialog's window; the port keeps the dialog alive with it,
+    // until the window is destroyed.
+    std::shared_ptr<std::shared_ptr<platform::IHostedForm>> m_dialog =
+        std::make_shared<std::shared_ptr<platform::IHostedForm>>();
 };
 
 class PositionedModelessFrame final : public ModelessFrame, public platform::IWindowPosition {

@@ -144,13 +144,22 @@ Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents ev
                      const Win32Screen& screen)
     : m_design(design), m_events(std::move(events)), m_module(module), m_screen(screen) {}
 
-Win32Form::~Win32Form() {
-    if (m_window && --t_forms == 0 && t_keyboard_hook) {
+namespace {
+
+// One form window fewer on this thread: the last one takes the keyboard hook with it.
+void ReleaseKeyboardHook() {
+    if (--t_forms == 0 && t_keyboard_hook) {
         UnhookWindowsHookEx(t_keyboard_hook);
         t_keyboard_hook = nullptr;
     }
+}
+
+}  // namespace
+
+Win32Form::~Win32Form() {
     m_controls.clear();
     if (m_window) {
+        ReleaseKeyboardHook();
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
     }
@@ -162,9 +171,27 @@ Win32Form::~Win32Form() {
 
 LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (form && message == WM_NCDESTROY) {
+        // The last message of the window: the form may be let go now, and is not touched
+        // after that.
+        auto gone = std::move(form->m_window_gone);
+        form->WindowDestroyed();
+        const LRESULT result = DefWindowProcW(window, message, wparam, lparam);
+        if (gone) gone();
+        return result;
+    }
     if (form) return form->Handle(message, wparam, lparam);
     if (message == WM_CLOSE) return 0;
     return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void Win32Form::WindowDestroyed() {
+    SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+    ReleaseKeyboardHook();
+    m_window = nullptr;
+    m_tooltips = nullptr;  // owned by the form's window, destroyed before it
+    m_first_tab_stop = nullptr;
+    m_list_owners.clear();
 }
 
 Win32Form::Control* Win32Form::ListOwner(HWND list) const {

@@ -2,6 +2,7 @@
 
 #include "win32/windows_include.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,10 @@ public:
     platform::IPictureBox& PictureBox(const std::string& name) override;
     void Click(const std::string& name) override;
     const platform::FormDesign& Design() const override { return m_design; }
+    /// Called once the form's window is destroyed (its host's frame closed for good), so
+    /// that whoever keeps the dialog for the window may let it go; the call may free this
+    /// form, and nothing of it is touched after.
+    void SetWindowGone(std::function<void()> gone) { m_window_gone = std::move(gone); }
     bool Loaded() const override { return m_loaded; }
 
     class Control;
@@ -43,6 +48,8 @@ private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void EnsureLoaded();
+    /// Forgets the window and what went with it, once it is destroyed.
+    void WindowDestroyed();
     void CreateControls();
     Control* ControlOf(HWND window) const;
     /// The drop-down list whose list window `list` is.
@@ -61,6 +68,7 @@ private:
     HWND m_window = nullptr;
     HWND m_tooltips = nullptr;
     HWND m_first_tab_stop = nullptr;  // takes the focus when the form is shown
+    std::function<void()> m_window_gone;
     HBITMAP m_picture = nullptr;  // the form's background picture
     std::map<std::tuple<std::string, int, bool, bool>, HFONT> m_fonts;
     std::map<COLORREF, HBRUSH> m_brushes;

@@ -31,18 +31,33 @@ const geos::geom::GeometryFactory& Shape::Factory() {
     return *factory;
 }
 
+namespace {
+
+// The envelope of one part, and of its rings when it is a polygon.
+void FillPartEnvelopes(const geos::geom::Geometry& part) {
+    part.getEnvelopeInternal();
+    if (const auto* polygon = dynamic_cast<const geos::geom::Polygon*>(&part)) {
+        polygon->getExteriorRing()->getEnvelopeInternal();
+        for (std::size_t ring = 0; ring < polygon->getNumInteriorRing(); ++ring) {
+            polygon->getInteriorRingN(ring)->getEnvelopeInternal();
+        }
+    }
+}
+
+}  // namespace
+
 void FillLazyEnvelopes(const geos::geom::Geometry& shape) {
-    std::vector<const geos::geom::Geometry*> pending{&shape};
+    FillPartEnvelopes(shape);
+    // Most shapes are single parts: no list of pending parts for them, since a class of a
+    // million shapes fills them all.
+    if (!dynamic_cast<const geos::geom::GeometryCollection*>(&shape)) return;
+    std::vector<const geos::geom::Geometry*> pending;
+    for (std::size_t index = 0; index < shape.getNumGeometries(); ++index) pending.push_back(shape.getGeometryN(index));
     while (!pending.empty()) {
         const auto* part = pending.back();
         pending.pop_back();
-        part->getEnvelopeInternal();
-        if (const auto* polygon = dynamic_cast<const geos::geom::Polygon*>(part)) {
-            polygon->getExteriorRing()->getEnvelopeInternal();
-            for (std::size_t ring = 0; ring < polygon->getNumInteriorRing(); ++ring) {
-                polygon->getInteriorRingN(ring)->getEnvelopeInternal();
-            }
-        } else if (dynamic_cast<const geos::geom::GeometryCollection*>(part)) {
+        FillPartEnvelopes(*part);
+        if (dynamic_cast<const geos::geom::GeometryCollection*>(part)) {
             for (std::size_t index = 0; index < part->getNumGeometries(); ++index) {
                 pending.push_back(part->getGeometryN(index));
             }

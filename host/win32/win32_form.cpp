@@ -47,6 +47,14 @@ LRESULT CALLBACK DialogKeys(int code, WPARAM removed, LPARAM data) {
     return CallNextHookEx(t_keyboard_hook, code, removed, data);
 }
 
+// One form window fewer on this thread: the last one takes the keyboard hook with it.
+void ReleaseKeyboardHook() {
+    if (--t_forms == 0 && t_keyboard_hook) {
+        UnhookWindowsHookEx(t_keyboard_hook);
+        t_keyboard_hook = nullptr;
+    }
+}
+
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -143,18 +151,6 @@ private:
 Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
                      const Win32Screen& screen)
     : m_design(design), m_events(std::move(events)), m_module(module), m_screen(screen) {}
-
-namespace {
-
-// One form window fewer on this thread: the last one takes the keyboard hook with it.
-void ReleaseKeyboardHook() {
-    if (--t_forms == 0 && t_keyboard_hook) {
-        UnhookWindowsHookEx(t_keyboard_hook);
-        t_keyboard_hook = nullptr;
-    }
-}
-
-}  // namespace
 
 Win32Form::~Win32Form() {
     m_controls.clear();
@@ -360,9 +356,9 @@ void Win32Form::EnsureLoaded() {
     AdjustWindowRectEx(&outer, style, FALSE, WS_EX_DLGMODALFRAME);
     // WS_EX_CONTROLPARENT: a host that runs the dialog manager on its own frame steps into
     // the form's controls.
-    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kFormClass, Wide(m_design.caption).c_str(), style, CW_USEDEFAULT,
-                               CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
-                               m_module, nullptr);
+    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kFormClass, Wide(m_design.caption).c_str(),
+                               style, CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
+                               outer.bottom - outer.top, nullptr, nullptr, m_module, nullptr);
     if (!m_window) throw platform::Error(platform::kFail, "The window of " + m_design.name + " cannot be created");
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (t_forms++ == 0 && !t_keyboard_hook) {

@@ -17,8 +17,9 @@
 
 #include "command/shared_state.h"
 #include "desktop_host.h"
-#include "gis/layers.h"
 #include "gis/map_document.h"
+#include "gis/memory/layer.h"
+#include "gis/model/layers.h"
 #include "headless_host.h"
 
 namespace {
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
         // The desktop reads the rows and builds the index when it draws the map, before any
         // run: read and index them here too, so that both runs time the same work.
         gis::ForEachFeatureLayer(host.Document()->GetMap()->Layers(),
-                                 [](gis::FeatureLayer& layer) { layer.Class()->Index(); });
+                                 [](gis::MemoryLayer& layer) { layer.Class()->Index(); });
         host.Press();
         auto& form = *command::MainDialog->Form();
         Pick(form, relation);

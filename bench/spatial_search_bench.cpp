@@ -15,10 +15,11 @@
 #include <unistd.h>
 
 #include "bench_data.h"
-#include "gis/feature_class.h"
-#include "gis/layers.h"
-#include "gis/ogr_source.h"
-#include "gis/spatial_filter.h"
+#include "gis/files/file_source.h"
+#include "gis/memory/feature_class.h"
+#include "gis/memory/layer.h"
+#include "gis/model/layers.h"
+#include "gis/model/spatial_filter.h"
 
 namespace {
 
@@ -28,11 +29,11 @@ using selvane::bench::TargetKind;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-std::shared_ptr<selvane::gis::FeatureClass> ClassOf(const char* name, std::vector<std::unique_ptr<geos::geom::Geometry>> shapes,
+std::shared_ptr<selvane::gis::MemoryFeatureClass> ClassOf(const char* name, std::vector<std::unique_ptr<geos::geom::Geometry>> shapes,
                                                     selvane::gis::ShapeDimension dimension) {
     std::vector<std::int64_t> fids(shapes.size());
     for (std::size_t i = 0; i < fids.size(); ++i) fids[i] = static_cast<std::int64_t>(i + 1);
-    return std::make_shared<selvane::gis::FeatureClass>(name, "geom", dimension, nullptr, std::move(fids), std::move(shapes));
+    return std::make_shared<selvane::gis::MemoryFeatureClass>(name, "geom", dimension, nullptr, std::move(fids), std::move(shapes));
 }
 
 // Bare GEOS: the same work without the map model.
@@ -50,7 +51,7 @@ std::size_t BareGeos(const BenchShapes& shapes) {
 }
 
 // The run's loop over the map model.
-std::size_t ModelLoop(selvane::gis::FeatureLayer& layer1, selvane::gis::FeatureLayer& layer2) {
+std::size_t ModelLoop(selvane::gis::MemoryLayer& layer1, selvane::gis::MemoryLayer& layer2) {
     auto target_class = layer2.FeatureClass();
     std::size_t hits = 0;
     auto cursor = layer1.Search(nullptr, true);
@@ -76,8 +77,8 @@ void Compare(std::size_t query_count, std::size_t target_count) {
 
     auto queries = ClassOf("queries", std::move(shapes.queries), selvane::gis::ShapeDimension::Area);
     auto targets = ClassOf("targets", std::move(shapes.targets), selvane::gis::ShapeDimension::Point);
-    selvane::gis::FeatureLayer layer1("queries", queries);
-    selvane::gis::FeatureLayer layer2("targets", targets);
+    selvane::gis::MemoryLayer layer1("queries", queries);
+    selvane::gis::MemoryLayer layer2("targets", targets);
     start = Clock::now();
     const auto model_hits = ModelLoop(layer1, layer2);
     const double model = Seconds(start);
@@ -103,7 +104,7 @@ void LoadMillionPoints() {
     }
     const double before = selvane::bench::PeakMemoryMiB();
     const auto start = Clock::now();
-    selvane::gis::VectorSource source(path);
+    selvane::gis::FileSource source(path);
     auto points = source.LoadTable("targets");
     const double load = Seconds(start);
     const auto index_start = Clock::now();

@@ -3,7 +3,7 @@
 
 #include "command/Selvane.h"
 #include "command/shared_state.h"
-#include "gis/application.h"
+#include "gis/model/application.h"
 #include "support/ErrorHandling.h"
 #include "test_support.h"
 

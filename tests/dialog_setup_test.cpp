@@ -2,7 +2,7 @@
 
 #include "command/shared_state.h"
 #include "dialogs/frmIndex_design.h"
-#include "gis/application.h"
+#include "gis/model/application.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -5,8 +5,8 @@
 #include <ogrsf_frmts.h>
 #include <sqlite3.h>
 
-#include "gis/geopackage_reader.h"
-#include "gis/ogr_source.h"
+#include "gis/files/file_source.h"
+#include "gis/files/geopackage_reader.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -60,7 +60,7 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     }
     EXPECT_FALSE(gis::ReadGeoPackageRows(path, "curves", "fid", "geom").has_value());
     // Through the source, the curve table is read by GDAL all the same (and linearised).
-    auto curves = gis::VectorSource(path).LoadTable("curves");
+    auto curves = gis::FileSource(path).LoadTable("curves");
     ASSERT_EQ(curves->RowCount(), 1u);
     EXPECT_GT(curves->ShapeAt(0)->getNumPoints(), 4u);
 }

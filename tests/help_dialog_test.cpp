@@ -3,7 +3,7 @@
 
 #include "command/shared_state.h"
 #include "dialogs/frmHelp.h"
-#include "gis/application.h"
+#include "gis/model/application.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -2,7 +2,8 @@
 // such case ends in the standard report, and the count label always shows the map's count.
 
 #include "command/shared_state.h"
-#include "gis/application.h"
+#include "gis/memory/layer.h"
+#include "gis/model/application.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -11,17 +12,17 @@ namespace {
 constexpr int kPoint = 1, kPolygon = 3;
 
 // A layer whose data is gone, or whose search gives no cursor.
-class BrokenLayer : public gis::FeatureLayer {
+class BrokenLayer : public gis::MemoryLayer {
 public:
     enum class Fault { NoClass, NoCursor };
-    BrokenLayer(Fault fault, std::shared_ptr<gis::FeatureClass> feature_class)
-        : gis::FeatureLayer("Broken", std::move(feature_class)), m_fault(fault) {}
+    BrokenLayer(Fault fault, std::shared_ptr<gis::MemoryFeatureClass> feature_class)
+        : gis::MemoryLayer("Broken", std::move(feature_class)), m_fault(fault) {}
     std::shared_ptr<platform::IFeatureClass> FeatureClass() override {
-        return m_fault == Fault::NoClass ? nullptr : gis::FeatureLayer::FeatureClass();
+        return m_fault == Fault::NoClass ? nullptr : gis::MemoryLayer::FeatureClass();
     }
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override {
-        return m_fault == Fault::NoCursor ? nullptr : gis::FeatureLayer::Search(std::move(filter), recycling);
+        return m_fault == Fault::NoCursor ? nullptr : gis::MemoryLayer::Search(std::move(filter), recycling);
     }
 
 private:
@@ -49,7 +50,7 @@ protected:
     }
     TempFolder m_folder;
     std::string m_path = m_folder.File("host.gpkg");
-    std::shared_ptr<gis::FeatureLayer> m_parcels, m_wells;
+    std::shared_ptr<gis::MemoryLayer> m_parcels, m_wells;
 };
 
 TEST_F(HostFailures, NothingWhereTheRunNeedsSomethingGivesTheStandardReport) {

@@ -1,6 +1,7 @@
 // Listing the focus map's feature layers and finding one by name.
 
 #include "command/shared_state.h"
+#include "gis/memory/layer.h"
 #include "support/Tollamar_ArcMap.h"
 #include "test_support.h"
 
@@ -14,7 +15,7 @@ protected:
     void SetUp() override {
         WriteGeoPackage(m_path, {{"t", 3, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}}});
     }
-    std::shared_ptr<gis::FeatureLayer> Feature(const std::string& name) { return LoadLayer(m_path, "t", name); }
+    std::shared_ptr<gis::MemoryLayer> Feature(const std::string& name) { return LoadLayer(m_path, "t", name); }
     std::vector<std::string> Listed(HostedMap& hosted) {
         return hosted.Open().ComboBox("cboMapLayers").Items();
     }

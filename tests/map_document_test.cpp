@@ -3,8 +3,10 @@
 
 #include <fstream>
 
-#include "gis/definition_query.h"
+#include "gis/common/definition_query.h"
+#include "gis/files/sqlite_definition_query.h"
 #include "gis/map_document.h"
+#include "gis/memory/layer.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -45,11 +47,11 @@ TEST_F(MapDocument, LoadsLayersInOrderWithGroupsToAnyDepth) {
     EXPECT_EQ(layers[0]->Name(), "Roads");
     auto base = std::dynamic_pointer_cast<gis::GroupLayer>(layers[1]);
     ASSERT_NE(base, nullptr);
-    auto wells = std::dynamic_pointer_cast<gis::FeatureLayer>(base->Members()[0]);
+    auto wells = std::dynamic_pointer_cast<gis::MemoryLayer>(base->Members()[0]);
     auto old = std::dynamic_pointer_cast<gis::GroupLayer>(base->Members()[1]);
     ASSERT_NE(wells, nullptr);
     ASSERT_NE(old, nullptr);
-    auto all_wells = std::dynamic_pointer_cast<gis::FeatureLayer>(old->Members()[0]);
+    auto all_wells = std::dynamic_pointer_cast<gis::MemoryLayer>(old->Members()[0]);
     EXPECT_EQ(wells->Class(), all_wells->Class());  // one table, one feature class
     EXPECT_EQ(wells->DefinitionQuery(), "zone = 'b'");
     int shown = 0;

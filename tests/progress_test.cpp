@@ -1,6 +1,6 @@
 // The status bar's progress bar: the state the run sets, and throttled drawing.
 
-#include "gis/status_bar.h"
+#include "gis/model/status_bar.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "gis/row_ahead.h"
+#include "gis/memory/search_ahead.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -61,7 +61,7 @@ TableSpec Wells(int squares) {
 }
 
 // The wells a plain evaluation selects: any shown query shape stands in the relation.
-std::vector<std::int64_t> Expected(const gis::FeatureClass& wells, const gis::FeatureClass& queries,
+std::vector<std::int64_t> Expected(const gis::MemoryFeatureClass& wells, const gis::MemoryFeatureClass& queries,
                                    const std::vector<bool>& shown, bool touch) {
     std::vector<std::int64_t> ids;
     for (std::size_t t = 0; t < wells.RowCount(); ++t) {
@@ -85,7 +85,7 @@ struct Case {
     const char* how;     // "hidden" by the definition query, "null" shapes, "points" that cannot TOUCH points
 };
 
-TEST(RowAhead, EveryScanSizeAroundTheWindowGivesThePlainAnswerWhicheverThreadIsSlow) {
+TEST(MemorySearchAhead, EveryScanSizeAroundTheWindowGivesThePlainAnswerWhicheverThreadIsSlow) {
     const int window = static_cast<int>(gis::kAheadWindow);
     const std::vector<Case> cases{{"all rows", 0, ""}, {"last rows hidden", 3, "hidden"},
                                   {"last rows without shapes", 3, "null"}, {"last rows points", 3, "points"}};
@@ -133,7 +133,7 @@ TEST(RowAhead, EveryScanSizeAroundTheWindowGivesThePlainAnswerWhicheverThreadIsS
     }
 }
 
-TEST(RowAhead, ARunAbandonedByAFailureKeepsWhatCameBeforeAndItsClassesCanGoAtOnce) {
+TEST(MemorySearchAhead, ARunAbandonedByAFailureKeepsWhatCameBeforeAndItsClassesCanGoAtOnce) {
     const int rows = static_cast<int>(gis::kAheadWindow) + 1;
     for (const int broken : {1, rows / 2, rows - 1}) {
         for (const auto pace : {Pace::Even, Pace::SlowWorker, Pace::SlowRun}) {

@@ -11,8 +11,9 @@
 
 #include "command/shared_state.h"
 #include "dialogs/relationships.h"
-#include "gis/shape.h"
-#include "gis/application.h"
+#include "gis/common/shape.h"
+#include "gis/memory/layer.h"
+#include "gis/model/application.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -49,7 +50,7 @@ protected:
 
     TempFolder m_folder;
     std::string m_path = m_folder.File("run.gpkg");
-    std::shared_ptr<gis::FeatureLayer> m_parcels, m_wells, m_roads;
+    std::shared_ptr<gis::MemoryLayer> m_parcels, m_wells, m_roads;
 };
 
 TEST_F(SelectionRun, SelectsTheRelatedFeaturesAndShowsTheCount) {
@@ -160,7 +161,7 @@ TEST_F(SelectionRun, ARelateErrorKeepsThePartialSelectionAndShowsItsTrueCount) {
 // A feature class whose search fails from the n-th call on, as a failing data source would.
 class FailingClass : public platform::IFeatureClass {
 public:
-    FailingClass(std::shared_ptr<gis::FeatureClass> inner, int fail_at) : m_inner(std::move(inner)), m_fail_at(fail_at) {}
+    FailingClass(std::shared_ptr<gis::MemoryFeatureClass> inner, int fail_at) : m_inner(std::move(inner)), m_fail_at(fail_at) {}
     std::string ShapeFieldName() override { return m_inner->ShapeFieldName(); }
     std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override {
         return m_inner->FeatureCount(filter);
@@ -171,15 +172,15 @@ public:
     }
 
 private:
-    std::shared_ptr<gis::FeatureClass> m_inner;
+    std::shared_ptr<gis::MemoryFeatureClass> m_inner;
     int m_fail_at;
     int m_calls = 0;
 };
 
-class FailingLayer : public gis::FeatureLayer {
+class FailingLayer : public gis::MemoryLayer {
 public:
-    FailingLayer(const std::shared_ptr<gis::FeatureLayer>& like, int fail_at)
-        : gis::FeatureLayer("Failing", like->Class()), m_failing(std::make_shared<FailingClass>(like->Class(), fail_at)) {}
+    FailingLayer(const std::shared_ptr<gis::MemoryLayer>& like, int fail_at)
+        : gis::MemoryLayer("Failing", like->Class()), m_failing(std::make_shared<FailingClass>(like->Class(), fail_at)) {}
     std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return m_failing; }
 
 private:
@@ -325,7 +326,7 @@ TEST(SelectionRunRandom, TheRunAgreesWithAnIndependentEvaluationForEveryRelation
     TempFolder folder;
     const auto path = folder.File("random.gpkg");
     WriteGeoPackage(path, {areas, lines, points});
-    std::vector<std::shared_ptr<gis::FeatureLayer>> layers{LoadLayer(path, "areas"), LoadLayer(path, "lines"),
+    std::vector<std::shared_ptr<gis::MemoryLayer>> layers{LoadLayer(path, "areas"), LoadLayer(path, "lines"),
                                                            LoadLayer(path, "points")};
     const std::map<std::string, int> declared{{"areas", 2}, {"lines", -1}, {"points", 0}};  // lines: mixed
     HostedMap hosted({layers[0], layers[1], layers[2]});

@@ -5,10 +5,10 @@
 
 #include <random>
 
-#include "gis/feature_class.h"
-#include "gis/shape.h"
-#include "gis/spatial_filter.h"
-#include "gis/spatial_relation.h"
+#include "gis/common/shape.h"
+#include "gis/common/spatial_relation.h"
+#include "gis/memory/feature_class.h"
+#include "gis/model/spatial_filter.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -97,7 +97,7 @@ TEST(SpatialSearch, RelationsThatCanNeverHoldAreRefusedNamingTheShapeTypes) {
     const auto point = gis::Shape::FromWkt("POINT(0 0)");
     const auto area = gis::Shape::FromWkt("POLYGON((0 0,2 0,2 2,0 2,0 0))");
     const auto line = gis::Shape::FromWkt("LINESTRING(0 0,2 2)");
-    const auto refused = [](gis::FeatureClass& target, const std::shared_ptr<platform::IGeometry>& query,
+    const auto refused = [](gis::MemoryFeatureClass& target, const std::shared_ptr<platform::IGeometry>& query,
                             esriSpatialRelEnum relation) {
         try {
             target.Search(Filter(query, relation), false);
@@ -155,7 +155,7 @@ TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) 
     TempFolder folder;
     const auto path = folder.File("random.gpkg");
     WriteGeoPackage(path, {targets, lines, points});
-    const std::vector<std::shared_ptr<gis::FeatureClass>> classes{
+    const std::vector<std::shared_ptr<gis::MemoryFeatureClass>> classes{
         LoadLayer(path, "areas")->Class(), LoadLayer(path, "lines")->Class(), LoadLayer(path, "points")->Class()};
 
     int compared = 0, matched = 0;

@@ -11,7 +11,8 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "gis/ogr_source.h"
+#include "gis/files/file_source.h"
+#include "gis/memory/layer.h"
 #include "support/Tollamar_ArcMap.h"
 
 namespace selvane::testing {
@@ -68,13 +69,13 @@ void WriteGeoPackage(const std::string& path, const std::vector<TableSpec>& tabl
     }
 }
 
-std::shared_ptr<gis::FeatureLayer> LoadLayer(const std::string& path, const std::string& table,
+std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
                                              const std::string& name, const std::string& definition_query) {
-    gis::VectorSource source(path);
+    gis::FileSource source(path);
     auto feature_class = source.LoadTable(table);
     gis::ShownIds shown;
     if (!definition_query.empty()) shown = source.DefinitionQueryIds(table, definition_query);
-    return std::make_shared<gis::FeatureLayer>(name.empty() ? table : name, feature_class, shown, definition_query);
+    return std::make_shared<gis::MemoryLayer>(name.empty() ? table : name, feature_class, shown, definition_query);
 }
 
 HostedMap::HostedMap(std::vector<std::shared_ptr<platform::ILayer>> layers, console::ScreenSettings screen)

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "dialogs/frmIndex.h"
-#include "gis/layers.h"
-#include "gis/map.h"
+#include "gis/memory/layer.h"
+#include "gis/model/layers.h"
+#include "gis/model/map.h"
 #include "headless_host.h"
 
 namespace selvane::testing {
@@ -55,7 +56,7 @@ struct MessageLog {
 };
 
 /// A feature layer of a data file's table.
-std::shared_ptr<gis::FeatureLayer> LoadLayer(const std::string& path, const std::string& table,
+std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
                                              const std::string& name = {}, const std::string& definition_query = {});
 
 /// The host of a map made of `layers`, with its message log.

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "gis/shape.h"
-#include "gis/wkb_outline.h"
+#include "gis/common/shape.h"
+#include "gis/common/wkb_outline.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "command/Selvane.h"
-#include "gis/application.h"
-#include "gis/map.h"
+#include "gis/model/application.h"
+#include "gis/model/map.h"
 #include "qt/map_window.h"
 #include "qt/qt_runtime.h"
 

@@ -10,8 +10,8 @@
 #include "command/Selvane.h"
 #include "console/console_runtime.h"
 #include "dialogs/frmIndex.h"
-#include "gis/application.h"
-#include "gis/map.h"
+#include "gis/model/application.h"
+#include "gis/model/map.h"
 
 namespace selvane::apps {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "dialogs/relationships.h"
-#include "gis/gdal_session.h"
-#include "gis/layers.h"
+#include "gis/common/gdal_session.h"
 #include "gis/map_document.h"
+#include "gis/model/layers.h"
 #include "headless_host.h"
 #include "support/Tollamar_ArcMap.h"
 #include "terminal_progress.h"
@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     std::shared_ptr<selvane::gis::MxDocument> document;
     try {
         if (options.maps.empty()) options.maps.push_back(SELVANE_SAMPLE_MAP);
+        selvane::gis::SetNetworkAllowedBy("selvane --allow-network turns it on");
         selvane::gis::AllowNetwork(options.allow_network);
         document = selvane::gis::LoadMap(options.maps);
     } catch (const std::exception& error) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "gis/status_bar.h"
+#include "gis/model/status_bar.h"
 
 namespace selvane::apps {
 

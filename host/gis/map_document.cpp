@@ -8,10 +8,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "gis/gdal_session.h"
-#include "gis/ogr_source.h"
-#include "gis/postgis_layer.h"
-#include "gis/postgis_source.h"
+#include "gis/common/gdal_session.h"
+#include "gis/files/file_source.h"
+#include "gis/memory/layer.h"
+#include "gis/postgis/layer.h"
+#include "gis/postgis/source.h"
 
 namespace selvane::gis {
 namespace {
@@ -25,12 +26,12 @@ constexpr std::size_t kMaxGroupDepth = 100;
 // table share one feature class (each keeps its own selection).
 class SourceCache {
 public:
-    VectorSource& Source(const std::string& path) {
+    FileSource& Source(const std::string& path) {
         auto& source = m_sources[path];
-        if (!source) source = std::make_unique<VectorSource>(path);
+        if (!source) source = std::make_unique<FileSource>(path);
         return *source;
     }
-    std::shared_ptr<FeatureClass> Table(const std::string& path, const std::string& table) {
+    std::shared_ptr<MemoryFeatureClass> Table(const std::string& path, const std::string& table) {
         auto& loaded = m_tables[{path, table}];
         if (!loaded) loaded = Source(path).LoadTable(table);
         return loaded;
@@ -40,16 +41,16 @@ public:
         auto& loaded = m_database_tables[{source, table}];
         if (!loaded) {
             auto& database = m_databases[source];
-            if (!database) database = std::make_unique<DatabaseSource>(source);
+            if (!database) database = std::make_unique<PostgisSource>(source);
             loaded = database->LoadTable(table);
         }
         return loaded;
     }
 
 private:
-    std::map<std::string, std::unique_ptr<VectorSource>> m_sources;
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<FeatureClass>> m_tables;
-    std::map<std::string, std::unique_ptr<DatabaseSource>> m_databases;
+    std::map<std::string, std::unique_ptr<FileSource>> m_sources;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<MemoryFeatureClass>> m_tables;
+    std::map<std::string, std::unique_ptr<PostgisSource>> m_databases;
     std::map<std::pair<std::string, std::string>, std::shared_ptr<PostgisFeatureClass>> m_database_tables;
 };
 
@@ -154,7 +155,7 @@ private:
                 auto feature_class = m_cache.Table(source, table);
                 ShownIds shown;
                 if (!query.empty()) shown = m_cache.Source(source).DefinitionQueryIds(table, query);
-                return std::make_shared<FeatureLayer>(name, std::move(feature_class), std::move(shown), query);
+                return std::make_shared<MemoryLayer>(name, std::move(feature_class), std::move(shown), query);
             }
             if (kind == "raster") {
                 const auto source = SourcePath(Text(entry, "source", name));
@@ -282,15 +283,15 @@ std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths)
     auto map = std::make_shared<Map>();
     for (const auto& path : paths) {
         if (IsDatabaseSource(path)) {
-            DatabaseSource database(path);
+            PostgisSource database(path);
             for (auto& [table, feature_class] : database.UsableTables()) {
                 map->AddLayer(std::make_shared<PostgisLayer>(table, std::move(feature_class)));
             }
             continue;
         }
-        VectorSource source(path);
+        FileSource source(path);
         for (const auto& table : source.FeatureTables()) {
-            map->AddLayer(std::make_shared<FeatureLayer>(table, source.LoadTable(table)));
+            map->AddLayer(std::make_shared<MemoryLayer>(table, source.LoadTable(table)));
         }
     }
     return std::make_shared<MxDocument>(std::move(map), paths.empty() ? std::string() : paths.front());

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "gis/map.h"
+#include "gis/model/map.h"
 
 namespace selvane::gis {
 

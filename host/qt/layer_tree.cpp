@@ -2,8 +2,9 @@
 
 #include <QHeaderView>
 
-#include "gis/layers.h"
-#include "gis/postgis_layer.h"
+#include "gis/memory/layer.h"
+#include "gis/model/layers.h"
+#include "gis/postgis/layer.h"
 #include "platform/error.h"
 
 namespace selvane::qt {
@@ -14,7 +15,7 @@ constexpr int kLayerRole = Qt::UserRole + 1;
 QString KindOf(const platform::ILayer& layer) {
     if (dynamic_cast<const gis::GroupLayer*>(&layer)) return QStringLiteral("Group layer");
     if (dynamic_cast<const gis::RasterLayer*>(&layer)) return QStringLiteral("Raster layer");
-    if (auto* feature = dynamic_cast<const gis::FeatureLayer*>(&layer)) {
+    if (auto* feature = dynamic_cast<const gis::MemoryLayer*>(&layer)) {
         QString count;
         try {
             count = QStringLiteral("%1 features").arg(feature->Class()->RowCount());

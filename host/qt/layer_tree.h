@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "gis/map.h"
+#include "gis/model/map.h"
 
 namespace selvane::qt {
 

@@ -12,7 +12,8 @@
 #include <functional>
 #include <vector>
 
-#include "gis/geos_include.h"
+#include "gis/common/geos_include.h"
+#include "gis/memory/layer.h"
 #include "platform/error.h"
 
 #include <geos/geom/GeometryCollection.h>
@@ -183,7 +184,7 @@ void MapRenderer::SetMap(std::shared_ptr<gis::Map> map) {
     // The map takes the coordinate system of its first feature class that has one; each
     // class keeps its colour whatever is switched off.
     m_ordinals.clear();
-    gis::ForEachFeatureLayer(m_map->Layers(), [this](gis::FeatureLayer& layer) {
+    gis::ForEachFeatureLayer(m_map->Layers(), [this](gis::MemoryLayer& layer) {
         if (!m_map_reference && layer.Class()->SpatialReference()) m_map_reference = layer.Class()->SpatialReference();
         m_ordinals.emplace(layer.Class().get(), static_cast<int>(m_ordinals.size()));
     });
@@ -200,7 +201,7 @@ void MapRenderer::SetVisible(const platform::ILayer* layer, bool visible) {
 
 bool MapRenderer::Visible(const platform::ILayer* layer) const { return m_hidden.count(layer) == 0; }
 
-OGRCoordinateTransformation* MapRenderer::ToMap(const gis::FeatureClass& feature_class) {
+OGRCoordinateTransformation* MapRenderer::ToMap(const gis::MemoryFeatureClass& feature_class) {
     const auto& reference = feature_class.SpatialReference();
     if (!reference || !m_map_reference || reference == m_map_reference || reference->IsSame(m_map_reference.get())) {
         return nullptr;
@@ -213,12 +214,12 @@ OGRCoordinateTransformation* MapRenderer::ToMap(const gis::FeatureClass& feature
     return transforms.to_map.get();
 }
 
-OGRCoordinateTransformation* MapRenderer::FromMap(const gis::FeatureClass& feature_class) {
+OGRCoordinateTransformation* MapRenderer::FromMap(const gis::MemoryFeatureClass& feature_class) {
     if (!ToMap(feature_class)) return nullptr;
     return m_transforms[&feature_class].from_map.get();
 }
 
-QRectF MapRenderer::ClassExtent(gis::FeatureClass& feature_class) {
+QRectF MapRenderer::ClassExtent(gis::MemoryFeatureClass& feature_class) {
     geos::geom::Envelope extent;
     for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
         const auto* shape = feature_class.ShapeAt(row);
@@ -243,8 +244,8 @@ QRectF MapRenderer::FullExtent() {
         extent.expandToInclude(part.right(), part.bottom());
     };
     if (!m_map) return {};
-    std::set<const gis::FeatureClass*> seen;
-    gis::ForEachFeatureLayer(m_map->Layers(), [&](gis::FeatureLayer& layer) {
+    std::set<const gis::MemoryFeatureClass*> seen;
+    gis::ForEachFeatureLayer(m_map->Layers(), [&](gis::MemoryLayer& layer) {
         if (!seen.insert(layer.Class().get()).second) return;
         try {
             unite(ClassExtent(*layer.Class()));
@@ -325,7 +326,7 @@ void MapRenderer::DrawRaster(QPainter& painter, const gis::RasterLayer& layer, c
     painter.drawImage(QRectF(top_left, bottom_right), raster.image);
 }
 
-std::size_t MapRenderer::DrawRows(QPainter& painter, gis::FeatureLayer& layer, const Viewport& viewport,
+std::size_t MapRenderer::DrawRows(QPainter& painter, gis::MemoryLayer& layer, const Viewport& viewport,
                                   const LayerStyle& style, bool selected_only) {
     auto& feature_class = *layer.Class();
     const auto& selection = layer.Selection();
@@ -418,7 +419,7 @@ RenderStats MapRenderer::RenderLayers(QImage& image, const Viewport& viewport) {
     ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
         if (auto* raster = dynamic_cast<gis::RasterLayer*>(&layer)) {
             DrawRaster(painter, *raster, viewport);
-        } else if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
+        } else if (auto* feature_layer = dynamic_cast<gis::MemoryLayer*>(&layer)) {
             const QColor colour = LayerColour(m_ordinals[feature_layer->Class().get()]);
             QColor fill = colour.lighter(170);
             fill.setAlpha(150);
@@ -442,7 +443,7 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
     fill.setAlpha(110);
     const LayerStyle highlight{QPen(kSelection, 2.0), fill, 7.0};
     ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
-        if (auto* feature_layer = dynamic_cast<gis::FeatureLayer*>(&layer)) {
+        if (auto* feature_layer = dynamic_cast<gis::MemoryLayer*>(&layer)) {
             try {
                 stats.selected_drawn += DrawRows(painter, *feature_layer, viewport, highlight, true);
             } catch (const platform::Error& error) {

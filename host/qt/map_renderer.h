@@ -18,8 +18,9 @@
 #include <set>
 #include <string>
 
-#include "gis/layers.h"
-#include "gis/map.h"
+#include "gis/memory/layer.h"
+#include "gis/model/layers.h"
+#include "gis/model/map.h"
 
 class OGRCoordinateTransformation;
 class OGRSpatialReference;
@@ -83,14 +84,14 @@ private:
     };
     /// Draws the rows of `layer` in view (only the selected ones when `selected_only`);
     /// returns how many.
-    std::size_t DrawRows(QPainter& painter, gis::FeatureLayer& layer, const Viewport& viewport,
+    std::size_t DrawRows(QPainter& painter, gis::MemoryLayer& layer, const Viewport& viewport,
                          const LayerStyle& style, bool selected_only);
     void DrawRaster(QPainter& painter, const gis::RasterLayer& layer, const Viewport& viewport);
     const Raster& RasterOf(const gis::RasterLayer& layer);
     /// The transformation from a class's coordinates into the map's; nullptr for none.
-    OGRCoordinateTransformation* ToMap(const gis::FeatureClass& feature_class);
-    OGRCoordinateTransformation* FromMap(const gis::FeatureClass& feature_class);
-    QRectF ClassExtent(gis::FeatureClass& feature_class);
+    OGRCoordinateTransformation* ToMap(const gis::MemoryFeatureClass& feature_class);
+    OGRCoordinateTransformation* FromMap(const gis::MemoryFeatureClass& feature_class);
+    QRectF ClassExtent(gis::MemoryFeatureClass& feature_class);
 
     std::shared_ptr<gis::Map> m_map;
     std::set<const platform::ILayer*> m_hidden;
@@ -99,9 +100,9 @@ private:
         std::unique_ptr<OGRCoordinateTransformation> to_map;
         std::unique_ptr<OGRCoordinateTransformation> from_map;
     };
-    std::map<const gis::FeatureClass*, Transforms> m_transforms;
+    std::map<const gis::MemoryFeatureClass*, Transforms> m_transforms;
     std::map<const gis::RasterLayer*, Raster> m_rasters;
-    std::map<const gis::FeatureClass*, int> m_ordinals;
+    std::map<const gis::MemoryFeatureClass*, int> m_ordinals;
     int m_generation = 0;
     std::string m_extent_problem;  // why a layer has no extent, from the last FullExtent
 };

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gis/map.h"
+#include "gis/model/map.h"
 #include "qt/layer_tree.h"
 #include "qt/map_canvas.h"
 #include "qt/progress_display.h"

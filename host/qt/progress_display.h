@@ -5,7 +5,7 @@
 #include <QProgressBar>
 #include <QWidget>
 
-#include "gis/status_bar.h"
+#include "gis/model/status_bar.h"
 
 namespace selvane::qt {
 

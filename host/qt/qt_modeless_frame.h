@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "gis/application.h"
+#include "gis/model/application.h"
 
 namespace selvane::qt {
 

@@ -12,6 +12,7 @@
 
 #include "command/shared_state.h"
 #include "desktop_test_support.h"
+#include "gis/memory/layer.h"
 
 namespace selvane::testing {
 namespace {
@@ -121,7 +122,7 @@ TEST(DesktopRun, AFileThatFailsToLoadIsNamedAndTheOpenMapStays) {
     EXPECT_EQ(desktop.host->Window().Tree().topLevelItemCount(), 4);
     // At the full extent every feature that a layer shows is drawn.
     std::size_t shown = 0;
-    gis::ForEachFeatureLayer(desktop.host->Document()->GetMap()->Layers(), [&shown](gis::FeatureLayer& layer) {
+    gis::ForEachFeatureLayer(desktop.host->Document()->GetMap()->Layers(), [&shown](gis::MemoryLayer& layer) {
         for (std::size_t row = 0; row < layer.Class()->RowCount(); ++row) shown += layer.Shows(row);
     });
     EXPECT_EQ(desktop.host->Window().Canvas().LastStats().features_drawn, shown);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "desktop_host.h"
+#include "gis/memory/layer.h"
 #include "qt/qt_form.h"
 #include "test_support.h"
 
@@ -52,7 +53,7 @@ struct DesktopMap {
     }
 
     TempFolder folder;
-    std::shared_ptr<gis::FeatureLayer> parcels, wells, roads;
+    std::shared_ptr<gis::MemoryLayer> parcels, wells, roads;
     std::shared_ptr<gis::MxDocument> document;
     std::unique_ptr<apps::DesktopHost> host;
     std::vector<std::string> opened;  ///< targets handed to the shell

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gis/geopackage_reader.h"
-#include "gis/shape.h"
-#include "gis/wkb_outline.h"
+#include "gis/common/shape.h"
+#include "gis/common/wkb_outline.h"
+#include "gis/files/geopackage_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using selvane::gis::ShapeDimension;

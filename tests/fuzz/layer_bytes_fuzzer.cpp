@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "gis/gdal_session.h"
-#include "gis/ogr_source.h"
-#include "gis/shape.h"
-#include "gis/spatial_filter.h"
+#include "gis/common/gdal_session.h"
+#include "gis/common/shape.h"
+#include "gis/files/file_source.h"
+#include "gis/model/spatial_filter.h"
 #include "platform/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file) return 0;
     VSIFCloseL(file);
     try {
-        gis::VectorSource source(path);
+        gis::FileSource source(path);
         for (const auto& table : source.FeatureTables()) {
             auto feature_class = source.LoadTable(table);
             if (feature_class->RowCount() == 0 || !feature_class->ShapeAt(0)) continue;

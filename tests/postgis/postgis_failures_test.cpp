@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "gis/map_document.h"
-#include "gis/spatial_filter.h"
-#include "gis/postgis_connection.h"
+#include "gis/model/spatial_filter.h"
+#include "gis/postgis/connection.h"
 #include "test_database.h"
 
 namespace selvane::testing {

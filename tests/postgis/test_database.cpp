@@ -81,7 +81,7 @@ void TestDatabase::WriteTable(const TableSpec& table) {
 
 std::shared_ptr<gis::PostgisLayer> TestDatabase::Layer(const std::string& table, const std::string& name,
                                                        const std::string& definition_query) {
-    if (!m_source) m_source = std::make_unique<gis::DatabaseSource>(Source());
+    if (!m_source) m_source = std::make_unique<gis::PostgisSource>(Source());
     auto feature_class = m_source->LoadTable(m_schema + "." + table);
     if (!definition_query.empty()) feature_class->RequireDefinitionQuery(definition_query);
     return std::make_shared<gis::PostgisLayer>(name.empty() ? table : name, feature_class, definition_query);

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "gis/postgis_layer.h"
-#include "gis/postgis_source.h"
+#include "gis/postgis/layer.h"
+#include "gis/postgis/source.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -42,7 +42,7 @@ private:
     std::string m_conninfo;
     std::string m_schema;
     PGconn* m_connection = nullptr;
-    std::unique_ptr<gis::DatabaseSource> m_source;
+    std::unique_ptr<gis::PostgisSource> m_source;
 };
 
 }  // namespace selvane::testing

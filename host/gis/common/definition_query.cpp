@@ -1,0 +1,50 @@
+#include "gis/common/definition_query.h"
+
+#include "platform/error.h"
+
+namespace selvane::gis {
+
+void RequireSingleExpression(const std::string& query) {
+    char quote = 0;
+    for (const char c : query) {
+        if (quote) {
+            if (c == quote) quote = 0;  // a doubled quote closes and reopens: same state
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == ';') {
+            throw platform::Error(platform::kInvalidArg, "the definition query '" + query +
+                                                             "' holds a \";\": it must be one expression, not statements");
+        }
+    }
+}
+
+void RequireEnclosedExpression(const std::string& query) {
+    RequireSingleExpression(query);
+    const auto refuse = [&query](const std::string& why) {
+        throw platform::Error(platform::kInvalidArg, "the definition query '" + query + "' " + why +
+                                                         ": it must be one expression");
+    };
+    char quote = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < query.size(); ++i) {
+        const char c = query[i];
+        const char next = i + 1 < query.size() ? query[i + 1] : '\0';
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (--depth < 0) refuse("closes a \")\" it did not open");
+        } else if ((c == '-' && next == '-') || (c == '/' && next == '*')) {
+            refuse("holds a comment");
+        } else if (c == '$') {
+            refuse("holds a \"$\"");
+        }
+    }
+    if (quote) refuse("leaves a quote open");
+    if (depth > 0) refuse("leaves a \"(\" open");
+}
+
+}  // namespace selvane::gis

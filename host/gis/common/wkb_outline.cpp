@@ -1,0 +1,185 @@
+#include "gis/common/wkb_outline.h"
+
+#include <vector>
+
+namespace selvane::gis {
+namespace {
+
+// Reads fields of one part in that part's byte order, never past the end.
+class ByteReader {
+public:
+    ByteReader(const unsigned char* bytes, std::size_t size) : m_bytes(bytes), m_size(size) {}
+
+    std::size_t Position() const { return m_position; }
+    std::size_t Left() const { return m_size - m_position; }
+
+    void SetOrder(unsigned char order) {
+        if (order > 1) {
+            throw ShapeBytesFault("byte order " + std::to_string(order) + " at byte " + std::to_string(m_position - 1) +
+                                  " (WKB knows 0, big-endian, and 1, little-endian)");
+        }
+        m_little = order == 1;
+    }
+    unsigned char Byte(const char* what) {
+        Need(1, what);
+        return m_bytes[m_position++];
+    }
+    std::uint32_t Word(const char* what) {
+        Need(4, what);
+        const unsigned char* at = m_bytes + m_position;
+        m_position += 4;
+        return m_little ? (std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+                           std::uint32_t{at[3]} << 24)
+                        : (std::uint32_t{at[3]} | std::uint32_t{at[2]} << 8 | std::uint32_t{at[1]} << 16 |
+                           std::uint32_t{at[0]} << 24);
+    }
+    void Skip(std::size_t count, const char* what) {
+        Need(count, what);
+        m_position += count;
+    }
+    /// A count of items of at least `item_bytes` each, checked against the bytes left.
+    std::uint32_t Count(std::size_t item_bytes, const char* items) {
+        const std::uint32_t count = Word(items);
+        if (item_bytes > 0 && count > Left() / item_bytes) {
+            throw ShapeBytesFault("a count of " + std::to_string(count) + " " + items + " at byte " +
+                                  std::to_string(m_position - 4) + ", where " + std::to_string(Left()) +
+                                  " bytes remain");
+        }
+        return count;
+    }
+
+private:
+    void Need(std::size_t count, const char* what) const {
+        if (count > Left()) {
+            throw ShapeBytesFault(std::string("truncated: ") + what + " at byte " + std::to_string(m_position) +
+                                  " needs " + std::to_string(count) + " bytes, " + std::to_string(Left()) +
+                                  " remain");
+        }
+    }
+
+    const unsigned char* m_bytes;
+    std::size_t m_size;
+    std::size_t m_position = 0;
+    bool m_little = true;
+};
+
+struct PartType {
+    std::uint32_t base = 0;  // 1 to 17
+    std::size_t ordinates = 2;
+    bool measured = false;
+};
+
+// A part's type code, ISO (1000s for Z, M, ZM) or extended (high flag bits, an SRID).
+PartType ReadType(ByteReader& reader) {
+    const std::uint32_t code = reader.Word("the geometry type");
+    PartType type;
+    bool z = false;
+    if (code & 0xE0000000u) {
+        z = (code & 0x80000000u) != 0;
+        type.measured = (code & 0x40000000u) != 0;
+        if (code & 0x20000000u) reader.Skip(4, "the SRID");
+        type.base = code & 0x0FFFFFFFu;
+    } else {
+        const std::uint32_t dimensions = code / 1000;
+        type.base = code % 1000;
+        if (dimensions > 3) type.base = 0;
+        z = dimensions == 1 || dimensions == 3;
+        type.measured = dimensions == 2 || dimensions == 3;
+    }
+    if (type.base < 1 || type.base > 17) {
+        throw ShapeBytesFault("unknown geometry type " + std::to_string(code) + " at byte " +
+                              std::to_string(reader.Position() - 4));
+    }
+    type.ordinates = 2 + (z ? 1 : 0) + (type.measured ? 1 : 0);
+    return type;
+}
+
+// The kind of part a multi-part type holds; 0 for any.
+std::uint32_t PartKindOf(std::uint32_t base) {
+    switch (static_cast<WkbType>(base)) {
+        case WkbType::MultiPoint: return 1;
+        case WkbType::MultiLineString: return 2;
+        case WkbType::MultiPolygon: return 3;
+        default: return 0;
+    }
+}
+
+// The smallest part: byte order, type and one count.
+constexpr std::size_t kSmallestPart = 9;
+
+}  // namespace
+
+std::string WkbTypeName(WkbType type) {
+    switch (type) {
+        case WkbType::Point: return "Point";
+        case WkbType::LineString: return "LineString";
+        case WkbType::Polygon: return "Polygon";
+        case WkbType::MultiPoint: return "MultiPoint";
+        case WkbType::MultiLineString: return "MultiLineString";
+        case WkbType::MultiPolygon: return "MultiPolygon";
+        case WkbType::GeometryCollection: return "GeometryCollection";
+    }
+    return "geometry type " + std::to_string(static_cast<std::uint32_t>(type));
+}
+
+WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
+    ByteReader reader(bytes, size);
+    WkbOutline outline;
+    // The collections being walked: parts still to come and the kind each must be.
+    struct Open {
+        std::uint32_t left;
+        std::uint32_t kind;
+    };
+    std::vector<Open> open;
+    bool outer = true;
+    do {
+        const std::uint32_t expected = open.empty() ? 0 : open.back().kind;
+        if (!open.empty()) --open.back().left;
+        reader.SetOrder(reader.Byte("the byte order"));
+        const auto type = ReadType(reader);
+        if (expected != 0 && type.base != expected) {
+            throw ShapeBytesFault("a part of type " + std::to_string(type.base) + " inside a " +
+                                  WkbTypeName(static_cast<WkbType>(expected + 3)));
+        }
+        outline.measured = outline.measured || type.measured;
+        if (outer) {
+            outer = false;
+            if (type.base > 7) {
+                outline.curved = true;
+                return outline;  // not walked: GDAL reads curves and surfaces
+            }
+            outline.type = static_cast<WkbType>(type.base);
+        } else if (type.base > 7) {
+            outline.curved = true;
+            return outline;
+        }
+        const std::size_t coordinate = 8 * type.ordinates;
+        switch (static_cast<WkbType>(type.base)) {
+            case WkbType::Point: reader.Skip(coordinate, "a point's coordinates"); break;
+            case WkbType::LineString: reader.Skip(coordinate * reader.Count(coordinate, "points"), "points"); break;
+            case WkbType::Polygon: {
+                const std::uint32_t rings = reader.Count(4, "rings");
+                for (std::uint32_t ring = 0; ring < rings; ++ring) {
+                    reader.Skip(coordinate * reader.Count(coordinate, "points"), "points");
+                }
+                break;
+            }
+            default: {
+                const std::uint32_t parts = reader.Count(kSmallestPart, "parts");
+                if (parts > 0) {
+                    if (open.size() + 1 > kMaxWkbNesting) {
+                        throw ShapeBytesFault("collections nested more than " + std::to_string(kMaxWkbNesting) +
+                                              " deep");
+                    }
+                    open.push_back({parts, PartKindOf(type.base)});
+                    continue;
+                }
+            }
+        }
+        while (!open.empty() && open.back().left == 0) open.pop_back();
+    } while (!open.empty());
+    outline.size = reader.Position();
+    return outline;
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,282 @@
+#include "gis/files/file_source.h"
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+
+#include "gis/common/definition_query.h"
+#include "gis/common/gdal_session.h"
+#include "gis/common/shape.h"
+#include "gis/files/geopackage_reader.h"
+#include "gis/files/sqlite_definition_query.h"
+
+namespace selvane::gis {
+namespace {
+
+ShapeDimension DimensionOfType(OGRwkbGeometryType type) {
+    switch (wkbFlatten(type)) {
+        case wkbPoint:
+        case wkbMultiPoint: return ShapeDimension::Point;
+        case wkbLineString:
+        case wkbMultiLineString:
+        case wkbCircularString:
+        case wkbCompoundCurve:
+        case wkbMultiCurve: return ShapeDimension::Line;
+        case wkbPolygon:
+        case wkbMultiPolygon:
+        case wkbCurvePolygon:
+        case wkbMultiSurface:
+        case wkbTriangle:
+        case wkbTIN:
+        case wkbPolyhedralSurface: return ShapeDimension::Area;
+        default: return ShapeDimension::Mixed;
+    }
+}
+
+std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(OGRLayer& layer) {
+    const OGRSpatialReference* reference = layer.GetSpatialRef();
+    // GeoPackage writes "Undefined geographic SRS" (or cartesian) for data without a
+    // coordinate system; such data, like local systems, is taken as it is.
+    if (!reference || reference->IsLocal() || reference->IsEmpty()) return nullptr;
+    const char* name = reference->GetName();
+    if (name && std::string_view(name).starts_with("Undefined ") && !reference->GetAuthorityCode(nullptr)) {
+        return nullptr;
+    }
+    std::shared_ptr<OGRSpatialReference> copy(reference->Clone(), [](OGRSpatialReference* srs) { srs->Release(); });
+    // Longitude first for geographic systems, as the data is stored.
+    copy->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return copy;
+}
+
+// Every row of a table: ids exactly as the source gives them, shapes through WKB into GEOS.
+FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::string& table) {
+    GdalMessages gdal;
+    OGRLayer* layer = dataset.GetLayerByName(table.c_str());
+    if (!layer) throw platform::Error(platform::kFail, path + ": no table named " + table);
+    const auto where = [&](std::int64_t fid) { return path + ": table " + table + ", FID " + std::to_string(fid); };
+
+    geos::io::WKBReader reader(Shape::Factory());
+    std::vector<std::int64_t> fids;
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+    // The count in a file's metadata is only a hint (and may be false): reserve no more
+    // than a modest amount from it, and let the vectors grow past that.
+    const auto hinted = layer->GetFeatureCount(FALSE);
+    if (hinted > 0) {
+        const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
+        fids.reserve(reserve);
+        shapes.reserve(reserve);
+    }
+    std::vector<unsigned char> wkb;
+    const int wkt_field = std::string(dataset.GetDriverName()) == "CSV"
+                              ? layer->GetLayerDefn()->GetFieldIndex("WKT")
+                              : -1;
+    layer->ResetReading();
+    gdal.Clear();
+    for (auto& feature : *layer) {
+        // The source's own ids, exactly: the ids a user sees in every other tool.
+        const std::int64_t fid = feature->GetFID();
+        if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
+        fids.push_back(fid);
+        OGRGeometry* geometry = feature->GetGeometryRef();
+        if (!geometry) {
+            // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
+            if (wkt_field >= 0 && feature->IsFieldSetAndNotNull(wkt_field) && *feature->GetFieldAsString(wkt_field)) {
+                throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
+                                                           feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
+            }
+            shapes.emplace_back();
+            continue;
+        }
+        std::unique_ptr<OGRGeometry> linear;
+        if (geometry->hasCurveGeometry()) {
+            linear.reset(geometry->getLinearGeometry());
+            geometry = linear.get();
+        }
+        geometry->set3D(FALSE);
+        geometry->setMeasured(FALSE);
+        wkb.resize(static_cast<std::size_t>(geometry->WkbSize()));
+        if (geometry->exportToWkb(wkbNDR, wkb.data(), wkbVariantIso) != OGRERR_NONE) {
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
+        }
+        try {
+            shapes.push_back(reader.read(wkb.data(), wkb.size()));
+        } catch (const geos::util::GEOSException& error) {
+            throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
+        }
+    }
+    if (gdal.Failed()) {
+        throw platform::Error(platform::kFail, path + ": reading table " + table + " failed: " + gdal.Text());
+    }
+    return {std::move(fids), std::move(shapes)};
+}
+
+// GDAL's reasons, and a word on the network when an address was refused for it.
+std::string Explained(const GdalMessages& gdal) {
+    std::string text = gdal.Text();
+    if (!NetworkAllowed() && (text.find("/vsi") != std::string::npos || text.find("://") != std::string::npos)) {
+        text += " (" + NetworkOffReason() + ")";
+    }
+    return text;
+}
+
+}  // namespace
+
+struct FileSource::Dataset {
+    GDALDatasetUniquePtr handle;
+};
+
+FileSource::FileSource(std::string path) : m_path(std::move(path)), m_dataset(std::make_shared<Dataset>()) {
+    RequireLocalSource(m_path);
+    GdalMessages gdal;
+    m_dataset->handle.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    if (!m_dataset->handle) {
+        throw platform::Error(platform::kFail, m_path + ": cannot open as vector data: " +
+                                                   (gdal.Failed() ? Explained(gdal) : "not a data source GDAL can read"));
+    }
+    // Nothing is half-loaded: a source whose tables do not all open (a damaged file in a
+    // folder of shapefiles, a listed table of a damaged type, a VRT whose source is gone)
+    // fails as a whole, naming what failed, instead of losing a layer without a word.
+    if (gdal.Failed()) throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + Explained(gdal));
+    RequireListedTablesOpen();
+    const int count = m_dataset->handle->GetLayerCount();
+    for (int index = 0; index < count; ++index) {
+        OGRLayer* layer = m_dataset->handle->GetLayer(index);
+        if (layer) {
+            layer->GetLayerDefn();
+            layer->GetGeomType();
+        }
+        if (!layer || gdal.Failed()) {
+            const std::string name = layer ? layer->GetName() : std::to_string(index + 1);
+            const std::string reason = Explained(gdal);
+            // A folder opens its files as it lists them: GDAL's words then name the culprit.
+            if (reason.find(name) == std::string::npos && std::filesystem::is_directory(m_path)) {
+                throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
+            }
+            throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
+        }
+    }
+}
+
+void FileSource::RequireListedTablesOpen() const {
+    auto& dataset = *m_dataset->handle;
+    if (std::string(dataset.GetDriverName()) != "GPKG") return;
+    // GDAL leaves out, without a word, a table that the contents list names but that is
+    // missing or of a kind it does not know.
+    OGRLayer* contents = dataset.ExecuteSQL("SELECT table_name, data_type FROM gpkg_contents", nullptr, nullptr);
+    if (!contents) return;
+    std::string missing;
+    for (auto& row : *contents) {
+        const std::string table = row->GetFieldAsString(0);
+        const std::string type = row->GetFieldAsString(1);
+        if (type == "tiles" || type == "2d-gridded-coverage") continue;  // rasters, not tables
+        if (!dataset.GetLayerByName(table.c_str())) missing = table + " (listed as '" + type + "')";
+    }
+    dataset.ReleaseResultSet(contents);
+    if (!missing.empty()) {
+        throw platform::Error(platform::kFail, m_path + ": table " + missing +
+                                                   " is in the GeoPackage's contents but cannot be opened: it is "
+                                                   "missing or its type is damaged");
+    }
+}
+
+FileSource::~FileSource() = default;
+
+std::vector<std::string> FileSource::FeatureTables() const {
+    std::vector<std::string> tables;
+    for (auto* layer : m_dataset->handle->GetLayers()) {
+        if (layer->GetLayerDefn()->GetGeomFieldCount() > 0) tables.emplace_back(layer->GetName());
+    }
+    return tables;
+}
+
+std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& table) const {
+    GdalMessages gdal;
+    OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
+    if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
+    if (layer->GetLayerDefn()->GetGeomFieldCount() == 0) {
+        throw platform::Error(platform::kFail, m_path + ": table " + table + " has no geometry column");
+    }
+    const char* column = layer->GetGeometryColumn();
+    const std::string shape_field = (column && *column) ? column : kDefaultShapeField;
+    // The rows are read when first needed; the reader keeps the source open till then.
+    auto dataset = m_dataset;
+    auto path = m_path;
+    const char* fid = layer->GetFIDColumn();
+    std::error_code ignored;
+    const bool geopackage = std::string(m_dataset->handle->GetDriverName()) == "GPKG" && fid && *fid &&
+                            column && *column && std::filesystem::is_regular_file(m_path, ignored);
+    auto feature_class = std::make_shared<MemoryFeatureClass>(
+        table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
+        [dataset, path, table, geopackage, fid_column = std::string(fid ? fid : ""), shape_field] {
+            if (geopackage) {
+                // Straight into GEOS where the table allows it; GDAL reads the rest and
+                // names what cannot be read.
+                if (auto rows = ReadGeoPackageRows(path, table, fid_column, shape_field)) return std::move(*rows);
+            }
+            return ReadRows(*dataset->handle, path, table);
+        });
+    feature_class->SetSourcePath(m_path);
+    return feature_class;
+}
+
+ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::string& query) const {
+    const auto failure = [&](const std::string& reason) {
+        return platform::Error(platform::kFail, m_path + ": table " + table + ": " + reason);
+    };
+    GdalMessages gdal;
+    OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
+    if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
+    auto shown = std::make_shared<std::vector<std::int64_t>>();
+    const auto show = [&](std::int64_t fid) { shown->push_back(fid); };
+    const auto finish = [&shown]() -> ShownIds {
+        std::sort(shown->begin(), shown->end());
+        return shown;
+    };
+    try {
+        RequireSingleExpression(query);
+        const std::string driver = m_dataset->handle->GetDriverName();
+        const char* fid_column = layer->GetFIDColumn();
+        std::error_code ignored;
+        if ((driver == "GPKG" || driver == "SQLite") && fid_column && *fid_column &&
+            std::filesystem::is_regular_file(m_path, ignored)) {
+            // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
+            // it runs read-only and under a time limit.
+            SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show);
+            return finish();
+        }
+    } catch (const platform::Error& error) {
+        // The spatial SQL functions (ST_Area and the like) live in GDAL's own connection:
+        // a query that uses them runs there instead.
+        if (std::string(error.what()).find("no such function") == std::string::npos) throw failure(error.what());
+        shown->clear();
+    }
+    // Other formats filter with OGR's own expression evaluator, which has no loops.
+    if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
+        throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
+    }
+    const char* no_shapes[] = {"OGR_GEOMETRY", nullptr};
+    layer->SetIgnoredFields(no_shapes);
+    layer->ResetReading();
+    for (auto& feature : *layer) show(feature->GetFID());
+    const bool failed = gdal.Failed();
+    layer->SetAttributeFilter(nullptr);
+    layer->SetIgnoredFields(nullptr);
+    if (failed) throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
+    return finish();
+}
+
+void RequireRasterSource(const std::string& path) {
+    RequireLocalSource(path);
+    GdalMessages gdal;
+    GDALDatasetUniquePtr raster(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!raster) {
+        throw platform::Error(platform::kFail, path + ": cannot open as a raster: " +
+                                                   gdal.Text("not a raster GDAL can read"));
+    }
+}
+
+}  // namespace selvane::gis

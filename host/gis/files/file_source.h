@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/memory/feature_class.h"
+
+namespace selvane::gis {
+
+/// The name given to the shape field of formats that do not name their geometry column.
+inline constexpr const char* kDefaultShapeField = "Shape";
+
+/// A vector data source read through GDAL/OGR.
+class FileSource {
+public:
+    /// Opens `path` read-only. Throws platform::Error naming the file when it is missing,
+    /// unreadable or not a vector source GDAL knows.
+    explicit FileSource(std::string path);
+    ~FileSource();
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    /// Names of the tables that hold geometry, in the source's order.
+    std::vector<std::string> FeatureTables() const;
+    /// A table as a feature class: its name, shape type and spatial reference now, its rows
+    /// (FIDs, GEOS shapes) when first needed. Throws platform::Error for an unknown table or
+    /// a table without geometry; the class throws for rows that cannot be read.
+    std::shared_ptr<MemoryFeatureClass> LoadTable(const std::string& table) const;
+    /// The object ids of `table` that the definition query `query` lets through, read
+    /// without shapes. Throws platform::Error for a query that is refused or fails.
+    ShownIds DefinitionQueryIds(const std::string& table, const std::string& query) const;
+
+private:
+    /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
+    /// leaves out.
+    void RequireListedTablesOpen() const;
+
+    struct Dataset;
+    std::string m_path;
+    std::shared_ptr<Dataset> m_dataset;  // shared with the readers of its lazy classes
+};
+
+/// Whether GDAL opens `path` as a raster; throws platform::Error naming the file otherwise.
+void RequireRasterSource(const std::string& path);
+
+}  // namespace selvane::gis

@@ -1,0 +1,231 @@
+#include "gis/files/geopackage_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "gis/common/shape.h"
+#include "gis/common/slices.h"
+#include "gis/common/wkb_outline.h"
+#include "gis/files/sqlite_database.h"
+#include "platform/error.h"
+
+namespace selvane::gis {
+namespace {
+
+// The blobs of a table, packed one after another.
+struct Blobs {
+    std::vector<std::int64_t> fids;
+    std::vector<std::size_t> starts;  // one more than rows: the end of the last
+    std::vector<unsigned char> bytes;
+    std::vector<int> kinds;           // SQLite's type of each row's value: a blob, NULL or other
+    ShapeDimension declared = ShapeDimension::Mixed;
+};
+
+// The table's declared shape type, when this reader reads it: simple feature types
+// without measures; curves and measured types go through GDAL.
+std::optional<ShapeDimension> DeclaredDimension(sqlite3* database, const std::string& table,
+                                                const std::string& geometry_column) {
+    auto statement = Prepare(database,
+                             "SELECT geometry_type_name, m FROM gpkg_geometry_columns WHERE table_name = ? "
+                             "AND column_name = ?");
+    if (!statement) return std::nullopt;
+    sqlite3_bind_text(statement.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement.get(), 2, geometry_column.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW || sqlite3_column_int(statement.get(), 1) != 0) {
+        return std::nullopt;
+    }
+    const auto* type_text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    std::string type = type_text ? type_text : "";
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (type == "POINT" || type == "MULTIPOINT") return ShapeDimension::Point;
+    if (type == "LINESTRING" || type == "MULTILINESTRING") return ShapeDimension::Line;
+    if (type == "POLYGON" || type == "MULTIPOLYGON") return ShapeDimension::Area;
+    if (type == "GEOMETRY" || type == "GEOMETRYCOLLECTION") return ShapeDimension::Mixed;
+    return std::nullopt;
+}
+
+std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table, const std::string& fid_column,
+                               const std::string& geometry_column) {
+    ReadOnlyDatabase opened(path);
+    sqlite3* database = opened.Handle();
+    if (!database) return std::nullopt;
+    const auto declared = DeclaredDimension(database, table, geometry_column);
+    if (!declared) return std::nullopt;
+
+    const std::string select = "SELECT " + QuotedIdentifier(fid_column) + ", " + QuotedIdentifier(geometry_column) +
+                               " FROM " + QuotedIdentifier(table);
+    auto statement = Prepare(database, select);
+    if (!statement) return std::nullopt;
+    Blobs blobs;
+    blobs.declared = *declared;
+    blobs.starts.push_back(0);
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        blobs.fids.push_back(sqlite3_column_int64(statement.get(), 0));
+        const int kind = sqlite3_column_type(statement.get(), 1);
+        blobs.kinds.push_back(kind);
+        if (kind == SQLITE_BLOB) {
+            const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement.get(), 1));
+            const int size = sqlite3_column_bytes(statement.get(), 1);
+            if (data) blobs.bytes.insert(blobs.bytes.end(), data, data + size);
+        }
+        blobs.starts.push_back(blobs.bytes.size());
+    }
+    if (step != SQLITE_DONE) return std::nullopt;
+    return blobs;
+}
+
+double HeaderDouble(const unsigned char* at, bool little) {
+    unsigned char bytes[8];
+    for (int index = 0; index < 8; ++index) bytes[index] = little ? at[index] : at[7 - index];
+    if constexpr (std::endian::native == std::endian::big) std::reverse(std::begin(bytes), std::end(bytes));
+    double value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// The envelope a blob's header gives (minx, maxx, miny, maxy) must hold the shape: GDAL
+// and other readers filter by it, so a false one would hide the shape from them.
+void RequireEnvelopeHolds(const unsigned char* envelope, bool little, const geos::geom::Geometry& shape) {
+    const double min_x = HeaderDouble(envelope, little), max_x = HeaderDouble(envelope + 8, little);
+    const double min_y = HeaderDouble(envelope + 16, little), max_y = HeaderDouble(envelope + 24, little);
+    // NaN is how writers give the envelope of an empty shape; coordinates that are not
+    // finite are named later for what they are.
+    if (shape.isEmpty() || std::isnan(min_x) || std::isnan(max_x) || std::isnan(min_y) || std::isnan(max_y)) return;
+    const auto* actual = shape.getEnvelopeInternal();
+    if (actual->isNull() || std::isnan(actual->getMinX()) || std::isnan(actual->getMaxX()) ||
+        std::isnan(actual->getMinY()) || std::isnan(actual->getMaxY())) {
+        return;
+    }
+    if (actual->getMinX() >= min_x && actual->getMaxX() <= max_x && actual->getMinY() >= min_y &&
+        actual->getMaxY() <= max_y) {
+        return;
+    }
+    std::ostringstream text;
+    text.precision(17);
+    text << "the envelope in its header (" << min_x << " " << min_y << ", " << max_x << " " << max_y
+         << ") does not hold the shape (" << actual->getMinX() << " " << actual->getMinY() << ", "
+         << actual->getMaxX() << " " << actual->getMaxY() << ")";
+    throw ShapeBytesFault(text.str());
+}
+
+bool OfDimension(WkbType type, ShapeDimension dimension) {
+    switch (dimension) {
+        case ShapeDimension::Point: return type == WkbType::Point || type == WkbType::MultiPoint;
+        case ShapeDimension::Line: return type == WkbType::LineString || type == WkbType::MultiLineString;
+        case ShapeDimension::Area: return type == WkbType::Polygon || type == WkbType::MultiPolygon;
+        case ShapeDimension::Mixed: return true;
+    }
+    return true;
+}
+
+const char* DimensionWords(ShapeDimension dimension) {
+    switch (dimension) {
+        case ShapeDimension::Point: return "a table of points";
+        case ShapeDimension::Line: return "a table of lines";
+        case ShapeDimension::Area: return "a table of polygons";
+        case ShapeDimension::Mixed: break;
+    }
+    return "this table";
+}
+
+}  // namespace
+
+std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* blob, std::size_t size,
+                                                          geos::io::WKBReader& reader, ShapeDimension declared) {
+    if (size < 8) {
+        throw ShapeBytesFault(size == 0 ? std::string("an empty blob, not a GeoPackage geometry")
+                                        : "a blob of " + std::to_string(size) +
+                                              " bytes, shorter than a GeoPackage geometry header (8)");
+    }
+    if (blob[0] != 'G' || blob[1] != 'P') throw ShapeBytesFault("not a GeoPackage geometry (no 'GP' at its start)");
+    if (blob[2] != 0) {
+        throw ShapeBytesFault("GeoPackage geometry version " + std::to_string(blob[2]) + " (only 0 is known)");
+    }
+    const unsigned flags = blob[3];
+    if (flags & 0x20) return nullptr;  // an extended (non-standard) geometry type
+    static const std::size_t kEnvelopeBytes[] = {0, 32, 48, 48, 64};
+    const unsigned envelope = (flags >> 1) & 0x07;
+    if (envelope > 4) throw ShapeBytesFault("envelope kind " + std::to_string(envelope) + " in the header (0 to 4 are known)");
+    const std::size_t header = 8 + kEnvelopeBytes[envelope];
+    if (size < header) {
+        throw ShapeBytesFault("truncated: the header needs " + std::to_string(header) + " bytes, the blob has " +
+                              std::to_string(size));
+    }
+    if (size == header) throw ShapeBytesFault("a header without a shape after it");
+    const auto outline = OutlineWkb(blob + header, size - header);
+    if (outline.curved || outline.measured) return nullptr;
+    if (!OfDimension(outline.type, declared)) {
+        throw ShapeBytesFault("a " + WkbTypeName(outline.type) + " in " + DimensionWords(declared));
+    }
+    std::unique_ptr<geos::geom::Geometry> geometry;
+    try {
+        geometry = reader.read(blob + header, outline.size);
+    } catch (const geos::util::GEOSException& error) {
+        throw ShapeBytesFault(error.what());
+    }
+    if (envelope > 0) RequireEnvelopeHolds(blob + 8, (flags & 0x01) != 0, *geometry);
+    // An empty shape is flagged as such; an empty point is written with NaN coordinates.
+    if ((flags & 0x10) && !geometry->isEmpty()) {
+        if (geometry->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
+            throw ShapeBytesFault("flagged empty, yet a " + WkbTypeName(outline.type) + " with coordinates");
+        }
+        return Shape::Factory().createPoint();
+    }
+    return geometry;
+}
+
+std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
+                                              const std::string& fid_column, const std::string& geometry_column) {
+    auto blobs = ReadBlobs(path, table, fid_column, geometry_column);
+    if (!blobs) return std::nullopt;
+    const std::size_t rows = blobs->fids.size();
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
+    // Each slice stops at its first row that cannot be read here, so that the first such
+    // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
+    struct Stop {
+        std::size_t row = SIZE_MAX;
+        std::string fault;  // empty: a shape for GDAL to read
+    };
+    const std::size_t threads = ThreadsFor(rows, 20000);
+    std::vector<Stop> stops(threads);
+    // Parsing is most of the cost, and each row stands alone: a slice of rows a core.
+    InSlices(rows, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+        geos::io::WKBReader reader(Shape::Factory());
+        for (std::size_t row = begin; row < end; ++row) {
+            const int kind = blobs->kinds[row];
+            if (kind == SQLITE_NULL) continue;
+            try {
+                if (kind != SQLITE_BLOB) {
+                    throw ShapeBytesFault(std::string("the geometry column holds ") +
+                                          (kind == SQLITE_TEXT ? "text" : "a number") + ", not a geometry blob");
+                }
+                const std::size_t start = blobs->starts[row];
+                shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader,
+                                                  blobs->declared);
+                if (!shapes[row]) {
+                    stops[slot] = {row, {}};
+                    return;
+                }
+            } catch (const std::exception& error) {
+                stops[slot] = {row, error.what()};
+                return;
+            }
+        }
+    });
+    const auto first = std::min_element(stops.begin(), stops.end(), [](const Stop& a, const Stop& b) { return a.row < b.row; });
+    if (first->row != SIZE_MAX) {
+        if (first->fault.empty()) return std::nullopt;
+        throw platform::Error(platform::kFail, path + ": table " + table + ", FID " +
+                                                   std::to_string(blobs->fids[first->row]) +
+                                                   ": the shape cannot be read: " + first->fault);
+    }
+    return FeatureRows{std::move(blobs->fids), std::move(shapes)};
+}
+
+}  // namespace selvane::gis

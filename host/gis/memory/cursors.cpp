@@ -1,0 +1,186 @@
+#include "gis/memory/cursors.h"
+
+#include <algorithm>
+
+#include "gis/common/shape_errors.h"
+#include "gis/common/slices.h"
+#include "gis/common/spatial_relation.h"
+
+namespace selvane::gis {
+
+std::shared_ptr<platform::IFeature> MemoryScanCursor::NextFeature() {
+    const auto row_count = m_source.Owner().RowCount();
+    while (m_next < row_count) {
+        const auto row = m_next++;
+        if (!m_shown || (*m_shown)[row]) return m_source.At(row);
+    }
+    return nullptr;
+}
+
+MemorySearchCursor::MemorySearchCursor(std::shared_ptr<const MemoryFeatureClass> owner, bool recycling, RowMask shown,
+                             platform::esriSpatialRelEnum relation, std::shared_ptr<platform::IGeometry> query_owner,
+                             const geos::geom::Geometry& query, std::unique_ptr<geos::geom::Geometry> projected,
+                             const ShapeOrigin* query_source, std::size_t query_row)
+    : m_source(std::move(owner), recycling),
+      m_shown(std::move(shown)),
+      m_relation(relation),
+      m_query_owner(std::move(query_owner)),
+      m_projected(std::move(projected)),
+      m_query(m_projected ? m_projected.get() : &query),
+      m_query_source(query_source),
+      m_query_row(query_row),
+      m_candidates(CandidatesOf(m_source.Owner(), *m_query, m_shown)) {}
+
+MemorySearchCursor::MemorySearchCursor(std::shared_ptr<const MemoryFeatureClass> owner, bool recycling, SearchAnswer answer)
+    : m_source(std::move(owner), recycling),
+      m_relation(platform::esriSpatialRelUndefined),
+      m_query(nullptr),
+      m_query_source(nullptr),
+      m_query_row(0),
+      m_query_checked(true),
+      m_candidates(std::move(answer.candidates)),
+      m_verdicts(std::move(answer.verdicts)),
+      m_failed_at(answer.failed_at),
+      m_failure(std::move(answer.failure)),
+      m_before_candidates(std::move(answer.before_candidates)) {}
+
+std::vector<std::size_t> CandidatesOf(const MemoryFeatureClass& target, const geos::geom::Geometry& query,
+                                      const RowMask& shown) {
+    std::vector<std::size_t> candidates;
+    // The index holds only rows with a non-empty shape, so null and empty shapes never match.
+    target.Index().query(*query.getEnvelopeInternal(), [&candidates, &shown](std::size_t row) {
+        if (!shown || (*shown)[row]) candidates.push_back(row);
+    });
+    // Table order, so that a cursor reads like a scan of the table.
+    std::sort(candidates.begin(), candidates.end());
+    return candidates;
+}
+
+namespace {
+
+// Whether the relation holds for one candidate row: its validity checked first, and a
+// failure of GEOS named with the row.
+bool Evaluate(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
+              const MemoryFeatureClass& owner, std::size_t row) {
+    owner.RequireValid(row);
+    try {
+        return RelationHolds(relation, query, *owner.ShapeAt(row));
+    } catch (const geos::util::GEOSException& error) {
+        throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
+    }
+}
+
+}  // namespace
+
+SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown, platform::esriSpatialRelEnum relation,
+                          const geos::geom::Geometry& query, const ShapeOrigin* query_source, std::size_t query_row) {
+    SearchAnswer answer;
+    // The failures in the order a cursor meets them: before any candidate, at the first
+    // (the query shape's validity), at each candidate.
+    try {
+        if (query_source) query_source->RequireFinite(query_row);
+        target.RequireAllFinite();
+    } catch (...) {
+        answer.before_candidates = std::current_exception();
+        return answer;
+    }
+    answer.candidates = CandidatesOf(target, query, shown);
+    answer.verdicts.assign(answer.candidates.size(), 1);
+    if (relation == platform::esriSpatialRelEnvelopeIntersects || answer.candidates.empty()) return answer;
+    try {
+        if (query_source) query_source->RequireValid(query_row);
+    } catch (...) {
+        answer.failed_at = 0;
+        answer.failure = std::current_exception();
+        return answer;
+    }
+    const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&query);
+    for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
+        try {
+            answer.verdicts[index] = Evaluate(relation, *prepared, target, answer.candidates[index]) ? 1 : 0;
+        } catch (...) {
+            answer.failed_at = index;
+            answer.failure = std::current_exception();
+            break;
+        }
+    }
+    return answer;
+}
+
+bool MemorySearchCursor::Matches(std::size_t row) {
+    if (m_relation == platform::esriSpatialRelEnvelopeIntersects) return true;  // the index compared envelopes
+    if (!m_query_checked) {
+        if (m_query_source) m_query_source->RequireValid(m_query_row);
+        m_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
+        m_query_checked = true;
+    }
+    return Evaluate(m_relation, *m_prepared, m_source.Owner(), row);
+}
+
+std::shared_ptr<platform::IFeature> MemorySearchCursor::NextFeature() {
+    if (!m_started && m_query_checked && !m_query) {
+        // An answer worked out ahead: its failures stand where this cursor meets them.
+        m_started = true;
+        if (m_before_candidates) {
+            m_next = m_candidates.size();
+            std::rethrow_exception(m_before_candidates);
+        }
+    }
+    if (!m_started) {
+        // Shapes with non-finite coordinates are outside the index, where no envelope can
+        // find them: report them before answering rather than leave them out silently.
+        m_started = true;
+        if (m_query_source) m_query_source->RequireFinite(m_query_row);
+        m_source.Owner().RequireAllFinite();
+        const bool worth_it = m_relation != platform::esriSpatialRelEnvelopeIntersects &&
+                              ThreadsFor(m_candidates.size(), kParallelCandidates) > 1;
+        if (worth_it) EvaluateInParallel();
+    }
+    while (m_next < m_candidates.size()) {
+        const auto index = m_next++;
+        if (!m_verdicts.empty()) {
+            // Answers worked out ahead; a failure surfaces where the sequential scan would meet it.
+            if (index == m_failed_at) std::rethrow_exception(m_failure);
+            if (m_verdicts[index]) return m_source.At(m_candidates[index]);
+            continue;
+        }
+        const auto row = m_candidates[index];
+        if (Matches(row)) return m_source.At(row);
+    }
+    return nullptr;
+}
+
+void MemorySearchCursor::EvaluateInParallel() {
+    if (m_query_source) m_query_source->RequireValid(m_query_row);
+    const auto& owner = m_source.Owner();
+    owner.PrepareForThreads();
+    FillLazyEnvelopes(*m_query);
+    const std::size_t count = m_candidates.size();
+    m_verdicts.assign(count, 0);
+    const std::size_t threads = ThreadsFor(count, kParallelCandidates);
+    std::vector<std::size_t> failed_at(threads, SIZE_MAX);
+    std::vector<std::exception_ptr> failures(threads);
+    // Each thread a slice of the candidates and a prepared query of its own: GEOS builds a
+    // prepared geometry's indexes on first use, so one may not be shared between threads.
+    // Validity marks of different rows are different bytes, so the slices do not meet.
+    InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
+        for (std::size_t index = begin; index < end; ++index) {
+            try {
+                m_verdicts[index] = Evaluate(m_relation, *prepared, owner, m_candidates[index]) ? 1 : 0;
+            } catch (...) {
+                failed_at[slot] = index;
+                failures[slot] = std::current_exception();
+                return;
+            }
+        }
+    });
+    for (std::size_t slot = 0; slot < threads; ++slot) {
+        if (failed_at[slot] < m_failed_at) {
+            m_failed_at = failed_at[slot];
+            m_failure = failures[slot];
+        }
+    }
+}
+
+}  // namespace selvane::gis

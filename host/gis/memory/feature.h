@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "gis/common/shape.h"
+#include "gis/memory/feature_class.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// A scan of a class's rows in table order, as the shapes it hands out remember it: a
+/// search whose query shape comes from such a scan may answer the rows to come, ahead.
+struct MemoryScan : ShapeReading {
+    explicit MemoryScan(RowMask shown_rows) : shown(std::move(shown_rows)) {}
+    RowMask shown;  // the rows the scan shows (null: all)
+};
+
+/// One row of a feature class. A recycling cursor moves one MemoryFeature from row to row.
+class MemoryFeature : public platform::IFeature, public std::enable_shared_from_this<MemoryFeature> {
+public:
+    MemoryFeature(std::shared_ptr<const MemoryFeatureClass> owner, std::size_t row) : m_owner(std::move(owner)) { MoveTo(row); }
+
+    void MoveTo(std::size_t row) {
+        m_row = row;
+        m_shape.Borrow(m_owner.get(), m_owner->ShapeAt(row), row);
+    }
+
+    const MemoryFeatureClass& Owner() const { return *m_owner; }
+    std::size_t Row() const { return m_row; }
+    /// Marks the feature as one handed out by `scan`.
+    void SetScan(std::shared_ptr<const MemoryScan> scan) { m_shape.SetReading(std::move(scan), m_row); }
+
+    std::int64_t OID() override { return m_owner->Fid(m_row); }
+    /// Shares this feature's lifetime; follows the feature when a recycling cursor moves it.
+    std::shared_ptr<platform::IGeometry> Shape() override {
+        if (!m_shape.Geometry()) return nullptr;
+        return std::shared_ptr<platform::IGeometry>(shared_from_this(), &m_shape);
+    }
+
+private:
+    std::shared_ptr<const MemoryFeatureClass> m_owner;
+    std::size_t m_row = 0;
+    gis::Shape m_shape;
+};
+
+}  // namespace selvane::gis

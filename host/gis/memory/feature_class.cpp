@@ -1,0 +1,285 @@
+#include "gis/memory/feature_class.h"
+
+#include <geos/geom/CoordinateFilter.h>
+#include <geos/operation/valid/IsValidOp.h>
+#include <geos/operation/valid/TopologyValidationError.h>
+#include <ogr_geometry.h>
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <system_error>
+
+#include "gis/common/gdal_session.h"
+#include "gis/common/shape.h"
+#include "gis/common/shape_errors.h"
+#include "gis/common/spatial_relation.h"
+#include "gis/memory/cursors.h"
+#include "gis/memory/search_ahead.h"
+
+namespace selvane::gis {
+namespace {
+
+constexpr std::uint8_t kValid = 1;
+
+// An object id that more than one row has, if any.
+std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
+    if (std::adjacent_find(fids.begin(), fids.end(), std::greater_equal<>()) == fids.end()) return std::nullopt;
+    auto sorted = fids;  // not ascending: look properly
+    std::sort(sorted.begin(), sorted.end());
+    const auto found = std::adjacent_find(sorted.begin(), sorted.end());
+    if (found == sorted.end()) return std::nullopt;
+    return *found;
+}
+
+// Whether every coordinate is a finite number; NaN compares false with everything, so an
+// envelope may look finite around it.
+bool AllCoordinatesFinite(const geos::geom::Geometry& shape) {
+    class Check : public geos::geom::CoordinateFilter {
+    public:
+        void filter_ro(const geos::geom::Coordinate* coordinate) override {
+            finite = finite && std::isfinite(coordinate->x) && std::isfinite(coordinate->y);
+        }
+        bool finite = true;
+    } check;
+    shape.apply_ro(&check);
+    return check.finite;
+}
+
+// The geometry in another coordinate system; nullptr when a coordinate cannot be projected.
+std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geometry,
+                                                OGRCoordinateTransformation& transform) {
+    geos::io::WKBWriter writer;
+    std::ostringstream wkb;
+    writer.write(geometry, wkb);
+    const std::string bytes = wkb.str();
+    OGRGeometry* ogr = nullptr;
+    if (OGRGeometryFactory::createFromWkb(bytes.data(), nullptr, &ogr, bytes.size()) != OGRERR_NONE || !ogr) {
+        return nullptr;
+    }
+    std::unique_ptr<OGRGeometry> owned(ogr);
+    if (owned->transform(&transform) != OGRERR_NONE) return nullptr;
+    std::vector<unsigned char> out(owned->WkbSize());
+    owned->exportToWkb(wkbNDR, out.data(), wkbVariantIso);
+    geos::io::WKBReader reader(*geometry.getFactory());
+    auto projected = reader.read(out.data(), out.size());
+    return AllCoordinatesFinite(*projected) ? std::move(projected) : nullptr;
+}
+
+}  // namespace
+
+MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                           std::shared_ptr<const OGRSpatialReference> spatial_reference,
+                           std::vector<std::int64_t> fids, std::vector<std::unique_ptr<geos::geom::Geometry>> shapes)
+    : m_name(std::move(name)),
+      m_shape_field(std::move(shape_field)),
+      m_dimension(dimension),
+      m_spatial_reference(std::move(spatial_reference)),
+      m_reader(nullptr) {
+    AdoptRows({std::move(fids), std::move(shapes)});
+}
+
+MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                           std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader)
+    : m_name(std::move(name)),
+      m_shape_field(std::move(shape_field)),
+      m_dimension(dimension),
+      m_spatial_reference(std::move(spatial_reference)),
+      m_reader(std::move(reader)) {}
+
+void MemoryFeatureClass::EnsureRows() const {
+    if (!m_reader) return;
+    AdoptRows(m_reader());
+    m_reader = nullptr;
+}
+
+void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
+    if (rows.fids.size() != rows.shapes.size()) {
+        throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
+    }
+    std::vector<std::size_t> non_finite;
+    for (std::size_t row = 0; row < rows.shapes.size(); ++row) {
+        if (rows.shapes[row] && !AllCoordinatesFinite(*rows.shapes[row])) non_finite.push_back(row);
+    }
+    if (const auto duplicate = FirstDuplicate(rows.fids)) {
+        throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
+                                                   " to more than one feature; each feature needs an id of its own");
+    }
+    m_fids = std::move(rows.fids);
+    m_shapes = std::move(rows.shapes);
+    m_non_finite = std::move(non_finite);
+    m_validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_fids.size());
+}
+
+void MemoryFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
+
+std::string MemoryFeatureClass::Culprit() const {
+    std::string source = "table " + m_name;
+    if (!m_source_path.empty()) source += ", file " + m_source_path;
+    return m_layer_names.Around(source);
+}
+
+void MemoryFeatureClass::RequireFinite(std::size_t row) const {
+    if (!std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) return;
+    throw InvalidShapeError(Culprit(), m_fids[row], kNotFiniteReason);
+}
+
+void MemoryFeatureClass::RequireAllFinite() const {
+    EnsureRows();
+    if (!m_non_finite.empty()) RequireFinite(m_non_finite.front());
+}
+
+MemoryFeatureClass::~MemoryFeatureClass() {
+    m_ahead.reset();  // its thread reads this class
+}
+
+const std::map<std::int64_t, std::size_t>& MemoryFeatureClass::RowsByFid() const {
+    EnsureRows();
+    if (!m_rows_by_fid) {
+        auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
+        for (std::size_t row = 0; row < m_fids.size(); ++row) rows->emplace(m_fids[row], row);
+        m_rows_by_fid = std::move(rows);
+    }
+    return *m_rows_by_fid;
+}
+
+std::int32_t MemoryFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) {
+    if (!std::dynamic_pointer_cast<platform::ISpatialFilter>(filter)) return static_cast<std::int32_t>(RowCount());
+    auto cursor = Search(std::move(filter), true);
+    std::int32_t count = 0;
+    while (cursor->NextFeature()) ++count;
+    return count;
+}
+
+std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                               bool recycling) {
+    return SearchShown(filter, recycling, nullptr);
+}
+
+std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
+    const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, RowMask shown) {
+    try {
+        EnsureRows();
+    } catch (...) {
+        // Rows that cannot be read (a broken row, no memory left for them) are no fault of
+        // the search: the cursor reports it as what it is, naming the file, the table and
+        // the row.
+        return std::make_shared<FailingCursor>(std::current_exception());
+    }
+    auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
+    if (!spatial) return std::make_shared<MemoryScanCursor>(shared_from_this(), recycling, std::move(shown));
+
+    const auto request = ReadSpatialFilter(*spatial, m_shape_field, m_name, m_dimension, [this] { return Culprit(); });
+    if (!request.shape) return std::make_shared<EmptyCursor>();
+    const auto relation = request.relation;
+    const auto* query = request.shape;
+    // The searches of a scan's rows are answered ahead only for a query class in memory.
+    const auto* query_class = dynamic_cast<const MemoryFeatureClass*>(query->Origin());
+    const auto* scan = dynamic_cast<const MemoryScan*>(query->Reading().get());
+
+    std::unique_ptr<geos::geom::Geometry> projected;
+    try {
+        projected = Project(*query->Geometry(), query->SpatialReference());
+    } catch (const platform::Error& error) {
+        // Not a shape-type mismatch: the cursor reports it as what it is.
+        const std::string shape = query_class ? "The query shape of " + query_class->Culprit() + ", FID " +
+                                                    std::to_string(query_class->Fid(query->Row()))
+                                              : std::string("A query shape");
+        return std::make_shared<FailingCursor>(platform::Error(error.Number(), shape + " " + error.what()));
+    }
+    if (!projected && query_class && scan && relation != platform::esriSpatialRelEnvelopeIntersects) {
+        // A shape of a scan: the searches of the rows it shows next are worked out ahead.
+        const auto row = query->Row();
+        if (!m_ahead || !m_ahead->Answers(query_class, scan->shown, relation, shown, row)) {
+            m_ahead.reset();
+            // Built here, before a second thread reads them.
+            Index();
+            PrepareForThreads();
+            query_class->PrepareForThreads();
+            try {
+                m_ahead = std::make_unique<MemorySearchAhead>(*this, shown, query_class->shared_from_this(),
+                                                              scan->shown, relation, row);
+            } catch (const std::system_error&) {
+                // No thread to be had: this search, and the next, are answered here alone.
+            }
+        }
+        if (m_ahead) return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
+    }
+    return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, std::move(shown), relation, request.owner,
+                                           *query->Geometry(), std::move(projected), query->Origin(), query->Row());
+}
+
+void MemoryFeatureClass::RequireValid(std::size_t row) const {
+    auto& state = m_validity[row];
+    if (state.load(std::memory_order_relaxed) == kValid) return;
+    const auto* shape = m_shapes[row].get();
+    // A point's only fault is a coordinate that is not a finite number, which the class
+    // reports before any search: no validity check is needed on the hot path.
+    if (shape->getDimension() == geos::geom::Dimension::P) {
+        state.store(kValid, std::memory_order_relaxed);
+        return;
+    }
+    geos::operation::valid::IsValidOp check(shape);
+    if (check.isValid()) {
+        state.store(kValid, std::memory_order_relaxed);
+        return;
+    }
+    const auto* reason = check.getValidationError();
+    throw InvalidShapeError(Culprit(), m_fids[row], reason ? reason->toString() : std::string("not valid"));
+}
+
+void MemoryFeatureClass::PrepareForThreads() const {
+    EnsureRows();
+    if (m_prepared_for_threads) return;
+    for (const auto& shape : m_shapes) {
+        if (shape) FillLazyEnvelopes(*shape);
+    }
+    m_prepared_for_threads = true;
+}
+
+geos::index::strtree::TemplateSTRtree<std::size_t>& MemoryFeatureClass::Index() const {
+    EnsureRows();
+    if (!m_index) {
+        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_shapes.size());
+        for (std::size_t row = 0; row < m_shapes.size(); ++row) {
+            const auto* shape = m_shapes[row].get();
+            if (!shape || shape->isEmpty()) continue;
+            if (std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) continue;
+            index->insert(*shape->getEnvelopeInternal(), row);
+        }
+        index->build();
+        m_index = std::move(index);
+    }
+    return *m_index;
+}
+
+std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
+    const geos::geom::Geometry& geometry, const std::shared_ptr<const OGRSpatialReference>& source_reference) const {
+    if (!source_reference || !m_spatial_reference || source_reference == m_spatial_reference) return nullptr;
+    const auto systems = [&] {
+        const char* from = source_reference->GetName();
+        const char* to = m_spatial_reference->GetName();
+        return std::string("from ") + (from ? from : "its coordinate system") + " into " + (to ? to : "that") +
+               " of " + Culprit();
+    };
+    GdalMessages gdal;
+    auto found = m_transformations.find(source_reference.get());
+    if (found == m_transformations.end()) {
+        Transformation transformation{source_reference, nullptr};
+        if (!source_reference->IsSame(m_spatial_reference.get())) {
+            transformation.transform.reset(
+                OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get()));
+            if (!transformation.transform) {
+                throw platform::Error(platform::kFail, "has no transformation " + systems() + ": " + gdal.Text());
+            }
+        }
+        found = m_transformations.emplace(source_reference.get(), std::move(transformation)).first;
+    }
+    if (!found->second.transform) return nullptr;
+    auto projected = Reproject(geometry, *found->second.transform);
+    if (!projected) throw platform::Error(platform::kFail, "cannot be projected " + systems() + ": " + gdal.Text());
+    return projected;
+}
+
+}  // namespace selvane::gis

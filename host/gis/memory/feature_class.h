@@ -1,0 +1,149 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/common/geos_include.h"
+#include "gis/common/layer_names.h"
+#include "gis/common/shape.h"
+#include "platform/arcobjects.h"
+
+class OGRSpatialReference;
+class OGRCoordinateTransformation;
+
+namespace selvane::gis {
+
+class MemorySearchAhead;
+
+/// Rows a layer shows (its definition query); null means every row.
+using RowMask = std::shared_ptr<const std::vector<bool>>;
+/// Object ids a layer shows (its definition query), ascending; null means every row.
+using ShownIds = std::shared_ptr<const std::vector<std::int64_t>>;
+
+/// The rows of a table: object ids and shapes (nullptr for a feature without one).
+struct FeatureRows {
+    std::vector<std::int64_t> fids;
+    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+};
+
+/// Reads a table's rows; throws platform::Error naming what cannot be read.
+using RowReader = std::function<FeatureRows()>;
+
+/// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
+/// A class opened from a file reads its rows the first time they are needed (a search, a
+/// count, a drawing), so that opening a map costs only names, types and systems. A
+/// spatial search uses an STRtree built on the first search and kept.
+class MemoryFeatureClass final : public platform::IFeatureClass,
+                                 public ShapeOrigin,
+                                 public std::enable_shared_from_this<MemoryFeatureClass> {
+public:
+    /// A class of rows already read.
+    MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                 std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
+                 std::vector<std::unique_ptr<geos::geom::Geometry>> shapes);
+    /// A class whose rows `reader` reads on first need. A read that fails is reported to
+    /// that use, and tried again by the next.
+    MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
+                 std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader);
+    ~MemoryFeatureClass() override;
+
+    /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches
+    /// call it; Fid and ShapeAt take the rows as read.
+    void EnsureRows() const;
+    bool RowsRead() const { return !m_reader; }
+
+    /// The table's name, used in error texts.
+    const std::string& Name() const { return m_name; }
+    /// The file the table was read from; empty for a class made in memory.
+    const std::string& SourcePath() const { return m_source_path; }
+    void SetSourcePath(std::string path) { m_source_path = std::move(path); }
+    /// Names a layer that shows this class, for error texts (called by MemoryLayer).
+    void AddLayerName(const std::string& name);
+    /// What error texts call the class: "layer Lots A (table target, file /data/x.gpkg)".
+    std::string Culprit() const;
+    ShapeDimension Dimension() const override { return m_dimension; }
+    const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const override { return m_spatial_reference; }
+    std::size_t RowCount() const {
+        EnsureRows();
+        return m_fids.size();
+    }
+    std::int64_t Fid(std::size_t row) const { return m_fids[row]; }
+    /// The row's shape, or nullptr for a feature without one.
+    const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_shapes[row].get(); }
+    /// Rows by object id (built on first use).
+    const std::map<std::int64_t, std::size_t>& RowsByFid() const;
+
+    std::string ShapeFieldName() override { return m_shape_field; }
+    std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override;
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                     bool recycling) override;
+
+    /// Search limited to the rows in `shown` (a layer's definition query).
+    std::shared_ptr<platform::IFeatureCursor> SearchShown(const std::shared_ptr<platform::IQueryFilter>& filter,
+                                                          bool recycling, RowMask shown);
+
+    /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
+    /// shape is not valid. Each row is checked once, the first time a predicate needs it.
+    void RequireValid(std::size_t row) const override;
+    /// Throws platform::Error, as RequireValid does, when the row's shape has a coordinate
+    /// that is not a finite number. Such shapes are kept out of the index, where their
+    /// envelopes would hide other rows.
+    void RequireFinite(std::size_t row) const override;
+    /// RequireFinite for the first row that fails it, if any: a search cannot tell whether
+    /// such a shape would have matched, so every search of the class fails alike.
+    void RequireAllFinite() const;
+
+    /// Works out now what GEOS would otherwise work out lazily inside the shapes (the
+    /// envelopes of their parts and rings), so that several threads may evaluate them at
+    /// once without racing to fill those caches. Once per class; reads the rows.
+    void PrepareForThreads() const;
+
+    /// The spatial index over the rows with a non-empty shape.
+    geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
+
+    /// `geometry` (in `source_reference`) in this class's spatial reference; nullptr when
+    /// no projection is needed.
+    std::unique_ptr<geos::geom::Geometry> Project(const geos::geom::Geometry& geometry,
+                                                  const std::shared_ptr<const OGRSpatialReference>& source_reference) const;
+
+private:
+    /// Takes read rows in: checks their ids and marks non-finite shapes. Throws
+    /// platform::Error, keeping nothing, for rows that cannot stand.
+    void AdoptRows(FeatureRows rows) const;
+
+    std::string m_name;
+    std::string m_shape_field;
+    ShapeDimension m_dimension;
+    std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
+    mutable RowReader m_reader;  // set until the rows are read
+    mutable std::vector<std::int64_t> m_fids;
+    mutable std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
+    std::string m_source_path;
+    LayerNames m_layer_names;
+    mutable std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
+
+    mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
+    // 0 unknown, 1 valid; read and written by the threads that evaluate searches.
+    mutable std::unique_ptr<std::atomic<std::uint8_t>[]> m_validity;
+    // The searches of a scan's rows answered ahead on a second thread, when one runs.
+    mutable std::unique_ptr<MemorySearchAhead> m_ahead;
+    mutable bool m_prepared_for_threads = false;
+    mutable std::unique_ptr<std::map<std::int64_t, std::size_t>> m_rows_by_fid;
+
+    // Transformations from the spatial references that queries came in; the key's
+    // reference is held so that its address stays unique.
+    struct Transformation {
+        std::shared_ptr<const OGRSpatialReference> source;
+        std::unique_ptr<OGRCoordinateTransformation> transform;  // null: same reference
+    };
+    mutable std::map<const OGRSpatialReference*, Transformation> m_transformations;
+};
+
+}  // namespace selvane::gis

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/memory/feature_class.h"
+#include "gis/model/layers.h"
+#include "gis/model/selection_set.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// A feature layer: a feature class in memory shown through an optional definition
+/// query, with a selection of its own.
+class MemoryLayer : public SelectableLayer {
+public:
+    /// `shown_ids` are the object ids the definition query lets through (null: all);
+    /// `definition_query` is its text, kept for display.
+    MemoryLayer(std::string name, std::shared_ptr<gis::MemoryFeatureClass> feature_class, ShownIds shown_ids = nullptr,
+                 std::string definition_query = {});
+
+    std::string Name() override { return m_name; }
+    std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return m_class; }
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                     bool recycling) override;
+    void Add(const std::shared_ptr<platform::IFeature>& feature) override;
+
+    const std::shared_ptr<gis::MemoryFeatureClass>& Class() const { return m_class; }
+    const std::string& DefinitionQuery() const { return m_definition_query; }
+    /// Whether the layer shows the row (its definition query lets it through). Reads the
+    /// class's rows.
+    bool Shows(std::size_t row) const {
+        const auto& shown = ShownRows();
+        return !shown || (*shown)[row];
+    }
+    /// The rows the layer shows (null: all), made from the ids when first needed.
+    const RowMask& ShownRows() const;
+    const SelectionSet& Selection() const { return m_selection; }
+    std::size_t SelectedCount() const override { return m_selection.Count(); }
+    void ClearSelection() override { m_selection.Clear(); }
+    std::vector<std::int64_t> SelectedFids() const override;
+
+private:
+    std::string m_name;
+    std::shared_ptr<gis::MemoryFeatureClass> m_class;
+    ShownIds m_shown_ids;
+    mutable RowMask m_shown;
+    std::string m_definition_query;
+    SelectionSet m_selection;
+};
+
+/// Calls `visit` for every feature layer held in memory in `layers`, groups entered.
+template <typename Visitor>
+void ForEachFeatureLayer(const std::vector<std::shared_ptr<platform::ILayer>>& layers, Visitor&& visit) {
+    ForEachLayerOf<MemoryLayer>(layers, visit);
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,260 @@
+#include "gis/postgis/connection.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "gis/common/gdal_session.h"
+
+namespace selvane::gis {
+namespace {
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    const auto start = text.find_first_not_of(" \t\r\n");
+    return start == std::string::npos ? std::string() : text.substr(start);
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+// A server on this machine: a unix socket folder, or the loopback address.
+bool IsLocalHost(std::string_view hosts) {
+    std::size_t start = 0;
+    while (start <= hosts.size()) {
+        const auto comma = hosts.find(',', start);
+        const auto host = hosts.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const bool local = host.empty() || host.front() == '/' || host.front() == '@' || host == "localhost" ||
+                           host == "127.0.0.1" || host == "::1";
+        if (!local) return false;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+// The libpq connection string of a "PG:" source, checked: a password stays out of map
+// documents, and a server elsewhere needs the network to be on.
+std::string ConnectionString(const std::string& source) {
+    std::string conninfo = source.substr(3);
+    char* parse_error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parse_error);
+    if (!options) {
+        std::string reason = parse_error ? Trimmed(parse_error) : "out of memory";
+        PQfreemem(parse_error);
+        throw platform::Error(platform::kFail, source + ": not a database connection string: " + reason);
+    }
+    std::string refusal;
+    for (auto* option = options; option->keyword; ++option) {
+        if (!option->val || !*option->val) continue;
+        const std::string_view keyword = option->keyword;
+        if (keyword == "password") {
+            refusal = "holds a password; give it through ~/.pgpass, PGPASSFILE or PGPASSWORD instead, so that the "
+                      "map does not carry it";
+        } else if ((keyword == "host" || keyword == "hostaddr") && !NetworkAllowed() && !IsLocalHost(option->val)) {
+            refusal = std::string("names the server ") + option->val +
+                      " on the network, and " + NetworkOffReason();
+        }
+    }
+    PQconninfoFree(options);
+    if (!refusal.empty()) throw platform::Error(platform::kFail, "The database source " + refusal);
+    return conninfo + " fallback_application_name=selvane";
+}
+
+}  // namespace
+
+bool IsDatabaseSource(std::string_view source) { return StartsWithIgnoringCase(source, "PG:"); }
+
+PgConnection::PgConnection(const std::string& source) : m_source(source) {
+    const auto conninfo = ConnectionString(source);
+    m_connection = PQconnectdb(conninfo.c_str());
+    if (!m_connection || PQstatus(m_connection) != CONNECTION_OK) {
+        const std::string reason = m_connection ? Trimmed(PQerrorMessage(m_connection)) : "out of memory";
+        PQfinish(m_connection);
+        m_connection = nullptr;
+        throw platform::Error(platform::kFail, source + ": cannot connect to the database: " + reason);
+    }
+    // The server's notices are not the user's business.
+    PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
+    // Nothing a map does, definition queries included, may change the database. Set for
+    // the session, outside the transactions that are rolled back.
+    Check(PQexec(m_connection, "SET default_transaction_read_only = on"), source);
+}
+
+PgConnection::~PgConnection() {
+    if (m_connection) PQfinish(m_connection);
+}
+
+std::string PgConnection::ServerMessage(const PGresult* result) const {
+    if (Lost()) {
+        if (m_lost_reason.empty()) m_lost_reason = Trimmed(PQerrorMessage(m_connection));
+        return "the connection to the database server was lost: " + m_lost_reason;
+    }
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    if (!primary) return Trimmed(PQerrorMessage(m_connection));
+    std::string text = primary;
+    if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) text += " (" + std::string(detail) + ")";
+    return text;
+}
+
+PgResult PgConnection::Check(PGresult* raw, const std::string& what) {
+    PgResult result(raw, PQclear);
+    const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
+    throw platform::Error(platform::kFail, what + ": " + ServerMessage(result.get()));
+}
+
+void PgConnection::FreeForStatement() {
+    if (m_streaming) m_streaming->ReadRest();
+}
+
+void PgConnection::EnsureTransaction() {
+    FreeForStatement();
+    const auto status = PQtransactionStatus(m_connection);
+    if (status == PQTRANS_INERROR) Check(PQexec(m_connection, "ROLLBACK"), m_source);
+    if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_source);
+}
+
+void PgConnection::EndTransaction() {
+    if (!m_transaction.expired() || Lost()) return;
+    FreeForStatement();
+    if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
+    ServerMessage(nullptr);  // notes why, should the connection have gone
+}
+
+namespace {
+
+struct ParameterArrays {
+    explicit ParameterArrays(const std::vector<PgParameter>& parameters) {
+        for (const auto& parameter : parameters) {
+            values.push_back(parameter.null ? nullptr : parameter.value.data());
+            lengths.push_back(static_cast<int>(parameter.value.size()));
+            formats.push_back(parameter.binary ? 1 : 0);
+        }
+    }
+    int Count() const { return static_cast<int>(values.size()); }
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+};
+
+}  // namespace
+
+void PgConnection::RollbackToSavepoint(const std::string& name) {
+    FreeForStatement();
+    if (Lost()) return;
+    PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+    ServerMessage(nullptr);  // notes why, should the connection have gone
+}
+
+PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParameter>& parameters, bool binary_result) {
+    EnsureTransaction();
+    const ParameterArrays arrays(parameters);
+    return Check(PQexecParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
+                              arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0),
+                 m_source);
+}
+
+std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
+    EnsureTransaction();
+    const std::string name = "selvane_statement_" + std::to_string(++m_statements);
+    Check(PQprepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr), m_source);
+    return name;
+}
+
+PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
+                                       bool binary_result) {
+    EnsureTransaction();
+    const ParameterArrays arrays(parameters);
+    return Check(PQexecPrepared(m_connection, name.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
+                                arrays.formats.data(), binary_result ? 1 : 0),
+                 m_source);
+}
+
+std::shared_ptr<void> PgConnection::SharedTransaction() {
+    if (auto open = m_transaction.lock()) return open;
+    EnsureTransaction();
+    std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
+        auto* self = static_cast<PgConnection*>(pointer);
+        self->m_transaction.reset();
+        self->EndTransaction();
+    });
+    m_transaction = token;
+    return token;
+}
+
+PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
+                   const std::vector<PgParameter>& parameters)
+    : m_connection(std::move(connection)) {
+    m_connection->EnsureTransaction();
+    PGconn* handle = m_connection->m_connection;
+    const ParameterArrays arrays(parameters);
+    if (!PQsendQueryPrepared(handle, statement.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
+                             arrays.formats.data(), 1)) {
+        m_failure = m_connection->ServerMessage(nullptr);
+        return;
+    }
+    PQsetSingleRowMode(handle);
+    m_receiving = true;
+    m_connection->m_streaming = this;
+}
+
+PgStream::~PgStream() {
+    // The rest of the rows must leave the connection before it can run anything else.
+    if (m_receiving) Finish();
+}
+
+PgResult PgStream::Receive() { return PgResult(PQgetResult(m_connection->m_connection), PQclear); }
+
+void PgStream::Finish() {
+    while (PGresult* rest = PQgetResult(m_connection->m_connection)) PQclear(rest);
+    m_receiving = false;
+    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
+}
+
+void PgStream::ReadRest() {
+    while (m_receiving) {
+        auto result = Receive();
+        const auto status = result ? PQresultStatus(result.get()) : PGRES_TUPLES_OK;
+        if (status == PGRES_SINGLE_TUPLE) {
+            m_buffered.push_back(std::move(result));
+            continue;
+        }
+        if (status != PGRES_TUPLES_OK) m_failure = m_connection->ServerMessage(result.get());
+        Finish();
+    }
+}
+
+const PGresult* PgStream::Next() {
+    if (m_next_buffered < m_buffered.size()) {
+        m_current = std::move(m_buffered[m_next_buffered++]);
+        return m_current.get();
+    }
+    if (!m_failure.empty()) throw platform::Error(platform::kFail, m_failure);
+    if (!m_receiving) return nullptr;
+    m_current = Receive();
+    const auto status = m_current ? PQresultStatus(m_current.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_SINGLE_TUPLE) return m_current.get();
+    if (status != PGRES_TUPLES_OK) m_failure = m_connection->ServerMessage(m_current.get());
+    m_current.reset();
+    Finish();
+    if (!m_failure.empty()) throw platform::Error(platform::kFail, m_failure);
+    return nullptr;
+}
+
+std::int64_t PgInteger(const PGresult* result, int row, int column) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, column));
+    const int length = PQgetlength(result, row, column);
+    std::uint64_t value = 0;
+    for (int i = 0; i < length; ++i) value = (value << 8) | bytes[i];
+    // Sign-extend the shorter integer types.
+    if (length > 0 && length < 8 && (bytes[0] & 0x80)) value |= ~std::uint64_t{0} << (8 * length);
+    return static_cast<std::int64_t>(value);
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,102 @@
+#include "gis/postgis/cursors.h"
+
+#include "gis/common/shape_errors.h"
+#include "gis/common/spatial_relation.h"
+#include "gis/postgis/search_ahead.h"
+
+namespace selvane::gis {
+
+std::shared_ptr<platform::IFeature> PostgisFeatureMaker::At(std::int64_t fid,
+                                                              std::optional<std::shared_ptr<Shape>> shape) {
+    if (!m_recycling) return std::make_shared<PostgisFeature>(m_owner, fid, std::move(shape));
+    if (!m_recycled) {
+        m_recycled = std::make_shared<PostgisFeature>(m_owner, fid, std::move(shape));
+    } else {
+        m_recycled->MoveTo(fid, std::move(shape));
+    }
+    return m_recycled;
+}
+
+PostgisSearchCursor::PostgisSearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
+                                         platform::esriSpatialRelEnum relation, std::unique_ptr<PgStream> stream)
+    : m_source(std::move(owner), recycling), m_relation(relation), m_stream(std::move(stream)) {}
+
+std::shared_ptr<platform::IFeature> PostgisSearchCursor::NextFeature() {
+    const PGresult* row = nullptr;
+    try {
+        row = m_stream->Next();
+    } catch (const platform::Error& error) {
+        throw CannotEvaluateError(m_relation, m_source.Owner().Culprit(), std::nullopt, error.what(), error.Number());
+    }
+    if (!row) return nullptr;
+    const auto fid = PgInteger(row, 0, 0);
+    if (PQnfields(row) > 1 && !PQgetisnull(row, 0, 1)) {
+        throw InvalidShapeError(m_source.Owner().Culprit(), fid, PQgetvalue(row, 0, 1));
+    }
+    return m_source.At(fid, std::nullopt);
+}
+
+PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
+                                     const std::string& where)
+    : m_source(std::move(owner), recycling), m_connection(m_source.Owner().Connection()) {
+    const auto& table = m_source.Owner().Table();
+    const auto geometry = "t." + QuotedIdentifier(table.geometry_column);
+    std::string sql = "SELECT t." + QuotedIdentifier(table.fid_column) + "::int8, ST_AsBinary(ST_Force2D(" +
+                      geometry + ")) FROM " + table.Qualified() + " t";
+    if (!where.empty()) sql += " WHERE (" + where + ")";
+    // A cursor without hold lives in a transaction; searches of the same connection run in
+    // it too while the scan goes on.
+    m_transaction = m_connection->SharedTransaction();
+    m_cursor = m_connection->NewCursorName();
+    try {
+        m_connection->Execute("DECLARE " + m_cursor + " NO SCROLL CURSOR FOR " + sql);
+    } catch (const platform::Error& error) {
+        throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + error.what());
+    }
+}
+
+PostgisScanCursor::~PostgisScanCursor() {
+    if (m_done || m_connection->Lost()) return;
+    try {
+        m_connection->Execute("CLOSE " + m_cursor);
+    } catch (...) {
+        // An aborted transaction has closed it already; the transaction's end rolls back.
+    }
+}
+
+std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
+    if (m_done) return nullptr;
+    if (!m_batch || m_next >= PQntuples(m_batch->rows.get())) {
+        try {
+            // A batch of its own, not reused: shapes handed out refer to it.
+            m_batch = std::make_shared<QueryBatch>(
+                m_connection.get(),
+                m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true),
+                m_source.Owner().Table().srid);
+        } catch (const platform::Error& error) {
+            throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + error.what());
+        }
+        m_next = 0;
+        if (PQntuples(m_batch->rows.get()) == 0) {
+            m_done = true;
+            m_batch.reset();
+            try {
+                m_connection->Execute("CLOSE " + m_cursor);
+            } catch (const platform::Error&) {
+            }
+            return nullptr;
+        }
+    }
+    const int row = m_next++;
+    const auto* rows = m_batch->rows.get();
+    const auto fid = PgInteger(rows, row, 0);
+    std::shared_ptr<Shape> shape;
+    if (!PQgetisnull(rows, row, 1)) {
+        shape = m_source.Owner().ShapeFromWkb(PQgetvalue(rows, row, 1), static_cast<std::size_t>(PQgetlength(rows, row, 1)),
+                                              fid);
+        shape->SetReading(m_batch, static_cast<std::size_t>(row));
+    }
+    return m_source.At(fid, std::move(shape));
+}
+
+}  // namespace selvane::gis

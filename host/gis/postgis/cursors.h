@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "gis/postgis/connection.h"
+#include "gis/postgis/feature_class.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+struct QueryBatch;
+
+/// Hands out features of a database class: a new one per row, or one moved along.
+class PostgisFeatureMaker {
+public:
+    PostgisFeatureMaker(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling)
+        : m_owner(std::move(owner)), m_recycling(recycling) {}
+
+    std::shared_ptr<platform::IFeature> At(std::int64_t fid, std::optional<std::shared_ptr<Shape>> shape);
+    const PostgisFeatureClass& Owner() const { return *m_owner; }
+
+private:
+    std::shared_ptr<const PostgisFeatureClass> m_owner;
+    bool m_recycling;
+    std::shared_ptr<PostgisFeature> m_recycled;
+};
+
+/// The features a spatial search found, streamed from the server as it answers. Each row
+/// carries the reason its shape is not valid, when it is not: a search does not hand out
+/// an answer that rests on an invalid shape.
+class PostgisSearchCursor : public platform::IFeatureCursor {
+public:
+    PostgisSearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
+                        platform::esriSpatialRelEnum relation, std::unique_ptr<PgStream> stream);
+    std::shared_ptr<platform::IFeature> NextFeature() override;
+
+private:
+    PostgisFeatureMaker m_source;
+    platform::esriSpatialRelEnum m_relation;
+    std::unique_ptr<PgStream> m_stream;
+};
+
+/// Every feature of a table (or those a definition query lets through), with shapes,
+/// read through a server-side cursor a batch at a time.
+class PostgisScanCursor : public platform::IFeatureCursor {
+public:
+    PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling, const std::string& where);
+    ~PostgisScanCursor() override;
+    std::shared_ptr<platform::IFeature> NextFeature() override;
+
+private:
+    PostgisFeatureMaker m_source;
+    std::shared_ptr<PgConnection> m_connection;
+    std::shared_ptr<void> m_transaction;
+    std::string m_cursor;
+    std::shared_ptr<QueryBatch> m_batch;
+    int m_next = 0;
+    bool m_done = false;
+};
+
+/// How many rows a full scan fetches at a time.
+inline constexpr int kScanBatchRows = 10000;
+
+}  // namespace selvane::gis

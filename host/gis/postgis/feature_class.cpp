@@ -1,0 +1,206 @@
+#include "gis/postgis/feature_class.h"
+
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "gis/common/cursors.h"
+#include "gis/common/definition_query.h"
+#include "gis/common/spatial_relation.h"
+#include "gis/common/wkb_outline.h"
+#include "gis/postgis/cursors.h"
+#include "gis/postgis/search_ahead.h"
+#include "gis/postgis/sql.h"
+
+namespace selvane::gis {
+
+std::string PgTable::Qualified() const { return QuotedIdentifier(schema) + "." + QuotedIdentifier(table); }
+
+PostgisFeatureClass::PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
+                                         std::shared_ptr<const OGRSpatialReference> spatial_reference)
+    : m_connection(std::move(connection)), m_table(std::move(table)), m_spatial_reference(std::move(spatial_reference)) {}
+
+PostgisFeatureClass::~PostgisFeatureClass() = default;
+
+void PostgisFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
+
+std::string PostgisFeatureClass::Culprit() const {
+    return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Source());
+}
+
+void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
+    try {
+        RequireEnclosedExpression(where);
+        // Parsed and planned by the server against the table, run to no rows.
+        m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + where + ") LIMIT 0");
+    } catch (const platform::Error& error) {
+        throw platform::Error(error.Number(), "the definition query '" + where + "' cannot be used on table " +
+                                                  m_table.Display() + ": " + error.what());
+    }
+}
+
+std::int32_t PostgisFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) {
+    if (std::dynamic_pointer_cast<platform::ISpatialFilter>(filter)) {
+        auto cursor = Search(std::move(filter), true);
+        std::int32_t count = 0;
+        while (cursor->NextFeature()) ++count;
+        return count;
+    }
+    if (!m_row_count) {
+        const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Qualified(), {}, true);
+        m_row_count = PgInteger(result.get(), 0, 0);
+    }
+    if (*m_row_count > std::numeric_limits<std::int32_t>::max()) {
+        throw platform::Error(platform::kFail, Culprit() + " has " + std::to_string(*m_row_count) +
+                                                   " features, more than a count can hold");
+    }
+    return static_cast<std::int32_t>(*m_row_count);
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                                      bool recycling) {
+    return SearchWhere(filter, recycling, {});
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
+    const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, const std::string& where) {
+    auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
+    if (!spatial) return std::make_shared<PostgisScanCursor>(shared_from_this(), recycling, where);
+
+    const auto request = ReadSpatialFilter(*spatial, m_table.geometry_column, m_table.Display(), m_table.dimension,
+                                           [this] { return Culprit(); });
+    if (!request.shape) return std::make_shared<EmptyCursor>();
+    const auto relation = request.relation;
+    const auto* query = request.shape;
+    const auto* origin = query->Origin();
+    if (origin && relation != platform::esriSpatialRelEnvelopeIntersects) {
+        try {
+            origin->RequireFinite(query->Row());
+            origin->RequireValid(query->Row());
+        } catch (const platform::Error& error) {
+            // A fault of the query shape's data, not of the search: the cursor reports it.
+            return std::make_shared<FailingCursor>(error);
+        }
+    }
+
+    std::int32_t source_srid = 0;
+    try {
+        source_srid = QuerySrid(query->SpatialReference());
+    } catch (const platform::Error& error) {
+        return std::make_shared<FailingCursor>(error);
+    }
+    const auto batch = std::dynamic_pointer_cast<const QueryBatch>(query->Reading());
+    if (batch && batch->connection == m_connection.get()) {
+        // A shape of a scan of this database: the rest of its batch is answered ahead.
+        auto self = shared_from_this();
+        auto own = [self, relation, source_srid, where, query_owner = request.owner, recycling] {
+            const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
+            return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
+        };
+        if (!m_ahead) m_ahead = std::make_unique<PostgisSearchAhead>(*this);
+        if (auto cursor = m_ahead->Search(batch, query->Row(), {relation, source_srid, where}, recycling, own)) {
+            return cursor;
+        }
+    }
+    return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
+                                                                         std::int32_t source_srid,
+                                                                         const std::string& where,
+                                                                         const geos::geom::Geometry& query,
+                                                                         bool recycling) {
+    const auto& statement = SearchStatement(relation, source_srid != 0, where);
+    const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
+    return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
+                                                 std::make_unique<PgStream>(m_connection, statement, parameters));
+}
+
+const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,
+                                                        const std::string& where) {
+    auto& name = m_statements[{static_cast<int>(relation), projected, where}];
+    if (!name.empty()) return name;
+    // The query shape is a parameter; projected, it is projected once, in a CTE.
+    const std::string target = "t." + QuotedIdentifier(m_table.geometry_column);
+    const std::string query = projected ? "selvane_query.selvane_query_shape" : "$1::geometry";
+
+    std::string sql;
+    if (projected) {
+        sql = "WITH selvane_query AS MATERIALIZED (SELECT ST_Transform($1::geometry, " + std::to_string(m_table.srid) +
+              ") AS selvane_query_shape) ";
+    }
+    sql += "SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
+    sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
+           query + " AND " + PgRelationSql(relation, query, target);
+    if (!where.empty()) sql += " AND (" + where + ")";
+    try {
+        name = m_connection->Prepare(sql, 1);
+    } catch (const platform::Error& error) {
+        m_statements.erase({static_cast<int>(relation), projected, where});
+        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());
+    }
+    return name;
+}
+
+std::int32_t PostgisFeatureClass::QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference) {
+    if (!reference || !m_spatial_reference || reference == m_spatial_reference) return 0;
+    auto found = m_query_systems.find(reference.get());
+    if (found == m_query_systems.end()) {
+        std::int32_t srid = 0;
+        if (!reference->IsSame(m_spatial_reference.get())) {
+            const char* authority = reference->GetAuthorityName(nullptr);
+            const char* code = reference->GetAuthorityCode(nullptr);
+            if (!authority || !code || std::string_view(authority) != "EPSG") {
+                const char* name = reference->GetName();
+                throw platform::Error(platform::kFail, std::string("A query shape in ") +
+                                                           (name ? name : "a coordinate system") +
+                                                           " cannot be projected by the server into that of " +
+                                                           Culprit() + ": the system has no EPSG code");
+            }
+            srid = std::atoi(code);
+        }
+        found = m_query_systems.emplace(reference.get(), QuerySystem{reference, srid}).first;
+    }
+    return found->second.srid;
+}
+
+std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const {
+    const auto* wkb = reinterpret_cast<const unsigned char*>(bytes);
+    try {
+        // The server's bytes are checked before GEOS, whose reader recurses once a level.
+        const auto outline = OutlineWkb(wkb, size);
+        if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
+        geos::io::WKBReader reader(Shape::Factory());
+        auto shape = std::make_shared<Shape>(reader.read(wkb, size), m_spatial_reference);
+        shape->SetClassDimension(m_table.dimension);
+        return shape;
+    } catch (const std::exception& error) {
+        throw platform::Error(platform::kFail, "Cannot read the shape of " + Culprit() + ", FID " + std::to_string(fid) +
+                                                   ": " + error.what());
+    }
+}
+
+std::shared_ptr<Shape> PostgisFeatureClass::ReadShape(std::int64_t fid) const {
+    if (m_shape_statement.empty()) {
+        m_shape_statement = m_connection->Prepare("SELECT ST_AsBinary(ST_Force2D(" +
+                                                      QuotedIdentifier(m_table.geometry_column) + ")) FROM " +
+                                                      m_table.Qualified() + " WHERE " +
+                                                      QuotedIdentifier(m_table.fid_column) + " = $1",
+                                                  1);
+    }
+    const auto result = m_connection->ExecutePrepared(m_shape_statement, {{std::to_string(fid)}}, true);
+    if (PQntuples(result.get()) == 0) {
+        throw platform::Error(platform::kFail, Culprit() + " has no feature with FID " + std::to_string(fid) + " now");
+    }
+    if (PQgetisnull(result.get(), 0, 0)) return nullptr;
+    return ShapeFromWkb(PQgetvalue(result.get(), 0, 0), static_cast<std::size_t>(PQgetlength(result.get(), 0, 0)), fid);
+}
+
+std::shared_ptr<platform::IGeometry> PostgisFeature::Shape() {
+    if (!m_shape) m_shape = m_owner->ReadShape(m_fid);
+    return *m_shape;
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "gis/common/layer_names.h"
+#include "gis/common/shape.h"
+#include "gis/postgis/connection.h"
+#include "gis/postgis/sql.h"
+#include "platform/arcobjects.h"
+
+class OGRSpatialReference;
+
+namespace selvane::gis {
+
+class PostgisSearchAhead;
+
+/// Where a table's features lie in the server and which columns the map reads.
+struct PgTable {
+    std::string schema;
+    std::string table;
+    std::string fid_column;
+    std::string geometry_column;
+    std::int32_t srid = 0;
+    ShapeDimension dimension = ShapeDimension::Mixed;
+
+    /// "schema"."table", quoted for SQL.
+    std::string Qualified() const;
+    /// schema.table as a person writes it.
+    std::string Display() const { return schema + "." + table; }
+};
+
+/// A table of features that stays in a PostGIS database. Opening it reads only the
+/// catalogue; a search runs in the server (the GiST index with `&&`, then the relation's
+/// ST_ function with the query shape first) and streams the ids of the features found.
+/// Shapes are read when a feature's shape is asked for, or with the rows of a full scan.
+class PostgisFeatureClass : public platform::IFeatureClass, public std::enable_shared_from_this<PostgisFeatureClass> {
+public:
+    PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
+                        std::shared_ptr<const OGRSpatialReference> spatial_reference);
+    ~PostgisFeatureClass() override;
+
+    const PgTable& Table() const { return m_table; }
+    ShapeDimension Dimension() const { return m_table.dimension; }
+    const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
+    const std::shared_ptr<PgConnection>& Connection() const { return m_connection; }
+    /// Names a layer that shows this class, for error texts.
+    void AddLayerName(const std::string& name);
+    /// "layer Parcels (table public.parcels, database PG:dbname=city)".
+    std::string Culprit() const;
+
+    /// Throws platform::Error when `where` is not one SQL expression the server accepts on
+    /// this table. Runs it once, returning no rows.
+    void RequireDefinitionQuery(const std::string& where);
+
+    std::string ShapeFieldName() override { return m_table.geometry_column; }
+    /// Without a filter, the table's row count, counted once.
+    std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override;
+    std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
+                                                     bool recycling) override;
+    /// Search limited to the rows that `where` (a layer's definition query) lets through.
+    std::shared_ptr<platform::IFeatureCursor> SearchWhere(const std::shared_ptr<platform::IQueryFilter>& filter,
+                                                          bool recycling, const std::string& where);
+
+    /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
+    PostgisSearchAhead* Ahead() { return m_ahead.get(); }
+
+    /// The shape of the feature `fid` (nullptr for none), read from the server.
+    std::shared_ptr<Shape> ReadShape(std::int64_t fid) const;
+    /// A shape from the WKB the server sent, in this class's system.
+    std::shared_ptr<Shape> ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const;
+
+private:
+    // The server-side statement of a search, prepared on first use: by relation, whether
+    // the query shape is projected in the server, and the definition query.
+    const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, const std::string& where);
+    // A search of one query shape in one statement.
+    std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
+                                                        const std::string& where, const geos::geom::Geometry& query,
+                                                        bool recycling);
+    // The SRID to project a query shape from, 0 when it is already in the table's system.
+    std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
+
+    std::shared_ptr<PgConnection> m_connection;
+    PgTable m_table;
+    std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
+    LayerNames m_layer_names;
+    std::optional<std::int64_t> m_row_count;
+    std::map<std::tuple<int, bool, std::string>, std::string> m_statements;
+    std::unique_ptr<PostgisSearchAhead> m_ahead;
+    mutable std::string m_shape_statement;
+    struct QuerySystem {
+        std::shared_ptr<const OGRSpatialReference> reference;  // held so that its address stays unique
+        std::int32_t srid;
+    };
+    std::map<const OGRSpatialReference*, QuerySystem> m_query_systems;
+};
+
+/// One feature of a database table: its id, and its shape once read.
+class PostgisFeature : public platform::IFeature {
+public:
+    PostgisFeature(std::shared_ptr<const PostgisFeatureClass> owner, std::int64_t fid,
+                   std::optional<std::shared_ptr<gis::Shape>> shape)
+        : m_owner(std::move(owner)) {
+        MoveTo(fid, std::move(shape));
+    }
+    /// `shape` unset: read from the server when asked for.
+    void MoveTo(std::int64_t fid, std::optional<std::shared_ptr<gis::Shape>> shape) {
+        m_fid = fid;
+        m_shape = std::move(shape);
+    }
+    const PostgisFeatureClass& Owner() const { return *m_owner; }
+
+    std::int64_t OID() override { return m_fid; }
+    std::shared_ptr<platform::IGeometry> Shape() override;
+
+private:
+    std::shared_ptr<const PostgisFeatureClass> m_owner;
+    std::int64_t m_fid = 0;
+    std::optional<std::shared_ptr<gis::Shape>> m_shape;
+};
+
+}  // namespace selvane::gis

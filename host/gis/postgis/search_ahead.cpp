@@ -1,0 +1,252 @@
+#include "gis/postgis/search_ahead.h"
+
+#include <algorithm>
+
+#include "gis/common/shape_errors.h"
+#include "gis/common/spatial_relation.h"
+#include "gis/postgis/feature_class.h"
+#include "gis/postgis/sql.h"
+
+namespace selvane::gis {
+namespace {
+
+void PutInt32(std::string& bytes, std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((bits >> shift) & 0xFF));
+}
+
+constexpr std::int32_t kByteaOid = 17;
+
+}  // namespace
+
+std::string QueryBatch::Shapes(std::size_t first, std::size_t end) const {
+    const int from = static_cast<int>(first);
+    const int to = static_cast<int>(end);
+    bool any_null = false;
+    std::size_t size = 20;
+    for (int row = from; row < to; ++row) {
+        any_null = any_null || PQgetisnull(rows.get(), row, 1);
+        size += 4 + static_cast<std::size_t>(PQgetlength(rows.get(), row, 1));
+    }
+    std::string bytes;
+    bytes.reserve(size);
+    PutInt32(bytes, 1);  // dimensions
+    PutInt32(bytes, any_null ? 1 : 0);
+    PutInt32(bytes, kByteaOid);
+    PutInt32(bytes, to - from);
+    PutInt32(bytes, 1);  // lower bound
+    for (int row = from; row < to; ++row) {
+        if (PQgetisnull(rows.get(), row, 1)) {
+            PutInt32(bytes, -1);
+            continue;
+        }
+        const int length = PQgetlength(rows.get(), row, 1);
+        PutInt32(bytes, length);
+        bytes.append(PQgetvalue(rows.get(), row, 1), static_cast<std::size_t>(length));
+    }
+    return bytes;
+}
+
+PostgisSearchAhead::~PostgisSearchAhead() { End(); }
+
+std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::shared_ptr<const QueryBatch>& batch,
+                                                              std::size_t row, const SearchKey& key, bool recycling,
+                                                              OwnStatement own_statement) {
+    const bool same = m_current && m_current->batch == batch && m_current->key == key;
+    if (same && m_current->failed) return nullptr;
+    if (!same || row <= m_current->last_asked) Start(batch, row, key);
+    m_current->last_asked = row;
+    return std::make_shared<SearchAheadCursor>(m_owner.shared_from_this(), recycling,
+                                               static_cast<platform::esriSpatialRelEnum>(std::get<0>(key)), batch, row,
+                                               std::move(own_statement));
+}
+
+std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() {
+    if (m_helper && m_helper->Lost()) m_helper_failed = true;
+    if (m_helper_failed) return nullptr;
+    if (!m_helper) {
+        try {
+            m_helper = std::make_shared<PgConnection>(m_owner.Connection()->Source());
+        } catch (const platform::Error&) {
+            m_helper_failed = true;  // the server takes no more connections: one statement does
+        }
+    }
+    return m_helper;
+}
+
+void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key) {
+    End();
+    const auto& main = m_owner.Connection();
+    const std::size_t end = batch->Size();
+    auto helper = end - row >= kAheadSplit ? Helper() : nullptr;
+    if (helper) {
+        try {
+            Statement(helper, key);
+        } catch (const platform::Error&) {
+            m_helper_failed = true;
+            helper = nullptr;
+        }
+    }
+    const auto& main_statement = Statement(main, key);
+    main->Execute("SAVEPOINT selvane_search_ahead");
+    auto current = std::make_unique<AheadBatch>();
+    current->batch = batch;
+    current->key = key;
+    current->reading_row = row;
+    const std::size_t middle = helper ? row + (end - row) / 2 : end;
+    current->parts.push_back({main, row, middle, nullptr, nullptr, 0, false});
+    if (helper) current->parts.push_back({helper, middle, end, nullptr, nullptr, 0, false});
+    for (auto& part : current->parts) {
+        const auto& statement = part.connection == main ? main_statement : Statement(part.connection, key);
+        part.stream = std::make_unique<PgStream>(part.connection, statement,
+                                                 std::vector<PgParameter>{{batch->Shapes(part.first, part.end), true}});
+    }
+    m_current = std::move(current);
+}
+
+void PostgisSearchAhead::Finish(AheadPart& part) {
+    part.stream.reset();
+    part.pending = nullptr;
+    part.ended = true;
+    if (m_current && m_current->failed) return;
+    try {
+        if (part.connection == m_owner.Connection()) {
+            if (!part.connection->Lost()) part.connection->Execute("RELEASE SAVEPOINT selvane_search_ahead");
+        } else {
+            part.connection->EndTransaction();
+        }
+    } catch (const platform::Error&) {
+        // The transaction failed meanwhile; whoever uses it next starts it again.
+    }
+}
+
+void PostgisSearchAhead::Fail() {
+    if (!m_current) return;
+    m_current->failed = true;
+    for (auto& part : m_current->parts) {
+        part.pending = nullptr;
+        part.stream.reset();
+        if (part.connection == m_owner.Connection()) {
+            part.connection->RollbackToSavepoint("selvane_search_ahead");
+        } else {
+            part.connection->EndTransaction();
+        }
+    }
+}
+
+void PostgisSearchAhead::End() {
+    if (!m_current) return;
+    if (!m_current->failed) {
+        for (auto& part : m_current->parts) {
+            if (!part.ended) Finish(part);
+        }
+    }
+    m_current.reset();
+}
+
+const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnection>& connection, const SearchKey& key) {
+    auto& name = m_statements[{connection.get(), key}];
+    if (!name.empty()) return name;
+    const auto& [relation_code, source_srid, where] = key;
+    const auto relation = static_cast<platform::esriSpatialRelEnum>(relation_code);
+    const auto& table = m_owner.Table();
+    const std::string read = "ST_GeomFromWKB(u.b, " + std::to_string(source_srid != 0 ? source_srid : table.srid) + ")";
+    const std::string shape =
+        source_srid != 0 ? "ST_Transform(" + read + ", " + std::to_string(table.srid) + ")" : read;
+    const std::string target = "t." + QuotedIdentifier(table.geometry_column);
+    const std::string query = "q.selvane_query_shape";
+    // OFFSET 0 keeps each query shape made once, not once per candidate.
+    std::string sql = "SELECT q.selvane_query_row, t." + QuotedIdentifier(table.fid_column) + "::int8" +
+                      PgValidityColumn(relation, table.dimension, target) + " FROM (SELECT " + shape +
+                      " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
+                      "AS u(b, i) OFFSET 0) q JOIN " +
+                      table.Qualified() + " t ON " + target + " && " + query + " AND " +
+                      PgRelationSql(relation, query, target);
+    if (!where.empty()) sql += " AND (" + where + ")";
+    sql += " ORDER BY q.selvane_query_row";
+    try {
+        name = connection->Prepare(sql, 1);
+    } catch (const platform::Error& error) {
+        m_statements.erase({connection.get(), key});
+        throw platform::Error(error.Number(), "Cannot search " + m_owner.Culprit() + ": " + error.what());
+    }
+    return name;
+}
+
+SearchAheadCursor::SearchAheadCursor(std::shared_ptr<PostgisFeatureClass> owner, bool recycling,
+                                     platform::esriSpatialRelEnum relation, std::shared_ptr<const QueryBatch> batch,
+                                     std::size_t row, PostgisSearchAhead::OwnStatement own_statement)
+    : m_owner(owner),
+      m_source(std::move(owner), recycling),
+      m_relation(relation),
+      m_batch(std::move(batch)),
+      m_row(row),
+      m_own_statement(std::move(own_statement)) {}
+
+std::shared_ptr<platform::IFeature> SearchAheadCursor::FromOwnStatement() {
+    if (!m_own) m_own = m_own_statement();
+    while (auto feature = m_own->NextFeature()) {
+        if (std::find(m_handed_out.begin(), m_handed_out.end(), feature->OID()) == m_handed_out.end()) return feature;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
+    if (m_own) return FromOwnStatement();
+    if (m_done) return nullptr;
+    auto* ahead = m_owner->Ahead();
+    auto* current = ahead ? ahead->Current() : nullptr;
+    // Another search has moved the statements past this one's rows: ask on its own.
+    if (!current || current->batch != m_batch || current->failed || current->reading_row > m_row) {
+        return FromOwnStatement();
+    }
+    AheadPart* part = nullptr;
+    for (auto& candidate : current->parts) {
+        if (candidate.first <= m_row && m_row < candidate.end) part = &candidate;
+    }
+    if (!part) return FromOwnStatement();
+    if (part->ended) {
+        m_done = true;
+        return nullptr;
+    }
+    current->reading_row = m_row;
+    while (true) {
+        if (!part->pending) {
+            try {
+                part->pending = part->stream->Next();
+            } catch (const platform::Error& error) {
+                ahead->Fail();
+                // A lost connection is no failure of this statement: say what the server said.
+                if (m_owner->Connection()->Lost()) {
+                    throw CannotEvaluateError(m_relation, m_owner->Culprit(), std::nullopt, error.what(),
+                                              error.Number());
+                }
+                return FromOwnStatement();
+            }
+            if (!part->pending) {
+                ahead->Finish(*part);
+                m_done = true;
+                return nullptr;
+            }
+            part->pending_row = part->first + static_cast<std::size_t>(PgInteger(part->pending, 0, 0)) - 1;
+        }
+        if (part->pending_row < m_row) {
+            part->pending = nullptr;  // rows of a search nobody read
+            continue;
+        }
+        if (part->pending_row > m_row) {
+            m_done = true;
+            return nullptr;
+        }
+        const PGresult* row = part->pending;
+        part->pending = nullptr;
+        const auto fid = PgInteger(row, 0, 1);
+        if (PQnfields(row) > 2 && !PQgetisnull(row, 0, 2)) {
+            throw InvalidShapeError(m_owner->Culprit(), fid, PQgetvalue(row, 0, 2));
+        }
+        m_handed_out.push_back(fid);
+        return m_source.At(fid, std::nullopt);
+    }
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,125 @@
+#pragma once
+
+// Searches answered ahead. A run asks one search per Layer #1 feature, and each search in
+// the server costs a round trip (about 60 µs here before any work). When the query shapes
+// come from a scan of the same database, the shapes still to come are known: the rest of
+// the scan's batch. Two statements then answer all of them, one half each on a connection
+// of its own so that the server works on two cores, their rows streamed in query order;
+// each search takes its own rows from its half's stream. Should a statement fail, the
+// batch's searches go on one statement each, so that a failure surfaces at the search it
+// belongs to, with the same message.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "gis/common/shape.h"
+#include "gis/postgis/connection.h"
+#include "gis/postgis/cursors.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+class PostgisFeatureClass;
+
+/// The rows of one FETCH of a full scan (object id, WKB), which its shapes point back to.
+struct QueryBatch : ShapeReading {
+    QueryBatch(const PgConnection* owner, PgResult fetched, std::int32_t table_srid)
+        : connection(owner), rows(std::move(fetched)), srid(table_srid) {}
+    std::size_t Size() const { return static_cast<std::size_t>(PQntuples(rows.get())); }
+    /// The shapes of rows [first, end) as a PostgreSQL bytea[] in binary form.
+    std::string Shapes(std::size_t first, std::size_t end) const;
+
+    const PgConnection* connection;
+    PgResult rows;
+    std::int32_t srid;
+};
+
+/// What a search is answered by: relation, SRID to project the query from (0: none) and
+/// definition query.
+using SearchKey = std::tuple<int, std::int32_t, std::string>;
+
+/// One statement answering the searches of batch rows [first, end), streamed in order.
+struct AheadPart {
+    std::shared_ptr<PgConnection> connection;
+    std::size_t first = 0;
+    std::size_t end = 0;
+    std::unique_ptr<PgStream> stream;
+    const PGresult* pending = nullptr;  // read and not handed out yet (valid until the next read)
+    std::size_t pending_row = 0;
+    bool ended = false;  // every row read
+};
+
+/// The searches of one batch being answered ahead.
+struct AheadBatch {
+    std::shared_ptr<const QueryBatch> batch;
+    SearchKey key;
+    std::size_t last_asked = 0;
+    std::size_t reading_row = 0;  // the row whose search last read a stream
+    std::vector<AheadPart> parts;
+    bool failed = false;  // the batch's searches ask one statement each
+};
+
+/// Answers a class's searches ahead, batch by batch.
+class PostgisSearchAhead {
+public:
+    explicit PostgisSearchAhead(PostgisFeatureClass& owner) : m_owner(owner) {}
+    ~PostgisSearchAhead();
+    PostgisSearchAhead(const PostgisSearchAhead&) = delete;
+    PostgisSearchAhead& operator=(const PostgisSearchAhead&) = delete;
+
+    using OwnStatement = std::function<std::shared_ptr<platform::IFeatureCursor>()>;
+    /// A cursor over the answer to the search of `row` of `batch`; nullptr when the
+    /// batch's searches run one statement each (after a failure).
+    std::shared_ptr<platform::IFeatureCursor> Search(const std::shared_ptr<const QueryBatch>& batch, std::size_t row,
+                                                     const SearchKey& key, bool recycling, OwnStatement own_statement);
+
+    AheadBatch* Current() { return m_current.get(); }
+    /// Ends a part whose rows are all read.
+    void Finish(AheadPart& part);
+    /// Gives up answering ahead after a statement failed, and undoes it.
+    void Fail();
+
+private:
+    void Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key);
+    void End();
+    const std::string& Statement(const std::shared_ptr<PgConnection>& connection, const SearchKey& key);
+    std::shared_ptr<PgConnection> Helper();
+
+    PostgisFeatureClass& m_owner;
+    std::unique_ptr<AheadBatch> m_current;
+    std::shared_ptr<PgConnection> m_helper;
+    bool m_helper_failed = false;
+    std::map<std::pair<const PgConnection*, SearchKey>, std::string> m_statements;
+};
+
+/// The features of one search taken from the statements answering ahead; when these fail,
+/// from a statement of the search's own, leaving out what was handed out already.
+class SearchAheadCursor : public platform::IFeatureCursor {
+public:
+    SearchAheadCursor(std::shared_ptr<PostgisFeatureClass> owner, bool recycling, platform::esriSpatialRelEnum relation,
+                      std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement);
+    std::shared_ptr<platform::IFeature> NextFeature() override;
+
+private:
+    std::shared_ptr<platform::IFeature> FromOwnStatement();
+
+    std::shared_ptr<PostgisFeatureClass> m_owner;
+    PostgisFeatureMaker m_source;
+    platform::esriSpatialRelEnum m_relation;
+    std::shared_ptr<const QueryBatch> m_batch;
+    std::size_t m_row;
+    PostgisSearchAhead::OwnStatement m_own_statement;
+    std::shared_ptr<platform::IFeatureCursor> m_own;
+    std::vector<std::int64_t> m_handed_out;
+    bool m_done = false;
+};
+
+/// How many searches make a batch worth splitting over two statements.
+inline constexpr std::size_t kAheadSplit = 64;
+
+}  // namespace selvane::gis

@@ -1,0 +1,147 @@
+#include "gis/postgis/source.h"
+
+#include <ogr_spatialref.h>
+
+#include <cctype>
+
+#include "gis/common/gdal_session.h"
+
+namespace selvane::gis {
+namespace {
+
+std::string Text(const PGresult* result, int row, int column) {
+    return PQgetisnull(result, row, column) ? std::string() : std::string(PQgetvalue(result, row, column));
+}
+
+// The shape type that geometry_columns gives ("MULTIPOLYGON", "POINTM", "GEOMETRY") by
+// dimension; false for curves and surfaces, which GEOS cannot hold.
+bool DimensionOfType(std::string type, ShapeDimension& dimension) {
+    if (type.size() > 1 && type.back() == 'M' && type != "GEOMETRYCOLLECTIONM") type.pop_back();
+    if (type == "GEOMETRYCOLLECTIONM") type = "GEOMETRYCOLLECTION";
+    if (type == "POINT" || type == "MULTIPOINT") {
+        dimension = ShapeDimension::Point;
+    } else if (type == "LINESTRING" || type == "MULTILINESTRING") {
+        dimension = ShapeDimension::Line;
+    } else if (type == "POLYGON" || type == "MULTIPOLYGON") {
+        dimension = ShapeDimension::Area;
+    } else if (type == "GEOMETRY" || type == "GEOMETRYCOLLECTION") {
+        dimension = ShapeDimension::Mixed;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(PgConnection& connection, std::int32_t srid,
+                                                              const std::string& table) {
+    if (srid <= 0) return nullptr;
+    const auto result = connection.Execute("SELECT auth_name, auth_srid, srtext FROM spatial_ref_sys WHERE srid = $1",
+                                           {{std::to_string(srid)}});
+    if (PQntuples(result.get()) == 0) {
+        throw platform::Error(platform::kFail, connection.Source() + ": table " + table + " uses SRID " +
+                                                   std::to_string(srid) + ", which spatial_ref_sys does not list");
+    }
+    InitialiseGdal();
+    GdalMessages gdal;
+    std::shared_ptr<OGRSpatialReference> reference(new OGRSpatialReference(),
+                                                   [](OGRSpatialReference* srs) { srs->Release(); });
+    const auto authority = Text(result.get(), 0, 0);
+    const bool by_code = (authority == "EPSG" || authority == "epsg") && !PQgetisnull(result.get(), 0, 1) &&
+                         reference->importFromEPSG(std::atoi(PQgetvalue(result.get(), 0, 1))) == OGRERR_NONE;
+    if (!by_code && reference->importFromWkt(Text(result.get(), 0, 2).c_str()) != OGRERR_NONE) {
+        throw platform::Error(platform::kFail, connection.Source() + ": table " + table + ": the coordinate system of SRID " +
+                                                   std::to_string(srid) + " cannot be read: " + gdal.Text());
+    }
+    // Longitude first for geographic systems, as PostGIS stores them.
+    reference->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return reference;
+}
+
+}  // namespace
+
+PostgisSource::PostgisSource(const std::string& source) : m_connection(std::make_shared<PgConnection>(source)) {
+    const auto result =
+        m_connection->Execute("SELECT to_regclass('geometry_columns') IS NOT NULL AND to_regtype('geometry') IS NOT NULL");
+    if (Text(result.get(), 0, 0) != "t") {
+        throw platform::Error(platform::kFail, source + ": the database has no PostGIS (CREATE EXTENSION postgis)");
+    }
+    m_connection->EndTransaction();
+}
+
+std::vector<std::string> PostgisSource::FeatureTables() const {
+    const auto result = m_connection->Execute(
+        "SELECT DISTINCT f_table_schema::text, f_table_name::text FROM geometry_columns ORDER BY 1, 2");
+    std::vector<std::string> tables;
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+        const auto schema = Text(result.get(), row, 0);
+        const auto table = Text(result.get(), row, 1);
+        tables.push_back(schema == "public" ? table : schema + "." + table);
+    }
+    m_connection->EndTransaction();
+    return tables;
+}
+
+std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> PostgisSource::UsableTables() const {
+    std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> usable;
+    for (const auto& table : FeatureTables()) {
+        try {
+            usable.emplace_back(table, LoadTable(table));
+        } catch (const platform::Error&) {
+            if (m_connection->Lost()) throw;
+        }
+    }
+    return usable;
+}
+
+std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name) const {
+    const auto& source = m_connection->Source();
+    const auto fail = [&](const std::string& why) -> platform::Error {
+        return platform::Error(platform::kFail, source + ": " + why);
+    };
+    PgResult found{nullptr, PQclear};
+    try {
+        found = m_connection->Execute(
+            "SELECT c.oid::int8::text, n.nspname::text, c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = "
+            "c.relnamespace WHERE c.oid = to_regclass($1)",
+            {{name}});
+    } catch (const platform::Error& error) {
+        throw fail("no table named " + name + " (" + error.what() + ")");
+    }
+    if (PQntuples(found.get()) == 0) throw fail("no table named " + name);
+    const auto oid = Text(found.get(), 0, 0);
+    PgTable table;
+    table.schema = Text(found.get(), 0, 1);
+    table.table = Text(found.get(), 0, 2);
+
+    const auto columns = m_connection->Execute(
+        "SELECT g.f_geometry_column::text, g.type, g.srid FROM geometry_columns g JOIN pg_attribute a ON a.attrelid = "
+        "$3::oid AND a.attname = g.f_geometry_column WHERE g.f_table_schema = $1 AND g.f_table_name = $2 ORDER BY "
+        "a.attnum LIMIT 1",
+        {{table.schema}, {table.table}, {oid}});
+    if (PQntuples(columns.get()) == 0) {
+        throw fail("table " + table.Display() + " has no geometry column (a geography column is not read as shapes)");
+    }
+    table.geometry_column = Text(columns.get(), 0, 0);
+    const auto type = Text(columns.get(), 0, 1);
+    if (!DimensionOfType(type, table.dimension)) {
+        throw fail("table " + table.Display() + ": the geometry column " + table.geometry_column + " holds " + type +
+                   " shapes, which the map cannot hold (points, lines and polygons, single or multi)");
+    }
+    table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
+
+    const auto keys = m_connection->Execute(
+        "SELECT a.attname::text, format_type(a.atttypid, NULL) FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
+        "i.indrelid AND a.attnum = ANY(i.indkey) WHERE i.indrelid = $1::oid AND i.indisprimary",
+        {{oid}});
+    const auto key_type = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 1) : std::string();
+    if (key_type != "integer" && key_type != "bigint" && key_type != "smallint") {
+        throw fail("table " + table.Display() +
+                   " has no primary key of one integer column, which its features need as object ids");
+    }
+    table.fid_column = Text(keys.get(), 0, 0);
+    auto reference = SpatialReferenceOf(*m_connection, table.srid, table.Display());
+    m_connection->EndTransaction();
+    return std::make_shared<PostgisFeatureClass>(m_connection, std::move(table), std::move(reference));
+}
+
+}  // namespace selvane::gis

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/postgis/connection.h"
+#include "gis/postgis/feature_class.h"
+
+namespace selvane::gis {
+
+/// A PostGIS database as a data source: its spatial tables, opened from the catalogue.
+class PostgisSource {
+public:
+    /// Connects read-only to `source` ("PG:..."); throws platform::Error naming it when the
+    /// server cannot be reached, refuses the login or has no PostGIS.
+    explicit PostgisSource(const std::string& source);
+
+    const std::string& Source() const { return m_connection->Source(); }
+    /// The tables with a geometry column, as layers are named after them: "parcels" in
+    /// the schema public, "survey.parcels" in another.
+    std::vector<std::string> FeatureTables() const;
+    /// The tables of FeatureTables that LoadTable opens, by name. A database holds tables
+    /// of every kind; those the map cannot use are left out here, and a map document that
+    /// names one is told why.
+    std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> UsableTables() const;
+    /// A table ("parcels", "public.parcels") as a feature class: its id column (the
+    /// integer primary key), its first geometry column, shape type and coordinate system.
+    /// Throws platform::Error for a table that is missing, has no geometry column, a shape
+    /// type the map cannot hold, or no integer primary key.
+    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table) const;
+
+private:
+    std::shared_ptr<PgConnection> m_connection;
+};
+
+}  // namespace selvane::gis

@@ -16,11 +16,11 @@
 #include <string>
 
 #include "command/shared_state.h"
-#include "desktop_host.h"
+#include "desktop/desktop_host.h"
 #include "gis/map_document.h"
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"
-#include "headless_host.h"
+#include "headless/headless_host.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"
 #include "gis/model/map.h"
-#include "headless_host.h"
+#include "headless/headless_host.h"
 
 namespace selvane::testing {
 

@@ -17,11 +17,11 @@
 #include <cstdio>
 
 #include "command/shared_state.h"
-#include "desktop_host.h"
+#include "desktop/desktop_host.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
 #include "qt/qt_form.h"
-#include "qt/qt_modeless_frame.h"
+#include "desktop/modeless_frame.h"
 
 namespace {
 

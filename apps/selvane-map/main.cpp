@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop_host.h"
+#include "desktop/desktop_host.h"
 #include "gis/map_document.h"
 
 int main(int argc, char** argv) {

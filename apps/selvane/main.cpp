@@ -19,9 +19,9 @@
 #include "gis/common/gdal_session.h"
 #include "gis/map_document.h"
 #include "gis/model/layers.h"
-#include "headless_host.h"
+#include "headless/headless_host.h"
 #include "support/Tollamar_ArcMap.h"
-#include "terminal_progress.h"
+#include "headless/terminal_progress.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop_host.h"
+#include "desktop/desktop_host.h"
 #include "gis/memory/layer.h"
 #include "qt/qt_form.h"
 #include "test_support.h"

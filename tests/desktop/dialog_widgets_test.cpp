@@ -13,7 +13,7 @@
 #include "desktop_test_support.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/frmIndex_design.h"
-#include "qt/qt_modeless_frame.h"
+#include "desktop/modeless_frame.h"
 
 namespace selvane::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include "command/shared_state.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmHelp.h"
-#include "qt/qt_modeless_frame.h"
+#include "desktop/modeless_frame.h"
 
 namespace selvane::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "qt/map_canvas.h"
+#include "desktop/map_canvas.h"
 
 #include <QElapsedTimer>
 #include <QMouseEvent>

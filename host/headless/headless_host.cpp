@@ -1,4 +1,4 @@
-#include "headless_host.h"
+#include "headless/headless_host.h"
 
 #include "command/shared_state.h"
 

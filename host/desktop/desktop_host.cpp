@@ -1,11 +1,11 @@
-#include "desktop_host.h"
+#include "desktop/desktop_host.h"
 
 #include <QIcon>
 
 #include "command/shared_state.h"
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
-#include "qt/qt_modeless_frame.h"
+#include "desktop/modeless_frame.h"
 
 namespace selvane::apps {
 

@@ -1,4 +1,4 @@
-#include "qt/map_window.h"
+#include "desktop/map_window.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

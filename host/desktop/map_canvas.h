@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "qt/map_renderer.h"
+#include "desktop/map_renderer.h"
 
 namespace selvane::qt {
 

@@ -1,4 +1,4 @@
-#include "qt/progress_display.h"
+#include "desktop/progress_display.h"
 
 #include <QHBoxLayout>
 

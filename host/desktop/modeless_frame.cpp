@@ -1,4 +1,4 @@
-#include "qt/qt_modeless_frame.h"
+#include "desktop/modeless_frame.h"
 
 #include <QCloseEvent>
 #include <QVBoxLayout>

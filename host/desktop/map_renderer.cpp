@@ -1,4 +1,4 @@
-#include "qt/map_renderer.h"
+#include "desktop/map_renderer.h"
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>

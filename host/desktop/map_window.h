@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "gis/model/map.h"
-#include "qt/layer_tree.h"
-#include "qt/map_canvas.h"
-#include "qt/progress_display.h"
+#include "desktop/layer_tree.h"
+#include "desktop/map_canvas.h"
+#include "desktop/progress_display.h"
 
 namespace selvane::qt {
 

@@ -1,4 +1,4 @@
-#include "qt/layer_tree.h"
+#include "desktop/layer_tree.h"
 
 #include <QHeaderView>
 

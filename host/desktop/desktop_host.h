@@ -15,7 +15,7 @@
 #include "command/Selvane.h"
 #include "gis/model/application.h"
 #include "gis/model/map.h"
-#include "qt/map_window.h"
+#include "desktop/map_window.h"
 #include "qt/qt_runtime.h"
 
 namespace selvane::apps {

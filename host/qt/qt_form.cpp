@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "forms/control_kinds.h"
 #include "forms/twips.h"
 #include "platform/error.h"
 #include "qt/design_widgets.h"
@@ -15,12 +14,11 @@ namespace selvane::qt {
 
 // The port's view of one realised control: a list, a caption or a picture handle,
 // whichever its kind has.
-class QtForm::Control : public platform::IComboBox, public platform::ILabel, public platform::IPictureBox {
+class QtForm::Control : public forms::ShellControl {
 public:
     Control(const platform::ControlDesign& design, QWidget* widget, std::int32_t picture_handle)
-        : m_design(design), m_widget(widget), m_picture_handle(picture_handle) {}
+        : ShellControl(design), m_widget(widget), m_picture_handle(picture_handle) {}
 
-    const platform::ControlDesign& Design() const { return m_design; }
     QWidget* Widget() const { return m_widget; }
 
     void Clear() override { Combo().clear(); }
@@ -37,10 +35,7 @@ public:
     }
     void SetText(const std::string& text) override {
         auto& combo = Combo();
-        const int index = combo.findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
-        // A drop-down list holds only its entries' texts.
-        if (index < 0) throw platform::Error(380, "Invalid property value");
-        combo.setCurrentIndex(index);
+        combo.setCurrentIndex(static_cast<int>(forms::RequireEntry(Items(), text)));
     }
     std::vector<std::string> Items() const override {
         auto& combo = Combo();
@@ -68,30 +63,28 @@ public:
     }
 
     std::int32_t PictureHandle() const override { return m_picture_handle; }
-    const platform::Picture& Image() const override { return m_design.picture; }
 
 private:
     QWidget* Alive() const {
-        if (!m_widget) throw platform::Error(platform::kUnexpected, "The control " + m_design.name + " is gone");
+        if (!m_widget) throw platform::Error(platform::kUnexpected, "The control " + Design().name + " is gone");
         return m_widget;
     }
     QComboBox& Combo() const {
         auto* combo = qobject_cast<QComboBox*>(Alive());
-        if (!combo) throw platform::Error(platform::kNoInterface, "Control " + m_design.name + " is not a list");
+        if (!combo) throw platform::Error(platform::kNoInterface, "Control " + Design().name + " is not a list");
         return *combo;
     }
 
-    platform::ControlDesign m_design;
     QPointer<QWidget> m_widget;
     std::int32_t m_picture_handle;
 };
 
 QtForm::QtForm(const platform::FormDesign& design, platform::FormEvents events, std::weak_ptr<QtRuntime> runtime)
-    : m_design(design), m_events(std::move(events)), m_runtime(std::move(runtime)) {}
+    : FormShell(design, std::move(events)), m_runtime(std::move(runtime)) {}
 
 QtRuntime& QtForm::Runtime() const {
     auto runtime = m_runtime.lock();
-    if (!runtime) throw platform::Error(platform::kUnexpected, "The forms runtime of " + m_design.name + " is gone");
+    if (!runtime) throw platform::Error(platform::kUnexpected, "The forms runtime of " + Design().name + " is gone");
     return *runtime;  // the host keeps it alive while its forms are in use
 }
 
@@ -101,28 +94,21 @@ QtForm::~QtForm() {
     if (m_widget) m_widget->deleteLater();
 }
 
-void QtForm::EnsureLoaded() {
-    if (m_loaded) return;
-    // Marked loaded before the handler runs: the handler uses the form's own controls.
-    m_loaded = true;
-    Realise();
-    if (m_events.load) m_events.load();
-}
-
 void QtForm::Realise() {
     QtRuntime& runtime = Runtime();
+    const auto& form = Design();
     const auto& screen = runtime.Screen();
     const int twips_x = screen.TwipsPerPixelX();
     const int twips_y = screen.TwipsPerPixelY();
 
-    auto* surface = new DesignSurface(m_design, runtime.DesignPixmap(m_design.picture));
-    surface->setFixedSize(forms::Pixels(m_design.client_width, twips_x), forms::Pixels(m_design.client_height, twips_y));
-    surface->setWindowTitle(QString::fromStdString(m_design.caption));
+    auto* surface = new DesignSurface(form, runtime.DesignPixmap(form.picture));
+    surface->setFixedSize(forms::Pixels(form.client_width, twips_x), forms::Pixels(form.client_height, twips_y));
+    surface->setWindowTitle(QString::fromStdString(form.caption));
     m_widget = surface;
 
     std::map<std::string, QWidget*> containers;
     std::vector<std::pair<int, QWidget*>> focus_order;
-    for (const auto& design : m_design.controls) {
+    for (const auto& design : form.controls) {
         const auto found = containers.find(design.container);
         QWidget* parent = found == containers.end() ? surface : found->second;
         const std::string name = design.name;
@@ -174,7 +160,7 @@ void QtForm::Realise() {
                                  design.kind == platform::ControlKind::Button;
         if (takes_focus && design.tab_index >= 0) focus_order.emplace_back(design.tab_index, widget);
         if (!takes_focus) widget->setFocusPolicy(Qt::NoFocus);
-        m_controls[name] = std::make_unique<Control>(design, widget, picture);
+        AddControl(std::make_unique<Control>(design, widget, picture));
     }
 
     std::stable_sort(focus_order.begin(), focus_order.end(),
@@ -191,8 +177,8 @@ QWidget* QtForm::Widget() {
 
 QWidget* QtForm::ControlWidget(const std::string& name) {
     EnsureLoaded();
-    const auto found = m_controls.find(name);
-    return found == m_controls.end() ? nullptr : found->second->Widget();
+    auto* control = static_cast<Control*>(ControlNamed(name));
+    return control ? control->Widget() : nullptr;
 }
 
 std::intptr_t QtForm::hWnd() {
@@ -204,40 +190,16 @@ int QtForm::Width() {
     EnsureLoaded();
     const int twips = Runtime().Screen().TwipsPerPixelX();
     const auto margins = Runtime().WindowFrameMargins();
-    const int extra = m_design.visible_form ? margins.left() + margins.right() : 0;
-    return (forms::Pixels(m_design.client_width, twips) + extra) * twips;
+    const int extra = Design().visible_form ? margins.left() + margins.right() : 0;
+    return (forms::Pixels(Design().client_width, twips) + extra) * twips;
 }
 
 int QtForm::Height() {
     EnsureLoaded();
     const int twips = Runtime().Screen().TwipsPerPixelY();
     const auto margins = Runtime().WindowFrameMargins();
-    const int extra = m_design.visible_form ? margins.top() + margins.bottom() : 0;
-    return (forms::Pixels(m_design.client_height, twips) + extra) * twips;
-}
-
-QtForm::Control& QtForm::Find(const std::string& name, platform::ControlKind expected) {
-    EnsureLoaded();
-    return forms::RequireControl(m_controls, m_design.name, name, expected);
-}
-
-platform::IComboBox& QtForm::ComboBox(const std::string& name) { return Find(name, platform::ControlKind::ComboBox); }
-
-platform::ILabel& QtForm::Label(const std::string& name) { return Find(name, platform::ControlKind::Label); }
-
-platform::IPictureBox& QtForm::PictureBox(const std::string& name) {
-    return Find(name, platform::ControlKind::PictureBox);
-}
-
-void QtForm::Click(const std::string& name) {
-    EnsureLoaded();
-    forms::RequireControl(m_controls, m_design.name, name);
-    RunClick(name);
-}
-
-void QtForm::RunClick(const std::string& name) {
-    const auto handler = m_events.click.find(name);
-    if (handler != m_events.click.end() && handler->second) handler->second();
+    const int extra = Design().visible_form ? margins.top() + margins.bottom() : 0;
+    return (forms::Pixels(Design().client_height, twips) + extra) * twips;
 }
 
 }  // namespace selvane::qt

@@ -6,7 +6,6 @@
 
 #include <commctrl.h>
 
-#include "forms/control_kinds.h"
 #include "forms/twips.h"
 #include "win32/resource_pictures.h"
 #include "win32/wide_text.h"
@@ -86,15 +85,14 @@ void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area, bool stretched = t
 }  // namespace
 
 // One control's window, answering for every kind the port asks of it.
-class Win32Form::Control : public platform::IComboBox, public platform::ILabel, public platform::IPictureBox {
+class Win32Form::Control : public forms::ShellControl {
 public:
     Control(const platform::ControlDesign& design, HWND window, HBITMAP bitmap, HFONT font, HCURSOR cursor)
-        : m_design(design), m_window(window), m_bitmap(bitmap), m_font(font), m_cursor(cursor) {}
+        : ShellControl(design), m_window(window), m_bitmap(bitmap), m_font(font), m_cursor(cursor) {}
     ~Control() override {
         if (m_bitmap) DeleteObject(m_bitmap);
         if (m_cursor) DestroyCursor(m_cursor);
     }
-    const platform::ControlDesign& Design() const { return m_design; }
     HWND Window() const { return m_window; }
     HBITMAP Bitmap() const { return m_bitmap; }
     HFONT Font() const { return m_font; }
@@ -110,11 +108,7 @@ public:
         return chosen == CB_ERR ? std::string() : Item(static_cast<int>(chosen));
     }
     void SetText(const std::string& text) override {
-        const auto items = Items();
-        const auto found = std::find(items.begin(), items.end(), text);
-        // A drop-down list holds only its entries' texts.
-        if (found == items.end()) throw platform::Error(380, "Invalid property value");
-        SendMessageW(m_window, CB_SETCURSEL, static_cast<WPARAM>(found - items.begin()), 0);
+        SendMessageW(m_window, CB_SETCURSEL, static_cast<WPARAM>(forms::RequireEntry(Items(), text)), 0);
     }
     std::vector<std::string> Items() const override {
         std::vector<std::string> items;
@@ -129,7 +123,6 @@ public:
     std::int32_t PictureHandle() const override {
         return static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(m_bitmap));
     }
-    const platform::Picture& Image() const override { return m_design.picture; }
 
 private:
     std::string Item(int index) const {
@@ -141,7 +134,6 @@ private:
         return Utf8(text);
     }
 
-    platform::ControlDesign m_design;
     HWND m_window;
     HBITMAP m_bitmap;
     HFONT m_font;
@@ -150,10 +142,10 @@ private:
 
 Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
                      const Win32Screen& screen)
-    : m_design(design), m_events(std::move(events)), m_module(module), m_screen(screen) {}
+    : FormShell(design, std::move(events)), m_module(module), m_screen(screen) {}
 
 Win32Form::~Win32Form() {
-    m_controls.clear();
+    ForgetControls();
     if (m_window) {
         ReleaseKeyboardHook();
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
@@ -214,8 +206,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
                     break;
                 }
                 if (control) {
-                    const auto handler = m_events.click.find(control->Design().name);
-                    if (handler != m_events.click.end() && handler->second) handler->second();
+                    RunClick(control->Design().name);
                     return 0;
                 }
             }
@@ -224,7 +215,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             RECT area{};
             GetClientRect(m_window, &area);
             auto* device = reinterpret_cast<HDC>(wparam);
-            FillRect(device, &area, BrushOf(m_design.back_colour));
+            FillRect(device, &area, BrushOf(Design().back_colour));
             // The picture as it is, from the top left, cut off at the right and bottom.
             if (m_picture) DrawBitmap(device, m_picture, area, false);
             // Each frame's area in its own colour, outer frames first.
@@ -332,10 +323,8 @@ HBRUSH Win32Form::BrushOf(const platform::Rgb& colour) {
     return brush;
 }
 
-void Win32Form::EnsureLoaded() {
-    if (m_loaded) return;
-    // Marked loaded before the handler runs: the handler uses the form's own controls.
-    m_loaded = true;
+void Win32Form::Realise() {
+    const auto& design = Design();
     static const ATOM form_class = [this] {
         WNDCLASSEXW window_class{};
         window_class.cbSize = sizeof window_class;
@@ -352,27 +341,26 @@ void Win32Form::EnsureLoaded() {
     // Not clipping its children: the group boxes draw no background of their own, so the
     // form paints it under them.
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    RECT outer{0, 0, forms::Pixels(m_design.client_width, tx), forms::Pixels(m_design.client_height, ty)};
+    RECT outer{0, 0, forms::Pixels(design.client_width, tx), forms::Pixels(design.client_height, ty)};
     AdjustWindowRectEx(&outer, style, FALSE, WS_EX_DLGMODALFRAME);
     // WS_EX_CONTROLPARENT: a host that runs the dialog manager on its own frame steps into
     // the form's controls.
-    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kFormClass, Wide(m_design.caption).c_str(),
+    m_window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kFormClass, Wide(design.caption).c_str(),
                                style, CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
                                outer.bottom - outer.top, nullptr, nullptr, m_module, nullptr);
-    if (!m_window) throw platform::Error(platform::kFail, "The window of " + m_design.name + " cannot be created");
+    if (!m_window) throw platform::Error(platform::kFail, "The window of " + design.name + " cannot be created");
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (t_forms++ == 0 && !t_keyboard_hook) {
         t_keyboard_hook = SetWindowsHookExW(WH_GETMESSAGE, DialogKeys, nullptr, GetCurrentThreadId());
     }
-    if (!m_design.picture.file.empty()) {
-        m_picture = LoadPictureResource(m_module, m_design.picture.file, m_design.picture.width, m_design.picture.height);
+    if (!design.picture.file.empty()) {
+        m_picture = LoadPictureResource(m_module, design.picture.file, design.picture.width, design.picture.height);
     }
     INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common);
     m_tooltips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_module, nullptr);
     CreateControls();
-    if (m_events.load) m_events.load();
 }
 
 HBITMAP Win32Form::PictureOf(const platform::Picture& picture) const {
@@ -385,7 +373,7 @@ void Win32Form::CreateControls() {
     const int ty = m_screen.TwipsPerPixelY();
     // Where each control lies on the form itself: frames within frames add up.
     std::map<std::string, const platform::ControlDesign*> by_name;
-    for (const auto& control : m_design.controls) by_name[control.name] = &control;
+    for (const auto& control : Design().controls) by_name[control.name] = &control;
     const auto on_form = [&by_name](const platform::ControlDesign& control) {
         auto position = control.position;
         std::size_t depth = 0;
@@ -399,7 +387,7 @@ void Win32Form::CreateControls() {
         return position;
     };
     std::vector<std::pair<int, HWND>> tab_stops;
-    for (const auto& control : m_design.controls) {
+    for (const auto& control : Design().controls) {
         const auto position = on_form(control);
         const auto pixels = forms::Pixels(position, tx, ty);
         const wchar_t* window_class = L"STATIC";
@@ -472,7 +460,7 @@ void Win32Form::CreateControls() {
             if (GetComboBoxInfo(window, &parts) && parts.hwndList) m_list_owners[parts.hwndList] = realised.get();
         }
         m_by_id.push_back(realised.get());
-        m_controls[control.name] = std::move(realised);
+        AddControl(std::move(realised));
     }
     // Tab order is window order: the tab stops by their tab index, in front of the rest.
     std::sort(tab_stops.begin(), tab_stops.end());
@@ -506,24 +494,6 @@ int Win32Form::Height() {
     RECT outer{};
     GetWindowRect(m_window, &outer);
     return (outer.bottom - outer.top) * m_screen.TwipsPerPixelY();
-}
-
-Win32Form::Control& Win32Form::Find(const std::string& name, platform::ControlKind expected) {
-    EnsureLoaded();
-    return forms::RequireControl(m_controls, m_design.name, name, expected);
-}
-
-platform::IComboBox& Win32Form::ComboBox(const std::string& name) { return Find(name, platform::ControlKind::ComboBox); }
-platform::ILabel& Win32Form::Label(const std::string& name) { return Find(name, platform::ControlKind::Label); }
-platform::IPictureBox& Win32Form::PictureBox(const std::string& name) {
-    return Find(name, platform::ControlKind::PictureBox);
-}
-
-void Win32Form::Click(const std::string& name) {
-    EnsureLoaded();
-    forms::RequireControl(m_controls, m_design.name, name);
-    const auto handler = m_events.click.find(name);
-    if (handler != m_events.click.end() && handler->second) handler->second();
 }
 
 }  // namespace selvane::win32

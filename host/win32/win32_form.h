@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "forms/form_shell.h"
 #include "platform/runtime.h"
 #include "win32/win32_runtime.h"
 
@@ -20,7 +21,7 @@ namespace selvane::win32 {
 /// bitmaps, in the design's colours and fonts, with tooltips and cursors. The controls of
 /// a frame are placed in the frame's area of the form, so that their notifications reach
 /// the form.
-class Win32Form : public platform::IForm {
+class Win32Form : public forms::FormShell {
 public:
     Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
               const Win32Screen& screen);
@@ -31,23 +32,17 @@ public:
     std::intptr_t hWnd() override;
     int Width() override;
     int Height() override;
-    platform::IComboBox& ComboBox(const std::string& name) override;
-    platform::ILabel& Label(const std::string& name) override;
-    platform::IPictureBox& PictureBox(const std::string& name) override;
-    void Click(const std::string& name) override;
-    const platform::FormDesign& Design() const override { return m_design; }
     /// Called once the form's window is destroyed (its host's frame closed for good), so
     /// that whoever keeps the dialog for the window may let it go; the call may free this
     /// form, and nothing of it is touched after.
     void SetWindowGone(std::function<void()> gone) { m_window_gone = std::move(gone); }
-    bool Loaded() const override { return m_loaded; }
 
     class Control;
 
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
-    void EnsureLoaded();
+    void Realise() override;
     /// Forgets the window and what went with it, once it is destroyed.
     void WindowDestroyed();
     void CreateControls();
@@ -58,13 +53,9 @@ private:
     HBRUSH BrushOf(const platform::Rgb& colour);
     HBITMAP PictureOf(const platform::Picture& picture) const;
     void DrawButton(const DRAWITEMSTRUCT& item);
-    Control& Find(const std::string& name, platform::ControlKind expected);
 
-    platform::FormDesign m_design;
-    platform::FormEvents m_events;
     HINSTANCE m_module;
     const Win32Screen& m_screen;
-    bool m_loaded = false;
     HWND m_window = nullptr;
     HWND m_tooltips = nullptr;
     HWND m_first_tab_stop = nullptr;  // takes the focus when the form is shown
@@ -72,7 +63,6 @@ private:
     HBITMAP m_picture = nullptr;  // the form's background picture
     std::map<std::tuple<std::string, int, bool, bool>, HFONT> m_fonts;
     std::map<COLORREF, HBRUSH> m_brushes;
-    std::map<std::string, std::unique_ptr<Control>> m_controls;
     std::vector<Control*> m_by_id;  // control id - kFirstControlId
     std::map<HWND, Control*> m_list_owners;  // the list windows of the drop-down lists
 };

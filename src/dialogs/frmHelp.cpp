@@ -1,29 +1,20 @@
 #include "dialogs/frmHelp.h"
 
 #include "command/shared_state.h"
-#include "dialogs/hosted_frame.h"
 #include "support/ErrorHandling.h"
 
 namespace selvane::dialogs {
 
 std::shared_ptr<frmHelp> frmHelp::Create() {
-    std::shared_ptr<frmHelp> dialog(new frmHelp());
-    // The form lives inside the dialog, so its handlers may hold the dialog unowned.
-    frmHelp* self = dialog.get();
-    platform::FormEvents events;
-    events.load = [self] { self->Form_Load(); };
-    events.click["Label2"] = [self] { self->Label2_Click(); };
-    events.click["Label3"] = [self] { self->Label3_Click(); };
-    events.click["Label4"] = [self] { self->Label4_Click(); };
-    events.click["Label5"] = [self] { self->Label5_Click(); };
-    dialog->m_form = platform::Runtime().CreateForm(frmHelpDesign(), std::move(events));
-    return dialog;
+    return Make(frmHelpDesign(), {{"Label2", &frmHelp::Label2_Click},
+                                  {"Label3", &frmHelp::Label3_Click},
+                                  {"Label4", &frmHelp::Label4_Click},
+                                  {"Label5", &frmHelp::Label5_Click}});
 }
 
 std::shared_ptr<platform::IModelessFrame> frmHelp::Frame() {
     // No trap of its own for hosting and the caption: a failure there reaches the caller.
-    return HostedFrame(m_frame, shared_from_this(), command::ProductName + " - Help", kUnit,
-                       HostingFailures::Thrown);
+    return HostedIn(command::ProductName + " - Help", HostingFailures::Thrown);
 }
 
 std::string frmHelp::WebSiteTarget() { return std::string("http://") + command::kMakerWebHost; }

@@ -6,20 +6,19 @@
 #include <memory>
 #include <string>
 
+#include "dialogs/dialog.h"
 #include "platform/arcobjects.h"
 #include "platform/runtime.h"
 
 namespace selvane::dialogs {
 
-class frmHelp : public platform::IHostedForm, public std::enable_shared_from_this<frmHelp> {
+class frmHelp : public Dialog<frmHelp> {
 public:
     /// The unit name that error reports give as the failing procedure's module.
     static constexpr const char* kUnit = "frmHelp";
 
     /// A new help dialog whose form is not loaded yet.
     static std::shared_ptr<frmHelp> Create();
-
-    std::shared_ptr<platform::IForm> Form() override { return m_form; }
 
     /// The modeless frame hosting the dialog, created on first read with the caption
     /// "Selvane - Help"; the same frame afterwards. nullptr when it cannot be created.
@@ -40,13 +39,11 @@ public:
     static std::string ForumTarget();
 
 private:
+    friend class Dialog<frmHelp>;
     frmHelp() = default;
 
     /// Hands `target` to the shell; a failure goes through the standard report.
     void OpenLink(const char* procedure, const std::string& target) noexcept;
-
-    std::shared_ptr<platform::IForm> m_form;
-    std::shared_ptr<platform::IModelessFrame> m_frame;
 };
 
 /// The help dialog's design: the picture, Frame1 and the four link labels.

@@ -5,7 +5,6 @@
 #include "command/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "dialogs/frmIndex_design.h"
-#include "dialogs/hosted_frame.h"
 #include "dialogs/relationships.h"
 #include "support/ErrorHandling.h"
 #include "support/Tollamar_ArcMap.h"
@@ -13,22 +12,15 @@
 namespace selvane::dialogs {
 
 std::shared_ptr<frmIndex> frmIndex::Create() {
-    std::shared_ptr<frmIndex> dialog(new frmIndex());
-    // The form lives inside the dialog, so its handlers may hold the dialog unowned.
-    frmIndex* self = dialog.get();
-    platform::FormEvents events;
-    events.load = [self] { self->Form_Load(); };
-    events.click["btnNext"] = [self] { self->btnNext_Click(); };
-    events.click["Command1"] = [self] { self->Command1_Click(); };
-    events.click["cboMapLayers"] = [self] { self->cboMapLayers_Click(); };
-    events.click["cboSearchLayers"] = [self] { self->cboSearchLayers_Click(); };
-    events.click["btnHelp2"] = [self] { self->btnHelp2_Click(); };
-    dialog->m_form = platform::Runtime().CreateForm(frmIndexDesign(), std::move(events));
-    return dialog;
+    return Make(frmIndexDesign(), {{"btnNext", &frmIndex::btnNext_Click},
+                                   {"Command1", &frmIndex::Command1_Click},
+                                   {"cboMapLayers", &frmIndex::cboMapLayers_Click},
+                                   {"cboSearchLayers", &frmIndex::cboSearchLayers_Click},
+                                   {"btnHelp2", &frmIndex::btnHelp2_Click}});
 }
 
 std::shared_ptr<platform::IModelessFrame> frmIndex::Frame() noexcept {
-    return HostedFrame(m_frame, shared_from_this(), command::ProductName, kUnit, HostingFailures::Ignored);
+    return HostedIn(command::ProductName, HostingFailures::Ignored);
 }
 
 PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height) {

@@ -5,20 +5,19 @@
 
 #include <memory>
 
+#include "dialogs/dialog.h"
 #include "platform/arcobjects.h"
 #include "platform/runtime.h"
 
 namespace selvane::dialogs {
 
-class frmIndex : public platform::IHostedForm, public std::enable_shared_from_this<frmIndex> {
+class frmIndex : public Dialog<frmIndex> {
 public:
     /// The unit name that error reports give as the failing procedure's module.
     static constexpr const char* kUnit = "frmIndex";
 
     /// A new dialog whose form is not loaded yet.
     static std::shared_ptr<frmIndex> Create();
-
-    std::shared_ptr<platform::IForm> Form() override { return m_form; }
 
     /// The modeless frame hosting the dialog, created and bound on first read (which
     /// loads the dialog); the same frame afterwards. nullptr when it cannot be created.
@@ -37,6 +36,7 @@ public:
     void cboSearchLayers_Click() noexcept {}
 
 private:
+    friend class Dialog<frmIndex>;
     frmIndex() = default;
 
     /// Sets lblCount to the focus map's selection count.
@@ -44,9 +44,6 @@ private:
     /// After a failed run: redraw and show the true count, so the label never disagrees
     /// with the selection the run left behind. Failures here are ignored.
     void ShowPartialSelection() noexcept;
-
-    std::shared_ptr<platform::IForm> m_form;
-    std::shared_ptr<platform::IModelessFrame> m_frame;
 };
 
 /// The frame's top-left corner that centres a form of the given outer size (twips) on the

@@ -2,42 +2,18 @@
 
 #include <QHeaderView>
 
-#include "gis/memory/layer.h"
+#include "gis/common/feature_source.h"
 #include "gis/model/layers.h"
-#include "gis/postgis/layer.h"
-#include "platform/error.h"
 
 namespace selvane::qt {
 namespace {
 
 constexpr int kLayerRole = Qt::UserRole + 1;
 
-QString KindOf(const platform::ILayer& layer) {
+QString KindOf(platform::ILayer& layer) {
     if (dynamic_cast<const gis::GroupLayer*>(&layer)) return QStringLiteral("Group layer");
     if (dynamic_cast<const gis::RasterLayer*>(&layer)) return QStringLiteral("Raster layer");
-    if (auto* feature = dynamic_cast<const gis::MemoryLayer*>(&layer)) {
-        QString count;
-        try {
-            count = QStringLiteral("%1 features").arg(feature->Class()->RowCount());
-        } catch (const platform::Error& error) {
-            count = QStringLiteral("rows cannot be read: ") + QString::fromStdString(error.what());
-        }
-        QString kind = QStringLiteral("Feature layer: %1 (%2)").arg(QString::fromStdString(feature->Class()->Name()), count);
-        if (!feature->DefinitionQuery().empty()) {
-            kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(feature->DefinitionQuery());
-        }
-        return kind;
-    }
-    if (auto* database = dynamic_cast<const gis::PostgisLayer*>(&layer)) {
-        // Not counted here: a count of a large table would hold up the tree.
-        QString kind = QStringLiteral("Database layer: table %1, %2 (searched in the server, not drawn)")
-                           .arg(QString::fromStdString(database->Class()->Table().Display()),
-                                QString::fromStdString(database->Class()->Connection()->Source()));
-        if (!database->DefinitionQuery().empty()) {
-            kind += QStringLiteral("\nDefinition query: ") + QString::fromStdString(database->DefinitionQuery());
-        }
-        return kind;
-    }
+    if (auto* source = dynamic_cast<gis::FeatureSource*>(&layer)) return QString::fromStdString(source->Description());
     return QStringLiteral("Layer");
 }
 

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "gis/common/geos_include.h"
-#include "gis/memory/layer.h"
 #include "platform/error.h"
 
 #include <geos/geom/GeometryCollection.h>
@@ -184,9 +183,9 @@ void MapRenderer::SetMap(std::shared_ptr<gis::Map> map) {
     // The map takes the coordinate system of its first feature class that has one; each
     // class keeps its colour whatever is switched off.
     m_ordinals.clear();
-    gis::ForEachFeatureLayer(m_map->Layers(), [this](gis::MemoryLayer& layer) {
-        if (!m_map_reference && layer.Class()->SpatialReference()) m_map_reference = layer.Class()->SpatialReference();
-        m_ordinals.emplace(layer.Class().get(), static_cast<int>(m_ordinals.size()));
+    gis::ForEachLayerOf<gis::FeatureSource>(m_map->Layers(), [this](gis::FeatureSource& layer) {
+        if (!m_map_reference && layer.ClassSpatialReference()) m_map_reference = layer.ClassSpatialReference();
+        m_ordinals.emplace(layer.ClassIdentity(), static_cast<int>(m_ordinals.size()));
     });
 }
 
@@ -201,12 +200,12 @@ void MapRenderer::SetVisible(const platform::ILayer* layer, bool visible) {
 
 bool MapRenderer::Visible(const platform::ILayer* layer) const { return m_hidden.count(layer) == 0; }
 
-OGRCoordinateTransformation* MapRenderer::ToMap(const gis::MemoryFeatureClass& feature_class) {
-    const auto& reference = feature_class.SpatialReference();
+OGRCoordinateTransformation* MapRenderer::ToMap(const gis::FeatureSource& layer) {
+    const auto& reference = layer.ClassSpatialReference();
     if (!reference || !m_map_reference || reference == m_map_reference || reference->IsSame(m_map_reference.get())) {
         return nullptr;
     }
-    auto& transforms = m_transforms[&feature_class];
+    auto& transforms = m_transforms[layer.ClassIdentity()];
     if (!transforms.to_map) {
         transforms.to_map.reset(OGRCreateCoordinateTransformation(reference.get(), m_map_reference.get()));
         transforms.from_map.reset(OGRCreateCoordinateTransformation(m_map_reference.get(), reference.get()));
@@ -214,20 +213,16 @@ OGRCoordinateTransformation* MapRenderer::ToMap(const gis::MemoryFeatureClass& f
     return transforms.to_map.get();
 }
 
-OGRCoordinateTransformation* MapRenderer::FromMap(const gis::MemoryFeatureClass& feature_class) {
-    if (!ToMap(feature_class)) return nullptr;
-    return m_transforms[&feature_class].from_map.get();
+OGRCoordinateTransformation* MapRenderer::FromMap(const gis::FeatureSource& layer) {
+    if (!ToMap(layer)) return nullptr;
+    return m_transforms[layer.ClassIdentity()].from_map.get();
 }
 
-QRectF MapRenderer::ClassExtent(gis::MemoryFeatureClass& feature_class) {
-    geos::geom::Envelope extent;
-    for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
-        const auto* shape = feature_class.ShapeAt(row);
-        if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
-    }
+QRectF MapRenderer::ClassExtent(gis::FeatureSource& layer) {
+    const auto extent = layer.ClassExtent();
     if (extent.isNull()) return QRectF(0, 0, -1, -1);
     double min_x = extent.getMinX(), min_y = extent.getMinY(), max_x = extent.getMaxX(), max_y = extent.getMaxY();
-    if (auto* to_map = ToMap(feature_class)) {
+    if (auto* to_map = ToMap(layer)) {
         double x0, y0, x1, y1;
         if (!to_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return QRectF(0, 0, -1, -1);
         min_x = x0, min_y = y0, max_x = x1, max_y = y1;
@@ -244,11 +239,12 @@ QRectF MapRenderer::FullExtent() {
         extent.expandToInclude(part.right(), part.bottom());
     };
     if (!m_map) return {};
-    std::set<const gis::MemoryFeatureClass*> seen;
-    gis::ForEachFeatureLayer(m_map->Layers(), [&](gis::MemoryLayer& layer) {
-        if (!seen.insert(layer.Class().get()).second) return;
+    std::set<const void*> seen;
+    gis::ForEachLayerOf<platform::ILayer>(m_map->Layers(), [&](platform::ILayer& layer) {
+        auto* source = dynamic_cast<gis::FeatureSource*>(&layer);
+        if (!source || !seen.insert(source->ClassIdentity()).second) return;
         try {
-            unite(ClassExtent(*layer.Class()));
+            unite(ClassExtent(*source));
         } catch (const platform::Error& error) {
             // Rows that cannot be read have no extent; the next drawing says why.
             m_extent_problem = layer.Name() + ": " + error.what();
@@ -326,43 +322,44 @@ void MapRenderer::DrawRaster(QPainter& painter, const gis::RasterLayer& layer, c
     painter.drawImage(QRectF(top_left, bottom_right), raster.image);
 }
 
-std::size_t MapRenderer::DrawRows(QPainter& painter, gis::MemoryLayer& layer, const Viewport& viewport,
-                                  const LayerStyle& style, bool selected_only) {
-    auto& feature_class = *layer.Class();
-    const auto& selection = layer.Selection();
-    if (feature_class.RowCount() == 0 || (selected_only && selection.Count() == 0)) return 0;
-    const PixelMapper map(viewport, ToMap(feature_class));
+std::size_t MapRenderer::DrawShapes(QPainter& painter, gis::FeatureSource& layer, const Viewport& viewport,
+                                    const LayerStyle& style, bool selected_only) {
+    const PixelMapper map(viewport, ToMap(layer));
 
     // The view in the class's own coordinates.
     const QRectF shown = viewport.Shown();
     double min_x = shown.left(), min_y = shown.top(), max_x = shown.right(), max_y = shown.bottom();
-    if (auto* from_map = FromMap(feature_class)) {
+    if (auto* from_map = FromMap(layer)) {
         double x0, y0, x1, y1;
         if (!from_map->TransformBounds(min_x, min_y, max_x, max_y, &x0, &y0, &x1, &y1, 21)) return 0;
         min_x = x0, min_y = y0, max_x = x1, max_y = y1;
     }
-    const geos::geom::Envelope view(min_x, max_x, min_y, max_y);
     // Without a projection, a class's unit is the map's; with one, measure in pixels.
     const double pixel = map.Projects() ? 0.0 : map.UnitsPerPixel();
+    const gis::ShapeRequest request{geos::geom::Envelope(min_x, max_x, min_y, max_y), pixel, selected_only};
+    const bool points = layer.ClassDimension() == gis::ShapeDimension::Point;
 
     // Dots once a pixel; point markers once a cell of half their size, under which
     // overlapping markers look the same.
     Coverage coverage(viewport.pixels, 1);
     Coverage marker_coverage(viewport.pixels, static_cast<int>(style.point_size / 2));
     QPolygonF dots;
-    QPolygonF points;
+    QPolygonF markers;
     QVector<QRectF> boxes;
     std::size_t drawn = 0;
     painter.setPen(style.line);
     painter.setBrush(style.fill);
-    const auto draw = [&](std::size_t row) {
-        if (!layer.Shows(row) || (selected_only && !selection.Contains(row))) return;
-        const auto* shape = feature_class.ShapeAt(row);
-        if (!shape) return;
-        if (selected_only && !view.intersects(shape->getEnvelopeInternal())) return;
+    layer.ReadShapes(request, [&](const gis::ShapeInView& in_view) {
+        const auto& shape = in_view.shape;
         ++drawn;
-        const auto* envelope = shape->getEnvelopeInternal();
-        const bool point = shape->getDimension() == geos::geom::Dimension::P;
+        const auto* envelope = shape.getEnvelopeInternal();
+        if (in_view.sample) {
+            // Shapes smaller than a pixel, sampled by their source: a dot, or a marker.
+            const QPointF at = map(envelope->getMinX(), envelope->getMinY());
+            if (points ? marker_coverage.Mark(at) : coverage.Mark(at)) (points ? markers : dots).append(at);
+            return;
+        }
+        const bool point = shape.getDimension() == geos::geom::Dimension::P;
         if (!point && pixel > 0 && envelope->getWidth() < pixel && envelope->getHeight() < pixel) {
             const QPointF centre = map(envelope->getMinX(), envelope->getMinY());
             if (coverage.Mark(centre)) dots.append(centre);
@@ -376,36 +373,30 @@ std::size_t MapRenderer::DrawRows(QPainter& painter, gis::MemoryLayer& layer, co
             return;
         }
         QPainterPath path;
-        const auto before = points.size();
-        AddShape(*shape, map, path, points);
-        for (auto index = before; index < points.size();) {
-            if (marker_coverage.Mark(points[index])) {
+        const auto before = markers.size();
+        AddShape(shape, map, path, markers);
+        for (auto index = before; index < markers.size();) {
+            if (marker_coverage.Mark(markers[index])) {
                 ++index;
             } else {
-                points.removeAt(index);
+                markers.removeAt(index);
             }
         }
         if (path.isEmpty()) return;
         path.setFillRule(Qt::OddEvenFill);
-        if (shape->getDimension() == geos::geom::Dimension::A) {
+        if (shape.getDimension() == geos::geom::Dimension::A) {
             painter.drawPath(path);
         } else {
             painter.strokePath(path, painter.pen());
         }
-    };
-    // A selection is walked by its own rows: fewer than the index would hand out.
-    if (selected_only) {
-        selection.ForEachRow(draw);
-    } else {
-        feature_class.Index().query(view, draw);
-    }
+    });
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawRects(boxes);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setPen(QPen(style.line.color(), 1.0));
     painter.drawPoints(dots);
     painter.setPen(QPen(style.line.color(), style.point_size, Qt::SolidLine, Qt::RoundCap));
-    painter.drawPoints(points);
+    painter.drawPoints(markers);
     return drawn;
 }
 
@@ -419,15 +410,15 @@ RenderStats MapRenderer::RenderLayers(QImage& image, const Viewport& viewport) {
     ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
         if (auto* raster = dynamic_cast<gis::RasterLayer*>(&layer)) {
             DrawRaster(painter, *raster, viewport);
-        } else if (auto* feature_layer = dynamic_cast<gis::MemoryLayer*>(&layer)) {
-            const QColor colour = LayerColour(m_ordinals[feature_layer->Class().get()]);
+        } else if (auto* source = dynamic_cast<gis::FeatureSource*>(&layer)) {
+            const QColor colour = LayerColour(m_ordinals[source->ClassIdentity()]);
             QColor fill = colour.lighter(170);
             fill.setAlpha(150);
             try {
-                stats.features_drawn += DrawRows(painter, *feature_layer, viewport, {QPen(colour, 1.0), fill, 5.0}, false);
+                stats.features_drawn += DrawShapes(painter, *source, viewport, {QPen(colour, 1.0), fill, 5.0}, false);
             } catch (const platform::Error& error) {
                 // A layer whose rows cannot be read is left out of the picture, and said why.
-                stats.problem = feature_layer->Name() + ": " + error.what();
+                stats.problem = layer.Name() + ": " + error.what();
             }
         }
     });
@@ -443,11 +434,11 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
     fill.setAlpha(110);
     const LayerStyle highlight{QPen(kSelection, 2.0), fill, 7.0};
     ForEachVisibleBottomUp(m_map->Layers(), m_hidden, [&](platform::ILayer& layer) {
-        if (auto* feature_layer = dynamic_cast<gis::MemoryLayer*>(&layer)) {
+        if (auto* source = dynamic_cast<gis::FeatureSource*>(&layer)) {
             try {
-                stats.selected_drawn += DrawRows(painter, *feature_layer, viewport, highlight, true);
+                stats.selected_drawn += DrawShapes(painter, *source, viewport, highlight, true);
             } catch (const platform::Error& error) {
-                stats.problem = feature_layer->Name() + ": " + error.what();
+                stats.problem = layer.Name() + ": " + error.what();
             }
         }
     });

@@ -1,10 +1,11 @@
 #pragma once
 
-// Draws a map's layers into a painter: rasters and feature layers, the first layer of the
-// document on top (as a layer tree reads), each layer's selection highlighted. Only what
-// lies in the view is visited (through each feature class's spatial index), and a shape
-// smaller than a pixel is drawn as one dot, once per pixel, so that a layer of a million
-// features costs about as much as the pixels it covers.
+// Draws a map's layers into a painter: rasters and feature layers of any engine, the first
+// layer of the document on top (as a layer tree reads), each layer's selection
+// highlighted. Only what lies in the view is read (through each class's spatial index, in
+// memory or in the server), and a shape smaller than a pixel is drawn as one dot, once per
+// pixel, so that a layer of millions of features costs about as much as the pixels it
+// covers.
 
 #include <QBrush>
 #include <QImage>
@@ -18,7 +19,7 @@
 #include <set>
 #include <string>
 
-#include "gis/memory/layer.h"
+#include "gis/common/feature_source.h"
 #include "gis/model/layers.h"
 #include "gis/model/map.h"
 
@@ -82,16 +83,17 @@ private:
         QBrush fill;
         double point_size;
     };
-    /// Draws the rows of `layer` in view (only the selected ones when `selected_only`);
+    /// Draws the shapes of `layer` in view (only the selected ones when `selected_only`);
     /// returns how many.
-    std::size_t DrawRows(QPainter& painter, gis::MemoryLayer& layer, const Viewport& viewport,
-                         const LayerStyle& style, bool selected_only);
+    std::size_t DrawShapes(QPainter& painter, gis::FeatureSource& layer, const Viewport& viewport,
+                           const LayerStyle& style, bool selected_only);
     void DrawRaster(QPainter& painter, const gis::RasterLayer& layer, const Viewport& viewport);
     const Raster& RasterOf(const gis::RasterLayer& layer);
     /// The transformation from a class's coordinates into the map's; nullptr for none.
-    OGRCoordinateTransformation* ToMap(const gis::MemoryFeatureClass& feature_class);
-    OGRCoordinateTransformation* FromMap(const gis::MemoryFeatureClass& feature_class);
-    QRectF ClassExtent(gis::MemoryFeatureClass& feature_class);
+    OGRCoordinateTransformation* ToMap(const gis::FeatureSource& layer);
+    OGRCoordinateTransformation* FromMap(const gis::FeatureSource& layer);
+    /// The extent of the layer's class in the map's coordinates.
+    QRectF ClassExtent(gis::FeatureSource& layer);
 
     std::shared_ptr<gis::Map> m_map;
     std::set<const platform::ILayer*> m_hidden;
@@ -100,9 +102,9 @@ private:
         std::unique_ptr<OGRCoordinateTransformation> to_map;
         std::unique_ptr<OGRCoordinateTransformation> from_map;
     };
-    std::map<const gis::MemoryFeatureClass*, Transforms> m_transforms;
+    std::map<const void*, Transforms> m_transforms;  // by class
     std::map<const gis::RasterLayer*, Raster> m_rasters;
-    std::map<const gis::MemoryFeatureClass*, int> m_ordinals;
+    std::map<const void*, int> m_ordinals;  // by class
     int m_generation = 0;
     std::string m_extent_problem;  // why a layer has no extent, from the last FullExtent
 };

@@ -52,4 +52,43 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
     return fids;
 }
 
+geos::geom::Envelope MemoryLayer::ClassExtent() {
+    geos::geom::Envelope extent;
+    for (std::size_t row = 0; row < m_class->RowCount(); ++row) {
+        const auto* shape = m_class->ShapeAt(row);
+        if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
+    }
+    return extent;
+}
+
+void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
+    const auto& feature_class = *m_class;
+    if (feature_class.RowCount() == 0 || (request.selected_only && m_selection.Count() == 0)) return;
+    const auto read = [&](std::size_t row) {
+        if (!Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
+        const auto* shape = feature_class.ShapeAt(row);
+        if (!shape) return;
+        if (request.selected_only && !request.box.intersects(shape->getEnvelopeInternal())) return;
+        visit({*shape});
+    };
+    // A selection is walked by its own rows: fewer than the index would hand out.
+    if (request.selected_only) {
+        m_selection.ForEachRow(read);
+    } else {
+        feature_class.Index().query(request.box, read);
+    }
+}
+
+std::string MemoryLayer::Description() {
+    std::string count;
+    try {
+        count = std::to_string(m_class->RowCount()) + " features";
+    } catch (const platform::Error& error) {
+        count = std::string("rows cannot be read: ") + error.what();
+    }
+    std::string text = "Feature layer: " + m_class->Name() + " (" + count + ")";
+    if (!m_definition_query.empty()) text += "\nDefinition query: " + m_definition_query;
+    return text;
+}
+
 }  // namespace selvane::gis

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "gis/common/feature_source.h"
 #include "gis/memory/feature_class.h"
 #include "gis/model/layers.h"
 #include "gis/model/selection_set.h"
@@ -15,7 +16,7 @@ namespace selvane::gis {
 
 /// A feature layer: a feature class in memory shown through an optional definition
 /// query, with a selection of its own.
-class MemoryLayer : public SelectableLayer {
+class MemoryLayer : public SelectableLayer, public FeatureSource {
 public:
     /// `shown_ids` are the object ids the definition query lets through (null: all);
     /// `definition_query` is its text, kept for display.
@@ -42,6 +43,16 @@ public:
     std::size_t SelectedCount() const override { return m_selection.Count(); }
     void ClearSelection() override { m_selection.Clear(); }
     std::vector<std::int64_t> SelectedFids() const override;
+
+    const void* ClassIdentity() const override { return m_class.get(); }
+    ShapeDimension ClassDimension() const override { return m_class->Dimension(); }
+    const std::shared_ptr<const OGRSpatialReference>& ClassSpatialReference() const override {
+        return m_class->SpatialReference();
+    }
+    geos::geom::Envelope ClassExtent() override;
+    /// Walks the class's index, or the selection's rows when only they are asked for.
+    void ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) override;
+    std::string Description() override;
 
 private:
     std::string m_name;

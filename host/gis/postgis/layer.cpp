@@ -1,5 +1,9 @@
 #include "gis/postgis/layer.h"
 
+#include <cstdio>
+
+#include "gis/common/sql_identifier.h"
+
 namespace selvane::gis {
 
 PostgisLayer::PostgisLayer(std::string name, std::shared_ptr<PostgisFeatureClass> feature_class,
@@ -26,6 +30,136 @@ std::vector<std::int64_t> PostgisLayer::SelectedFids() const {
     fids.reserve(static_cast<std::size_t>(m_selection.Count()));
     m_selection.ForEachId([&fids](std::int64_t fid) { fids.push_back(fid); });
     return fids;
+}
+
+namespace {
+
+// A coordinate as the server reads it back exactly.
+std::string Exact(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// How many selected ids one statement looks up.
+constexpr std::size_t kIdsPerStatement = 10000;
+
+}  // namespace
+
+geos::geom::Envelope PostgisLayer::ClassExtent() {
+    if (m_extent) return *m_extent;
+    const auto& table = m_class->Table();
+    const auto geometry = QuotedIdentifier(table.geometry_column);
+    const auto result = m_class->Connection()->Execute(
+        "SELECT ST_XMin(e), ST_YMin(e), ST_XMax(e), ST_YMax(e) FROM (SELECT ST_Extent(" + geometry + ") AS e FROM " +
+        table.Qualified() + ") x");
+    geos::geom::Envelope extent;
+    if (PQntuples(result.get()) == 1 && !PQgetisnull(result.get(), 0, 0)) {
+        const auto value = [&result](int column) { return std::strtod(PQgetvalue(result.get(), 0, column), nullptr); };
+        extent.init(value(0), value(2), value(1), value(3));
+    }
+    m_extent = extent;
+    return extent;
+}
+
+const std::string& PostgisLayer::ReadingStatement(Reading reading) {
+    auto& name = m_statements[reading];
+    if (!name.empty()) return name;
+    const auto& table = m_class->Table();
+    const auto g = "t." + QuotedIdentifier(table.geometry_column);
+    const auto fid = "t." + QuotedIdentifier(table.fid_column) + "::int8";
+    const auto box = [&](int first) {
+        return g + " && ST_MakeEnvelope($" + std::to_string(first) + ", $" + std::to_string(first + 1) + ", $" +
+               std::to_string(first + 2) + ", $" + std::to_string(first + 3) + ", " + std::to_string(table.srid) + ")";
+    };
+    const std::string where = m_definition_query.empty() ? "" : " AND (" + m_definition_query + ")";
+    const std::string width = "ST_XMax(" + g + ") - ST_XMin(" + g + ")";
+    const std::string height = "ST_YMax(" + g + ") - ST_YMin(" + g + ")";
+    const std::string from = " FROM " + table.Qualified() + " t WHERE ";
+    std::string sql;
+    int parameters = 4;
+    switch (reading) {
+        case Reading::All: sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + box(1) + where; break;
+        case Reading::Large:
+            sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + box(1) + " AND (" + width +
+                  " >= $5 OR " + height + " >= $5)" + where;
+            parameters = 5;
+            break;
+        case Reading::Samples:
+            // One point a cell, at the lowest corner of the small shapes' envelopes there.
+            sql = "SELECT min(" + fid + "), ST_AsBinary(ST_MakePoint(min(ST_XMin(" + g + ")), min(ST_YMin(" + g +
+                  "))))" + from + box(1) + " AND " + width + " < $5 AND " + height + " < $5" + where +
+                  " GROUP BY floor(ST_XMin(" + g + ") / $5), floor(ST_YMin(" + g + ") / $5)";
+            parameters = 5;
+            break;
+        case Reading::Selected:
+            sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + "t." +
+                  QuotedIdentifier(table.fid_column) + " = ANY($5::int8[]) AND " + box(1);
+            parameters = 5;
+            break;
+    }
+    try {
+        name = m_class->Connection()->Prepare(sql, parameters);
+    } catch (...) {
+        m_statements.erase(reading);
+        throw;
+    }
+    return name;
+}
+
+void PostgisLayer::Stream(const std::string& statement, const std::vector<PgParameter>& parameters, bool samples,
+                          const ShapeVisitor& visit) {
+    PgStream rows(m_class->Connection(), statement, parameters);
+    while (const PGresult* row = rows.Next()) {
+        if (PQgetisnull(row, 0, 1)) continue;
+        const auto shape = m_class->ShapeFromWkb(PQgetvalue(row, 0, 1), static_cast<std::size_t>(PQgetlength(row, 0, 1)),
+                                                 PgInteger(row, 0, 0));
+        if (shape && shape->Geometry()) visit({*shape->Geometry(), samples});
+    }
+}
+
+void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
+    if (request.box.isNull() || (request.selected_only && m_selection.Count() == 0)) return;
+    std::vector<PgParameter> parameters{{Exact(request.box.getMinX())},
+                                        {Exact(request.box.getMinY())},
+                                        {Exact(request.box.getMaxX())},
+                                        {Exact(request.box.getMaxY())}};
+    try {
+        if (request.selected_only) {
+            // The selection's ids, a few thousand a statement.
+            std::string ids;
+            std::size_t count = 0;
+            const auto flush = [&] {
+                parameters.resize(4);
+                parameters.push_back({"{" + ids + "}"});
+                Stream(ReadingStatement(Reading::Selected), parameters, false, visit);
+                ids.clear();
+                count = 0;
+            };
+            m_selection.ForEachId([&](std::int64_t id) {
+                if (count++) ids += ',';
+                ids += std::to_string(id);
+                if (count == kIdsPerStatement) flush();
+            });
+            if (count) flush();
+        } else if (request.cell > 0) {
+            parameters.push_back({Exact(request.cell)});
+            Stream(ReadingStatement(Reading::Large), parameters, false, visit);
+            Stream(ReadingStatement(Reading::Samples), parameters, true, visit);
+        } else {
+            Stream(ReadingStatement(Reading::All), parameters, false, visit);
+        }
+    } catch (const platform::Error& error) {
+        throw platform::Error(error.Number(), "Cannot draw " + m_class->Culprit() + ": " + error.what());
+    }
+}
+
+std::string PostgisLayer::Description() {
+    // Not counted here: a count of a large table would hold up the tree.
+    std::string text = "Database layer: table " + m_class->Table().Display() + ", " + m_class->Connection()->Source() +
+                       " (searched and drawn by the server)";
+    if (!m_definition_query.empty()) text += "\nDefinition query: " + m_definition_query;
+    return text;
 }
 
 }  // namespace selvane::gis

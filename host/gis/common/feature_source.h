@@ -1,0 +1,54 @@
+#pragma once
+
+// A feature layer of any engine as a drawing reads it: its class's system and extent, and
+// the shapes it shows within a box. The desktop's renderer and layer tree know layers by
+// this alone, whichever engine holds their rows.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "gis/common/geos_include.h"
+#include "gis/common/shape.h"
+
+class OGRSpatialReference;
+
+namespace selvane::gis {
+
+/// What a drawing asks for.
+struct ShapeRequest {
+    geos::geom::Envelope box;    ///< in the class's coordinates
+    double cell = 0;             ///< > 0: shapes smaller than a cell may come as one sample a cell
+    bool selected_only = false;  ///< only the features the layer's selection holds
+};
+
+/// One shape handed to a drawing, valid during the call.
+struct ShapeInView {
+    const geos::geom::Geometry& shape;
+    /// The shape is a sample: a point at the lower left of the envelope of some shape
+    /// smaller than a cell, standing for every such shape of its cell.
+    bool sample = false;
+};
+
+using ShapeVisitor = std::function<void(const ShapeInView&)>;
+
+class FeatureSource {
+public:
+    virtual ~FeatureSource() = default;
+
+    /// The feature class the layer shows: layers of one class share a colour.
+    virtual const void* ClassIdentity() const = 0;
+    virtual ShapeDimension ClassDimension() const = 0;
+    virtual const std::shared_ptr<const OGRSpatialReference>& ClassSpatialReference() const = 0;
+    /// The extent of the class's shapes in its own coordinates; null when it has none.
+    /// Throws platform::Error when they cannot be read.
+    virtual geos::geom::Envelope ClassExtent() = 0;
+    /// Calls `visit` with every shape the layer shows whose envelope meets the request's
+    /// box (each once; samples may stand for several). Throws platform::Error when the
+    /// shapes cannot be read.
+    virtual void ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) = 0;
+    /// What the layer is, for a person: its kind, table, size and definition query.
+    virtual std::string Description() = 0;
+};
+
+}  // namespace selvane::gis

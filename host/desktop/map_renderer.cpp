@@ -1,24 +1,18 @@
 #include "desktop/map_renderer.h"
 
-#include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
 #include <QColor>
-#include <QPainterPath>
-#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
 
+#include "desktop/shape_painting.h"
 #include "gis/common/geos_include.h"
+#include "gis/files/raster_picture.h"
 #include "platform/error.h"
-
-#include <geos/geom/GeometryCollection.h>
-#include <geos/geom/LineString.h>
-#include <geos/geom/Point.h>
-#include <geos/geom/Polygon.h>
 
 namespace selvane::qt {
 namespace {
@@ -38,96 +32,6 @@ QColor LayerColour(int ordinal) {
     return kPalette[ordinal % static_cast<int>(std::size(kPalette))];
 }
 
-// Maps a class's coordinates to pixels, through the map's coordinate system when the
-// class has another.
-class PixelMapper {
-public:
-    PixelMapper(const Viewport& viewport, OGRCoordinateTransformation* to_map)
-        : m_shown(viewport.Shown()), m_upp(viewport.UnitsPerPixel()), m_to_map(to_map) {}
-
-    QPointF operator()(double x, double y) const {
-        if (m_to_map && !m_to_map->Transform(1, &x, &y)) return {qQNaN(), qQNaN()};
-        return {(x - m_shown.left()) / m_upp, (m_shown.bottom() - y) / m_upp};
-    }
-    double UnitsPerPixel() const { return m_upp; }
-    bool Projects() const { return m_to_map != nullptr; }
-
-private:
-    QRectF m_shown;
-    double m_upp;
-    OGRCoordinateTransformation* m_to_map;
-};
-
-void AddSequence(QPainterPath& path, const geos::geom::CoordinateSequence& sequence, const PixelMapper& map,
-                 bool closed) {
-    const std::size_t size = sequence.size();
-    if (size == 0) return;
-    QPolygonF polygon;
-    polygon.reserve(static_cast<qsizetype>(size));
-    for (std::size_t index = 0; index < size; ++index) {
-        const auto& coordinate = sequence.getAt(index);
-        polygon.append(map(coordinate.x, coordinate.y));
-    }
-    path.addPolygon(polygon);
-    if (closed) path.closeSubpath();
-}
-
-// Adds a shape's outline to `path`, and its points to `points`.
-void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainterPath& path, QPolygonF& points) {
-    using geos::geom::GeometryTypeId;
-    switch (shape.getGeometryTypeId()) {
-        case GeometryTypeId::GEOS_POINT: {
-            const auto& point = static_cast<const geos::geom::Point&>(shape);
-            if (!point.isEmpty()) points.append(map(point.getX(), point.getY()));
-            break;
-        }
-        case GeometryTypeId::GEOS_LINESTRING:
-        case GeometryTypeId::GEOS_LINEARRING:
-            AddSequence(path, *static_cast<const geos::geom::LineString&>(shape).getCoordinatesRO(), map, false);
-            break;
-        case GeometryTypeId::GEOS_POLYGON: {
-            const auto& polygon = static_cast<const geos::geom::Polygon&>(shape);
-            AddSequence(path, *polygon.getExteriorRing()->getCoordinatesRO(), map, true);
-            for (std::size_t ring = 0; ring < polygon.getNumInteriorRing(); ++ring) {
-                AddSequence(path, *polygon.getInteriorRingN(ring)->getCoordinatesRO(), map, true);
-            }
-            break;
-        }
-        default:
-            for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) {
-                AddShape(*shape.getGeometryN(part), map, path, points);
-            }
-            break;
-    }
-}
-
-// One mark per cell of the picture: what falls in a cell already marked would not
-// change the picture, so it is not drawn again.
-class Coverage {
-public:
-    Coverage(QSize size, int cell)
-        : m_cell(std::max(1, cell)),
-          m_width(size.width() / m_cell + 1),
-          m_height(size.height() / m_cell + 1),
-          m_marks(static_cast<std::size_t>(m_width) * m_height, 0) {}
-    bool Mark(QPointF pixel) {
-        if (!(pixel.x() >= 0 && pixel.y() >= 0)) return false;  // NaN too
-        const int x = static_cast<int>(pixel.x()) / m_cell;
-        const int y = static_cast<int>(pixel.y()) / m_cell;
-        if (x >= m_width || y >= m_height) return false;
-        auto& mark = m_marks[static_cast<std::size_t>(y) * m_width + x];
-        if (mark) return false;
-        mark = 1;
-        return true;
-    }
-
-private:
-    int m_cell;
-    int m_width;
-    int m_height;
-    std::vector<std::uint8_t> m_marks;
-};
-
 // Calls `visit` for every layer to draw, the bottom one first.
 template <typename Visit>
 void ForEachVisibleBottomUp(const std::vector<std::shared_ptr<platform::ILayer>>& layers,
@@ -143,31 +47,6 @@ void ForEachVisibleBottomUp(const std::vector<std::shared_ptr<platform::ILayer>>
 }
 
 }  // namespace
-
-double Viewport::UnitsPerPixel() const {
-    if (pixels.isEmpty() || world.isEmpty()) return 1.0;
-    return std::max(world.width() / pixels.width(), world.height() / pixels.height());
-}
-
-QRectF Viewport::Shown() const {
-    const double upp = UnitsPerPixel();
-    const QPointF centre = world.center();
-    const double width = pixels.width() * upp;
-    const double height = pixels.height() * upp;
-    return {centre.x() - width / 2, centre.y() - height / 2, width, height};
-}
-
-QPointF Viewport::ToPixel(double x, double y) const {
-    const QRectF shown = Shown();
-    const double upp = UnitsPerPixel();
-    return {(x - shown.left()) / upp, (shown.bottom() - y) / upp};
-}
-
-QPointF Viewport::ToWorld(QPointF pixel) const {
-    const QRectF shown = Shown();
-    const double upp = UnitsPerPixel();
-    return {shown.left() + pixel.x() * upp, shown.bottom() - pixel.y() * upp};
-}
 
 MapRenderer::MapRenderer() = default;
 MapRenderer::~MapRenderer() = default;
@@ -272,43 +151,14 @@ const MapRenderer::Raster& MapRenderer::RasterOf(const gis::RasterLayer& layer) 
     const auto known = m_rasters.find(&layer);
     if (known != m_rasters.end()) return known->second;
     Raster& raster = m_rasters[&layer];
-    GDALDatasetUniquePtr dataset(GDALDataset::Open(layer.Source().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-    if (!dataset || dataset->GetRasterCount() < 1) return raster;  // nothing to draw
-    const int columns = dataset->GetRasterXSize();
-    const int rows = dataset->GetRasterYSize();
-    const double shrink = std::max(1.0, std::max(columns, rows) / static_cast<double>(kRasterSide));
-    const int width = std::max(1, static_cast<int>(columns / shrink));
-    const int height = std::max(1, static_cast<int>(rows / shrink));
-    QImage image(width, height, QImage::Format_RGB32);
-    const int bands = dataset->GetRasterCount() >= 3 ? 3 : 1;
-    std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height);
-    for (int band = 0; band < bands; ++band) {
-        if (dataset->GetRasterBand(band + 1)->RasterIO(GF_Read, 0, 0, columns, rows, values.data(), width, height,
-                                                       GDT_Byte, 0, 0) != CE_None) {
-            return raster;
-        }
-        // The first band sets grey; the second and third then give green and blue.
-        for (int y = 0; y < height; ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < width; ++x) {
-                const int value = values[static_cast<std::size_t>(y) * width + x];
-                const QRgb pixel = line[x];
-                if (band == 0) line[x] = qRgb(value, value, value);
-                if (band == 1) line[x] = qRgb(qRed(pixel), value, qBlue(pixel));
-                if (band == 2) line[x] = qRgb(qRed(pixel), qGreen(pixel), value);
-            }
-        }
+    auto picture = gis::ReadRasterPicture(layer.Source(), kRasterSide);
+    if (picture.Empty()) return raster;
+    QImage image(picture.width, picture.height, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height; ++y) {
+        std::copy_n(picture.pixels.data() + static_cast<std::size_t>(y) * picture.width, picture.width,
+                    reinterpret_cast<QRgb*>(image.scanLine(y)));
     }
-    double transform[6] = {0, 1, 0, 0, 0, -1};
-    if (dataset->GetGeoTransform(transform) != CE_None) {
-        transform[3] = rows;  // an image without georeference stands at the origin
-    }
-    const double left = transform[0];
-    const double top = transform[3];
-    const double right = left + columns * transform[1];
-    const double bottom = top + rows * transform[5];
-    raster.world = QRectF(QPointF(std::min(left, right), std::min(top, bottom)),
-                          QPointF(std::max(left, right), std::max(top, bottom)));
+    raster.world = QRectF(QPointF(picture.min_x, picture.min_y), QPointF(picture.max_x, picture.max_y));
     raster.image = std::move(image);
     return raster;
 }

@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 
+#include "desktop/viewport.h"
 #include "gis/common/feature_source.h"
 #include "gis/model/layers.h"
 #include "gis/model/map.h"
@@ -27,20 +28,6 @@ class OGRCoordinateTransformation;
 class OGRSpatialReference;
 
 namespace selvane::qt {
-
-/// What part of the map a picture of `pixels` shows: `world` in the map's coordinates,
-/// fitted into the picture with the same scale on both axes.
-struct Viewport {
-    QRectF world;
-    QSize pixels;
-
-    /// Map units per pixel.
-    double UnitsPerPixel() const;
-    /// The map rectangle that the picture shows (world widened to the picture's shape).
-    QRectF Shown() const;
-    QPointF ToPixel(double x, double y) const;
-    QPointF ToWorld(QPointF pixel) const;
-};
 
 /// Counts of one drawing, for benchmarks and tests.
 struct RenderStats {

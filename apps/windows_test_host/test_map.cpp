@@ -4,34 +4,12 @@
 #include <map>
 #include <memory>
 
+#include "com/com_object.h"
+
 namespace test_host {
 namespace {
 
-// The IUnknown of a test object: a reference count and the interfaces it answers.
-template <typename... Interfaces>
-class ComObject : public Interfaces... {
-public:
-    virtual ~ComObject() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = Find(iid);
-        if (!*out) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_references;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    virtual void* Find(REFIID iid) = 0;
-
-private:
-    std::atomic<ULONG> m_references{1};
-};
+using selvane::com::ComObject;
 
 template <typename Interface>
 HRESULT Hand(Interface* object, Interface** out) {
@@ -527,40 +505,13 @@ private:
     HWND m_window;
 };
 
-// The class objects registered for this process.
-template <typename Make>
-class Factory final : public IClassFactory {
-public:
-    explicit Factory(Make make) : m_make(make) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (outer) return CLASS_E_NOAGGREGATION;
-        IUnknown* object = m_make();
-        const HRESULT result = object->QueryInterface(iid, out);
-        object->Release();
-        return result;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-private:
-    Make m_make;
-};
-
 std::vector<DWORD> g_cookies;
 
 template <typename Make>
 void Register(REFCLSID clsid, Make make) {
+    // The class objects registered for this process, for as long as it runs.
     static std::vector<std::unique_ptr<IClassFactory>> factories;
-    factories.push_back(std::make_unique<Factory<Make>>(make));
+    factories.push_back(std::make_unique<selvane::com::ClassObject<Make, void (*)(bool)>>(make, [](bool) {}));
     DWORD cookie = 0;
     if (SUCCEEDED(CoRegisterClassObject(clsid, factories.back().get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                         &cookie))) {

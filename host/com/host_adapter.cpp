@@ -18,18 +18,19 @@ void Check(HRESULT result, const char* call) {
     std::string description;
     IErrorInfo* info = nullptr;
     if (GetErrorInfo(0, &info) == S_OK && info) {
-        BSTR text = nullptr;
-        if (SUCCEEDED(info->GetDescription(&text))) description = Utf8(text);
-        SysFreeString(text);
+        UniqueBstr text;
+        if (SUCCEEDED(info->GetDescription(text.Out()))) description = text.Text();
         info->Release();
     }
     throw HostError(static_cast<std::int32_t>(result), description, call);
 }
 
-std::string TakeText(BSTR text) {
-    std::string utf8 = Utf8(text);
-    SysFreeString(text);
-    return utf8;
+// A text property of the host: `get` fills the BSTR it is given.
+template <typename Get>
+std::string ReadText(Get&& get, const char* call) {
+    UniqueBstr text;
+    Check(get(text.Out()), call);
+    return text.Text();
 }
 
 // The host object behind a port object, for the ports that hand objects back to the host.
@@ -108,15 +109,10 @@ public:
         Check(m_filter->put_SpatialRel(relation), "ISpatialFilter.SpatialRel");
     }
     std::string GeometryField() override {
-        BSTR field = nullptr;
-        Check(m_filter->get_GeometryField(&field), "ISpatialFilter.GeometryField");
-        return TakeText(field);
+        return ReadText([this](BSTR* text) { return m_filter->get_GeometryField(text); }, "ISpatialFilter.GeometryField");
     }
     void SetGeometryField(const std::string& field) override {
-        BSTR text = NewBstr(field);
-        const HRESULT result = m_filter->put_GeometryField(text);
-        SysFreeString(text);
-        Check(result, "ISpatialFilter.GeometryField");
+        Check(m_filter->put_GeometryField(UniqueBstr(field).Get()), "ISpatialFilter.GeometryField");
     }
     IUnknown* Unknown() const override { return m_filter.Get(); }
 
@@ -136,9 +132,7 @@ class FeatureClass final : public platform::IFeatureClass {
 public:
     explicit FeatureClass(ComRef<::IFeatureClass> feature_class) : m_class(std::move(feature_class)) {}
     std::string ShapeFieldName() override {
-        BSTR name = nullptr;
-        Check(m_class->get_ShapeFieldName(&name), "IFeatureClass.ShapeFieldName");
-        return TakeText(name);
+        return ReadText([this](BSTR* text) { return m_class->get_ShapeFieldName(text); }, "IFeatureClass.ShapeFieldName");
     }
     std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override {
         LONG count = 0;
@@ -161,9 +155,7 @@ class LayerPort : public platform::ILayer {
 public:
     explicit LayerPort(ComRef<::ILayer> layer) : m_layer(std::move(layer)) {}
     std::string Name() override {
-        BSTR name = nullptr;
-        Check(m_layer->get_Name(&name), "ILayer.Name");
-        return TakeText(name);
+        return ReadText([this](BSTR* text) { return m_layer->get_Name(text); }, "ILayer.Name");
     }
 
 protected:
@@ -305,10 +297,7 @@ class StepProgressor final : public platform::IStepProgressor {
 public:
     explicit StepProgressor(ComRef<::IStepProgressor> progress) : m_progress(std::move(progress)) {}
     void SetMessage(const std::string& message) override {
-        BSTR text = NewBstr(message);
-        const HRESULT result = m_progress->put_Message(text);
-        SysFreeString(text);
-        Check(result, "IProgressor.Message");
+        Check(m_progress->put_Message(UniqueBstr(message).Get()), "IProgressor.Message");
     }
     void Show() override { Check(m_progress->Show(), "IProgressor.Show"); }
     void Step() override { Check(m_progress->Step(), "IProgressor.Step"); }
@@ -393,15 +382,10 @@ public:
         }
     }
     std::string Caption() override {
-        BSTR caption = nullptr;
-        Check(m_frame->get_Caption(&caption), "IModelessFrame.Caption");
-        return TakeText(caption);
+        return ReadText([this](BSTR* text) { return m_frame->get_Caption(text); }, "IModelessFrame.Caption");
     }
     void SetCaption(const std::string& caption) override {
-        BSTR text = NewBstr(caption);
-        const HRESULT result = m_frame->put_Caption(text);
-        SysFreeString(text);
-        Check(result, "IModelessFrame.Caption");
+        Check(m_frame->put_Caption(UniqueBstr(caption).Get()), "IModelessFrame.Caption");
     }
     bool Visible() override {
         VARIANT_BOOL visible = VARIANT_FALSE;

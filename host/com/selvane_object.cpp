@@ -36,26 +36,10 @@ SelvaneObject::~SelvaneObject() {
     ObjectDestroyed();
 }
 
-HRESULT SelvaneObject::QueryInterface(REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__Selvane) {
-        *object = static_cast<_Selvane*>(this);
-    } else if (iid == IID_ICommand) {
-        *object = static_cast<ICommand*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG SelvaneObject::AddRef() { return ++m_references; }
-
-ULONG SelvaneObject::Release() {
-    const ULONG left = --m_references;
-    if (left == 0) delete this;
-    return left;
+void* SelvaneObject::Find(REFIID iid) {
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__Selvane) return static_cast<_Selvane*>(this);
+    if (iid == IID_ICommand) return static_cast<ICommand*>(this);
+    return nullptr;
 }
 
 HRESULT SelvaneObject::TypeInfo(ITypeInfo** info) {

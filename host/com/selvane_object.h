@@ -7,24 +7,15 @@
 
 #include "win32/windows_include.h"
 
-#include <atomic>
-
+#include "com_object.h"
 #include "command/Selvane.h"
 #include "selvane_h.h"
 
 namespace selvane::com {
 
-class SelvaneObject final : public _Selvane, public ICommand {
+class SelvaneObject final : public ComObject<_Selvane, ICommand> {
 public:
     SelvaneObject();
-    ~SelvaneObject();
-    SelvaneObject(const SelvaneObject&) = delete;
-    SelvaneObject& operator=(const SelvaneObject&) = delete;
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // IDispatch, through _Selvane's type information
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
@@ -49,9 +40,10 @@ public:
     HRESULT STDMETHODCALLTYPE OnClick() override;
 
 private:
+    ~SelvaneObject() override;
+    void* Find(REFIID iid) override;
     HRESULT TypeInfo(ITypeInfo** info);
 
-    std::atomic<ULONG> m_references{1};
     command::Selvane m_command;
     ITypeInfo* m_type_info = nullptr;
 };

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
 #include "gis/map_document.h"
 #include "gis/memory/layer.h"
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         gis::ForEachFeatureLayer(host.Document()->GetMap()->Layers(),
                                  [](gis::MemoryLayer& layer) { layer.Class()->Index(); });
         host.Press();
-        auto& form = *command::MainDialog->Form();
+        auto& form = *state::MainDialog->Form();
         Pick(form, relation);
         const auto start = std::chrono::steady_clock::now();
         form.Click("btnNext");
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     const double redraw_seconds = window.Canvas().LastRenderSeconds();
 
     host.PressCommand();
-    auto& form = *command::MainDialog->Form();
+    auto& form = *state::MainDialog->Form();
     Pick(form, relation);
     const int repaints_before = window.Progress().RepaintCount();
     const auto start = std::chrono::steady_clock::now();

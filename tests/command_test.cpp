@@ -2,7 +2,7 @@
 // Bitmap, and the shared state they leave behind.
 
 #include "command/Selvane.h"
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "gis/model/application.h"
 #include "support/ErrorHandling.h"
 #include "test_support.h"
@@ -22,7 +22,7 @@ TEST(Command, PropertiesHoldBeforeOnCreateAndNeedNoDocument) {
     EXPECT_EQ(command.Message(), "Tollamar: www.tollamar.example");
     EXPECT_EQ(command.HelpFile(), "");
     EXPECT_EQ(command.HelpContextID(), 0);
-    EXPECT_TRUE(command::ProductName.empty());
+    EXPECT_TRUE(state::ProductName.empty());
     EXPECT_TRUE(hosted.messages.texts.empty());
 }
 
@@ -41,8 +41,8 @@ TEST(Command, AHookThatIsNotAnApplicationLeavesTheProductTextsEmpty) {
     command.OnCreate(std::make_shared<gis::OtherDocument>());
     ASSERT_EQ(hosted.messages.texts, std::vector<std::string>{"Error: ICommand_OnCreate()"});
     EXPECT_EQ(hosted.messages.titles.front(), "Selvane");
-    EXPECT_TRUE(command::ProductName.empty());
-    EXPECT_TRUE(command::ProductVersion.empty());
+    EXPECT_TRUE(state::ProductName.empty());
+    EXPECT_TRUE(state::ProductVersion.empty());
 
     // A press still opens the dialog; a report made now shows the empty texts.
     command.OnClick();
@@ -50,24 +50,24 @@ TEST(Command, AHookThatIsNotAnApplicationLeavesTheProductTextsEmpty) {
     EXPECT_NE(hosted.messages.texts.back().find("\r\nAPPLICATION:  \r\n"), std::string::npos);
 
     command.OnCreate(hosted.host->Application());
-    EXPECT_EQ(command::ProductName, "Selvane");
-    EXPECT_EQ(command::ProductVersion, "v2.04");
+    EXPECT_EQ(state::ProductName, "Selvane");
+    EXPECT_EQ(state::ProductVersion, "v2.04");
 }
 
 TEST(Command, ADocumentThatIsNotAMapDocumentOpensNoDialog) {
     HostedMap hosted({});
     hosted.host->CreateCommand();
     hosted.host->Press();
-    const auto first_dialog = command::MainDialog;
-    const auto first_document = command::CurrentDocument;
+    const auto first_dialog = state::MainDialog;
+    const auto first_document = state::CurrentDocument;
     ASSERT_EQ(hosted.host->Application()->Windows().size(), 1u);
 
     hosted.host->Application()->OpenDocument(std::make_shared<gis::OtherDocument>());
     hosted.host->Press();
     EXPECT_EQ(hosted.messages.texts, std::vector<std::string>{"Error: ICommand_OnClick()"});
-    EXPECT_NE(command::MainDialog, first_dialog);  // the new dialog, never shown
-    EXPECT_FALSE(command::MainDialog->Form()->Loaded());
-    EXPECT_EQ(command::CurrentDocument, first_document);
+    EXPECT_NE(state::MainDialog, first_dialog);  // the new dialog, never shown
+    EXPECT_FALSE(state::MainDialog->Form()->Loaded());
+    EXPECT_EQ(state::CurrentDocument, first_document);
     EXPECT_EQ(hosted.host->Application()->Windows().size(), 1u);
 }
 
@@ -77,17 +77,17 @@ TEST(Command, TwoPressesOpenTwoDialogsThatBothWorkOnTheSecondDocument) {
     WriteGeoPackage(path, {{"a", 3, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))"}, {}}});
     HostedMap hosted({LoadLayer(path, "a")});
     hosted.host->Press();
-    const auto first = command::MainDialog;
+    const auto first = state::MainDialog;
 
     auto second_map = std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{LoadLayer(path, "a", "b")});
     auto second_document = std::make_shared<gis::MxDocument>(second_map);
     hosted.host->Application()->OpenDocument(second_document);
     hosted.host->Press();
-    const auto second = command::MainDialog;
+    const auto second = state::MainDialog;
 
     ASSERT_NE(first, second);
     EXPECT_EQ(hosted.host->Application()->Windows().size(), 2u);
-    EXPECT_EQ(command::CurrentDocument, second_document);
+    EXPECT_EQ(state::CurrentDocument, second_document);
     EXPECT_NE(first->Frame(), second->Frame());
 
     // The first dialog still lists the first map, but its run works on the second.
@@ -102,7 +102,7 @@ TEST(Command, TwoPressesOpenTwoDialogsThatBothWorkOnTheSecondDocument) {
 TEST(Command, FrameIsCreatedOnceAlsoWhenReadFromInsideTheLoad) {
     HostedMap hosted({});
     hosted.host->Press();
-    auto dialog = command::MainDialog;
+    auto dialog = state::MainDialog;
     auto frame = dialog->Frame();
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(dialog->Frame(), frame);
@@ -134,7 +134,7 @@ TEST(Command, AFrameThatCannotBeCreatedIsReportedAndThePressFails) {
     EXPECT_NE(hosted.messages.texts[0].find("MODULE: Frame frmIndex Line : 2\r\n"), std::string::npos);
     EXPECT_NE(hosted.messages.texts[0].find("ERROR DESCRIPTION: No window can be created\r\n"), std::string::npos);
     EXPECT_EQ(hosted.messages.texts[1], "Error: ICommand_OnClick()");
-    EXPECT_FALSE(command::MainDialog->Form()->Loaded());
+    EXPECT_FALSE(state::MainDialog->Form()->Loaded());
 }
 
 }  // namespace

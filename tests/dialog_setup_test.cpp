@@ -1,6 +1,6 @@
 // The Spatial Selection dialog before the user acts: design, centring, lists, count.
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmIndex_design.h"
 #include "gis/model/application.h"
 #include "test_support.h"

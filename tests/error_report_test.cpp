@@ -1,6 +1,6 @@
 // The standard report of unexpected failures.
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "support/ErrorHandling.h"
 #include "test_support.h"
 
@@ -57,7 +57,7 @@ TEST(ErrorReport, HidesAVisibleProgressBarBeforeTheBox) {
 
 TEST(ErrorReport, WithoutAnApplicationStillShowsTheBox) {
     HostedMap hosted({});
-    ASSERT_EQ(command::HostApplication, nullptr);
+    ASSERT_EQ(state::HostApplication, nullptr);
     support::ReportUnexpectedError("Frame frmIndex ", 7, "no application");
     ASSERT_EQ(hosted.messages.texts.size(), 1u);
     EXPECT_NE(hosted.messages.texts[0].find("ERROR DESCRIPTION: no application\r\n"), std::string::npos);

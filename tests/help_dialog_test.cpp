@@ -1,7 +1,7 @@
 // The help dialog headless: what "?" opens, what each link hands to the shell, and the
 // standard report for failures inside a link, Frame and btnHelp2_Click.
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "gis/model/application.h"
 #include "test_support.h"
@@ -65,7 +65,7 @@ TEST(HelpDialog, QuestionMarkOpensAHelpWindowEachTimeWhoseLinksGoToTheShell) {
     EXPECT_TRUE(hosted.messages.texts.empty());
 
     // The updates page follows the product name of the latest OnCreate.
-    command::ProductName = "Renamed";
+    state::ProductName = "Renamed";
     EXPECT_EQ(dialogs::frmHelp::UpdatesTarget(), "http://www.tollamar.example/Products/ArcGIS/Renamed/index.htm");
 }
 

@@ -1,6 +1,6 @@
 // Listing the focus map's feature layers and finding one by name.
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "gis/memory/layer.h"
 #include "support/Tollamar_ArcMap.h"
 #include "test_support.h"

@@ -9,7 +9,7 @@
 #include <random>
 #include <string_view>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/relationships.h"
 #include "gis/common/shape.h"
 #include "gis/memory/layer.h"

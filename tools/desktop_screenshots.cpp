@@ -16,7 +16,7 @@
 
 #include <cstdio>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
@@ -72,12 +72,12 @@ int main(int argc, char** argv) {
     window.Canvas().ZoomToFullExtent();
 
     host.PressCommand();
-    auto& form = *command::MainDialog->Form();
+    auto& form = *state::MainDialog->Form();
     form.ComboBox("cboSearchLayers").SetText("Parcels");
     form.ComboBox("cboRelationship").SetText("CROSS");
     form.ComboBox("cboMapLayers").SetText("Roads");
     form.Click("btnNext");
-    QWidget* dialog_window = FrameWindowOf(command::MainDialog->Frame());
+    QWidget* dialog_window = FrameWindowOf(state::MainDialog->Frame());
     if (!dialog_window) return 1;
     dialog_window->move(window.frameGeometry().right() + 12, 120);
     Settle();

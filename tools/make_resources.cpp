@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
@@ -158,7 +158,7 @@ QPixmap MainDialogPicture(const QString& resources) {
     auto document = gis::LoadMap({SELVANE_SAMPLE_MAP});
     apps::DesktopHost host(document, resources);
     host.PressCommand();
-    auto& form = *command::MainDialog->Form();
+    auto& form = *state::MainDialog->Form();
     form.ComboBox("cboSearchLayers").SetText("Parcels");
     form.ComboBox("cboRelationship").SetText("CROSS");
     form.ComboBox("cboMapLayers").SetText("Roads");
@@ -191,8 +191,8 @@ QImage HelpPage(const QString& resources) {
                      QStringLiteral("Tollamar - tools for the desktop GIS"));
     painter.setPen(QColor(0x60, 0x60, 0x60));
     painter.drawText(QRectF(136, 48, 333, 21), Qt::AlignLeft | Qt::AlignVCenter,
-                     QString::fromLatin1(command::kMakerWebHost) + QStringLiteral("    ") +
-                         QString::fromLatin1(command::kInfoEmail));
+                     QString::fromLatin1(state::kMakerWebHost) + QStringLiteral("    ") +
+                         QString::fromLatin1(state::kInfoEmail));
     painter.setPen(QPen(kSteel, 2));
     painter.drawLine(12, 76, kShownWidth - 12, 76);
 

@@ -2,7 +2,7 @@
 
 #include <QIcon>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
 #include "desktop/modeless_frame.h"
@@ -14,7 +14,7 @@ DesktopHost::DesktopHost(std::shared_ptr<gis::MxDocument> document, QString reso
       m_application(std::make_shared<gis::Application>(document)),
       m_window(std::make_unique<qt::MapWindow>()) {
     // A host is a fresh load of the server: nothing of an earlier host carries over.
-    command::ResetSharedState();
+    state::ResetSharedState();
     platform::InstallRuntime(m_runtime);
     platform::InstallObjectFactory(std::make_shared<qt::DesktopObjectFactory>(m_application, m_window.get()));
     m_window->Progress().Bind(*m_application->Bar()->Progress());
@@ -27,7 +27,7 @@ DesktopHost::~DesktopHost() {
     // Frames and dialogs hold each other while shown; closing frees them before the
     // windows they live in go.
     m_application->CloseAllWindows();
-    command::ResetSharedState();
+    state::ResetSharedState();
     m_runtime->Screen().SetMousePointer(platform::kPointerDefault);
 }
 

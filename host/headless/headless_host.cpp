@@ -1,6 +1,6 @@
 #include "headless/headless_host.h"
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 
 namespace selvane::apps {
 
@@ -9,14 +9,14 @@ HeadlessHost::HeadlessHost(std::shared_ptr<platform::IObject> document,
     : m_application(std::make_shared<gis::Application>(std::move(document))),
       m_runtime(std::make_shared<console::ConsoleRuntime>(std::move(messages), screen)) {
     // A host is a fresh load of the server: nothing of an earlier host carries over.
-    command::ResetSharedState();
+    state::ResetSharedState();
     platform::InstallRuntime(m_runtime);
     platform::InstallObjectFactory(std::make_shared<gis::ObjectFactory>(m_application));
 }
 
 HeadlessHost::~HeadlessHost() {
     m_application->CloseAllWindows();
-    command::ResetSharedState();
+    state::ResetSharedState();
 }
 
 std::shared_ptr<command::Selvane> HeadlessHost::CreateCommand() {
@@ -30,7 +30,9 @@ void HeadlessHost::Press() {
     m_command->OnClick();
 }
 
-std::shared_ptr<dialogs::frmIndex> HeadlessHost::Dialog() const { return command::MainDialog; }
+std::shared_ptr<dialogs::frmIndex> HeadlessHost::Dialog() const {
+    return std::static_pointer_cast<dialogs::frmIndex>(state::MainDialog);
+}
 
 std::shared_ptr<gis::MxDocument> HeadlessHost::Document() const {
     return std::dynamic_pointer_cast<gis::MxDocument>(m_application->Document());

@@ -2,11 +2,15 @@
 
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmIndex.h"
 #include "resources/command_bitmap.h"
 
 namespace selvane::command {
+
+// The command writes the state every part of the system shares.
+using namespace state;
+
 namespace {
 
 // Each member traps its own failure: a one-line message, then the default result.

@@ -15,8 +15,9 @@
 
 namespace selvane::dialogs {
 
-template <typename Derived>
-class Dialog : public platform::IHostedForm, public std::enable_shared_from_this<Derived> {
+/// `Base` is the interface the dialog is known by (a hosted form, or more).
+template <typename Derived, typename Base = platform::IHostedForm>
+class Dialog : public Base, public std::enable_shared_from_this<Derived> {
 public:
     std::shared_ptr<platform::IForm> Form() override { return m_form; }
 

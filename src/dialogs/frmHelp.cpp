@@ -1,6 +1,6 @@
 #include "dialogs/frmHelp.h"
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "support/ErrorHandling.h"
 
 namespace selvane::dialogs {
@@ -14,19 +14,19 @@ std::shared_ptr<frmHelp> frmHelp::Create() {
 
 std::shared_ptr<platform::IModelessFrame> frmHelp::Frame() {
     // No trap of its own for hosting and the caption: a failure there reaches the caller.
-    return HostedIn(command::ProductName + " - Help", HostingFailures::Thrown);
+    return HostedIn(state::ProductName + " - Help", HostingFailures::Thrown);
 }
 
-std::string frmHelp::WebSiteTarget() { return std::string("http://") + command::kMakerWebHost; }
+std::string frmHelp::WebSiteTarget() { return std::string("http://") + state::kMakerWebHost; }
 
-std::string frmHelp::EmailTarget() { return std::string("mailto:") + command::kInfoEmail; }
+std::string frmHelp::EmailTarget() { return std::string("mailto:") + state::kInfoEmail; }
 
 std::string frmHelp::UpdatesTarget() {
-    return std::string("http://") + command::kMakerWebHost + "/Products/ArcGIS/" + command::ProductName +
+    return std::string("http://") + state::kMakerWebHost + "/Products/ArcGIS/" + state::ProductName +
            "/index.htm";
 }
 
-std::string frmHelp::ForumTarget() { return command::kForumAddress; }
+std::string frmHelp::ForumTarget() { return state::kForumAddress; }
 
 void frmHelp::OpenLink(const char* procedure, const std::string& target) noexcept {
     try {

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "resources/resource_names.h"
 
@@ -46,7 +46,7 @@ ControlDesign RightAlignedLink(std::string name, std::string caption, std::strin
 platform::FormDesign MakeDesign() {
     platform::FormDesign design;
     design.name = "frmHelp";
-    design.caption = std::string(command::kProductName) + " - Help";
+    design.caption = std::string(state::kProductName) + " - Help";
     design.client_width = 9285;
     design.client_height = 7170;
     design.back_colour = kWhite;
@@ -65,8 +65,8 @@ platform::FormDesign MakeDesign() {
 
     design.controls = {
         contact,
-        Link("Label2", command::kMakerWebHost, "Visit us!", {60, 0, 2235, 255}, "Frame1"),
-        Link("Label3", command::kInfoEmail, "Email us!", {2400, 0, 2595, 255}, "Frame1"),
+        Link("Label2", state::kMakerWebHost, "Visit us!", {60, 0, 2235, 255}, "Frame1"),
+        Link("Label3", state::kInfoEmail, "Email us!", {2400, 0, 2595, 255}, "Frame1"),
         RightAlignedLink("Label4", "Check for Updates", "Get the latest version", {7320, 420, 1875, 255}),
         RightAlignedLink("Label5", "Product Forum", "Visit the Tollamar Forum discussion for this tool",
                          {7560, 720, 1635, 255}),

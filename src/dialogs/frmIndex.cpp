@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "dialogs/frmIndex_design.h"
 #include "dialogs/relationships.h"
@@ -20,7 +20,7 @@ std::shared_ptr<frmIndex> frmIndex::Create() {
 }
 
 std::shared_ptr<platform::IModelessFrame> frmIndex::Frame() noexcept {
-    return HostedIn(command::ProductName, HostingFailures::Ignored);
+    return HostedIn(state::ProductName, HostingFailures::Ignored);
 }
 
 PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int form_height) {
@@ -32,7 +32,7 @@ PixelPoint CentredPosition(const platform::IScreen& screen, int form_width, int 
 }
 
 void frmIndex::ShowSelectionCount() {
-    const auto count = command::FocusMap()->SelectionCount();
+    const auto count = state::FocusMap()->SelectionCount();
     m_form->Label("lblCount").SetCaption(platform::DecimalText(count));
 }
 
@@ -40,8 +40,8 @@ void frmIndex::Form_Load() noexcept {
     std::int32_t line = 0;
     try {
         line = 1;
-        if (!command::MainDialog) throw platform::Error(platform::kPointer, "No main dialog");
-        auto frame = command::MainDialog->Frame();
+        if (!state::MainDialog) throw platform::Error(platform::kPointer, "No main dialog");
+        auto frame = state::MainDialog->Frame();
         auto position = std::dynamic_pointer_cast<platform::IWindowPosition>(frame);
         if (!position) throw platform::Error(platform::kNoInterface, "The dialog's frame cannot be positioned");
 
@@ -53,7 +53,7 @@ void frmIndex::Form_Load() noexcept {
         line = 3;
         screen.SetMousePointer(platform::kPointerHourglass);
         line = 4;
-        m_form->Label("txtVersion").SetCaption(command::ProductVersion);
+        m_form->Label("txtVersion").SetCaption(state::ProductVersion);
         line = 5;
         ShowSelectionCount();
         line = 6;
@@ -96,7 +96,7 @@ void frmIndex::btnHelp2_Click() noexcept {
 
 void frmIndex::ShowPartialSelection() noexcept {
     try {
-        command::ActiveView()->Refresh();
+        state::ActiveView()->Refresh();
     } catch (...) {
     }
     // In a guard of its own: a redraw that fails must not leave a stale count.

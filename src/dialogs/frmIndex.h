@@ -8,10 +8,11 @@
 #include "dialogs/dialog.h"
 #include "platform/arcobjects.h"
 #include "platform/runtime.h"
+#include "state/shared_state.h"
 
 namespace selvane::dialogs {
 
-class frmIndex : public Dialog<frmIndex> {
+class frmIndex : public Dialog<frmIndex, state::IMainDialog> {
 public:
     /// The unit name that error reports give as the failing procedure's module.
     static constexpr const char* kUnit = "frmIndex";
@@ -21,7 +22,7 @@ public:
 
     /// The modeless frame hosting the dialog, created and bound on first read (which
     /// loads the dialog); the same frame afterwards. nullptr when it cannot be created.
-    std::shared_ptr<platform::IModelessFrame> Frame() noexcept;
+    std::shared_ptr<platform::IModelessFrame> Frame() noexcept override;
 
     /// Load-time set-up: centre the frame, fill the pickers, show the version and count.
     void Form_Load() noexcept;
@@ -36,7 +37,7 @@ public:
     void cboSearchLayers_Click() noexcept {}
 
 private:
-    friend class Dialog<frmIndex>;
+    friend class Dialog<frmIndex, state::IMainDialog>;
     frmIndex() = default;
 
     /// Sets lblCount to the focus map's selection count.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "resources/resource_names.h"
 
 namespace selvane::dialogs {
@@ -72,7 +72,7 @@ ControlDesign PictureButton(std::string name, std::string caption, std::string t
 platform::FormDesign MakeDesign() {
     platform::FormDesign design;
     design.name = "frmMain";
-    design.caption = command::kProductName;
+    design.caption = state::kProductName;
     design.client_width = 6285;
     design.client_height = 3780;
     design.back_colour = kBackground;
@@ -93,8 +93,8 @@ platform::FormDesign MakeDesign() {
     count.align = TextAlign::Centre;
 
     auto logo = Control("Image2", ControlKind::PictureBox, "", {180, 2520, 1800, 750}, "Frame1", -1);
-    logo.tooltip = std::string("For more information, please visit ") + command::kMakerWebHost +
-                   " or email " + command::kInfoEmail;
+    logo.tooltip = std::string("For more information, please visit ") + state::kMakerWebHost +
+                   " or email " + state::kInfoEmail;
     logo.picture.file = resources::kMakerLogo;
     logo.picture.width = 120;
     logo.picture.height = 50;

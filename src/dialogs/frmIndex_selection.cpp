@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/relationships.h"
 #include "support/ErrorHandling.h"
@@ -53,15 +53,15 @@ void frmIndex::btnNext_Click() noexcept {
     BusyStateGuard busy;
     try {
         line = 1;
-        command::FocusMap()->ClearSelection();
-        command::ActiveView()->Refresh();
+        state::FocusMap()->ClearSelection();
+        state::ActiveView()->Refresh();
         ShowSelectionCount();
 
         line = 2;
         const std::string relationship_text = m_form->ComboBox("cboRelationship").Text();
         if (platform::TrimBlanks(relationship_text).empty()) {
             busy.Release();
-            command::ShowMessage("Please choose a relationship");
+            state::ShowMessage("Please choose a relationship");
             return;
         }
         line = 3;
@@ -75,7 +75,7 @@ void frmIndex::btnNext_Click() noexcept {
         line = 5;
         if (!layer1 || !layer2) {
             busy.Release();
-            command::ShowMessage("Can't find layer: " + (layer1 ? layer2_name : layer1_name));
+            state::ShowMessage("Can't find layer: " + (layer1 ? layer2_name : layer1_name));
             return;
         }
 
@@ -83,10 +83,10 @@ void frmIndex::btnNext_Click() noexcept {
         platform::Runtime().Screen().SetMousePointer(platform::kPointerHourglass);
 
         line = 7;
-        auto status_bar = command::Required(command::Application().StatusBar(), "status bar");
-        auto progress = command::Required(status_bar->ProgressBar(), "progress bar");
+        auto status_bar = state::Required(state::Application().StatusBar(), "status bar");
+        auto progress = state::Required(status_bar->ProgressBar(), "progress bar");
         busy.Track(progress);
-        auto layer1_class = command::Required(layer1->FeatureClass(), "feature class for Layer #1");
+        auto layer1_class = state::Required(layer1->FeatureClass(), "feature class for Layer #1");
         progress->SetMinRange(1);
         progress->SetMaxRange(layer1_class->FeatureCount(nullptr));
         progress->SetStepValue(1);
@@ -97,7 +97,7 @@ void frmIndex::btnNext_Click() noexcept {
 
         line = 8;
         auto layer1_cursor = layer1->Search(nullptr, true);
-        auto layer1_feature = command::Required(layer1_cursor, "cursor over Layer #1")->NextFeature();
+        auto layer1_feature = state::Required(layer1_cursor, "cursor over Layer #1")->NextFeature();
 
         line = 9;
         auto selection = std::dynamic_pointer_cast<platform::IFeatureSelection>(layer2);
@@ -108,24 +108,24 @@ void frmIndex::btnNext_Click() noexcept {
             progress->Step();
 
             line = 11;
-            auto filter = command::Required(platform::SpatialFilter(), "spatial filter");
+            auto filter = state::Required(platform::SpatialFilter(), "spatial filter");
             filter->SetGeometry(layer1_feature->Shape());
             filter->SetSpatialRel(relation);
-            filter->SetGeometryField(command::Required(layer2->FeatureClass(), kLayer2Class)->ShapeFieldName());
+            filter->SetGeometryField(state::Required(layer2->FeatureClass(), kLayer2Class)->ShapeFieldName());
 
             line = 12;
             std::shared_ptr<platform::IFeatureCursor> layer2_cursor;
             try {
-                layer2_cursor = command::Required(layer2->FeatureClass(), kLayer2Class)->Search(filter, false);
+                layer2_cursor = state::Required(layer2->FeatureClass(), kLayer2Class)->Search(filter, false);
             } catch (...) {
                 busy.Release();
                 ShowPartialSelection();
-                command::ShowMessage(kRelateError);
+                state::ShowMessage(kRelateError);
                 return;
             }
 
             line = 13;
-            command::Required(layer2_cursor, "cursor over Layer #2");
+            state::Required(layer2_cursor, "cursor over Layer #2");
             while (auto layer2_feature = layer2_cursor->NextFeature()) selection->Add(layer2_feature);
 
             line = 14;
@@ -133,7 +133,7 @@ void frmIndex::btnNext_Click() noexcept {
         }
 
         line = 15;
-        command::ActiveView()->Refresh();
+        state::ActiveView()->Refresh();
         ShowSelectionCount();
 
         line = 16;
@@ -151,9 +151,9 @@ void frmIndex::Command1_Click() noexcept {
     std::int32_t line = 0;
     try {
         line = 1;
-        command::FocusMap()->ClearSelection();
+        state::FocusMap()->ClearSelection();
         line = 2;
-        command::ActiveView()->Refresh();
+        state::ActiveView()->Refresh();
         line = 3;
         ShowSelectionCount();
     } catch (...) {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::support {
@@ -37,12 +37,12 @@ std::string UnexpectedErrorText(const std::string& location, std::int32_t number
     std::string text;
     text += "We're sorry, an unexpected error has occurred." + newline;
     text += newline;
-    text += std::string("Please email ") + command::kSupportEmail + " and we'll" + newline;
+    text += std::string("Please email ") + state::kSupportEmail + " and we'll" + newline;
     text += "be happy to help out." + newline;
     text += newline;
     text += "Please let us know the following:" + newline;
     text += newline;
-    text += "APPLICATION: " + command::ProductName + " " + command::ProductVersion + newline;
+    text += "APPLICATION: " + state::ProductName + " " + state::ProductVersion + newline;
     text += "ERROR NUMBER: " + platform::DecimalText(number) + newline;
     text += "MODULE: " + location + newline;
     text += "ERROR DESCRIPTION: " + description + newline;
@@ -62,14 +62,14 @@ void ReportUnexpectedError(const std::string& location, std::int32_t number,
     // A report made before any press has set the application (or with a status bar that
     // fails) skips the hide: the box itself matters more.
     try {
-        if (command::HostApplication) {
-            auto status_bar = command::Required(command::HostApplication->StatusBar(), "status bar");
-            command::Required(status_bar->ProgressBar(), "progress bar")->Hide();
+        if (state::HostApplication) {
+            auto status_bar = state::Required(state::HostApplication->StatusBar(), "status bar");
+            state::Required(status_bar->ProgressBar(), "progress bar")->Hide();
         }
     } catch (...) {
     }
     try {
-        command::ShowMessage(UnexpectedErrorText(location, number, description));
+        state::ShowMessage(UnexpectedErrorText(location, number, description));
     } catch (...) {
     }
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 
 namespace selvane::support {
 namespace {
@@ -12,9 +12,9 @@ namespace {
 // indexes are full 32-bit counters, so a group of any size is walked in full.
 template <typename Visitor>
 void WalkFeatureLayers(Visitor&& visit) {
-    const std::int32_t layer_count = command::FocusMap()->LayerCount();
+    const std::int32_t layer_count = state::FocusMap()->LayerCount();
     for (std::int32_t index = 0; index < layer_count; ++index) {
-        auto layer = command::FocusMap()->Layer(index);
+        auto layer = state::FocusMap()->Layer(index);
         if (std::dynamic_pointer_cast<platform::IGroupLayer>(layer)) {
             auto group = std::dynamic_pointer_cast<platform::ICompositeLayer>(layer);
             if (!group) throw platform::Error(platform::kNoInterface, "Group layer without members");
@@ -41,7 +41,7 @@ void LoadComboWithFeatureLayers(platform::IComboBox& combo) noexcept {
         });
     } catch (...) {
         try {
-            command::ShowMessage("Error loading map layers");
+            state::ShowMessage("Error loading map layers");
         } catch (...) {
         }
     }
@@ -57,7 +57,7 @@ std::shared_ptr<platform::IFeatureLayer> GetFeatureLayerByName(const std::string
         return result;
     } catch (...) {
         try {
-            command::ShowMessage("Error: Could not find layer " + name);
+            state::ShowMessage("Error: Could not find layer " + name);
         } catch (...) {
         }
         return nullptr;

@@ -10,7 +10,7 @@
 
 #include <fstream>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop_test_support.h"
 #include "gis/memory/layer.h"
 

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 
 namespace selvane::testing {
 
@@ -58,7 +58,7 @@ qt::QtForm& DesktopMap::Open() {
     return Form();
 }
 
-qt::QtForm& DesktopMap::Form() { return dynamic_cast<qt::QtForm&>(*command::MainDialog->Form()); }
+qt::QtForm& DesktopMap::Form() { return dynamic_cast<qt::QtForm&>(*state::MainDialog->Form()); }
 
 void ProcessEvents() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -9,7 +9,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/frmIndex_design.h"
@@ -92,7 +92,7 @@ TEST(DialogWidgets, TheFrameIsAFixedToolWindowCentredOnTheScreenAndOwnedByTheMai
     DesktopMap desktop;
     auto& form = desktop.Open();
     const QMargins margins = desktop.host->Runtime().WindowFrameMargins();  // read off the main window
-    auto frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(command::MainDialog->Frame());
+    auto frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(state::MainDialog->Frame());
     ASSERT_NE(frame, nullptr);
     auto* window = frame->Window();
     ASSERT_NE(window, nullptr);
@@ -145,7 +145,7 @@ TEST(DialogWidgets, TheCommandSitsOnItsCategorysToolbarWithItsBitmapAndMessage) 
     EXPECT_TRUE(action.isEnabled());
     ASSERT_NE(desktop.host->Window().findChild<QToolBar*>("Tollamar"), nullptr);
     EXPECT_TRUE(desktop.host->Window().findChild<QToolBar*>("Tollamar")->actions().contains(&action));
-    EXPECT_EQ(command::ProductName, "Selvane");  // OnCreate ran when the host made the command
+    EXPECT_EQ(state::ProductName, "Selvane");  // OnCreate ran when the host made the command
 }
 
 }  // namespace

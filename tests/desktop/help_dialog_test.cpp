@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QTest>
 
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmHelp.h"
 #include "desktop/modeless_frame.h"

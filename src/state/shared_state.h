@@ -8,11 +8,15 @@
 
 #include "platform/arcobjects.h"
 
-namespace selvane::dialogs {
-class frmIndex;
-}
+namespace selvane::state {
 
-namespace selvane::command {
+/// The main dialog as the rest of the system reaches it: its form, and the modeless frame
+/// that hosts it.
+class IMainDialog : public platform::IHostedForm {
+public:
+    /// The frame, created and bound on first read; nullptr when it cannot be created.
+    virtual std::shared_ptr<platform::IModelessFrame> Frame() noexcept = 0;
+};
 
 /// The product name, "Selvane" once OnCreate has run; empty before.
 extern std::string ProductName;
@@ -25,7 +29,7 @@ extern std::shared_ptr<platform::IMxDocument> CurrentDocument;
 /// The object that refers to the running application, created at the first press.
 extern std::shared_ptr<platform::IObject> ApplicationSource;
 /// The main dialog opened by the latest press.
-extern std::shared_ptr<dialogs::frmIndex> MainDialog;
+extern std::shared_ptr<IMainDialog> MainDialog;
 /// The hidden form frmResources that holds the command's bitmap, loaded on the first
 /// Bitmap request and kept, so that the handle stays valid.
 extern std::shared_ptr<platform::IForm> ResourceForm;
@@ -65,4 +69,4 @@ void ShowMessage(const std::string& text);
 /// Empties every shared variable, as a fresh load of the server has them.
 void ResetSharedState();
 
-}  // namespace selvane::command
+}  // namespace selvane::state

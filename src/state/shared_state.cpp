@@ -1,13 +1,13 @@
-#include "command/shared_state.h"
+#include "state/shared_state.h"
 
-namespace selvane::command {
+namespace selvane::state {
 
 std::string ProductName;
 std::string ProductVersion;
 std::shared_ptr<platform::IApplication> HostApplication;
 std::shared_ptr<platform::IMxDocument> CurrentDocument;
 std::shared_ptr<platform::IObject> ApplicationSource;
-std::shared_ptr<dialogs::frmIndex> MainDialog;
+std::shared_ptr<IMainDialog> MainDialog;
 std::shared_ptr<platform::IForm> ResourceForm;
 
 platform::IMxDocument& Document() {
@@ -38,4 +38,4 @@ void ResetSharedState() {
     ResourceForm.reset();
 }
 
-}  // namespace selvane::command
+}  // namespace selvane::state

@@ -15,12 +15,12 @@
 #include <cstdio>
 #include <string>
 
-#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
 #include "gis/map_document.h"
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"
 #include "headless/headless_host.h"
+#include "state/shared_state.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 # LAYERS is FOLDER:USED,USED,...|FOLDER:... (a folder may always use itself), and
 # STANDARD_ONLY is FOLDER|FOLDER...: "|" for ";", which a build command would split at.
 
+cmake_minimum_required(VERSION 3.25)
+
 string(REPLACE "|" ";" LAYERS "${LAYERS}")
 string(REPLACE "|" ";" STANDARD_ONLY "${STANDARD_ONLY}")
 set(faults "")

@@ -2,8 +2,8 @@
 // Bitmap, and the shared state they leave behind.
 
 #include "command/Selvane.h"
-#include "state/shared_state.h"
 #include "gis/model/application.h"
+#include "state/shared_state.h"
 #include "support/ErrorHandling.h"
 #include "test_support.h"
 

@@ -1,8 +1,8 @@
 // The Spatial Selection dialog before the user acts: design, centring, lists, count.
 
-#include "state/shared_state.h"
 #include "dialogs/frmIndex_design.h"
 #include "gis/model/application.h"
+#include "state/shared_state.h"
 #include "test_support.h"
 
 namespace selvane::testing {

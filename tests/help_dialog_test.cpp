@@ -1,9 +1,9 @@
 // The help dialog headless: what "?" opens, what each link hands to the shell, and the
 // standard report for failures inside a link, Frame and btnHelp2_Click.
 
-#include "state/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "gis/model/application.h"
+#include "state/shared_state.h"
 #include "test_support.h"
 
 namespace selvane::testing {

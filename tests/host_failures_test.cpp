@@ -1,9 +1,9 @@
 // A host that gives nothing where the run needs something, or whose redraw fails: every
 // such case ends in the standard report, and the count label always shows the map's count.
 
-#include "state/shared_state.h"
 #include "gis/memory/layer.h"
 #include "gis/model/application.h"
+#include "state/shared_state.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -1,7 +1,7 @@
 // Listing the focus map's feature layers and finding one by name.
 
-#include "state/shared_state.h"
 #include "gis/memory/layer.h"
+#include "state/shared_state.h"
 #include "support/Tollamar_ArcMap.h"
 #include "test_support.h"
 

@@ -9,11 +9,11 @@
 #include <random>
 #include <string_view>
 
-#include "state/shared_state.h"
 #include "dialogs/relationships.h"
 #include "gis/common/shape.h"
 #include "gis/memory/layer.h"
 #include "gis/model/application.h"
+#include "state/shared_state.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -16,12 +16,13 @@
 
 #include <cstdio>
 
-#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
+#include "desktop/modeless_frame.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
+#include "picture_tool.h"
 #include "qt/qt_form.h"
-#include "desktop/modeless_frame.h"
+#include "state/shared_state.h"
 
 namespace {
 
@@ -52,13 +53,9 @@ QWidget* FrameWindowOf(const std::shared_ptr<platform::IModelessFrame>& frame) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: desktop_screenshots FOLDER\n");
-        return 2;
-    }
-    const QDir folder(QString::fromLocal8Bit(argv[1]));
-    QDir().mkpath(folder.absolutePath());
+    const auto found = tools::PictureFolder(argc, argv, "desktop_screenshots", true);
+    if (!found) return 2;
+    const QDir& folder = *found;
 
     apps::DesktopHost host(gis::LoadMap({SELVANE_SAMPLE_MAP}));
     host.Runtime().SetShellSink([](std::intptr_t, const std::string& target) {

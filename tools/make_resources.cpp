@@ -16,13 +16,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "state/shared_state.h"
 #include "desktop/desktop_host.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
+#include "picture_tool.h"
 #include "qt/qt_form.h"
 #include "qt/qt_runtime.h"
 #include "resources/resource_names.h"
+#include "state/shared_state.h"
 
 namespace {
 
@@ -270,16 +271,9 @@ bool Save(const QImage& image, const QDir& folder, const char* name, int quality
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_resources FOLDER\n");
-        return 2;
-    }
-    const QDir folder(QString::fromLocal8Bit(argv[1]));
-    if (!folder.exists()) {
-        std::fprintf(stderr, "make_resources: no folder %s\n", argv[1]);
-        return 2;
-    }
+    const auto found = tools::PictureFolder(argc, argv, "make_resources", false);
+    if (!found) return 2;
+    const QDir& folder = *found;
     bool saved = Save(Logo(), folder, resources::kMakerLogo, 95) &&
                  Save(ButtonBackground(), folder, resources::kButtonBackground) &&
                  Save(DialogCursor(), folder, resources::kDialogCursor) &&

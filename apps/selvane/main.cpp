@@ -20,8 +20,8 @@
 #include "gis/map_document.h"
 #include "gis/model/layers.h"
 #include "headless/headless_host.h"
-#include "support/Tollamar_ArcMap.h"
 #include "headless/terminal_progress.h"
+#include "support/Tollamar_ArcMap.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <QIcon>
 
-#include "state/shared_state.h"
+#include "desktop/modeless_frame.h"
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
-#include "desktop/modeless_frame.h"
+#include "state/shared_state.h"
 
 namespace selvane::apps {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "command/Selvane.h"
+#include "desktop/map_window.h"
 #include "gis/model/application.h"
 #include "gis/model/map.h"
-#include "desktop/map_window.h"
 #include "qt/qt_runtime.h"
 
 namespace selvane::apps {

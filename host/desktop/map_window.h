@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "gis/model/map.h"
 #include "desktop/layer_tree.h"
 #include "desktop/map_canvas.h"
 #include "desktop/progress_display.h"
+#include "gis/model/map.h"
 
 namespace selvane::qt {
 

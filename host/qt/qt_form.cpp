@@ -188,18 +188,20 @@ std::intptr_t QtForm::hWnd() {
 
 int QtForm::Width() {
     EnsureLoaded();
-    const int twips = Runtime().Screen().TwipsPerPixelX();
     const auto margins = Runtime().WindowFrameMargins();
-    const int extra = Design().visible_form ? margins.left() + margins.right() : 0;
-    return (forms::Pixels(Design().client_width, twips) + extra) * twips;
+    return OuterTwips(Design().client_width, margins.left() + margins.right(), Runtime().Screen().TwipsPerPixelX());
 }
 
 int QtForm::Height() {
     EnsureLoaded();
-    const int twips = Runtime().Screen().TwipsPerPixelY();
     const auto margins = Runtime().WindowFrameMargins();
-    const int extra = Design().visible_form ? margins.top() + margins.bottom() : 0;
-    return (forms::Pixels(Design().client_height, twips) + extra) * twips;
+    return OuterTwips(Design().client_height, margins.top() + margins.bottom(), Runtime().Screen().TwipsPerPixelY());
+}
+
+int QtForm::OuterTwips(int client, int frame_pixels, int twips_per_pixel) const {
+    // A visible form's window adds its frame to the client area; a hidden one has none.
+    const int extra = Design().visible_form ? frame_pixels : 0;
+    return (forms::Pixels(client, twips_per_pixel) + extra) * twips_per_pixel;
 }
 
 }  // namespace selvane::qt

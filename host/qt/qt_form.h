@@ -35,6 +35,8 @@ private:
     class Control;
 
     void Realise() override;
+    /// An outer size in twips: the client area's, and the window's frame.
+    int OuterTwips(int client, int frame_pixels, int twips_per_pixel) const;
     /// The runtime; throws platform::Error when it is gone (a form kept past its host).
     QtRuntime& Runtime() const;
 

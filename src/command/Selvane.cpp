@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "state/shared_state.h"
 #include "dialogs/frmIndex.h"
 #include "resources/command_bitmap.h"
+#include "state/shared_state.h"
 
 namespace selvane::command {
 

@@ -52,4 +52,11 @@ private:
     std::shared_ptr<platform::IModelessFrame> m_frame;
 };
 
+/// The design `Make` draws, drawn on first use and kept.
+template <platform::FormDesign (*Make)()>
+const platform::FormDesign& DrawnOnce() {
+    static const platform::FormDesign design = Make();
+    return design;
+}
+
 }  // namespace selvane::dialogs

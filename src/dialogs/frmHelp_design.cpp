@@ -1,18 +1,16 @@
 #include <string>
 
-#include "state/shared_state.h"
+#include "dialogs/design_terms.h"
+#include "dialogs/dialog.h"
 #include "dialogs/frmHelp.h"
 #include "resources/resource_names.h"
+#include "state/shared_state.h"
 
 namespace selvane::dialogs {
 namespace {
 
-using platform::ControlDesign;
-using platform::ControlKind;
-using platform::Rgb;
-using platform::TextAlign;
+using namespace design;
 
-constexpr Rgb kWhite{0xFF, 0xFF, 0xFF};
 constexpr Rgb kLinkBlue{0x00, 0x00, 0xC0};
 
 ControlDesign Link(std::string name, std::string caption, std::string tooltip, platform::TwipsRect position,
@@ -76,9 +74,6 @@ platform::FormDesign MakeDesign() {
 
 }  // namespace
 
-const platform::FormDesign& frmHelpDesign() {
-    static const platform::FormDesign design = MakeDesign();
-    return design;
-}
+const platform::FormDesign& frmHelpDesign() { return DrawnOnce<MakeDesign>(); }
 
 }  // namespace selvane::dialogs

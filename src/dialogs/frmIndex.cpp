@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "state/shared_state.h"
 #include "dialogs/frmHelp.h"
 #include "dialogs/frmIndex_design.h"
 #include "dialogs/relationships.h"
+#include "state/shared_state.h"
 #include "support/ErrorHandling.h"
 #include "support/Tollamar_ArcMap.h"
 

@@ -2,19 +2,17 @@
 
 #include <string>
 
-#include "state/shared_state.h"
+#include "dialogs/design_terms.h"
+#include "dialogs/dialog.h"
 #include "resources/resource_names.h"
+#include "state/shared_state.h"
 
 namespace selvane::dialogs {
 namespace {
 
-using platform::ControlDesign;
-using platform::ControlKind;
-using platform::Rgb;
-using platform::TextAlign;
+using namespace design;
 
 constexpr Rgb kBackground{0xAB, 0xB5, 0xC1};
-constexpr Rgb kWhite{0xFF, 0xFF, 0xFF};
 constexpr Rgb kMaroon{0x80, 0x00, 0x00};
 constexpr Rgb kLayerListBack{0xFF, 0xFF, 0xDD};
 constexpr Rgb kRelationshipFore{0x57, 0x0D, 0x46};
@@ -138,9 +136,6 @@ platform::FormDesign MakeDesign() {
 
 }  // namespace
 
-const platform::FormDesign& frmIndexDesign() {
-    static const platform::FormDesign design = MakeDesign();
-    return design;
-}
+const platform::FormDesign& frmIndexDesign() { return DrawnOnce<MakeDesign>(); }
 
 }  // namespace selvane::dialogs

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "state/shared_state.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/relationships.h"
+#include "state/shared_state.h"
 #include "support/ErrorHandling.h"
 #include "support/Tollamar_ArcMap.h"
 

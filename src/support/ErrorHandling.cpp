@@ -3,8 +3,8 @@
 #include <exception>
 #include <new>
 
-#include "state/shared_state.h"
 #include "platform/arcobjects.h"
+#include "state/shared_state.h"
 
 namespace selvane::support {
 

@@ -10,9 +10,9 @@
 
 #include <fstream>
 
-#include "state/shared_state.h"
 #include "desktop_test_support.h"
 #include "gis/memory/layer.h"
+#include "state/shared_state.h"
 
 namespace selvane::testing {
 namespace {

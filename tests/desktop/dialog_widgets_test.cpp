@@ -9,11 +9,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "state/shared_state.h"
+#include "desktop/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/frmIndex_design.h"
-#include "desktop/modeless_frame.h"
+#include "state/shared_state.h"
 
 namespace selvane::testing {
 namespace {

@@ -5,10 +5,10 @@
 #include <QLabel>
 #include <QTest>
 
-#include "state/shared_state.h"
+#include "desktop/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmHelp.h"
-#include "desktop/modeless_frame.h"
+#include "state/shared_state.h"
 
 namespace selvane::testing {
 namespace {

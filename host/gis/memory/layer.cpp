@@ -8,12 +8,8 @@ namespace selvane::gis {
 
 MemoryLayer::MemoryLayer(std::string name, std::shared_ptr<gis::MemoryFeatureClass> feature_class, ShownIds shown_ids,
                            std::string definition_query)
-    : m_name(std::move(name)),
-      m_class(std::move(feature_class)),
-      m_shown_ids(std::move(shown_ids)),
-      m_definition_query(std::move(definition_query)) {
-    m_class->AddLayerName(m_name);
-}
+    : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)),
+      m_shown_ids(std::move(shown_ids)) {}
 
 std::shared_ptr<platform::IFeatureCursor> MemoryLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
@@ -34,11 +30,7 @@ const RowMask& MemoryLayer::ShownRows() const {
 }
 
 void MemoryLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
-    const auto* row = dynamic_cast<const MemoryFeature*>(feature.get());
-    if (!row || &row->Owner() != m_class.get()) {
-        throw platform::Error(platform::kInvalidArg, "The feature does not belong to layer " + m_name);
-    }
-    m_selection.Add(row->Row());
+    m_selection.Add(OwnFeature<MemoryFeature>(feature).Row());
 }
 
 std::vector<std::int64_t> MemoryLayer::SelectedFids() const {

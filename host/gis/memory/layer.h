@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gis/common/feature_source.h"
+#include "gis/common/feature_layer.h"
 #include "gis/memory/feature_class.h"
 #include "gis/model/layers.h"
 #include "gis/model/selection_set.h"
@@ -16,21 +16,17 @@ namespace selvane::gis {
 
 /// A feature layer: a feature class in memory shown through an optional definition
 /// query, with a selection of its own.
-class MemoryLayer : public SelectableLayer, public FeatureSource {
+class MemoryLayer : public FeatureLayerOf<MemoryFeatureClass> {
 public:
     /// `shown_ids` are the object ids the definition query lets through (null: all);
     /// `definition_query` is its text, kept for display.
     MemoryLayer(std::string name, std::shared_ptr<gis::MemoryFeatureClass> feature_class, ShownIds shown_ids = nullptr,
                  std::string definition_query = {});
 
-    std::string Name() override { return m_name; }
-    std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return m_class; }
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override;
     void Add(const std::shared_ptr<platform::IFeature>& feature) override;
 
-    const std::shared_ptr<gis::MemoryFeatureClass>& Class() const { return m_class; }
-    const std::string& DefinitionQuery() const { return m_definition_query; }
     /// Whether the layer shows the row (its definition query lets it through). Reads the
     /// class's rows.
     bool Shows(std::size_t row) const {
@@ -44,22 +40,14 @@ public:
     void ClearSelection() override { m_selection.Clear(); }
     std::vector<std::int64_t> SelectedFids() const override;
 
-    const void* ClassIdentity() const override { return m_class.get(); }
-    ShapeDimension ClassDimension() const override { return m_class->Dimension(); }
-    const std::shared_ptr<const OGRSpatialReference>& ClassSpatialReference() const override {
-        return m_class->SpatialReference();
-    }
     geos::geom::Envelope ClassExtent() override;
     /// Walks the class's index, or the selection's rows when only they are asked for.
     void ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) override;
     std::string Description() override;
 
 private:
-    std::string m_name;
-    std::shared_ptr<gis::MemoryFeatureClass> m_class;
     ShownIds m_shown_ids;
     mutable RowMask m_shown;
-    std::string m_definition_query;
     SelectionSet m_selection;
 };
 

@@ -116,6 +116,7 @@ public:
     }
     const PostgisFeatureClass& Owner() const { return *m_owner; }
 
+    std::int64_t Fid() const { return m_fid; }
     std::int64_t OID() override { return m_fid; }
     std::shared_ptr<platform::IGeometry> Shape() override;
 

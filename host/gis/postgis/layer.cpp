@@ -8,9 +8,7 @@ namespace selvane::gis {
 
 PostgisLayer::PostgisLayer(std::string name, std::shared_ptr<PostgisFeatureClass> feature_class,
                            std::string definition_query)
-    : m_name(std::move(name)), m_class(std::move(feature_class)), m_definition_query(std::move(definition_query)) {
-    m_class->AddLayerName(m_name);
-}
+    : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)) {}
 
 std::shared_ptr<platform::IFeatureCursor> PostgisLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
@@ -18,11 +16,7 @@ std::shared_ptr<platform::IFeatureCursor> PostgisLayer::Search(std::shared_ptr<p
 }
 
 void PostgisLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
-    const auto* row = dynamic_cast<const PostgisFeature*>(feature.get());
-    if (!row || &row->Owner() != m_class.get()) {
-        throw platform::Error(platform::kInvalidArg, "The feature does not belong to layer " + m_name);
-    }
-    m_selection.Add(feature->OID());
+    m_selection.Add(OwnFeature<PostgisFeature>(feature).Fid());
 }
 
 std::vector<std::int64_t> PostgisLayer::SelectedFids() const {

@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "command/registration.h"
+#include "server_identity.h"
 #include "server_module.h"
 #include "text.h"
 
 namespace selvane::com {
 namespace {
 
-namespace names = command::registration;
+namespace names = identity;
 
 bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
     HKEY handle = nullptr;

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include "forms/twips.h"
+#include "win32/win32_control.h"
 #include "win32/resource_pictures.h"
 #include "win32/wide_text.h"
 
@@ -54,14 +55,6 @@ void ReleaseKeyboardHook() {
     }
 }
 
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    GetWindowTextW(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
 COLORREF ColourOf(const platform::Rgb& colour) { return RGB(colour.red, colour.green, colour.blue); }
 
 // Draws `bitmap` stretched over `area`, or at its own size from the area's top left.
@@ -84,67 +77,13 @@ void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area, bool stretched = t
 
 }  // namespace
 
-// One control's window, answering for every kind the port asks of it.
-class Win32Form::Control : public forms::ShellControl {
-public:
-    Control(const platform::ControlDesign& design, HWND window, HBITMAP bitmap, HFONT font, HCURSOR cursor)
-        : ShellControl(design), m_window(window), m_bitmap(bitmap), m_font(font), m_cursor(cursor) {}
-    ~Control() override {
-        if (m_bitmap) DeleteObject(m_bitmap);
-        if (m_cursor) DestroyCursor(m_cursor);
-    }
-    HWND Window() const { return m_window; }
-    HBITMAP Bitmap() const { return m_bitmap; }
-    HFONT Font() const { return m_font; }
-    HCURSOR Cursor() const { return m_cursor; }
-
-    void Clear() override { SendMessageW(m_window, CB_RESETCONTENT, 0, 0); }
-    void AddItem(const std::string& item) override {
-        const auto text = Wide(item);
-        SendMessageW(m_window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    std::string Text() const override {
-        const auto chosen = SendMessageW(m_window, CB_GETCURSEL, 0, 0);
-        return chosen == CB_ERR ? std::string() : Item(static_cast<int>(chosen));
-    }
-    void SetText(const std::string& text) override {
-        SendMessageW(m_window, CB_SETCURSEL, static_cast<WPARAM>(forms::RequireEntry(Items(), text)), 0);
-    }
-    std::vector<std::string> Items() const override {
-        std::vector<std::string> items;
-        const auto count = SendMessageW(m_window, CB_GETCOUNT, 0, 0);
-        for (int index = 0; index < count; ++index) items.push_back(Item(index));
-        return items;
-    }
-
-    std::string Caption() const override { return Utf8(WindowText(m_window)); }
-    void SetCaption(const std::string& caption) override { SetWindowTextW(m_window, Wide(caption).c_str()); }
-
-    std::int32_t PictureHandle() const override {
-        return static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(m_bitmap));
-    }
-
-private:
-    std::string Item(int index) const {
-        const auto length = SendMessageW(m_window, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-        if (length == CB_ERR) return {};
-        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-        SendMessageW(m_window, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(length));
-        return Utf8(text);
-    }
-
-    HWND m_window;
-    HBITMAP m_bitmap;
-    HFONT m_font;
-    HCURSOR m_cursor;
-};
-
 Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
                      const Win32Screen& screen)
     : FormShell(design, std::move(events)), m_module(module), m_screen(screen) {}
 
 Win32Form::~Win32Form() {
+    // The controls and the window first; the fonts, brushes and picture they drew with go
+    // with the form's members after.
     ForgetControls();
     if (m_window) {
         ReleaseKeyboardHook();
@@ -152,9 +91,6 @@ Win32Form::~Win32Form() {
         DestroyWindow(m_window);
     }
     if (m_tooltips) DestroyWindow(m_tooltips);
-    if (m_picture) DeleteObject(m_picture);
-    for (const auto& [key, font] : m_fonts) DeleteObject(font);
-    for (const auto& [colour, brush] : m_brushes) DeleteObject(brush);
 }
 
 LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -182,12 +118,12 @@ void Win32Form::WindowDestroyed() {
     m_list_owners.clear();
 }
 
-Win32Form::Control* Win32Form::ListOwner(HWND list) const {
+Win32Control* Win32Form::ListOwner(HWND list) const {
     const auto found = m_list_owners.find(list);
     return found == m_list_owners.end() ? nullptr : found->second;
 }
 
-Win32Form::Control* Win32Form::ControlOf(HWND window) const {
+Win32Control* Win32Form::ControlOf(HWND window) const {
     const int index = GetDlgCtrlID(window) - kFirstControlId;
     if (index < 0 || index >= static_cast<int>(m_by_id.size())) return nullptr;
     auto* control = m_by_id[static_cast<std::size_t>(index)];
@@ -217,7 +153,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             auto* device = reinterpret_cast<HDC>(wparam);
             FillRect(device, &area, BrushOf(Design().back_colour));
             // The picture as it is, from the top left, cut off at the right and bottom.
-            if (m_picture) DrawBitmap(device, m_picture, area, false);
+            if (m_picture) DrawBitmap(device, m_picture.Get(), area, false);
             // Each frame's area in its own colour, outer frames first.
             for (const auto* control : m_by_id) {
                 if (control->Design().kind != platform::ControlKind::Frame) continue;
@@ -310,17 +246,17 @@ HFONT Win32Form::FontOf(const platform::Font& font) {
         HDC screen = GetDC(nullptr);
         const int height = -MulDiv(static_cast<int>(font.points * 100), GetDeviceCaps(screen, LOGPIXELSY), 7200);
         ReleaseDC(nullptr, screen);
-        made = CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str());
+        made = UniqueFont(CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
+                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                      DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str()));
     }
-    return made;
+    return made.Get();
 }
 
 HBRUSH Win32Form::BrushOf(const platform::Rgb& colour) {
     auto& brush = m_brushes[ColourOf(colour)];
-    if (!brush) brush = CreateSolidBrush(ColourOf(colour));
-    return brush;
+    if (!brush) brush = UniqueBrush(CreateSolidBrush(ColourOf(colour)));
+    return brush.Get();
 }
 
 void Win32Form::Realise() {
@@ -354,7 +290,8 @@ void Win32Form::Realise() {
         t_keyboard_hook = SetWindowsHookExW(WH_GETMESSAGE, DialogKeys, nullptr, GetCurrentThreadId());
     }
     if (!design.picture.file.empty()) {
-        m_picture = LoadPictureResource(m_module, design.picture.file, design.picture.width, design.picture.height);
+        m_picture = UniqueBitmap(
+            LoadPictureResource(m_module, design.picture.file, design.picture.width, design.picture.height));
     }
     INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&common);
@@ -453,7 +390,8 @@ void Win32Form::CreateControls() {
             SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
         }
         if (control.tab_index >= 0) tab_stops.emplace_back(control.tab_index, window);
-        auto realised = std::make_unique<Control>(control, window, bitmap, font, cursor);
+        auto realised =
+            std::make_unique<Win32Control>(control, window, UniqueBitmap(bitmap), font, UniqueCursor(cursor));
         if (control.kind == platform::ControlKind::ComboBox) {
             COMBOBOXINFO parts{};
             parts.cbSize = sizeof parts;

@@ -11,9 +11,12 @@
 
 #include "forms/form_shell.h"
 #include "platform/runtime.h"
+#include "win32/gdi_handles.h"
 #include "win32/win32_runtime.h"
 
 namespace selvane::win32 {
+
+class Win32Control;
 
 /// A form realised as a Win32 window, loaded on first use: a fixed-border dialog window
 /// (hidden until a modeless frame shows it) with a child window a control: group boxes
@@ -37,8 +40,6 @@ public:
     /// form, and nothing of it is touched after.
     void SetWindowGone(std::function<void()> gone) { m_window_gone = std::move(gone); }
 
-    class Control;
-
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
@@ -46,9 +47,9 @@ private:
     /// Forgets the window and what went with it, once it is destroyed.
     void WindowDestroyed();
     void CreateControls();
-    Control* ControlOf(HWND window) const;
+    Win32Control* ControlOf(HWND window) const;
     /// The drop-down list whose list window `list` is.
-    Control* ListOwner(HWND list) const;
+    Win32Control* ListOwner(HWND list) const;
     HFONT FontOf(const platform::Font& font);
     HBRUSH BrushOf(const platform::Rgb& colour);
     HBITMAP PictureOf(const platform::Picture& picture) const;
@@ -60,11 +61,11 @@ private:
     HWND m_tooltips = nullptr;
     HWND m_first_tab_stop = nullptr;  // takes the focus when the form is shown
     std::function<void()> m_window_gone;
-    HBITMAP m_picture = nullptr;  // the form's background picture
-    std::map<std::tuple<std::string, int, bool, bool>, HFONT> m_fonts;
-    std::map<COLORREF, HBRUSH> m_brushes;
-    std::vector<Control*> m_by_id;  // control id - kFirstControlId
-    std::map<HWND, Control*> m_list_owners;  // the list windows of the drop-down lists
+    UniqueBitmap m_picture;  // the form's background picture
+    std::map<std::tuple<std::string, int, bool, bool>, UniqueFont> m_fonts;
+    std::map<COLORREF, UniqueBrush> m_brushes;
+    std::vector<Win32Control*> m_by_id;  // control id - kFirstControlId
+    std::map<HWND, Win32Control*> m_list_owners;  // the list windows of the drop-down lists
 };
 
 }  // namespace selvane::win32

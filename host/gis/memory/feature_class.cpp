@@ -70,28 +70,28 @@ std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geom
 }  // namespace
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                           std::shared_ptr<const OGRSpatialReference> spatial_reference,
-                           std::vector<std::int64_t> fids, std::vector<std::unique_ptr<geos::geom::Geometry>> shapes)
+                                       std::shared_ptr<const OGRSpatialReference> spatial_reference,
+                                       std::vector<std::int64_t> fids,
+                                       std::vector<std::unique_ptr<geos::geom::Geometry>> shapes)
     : m_name(std::move(name)),
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
-      m_spatial_reference(std::move(spatial_reference)),
-      m_reader(nullptr) {
+      m_spatial_reference(std::move(spatial_reference)) {
     AdoptRows({std::move(fids), std::move(shapes)});
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                           std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader)
+                                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader)
     : m_name(std::move(name)),
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)),
-      m_reader(std::move(reader)) {}
+      m_rows{std::move(reader), {}, {}, {}} {}
 
 void MemoryFeatureClass::EnsureRows() const {
-    if (!m_reader) return;
-    AdoptRows(m_reader());
-    m_reader = nullptr;
+    if (!m_rows.reader) return;
+    AdoptRows(m_rows.reader());
+    m_rows.reader = nullptr;
 }
 
 void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
@@ -106,10 +106,10 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
         throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
                                                    " to more than one feature; each feature needs an id of its own");
     }
-    m_fids = std::move(rows.fids);
-    m_shapes = std::move(rows.shapes);
-    m_non_finite = std::move(non_finite);
-    m_validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_fids.size());
+    m_rows.fids = std::move(rows.fids);
+    m_rows.shapes = std::move(rows.shapes);
+    m_rows.non_finite = std::move(non_finite);
+    m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.fids.size());
 }
 
 void MemoryFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
@@ -121,13 +121,13 @@ std::string MemoryFeatureClass::Culprit() const {
 }
 
 void MemoryFeatureClass::RequireFinite(std::size_t row) const {
-    if (!std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) return;
-    throw InvalidShapeError(Culprit(), m_fids[row], kNotFiniteReason);
+    if (!std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) return;
+    throw InvalidShapeError(Culprit(), m_rows.fids[row], kNotFiniteReason);
 }
 
 void MemoryFeatureClass::RequireAllFinite() const {
     EnsureRows();
-    if (!m_non_finite.empty()) RequireFinite(m_non_finite.front());
+    if (!m_rows.non_finite.empty()) RequireFinite(m_rows.non_finite.front());
 }
 
 MemoryFeatureClass::~MemoryFeatureClass() {
@@ -136,12 +136,12 @@ MemoryFeatureClass::~MemoryFeatureClass() {
 
 const std::map<std::int64_t, std::size_t>& MemoryFeatureClass::RowsByFid() const {
     EnsureRows();
-    if (!m_rows_by_fid) {
+    if (!m_search.rows_by_fid) {
         auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
-        for (std::size_t row = 0; row < m_fids.size(); ++row) rows->emplace(m_fids[row], row);
-        m_rows_by_fid = std::move(rows);
+        for (std::size_t row = 0; row < m_rows.fids.size(); ++row) rows->emplace(m_rows.fids[row], row);
+        m_search.rows_by_fid = std::move(rows);
     }
-    return *m_rows_by_fid;
+    return *m_search.rows_by_fid;
 }
 
 std::int32_t MemoryFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) {
@@ -211,9 +211,9 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
 }
 
 void MemoryFeatureClass::RequireValid(std::size_t row) const {
-    auto& state = m_validity[row];
+    auto& state = m_search.validity[row];
     if (state.load(std::memory_order_relaxed) == kValid) return;
-    const auto* shape = m_shapes[row].get();
+    const auto* shape = m_rows.shapes[row].get();
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search: no validity check is needed on the hot path.
     if (shape->getDimension() == geos::geom::Dimension::P) {
@@ -226,32 +226,32 @@ void MemoryFeatureClass::RequireValid(std::size_t row) const {
         return;
     }
     const auto* reason = check.getValidationError();
-    throw InvalidShapeError(Culprit(), m_fids[row], reason ? reason->toString() : std::string("not valid"));
+    throw InvalidShapeError(Culprit(), m_rows.fids[row], reason ? reason->toString() : std::string("not valid"));
 }
 
 void MemoryFeatureClass::PrepareForThreads() const {
     EnsureRows();
-    if (m_prepared_for_threads) return;
-    for (const auto& shape : m_shapes) {
+    if (m_search.prepared_for_threads) return;
+    for (const auto& shape : m_rows.shapes) {
         if (shape) FillLazyEnvelopes(*shape);
     }
-    m_prepared_for_threads = true;
+    m_search.prepared_for_threads = true;
 }
 
 geos::index::strtree::TemplateSTRtree<std::size_t>& MemoryFeatureClass::Index() const {
     EnsureRows();
-    if (!m_index) {
-        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_shapes.size());
-        for (std::size_t row = 0; row < m_shapes.size(); ++row) {
-            const auto* shape = m_shapes[row].get();
+    if (!m_search.index) {
+        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_rows.shapes.size());
+        for (std::size_t row = 0; row < m_rows.shapes.size(); ++row) {
+            const auto* shape = m_rows.shapes[row].get();
             if (!shape || shape->isEmpty()) continue;
-            if (std::binary_search(m_non_finite.begin(), m_non_finite.end(), row)) continue;
+            if (std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) continue;
             index->insert(*shape->getEnvelopeInternal(), row);
         }
         index->build();
-        m_index = std::move(index);
+        m_search.index = std::move(index);
     }
-    return *m_index;
+    return *m_search.index;
 }
 
 std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
@@ -264,9 +264,9 @@ std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
                " of " + Culprit();
     };
     GdalMessages gdal;
-    auto found = m_transformations.find(source_reference.get());
-    if (found == m_transformations.end()) {
-        Transformation transformation{source_reference, nullptr};
+    auto found = m_search.transformations.find(source_reference.get());
+    if (found == m_search.transformations.end()) {
+        SearchState::Transformation transformation{source_reference, nullptr};
         if (!source_reference->IsSame(m_spatial_reference.get())) {
             transformation.transform.reset(
                 OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get()));
@@ -274,7 +274,7 @@ std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
                 throw platform::Error(platform::kFail, "has no transformation " + systems() + ": " + gdal.Text());
             }
         }
-        found = m_transformations.emplace(source_reference.get(), std::move(transformation)).first;
+        found = m_search.transformations.emplace(source_reference.get(), std::move(transformation)).first;
     }
     if (!found->second.transform) return nullptr;
     auto projected = Reproject(geometry, *found->second.transform);

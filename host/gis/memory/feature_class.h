@@ -57,7 +57,7 @@ public:
     /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches
     /// call it; Fid and ShapeAt take the rows as read.
     void EnsureRows() const;
-    bool RowsRead() const { return !m_reader; }
+    bool RowsRead() const { return !m_rows.reader; }
 
     /// The table's name, used in error texts.
     const std::string& Name() const { return m_name; }
@@ -72,11 +72,11 @@ public:
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const override { return m_spatial_reference; }
     std::size_t RowCount() const {
         EnsureRows();
-        return m_fids.size();
+        return m_rows.fids.size();
     }
-    std::int64_t Fid(std::size_t row) const { return m_fids[row]; }
+    std::int64_t Fid(std::size_t row) const { return m_rows.fids[row]; }
     /// The row's shape, or nullptr for a feature without one.
-    const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_shapes[row].get(); }
+    const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_rows.shapes[row].get(); }
     /// Rows by object id (built on first use).
     const std::map<std::int64_t, std::size_t>& RowsByFid() const;
 
@@ -122,28 +122,36 @@ private:
     std::string m_shape_field;
     ShapeDimension m_dimension;
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
-    mutable RowReader m_reader;  // set until the rows are read
-    mutable std::vector<std::int64_t> m_fids;
-    mutable std::vector<std::unique_ptr<geos::geom::Geometry>> m_shapes;
     std::string m_source_path;
     LayerNames m_layer_names;
-    mutable std::vector<std::size_t> m_non_finite;  // rows with NaN or infinite coordinates, ascending
 
-    mutable std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
-    // 0 unknown, 1 valid; read and written by the threads that evaluate searches.
-    mutable std::unique_ptr<std::atomic<std::uint8_t>[]> m_validity;
+    // The rows, read on first need: a class is opened by names, types and systems alone.
+    struct Rows {
+        RowReader reader;  // set until the rows are read
+        std::vector<std::int64_t> fids;
+        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+        std::vector<std::size_t> non_finite;  // rows with NaN or infinite coordinates, ascending
+    };
+    mutable Rows m_rows;
+
+    // What searches build over the rows on first need, and keep.
+    struct SearchState {
+        std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> index;
+        // 0 unknown, 1 valid; read and written by the threads that evaluate searches.
+        std::unique_ptr<std::atomic<std::uint8_t>[]> validity;
+        bool prepared_for_threads = false;
+        std::unique_ptr<std::map<std::int64_t, std::size_t>> rows_by_fid;
+        // Transformations from the spatial references that queries came in; the key's
+        // reference is held so that its address stays unique.
+        struct Transformation {
+            std::shared_ptr<const OGRSpatialReference> source;
+            std::unique_ptr<OGRCoordinateTransformation> transform;  // null: same reference
+        };
+        std::map<const OGRSpatialReference*, Transformation> transformations;
+    };
+    mutable SearchState m_search;
     // The searches of a scan's rows answered ahead on a second thread, when one runs.
     mutable std::unique_ptr<MemorySearchAhead> m_ahead;
-    mutable bool m_prepared_for_threads = false;
-    mutable std::unique_ptr<std::map<std::int64_t, std::size_t>> m_rows_by_fid;
-
-    // Transformations from the spatial references that queries came in; the key's
-    // reference is held so that its address stays unique.
-    struct Transformation {
-        std::shared_ptr<const OGRSpatialReference> source;
-        std::unique_ptr<OGRCoordinateTransformation> transform;  // null: same reference
-    };
-    mutable std::map<const OGRSpatialReference*, Transformation> m_transformations;
 };
 
 }  // namespace selvane::gis

@@ -217,7 +217,8 @@ std::size_t MapRenderer::DrawShapes(QPainter& painter, gis::FeatureSource& layer
         }
         // A few pixels across, a shape's outline is not seen: its box is, and boxes are
         // drawn together at the end, far faster than one path each.
-        if (!point && pixel > 0 && envelope->getWidth() < kSmallShape * pixel && envelope->getHeight() < kSmallShape * pixel) {
+        if (!point && pixel > 0 && envelope->getWidth() < kSmallShape * pixel &&
+            envelope->getHeight() < kSmallShape * pixel) {
             const QPointF corner = map(envelope->getMinX(), envelope->getMaxY());
             boxes.append(QRectF(corner, QSizeF(envelope->getWidth() / pixel, envelope->getHeight() / pixel)));
             return;

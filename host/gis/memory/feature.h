@@ -19,7 +19,9 @@ struct MemoryScan : ShapeReading {
 /// One row of a feature class. A recycling cursor moves one MemoryFeature from row to row.
 class MemoryFeature : public platform::IFeature, public std::enable_shared_from_this<MemoryFeature> {
 public:
-    MemoryFeature(std::shared_ptr<const MemoryFeatureClass> owner, std::size_t row) : m_owner(std::move(owner)) { MoveTo(row); }
+    MemoryFeature(std::shared_ptr<const MemoryFeatureClass> owner, std::size_t row) : m_owner(std::move(owner)) {
+        MoveTo(row);
+    }
 
     void MoveTo(std::size_t row) {
         m_row = row;

@@ -6,8 +6,9 @@
 
 namespace selvane::gis {
 
-MemorySearchAhead::MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown, std::shared_ptr<const MemoryFeatureClass> queries,
-                   RowMask scan_shown, platform::esriSpatialRelEnum relation, std::size_t first)
+MemorySearchAhead::MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown,
+                                     std::shared_ptr<const MemoryFeatureClass> queries, RowMask scan_shown,
+                                     platform::esriSpatialRelEnum relation, std::size_t first)
     : m_target(target),
       m_target_shown(std::move(target_shown)),
       m_queries_alive(queries),
@@ -26,8 +27,9 @@ MemorySearchAhead::~MemorySearchAhead() {
     m_changed.notify_all();
 }
 
-bool MemorySearchAhead::Answers(const MemoryFeatureClass* queries, const RowMask& scan_shown, platform::esriSpatialRelEnum relation,
-                       const RowMask& target_shown, std::size_t row) const {
+bool MemorySearchAhead::Answers(const MemoryFeatureClass* queries, const RowMask& scan_shown,
+                                platform::esriSpatialRelEnum relation, const RowMask& target_shown,
+                                std::size_t row) const {
     return queries == m_queries && scan_shown == m_scan_shown && relation == m_relation &&
            target_shown == m_target_shown && row > m_asked.load();
 }

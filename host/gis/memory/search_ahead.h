@@ -23,8 +23,9 @@ class MemorySearchAhead {
 public:
     /// Answers the searches of `target` (its rows `target_shown`) with the shapes of a scan
     /// of `queries` showing `scan_shown`, in `relation`, from `first` on.
-    MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown, std::shared_ptr<const MemoryFeatureClass> queries,
-             RowMask scan_shown, platform::esriSpatialRelEnum relation, std::size_t first);
+    MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown,
+                      std::shared_ptr<const MemoryFeatureClass> queries, RowMask scan_shown,
+                      platform::esriSpatialRelEnum relation, std::size_t first);
     ~MemorySearchAhead();
     MemorySearchAhead(const MemorySearchAhead&) = delete;
     MemorySearchAhead& operator=(const MemorySearchAhead&) = delete;

@@ -30,7 +30,7 @@ using selvane::bench::TargetKind;
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 std::shared_ptr<selvane::gis::MemoryFeatureClass> ClassOf(const char* name, std::vector<std::unique_ptr<geos::geom::Geometry>> shapes,
-                                                    selvane::gis::ShapeDimension dimension) {
+                                                          selvane::gis::ShapeDimension dimension) {
     std::vector<std::int64_t> fids(shapes.size());
     for (std::size_t i = 0; i < fids.size(); ++i) fids[i] = static_cast<std::int64_t>(i + 1);
     return std::make_shared<selvane::gis::MemoryFeatureClass>(name, "geom", dimension, nullptr, std::move(fids), std::move(shapes));

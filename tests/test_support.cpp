@@ -70,7 +70,7 @@ void WriteGeoPackage(const std::string& path, const std::vector<TableSpec>& tabl
 }
 
 std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
-                                             const std::string& name, const std::string& definition_query) {
+                                            const std::string& name, const std::string& definition_query) {
     gis::FileSource source(path);
     auto feature_class = source.LoadTable(table);
     gis::ShownIds shown;

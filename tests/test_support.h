@@ -57,7 +57,7 @@ struct MessageLog {
 
 /// A feature layer of a data file's table.
 std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
-                                             const std::string& name = {}, const std::string& definition_query = {});
+                                            const std::string& name = {}, const std::string& definition_query = {});
 
 /// The host of a map made of `layers`, with its message log.
 struct HostedMap {

@@ -90,7 +90,7 @@ class MemorySearchCursor : public platform::IFeatureCursor {
 public:
     /// `query` stays alive through `query_owner`; `projected`, when set, replaces it.
     MemorySearchCursor(std::shared_ptr<const MemoryFeatureClass> owner, bool recycling, RowMask shown,
-                  platform::esriSpatialRelEnum relation, std::shared_ptr<platform::IGeometry> query_owner,
+                       platform::esriSpatialRelEnum relation, std::shared_ptr<platform::IGeometry> query_owner,
                   const geos::geom::Geometry& query, std::unique_ptr<geos::geom::Geometry> projected,
                   const ShapeOrigin* query_source, std::size_t query_row);
 

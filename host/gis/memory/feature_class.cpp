@@ -153,7 +153,7 @@ std::int32_t MemoryFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFi
 }
 
 std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::Search(std::shared_ptr<platform::IQueryFilter> filter,
-                                                               bool recycling) {
+                                                                     bool recycling) {
     return SearchShown(filter, recycling, nullptr);
 }
 

@@ -46,12 +46,12 @@ class MemoryFeatureClass final : public platform::IFeatureClass,
 public:
     /// A class of rows already read.
     MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                 std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
+                       std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
                  std::vector<std::unique_ptr<geos::geom::Geometry>> shapes);
     /// A class whose rows `reader` reads on first need. A read that fails is reported to
     /// that use, and tried again by the next.
     MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                 std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader);
+                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader);
     ~MemoryFeatureClass() override;
 
     /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches

@@ -7,12 +7,12 @@
 namespace selvane::gis {
 
 MemoryLayer::MemoryLayer(std::string name, std::shared_ptr<gis::MemoryFeatureClass> feature_class, ShownIds shown_ids,
-                           std::string definition_query)
+                         std::string definition_query)
     : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)),
       m_shown_ids(std::move(shown_ids)) {}
 
 std::shared_ptr<platform::IFeatureCursor> MemoryLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
-                                                               bool recycling) {
+                                                              bool recycling) {
     return m_class->SearchShown(filter, recycling, ShownRows());
 }
 

@@ -21,7 +21,7 @@ public:
     /// `shown_ids` are the object ids the definition query lets through (null: all);
     /// `definition_query` is its text, kept for display.
     MemoryLayer(std::string name, std::shared_ptr<gis::MemoryFeatureClass> feature_class, ShownIds shown_ids = nullptr,
-                 std::string definition_query = {});
+                std::string definition_query = {});
 
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override;

@@ -7,7 +7,7 @@
 namespace selvane::gis {
 
 std::shared_ptr<platform::IFeature> PostgisFeatureMaker::At(std::int64_t fid,
-                                                              std::optional<std::shared_ptr<Shape>> shape) {
+                                                            std::optional<std::shared_ptr<Shape>> shape) {
     if (!m_recycling) return std::make_shared<PostgisFeature>(m_owner, fid, std::move(shape));
     if (!m_recycled) {
         m_recycled = std::make_shared<PostgisFeature>(m_owner, fid, std::move(shape));

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <vector>
 
 #include "desktop/shape_painting.h"
@@ -129,17 +128,10 @@ QRectF MapRenderer::FullExtent() {
             m_extent_problem = layer.Name() + ": " + error.what();
         }
     });
-    std::function<void(const std::vector<std::shared_ptr<platform::ILayer>>&)> rasters =
-        [&](const std::vector<std::shared_ptr<platform::ILayer>>& layers) {
-            for (const auto& layer : layers) {
-                if (auto raster = std::dynamic_pointer_cast<gis::RasterLayer>(layer)) {
-                    const auto& world = RasterOf(*raster).world;
-                    if (!world.isEmpty()) unite(world);
-                }
-                if (auto group = std::dynamic_pointer_cast<gis::GroupLayer>(layer)) rasters(group->Members());
-            }
-        };
-    rasters(m_map->Layers());
+    gis::ForEachLayerOf<gis::RasterLayer>(m_map->Layers(), [&](const gis::RasterLayer& raster) {
+        const auto& world = RasterOf(raster).world;
+        if (!world.isEmpty()) unite(world);
+    });
     if (extent.isNull()) return {};
     QRectF result(QPointF(extent.getMinX(), extent.getMinY()), QPointF(extent.getMaxX(), extent.getMaxY()));
     // A single point has no size: give it some room.

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
 #include "gis/files/file_source.h"
 #include "gis/memory/layer.h"
@@ -233,9 +234,7 @@ platform::Error MalformedJson(const std::string& path, const std::string& text, 
 }
 
 bool EndsWithJson(const std::string& path) {
-    auto extension = std::filesystem::path(path).extension().string();
-    for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".json";
+    return AsciiLower(std::filesystem::path(path).extension().string()) == ".json";
 }
 
 json ParseDocument(const std::string& path, const std::string& text) {

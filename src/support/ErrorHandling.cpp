@@ -14,7 +14,7 @@ TrappedError CurrentError() noexcept {
     } catch (const platform::Error& error) {
         return {error.Number(), error.Description()};
     } catch (const std::bad_alloc&) {
-        return {static_cast<std::int32_t>(0x8007000Eu), "Out of memory"};
+        return {platform::kOutOfMemory, "Out of memory"};
     } catch (const std::exception& error) {
         return {platform::kUnexpected, error.what()};
     } catch (...) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "gis/common/ascii_case.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -28,8 +29,7 @@ constexpr std::array<std::string_view, 14> kNetworkPrefixes{
     "http://", "https://", "ftp://", "wfs:", "wms:"};
 
 bool IsNetworkAddress(std::string_view path) {
-    std::string lower(path.substr(0, 16));
-    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = AsciiLower(path.substr(0, 16));
     for (const auto prefix : kNetworkPrefixes) {
         if (std::string_view(lower).starts_with(prefix)) return true;
     }

@@ -3,7 +3,8 @@
 #include <geos/geom/GeometryCollection.h>
 
 #include <algorithm>
-#include <cctype>
+
+#include "gis/common/ascii_case.h"
 
 namespace selvane::gis {
 namespace {
@@ -76,12 +77,7 @@ void RequireRelationCanHold(platform::esriSpatialRelEnum relation, ShapeDimensio
 }
 
 void RequireShapeField(const std::string& field, const std::string& shape_field, const std::string& table) {
-    const bool same = field.size() == shape_field.size() &&
-                      std::equal(field.begin(), field.end(), shape_field.begin(), [](char left, char right) {
-                          return std::tolower(static_cast<unsigned char>(left)) ==
-                                 std::tolower(static_cast<unsigned char>(right));
-                      });
-    if (same) return;
+    if (AsciiEqualIgnoringCase(field, shape_field)) return;
     throw platform::Error(platform::kInvalidArg, "The spatial filter's geometry field '" + field +
                                                      "' is not the shape field '" + shape_field + "' of " + table);
 }

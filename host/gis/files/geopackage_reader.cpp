@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "gis/common/ascii_case.h"
 #include "gis/common/shape.h"
 #include "gis/common/slices.h"
 #include "gis/common/wkb_outline.h"
@@ -40,8 +41,7 @@ std::optional<ShapeDimension> DeclaredDimension(sqlite3* database, const std::st
         return std::nullopt;
     }
     const auto* type_text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-    std::string type = type_text ? type_text : "";
-    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
+    const std::string type = AsciiUpper(type_text ? type_text : "");
     if (type == "POINT" || type == "MULTIPOINT") return ShapeDimension::Point;
     if (type == "LINESTRING" || type == "MULTILINESTRING") return ShapeDimension::Line;
     if (type == "POLYGON" || type == "MULTIPOLYGON") return ShapeDimension::Area;

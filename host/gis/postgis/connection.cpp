@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
 
 namespace selvane::gis {
@@ -14,14 +15,6 @@ std::string Trimmed(std::string text) {
     return start == std::string::npos ? std::string() : text.substr(start);
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
 
 // A server on this machine: a unix socket folder, or the loopback address.
 bool IsLocalHost(std::string_view hosts) {
@@ -68,7 +61,7 @@ std::string ConnectionString(const std::string& source) {
 
 }  // namespace
 
-bool IsDatabaseSource(std::string_view source) { return StartsWithIgnoringCase(source, "PG:"); }
+bool IsDatabaseSource(std::string_view source) { return AsciiStartsWithIgnoringCase(source, "PG:"); }
 
 PgConnection::PgConnection(const std::string& source) : m_source(source) {
     const auto conninfo = ConnectionString(source);

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 #include "desktop/desktop_host.h"
 #include "dialogs/frmIndex.h"
@@ -59,13 +61,19 @@ void DrawEmblem(QPainter& painter, QRectF area) {
     painter.restore();
 }
 
-QImage Logo() {
-    QImage image(120, 50, QImage::Format_RGB32);
+// A picture of `size` filled top to bottom with a gradient through `stops` (place, colour).
+QImage VerticalGradient(QSize size, std::initializer_list<std::pair<double, QColor>> stops) {
+    QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
-    QLinearGradient back(0, 0, 0, 50);
-    back.setColorAt(0, QColor(0xF4, 0xF6, 0xF9));
-    back.setColorAt(1, QColor(0xD8, 0xDE, 0xE6));
+    QLinearGradient back(0, 0, 0, size.height());
+    for (const auto& [at, colour] : stops) back.setColorAt(at, colour);
     painter.fillRect(image.rect(), back);
+    return image;
+}
+
+QImage Logo() {
+    QImage image = VerticalGradient({120, 50}, {{0, QColor(0xF4, 0xF6, 0xF9)}, {1, QColor(0xD8, 0xDE, 0xE6)}});
+    QPainter painter(&image);
     DrawEmblem(painter, QRectF(6, 9, 32, 32));
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(kNavy);
@@ -80,14 +88,9 @@ QImage Logo() {
 }
 
 QImage ButtonBackground() {
-    QImage image(64, 24, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient back(0, 0, 0, 24);
-    back.setColorAt(0, QColor(0xF2, 0xF4, 0xF7));
-    back.setColorAt(0.5, QColor(0xDD, 0xE2, 0xE9));
-    back.setColorAt(1, QColor(0xC4, 0xCC, 0xD6));
-    painter.fillRect(image.rect(), back);
-    return image;
+    return VerticalGradient({64, 24}, {{0, QColor(0xF2, 0xF4, 0xF7)},
+                                       {0.5, QColor(0xDD, 0xE2, 0xE9)},
+                                       {1, QColor(0xC4, 0xCC, 0xD6)}});
 }
 
 QImage TransparentCursor() {

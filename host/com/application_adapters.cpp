@@ -19,13 +19,13 @@ class MxDocument final : public platform::IMxDocument {
 public:
     explicit MxDocument(ComRef<::IMxDocument> document) : m_document(std::move(document)) {}
     std::shared_ptr<platform::IMap> FocusMap() override {
-        ComRef<::IMap> map;
-        Check(m_document->get_FocusMap(map.Out()), "IMxDocument.FocusMap");
+        auto map = ReadObject<::IMap>([this](::IMap** out) { return m_document->get_FocusMap(out); },
+                                      "IMxDocument.FocusMap");
         return AdaptMap(std::move(map));
     }
     std::shared_ptr<platform::IActiveView> ActiveView() override {
-        ComRef<::IActiveView> view;
-        Check(m_document->get_ActiveView(view.Out()), "IMxDocument.ActiveView");
+        auto view = ReadObject<::IActiveView>([this](::IActiveView** out) { return m_document->get_ActiveView(out); },
+                                              "IMxDocument.ActiveView");
         return view ? std::make_shared<com::ActiveView>(std::move(view)) : nullptr;
     }
 
@@ -84,8 +84,8 @@ class Application final : public platform::IApplication, public HostObject {
 public:
     explicit Application(ComRef<::IApplication> application) : m_application(std::move(application)) {}
     std::shared_ptr<platform::IObject> Document() override {
-        ComRef<::IUnknown> document;
-        Check(m_application->get_Document(document.Out()), "IApplication.Document");
+        auto document = ReadObject<::IUnknown>([this](::IUnknown** out) { return m_application->get_Document(out); },
+                                               "IApplication.Document");
         if (!document) return nullptr;
         if (auto map_document = document.As<::IMxDocument>(IID_IMxDocument)) {
             return std::make_shared<MxDocument>(std::move(map_document));
@@ -93,8 +93,8 @@ public:
         return std::make_shared<PlainObject>(std::move(document));
     }
     std::shared_ptr<platform::IStatusBar> StatusBar() override {
-        ComRef<::IStatusBar> bar;
-        Check(m_application->get_StatusBar(bar.Out()), "IApplication.StatusBar");
+        auto bar = ReadObject<::IStatusBar>([this](::IStatusBar** out) { return m_application->get_StatusBar(out); },
+                                            "IApplication.StatusBar");
         return bar ? std::make_shared<com::StatusBar>(std::move(bar)) : nullptr;
     }
     IUnknown* Unknown() const override { return m_application.Get(); }

@@ -9,8 +9,10 @@ class Geometry final : public platform::IGeometry, public HostObject {
 public:
     explicit Geometry(ComRef<::IGeometry> geometry) : m_geometry(std::move(geometry)) {}
     bool IsEmpty() const override {
-        VARIANT_BOOL empty = VARIANT_FALSE;
-        Check(m_geometry->get_IsEmpty(&empty), "IGeometry.IsEmpty");
+        const auto empty = ReadValue<VARIANT_BOOL>([this](VARIANT_BOOL* value) {
+                                                       return m_geometry->get_IsEmpty(value);
+                                                   },
+                                                   "IGeometry.IsEmpty");
         return empty != VARIANT_FALSE;
     }
     IUnknown* Unknown() const override { return m_geometry.Get(); }
@@ -24,13 +26,11 @@ class Feature final : public platform::IFeature, public HostObject {
 public:
     explicit Feature(ComRef<::IFeature> feature) : m_feature(std::move(feature)) {}
     std::int64_t OID() override {
-        LONGLONG oid = 0;
-        Check(m_feature->get_OID(&oid), "IFeature.OID");
-        return oid;
+        return ReadValue<LONGLONG>([this](LONGLONG* value) { return m_feature->get_OID(value); }, "IFeature.OID");
     }
     std::shared_ptr<platform::IGeometry> Shape() override {
-        ComRef<::IGeometry> shape;
-        Check(m_feature->get_Shape(shape.Out()), "IFeature.Shape");
+        auto shape = ReadObject<::IGeometry>([this](::IGeometry** out) { return m_feature->get_Shape(out); },
+                                             "IFeature.Shape");
         return shape ? std::make_shared<Geometry>(std::move(shape)) : nullptr;
     }
     IUnknown* Unknown() const override { return m_feature.Get(); }
@@ -44,8 +44,8 @@ class FeatureCursor final : public platform::IFeatureCursor {
 public:
     explicit FeatureCursor(ComRef<::IFeatureCursor> cursor) : m_cursor(std::move(cursor)) {}
     std::shared_ptr<platform::IFeature> NextFeature() override {
-        ComRef<::IFeature> feature;
-        Check(m_cursor->NextFeature(feature.Out()), "IFeatureCursor.NextFeature");
+        auto feature = ReadObject<::IFeature>([this](::IFeature** out) { return m_cursor->NextFeature(out); },
+                                              "IFeatureCursor.NextFeature");
         return feature ? std::make_shared<Feature>(std::move(feature)) : nullptr;
     }
 
@@ -57,8 +57,8 @@ class SpatialFilter final : public platform::ISpatialFilter, public HostObject {
 public:
     explicit SpatialFilter(ComRef<::ISpatialFilter> filter) : m_filter(std::move(filter)) {}
     std::shared_ptr<platform::IGeometry> Geometry() override {
-        ComRef<::IGeometry> geometry;
-        Check(m_filter->get_Geometry(geometry.Out()), "ISpatialFilter.Geometry");
+        auto geometry = ReadObject<::IGeometry>([this](::IGeometry** out) { return m_filter->get_Geometry(out); },
+                                                "ISpatialFilter.Geometry");
         return geometry ? std::make_shared<com::Geometry>(std::move(geometry)) : nullptr;
     }
     void SetGeometry(std::shared_ptr<platform::IGeometry> geometry) override {
@@ -67,15 +67,16 @@ public:
         Check(m_filter->putref_Geometry(host ? host->Get() : nullptr), "ISpatialFilter.Geometry");
     }
     platform::esriSpatialRelEnum SpatialRel() override {
-        LONG relation = 0;
-        Check(m_filter->get_SpatialRel(&relation), "ISpatialFilter.SpatialRel");
+        const auto relation = ReadValue<LONG>([this](LONG* value) { return m_filter->get_SpatialRel(value); },
+                                              "ISpatialFilter.SpatialRel");
         return static_cast<platform::esriSpatialRelEnum>(relation);
     }
     void SetSpatialRel(platform::esriSpatialRelEnum relation) override {
         Check(m_filter->put_SpatialRel(relation), "ISpatialFilter.SpatialRel");
     }
     std::string GeometryField() override {
-        return ReadText([this](BSTR* text) { return m_filter->get_GeometryField(text); }, "ISpatialFilter.GeometryField");
+        return ReadText([this](BSTR* text) { return m_filter->get_GeometryField(text); },
+                        "ISpatialFilter.GeometryField");
     }
     void SetGeometryField(const std::string& field) override {
         Check(m_filter->put_GeometryField(UniqueBstr(field).Get()), "ISpatialFilter.GeometryField");
@@ -90,7 +91,8 @@ class FeatureClass final : public platform::IFeatureClass {
 public:
     explicit FeatureClass(ComRef<::IFeatureClass> feature_class) : m_class(std::move(feature_class)) {}
     std::string ShapeFieldName() override {
-        return ReadText([this](BSTR* text) { return m_class->get_ShapeFieldName(text); }, "IFeatureClass.ShapeFieldName");
+        return ReadText([this](BSTR* text) { return m_class->get_ShapeFieldName(text); },
+                        "IFeatureClass.ShapeFieldName");
     }
     std::int32_t FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) override {
         LONG count = 0;

@@ -31,8 +31,10 @@ public:
         Check(m_frame->put_Caption(UniqueBstr(caption).Get()), "IModelessFrame.Caption");
     }
     bool Visible() override {
-        VARIANT_BOOL visible = VARIANT_FALSE;
-        Check(m_frame->get_Visible(&visible), "IModelessFrame.Visible");
+        const auto visible = ReadValue<VARIANT_BOOL>([this](VARIANT_BOOL* value) {
+                                                         return m_frame->get_Visible(value);
+                                                     },
+                                                     "IModelessFrame.Visible");
         return visible != VARIANT_FALSE;
     }
     void SetVisible(bool visible) override {

@@ -25,6 +25,23 @@ std::string ReadText(Get&& get, const char* call) {
     return text.Text();
 }
 
+/// A property of the host: `get` fills the value it is given.
+template <typename Value, typename Get>
+Value ReadValue(Get&& get, const char* call) {
+    Value value{};
+    Check(get(&value), call);
+    return value;
+}
+
+/// An object the host hands out: `get` fills the interface pointer it is given (or leaves it
+/// null for none).
+template <typename Interface, typename Get>
+ComRef<Interface> ReadObject(Get&& get, const char* call) {
+    ComRef<Interface> object;
+    Check(get(object.Out()), call);
+    return object;
+}
+
 /// The host object behind a port object, for the ports that hand objects back to the host.
 class HostObject : public virtual platform::IObject {
 public:

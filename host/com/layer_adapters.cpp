@@ -19,15 +19,14 @@ protected:
 
 class GroupLayer final : public LayerPort, public platform::IGroupLayer, public platform::ICompositeLayer {
 public:
-    GroupLayer(ComRef<::ILayer> layer, ComRef<::ICompositeLayer> members) : LayerPort(std::move(layer)), m_members(std::move(members)) {}
+    GroupLayer(ComRef<::ILayer> layer, ComRef<::ICompositeLayer> members)
+        : LayerPort(std::move(layer)), m_members(std::move(members)) {}
     std::int32_t Count() override {
-        LONG count = 0;
-        Check(m_members->get_Count(&count), "ICompositeLayer.Count");
-        return count;
+        return ReadValue<LONG>([this](LONG* value) { return m_members->get_Count(value); }, "ICompositeLayer.Count");
     }
     std::shared_ptr<platform::ILayer> Layer(std::int32_t index) override {
-        ComRef<::ILayer> member;
-        Check(m_members->get_Layer(index, member.Out()), "ICompositeLayer.Layer");
+        auto member = ReadObject<::ILayer>([&](::ILayer** out) { return m_members->get_Layer(index, out); },
+                                           "ICompositeLayer.Layer");
         return AdaptLayer(std::move(member));
     }
 
@@ -37,10 +36,13 @@ private:
 
 class FeatureLayer : public LayerPort, public platform::IFeatureLayer {
 public:
-    FeatureLayer(ComRef<::ILayer> layer, ComRef<::IFeatureLayer> features) : LayerPort(std::move(layer)), m_features(std::move(features)) {}
+    FeatureLayer(ComRef<::ILayer> layer, ComRef<::IFeatureLayer> features)
+        : LayerPort(std::move(layer)), m_features(std::move(features)) {}
     std::shared_ptr<platform::IFeatureClass> FeatureClass() override {
-        ComRef<::IFeatureClass> feature_class;
-        Check(m_features->get_FeatureClass(feature_class.Out()), "IFeatureLayer.FeatureClass");
+        auto feature_class = ReadObject<::IFeatureClass>([this](::IFeatureClass** out) {
+                                                             return m_features->get_FeatureClass(out);
+                                                         },
+                                                         "IFeatureLayer.FeatureClass");
         return AdaptFeatureClass(std::move(feature_class));
     }
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
@@ -71,19 +73,14 @@ class Map final : public platform::IMap {
 public:
     explicit Map(ComRef<::IMap> map) : m_map(std::move(map)) {}
     std::int32_t LayerCount() override {
-        LONG count = 0;
-        Check(m_map->get_LayerCount(&count), "IMap.LayerCount");
-        return count;
+        return ReadValue<LONG>([this](LONG* value) { return m_map->get_LayerCount(value); }, "IMap.LayerCount");
     }
     std::shared_ptr<platform::ILayer> Layer(std::int32_t index) override {
-        ComRef<::ILayer> layer;
-        Check(m_map->get_Layer(index, layer.Out()), "IMap.Layer");
+        auto layer = ReadObject<::ILayer>([&](::ILayer** out) { return m_map->get_Layer(index, out); }, "IMap.Layer");
         return AdaptLayer(std::move(layer));
     }
     std::int32_t SelectionCount() override {
-        LONG count = 0;
-        Check(m_map->get_SelectionCount(&count), "IMap.SelectionCount");
-        return count;
+        return ReadValue<LONG>([this](LONG* value) { return m_map->get_SelectionCount(value); }, "IMap.SelectionCount");
     }
     void ClearSelection() override { Check(m_map->ClearSelection(), "IMap.ClearSelection"); }
 

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repeats=${1:-200}
 preset=${2:-ci}
-concurrent='^(RowAhead\.|SelectionRun|SpatialSearch\.ALargeSearch|GeoPackageReader\.)'
+concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.ALargeSearch|GeoPackageReader\.)'
 
 bash scripts/setup.sh
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" > /dev/null

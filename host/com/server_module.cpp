@@ -6,6 +6,8 @@
 #include "class_factory.h"
 #include "host_adapter.h"
 #include "registration.h"
+#include "state/shared_state.h"
+#include "win32/win32_form.h"
 #include "win32/win32_runtime.h"
 
 namespace selvane::com {
@@ -32,9 +34,14 @@ std::wstring ModulePath() {
 }
 
 void ObjectCreated() { ++g_objects; }
-void ObjectDestroyed() { --g_objects; }
+void ObjectDestroyed() {
+    // With the last command goes the hidden form that held the commands' bitmap: no host
+    // asks a command it has released for its bitmap, and its window would keep the module
+    // loaded.
+    if (--g_objects == 0) state::ResourceForm.reset();
+}
 void LockServer(bool lock) { lock ? ++g_locks : --g_locks; }
-bool CanUnload() { return g_objects == 0 && g_locks == 0; }
+bool CanUnload() { return g_objects == 0 && g_locks == 0 && win32::OpenFormWindows() == 0; }
 
 void InstallHostServices() {
     static bool installed = false;
@@ -46,11 +53,14 @@ void InstallHostServices() {
 
 }  // namespace selvane::com
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         selvane::com::g_module = instance;
         DisableThreadLibraryCalls(instance);
     }
+    // Unloaded by FreeLibrary (not by the process ending): a module loaded again, at the
+    // same address or another, registers the forms' class anew.
+    if (reason == DLL_PROCESS_DETACH && !reserved) selvane::win32::UnregisterFormClass(instance);
     return TRUE;
 }
 

@@ -17,7 +17,7 @@ void ObjectCreated();
 void ObjectDestroyed();
 /// IClassFactory::LockServer.
 void LockServer(bool lock);
-/// No object alive and no lock held.
+/// No object alive, no lock held and no form's window open.
 bool CanUnload();
 
 /// Installs the Win32 forms runtime and the host's creatable classes, once, on the first

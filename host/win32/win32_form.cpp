@@ -1,8 +1,10 @@
 #include "win32/win32_form.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include <commctrl.h>
 
@@ -34,6 +36,8 @@ HWND FormAround(HWND window) {
 // dialog manager (Tab, Shift+Tab, the arrows of a group) runs on the form's keys before
 // they are dispatched. One hook per thread that shows forms, for as long as one lives.
 thread_local HHOOK t_keyboard_hook = nullptr;
+// The form windows alive in the process: their window procedure is this module's code.
+std::atomic<int> g_form_windows{0};
 thread_local int t_forms = 0;
 
 LRESULT CALLBACK DialogKeys(int code, WPARAM removed, LPARAM data) {
@@ -77,6 +81,10 @@ void DrawBitmap(HDC target, HBITMAP bitmap, const RECT& area, bool stretched = t
 
 }  // namespace
 
+int OpenFormWindows() { return g_form_windows; }
+
+void UnregisterFormClass(HINSTANCE module) { UnregisterClassW(kFormClass, module); }
+
 Win32Form::Win32Form(const platform::FormDesign& design, platform::FormEvents events, HINSTANCE module,
                      const Win32Screen& screen)
     : FormShell(design, std::move(events)), m_module(module), m_screen(screen) {}
@@ -89,6 +97,7 @@ Win32Form::~Win32Form() {
         ReleaseKeyboardHook();
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
+        --g_form_windows;
     }
     if (m_tooltips) DestroyWindow(m_tooltips);
 }
@@ -110,6 +119,7 @@ LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wp
 }
 
 void Win32Form::WindowDestroyed() {
+    --g_form_windows;
     SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
     ReleaseKeyboardHook();
     m_window = nullptr;
@@ -261,17 +271,21 @@ HBRUSH Win32Form::BrushOf(const platform::Rgb& colour) {
 
 void Win32Form::Realise() {
     const auto& design = Design();
-    static const ATOM form_class = [this] {
-        WNDCLASSEXW window_class{};
-        window_class.cbSize = sizeof window_class;
+    // Registered by the first form of each load of the module: the class goes with the
+    // module when it unloads, so that a module loaded again registers its own.
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    if (!GetClassInfoExW(m_module, kFormClass, &window_class)) {
         window_class.lpfnWndProc = WindowProcedure;
         window_class.hInstance = m_module;
         window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         window_class.lpszClassName = kFormClass;
-        return RegisterClassExW(&window_class);
-    }();
-    if (!form_class) throw platform::Error(platform::kFail, "The form window class cannot be registered");
+        if (!RegisterClassExW(&window_class)) {
+            throw platform::Error(platform::kFail, "The window class of the forms cannot be registered (error " +
+                                                       std::to_string(GetLastError()) + ")");
+        }
+    }
     const int tx = m_screen.TwipsPerPixelX();
     const int ty = m_screen.TwipsPerPixelY();
     // Not clipping its children: the group boxes draw no background of their own, so the
@@ -286,6 +300,7 @@ void Win32Form::Realise() {
                                outer.bottom - outer.top, nullptr, nullptr, m_module, nullptr);
     if (!m_window) throw platform::Error(platform::kFail, "The window of " + design.name + " cannot be created");
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ++g_form_windows;
     if (t_forms++ == 0 && !t_keyboard_hook) {
         t_keyboard_hook = SetWindowsHookExW(WH_GETMESSAGE, DialogKeys, nullptr, GetCurrentThreadId());
     }

@@ -18,6 +18,12 @@ namespace selvane::win32 {
 
 class Win32Control;
 
+/// The windows of forms alive in the process: while one lives, the module that holds its
+/// window procedure must stay loaded.
+int OpenFormWindows();
+/// Unregisters the forms' window class of `module`, as the module unloads.
+void UnregisterFormClass(HINSTANCE module);
+
 /// A form realised as a Win32 window, loaded on first use: a fixed-border dialog window
 /// (hidden until a modeless frame shows it) with a child window a control: group boxes
 /// for frames, static text for labels, drop-down lists, owner-drawn picture buttons and

@@ -8,6 +8,8 @@
 #include "check_output.h"
 #include "checks.h"
 #include "selvane_h.h"
+#include "test_map.h"
+#include "window_probes.h"
 
 namespace test_host {
 
@@ -66,7 +68,27 @@ void CheckRegisteredServer(const std::wstring& dll) {
     auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(server, "DllCanUnloadNow")));
     Expect(can_unload && can_unload() == S_FALSE, L"the server stays loaded while an object lives");
     command->Release();
-    Expect(can_unload && can_unload() == S_OK, L"the server may unload once no object lives");
+    // The frames of the dialog and of the help windows are still open, and their windows'
+    // procedure is the server's code.
+    Expect(can_unload && can_unload() == S_FALSE, L"the server stays loaded while a dialog's window is open");
+    for (HWND frame : Seen().frames) {
+        if (IsWindow(frame)) DestroyWindow(frame);
+    }
+    Pump();
+    Expect(can_unload && can_unload() == S_OK, L"the server may unload once no object lives and no dialog is open");
+    // COM marks an unused library first and frees it at the next call.
+    CoFreeUnusedLibrariesEx(0, 0);
+    CoFreeUnusedLibrariesEx(0, 0);
+    Expect(GetModuleHandleW(L"Selvane.dll") == nullptr, L"COM unloads the server");
+    // Loaded again, the server registers its forms' window class anew: the command's bitmap,
+    // a picture of a hidden form, is there.
+    ICommand* again = nullptr;
+    OLE_HANDLE reloaded_bitmap = 0;
+    const bool created_again = SUCCEEDED(CoCreateInstance(CLSID_Selvane, nullptr, CLSCTX_INPROC_SERVER, IID_ICommand,
+                                                          reinterpret_cast<void**>(&again)));
+    Expect(created_again && SUCCEEDED(again->get_Bitmap(&reloaded_bitmap)) && reloaded_bitmap != 0,
+           L"loaded again, the server's forms load (the command's bitmap is there)");
+    if (again) again->Release();
 
     Expect(VersionText(dll, L"FileVersion") == L"2.04.0010", L"FileVersion is 2.04.0010");
     Expect(VersionText(dll, L"ProductVersion") == L"2.04.0010", L"ProductVersion is 2.04.0010");

@@ -1,6 +1,7 @@
 #include "gis/postgis/layer.h"
 
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 
 #include "gis/common/sql_identifier.h"
 
@@ -28,11 +29,19 @@ std::vector<std::int64_t> PostgisLayer::SelectedFids() const {
 
 namespace {
 
-// A coordinate as the server reads it back exactly.
+// A coordinate as the server reads it back exactly, whatever the process's locale (Qt sets
+// the user's, whose decimal comma the server would not read).
 std::string Exact(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+// A number the server wrote, read as the server wrote it (not by the locale).
+double Number(const char* text) {
+    double value = 0;
+    std::from_chars(text, text + std::strlen(text), value);
+    return value;
 }
 
 // How many selected ids one statement looks up.
@@ -49,7 +58,7 @@ geos::geom::Envelope PostgisLayer::ClassExtent() {
         table.Qualified() + ") x");
     geos::geom::Envelope extent;
     if (PQntuples(result.get()) == 1 && !PQgetisnull(result.get(), 0, 0)) {
-        const auto value = [&result](int column) { return std::strtod(PQgetvalue(result.get(), 0, column), nullptr); };
+        const auto value = [&result](int column) { return Number(PQgetvalue(result.get(), 0, column)); };
         extent.init(value(0), value(2), value(1), value(3));
     }
     m_extent = extent;

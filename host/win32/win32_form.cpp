@@ -118,6 +118,42 @@ LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wp
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
+LRESULT CALLBACK Win32Form::LabelProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                           DWORD_PTR data) {
+    auto* form = reinterpret_cast<Win32Form*>(data);
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            // A click on a label is a press and a release on it, as a link is clicked: the
+            // press only marks it (and is not passed on, which would notify the form).
+            form->m_pressed_label = window;
+            SetCapture(window);
+            return 0;
+        case WM_LBUTTONUP: {
+            const bool pressed = form->m_pressed_label == window;
+            form->m_pressed_label = nullptr;
+            if (GetCapture() == window) ReleaseCapture();
+            RECT area{};
+            GetClientRect(window, &area);
+            const POINT at{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+            if (pressed && PtInRect(&area, at)) {
+                if (const auto* control = form->ControlOf(window)) form->RunClick(control->Design().name);
+            }
+            return 0;
+        }
+        case WM_CAPTURECHANGED:
+            if (reinterpret_cast<HWND>(lparam) != window && form->m_pressed_label == window) {
+                form->m_pressed_label = nullptr;
+            }
+            break;
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(window, LabelProcedure, 0);
+            break;
+        default: break;
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
 void Win32Form::WindowDestroyed() {
     --g_form_windows;
     SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
@@ -125,6 +161,7 @@ void Win32Form::WindowDestroyed() {
     m_window = nullptr;
     m_tooltips = nullptr;  // owned by the form's window, destroyed before it
     m_first_tab_stop = nullptr;
+    m_pressed_label = nullptr;
     m_list_owners.clear();
 }
 
@@ -147,6 +184,8 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             // click; each press is a press, as a user means it and as Qt has it.
             if (HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED) {
                 auto* control = ControlOf(reinterpret_cast<HWND>(lparam));
+                // A label's click is its release, which LabelProcedure reports.
+                if (control && control->Design().kind == platform::ControlKind::Label) break;
                 if (control && HIWORD(wparam) == BN_DOUBLECLICKED &&
                     control->Design().kind != platform::ControlKind::Button) {
                     break;
@@ -355,7 +394,8 @@ void Win32Form::CreateControls() {
                 }
                 break;
             case platform::ControlKind::Label:
-                // SS_NOTIFY: a click on a label (a help link) reaches the form as BN_CLICKED.
+                // SS_NOTIFY: the label takes the pointer's messages, so that its own
+                // procedure (LabelProcedure) sees a click on it (a help link).
                 style |= SS_NOTIFY;
                 style |= control.align == platform::TextAlign::Centre  ? SS_CENTER
                          : control.align == platform::TextAlign::Right ? SS_RIGHT
@@ -407,6 +447,9 @@ void Win32Form::CreateControls() {
         if (control.tab_index >= 0) tab_stops.emplace_back(control.tab_index, window);
         auto realised =
             std::make_unique<Win32Control>(control, window, UniqueBitmap(bitmap), font, UniqueCursor(cursor));
+        if (control.kind == platform::ControlKind::Label) {
+            SetWindowSubclass(window, LabelProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+        }
         if (control.kind == platform::ControlKind::ComboBox) {
             COMBOBOXINFO parts{};
             parts.cbSize = sizeof parts;

@@ -48,6 +48,9 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    /// A label's own procedure: its click is a press and a release on it.
+    static LRESULT CALLBACK LabelProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                           DWORD_PTR data);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void Realise() override;
     /// Forgets the window and what went with it, once it is destroyed.
@@ -66,6 +69,7 @@ private:
     HWND m_window = nullptr;
     HWND m_tooltips = nullptr;
     HWND m_first_tab_stop = nullptr;  // takes the focus when the form is shown
+    HWND m_pressed_label = nullptr;   // the label the pointer went down on, until it comes up
     std::function<void()> m_window_gone;
     UniqueBitmap m_picture;  // the form's background picture
     std::map<std::tuple<std::string, int, bool, bool>, UniqueFont> m_fonts;

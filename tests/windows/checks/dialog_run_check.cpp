@@ -9,6 +9,7 @@
 
 #include "check_output.h"
 #include "checks.h"
+#include "shell_sink.h"
 #include "test_map.h"
 #include "window_probes.h"
 
@@ -181,6 +182,35 @@ void CheckDialogRun(ICommand* command) {
         }
         Expect(transparent_links == 2, L"the links over the help picture paint only their text (" +
                                            std::to_wstring(transparent_links) + L" of 2)");
+        // A link opens on its release over it, as a Win32 user expects and as Qt has it: not
+        // on the press, and not when the pointer comes up elsewhere.
+        HWND updates = nullptr;
+        for (HWND label : Children(seen.dialogs.back(), L"Static")) {
+            if (TextOf(label) == L"Check for Updates") updates = label;
+        }
+        const bool intercepted = InterceptShellOpen();
+        Expect(intercepted, L"the test host sees what the server hands the shell");
+        if (updates && intercepted) {
+            const LPARAM inside = MAKELPARAM(3, 3);
+            const LPARAM outside = MAKELPARAM(static_cast<WORD>(-20), static_cast<WORD>(-20));
+            SendMessageW(updates, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+            Pump();
+            const auto on_press = TakeShellTargets();
+            SendMessageW(updates, WM_LBUTTONUP, 0, inside);
+            Pump();
+            const auto on_release = TakeShellTargets();
+            SendMessageW(updates, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+            SendMessageW(updates, WM_LBUTTONUP, 0, outside);
+            Pump();
+            const auto released_elsewhere = TakeShellTargets();
+            Expect(on_press.empty(), L"a link does nothing on the press (" + std::to_wstring(on_press.size()) + L" opened)");
+            Expect(on_release == std::vector<std::string>{"http://www.tollamar.example/Products/ArcGIS/Selvane/index.htm"},
+                   L"a link opens its page on the release over it (" + std::to_wstring(on_release.size()) + L" opened)");
+            Expect(released_elsewhere.empty(), L"a press released off the link opens nothing (" +
+                                                   std::to_wstring(released_elsewhere.size()) + L" opened)");
+        } else {
+            Expect(false, L"the help window has its \"Check for Updates\" link");
+        }
         Expect(GroupBoxes(seen.dialogs.back()) == 0,
                L"the help window's frame without a border is no group box (" +
                    std::to_wstring(GroupBoxes(seen.dialogs.back())) + L")");

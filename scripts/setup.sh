@@ -13,7 +13,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgeos-dev libgeos++-dev bc
-  libgdal-dev gdal-bin libsqlite3-dev libpq-dev libroaring-dev
+  libgdal-dev gdal-bin libsqlite3-dev libpq-dev libpg-query-dev libroaring-dev
   libicu-dev
   nlohmann-json3-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -6,6 +6,9 @@
 #include <ogr_core.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
 
 #include "gis/map_document.h"
 #include "gis/model/spatial_filter.h"
@@ -107,13 +110,10 @@ TEST(PostgisFailures, DefinitionQueriesAreOneExpressionAndCannotChangeTheDatabas
     EXPECT_NE(syntax.find("map layer 1 (Parcels)"), std::string::npos) << syntax;
     const auto unknown = LoadFailure(source, "guarded.parcels", "colour = 'red'");
     EXPECT_NE(unknown.find("column \"colour\" does not exist"), std::string::npos) << unknown;
-    // Large objects can be written even in a read-only transaction: what the expression
-    // writes while the run reads Layer #1 is rolled back with the map's transaction.
-    HostedMap hosted({database.Layer("parcels"), database.Layer("parcels", "writer", "lo_create(0) > 0")});
-    hosted.Open();
-    hosted.Select("parcels", "INTERSECT", "writer");
-    EXPECT_TRUE(hosted.messages.texts.empty());
-    EXPECT_EQ(hosted.Count(), "30");
+    // Large objects can be written even in a read-only transaction: a definition query
+    // that would write one is no filter, and is refused before it runs.
+    const auto writer = LoadFailure(source, "guarded.parcels", "lo_create(0) > 0");
+    EXPECT_NE(writer.find("may not call the function lo_create"), std::string::npos) << writer;
 
     EXPECT_EQ(database.Execute("SELECT count(*) FROM guarded.parcels"), "30");
     EXPECT_EQ(database.Execute("SELECT count(*) FROM pg_largeobject_metadata"), "0");
@@ -124,6 +124,68 @@ TEST(PostgisFailures, DefinitionQueriesAreOneExpressionAndCannotChangeTheDatabas
     } catch (const platform::Error& error) {
         EXPECT_NE(std::string(error.what()).find("read-only transaction"), std::string::npos) << error.what();
     }
+}
+
+// A query as a JSON string holds it.
+std::string InJson(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '\\' || c == '"') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
+    TestDatabase database("filtered");
+    database.WriteTable(Parcels());
+    database.Execute("CREATE EXTENSION IF NOT EXISTS dblink");
+    database.Execute("CREATE TABLE filtered.audit (id integer)");
+    const auto source = database.Source();
+    const std::string server = database.Conninfo();
+    TempFolder folder;
+    const auto program_output = folder.File("ran.txt");
+
+    const std::pair<std::string, std::string> refused[] = {
+        // A function that opens its own connection, outside the map's read-only transaction.
+        {"fid < 3 AND dblink_exec('" + server + "', 'insert into filtered.audit values (1)') IS NOT NULL",
+         "may not call the function dblink_exec"},
+        {"dblink_exec('" + server + "', 'copy (select 1) to program ''id > " + program_output + "''') IS NOT NULL",
+         "may not call the function dblink_exec"},
+        // A file of the server, read into the error message.
+        {"CAST(pg_read_file('/etc/hostname') AS int) > 0", "may not call the function pg_read_file"},
+        // An escape string that a character scan reads as closed: what follows would no
+        // longer be inside the statement's parentheses.
+        {"fid::text = E'\\'' ) OR ( fid < $x$50$x$::int --'", "the definition query"},
+        {"fid IN (SELECT fid FROM filtered.parcels)", "may not hold a SubLink"},
+        {"fid = 1) UNION (SELECT 1", "the definition query"},
+        {"fid OPERATOR(public.=) 1", "may not use the operator public.="},
+        {"zone::regclass IS NOT NULL", "may not cast to the type regclass"},
+        {"pg_sleep(1) IS NOT NULL", "may not call the function pg_sleep"},
+    };
+    for (const auto& [query, why] : refused) {
+        const auto failure = LoadFailure(source, "filtered.parcels", InJson(query));
+        EXPECT_NE(failure.find(why), std::string::npos) << query << "\n" << failure;
+    }
+    EXPECT_EQ(database.Execute("SELECT count(*) FROM filtered.audit"), "0");
+    EXPECT_FALSE(std::filesystem::exists(program_output));
+
+    // What a filter needs is there: Layer #1 shown through it selects what the server
+    // selects with the same filter.
+    const std::string filter =
+        "lower(zone) = 'a' AND fid BETWEEN 1 AND 20 AND ST_Area(geom) > 0.5 AND fid::int8 NOT IN (3, 5) "
+        "AND coalesce(zone, '') LIKE 'a%' AND CASE WHEN fid > 10 THEN true ELSE fid % 4 = 1 END";
+    EXPECT_EQ(LoadFailure(source, "filtered.parcels", filter), "");
+    HostedMap hosted({database.Layer("parcels", "all"), database.Layer("parcels", "shown", filter)});
+    hosted.Open();
+    hosted.Select("all", "INTERSECT", "shown");
+    EXPECT_TRUE(hosted.messages.texts.empty());
+    const auto expected = database.Execute(
+        "SELECT count(*) FROM filtered.parcels p WHERE EXISTS (SELECT 1 FROM filtered.parcels WHERE " + filter +
+        " AND ST_Intersects(geom, p.geom))");
+    EXPECT_EQ(hosted.Count(), expected);
+    EXPECT_NE(expected, "0");
+    EXPECT_NE(expected, "30");
 }
 
 TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialSelectionCounted) {

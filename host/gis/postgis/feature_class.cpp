@@ -8,6 +8,7 @@
 
 #include "gis/common/cursors.h"
 #include "gis/common/definition_query.h"
+#include "gis/postgis/definition_filter.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/common/wkb_outline.h"
 #include "gis/postgis/cursors.h"
@@ -33,8 +34,10 @@ std::string PostgisFeatureClass::Culprit() const {
 void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
     try {
         RequireEnclosedExpression(where);
-        // Parsed and planned by the server against the table, run to no rows.
-        m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + where + ") LIMIT 0");
+        // Parsed and planned by the server against the table, run to no rows: the filter
+        // as the layer's statements will run it.
+        m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + DefinitionFilter(where) +
+                              ") LIMIT 0");
     } catch (const platform::Error& error) {
         throw platform::Error(error.Number(), "the definition query '" + where + "' cannot be used on table " +
                                                   m_table.Display() + ": " + error.what());

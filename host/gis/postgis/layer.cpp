@@ -4,16 +4,18 @@
 #include <cstring>
 
 #include "gis/common/sql_identifier.h"
+#include "gis/postgis/definition_filter.h"
 
 namespace selvane::gis {
 
 PostgisLayer::PostgisLayer(std::string name, std::shared_ptr<PostgisFeatureClass> feature_class,
                            std::string definition_query)
-    : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)) {}
+    : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)),
+      m_filter(m_definition_query.empty() ? std::string() : DefinitionFilter(m_definition_query)) {}
 
 std::shared_ptr<platform::IFeatureCursor> PostgisLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
-    return m_class->SearchWhere(filter, recycling, m_definition_query);
+    return m_class->SearchWhere(filter, recycling, m_filter);
 }
 
 void PostgisLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
@@ -75,7 +77,7 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
         return g + " && ST_MakeEnvelope($" + std::to_string(first) + ", $" + std::to_string(first + 1) + ", $" +
                std::to_string(first + 2) + ", $" + std::to_string(first + 3) + ", " + std::to_string(table.srid) + ")";
     };
-    const std::string where = m_definition_query.empty() ? "" : " AND (" + m_definition_query + ")";
+    const std::string where = m_filter.empty() ? "" : " AND (" + m_filter + ")";
     const std::string width = "ST_XMax(" + g + ") - ST_XMin(" + g + ")";
     const std::string height = "ST_YMax(" + g + ") - ST_YMin(" + g + ")";
     const std::string from = " FROM " + table.Qualified() + " t WHERE ";

@@ -46,6 +46,7 @@ private:
     void Stream(const std::string& statement, const std::vector<PgParameter>& parameters, bool samples,
                 const ShapeVisitor& visit);
 
+    std::string m_filter;  // the definition query as the statements run it
     IdSelection m_selection;
     std::map<Reading, std::string> m_statements;
     std::optional<geos::geom::Envelope> m_extent;

@@ -93,6 +93,26 @@ TEST(PostgisFailures, ServersThatCannotBeReachedAndPasswordsInDocumentsAreRefuse
 
     const auto remote = LoadFailure("PG:host=db.example.org dbname=city", "parcels");
     EXPECT_NE(remote.find("the network is off"), std::string::npos) << remote;
+
+    // The server libpq would reach decides, named in the source or in the environment.
+    const auto service = LoadFailure("PG:service=remote dbname=city", "parcels");
+    EXPECT_NE(service.find("from a service"), std::string::npos) << service;
+    ::setenv("PGSERVICE", "remote", 1);
+    const auto service_from_environment = LoadFailure(database.Source(), "refused.parcels");
+    ::unsetenv("PGSERVICE");
+    EXPECT_NE(service_from_environment.find("from a service"), std::string::npos) << service_from_environment;
+    ::setenv("PGHOST", "192.0.2.1", 1);
+    const auto host_from_environment = LoadFailure("PG:dbname=selvane_test user=selvane", "refused.parcels");
+    ::unsetenv("PGHOST");
+    EXPECT_NE(host_from_environment.find("192.0.2.1 (through PGHOST) on the network"), std::string::npos)
+        << host_from_environment;
+
+    // A postgresql:// URI reaches the same database as the connection string.
+    const auto& conninfo = database.Conninfo();
+    const auto host_at = conninfo.find("host=") + 5;
+    const auto socket_folder = conninfo.substr(host_at, conninfo.find(' ', host_at) - host_at);
+    EXPECT_EQ(LoadFailure("PG:postgresql:///selvane_test?host=" + socket_folder + "&user=selvane", "refused.parcels"),
+              "");
 }
 
 TEST(PostgisFailures, DefinitionQueriesAreOneExpressionAndCannotChangeTheDatabase) {

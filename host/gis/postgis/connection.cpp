@@ -1,7 +1,11 @@
 #include "gis/postgis/connection.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
@@ -31,10 +35,12 @@ bool IsLocalHost(std::string_view hosts) {
     return true;
 }
 
-// The libpq connection string of a "PG:" source, checked: a password stays out of map
-// documents, and a server elsewhere needs the network to be on.
-std::string ConnectionString(const std::string& source) {
-    std::string conninfo = source.substr(3);
+// The options libpq is to connect with, from a "PG:" source (a connection string or a
+// postgresql:// URI), checked: a password stays out of map documents, and while the network
+// is off, the server libpq would reach (named in the source, or by PGHOST, PGHOSTADDR or a
+// service) must be on this machine.
+std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::string& source) {
+    const std::string conninfo = source.substr(3);
     char* parse_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parse_error);
     if (!options) {
@@ -42,21 +48,43 @@ std::string ConnectionString(const std::string& source) {
         PQfreemem(parse_error);
         throw platform::Error(platform::kFail, source + ": not a database connection string: " + reason);
     }
-    std::string refusal;
+    std::vector<std::pair<std::string, std::string>> chosen;
     for (auto* option = options; option->keyword; ++option) {
-        if (!option->val || !*option->val) continue;
-        const std::string_view keyword = option->keyword;
-        if (keyword == "password") {
-            refusal = "holds a password; give it through ~/.pgpass, PGPASSFILE or PGPASSWORD instead, so that the "
-                      "map does not carry it";
-        } else if ((keyword == "host" || keyword == "hostaddr") && !NetworkAllowed() && !IsLocalHost(option->val)) {
-            refusal = std::string("names the server ") + option->val +
-                      " on the network, and " + NetworkOffReason();
-        }
+        if (option->val && *option->val) chosen.emplace_back(option->keyword, option->val);
     }
     PQconninfoFree(options);
-    if (!refusal.empty()) throw platform::Error(platform::kFail, "The database source " + refusal);
-    return conninfo + " fallback_application_name=selvane";
+    const auto given = [&chosen](std::string_view keyword) -> const std::string* {
+        for (const auto& [key, value] : chosen) {
+            if (key == keyword) return &value;
+        }
+        return nullptr;
+    };
+    if (given("password")) {
+        throw platform::Error(platform::kFail, "The database source holds a password; give it through ~/.pgpass, "
+                                               "PGPASSFILE or PGPASSWORD instead, so that the map does not carry it");
+    }
+    if (!NetworkAllowed()) {
+        // What libpq will use: the source's own, or else the environment's.
+        for (const char* keyword : {"host", "hostaddr"}) {
+            const std::string* value = given(keyword);
+            const char* environment = std::getenv(std::string_view(keyword) == "host" ? "PGHOST" : "PGHOSTADDR");
+            const std::string from_environment = environment ? environment : "";
+            const std::string& host = value ? *value : from_environment;
+            if (!host.empty() && !IsLocalHost(host)) {
+                throw platform::Error(platform::kFail, "The database source names the server " + host +
+                                                           (value ? "" : " (through PG" + AsciiUpper(keyword) + ")") +
+                                                           " on the network, and " + NetworkOffReason());
+            }
+        }
+        const char* service_environment = std::getenv("PGSERVICE");
+        if (given("service") || (service_environment && *service_environment)) {
+            throw platform::Error(platform::kFail, "The database source takes its server from a service, which may be "
+                                                   "on the network, and " + NetworkOffReason());
+        }
+    }
+    if (!given("connect_timeout")) chosen.emplace_back("connect_timeout", "10");  // a silent server is not waited for
+    chosen.emplace_back("fallback_application_name", "selvane");
+    return chosen;
 }
 
 }  // namespace
@@ -64,8 +92,17 @@ std::string ConnectionString(const std::string& source) {
 bool IsDatabaseSource(std::string_view source) { return AsciiStartsWithIgnoringCase(source, "PG:"); }
 
 PgConnection::PgConnection(const std::string& source) : m_source(source) {
-    const auto conninfo = ConnectionString(source);
-    m_connection = PQconnectdb(conninfo.c_str());
+    const auto options = ConnectionOptions(source);
+    std::vector<const char*> keywords;
+    std::vector<const char*> values;
+    for (const auto& [keyword, value] : options) {
+        keywords.push_back(keyword.c_str());
+        values.push_back(value.c_str());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+    // The options as keyword and value arrays: what was checked is what libpq reads.
+    m_connection = PQconnectdbParams(keywords.data(), values.data(), 0);
     if (!m_connection || PQstatus(m_connection) != CONNECTION_OK) {
         const std::string reason = m_connection ? Trimmed(PQerrorMessage(m_connection)) : "out of memory";
         PQfinish(m_connection);

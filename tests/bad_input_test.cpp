@@ -501,5 +501,50 @@ TEST(BadInput, AMapFromDiskNeverReachesTheNetwork) {
     EXPECT_EQ(listener.Knocks(), 0);
 }
 
+TEST(BadInput, NamesThatWouldActOnATerminalAreEscapedAndLongOnesAndListsAreCut) {
+    TempFolder folder;
+    const auto data = folder.File("names.gpkg");
+    WriteGeoPackage(data, {{"blocks", kPolygon, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))", "POLYGON((0 0,2 0,0 2,2 2,0 0))"},
+                            {}},
+                           {"wells", kPoint, 0, {"POINT(0.5 0.5)"}, {}}});
+    // A name that would retitle the terminal, clear it, start a line of its own and reverse
+    // what follows.
+    const std::string hostile = R"(Roads\u001b]0;owned\u0007\u001b[2J\r\nSelection Count: 999\u202ereversed)";
+    const auto named = Document(folder, R"({"type": "feature", "name": ")" + hostile + R"(", "source": ")" + data +
+                                            R"(", "table": "wells"})");
+    const auto listed = RunSelvane("layers " + Map(named));
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    for (const char* raw : {"\x1b", "\x07", "\r", "\xe2\x80\xae", "\nSelection Count: 999"}) {
+        EXPECT_EQ(listed.out.find(raw), std::string::npos) << listed.out;
+    }
+    EXPECT_NE(listed.out.find(R"(Roads\x1b]0;owned\x07\x1b[2J\x0d\x0aSelection Count: 999\u202ereversed)"),
+              std::string::npos)
+        << listed.out;
+
+    // A name of a megabyte on a missing table: the message keeps its ends.
+    const std::string long_name(1'000'000, 'n');
+    const auto missing = Document(folder, R"({"type": "feature", "name": ")" + long_name + R"(", "source": ")" + data +
+                                              R"(", "table": "no_such_table"})", "missing.json");
+    const auto refused = RunSelvane("layers " + Map(missing));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_LT(refused.err.size(), 2000u) << refused.err.substr(0, 500);
+    EXPECT_NE(refused.err.find("bytes left out"), std::string::npos) << refused.err.substr(0, 500);
+
+    // Five thousand layers on a table with a shape no predicate can take: the report names
+    // ten of them and counts the rest.
+    std::string layers = R"({"type": "feature", "name": "wells", "source": ")" + data + R"(", "table": "wells"})";
+    for (int index = 0; index < 5000; ++index) {
+        layers += R"(, {"type": "feature", "name": "b)" + std::to_string(index) + R"(", "source": ")" + data +
+                  R"(", "table": "blocks"})";
+    }
+    const auto many = Document(folder, layers, "many.json");
+    const auto run = RunSelvane(Select(Map(many), "wells", "INTERSECT", "b0"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("layers b0, b1, b2, b3, b4, b5, b6, b7, b8, b9 and 4990 more (table blocks"),
+              std::string::npos)
+        << run.err.substr(0, 2000);
+    EXPECT_LT(run.err.size(), 4000u);
+}
+
 }  // namespace
 }  // namespace selvane::testing

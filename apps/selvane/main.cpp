@@ -17,6 +17,7 @@
 
 #include "dialogs/relationships.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 #include "gis/map_document.h"
 #include "gis/model/layers.h"
 #include "headless/headless_host.h"
@@ -53,14 +54,31 @@ double SecondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // Chooses an entry of a picker as a user does; a text that is not an entry cannot be
 // picked, so it is a usage error that lists what can be.
+// A message (which may quote names from the map) as the terminal shows it: line by line,
+// with what would act on the terminal or reorder a line escaped. Names alone go through
+// Printable whole, so that a name cannot start a line of its own.
+std::string Shown(const std::string& text) {
+    std::string shown;
+    std::size_t start = 0;
+    while (true) {
+        const auto end = text.find('\n', start);
+        const auto line = std::string_view(text).substr(start, end == std::string::npos ? end : end - start);
+        shown += selvane::gis::Printable(line);
+        if (end == std::string::npos) return shown;
+        shown += '\n';
+        start = end + 1;
+    }
+}
+
 bool Pick(selvane::platform::IComboBox& picker, const std::string& text, const char* what) {
     const auto items = picker.Items();
     if (std::find(items.begin(), items.end(), text) != items.end()) {
         picker.SetText(text);
         return true;
     }
-    std::cerr << "selvane: " << what << " \"" << text << "\" is not in the list. The list holds:\n";
-    for (const auto& item : items) std::cerr << "  " << item << "\n";
+    std::cerr << "selvane: " << what << " \"" << selvane::gis::Printable(text)
+              << "\" is not in the list. The list holds:\n";
+    for (const auto& item : items) std::cerr << "  " << selvane::gis::Printable(item) << "\n";
     return false;
 }
 
@@ -170,7 +188,7 @@ int main(int argc, char** argv) {
         selvane::gis::AllowNetwork(options.allow_network);
         document = selvane::gis::LoadMap(options.maps);
     } catch (const std::exception& error) {
-        std::cerr << "selvane: " << error.what() << "\n";
+        std::cerr << "selvane: " << Shown(error.what()) << "\n";
         return 1;
     }
 
@@ -179,7 +197,7 @@ int main(int argc, char** argv) {
         ++message_boxes;
         std::string flat = text;
         flat.erase(std::remove(flat.begin(), flat.end(), '\r'), flat.end());
-        std::cerr << "Selvane: " << flat << "\n";
+        std::cerr << "Selvane: " << Shown(flat) << "\n";
     });
     if (isatty(STDERR_FILENO)) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
 
@@ -200,7 +218,9 @@ int main(int argc, char** argv) {
         return Finish(message_boxes > 0 ? 1 : 0);
     }
     if (layers->parsed()) {
-        for (const auto& item : form.ComboBox("cboMapLayers").Items()) std::cout << item << "\n";
+        for (const auto& item : form.ComboBox("cboMapLayers").Items()) {
+            std::cout << selvane::gis::Printable(item) << "\n";
+        }
         return Finish(message_boxes > 0 ? 1 : 0);
     }
 
@@ -228,7 +248,7 @@ int main(int argc, char** argv) {
                 for (const auto fid : layer2->SelectedFids()) std::cout << fid << "\n";
             }
         } catch (const std::exception& error) {
-            std::cerr << "selvane: " << error.what() << "\n";
+            std::cerr << "selvane: " << Shown(error.what()) << "\n";
             return Finish(1);
         }
     }

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 
 #include "gis/common/feature_source.h"
+#include "gis/common/message_text.h"
 #include "gis/model/layers.h"
 
 namespace selvane::qt {
@@ -20,7 +21,8 @@ QString KindOf(platform::ILayer& layer) {
 void AddLayers(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<std::shared_ptr<platform::ILayer>>& layers) {
     for (const auto& layer : layers) {
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-        item->setText(0, QString::fromStdString(layer->Name()));
+        // A name is shown as it is spelled: what would reorder the line is escaped.
+        item->setText(0, QString::fromStdString(gis::Printable(layer->Name())));
         item->setToolTip(0, KindOf(*layer));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Checked);

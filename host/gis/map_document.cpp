@@ -10,6 +10,7 @@
 
 #include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 #include "gis/files/file_source.h"
 #include "gis/memory/layer.h"
 #include "gis/postgis/layer.h"
@@ -115,7 +116,7 @@ private:
             }
             text += " layer " + std::to_string(m_open[level].next);
             const std::string& label = level + 1 < depth ? m_open[level + 1].name : name;
-            if (!label.empty()) text += " (" + label + ")";
+            if (!label.empty()) text += " (" + InMessage(label, 100) + ")";
         }
         return text;
     }

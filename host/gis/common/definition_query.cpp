@@ -1,5 +1,6 @@
 #include "gis/common/definition_query.h"
 
+#include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -12,7 +13,7 @@ void RequireSingleExpression(const std::string& query) {
         } else if (c == '\'' || c == '"') {
             quote = c;
         } else if (c == ';') {
-            throw platform::Error(platform::kInvalidArg, "the definition query '" + query +
+            throw platform::Error(platform::kInvalidArg, "the definition query '" + InMessage(query) +
                                                              "' holds a \";\": it must be one expression, not statements");
         }
     }
@@ -21,7 +22,7 @@ void RequireSingleExpression(const std::string& query) {
 void RequireEnclosedExpression(const std::string& query) {
     RequireSingleExpression(query);
     const auto refuse = [&query](const std::string& why) {
-        throw platform::Error(platform::kInvalidArg, "the definition query '" + query + "' " + why +
+        throw platform::Error(platform::kInvalidArg, "the definition query '" + InMessage(query) + "' " + why +
                                                          ": it must be one expression");
     };
     char quote = 0;

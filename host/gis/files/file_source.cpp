@@ -10,6 +10,7 @@
 
 #include "gis/common/definition_query.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 #include "gis/common/shape.h"
 #include "gis/files/geopackage_reader.h"
 #include "gis/files/sqlite_definition_query.h"
@@ -256,7 +257,7 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     }
     // Other formats filter with OGR's own expression evaluator, which has no loops.
     if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
-        throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
+        throw failure("the definition query '" + InMessage(query) + "' is not valid: " + gdal.Text());
     }
     const char* no_shapes[] = {"OGR_GEOMETRY", nullptr};
     layer->SetIgnoredFields(no_shapes);
@@ -265,7 +266,7 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     const bool failed = gdal.Failed();
     layer->SetAttributeFilter(nullptr);
     layer->SetIgnoredFields(nullptr);
-    if (failed) throw failure("the definition query '" + query + "' is not valid: " + gdal.Text());
+    if (failed) throw failure("the definition query '" + InMessage(query) + "' is not valid: " + gdal.Text());
     return finish();
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "gis/common/definition_query.h"
+#include "gis/common/message_text.h"
 #include "gis/files/sqlite_database.h"
 #include "platform/error.h"
 
@@ -39,23 +40,23 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
     sqlite3_stmt* raw_statement = nullptr;
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(database, sql.c_str(), -1, &raw_statement, &tail) != SQLITE_OK) {
-        throw platform::Error(platform::kFail, "the definition query '" + query +
+        throw platform::Error(platform::kFail, "the definition query '" + InMessage(query) +
                                                    "' is not valid: " + sqlite3_errmsg(database));
     }
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement, sqlite3_finalize);
     if (tail && *tail) {
-        throw platform::Error(platform::kInvalidArg, "the definition query '" + query + "' must be one expression");
+        throw platform::Error(platform::kInvalidArg, "the definition query '" + InMessage(query) + "' must be one expression");
     }
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) visit(sqlite3_column_int64(statement.get(), 0));
     if (deadline.passed) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", limit.count() / 1000.0);
-        throw platform::Error(platform::kFail, "the definition query '" + query + "' ran longer than " + seconds +
+        throw platform::Error(platform::kFail, "the definition query '" + InMessage(query) + "' ran longer than " + seconds +
                                                    " s and was stopped");
     }
     if (step != SQLITE_DONE) {
-        throw platform::Error(platform::kFail, "the definition query '" + query +
+        throw platform::Error(platform::kFail, "the definition query '" + InMessage(query) +
                                                    "' failed: " + sqlite3_errmsg(database));
     }
 }

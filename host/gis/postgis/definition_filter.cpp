@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gis/common/ascii_case.h"
+#include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -63,7 +64,7 @@ const nlohmann::json& Field(const nlohmann::json& node, const char* name) {
 }
 
 [[noreturn]] void Refuse(const std::string& query, const std::string& why) {
-    throw platform::Error(platform::kInvalidArg, "the definition query '" + query + "' " + why +
+    throw platform::Error(platform::kInvalidArg, "the definition query '" + InMessage(query) + "' " + why +
                                                      ": a definition query is a filter of the layer's rows");
 }
 

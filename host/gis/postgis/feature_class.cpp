@@ -8,10 +8,11 @@
 
 #include "gis/common/cursors.h"
 #include "gis/common/definition_query.h"
-#include "gis/postgis/definition_filter.h"
+#include "gis/common/message_text.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/common/wkb_outline.h"
 #include "gis/postgis/cursors.h"
+#include "gis/postgis/definition_filter.h"
 #include "gis/postgis/search_ahead.h"
 #include "gis/postgis/sql.h"
 
@@ -39,7 +40,7 @@ void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
         m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + DefinitionFilter(where) +
                               ") LIMIT 0");
     } catch (const platform::Error& error) {
-        throw platform::Error(error.Number(), "the definition query '" + where + "' cannot be used on table " +
+        throw platform::Error(error.Number(), "the definition query '" + InMessage(where) + "' cannot be used on table " +
                                                   m_table.Display() + ": " + error.what());
     }
 }

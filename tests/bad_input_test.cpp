@@ -124,6 +124,21 @@ const std::vector<BadInput>& Rows() {
     static const std::vector<BadInput> rows{
         {"a missing file", [](const TempFolder& f) { return "layers " + Map(f.File("absent.gpkg")); }, 1,
          {"absent.gpkg: no such file"}},
+        {"a loop of symbolic links",
+         [](const TempFolder& f) {
+             std::filesystem::create_symlink(f.File("b.gpkg"), f.File("a.gpkg"));
+             std::filesystem::create_symlink(f.File("a.gpkg"), f.File("b.gpkg"));
+             return "layers " + Map(f.File("a.gpkg"));
+         },
+         1, {"a.gpkg: Too many levels of symbolic links"}},
+        {"a NUL inside a source, which would cut the path short",
+         [](const TempFolder& f) {
+             Town(f);
+             const auto town = f.File("town.gpkg");
+             return "layers " + Map(Document(f, R"({"type": "feature", "name": "Cut", "source": ")" + town +
+                                                    R"(\u0000.hidden", "table": "parcels"})"));
+         },
+         1, {"map layer 1 (Cut): ", "a path cannot hold a NUL character"}},
         {"an empty file",
          [](const TempFolder& f) {
              WriteText(f.File("empty.gpkg"), "");

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "gis/common/ascii_case.h"
+#include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -96,9 +97,16 @@ void RequireLocalSource(const std::string& path) {
         if (VSIStatL(path.c_str(), &stat) != 0) throw platform::Error(platform::kFail, path + ": no such file");
         return;
     }
+    if (path.find('\0') != std::string::npos) {
+        throw platform::Error(platform::kFail, InMessage(path) + ": a path cannot hold a NUL character");
+    }
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
-    if (!std::filesystem::exists(status)) throw platform::Error(platform::kFail, path + ": no such file");
+    if (!std::filesystem::exists(status)) {
+        // The system's own reason where it has one: a loop of links is no missing file.
+        const bool other = error && error != std::errc::no_such_file_or_directory;
+        throw platform::Error(platform::kFail, InMessage(path) + ": " + (other ? error.message() : "no such file"));
+    }
     if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status)) {
         throw platform::Error(platform::kFail, path + ": not a regular file or folder (a pipe or a device cannot be "
                                                       "read as map data)");

@@ -227,6 +227,23 @@ TEST(PostgisSearch, TheCommandLineSelectsFromADatabaseNamedInAMapDocument) {
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("cli.cells"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("cli.points"), std::string::npos) << listed.out;
+
+    // Tables whose names need quotes are listed quoted, and open by those names.
+    for (const char* name : {"Upper", "with space", "dot.ted"}) {
+        database.Execute(std::string("CREATE TABLE cli.\"") + name + "\" (fid integer PRIMARY KEY, geom geometry(Point, 0))");
+    }
+    const auto quoted = RunSelvane("layers --map " + ShellQuoted(database.Source()));
+    EXPECT_EQ(quoted.status, 0) << quoted.err;
+    for (const char* listed_name : {"cli.\"Upper\"", "cli.\"with space\"", "cli.\"dot.ted\""}) {
+        EXPECT_NE(quoted.out.find(listed_name), std::string::npos) << quoted.out;
+    }
+    std::ofstream(document) << R"({"layers": [
+        {"type": "feature", "name": "Upper", "source": ")" + database.Source() + R"(", "table": "cli.Upper"}]})";
+    const auto unquoted = RunSelvane("layers --map " + ShellQuoted(document));
+    EXPECT_EQ(unquoted.status, 1);
+    EXPECT_NE(unquoted.err.find("no table named cli.Upper (a name with capitals is written in double quotes"),
+              std::string::npos)
+        << unquoted.err;
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <ogr_spatialref.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 
 namespace selvane::gis {
 namespace {
@@ -69,13 +71,16 @@ PostgisSource::PostgisSource(const std::string& source) : m_connection(std::make
 }
 
 std::vector<std::string> PostgisSource::FeatureTables() const {
+    // Each name as a map document writes it: quoted where the server needs quotes (capitals,
+    // spaces, dots), so that every table listed can be opened by its name.
     const auto result = m_connection->Execute(
-        "SELECT DISTINCT f_table_schema::text, f_table_name::text FROM geometry_columns ORDER BY 1, 2");
+        "SELECT DISTINCT f_table_schema::text, quote_ident(f_table_schema::text), quote_ident(f_table_name::text) "
+        "FROM geometry_columns ORDER BY 1, 3");
     std::vector<std::string> tables;
     for (int row = 0; row < PQntuples(result.get()); ++row) {
-        const auto schema = Text(result.get(), row, 0);
-        const auto table = Text(result.get(), row, 1);
-        tables.push_back(schema == "public" ? table : schema + "." + table);
+        const auto schema = Text(result.get(), row, 1);
+        const auto table = Text(result.get(), row, 2);
+        tables.push_back(Text(result.get(), row, 0) == "public" ? table : schema + "." + table);
     }
     m_connection->EndTransaction();
     return tables;
@@ -107,7 +112,14 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     } catch (const platform::Error& error) {
         throw fail("no table named " + name + " (" + error.what() + ")");
     }
-    if (PQntuples(found.get()) == 0) throw fail("no table named " + name);
+    if (PQntuples(found.get()) == 0) {
+        // The server folds a name without quotes to small letters.
+        const bool capitals = std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+        throw fail("no table named " + InMessage(name) +
+                   (capitals && name.find('"') == std::string::npos
+                        ? " (a name with capitals is written in double quotes, as \"Name\" or schema.\"Name\")"
+                        : ""));
+    }
     const auto oid = Text(found.get(), 0, 0);
     PgTable table;
     table.schema = Text(found.get(), 0, 1);

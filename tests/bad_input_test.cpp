@@ -12,6 +12,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -514,6 +515,26 @@ TEST(BadInput, AMapFromDiskNeverReachesTheNetwork) {
         EXPECT_NE(run.err.find("network is off"), std::string::npos) << run.err;
     }
     EXPECT_EQ(listener.Knocks(), 0);
+}
+
+TEST(BadInput, AGeoPackageOfMoreThanTenThousandTablesOpensAnyOfThem) {
+    TempFolder folder;
+    const auto path = folder.File("many_tables.gpkg");
+    WriteGeoPackage(path, {{"t00000", kPoint, 0, {"POINT(0 0)"}, {}}});
+    std::string sql = "BEGIN;";
+    for (int index = 1; index <= 10'001; ++index) {
+        char name[16];
+        std::snprintf(name, sizeof name, "t%05d", index);
+        sql += std::string("CREATE TABLE ") + name + " (fid INTEGER PRIMARY KEY, geom BLOB);" +
+               "INSERT INTO gpkg_contents (table_name, data_type, identifier, srs_id) VALUES ('" + name +
+               "', 'features', '" + name + "', 0);" +
+               "INSERT INTO gpkg_geometry_columns VALUES ('" + name + "', 'geom', 'POINT', 0, 0, 0);";
+    }
+    Sql(path, sql + "COMMIT;");
+    const auto last = Document(folder, FeatureEntry("Last", path, "t10001"));
+    const auto run = RunSelvane("layers " + Map(last));
+    EXPECT_EQ(run.status, 0) << run.err.substr(0, 1000);
+    EXPECT_EQ(run.out, "Last\n");
 }
 
 TEST(BadInput, NamesThatWouldActOnATerminalAreEscapedAndLongOnesAndListsAreCut) {

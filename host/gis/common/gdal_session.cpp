@@ -63,6 +63,9 @@ void InitialiseGdal() {
         GDALAllRegister();
         // GDAL prints "ERROR n: ..." by default; its messages belong inside ours.
         CPLSetErrorHandler(CPLQuietErrorHandler);
+        // GDAL reads only the first 10,000 tables of a GeoPackage unless told otherwise; a
+        // map names any of them.
+        if (!CPLGetConfigOption("OGR_TABLE_LIMIT", nullptr)) CPLSetConfigOption("OGR_TABLE_LIMIT", "10000000");
         CPLHTTPPushFetchCallback(RefuseRequest, nullptr);
         ApplyNetworkPolicy(g_network_allowed);
     });

@@ -125,6 +125,12 @@ const std::vector<BadInput>& Rows() {
     static const std::vector<BadInput> rows{
         {"a missing file", [](const TempFolder& f) { return "layers " + Map(f.File("absent.gpkg")); }, 1,
          {"absent.gpkg: no such file"}},
+        {"a number too large for a double in a map document",
+         [](const TempFolder& f) {
+             WriteText(f.File("huge.json"), "{\"layers\": [\n  {\"type\": \"feature\", \"size\": 1e999}]}");
+             return "layers " + Map(f.File("huge.json"));
+         },
+         1, {"huge.json: malformed JSON at line 2, column 31: number overflow parsing '1e999'"}},
         {"a loop of symbolic links",
          [](const TempFolder& f) {
              std::filesystem::create_symlink(f.File("b.gpkg"), f.File("a.gpkg"));

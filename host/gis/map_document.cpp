@@ -244,11 +244,29 @@ json ParseDocument(const std::string& path, const std::string& text) {
     } catch (const json::parse_error& error) {
         throw MalformedJson(path, text, error);
     } catch (const json::exception& error) {
-        // A number too large for a double, for one.
+        // A number too large for a double, for one: the parser names the number but not
+        // where it stands, so it is found in the text.
         std::string reason = error.what();
         const auto bracket = reason.find("] ");
         if (bracket != std::string::npos) reason.erase(0, bracket + 2);
-        throw platform::Error(platform::kFail, path + ": malformed JSON: " + reason);
+        const auto open = reason.find(" '");
+        const auto close = reason.rfind('\'');
+        if (open != std::string::npos && close > open + 2) {
+            const auto number = reason.substr(open + 2, close - open - 2);
+            const auto part_of_number = [](char c) {
+                return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+';
+            };
+            for (auto at = text.find(number); at != std::string::npos; at = text.find(number, at + 1)) {
+                const bool starts = at == 0 || !part_of_number(text[at - 1]);
+                const bool ends = at + number.size() == text.size() || !part_of_number(text[at + number.size()]);
+                if (!starts || !ends) continue;
+                const auto [line, column] = LineAndColumn(text, at);
+                throw platform::Error(platform::kFail, path + ": malformed JSON at line " + std::to_string(line) +
+                                                           ", column " + std::to_string(column) + ": " +
+                                                           InMessage(reason));
+            }
+        }
+        throw platform::Error(platform::kFail, path + ": malformed JSON: " + InMessage(reason));
     }
 }
 

@@ -125,12 +125,6 @@ const std::vector<BadInput>& Rows() {
     static const std::vector<BadInput> rows{
         {"a missing file", [](const TempFolder& f) { return "layers " + Map(f.File("absent.gpkg")); }, 1,
          {"absent.gpkg: no such file"}},
-        {"a number too large for a double in a map document",
-         [](const TempFolder& f) {
-             WriteText(f.File("huge.json"), "{\"layers\": [\n  {\"type\": \"feature\", \"size\": 1e999}]}");
-             return "layers " + Map(f.File("huge.json"));
-         },
-         1, {"huge.json: malformed JSON at line 2, column 31: number overflow parsing '1e999'"}},
         {"a loop of symbolic links",
          [](const TempFolder& f) {
              std::filesystem::create_symlink(f.File("b.gpkg"), f.File("a.gpkg"));
@@ -252,7 +246,7 @@ const std::vector<BadInput>& Rows() {
              WriteText(f.File("big.json"), "{\"layers\": [3E3333]}");
              return "layers " + Map(f.File("big.json"));
          },
-         1, {"big.json: malformed JSON: number overflow"}},
+         1, {"big.json: malformed JSON at line 1, column 13: number overflow parsing '3E3333'"}},
         {"a query shape that cannot be projected",
          [](const TempFolder& f) {
              Town(f);

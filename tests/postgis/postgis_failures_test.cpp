@@ -157,14 +157,15 @@ std::string InJson(const std::string& text) {
 }
 
 TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
+    // What a query would write, were it run: a row of a table, a file of a program.
+    TempFolder folder;
+    const auto program_output = folder.File("ran.txt");
     TestDatabase database("filtered");
+    const auto source = database.Source();
+    const std::string server = database.Conninfo();
     database.WriteTable(Parcels());
     database.Execute("CREATE EXTENSION IF NOT EXISTS dblink");
     database.Execute("CREATE TABLE filtered.audit (id integer)");
-    const auto source = database.Source();
-    const std::string server = database.Conninfo();
-    TempFolder folder;
-    const auto program_output = folder.File("ran.txt");
 
     const std::pair<std::string, std::string> refused[] = {
         // A function that opens its own connection, outside the map's read-only transaction.

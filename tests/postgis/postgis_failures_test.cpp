@@ -245,6 +245,60 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
     EXPECT_EQ(database.Execute("SELECT count(*) FROM killed.parcels"), "30");
 }
 
+// 20,000 query squares, each around 5 of 250,000 points: two batches of the scan, each
+// answered ahead on the main connection and a helper, with more rows than the sockets
+// hold, so that the server is still sending when a connection ends.
+void WriteSquaresAndPoints(TestDatabase& database) {
+    const auto& schema = database.Schema();
+    database.Execute("CREATE TABLE " + schema + ".points AS SELECT g AS fid, ST_MakePoint(g / 10.0, 0)::geometry(Point, 0) "
+                     "AS geom FROM generate_series(1, 250000) g");
+    database.Execute("CREATE TABLE " + schema + ".squares AS SELECT g AS fid, ST_MakeEnvelope(g - 0.25, -0.25, g + "
+                     "0.25, 0.25)::geometry(Polygon, 0) AS geom FROM generate_series(1, 20000) g");
+    for (const char* table : {"points", "squares"}) {
+        database.Execute("ALTER TABLE " + schema + "." + table + " ADD PRIMARY KEY (fid)");
+        database.Execute("CREATE INDEX ON " + schema + "." + table + " USING gist (geom)");
+        database.Execute("ANALYZE " + schema + "." + table);
+    }
+}
+
+TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionInTheSameSnapshot) {
+    // The helper ends while both halves of the first batch are read, once the main
+    // connection's half has ended, and while the second batch is read.
+    for (const double moment : {0.05, 0.35, 0.6}) {
+        SCOPED_TRACE(moment);
+        TestDatabase database("helper_" + std::to_string(static_cast<int>(moment * 100)));
+        WriteSquaresAndPoints(database);
+        const auto& schema = database.Schema();
+        auto points = database.Layer("points");
+        HostedMap hosted({points, database.Layer("squares")});
+        hosted.Open();
+        std::string killed;
+        bool inserted = false;
+        auto progress = hosted.host->Application()->Bar()->Progress();
+        progress->SetDisplay([&](const gis::ProgressState& state) {
+            if (!inserted && state.position > state.max_range / 50) {
+                // Rows written once the run has begun are not the run's to see.
+                inserted = true;
+                database.Execute("INSERT INTO " + schema + ".points SELECT g + 1000000, ST_MakePoint(g, 0.1) FROM "
+                                 "generate_series(1, 20000, 7) g");
+            }
+            if (killed.empty() && state.position > state.max_range * moment) {
+                // The helper: the newer of the map's two connections to this schema.
+                killed = database.Execute(
+                    "SELECT pg_terminate_backend(pid) FROM (SELECT pid FROM pg_stat_activity WHERE application_name = "
+                    "'selvane' AND query LIKE '%\"" + schema + "\"%' AND pid <> pg_backend_pid() ORDER BY "
+                    "backend_start DESC LIMIT 1) newest");
+            }
+        });
+        hosted.Select("points", "INTERSECT", "squares");
+
+        EXPECT_EQ(killed, "t");
+        EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
+        EXPECT_EQ(hosted.Count(), "100000");
+        EXPECT_EQ(points->SelectedCount(), 100000u);
+    }
+}
+
 TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
     TestDatabase database("invalid");
     auto parcels = Parcels();

@@ -1,5 +1,6 @@
 #include "gis/postgis/connection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -146,14 +147,22 @@ void PgConnection::FreeForStatement() {
 void PgConnection::EnsureTransaction() {
     FreeForStatement();
     const auto status = PQtransactionStatus(m_connection);
-    if (status == PQTRANS_INERROR) Check(PQexec(m_connection, "ROLLBACK"), m_source);
+    if (status == PQTRANS_INERROR) {
+        m_snapshot.clear();
+        Check(PQexec(m_connection, "ROLLBACK"), m_source);
+    }
     if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_source);
+}
+
+void PgConnection::Rollback() {
+    FreeForStatement();
+    m_snapshot.clear();
+    if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
 }
 
 void PgConnection::EndTransaction() {
     if (!m_transaction.expired() || Lost()) return;
-    FreeForStatement();
-    if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
+    Rollback();
     ServerMessage(nullptr);  // notes why, should the connection have gone
 }
 
@@ -208,7 +217,9 @@ PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vecto
 
 std::shared_ptr<void> PgConnection::SharedTransaction() {
     if (auto open = m_transaction.lock()) return open;
-    EnsureTransaction();
+    // A statement's transaction reads a new snapshot each statement; nothing lives in it.
+    Rollback();
+    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_source);
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
         self->m_transaction.reset();
@@ -216,6 +227,27 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
     });
     m_transaction = token;
     return token;
+}
+
+const std::string& PgConnection::ExportedSnapshot() {
+    if (m_transaction.expired()) throw platform::Error(platform::kFail, m_source + ": no snapshot to share");
+    if (m_snapshot.empty()) {
+        FreeForStatement();
+        const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_source);
+        m_snapshot = PQgetvalue(result.get(), 0, 0);
+    }
+    return m_snapshot;
+}
+
+void PgConnection::BeginInSnapshot(const std::string& id) {
+    Rollback();
+    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_source);
+    // SET TRANSACTION SNAPSHOT takes no parameter; the id the server made is hex and dashes.
+    const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) || c == '-';
+    });
+    if (!plain) throw platform::Error(platform::kFail, m_source + ": not a snapshot: " + id);
+    Check(PQexec(m_connection, ("SET TRANSACTION SNAPSHOT '" + id + "'").c_str()), m_source);
 }
 
 PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,

@@ -55,8 +55,15 @@ public:
                              bool binary_result);
 
     /// Keeps the transaction open for everyone holding the returned token (server-side
-    /// cursors live in it); the last token released rolls it back.
+    /// cursors live in it); the last token released rolls it back. It reads one snapshot
+    /// throughout (repeatable read), which another connection can share.
     std::shared_ptr<void> SharedTransaction();
+    /// The shared transaction's snapshot, exported for another connection; throws when
+    /// no shared transaction is open.
+    const std::string& ExportedSnapshot();
+    /// Ends any transaction and begins one that reads the snapshot `id` exported by
+    /// another connection, so that both see the same rows.
+    void BeginInSnapshot(const std::string& id);
     /// Rolls back the open transaction, unless a token holds it.
     void EndTransaction();
     /// Undoes a failed statement inside the transaction, keeping what came before the
@@ -80,12 +87,15 @@ private:
     /// committed: a read-only transaction still lets some functions write (large objects),
     /// and a rollback undoes what they wrote. A transaction a failure aborted is replaced.
     void EnsureTransaction();
+    /// Rolls back whatever transaction is open.
+    void Rollback();
     PgResult Check(PGresult* result, const std::string& what);
 
     std::string m_source;
     PGconn* m_connection = nullptr;
     PgStream* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
+    std::string m_snapshot;  // the open transaction's exported snapshot, if exported
     mutable std::string m_lost_reason;  // what the server or libpq said when the connection went
     int m_statements = 0;
     int m_cursors = 0;

@@ -82,6 +82,9 @@ void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, s
     if (helper) {
         try {
             Statement(helper, key);
+            // The helper reads the rows the scan reads, so that a search gives the same
+            // answer whichever connection runs it.
+            helper->BeginInSnapshot(main->ExportedSnapshot());
         } catch (const platform::Error&) {
             m_helper_failed = true;
             helper = nullptr;
@@ -127,7 +130,9 @@ void PostgisSearchAhead::Fail() {
         part.pending = nullptr;
         part.stream.reset();
         if (part.connection == m_owner.Connection()) {
-            part.connection->RollbackToSavepoint("selvane_search_ahead");
+            // A part that ended released its savepoint: its statement is done with, and the
+            // transaction, the scan's cursor in it, goes on as it is.
+            if (!part.ended) part.connection->RollbackToSavepoint("selvane_search_ahead");
         } else {
             part.connection->EndTransaction();
         }

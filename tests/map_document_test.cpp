@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "gis/common/definition_query.h"
+#include "gis/files/file_source.h"
 #include "gis/files/sqlite_definition_query.h"
 #include "gis/map_document.h"
 #include "gis/memory/layer.h"
@@ -143,6 +144,16 @@ TEST_F(MapDocument, DefinitionQueriesRunReadOnlyAndUnderAClock) {
     } catch (const platform::Error& error) {
         EXPECT_NE(std::string(error.what()).find("ran longer than 0.2 s and was stopped"), std::string::npos) << error.what();
     }
+    // The same clock where a function that only GDAL's connection knows sends the query
+    // there.
+    try {
+        gis::FileSource(m_data).DefinitionQueryIds("wells", "ST_X(geom) >= 0 AND " + endless,
+                                                   std::chrono::milliseconds(200));
+        FAIL() << "the endless query returned through GDAL";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("ran longer than 0.2 s and was stopped"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(gis::FileSource(m_data).DefinitionQueryIds("wells", "ST_X(geom) >= 0 AND fid = 2")->size(), 1u);
     // Nothing but one expression, and nothing that writes.
     EXPECT_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "1=1; DELETE FROM wells", collect), platform::Error);
     EXPECT_NO_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "fid = 1 OR \"x;\" = 'y;'", collect));

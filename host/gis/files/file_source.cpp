@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "gis/common/definition_query.h"
@@ -224,7 +225,8 @@ std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& tab
     return feature_class;
 }
 
-ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::string& query) const {
+ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::string& query,
+                                        std::chrono::milliseconds limit) const {
     const auto failure = [&](const std::string& reason) {
         return platform::Error(platform::kFail, m_path + ": table " + table + ": " + reason);
     };
@@ -246,7 +248,7 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
             std::filesystem::is_regular_file(m_path, ignored)) {
             // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
             // it runs read-only and under a time limit.
-            SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show);
+            SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show, limit);
             return finish();
         }
     } catch (const platform::Error& error) {
@@ -255,8 +257,18 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
         if (std::string(error.what()).find("no such function") == std::string::npos) throw failure(error.what());
         shown->clear();
     }
-    // Other formats filter with OGR's own expression evaluator, which has no loops.
+    // Other formats filter with OGR's own expression evaluator, which has no loops. A
+    // GeoPackage's filter runs on GDAL's SQLite connection, under the same clock.
+    auto* sqlite = static_cast<sqlite3*>(m_dataset->handle->GetInternalHandle("SQLITE_HANDLE"));
+    std::optional<SqliteClock> clock;
+    if (sqlite) clock.emplace(sqlite, limit);
+    const auto done = [&] {
+        clock.reset();
+        layer->SetAttributeFilter(nullptr);
+        layer->SetIgnoredFields(nullptr);
+    };
     if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
+        done();
         throw failure("the definition query '" + InMessage(query) + "' is not valid: " + gdal.Text());
     }
     const char* no_shapes[] = {"OGR_GEOMETRY", nullptr};
@@ -264,8 +276,9 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     layer->ResetReading();
     for (auto& feature : *layer) show(feature->GetFID());
     const bool failed = gdal.Failed();
-    layer->SetAttributeFilter(nullptr);
-    layer->SetIgnoredFields(nullptr);
+    const bool stopped = clock && clock->Stopped();
+    done();
+    if (stopped) throw failure(StoppedQueryText(query, limit));
     if (failed) throw failure("the definition query '" + InMessage(query) + "' is not valid: " + gdal.Text());
     return finish();
 }

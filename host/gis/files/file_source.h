@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "gis/files/sqlite_definition_query.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::gis {
@@ -29,8 +31,10 @@ public:
     /// a table without geometry; the class throws for rows that cannot be read.
     std::shared_ptr<MemoryFeatureClass> LoadTable(const std::string& table) const;
     /// The object ids of `table` that the definition query `query` lets through, read
-    /// without shapes. Throws platform::Error for a query that is refused or fails.
-    ShownIds DefinitionQueryIds(const std::string& table, const std::string& query) const;
+    /// without shapes. Throws platform::Error for a query that is refused, fails, or runs
+    /// longer than `limit`.
+    ShownIds DefinitionQueryIds(const std::string& table, const std::string& query,
+                                std::chrono::milliseconds limit = kDefinitionQueryTimeLimit) const;
 
 private:
     /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL

@@ -9,14 +9,29 @@
 #include "platform/error.h"
 
 namespace selvane::gis {
-namespace {
 
-struct Deadline {
-    std::chrono::steady_clock::time_point end;
-    bool passed = false;
-};
+SqliteClock::SqliteClock(sqlite3* database, std::chrono::milliseconds limit)
+    : m_database(database), m_limit(limit), m_end(std::chrono::steady_clock::now() + limit) {
+    sqlite3_progress_handler(m_database, 10000, &SqliteClock::Check, this);
+}
 
-}  // namespace
+SqliteClock::~SqliteClock() { sqlite3_progress_handler(m_database, 0, nullptr, nullptr); }
+
+int SqliteClock::Check(void* data) {
+    auto* clock = static_cast<SqliteClock*>(data);
+    clock->m_stopped = clock->m_stopped || std::chrono::steady_clock::now() > clock->m_end;
+    return clock->m_stopped ? 1 : 0;
+}
+
+std::string StoppedQueryText(const std::string& query, std::chrono::milliseconds limit) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", limit.count() / 1000.0);
+    return "the definition query '" + InMessage(query) + "' ran longer than " + seconds + " s and was stopped";
+}
+
+void SqliteClock::RequireInTime(const std::string& query) const {
+    if (m_stopped) throw platform::Error(platform::kFail, StoppedQueryText(query, m_limit));
+}
 
 void SelectIdsFromSqlite(const std::string& path, const std::string& table, const std::string& fid_column,
                          const std::string& query, const std::function<void(std::int64_t)>& visit,
@@ -26,15 +41,7 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
     sqlite3* database = opened.Handle();
     if (!database) throw platform::Error(platform::kFail, "cannot open the database: " + opened.Failure());
     // The query is the user's own SQL, so it runs read-only and under a clock.
-    Deadline deadline{std::chrono::steady_clock::now() + limit};
-    sqlite3_progress_handler(
-        database, 10000,
-        [](void* data) {
-            auto* watch = static_cast<Deadline*>(data);
-            watch->passed = std::chrono::steady_clock::now() > watch->end;
-            return watch->passed ? 1 : 0;
-        },
-        &deadline);
+    const SqliteClock clock(database, limit);
     const std::string sql = "SELECT " + QuotedIdentifier(fid_column) + " FROM " + QuotedIdentifier(table) +
                             " WHERE (" + query + ")";
     sqlite3_stmt* raw_statement = nullptr;
@@ -49,12 +56,7 @@ void SelectIdsFromSqlite(const std::string& path, const std::string& table, cons
     }
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) visit(sqlite3_column_int64(statement.get(), 0));
-    if (deadline.passed) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.1f", limit.count() / 1000.0);
-        throw platform::Error(platform::kFail, "the definition query '" + InMessage(query) + "' ran longer than " + seconds +
-                                                   " s and was stopped");
-    }
+    clock.RequireInTime(query);
     if (step != SQLITE_DONE) {
         throw platform::Error(platform::kFail, "the definition query '" + InMessage(query) +
                                                    "' failed: " + sqlite3_errmsg(database));

@@ -8,10 +8,38 @@
 #include <functional>
 #include <string>
 
+struct sqlite3;
+
 namespace selvane::gis {
 
 /// How long a definition query may run before it is stopped and reported.
 inline constexpr std::chrono::seconds kDefinitionQueryTimeLimit{10};
+
+/// The report of a definition query stopped after running for `limit`.
+std::string StoppedQueryText(const std::string& query, std::chrono::milliseconds limit);
+
+/// Stops whatever runs on a SQLite connection once `limit` has passed, for as long as it
+/// lives; the statement then fails with SQLITE_INTERRUPT.
+class SqliteClock {
+public:
+    SqliteClock(sqlite3* database, std::chrono::milliseconds limit);
+    ~SqliteClock();
+    SqliteClock(const SqliteClock&) = delete;
+    SqliteClock& operator=(const SqliteClock&) = delete;
+
+    /// Whether the limit stopped a statement.
+    bool Stopped() const { return m_stopped; }
+    /// Throws the report of `query` stopped by the clock, if it was.
+    void RequireInTime(const std::string& query) const;
+
+private:
+    static int Check(void* clock);
+
+    sqlite3* m_database;
+    std::chrono::milliseconds m_limit;
+    std::chrono::steady_clock::time_point m_end;
+    bool m_stopped = false;
+};
 
 /// Runs `SELECT fid FROM table WHERE (query)` on the SQLite database (GeoPackage or
 /// SpatiaLite) at `path`, read-only, calling `visit` with each id. Throws platform::Error

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "gis/common/message_text.h"
 #include "gis/map_document.h"
 #include "gis/model/layers.h"
+#include "gis/postgis/connection.h"
 #include "headless/headless_host.h"
 #include "headless/terminal_progress.h"
 #include "support/Tollamar_ArcMap.h"
@@ -133,10 +135,22 @@ void PrintProperties(selvane::command::Selvane& command) {
               << "Bitmap: " << command.Bitmap() << "\n";
 }
 
+// Interrupted (Ctrl-C, kill): the database servers are told to stop what they run for this
+// program, which then ends as the signal would have ended it.
+extern "C" void StopOnSignal(int signal_number) {
+    selvane::gis::CancelDatabaseStatements();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     GuardStandardStreams();
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (std::signal(signal_number, StopOnSignal) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+    }
     CLI::App app{"selvane - Spatial Selection.\n\n"
                  "Selects the features of Layer #2 that stand in a spatial relationship to the\n"
                  "features of Layer #1, as the Spatial Selection dialog does:\n"

@@ -5,14 +5,20 @@
 
 #include <ogr_core.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "gis/map_document.h"
 #include "gis/model/spatial_filter.h"
 #include "gis/postgis/connection.h"
+#include "gis/postgis/feature_class.h"
 #include "test_database.h"
 
 namespace selvane::testing {
@@ -299,6 +305,79 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
     }
 }
 
+// Polls `sql` on the test connection until it returns "t", for at most 30 s.
+bool BecomesTrue(TestDatabase& database, const std::string& sql) {
+    for (int tries = 0; tries < 300; ++tries) {
+        database.Execute("SELECT pg_stat_clear_snapshot()");  // activity read afresh inside a transaction
+        if (database.Execute(sql) == "t") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheServerWorking) {
+    TestDatabase database("limits");
+    database.WriteTable(Parcels());
+    database.Execute("CREATE TABLE limits.points AS SELECT g AS fid, ST_MakePoint(g, 0)::geometry(Point, 0) AS geom "
+                     "FROM generate_series(1, 20000) g");
+    database.Execute("ALTER TABLE limits.points ADD PRIMARY KEY (fid)");
+
+    // A definition query runs over the whole table under a clock when the layer loads, as
+    // a file's does: one too slow for its table is stopped and named.
+    auto points = std::dynamic_pointer_cast<gis::PostgisFeatureClass>(database.Layer("points")->FeatureClass());
+    ASSERT_TRUE(points);
+    EXPECT_NO_THROW(points->RequireDefinitionQuery("fid < 10", std::chrono::milliseconds(5000)));
+    try {
+        points->RequireDefinitionQuery("ST_Area(ST_Buffer(geom, 1, 5000)) > 0", std::chrono::milliseconds(50));
+        FAIL() << "the slow query was let through";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("table limits.points: the definition query 'ST_Area(ST_Buffer(geom, 1, "
+                                                 "5000)) > 0' ran longer than 0.1 s and was stopped"),
+                  std::string::npos)
+            << error.what();
+    }
+    // The connection goes on, the limit gone with the statement.
+    EXPECT_EQ(points->FeatureCount(nullptr), 20000);
+    EXPECT_EQ(PQgetvalue(points->Connection()->Execute("SELECT current_setting('statement_timeout')").get(), 0, 0),
+              std::string("0"));
+
+    // A table locked by another session is reported after a while, not waited for: 10 s
+    // unless the connection string, role or database say otherwise.
+    const auto setting = [](gis::PgConnection& connection, const std::string& name) {
+        return std::string(PQgetvalue(connection.Execute("SELECT current_setting('" + name + "')").get(), 0, 0));
+    };
+    EXPECT_EQ(setting(*points->Connection(), "lock_timeout"), "10s");
+    EXPECT_EQ(setting(*points->Connection(), "client_connection_check_interval"), "1s");
+    const auto impatient = database.Source() + " options='-c lock_timeout=200'";
+    gis::PgConnection short_wait(impatient);
+    EXPECT_EQ(setting(short_wait, "lock_timeout"), "200ms");
+    database.Execute("BEGIN");
+    database.Execute("LOCK TABLE limits.parcels IN ACCESS EXCLUSIVE MODE");
+    try {
+        short_wait.Execute("SELECT count(*) FROM limits.parcels");
+        ADD_FAILURE() << "the locked table was read";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("lock timeout"), std::string::npos) << error.what();
+    }
+
+    // An interrupted program leaves no statement behind: here one waiting for the lock.
+    TempFolder folder;
+    const auto document = folder.File("map.json");
+    const auto patient = database.Source() + " options='-c lock_timeout=600000'";
+    std::ofstream(document) << R"({"layers": [{"type": "feature", "name": "Parcels", "source": ")" + patient +
+                                   R"(", "table": "limits.parcels"}]})";
+    const auto started = RunSelvane("select --map " + ShellQuoted(document) +
+                                    " --layer2 Parcels --relation INTERSECT --layer1 Parcels >/dev/null 2>&1 & echo $!");
+    const int pid = std::atoi(started.out.c_str());
+    ASSERT_GT(pid, 0) << started.out;
+    const std::string waiting = "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = 'selvane' AND "
+                                "state = 'active' AND query LIKE '%\"limits\".\"parcels\"%')";
+    ASSERT_TRUE(BecomesTrue(database, waiting));
+    ::kill(pid, SIGTERM);
+    EXPECT_TRUE(BecomesTrue(database, "SELECT NOT (" + waiting.substr(7) + ")"));
+    database.Execute("ROLLBACK");
+}
+
 TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
     TestDatabase database("invalid");
     auto parcels = Parcels();
@@ -337,8 +416,10 @@ TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearches
     TableSpec wells{"wells", wkbPoint, 0, {}, {}};
     for (int i = 0; i < 30; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + ".5 0.5)");
     database.WriteTable(wells);
-    // The query fails on parcel 5 only, which the fifth well lies in.
-    auto parcels = database.Layer("parcels", "parcels", "1 / (fid - 5) > -100");
+    // The query fails on parcel 5 only, which the fifth well lies in, once the layer has
+    // loaded (where the query runs over the whole table).
+    auto parcels = database.Layer("parcels", "parcels", "1 / (length(zone) - 5) > -100");
+    database.Execute("UPDATE ahead.parcels SET zone = 'fifth' WHERE fid = 5");
     auto scan = database.Layer("wells")->Search(nullptr, true);
 
     std::vector<int> found;

@@ -1,9 +1,17 @@
 #include "gis/common/definition_query.h"
 
+#include <cstdio>
+
 #include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
+
+std::string StoppedQueryText(const std::string& query, std::chrono::milliseconds limit) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(limit.count()) / 1000.0);
+    return "the definition query '" + InMessage(query) + "' ran longer than " + seconds + " s and was stopped";
+}
 
 void RequireSingleExpression(const std::string& query) {
     char quote = 0;

@@ -23,12 +23,6 @@ int SqliteClock::Check(void* data) {
     return clock->m_stopped ? 1 : 0;
 }
 
-std::string StoppedQueryText(const std::string& query, std::chrono::milliseconds limit) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", limit.count() / 1000.0);
-    return "the definition query '" + InMessage(query) + "' ran longer than " + seconds + " s and was stopped";
-}
-
 void SqliteClock::RequireInTime(const std::string& query) const {
     if (m_stopped) throw platform::Error(platform::kFail, StoppedQueryText(query, m_limit));
 }

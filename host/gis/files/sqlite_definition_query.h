@@ -8,15 +8,11 @@
 #include <functional>
 #include <string>
 
+#include "gis/common/definition_query.h"
+
 struct sqlite3;
 
 namespace selvane::gis {
-
-/// How long a definition query may run before it is stopped and reported.
-inline constexpr std::chrono::seconds kDefinitionQueryTimeLimit{10};
-
-/// The report of a definition query stopped after running for `limit`.
-std::string StoppedQueryText(const std::string& query, std::chrono::milliseconds limit);
 
 /// Stops whatever runs on a SQLite connection once `limit` has passed, for as long as it
 /// lives; the statement then fails with SQLITE_INTERRUPT.

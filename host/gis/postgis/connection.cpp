@@ -1,6 +1,7 @@
 #include "gis/postgis/connection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -88,7 +89,51 @@ std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::st
     return chosen;
 }
 
+// The open connections' cancel requests, for a signal handler: slots, not a container, so
+// that reading them takes no lock and no allocation.
+constexpr int kCancelSlots = 256;
+std::atomic<PGcancel*> g_cancels[kCancelSlots];
+std::atomic<bool> g_cancelling{false};
+
+int RegisterCancel(PGconn* connection) {
+    PGcancel* cancel = PQgetCancel(connection);
+    if (!cancel) return -1;
+    for (int slot = 0; slot < kCancelSlots; ++slot) {
+        PGcancel* empty = nullptr;
+        if (g_cancels[slot].compare_exchange_strong(empty, cancel)) return slot;
+    }
+    PQfreeCancel(cancel);
+    return -1;
+}
+
+void UnregisterCancel(int slot) {
+    if (slot < 0) return;
+    PGcancel* cancel = g_cancels[slot].exchange(nullptr);
+    // A handler that is cancelling may hold it still; the process is ending then anyway.
+    if (cancel && !g_cancelling.load()) PQfreeCancel(cancel);
+}
+
+// Settings of the map's sessions, unless the connection string, the role or the database
+// set them: a table another session keeps locked is reported, not waited for, and the
+// server stops a statement whose program has gone (PostgreSQL 14 and later).
+void SetSessionLimits(PGconn* connection) {
+    PQclear(PQexec(connection, "SELECT set_config('lock_timeout', '10s', false) WHERE current_setting('lock_timeout') "
+                               "IN ('0', '0ms')"));
+    if (PQserverVersion(connection) >= 140000) {
+        PQclear(PQexec(connection, "SELECT set_config('client_connection_check_interval', '1s', false) WHERE "
+                                   "current_setting('client_connection_check_interval') IN ('0', '0ms')"));
+    }
+}
+
 }  // namespace
+
+void CancelDatabaseStatements() noexcept {
+    g_cancelling.store(true);
+    char error[256];
+    for (auto& slot : g_cancels) {
+        if (PGcancel* cancel = slot.load()) PQcancel(cancel, error, sizeof error);
+    }
+}
 
 bool IsDatabaseSource(std::string_view source) { return AsciiStartsWithIgnoringCase(source, "PG:"); }
 
@@ -112,12 +157,15 @@ PgConnection::PgConnection(const std::string& source) : m_source(source) {
     }
     // The server's notices are not the user's business.
     PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
+    m_cancel_slot = RegisterCancel(m_connection);
+    SetSessionLimits(m_connection);
     // Nothing a map does, definition queries included, may change the database. Set for
     // the session, outside the transactions that are rolled back.
     Check(PQexec(m_connection, "SET default_transaction_read_only = on"), source);
 }
 
 PgConnection::~PgConnection() {
+    UnregisterCancel(m_cancel_slot);
     if (m_connection) PQfinish(m_connection);
 }
 
@@ -137,6 +185,10 @@ PgResult PgConnection::Check(PGresult* raw, const std::string& what) {
     PgResult result(raw, PQclear);
     const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
+    const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+    if (state && std::string_view(state) == "57014") {  // query_canceled
+        throw PgStatementStopped(platform::kFail, what + ": " + ServerMessage(result.get()));
+    }
     throw platform::Error(platform::kFail, what + ": " + ServerMessage(result.get()));
 }
 
@@ -197,6 +249,15 @@ PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParam
     return Check(PQexecParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
                               arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0),
                  m_source);
+}
+
+PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit) {
+    EnsureTransaction();
+    // For this statement only: the limit goes back to the session's once it has run.
+    Check(PQexec(m_connection, ("SET LOCAL statement_timeout = " + std::to_string(limit.count())).c_str()), m_source);
+    auto result = Check(PQexec(m_connection, sql.c_str()), m_source);
+    Check(PQexec(m_connection, "SET LOCAL statement_timeout TO DEFAULT"), m_source);
+    return result;
 }
 
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {

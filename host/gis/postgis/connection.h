@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,11 @@ namespace selvane::gis {
 /// Whether a data source names a database ("PG:dbname=city host=/run/x").
 bool IsDatabaseSource(std::string_view source);
 
+/// Asks the server to stop the statements that every open connection is running. Safe in a
+/// signal handler: the command line calls it when it is interrupted, so that the server
+/// does not go on working for a program that has gone.
+void CancelDatabaseStatements() noexcept;
+
 /// A result that frees itself.
 using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -31,6 +37,12 @@ struct PgParameter {
 };
 
 class PgStream;
+
+/// A statement the server stopped: at its time limit, or cancelled.
+class PgStatementStopped : public platform::Error {
+public:
+    using platform::Error::Error;
+};
 
 /// A connection. Every statement runs read-only: nothing a map does can change the
 /// database. Failures throw platform::Error with the server's own words.
@@ -49,6 +61,9 @@ public:
     /// Runs `sql` with parameters $1..$n; results in binary when `binary_result`.
     PgResult Execute(const std::string& sql, const std::vector<PgParameter>& parameters = {},
                      bool binary_result = false);
+    /// Runs `sql` (no parameters), stopped by the server once `limit` has passed; then
+    /// throws PgStatementStopped.
+    PgResult ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit);
     /// Prepares `sql` once under a name of its own and returns that name.
     std::string Prepare(const std::string& sql, int parameter_count);
     PgResult ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
@@ -93,6 +108,7 @@ private:
 
     std::string m_source;
     PGconn* m_connection = nullptr;
+    int m_cancel_slot = -1;  // where CancelDatabaseStatements finds this connection
     PgStream* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported

@@ -32,13 +32,17 @@ std::string PostgisFeatureClass::Culprit() const {
     return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Source());
 }
 
-void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where) {
+void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where, std::chrono::milliseconds limit) {
     try {
         RequireEnclosedExpression(where);
-        // Parsed and planned by the server against the table, run to no rows: the filter
-        // as the layer's statements will run it.
-        m_connection->Execute("SELECT 1 FROM " + m_table.Qualified() + " t WHERE (" + DefinitionFilter(where) +
-                              ") LIMIT 0");
+        // Run by the server over every row of the table, as the layer's statements will
+        // run it on the rows they meet: a filter too slow for the whole table is stopped
+        // here, not in the middle of a run.
+        m_connection->ExecuteWithin("SELECT count(*) FROM " + m_table.Qualified() + " t WHERE (" +
+                                        DefinitionFilter(where) + ")",
+                                    limit);
+    } catch (const PgStatementStopped&) {
+        throw platform::Error(platform::kFail, "table " + m_table.Display() + ": " + StoppedQueryText(where, limit));
     } catch (const platform::Error& error) {
         throw platform::Error(error.Number(), "the definition query '" + InMessage(where) + "' cannot be used on table " +
                                                   m_table.Display() + ": " + error.what());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "gis/common/definition_query.h"
 #include "gis/common/layer_names.h"
 #include "gis/common/shape.h"
 #include "gis/postgis/connection.h"
@@ -54,9 +56,11 @@ public:
     /// "layer Parcels (table public.parcels, database PG:dbname=city)".
     std::string Culprit() const;
 
-    /// Throws platform::Error when `where` is not one SQL expression the server accepts on
-    /// this table. Runs it once, returning no rows.
-    void RequireDefinitionQuery(const std::string& where);
+    /// Throws platform::Error when `where` is not a filter the server accepts on this
+    /// table, or when it takes longer than `limit` over the whole table (as a file's
+    /// definition query is run whole under the same clock).
+    void RequireDefinitionQuery(const std::string& where,
+                                std::chrono::milliseconds limit = kDefinitionQueryTimeLimit);
 
     std::string ShapeFieldName() override { return m_table.geometry_column; }
     /// Without a filter, the table's row count, counted once.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "gis/map_document.h"
@@ -376,6 +377,76 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
     ::kill(pid, SIGTERM);
     EXPECT_TRUE(BecomesTrue(database, "SELECT NOT (" + waiting.substr(7) + ")"));
     database.Execute("ROLLBACK");
+}
+
+TEST(PostgisFailures, TablesWithoutADeclaredSystemWithChildrenOrWithNonFiniteShapesGiveWhatTheirRowsSay) {
+    TestDatabase database("rows");
+    database.Execute("CREATE TABLE rows.declared AS SELECT g AS fid, ST_MakeEnvelope(500000 + g * 10, 6000000, 500000 + "
+                     "g * 10 + 10, 6000010, 32633)::geometry(Polygon, 32633) AS geom FROM generate_series(1, 30) g");
+    // CREATE TABLE ... AS a query declares no SRID; its rows carry one.
+    database.Execute("CREATE TABLE rows.undeclared AS SELECT fid, ST_Transform(geom, 4326) AS geom FROM rows.declared");
+    database.Execute("CREATE TABLE rows.mixed AS SELECT fid, CASE WHEN fid > 20 THEN ST_Transform(geom, 4326) ELSE geom "
+                     "END AS geom FROM rows.declared");
+    database.Execute("CREATE TABLE rows.road (fid integer PRIMARY KEY, geom geometry(LineString, 32633))");
+    database.Execute("INSERT INTO rows.road VALUES (1, ST_GeomFromText('LINESTRING(500045 6000005,500125 6000005)', 32633))");
+    for (const char* table : {"declared", "undeclared", "mixed"}) {
+        database.Execute(std::string("ALTER TABLE rows.") + table + " ADD PRIMARY KEY (fid)");
+    }
+    const auto selected = [&](const std::string& table) {
+        auto layer = database.Layer(table);
+        HostedMap hosted({layer, database.Layer("road")});
+        hosted.Open();
+        hosted.Select(table, "INTERSECT", "road");
+        EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
+        return hosted.Count();
+    };
+    const auto expected = selected("declared");
+    EXPECT_EQ(expected, "9");
+    EXPECT_EQ(selected("undeclared"), expected);
+    const auto mixed = LoadFailure(database.Source(), "rows.mixed");
+    EXPECT_NE(mixed.find("table rows.mixed: the shapes of geom are in more than one coordinate system (SRID 32633 and "
+                         "4326)"),
+              std::string::npos)
+        << mixed;
+
+    // A child table's rows are the child's: the parent is read alone, under its own key.
+    database.Execute("CREATE TABLE rows.child () INHERITS (rows.declared)");
+    database.Execute("INSERT INTO rows.child SELECT fid, geom FROM rows.declared WHERE fid <= 5");
+    EXPECT_EQ(database.Layer("declared")->FeatureClass()->FeatureCount(nullptr), 30);
+    EXPECT_EQ(selected("declared"), expected);
+    // A partitioned table is read whole: its partitions hold its rows, under one key.
+    database.Execute("CREATE TABLE rows.parted (fid integer PRIMARY KEY, geom geometry(Polygon, 32633)) PARTITION BY "
+                     "RANGE (fid)");
+    database.Execute("CREATE TABLE rows.parted_low PARTITION OF rows.parted FOR VALUES FROM (1) TO (16)");
+    database.Execute("CREATE TABLE rows.parted_high PARTITION OF rows.parted FOR VALUES FROM (16) TO (100)");
+    database.Execute("INSERT INTO rows.parted SELECT fid, geom FROM ONLY rows.declared");
+    EXPECT_EQ(selected("parted"), expected);
+
+    // A coordinate that is not a finite number is named with its FID, among the shapes
+    // searched and among the query shapes, as in a file.
+    database.Execute("CREATE TABLE rows.wells (fid integer PRIMARY KEY, geom geometry(Point, 32633))");
+    database.Execute("INSERT INTO rows.wells SELECT g, ST_SetSRID(ST_MakePoint(500005 + g * 10, 6000005), 32633) FROM "
+                     "generate_series(1, 10) g");
+    database.Execute("INSERT INTO rows.wells VALUES (11, ST_SetSRID(ST_MakePoint('NaN', 6000005), 32633))");
+    database.Execute("CREATE TABLE rows.blocks (fid integer PRIMARY KEY, geom geometry(Polygon, 32633))");
+    database.Execute("INSERT INTO rows.blocks SELECT fid, geom FROM ONLY rows.declared WHERE fid < 4");
+    database.Execute("INSERT INTO rows.blocks VALUES (4, ST_SetSRID(ST_MakePolygon(ST_MakeLine(ARRAY[ST_MakePoint(500000, "
+                     "6000000), ST_MakePoint(500010, 6000000), ST_MakePoint(500010, 'Infinity'), ST_MakePoint(500000, "
+                     "6000000)])), 32633))");
+    for (const auto& [layer2, layer1, culprit] :
+         {std::tuple{"wells", "declared", "layer wells (table rows.wells"},
+          std::tuple{"declared", "blocks", "layer blocks (table rows.blocks"}}) {
+        HostedMap hosted({database.Layer(layer2), database.Layer(layer1)});
+        hosted.Open();
+        hosted.Select(layer2, "INTERSECT", layer1);
+        ASSERT_EQ(hosted.messages.texts.size(), 1u) << layer2;
+        const auto& text = hosted.messages.texts.front();
+        EXPECT_NE(text.find("Invalid shape in " + std::string(culprit)), std::string::npos) << text;
+        EXPECT_NE(text.find(std::string("FID ") + (layer2 == std::string("wells") ? "11" : "4") +
+                            ": a coordinate is not a finite number"),
+                  std::string::npos)
+            << text;
+    }
 }
 
 TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {

@@ -1,9 +1,11 @@
 #include "gis/common/shape.h"
 
+#include <geos/geom/CoordinateFilter.h>
 #include <geos/geom/GeometryCollection.h>
 #include <geos/geom/Polygon.h>
 #include <ogr_spatialref.h>
 
+#include <cmath>
 #include <vector>
 
 
@@ -58,6 +60,18 @@ std::shared_ptr<Shape> Shape::FromWkt(const std::string& wkt,
                                       std::shared_ptr<const OGRSpatialReference> spatial_reference) {
     geos::io::WKTReader reader(Factory());
     return std::make_shared<Shape>(reader.read(wkt), std::move(spatial_reference));
+}
+
+bool AllCoordinatesFinite(const geos::geom::Geometry& shape) {
+    class Check : public geos::geom::CoordinateFilter {
+    public:
+        void filter_ro(const geos::geom::Coordinate* coordinate) override {
+            finite = finite && std::isfinite(coordinate->x) && std::isfinite(coordinate->y);
+        }
+        bool finite = true;
+    } check;
+    shape.apply_ro(&check);
+    return check.finite;
 }
 
 }  // namespace selvane::gis

@@ -100,4 +100,8 @@ private:
 /// fill them.
 void FillLazyEnvelopes(const geos::geom::Geometry& shape);
 
+/// Whether every coordinate is a finite number; NaN compares false with everything, so an
+/// envelope may look finite around it.
+bool AllCoordinatesFinite(const geos::geom::Geometry& shape);
+
 }  // namespace selvane::gis

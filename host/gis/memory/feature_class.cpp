@@ -33,20 +33,6 @@ std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids
     return *found;
 }
 
-// Whether every coordinate is a finite number; NaN compares false with everything, so an
-// envelope may look finite around it.
-bool AllCoordinatesFinite(const geos::geom::Geometry& shape) {
-    class Check : public geos::geom::CoordinateFilter {
-    public:
-        void filter_ro(const geos::geom::Coordinate* coordinate) override {
-            finite = finite && std::isfinite(coordinate->x) && std::isfinite(coordinate->y);
-        }
-        bool finite = true;
-    } check;
-    shape.apply_ro(&check);
-    return check.finite;
-}
-
 // The geometry in another coordinate system; nullptr when a coordinate cannot be projected.
 std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geometry,
                                                 OGRCoordinateTransformation& transform) {

@@ -42,7 +42,7 @@ PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> 
     const auto& table = m_source.Owner().Table();
     const auto geometry = "t." + QuotedIdentifier(table.geometry_column);
     std::string sql = "SELECT t." + QuotedIdentifier(table.fid_column) + "::int8, ST_AsBinary(ST_Force2D(" +
-                      geometry + ")) FROM " + table.Qualified() + " t";
+                      geometry + ")) FROM " + table.Rows() + " t";
     if (!where.empty()) sql += " WHERE (" + where + ")";
     // A cursor without hold lives in a transaction; searches of the same connection run in
     // it too while the scan goes on.

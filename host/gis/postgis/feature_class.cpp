@@ -9,6 +9,7 @@
 #include "gis/common/cursors.h"
 #include "gis/common/definition_query.h"
 #include "gis/common/message_text.h"
+#include "gis/common/shape_errors.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/common/wkb_outline.h"
 #include "gis/postgis/cursors.h"
@@ -38,7 +39,7 @@ void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where, std::
         // Run by the server over every row of the table, as the layer's statements will
         // run it on the rows they meet: a filter too slow for the whole table is stopped
         // here, not in the middle of a run.
-        m_connection->ExecuteWithin("SELECT count(*) FROM " + m_table.Qualified() + " t WHERE (" +
+        m_connection->ExecuteWithin("SELECT count(*) FROM " + m_table.Rows() + " t WHERE (" +
                                         DefinitionFilter(where) + ")",
                                     limit);
     } catch (const PgStatementStopped&) {
@@ -57,7 +58,7 @@ std::int32_t PostgisFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryF
         return count;
     }
     if (!m_row_count) {
-        const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Qualified(), {}, true);
+        const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Rows(), {}, true);
         m_row_count = PgInteger(result.get(), 0, 0);
     }
     if (*m_row_count > std::numeric_limits<std::int32_t>::max()) {
@@ -95,6 +96,7 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
 
     std::int32_t source_srid = 0;
     try {
+        RequireAllFinite();
         source_srid = QuerySrid(query->SpatialReference());
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
@@ -140,7 +142,7 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
               ") AS selvane_query_shape) ";
     }
     sql += "SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
-    sql += " FROM " + m_table.Qualified() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
+    sql += " FROM " + m_table.Rows() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
            query + " AND " + PgRelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";
     try {
@@ -174,27 +176,46 @@ std::int32_t PostgisFeatureClass::QuerySrid(const std::shared_ptr<const OGRSpati
     return found->second.srid;
 }
 
+void PostgisFeatureClass::RequireAllFinite() {
+    if (m_all_finite) return;
+    // A measure that adds up every coordinate is NaN or infinite when one of them is.
+    const auto g = "t." + QuotedIdentifier(m_table.geometry_column);
+    const std::string measure = "CASE WHEN GeometryType(" + g + ") = 'POINT' THEN ST_X(" + g + ") + ST_Y(" + g +
+                                ") WHEN GeometryType(" + g + ") = 'MULTIPOINT' THEN ST_Length(ST_LineFromMultiPoint(" +
+                                g + ")) ELSE ST_Length(" + g + ") + ST_Perimeter(" + g + ") END";
+    const auto found = m_connection->Execute("SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8 FROM " +
+                                                 m_table.Rows() + " t WHERE NOT (" + measure + " - " + measure +
+                                                 " = 0) LIMIT 1",
+                                             {}, true);
+    if (PQntuples(found.get()) > 0) throw InvalidShapeError(Culprit(), PgInteger(found.get(), 0, 0), kNotFiniteReason);
+    m_all_finite = true;
+}
+
 std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const {
     const auto* wkb = reinterpret_cast<const unsigned char*>(bytes);
+    std::unique_ptr<geos::geom::Geometry> geometry;
     try {
         // The server's bytes are checked before GEOS, whose reader recurses once a level.
         const auto outline = OutlineWkb(wkb, size);
         if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
         geos::io::WKBReader reader(Shape::Factory());
-        auto shape = std::make_shared<Shape>(reader.read(wkb, size), m_spatial_reference);
-        shape->SetClassDimension(m_table.dimension);
-        return shape;
+        geometry = reader.read(wkb, size);
     } catch (const std::exception& error) {
         throw platform::Error(platform::kFail, "Cannot read the shape of " + Culprit() + ", FID " + std::to_string(fid) +
                                                    ": " + error.what());
     }
+    // Named as a file's shape is, not handed on to match nothing.
+    if (!AllCoordinatesFinite(*geometry)) throw InvalidShapeError(Culprit(), fid, kNotFiniteReason);
+    auto shape = std::make_shared<Shape>(std::move(geometry), m_spatial_reference);
+    shape->SetClassDimension(m_table.dimension);
+    return shape;
 }
 
 std::shared_ptr<Shape> PostgisFeatureClass::ReadShape(std::int64_t fid) const {
     if (m_shape_statement.empty()) {
         m_shape_statement = m_connection->Prepare("SELECT ST_AsBinary(ST_Force2D(" +
                                                       QuotedIdentifier(m_table.geometry_column) + ")) FROM " +
-                                                      m_table.Qualified() + " WHERE " +
+                                                      m_table.Rows() + " WHERE " +
                                                       QuotedIdentifier(m_table.fid_column) + " = $1",
                                                   1);
     }

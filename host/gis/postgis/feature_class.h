@@ -30,9 +30,14 @@ struct PgTable {
     std::string geometry_column;
     std::int32_t srid = 0;
     ShapeDimension dimension = ShapeDimension::Mixed;
+    /// The table has child tables (inheritance), whose rows are not read: the primary key
+    /// makes ids unique in the table alone.
+    bool own_rows_only = false;
 
     /// "schema"."table", quoted for SQL.
     std::string Qualified() const;
+    /// The table's rows in a FROM clause: ONLY "schema"."table" when it has children.
+    std::string Rows() const { return (own_rows_only ? "ONLY " : "") + Qualified(); }
     /// schema.table as a person writes it.
     std::string Display() const { return schema + "." + table; }
 };
@@ -74,6 +79,11 @@ public:
     /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
     PostgisSearchAhead* Ahead() { return m_ahead.get(); }
 
+    /// Throws InvalidShapeError for the first feature with a coordinate that is not a
+    /// finite number, looked for once: such a shape has no envelope the index can find, so
+    /// a search would leave it out silently.
+    void RequireAllFinite();
+
     /// The shape of the feature `fid` (nullptr for none), read from the server.
     std::shared_ptr<Shape> ReadShape(std::int64_t fid) const;
     /// A shape from the WKB the server sent, in this class's system.
@@ -95,6 +105,7 @@ private:
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
     LayerNames m_layer_names;
     std::optional<std::int64_t> m_row_count;
+    bool m_all_finite = false;
     std::map<std::tuple<int, bool, std::string>, std::string> m_statements;
     std::unique_ptr<PostgisSearchAhead> m_ahead;
     mutable std::string m_shape_statement;

@@ -57,7 +57,7 @@ geos::geom::Envelope PostgisLayer::ClassExtent() {
     const auto geometry = QuotedIdentifier(table.geometry_column);
     const auto result = m_class->Connection()->Execute(
         "SELECT ST_XMin(e), ST_YMin(e), ST_XMax(e), ST_YMax(e) FROM (SELECT ST_Extent(" + geometry + ") AS e FROM " +
-        table.Qualified() + ") x");
+        table.Rows() + ") x");
     geos::geom::Envelope extent;
     if (PQntuples(result.get()) == 1 && !PQgetisnull(result.get(), 0, 0)) {
         const auto value = [&result](int column) { return Number(PQgetvalue(result.get(), 0, column)); };
@@ -80,7 +80,7 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
     const std::string where = m_filter.empty() ? "" : " AND (" + m_filter + ")";
     const std::string width = "ST_XMax(" + g + ") - ST_XMin(" + g + ")";
     const std::string height = "ST_YMax(" + g + ") - ST_YMin(" + g + ")";
-    const std::string from = " FROM " + table.Qualified() + " t WHERE ";
+    const std::string from = " FROM " + table.Rows() + " t WHERE ";
     std::string sql;
     int parameters = 4;
     switch (reading) {

@@ -165,7 +165,7 @@ const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnect
                       PgValidityColumn(relation, table.dimension, target) + " FROM (SELECT " + shape +
                       " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
                       "AS u(b, i) OFFSET 0) q JOIN " +
-                      table.Qualified() + " t ON " + target + " && " + query + " AND " +
+                      table.Rows() + " t ON " + target + " && " + query + " AND " +
                       PgRelationSql(relation, query, target);
     if (!where.empty()) sql += " AND (" + where + ")";
     sql += " ORDER BY q.selvane_query_row";

@@ -7,6 +7,7 @@
 
 #include "gis/common/gdal_session.h"
 #include "gis/common/message_text.h"
+#include "gis/postgis/sql.h"
 
 namespace selvane::gis {
 namespace {
@@ -57,6 +58,25 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(PgConnection& conn
     // Longitude first for geographic systems, as PostGIS stores them.
     reference->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     return reference;
+}
+
+// The SRID of a geometry column that declares none (as CREATE TABLE ... AS makes): the one
+// its shapes carry. Shapes in several systems cannot be searched as one layer.
+std::int32_t SridOfRows(PgConnection& connection, const PgTable& table) {
+    const auto column = QuotedIdentifier(table.geometry_column);
+    const auto first = connection.Execute("SELECT ST_SRID(" + column + ") FROM " + table.Rows() + " WHERE " + column +
+                                          " IS NOT NULL LIMIT 1");
+    if (PQntuples(first.get()) == 0) return 0;
+    const auto srid = Text(first.get(), 0, 0);
+    const auto other = connection.Execute("SELECT ST_SRID(" + column + ") FROM " + table.Rows() + " WHERE ST_SRID(" +
+                                              column + ") <> $1::int4 LIMIT 1",
+                                          {{srid}});
+    if (PQntuples(other.get()) > 0) {
+        throw platform::Error(platform::kFail, "table " + table.Display() + ": the shapes of " + InMessage(table.geometry_column) +
+                                                   " are in more than one coordinate system (SRID " + srid + " and " +
+                                                   Text(other.get(), 0, 0) + "), which one layer cannot search together");
+    }
+    return std::atoi(srid.c_str());
 }
 
 }  // namespace
@@ -140,6 +160,20 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                    " shapes, which the map cannot hold (points, lines and polygons, single or multi)");
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
+    // Inheritance children hold rows with ids of their own, which the parent's primary key
+    // does not cover; a partitioned table's partitions are its rows, under one key.
+    const auto children = m_connection->Execute(
+        "SELECT c.relkind::text, EXISTS (SELECT 1 FROM pg_inherits i WHERE i.inhparent = c.oid) FROM pg_class c "
+        "WHERE c.oid = $1::oid",
+        {{oid}});
+    table.own_rows_only = Text(children.get(), 0, 0) != "p" && Text(children.get(), 0, 1) == "t";
+    if (table.srid == 0) {
+        try {
+            table.srid = SridOfRows(*m_connection, table);
+        } catch (const platform::Error& error) {
+            throw fail(error.what());
+        }
+    }
 
     const auto keys = m_connection->Execute(
         "SELECT a.attname::text, format_type(a.atttypid, NULL) FROM pg_index i JOIN pg_attribute a ON a.attrelid = "

@@ -47,8 +47,9 @@ std::string ExtendedWkb(const geos::geom::Geometry& geometry, std::int32_t srid)
 
 
 std::string PgValidityColumn(platform::esriSpatialRelEnum relation, ShapeDimension dimension, const std::string& target) {
-    // A point's only fault is a coordinate that is not a number, which PostGIS refuses to
-    // store; other shapes found are checked, so that an answer never rests on an invalid one.
+    // A point's only fault is a coordinate that is not a finite number, which the class
+    // looks for before its first search; other shapes found are checked, so that an answer
+    // never rests on an invalid one.
     if (relation == platform::esriSpatialRelEnvelopeIntersects || dimension == ShapeDimension::Point) return {};
     return ", CASE WHEN ST_IsValid(" + target + ") THEN NULL ELSE ST_IsValidReason(" + target + ") END";
 }

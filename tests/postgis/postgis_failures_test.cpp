@@ -65,6 +65,24 @@ TEST(PostgisFailures, MissingOrUnusableTablesAreNamedWithTheLayer) {
     const auto curves = LoadFailure(source, "unusable.arcs");
     EXPECT_NE(curves.find("CURVEPOLYGON shapes, which the map cannot hold"), std::string::npos) << curves;
     EXPECT_NE(LoadFailure(source, "unusable.keyless").find("no primary key"), std::string::npos);
+    // The database is named once in a message, whichever layer of the code adds its part.
+    const auto named = [&source](const std::string& text) {
+        std::size_t count = 0;
+        for (auto at = text.find(source); at != std::string::npos; at = text.find(source, at + 1)) ++count;
+        return count;
+    };
+    for (const auto& text : {missing, curves, LoadFailure(source, "unusable.parcels", "colour = 'red'")}) {
+        EXPECT_EQ(named(text), 1u) << text;
+    }
+    auto parcels = database.Layer("parcels");
+    database.Execute("DROP TABLE unusable.parcels");
+    try {
+        parcels->Search(nullptr, true)->NextFeature();
+        ADD_FAILURE() << "a dropped table was read";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("Cannot read layer parcels"), std::string::npos) << error.what();
+        EXPECT_EQ(named(error.what()), 1u) << error.what();
+    }
 }
 
 TEST(PostgisFailures, ServersThatCannotBeReachedAndPasswordsInDocumentsAreRefused) {
@@ -93,10 +111,26 @@ TEST(PostgisFailures, ServersThatCannotBeReachedAndPasswordsInDocumentsAreRefuse
     ::setenv("PGPASSWORD", "right", 1);
     const auto right = LoadFailure(as_role, "refused.parcels");
     ::unsetenv("PGPASSWORD");
+    // A password file others may read is passed over, as libpq does, but said in the
+    // message rather than in a warning libpq prints beside the program's output.
+    const auto password_file = folder.File("pgpass");
+    std::ofstream(password_file) << "*:*:*:selvane_password:right\n";
+    std::filesystem::permissions(password_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                                    std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+    ::testing::internal::CaptureStderr();
+    const auto open_file = LoadFailure(as_role + " passfile=" + password_file, "refused.parcels");
+    const auto printed = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed, "");
+    EXPECT_NE(open_file.find("(the password file " + password_file + " was not read: others may read it"),
+              std::string::npos)
+        << open_file;
+    std::filesystem::permissions(password_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const auto private_file = LoadFailure(as_role + " passfile=" + password_file, "refused.parcels");
     database.Execute("DROP OWNED BY selvane_password");
     database.Execute("DROP ROLE selvane_password");
     EXPECT_NE(wrong.find("password authentication failed for user \"selvane_password\""), std::string::npos) << wrong;
     EXPECT_EQ(right, "");
+    EXPECT_EQ(private_file, "");
 
     const auto remote = LoadFailure("PG:host=db.example.org dbname=city", "parcels");
     EXPECT_NE(remote.find("the network is off"), std::string::npos) << remote;

@@ -1,5 +1,9 @@
 #include "gis/postgis/connection.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -37,11 +41,36 @@ bool IsLocalHost(std::string_view hosts) {
     return true;
 }
 
+// The password file libpq would read: the source's passfile, PGPASSFILE, or ~/.pgpass.
+std::string PasswordFile(const std::string* given) {
+    if (given) return *given;
+    if (const char* file = std::getenv("PGPASSFILE"); file && *file) return file;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* user = getpwuid(getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    return home ? std::string(home) + "/.pgpass" : std::string();
+}
+
+// Why libpq would pass over a password file: it would print a WARNING of its own on the
+// terminal, beside the program's output. Empty when the file is fine or missing.
+std::string PasswordFileFault(const std::string& path) {
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0) return {};
+    if (!S_ISREG(status.st_mode)) return "the password file " + path + " was not read: it is not a plain file";
+    if (status.st_mode & (S_IRWXG | S_IRWXO)) {
+        return "the password file " + path + " was not read: others may read it (chmod 600 makes it private)";
+    }
+    return {};
+}
+
 // The options libpq is to connect with, from a "PG:" source (a connection string or a
 // postgresql:// URI), checked: a password stays out of map documents, and while the network
 // is off, the server libpq would reach (named in the source, or by PGHOST, PGHOSTADDR or a
 // service) must be on this machine.
-std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::string& source) {
+std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::string& source,
+                                                                   std::string& password_file_fault) {
     const std::string conninfo = source.substr(3);
     char* parse_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parse_error);
@@ -83,6 +112,13 @@ std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::st
             throw platform::Error(platform::kFail, "The database source takes its server from a service, which may be "
                                                    "on the network, and " + NetworkOffReason());
         }
+    }
+    password_file_fault = PasswordFileFault(PasswordFile(given("passfile")));
+    if (!password_file_fault.empty()) {
+        // libpq passes over such a file too, with a warning on stderr; it is told of a path
+        // that cannot exist (a file's name as a folder), and the message says why.
+        std::erase_if(chosen, [](const auto& option) { return option.first == "passfile"; });
+        chosen.emplace_back("passfile", PasswordFile(given("passfile")) + "/");
     }
     if (!given("connect_timeout")) chosen.emplace_back("connect_timeout", "10");  // a silent server is not waited for
     chosen.emplace_back("fallback_application_name", "selvane");
@@ -138,7 +174,8 @@ void CancelDatabaseStatements() noexcept {
 bool IsDatabaseSource(std::string_view source) { return AsciiStartsWithIgnoringCase(source, "PG:"); }
 
 PgConnection::PgConnection(const std::string& source) : m_source(source) {
-    const auto options = ConnectionOptions(source);
+    std::string password_file_fault;
+    const auto options = ConnectionOptions(source, password_file_fault);
     std::vector<const char*> keywords;
     std::vector<const char*> values;
     for (const auto& [keyword, value] : options) {
@@ -150,7 +187,8 @@ PgConnection::PgConnection(const std::string& source) : m_source(source) {
     // The options as keyword and value arrays: what was checked is what libpq reads.
     m_connection = PQconnectdbParams(keywords.data(), values.data(), 0);
     if (!m_connection || PQstatus(m_connection) != CONNECTION_OK) {
-        const std::string reason = m_connection ? Trimmed(PQerrorMessage(m_connection)) : "out of memory";
+        std::string reason = m_connection ? Trimmed(PQerrorMessage(m_connection)) : "out of memory";
+        if (!password_file_fault.empty()) reason += " (" + password_file_fault + ")";
         PQfinish(m_connection);
         m_connection = nullptr;
         throw platform::Error(platform::kFail, source + ": cannot connect to the database: " + reason);
@@ -179,6 +217,12 @@ std::string PgConnection::ServerMessage(const PGresult* result) const {
     std::string text = primary;
     if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) text += " (" + std::string(detail) + ")";
     return text;
+}
+
+std::string PgConnection::Words(const std::exception& failure) const {
+    const std::string_view text = failure.what();
+    const std::string prefix = m_source + ": ";
+    return std::string(text.substr(text.substr(0, prefix.size()) == prefix ? prefix.size() : 0));
 }
 
 PgResult PgConnection::Check(PGresult* raw, const std::string& what) {

@@ -90,6 +90,9 @@ public:
     /// The server's words for a failed result, or the connection's when there is none; for
     /// a lost connection, the words of the moment it was lost.
     std::string ServerMessage(const PGresult* result) const;
+    /// The text of a failure of this connection without the source it starts with, for a
+    /// message that names the database already.
+    std::string Words(const std::exception& failure) const;
     /// Whether the connection was lost.
     bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
 

@@ -51,7 +51,7 @@ PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> 
     try {
         m_connection->Execute("DECLARE " + m_cursor + " NO SCROLL CURSOR FOR " + sql);
     } catch (const platform::Error& error) {
-        throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + error.what());
+        throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + m_connection->Words(error));
     }
 }
 
@@ -74,7 +74,7 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
                 m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true),
                 m_source.Owner().Table().srid);
         } catch (const platform::Error& error) {
-            throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + error.what());
+            throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + m_connection->Words(error));
         }
         m_next = 0;
         if (PQntuples(m_batch->rows.get()) == 0) {

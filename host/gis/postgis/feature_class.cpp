@@ -149,7 +149,7 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
         name = m_connection->Prepare(sql, 1);
     } catch (const platform::Error& error) {
         m_statements.erase({static_cast<int>(relation), projected, where});
-        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + error.what());
+        throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + m_connection->Words(error));
     }
     return name;
 }

@@ -155,7 +155,7 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
             Stream(ReadingStatement(Reading::All), parameters, false, visit);
         }
     } catch (const platform::Error& error) {
-        throw platform::Error(error.Number(), "Cannot draw " + m_class->Culprit() + ": " + error.what());
+        throw platform::Error(error.Number(), "Cannot draw " + m_class->Culprit() + ": " + m_class->Connection()->Words(error));
     }
 }
 

@@ -173,7 +173,7 @@ const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnect
         name = connection->Prepare(sql, 1);
     } catch (const platform::Error& error) {
         m_statements.erase({connection.get(), key});
-        throw platform::Error(error.Number(), "Cannot search " + m_owner.Culprit() + ": " + error.what());
+        throw platform::Error(error.Number(), "Cannot search " + m_owner.Culprit() + ": " + connection->Words(error));
     }
     return name;
 }

@@ -130,7 +130,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
             "c.relnamespace WHERE c.oid = to_regclass($1)",
             {{name}});
     } catch (const platform::Error& error) {
-        throw fail("no table named " + name + " (" + error.what() + ")");
+        throw fail("no table named " + InMessage(name) + " (" + m_connection->Words(error) + ")");
     }
     if (PQntuples(found.get()) == 0) {
         // The server folds a name without quotes to small letters.
@@ -171,7 +171,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         try {
             table.srid = SridOfRows(*m_connection, table);
         } catch (const platform::Error& error) {
-            throw fail(error.what());
+            throw fail(m_connection->Words(error));
         }
     }
 

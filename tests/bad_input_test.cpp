@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -535,6 +536,38 @@ TEST(BadInput, AGeoPackageOfMoreThanTenThousandTablesOpensAnyOfThem) {
     const auto run = RunSelvane("layers " + Map(last));
     EXPECT_EQ(run.status, 0) << run.err.substr(0, 1000);
     EXPECT_EQ(run.out, "Last\n");
+}
+
+TEST(BadInput, RunningOutOfMemoryWhileRowsLoadIsReportedAsOutOfMemory) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "needs a sanitizer's allocator, which can be told to refuse large allocations";
+#endif
+    TempFolder folder;
+    const auto path = folder.File("crowded.gpkg");
+    // A lake of 100,000 vertices: a blob of 1.6 MB among small parcels.
+    std::string lake = "POLYGON((";
+    for (int vertex = 0; vertex < 100'000; ++vertex) {
+        const double angle = 2 * M_PI * vertex / 100'000;
+        lake += std::to_string(5 + 4 * std::cos(angle)) + " " + std::to_string(5 + 4 * std::sin(angle)) + ",";
+    }
+    lake += "9 5))";
+    WriteGeoPackage(path, {{"parcels", kPolygon, 0, {"POLYGON((0 0,1 0,1 1,0 1,0 0))", lake}, {}},
+                           {"zone", kPolygon, 0, {"POLYGON((0 0,10 0,10 10,0 10,0 0))"}, {}}});
+    // The sanitizers' allocators then refuse any one allocation over 1 MB, as a full
+    // memory would: the blob's buffer in SQLite is one.
+    const auto limited = [](const char* name) {
+        const char* current = std::getenv(name);
+        return std::string(name) + "='" + (current ? std::string(current) + ":" : "") +
+               "allocator_may_return_null=1:max_allocation_size_mb=1' ";
+    };
+    const std::string select = "select --map " + ShellQuoted(path) + " --layer2 parcels --relation INTERSECT --layer1 zone";
+    const auto run = RunSelvane(select, limited("ASAN_OPTIONS") + limited("TSAN_OPTIONS"));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("ERROR DESCRIPTION: Out of memory"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Error relating"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("cannot be read"), std::string::npos) << run.err;
+    // The same rows in plenty of memory.
+    EXPECT_EQ(RunSelvane(select).out, "Selection Count: 2\n");
 }
 
 TEST(BadInput, NamesThatWouldActOnATerminalAreEscapedAndLongOnesAndListsAreCut) {

@@ -81,8 +81,9 @@ struct Run {
     std::string err;
 };
 
-/// Runs `selvane ARGUMENTS` through the shell (so arguments may quote and redirect).
-Run RunSelvane(const std::string& arguments);
+/// Runs `selvane ARGUMENTS` through the shell (so arguments may quote and redirect), after
+/// `shell_prefix` (variables to set, or a command and ";").
+Run RunSelvane(const std::string& arguments, const std::string& shell_prefix = {});
 
 /// `text` quoted for the shell.
 std::string ShellQuoted(const std::string& text);

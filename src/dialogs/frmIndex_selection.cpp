@@ -1,5 +1,6 @@
 // The selection run behind "Select Features" and "Clear Selection".
 
+#include <new>
 #include <string>
 
 #include "dialogs/frmIndex.h"
@@ -117,6 +118,8 @@ void frmIndex::btnNext_Click() noexcept {
             std::shared_ptr<platform::IFeatureCursor> layer2_cursor;
             try {
                 layer2_cursor = state::Required(layer2->FeatureClass(), kLayer2Class)->Search(filter, false);
+            } catch (const std::bad_alloc&) {
+                throw;  // no fault of the layers' shapes: the standard report says what it is
             } catch (...) {
                 busy.Release();
                 ShowPartialSelection();

@@ -4,7 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -72,10 +74,13 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
         if (kind == SQLITE_BLOB) {
             const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement.get(), 1));
             const int size = sqlite3_column_bytes(statement.get(), 1);
+            // SQLite found no memory for the blob: the row is not at fault.
+            if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
             if (data) blobs.bytes.insert(blobs.bytes.end(), data, data + size);
         }
         blobs.starts.push_back(blobs.bytes.size());
     }
+    if (step == SQLITE_NOMEM) throw std::bad_alloc();
     if (step != SQLITE_DONE) return std::nullopt;
     return blobs;
 }
@@ -190,7 +195,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
         std::size_t row = SIZE_MAX;
-        std::string fault;  // empty: a shape for GDAL to read
+        std::string fault;                 // empty: a shape for GDAL to read
+        std::exception_ptr out_of_memory;  // no fault of the row's
     };
     const std::size_t threads = ThreadsFor(rows, 20000);
     std::vector<Stop> stops(threads);
@@ -209,17 +215,21 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                 shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader,
                                                   blobs->declared);
                 if (!shapes[row]) {
-                    stops[slot] = {row, {}};
+                    stops[slot] = {row, {}, nullptr};
                     return;
                 }
+            } catch (const std::bad_alloc&) {
+                stops[slot] = {row, {}, std::current_exception()};
+                return;
             } catch (const std::exception& error) {
-                stops[slot] = {row, error.what()};
+                stops[slot] = {row, error.what(), nullptr};
                 return;
             }
         }
     });
     const auto first = std::min_element(stops.begin(), stops.end(), [](const Stop& a, const Stop& b) { return a.row < b.row; });
     if (first->row != SIZE_MAX) {
+        if (first->out_of_memory) std::rethrow_exception(first->out_of_memory);
         if (first->fault.empty()) return std::nullopt;
         throw platform::Error(platform::kFail, path + ": table " + table + ", FID " +
                                                    std::to_string(blobs->fids[first->row]) +

@@ -18,6 +18,7 @@
 
 #include "dialogs/relationships.h"
 #include "gis/common/gdal_session.h"
+#include "forms/printable_text.h"
 #include "gis/common/message_text.h"
 #include "gis/map_document.h"
 #include "gis/model/layers.h"
@@ -59,18 +60,7 @@ double SecondsSince(Clock::time_point start) { return std::chrono::duration<doub
 // A message (which may quote names from the map) as the terminal shows it: line by line,
 // with what would act on the terminal or reorder a line escaped. Names alone go through
 // Printable whole, so that a name cannot start a line of its own.
-std::string Shown(const std::string& text) {
-    std::string shown;
-    std::size_t start = 0;
-    while (true) {
-        const auto end = text.find('\n', start);
-        const auto line = std::string_view(text).substr(start, end == std::string::npos ? end : end - start);
-        shown += selvane::gis::Printable(line);
-        if (end == std::string::npos) return shown;
-        shown += '\n';
-        start = end + 1;
-    }
-}
+std::string Shown(const std::string& text) { return selvane::forms::PrintableLines(text); }
 
 bool Pick(selvane::platform::IComboBox& picker, const std::string& text, const char* what) {
     const auto items = picker.Items();

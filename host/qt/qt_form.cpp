@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "forms/printable_text.h"
 #include "forms/twips.h"
 #include "platform/error.h"
 #include "qt/design_widgets.h"
@@ -25,13 +26,14 @@ public:
     void AddItem(const std::string& item) override {
         auto& combo = Combo();
         const int chosen = combo.currentIndex();
-        combo.addItem(QString::fromStdString(item));
+        // Shown with what would reorder or hide text escaped; the entry itself kept whole.
+        combo.addItem(QString::fromStdString(forms::Printable(item)), QString::fromStdString(item));
         // Qt picks the first entry of an empty list; a drop-down list picks nothing by itself.
         combo.setCurrentIndex(chosen);
     }
     std::string Text() const override {
         auto& combo = Combo();
-        return combo.currentIndex() < 0 ? std::string() : combo.currentText().toStdString();
+        return combo.currentIndex() < 0 ? std::string() : combo.currentData().toString().toStdString();
     }
     void SetText(const std::string& text) override {
         auto& combo = Combo();
@@ -41,7 +43,9 @@ public:
         auto& combo = Combo();
         std::vector<std::string> items;
         items.reserve(static_cast<std::size_t>(combo.count()));
-        for (int index = 0; index < combo.count(); ++index) items.push_back(combo.itemText(index).toStdString());
+        for (int index = 0; index < combo.count(); ++index) {
+            items.push_back(combo.itemData(index).toString().toStdString());
+        }
         return items;
     }
 

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "forms/locale_text.h"
+#include "forms/printable_text.h"
 #include "forms/twips.h"
 #include "qt/qt_form.h"
 
@@ -83,7 +84,10 @@ std::shared_ptr<platform::IForm> QtRuntime::CreateForm(const platform::FormDesig
 platform::IScreen& QtRuntime::Screen() { return *m_screen; }
 
 void QtRuntime::MessageBox(const std::string& text, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(text),
+    // A message may quote names from the map: shown with what would reorder or hide text
+    // escaped, its lines kept.
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(forms::Printable(title)),
+                    QString::fromStdString(forms::PrintableLines(text)),
                     QMessageBox::Ok, QApplication::activeWindow());
     // A message shown during a run must be readable with the busy pointer on.
     box.setCursor(Qt::ArrowCursor);

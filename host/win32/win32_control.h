@@ -40,6 +40,7 @@ private:
     std::string Item(int index) const;
 
     HWND m_window;
+    std::vector<std::string> m_items;  // a list's entries as given, shown escaped
     UniqueBitmap m_bitmap;
     HFONT m_font;
     UniqueCursor m_cursor;

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "forms/printable_text.h"
 #include "forms/twips.h"
 #include "win32/win32_form.h"
 #include "win32/wide_text.h"
@@ -36,7 +37,9 @@ std::shared_ptr<platform::IForm> Win32Runtime::CreateForm(const platform::FormDe
 void Win32Runtime::MessageBox(const std::string& text, const std::string& title) {
     // Owned by the host's main window, so that the host waits for the box as for its own.
     HWND owner = m_message_owner && IsWindow(m_message_owner) ? m_message_owner : GetActiveWindow();
-    MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), MB_OK);
+    // A message may quote names from the map: shown with what would reorder or hide text
+    // escaped, its lines kept.
+    MessageBoxW(owner, Wide(forms::PrintableLines(text)).c_str(), Wide(forms::Printable(title)).c_str(), MB_OK);
 }
 
 void Win32Runtime::ShellOpen(std::intptr_t owner_window, const std::string& target) {

@@ -27,7 +27,7 @@ MessageBoxWatcher::MessageBoxWatcher() {
     m_timer.start();
 }
 
-DesktopMap::DesktopMap(const std::string& resource_folder) {
+DesktopMap::DesktopMap(const std::string& resource_folder, const std::string& parcels_name) {
     const std::string path = folder.File("town.gpkg");
     WriteGeoPackage(path, {
         {"parcels", 3, 32633,
@@ -37,7 +37,7 @@ DesktopMap::DesktopMap(const std::string& resource_folder) {
         {"wells", 1, 32633, {"POINT(5 5)", "POINT(10 5)", "POINT(25 5)", "POINT(50 50)"}, {}},
         {"roads", 2, 32633, {"LINESTRING(-5 5,15 5)"}, {}},
     });
-    parcels = LoadLayer(path, "parcels", "Parcels");
+    parcels = LoadLayer(path, "parcels", parcels_name);
     wells = LoadLayer(path, "wells", "Wells");
     roads = LoadLayer(path, "roads", "Roads");
     document = std::make_shared<gis::MxDocument>(

@@ -39,7 +39,8 @@ private:
 
 /// The desktop host on a map of parcels, wells and roads, with the shell's Open recorded.
 struct DesktopMap {
-    explicit DesktopMap(const std::string& resource_folder = {});
+    /// A town of Parcels, Wells and Roads; `parcels_name` names the parcels' layer.
+    explicit DesktopMap(const std::string& resource_folder = {}, const std::string& parcels_name = "Parcels");
     ~DesktopMap();
 
     /// Presses the command and returns the new dialog's realised form.

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTest>
 
 #include "desktop/modeless_frame.h"
 #include "desktop_test_support.h"
@@ -130,6 +131,33 @@ TEST(DialogWidgets, MessageBoxesAreModalWithOnlyOkNoIconAndTheApplicationTitle) 
     ASSERT_EQ(watcher.shown.size(), 2u);
     EXPECT_EQ(watcher.shown[1].text, "Can't find layer: <b>Roads</b>");
     EXPECT_EQ(watcher.shown[1].format, Qt::PlainText);
+    // What would hide or reverse text is shown escaped; the message's lines stay.
+    desktop.host->Runtime().MessageBox("Can't find layer: \x1b]0;owned\a\u202eslehW\r\nLine two", "Selvane\x1b[2J");
+    ASSERT_EQ(watcher.shown.size(), 3u);
+    EXPECT_EQ(watcher.shown[2].text, "Can't find layer: \\x1b]0;owned\\x07\\u202eslehW\r\nLine two");
+    EXPECT_EQ(watcher.shown[2].title, "Selvane\\x1b[2J");
+}
+
+TEST(DialogWidgets, PickersShowNamesEscapedAndPickTheLayersTheyName) {
+    const std::string name = "\u202eslecraP\x1b[2J";
+    DesktopMap desktop({}, name);
+    MessageBoxWatcher watcher;
+    auto& form = desktop.Open();
+    // Each pick as a user makes it: the entry shown, then the pick handler.
+    for (const auto& [picker, shown] : {std::pair{"cboSearchLayers", "\\u202eslecraP\\x1b[2J"},
+                                        std::pair{"cboRelationship", "INTERSECT"}, std::pair{"cboMapLayers", "Roads"}}) {
+        auto* combo = desktop.Control<QComboBox>(picker);
+        ASSERT_NE(combo, nullptr);
+        const int index = combo->findText(QString::fromStdString(shown));
+        ASSERT_GE(index, 0) << shown;
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    // The entry is the layer's name as it is, and picks that layer: a run selects in it.
+    EXPECT_EQ(form.ComboBox("cboSearchLayers").Text(), name);
+    QTest::mouseClick(desktop.Control<QAbstractButton>("btnNext"), Qt::LeftButton);
+    EXPECT_TRUE(watcher.shown.empty()) << watcher.shown.front().text;
+    EXPECT_EQ(desktop.parcels->SelectedCount(), 2u);
 }
 
 TEST(DialogWidgets, TheCommandSitsOnItsCategorysToolbarWithItsBitmapAndMessage) {

@@ -8,12 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "forms/printable_text.h"
+
 namespace selvane::gis {
 
-/// `text` with control characters (C0, DEL, C1) and Unicode's bidirectional controls
-/// written as escapes (`\x1b`, `\u202e`), so that printing it can neither move a terminal's
-/// cursor nor reverse the text around it. Invalid UTF-8 bytes are escaped as `\xNN`.
-std::string Printable(std::string_view text);
+using forms::Printable;
 
 /// Printable(text), and when longer than `limit` bytes its middle left out (at character
 /// boundaries) with how much was left out.

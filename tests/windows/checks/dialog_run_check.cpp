@@ -21,8 +21,10 @@ void CheckDialogRun(ICommand* command) {
     using test_host::Shape;
     std::vector<Shape> parcels;
     for (int i = 0; i < 6; ++i) parcels.push_back({i * 10.0, 0, i * 10.0 + 10, 10});
-    test_host::MakeMap({{L"Parcels", parcels}, {L"Wells", {{5, 5, 5, 5}, {25, 5, 25, 5}, {30, 5, 30, 5}, {100, 100, 100, 100}}}},
-                       L"Base", {{L"Roads", {{0, 4, 60, 6}}}});
+    const std::vector<Shape> wells{{5, 5, 5, 5}, {25, 5, 25, 5}, {30, 5, 30, 5}, {100, 100, 100, 100}};
+    // The last layer's name would reverse the text around it and clear a terminal.
+    test_host::MakeMap({{L"Parcels", parcels}, {L"Wells", wells}, {L"\u202esllew\x1b[2J", wells}}, L"Base",
+                       {{L"Roads", {{0, 4, 60, 6}}}});
     test_host::RegisterHostClasses();
     StartWatchingMessageBoxes();
 
@@ -123,6 +125,12 @@ void CheckDialogRun(ICommand* command) {
             Press(dialog, L"Select Features");
             Expect(test_host::Selected(L"Parcels") == std::set<LONGLONG>{1, 3, 4} && TakeBoxes().empty(),
                    L"ENVELOPE INTERSECT selects the same parcels");
+
+            Press(dialog, L"Clear Selection");
+            Expect(Pick(pickers[2], L"\\u202esllew\\x1b[2J") && Pick(pickers[1], L"INTERSECT") &&
+                       Press(dialog, L"Select Features") &&
+                       test_host::Selected(L"Parcels") == std::set<LONGLONG>{1, 3, 4} && TakeBoxes().empty(),
+                   L"a name with controls in it is listed escaped and picks its layer");
 
             // A host call that fails in the run: the standard report with the host's number and words.
             test_host::FailProgressShow(true);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +156,10 @@ void UnregisterCancel(int slot) {
 void SetSessionLimits(PGconn* connection) {
     PQclear(PQexec(connection, "SELECT set_config('lock_timeout', '10s', false) WHERE current_setting('lock_timeout') "
                                "IN ('0', '0ms')"));
+    // The map's statements are short searches, or a drawing's pass over the rows in view,
+    // where compiling the plan (about a second for an aggregate over 10M rows) costs more
+    // than it saves.
+    PQclear(PQexec(connection, "SET jit = off"));
     if (PQserverVersion(connection) >= 140000) {
         PQclear(PQexec(connection, "SELECT set_config('client_connection_check_interval', '1s', false) WHERE "
                                    "current_setting('client_connection_check_interval') IN ('0', '0ms')"));
@@ -422,6 +427,11 @@ std::int64_t PgInteger(const PGresult* result, int row, int column) {
     // Sign-extend the shorter integer types.
     if (length > 0 && length < 8 && (bytes[0] & 0x80)) value |= ~std::uint64_t{0} << (8 * length);
     return static_cast<std::int64_t>(value);
+}
+
+double PgDouble(const PGresult* result, int row, int column) {
+    const auto bits = static_cast<std::uint64_t>(PgInteger(result, row, column));
+    return std::bit_cast<double>(bits);
 }
 
 }  // namespace selvane::gis

@@ -152,5 +152,7 @@ private:
 
 /// Reads a big-endian integer column of 2, 4 or 8 bytes.
 std::int64_t PgInteger(const PGresult* result, int row, int column);
+/// Reads a float8 column sent in binary (big-endian IEEE 754).
+double PgDouble(const PGresult* result, int row, int column);
 
 }  // namespace selvane::gis

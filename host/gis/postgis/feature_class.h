@@ -33,6 +33,8 @@ struct PgTable {
     /// The table has child tables (inheritance), whose rows are not read: the primary key
     /// makes ids unique in the table alone.
     bool own_rows_only = false;
+    /// The column holds single points (type POINT), read by their coordinates alone.
+    bool single_points = false;
 
     /// "schema"."table", quoted for SQL.
     std::string Qualified() const;

@@ -1,6 +1,7 @@
 #include "gis/postgis/layer.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "gis/common/sql_identifier.h"
@@ -97,6 +98,13 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
                   " GROUP BY floor(ST_XMin(" + g + ") / $5), floor(ST_YMin(" + g + ") / $5)";
             parameters = 5;
             break;
+        case Reading::PointSamples:
+            // Points need no envelope: one point a cell, its coordinates alone, grouped by
+            // the cell they fall in.
+            sql = "SELECT min(ST_X(" + g + ")), min(ST_Y(" + g + "))" + from + box(1) + where + " GROUP BY floor(ST_X(" +
+                  g + ") / $5), floor(ST_Y(" + g + ") / $5)";
+            parameters = 5;
+            break;
         case Reading::Selected:
             sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + "t." +
                   QuotedIdentifier(table.fid_column) + " = ANY($5::int8[]) AND " + box(1);
@@ -120,6 +128,21 @@ void PostgisLayer::Stream(const std::string& statement, const std::vector<PgPara
         const auto shape = m_class->ShapeFromWkb(PQgetvalue(row, 0, 1), static_cast<std::size_t>(PQgetlength(row, 0, 1)),
                                                  PgInteger(row, 0, 0));
         if (shape && shape->Geometry()) visit({*shape->Geometry(), samples});
+    }
+}
+
+void PostgisLayer::StreamPoints(const std::string& statement, const std::vector<PgParameter>& parameters,
+                                const ShapeVisitor& visit) {
+    const auto& factory = Shape::Factory();
+    PgStream rows(m_class->Connection(), statement, parameters);
+    while (const PGresult* row = rows.Next()) {
+        if (PQgetisnull(row, 0, 0) || PQgetisnull(row, 0, 1)) continue;
+        const geos::geom::Coordinate at(PgDouble(row, 0, 0), PgDouble(row, 0, 1));
+        // A coordinate that is not finite is named before the table is searched; here it
+        // is left out of the picture, as it has no place in it.
+        if (!std::isfinite(at.x) || !std::isfinite(at.y)) continue;
+        const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(at));
+        visit(ShapeInView{*point, true});
     }
 }
 
@@ -149,8 +172,12 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
             if (count) flush();
         } else if (request.cell > 0) {
             parameters.push_back({Exact(request.cell)});
-            Stream(ReadingStatement(Reading::Large), parameters, false, visit);
-            Stream(ReadingStatement(Reading::Samples), parameters, true, visit);
+            if (m_class->Table().single_points) {
+                StreamPoints(ReadingStatement(Reading::PointSamples), parameters, visit);
+            } else {
+                Stream(ReadingStatement(Reading::Large), parameters, false, visit);
+                Stream(ReadingStatement(Reading::Samples), parameters, true, visit);
+            }
         } else {
             Stream(ReadingStatement(Reading::All), parameters, false, visit);
         }

@@ -160,6 +160,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                    " shapes, which the map cannot hold (points, lines and polygons, single or multi)");
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
+    table.single_points = type == "POINT" || type == "POINTM";
     // Inheritance children hold rows with ids of their own, which the parent's primary key
     // does not cover; a partitioned table's partitions are its rows, under one key.
     const auto children = m_connection->Execute(

@@ -309,6 +309,63 @@ PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::millis
     return result;
 }
 
+void PgConnection::CopyOut(const std::string& copy, const std::function<void(std::string_view)>& row) {
+    EnsureTransaction();
+    PgResult started(PQexec(m_connection, copy.c_str()), PQclear);
+    if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+        Check(started.release(), m_source);
+        throw platform::Error(platform::kFail, m_source + ": the server sent no rows to copy");
+    }
+    // Reads what is left of the copy and the statement's results, so that the connection
+    // is free again however the reading ended; returns the first failed result.
+    const auto finish = [this] {
+        char* rest = nullptr;
+        while (PQgetCopyData(m_connection, &rest, 0) >= 0) PQfreemem(rest);
+        PgResult failed(nullptr, PQclear);
+        while (PGresult* result = PQgetResult(m_connection)) {
+            const auto status = PQresultStatus(result);
+            if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                failed.reset(result);
+            } else {
+                PQclear(result);
+            }
+        }
+        return failed;
+    };
+    // The binary format's header: signature, flags, and an extension of a given length.
+    constexpr std::string_view kSignature("PGCOPY\n\377\r\n\0", 11);
+    bool header = true;
+    try {
+        while (true) {
+            char* data = nullptr;
+            const int size = PQgetCopyData(m_connection, &data, 0);
+            if (size < 0) break;  // -1: done, -2: failed (the result says why)
+            const std::unique_ptr<char, decltype(&PQfreemem)> owned(data, PQfreemem);
+            std::string_view bytes(data, static_cast<std::size_t>(size));
+            if (header) {
+                header = false;
+                if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
+                    throw platform::Error(platform::kFail, m_source + ": the server's copy has no binary header");
+                }
+                const auto* length = reinterpret_cast<const unsigned char*>(bytes.data()) + kSignature.size() + 4;
+                const std::size_t skip = kSignature.size() + 8 +
+                                         ((std::size_t{length[0]} << 24) | (std::size_t{length[1]} << 16) |
+                                          (std::size_t{length[2]} << 8) | std::size_t{length[3]});
+                if (skip > bytes.size()) {
+                    throw platform::Error(platform::kFail, m_source + ": the server's copy is cut short");
+                }
+                bytes.remove_prefix(skip);
+                if (bytes.empty()) continue;
+            }
+            row(bytes);
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    if (auto failed = finish()) Check(failed.release(), m_source);
+}
+
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
     EnsureTransaction();
     const std::string name = "selvane_statement_" + std::to_string(++m_statements);

@@ -64,6 +64,9 @@ public:
     /// Runs `sql` (no parameters), stopped by the server once `limit` has passed; then
     /// throws PgStatementStopped.
     PgResult ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit);
+    /// Runs `COPY (…) TO STDOUT (FORMAT binary)` and hands each row's bytes (after the
+    /// file header) to `row`: a large answer without a result object a row.
+    void CopyOut(const std::string& copy, const std::function<void(std::string_view)>& row);
     /// Prepares `sql` once under a name of its own and returns that name.
     std::string Prepare(const std::string& sql, int parameter_count);
     PgResult ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,

@@ -1,7 +1,12 @@
 #include "gis/postgis/layer.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
 #include <cstring>
 
 #include "gis/common/sql_identifier.h"
@@ -146,6 +151,67 @@ void PostgisLayer::StreamPoints(const std::string& statement, const std::vector<
     }
 }
 
+namespace {
+
+// The most cells binned here: a picture's pixels, many times over.
+constexpr double kMostSampleCells = 16e6;
+
+// A big-endian integer of `bytes` bytes at `at`.
+std::uint64_t BigEndian(const char* at, int bytes) {
+    std::uint64_t value = 0;
+    for (int index = 0; index < bytes; ++index) value = (value << 8) | static_cast<unsigned char>(at[index]);
+    return value;
+}
+
+}  // namespace
+
+bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit) {
+    const auto& box = request.box;
+    const double cell = request.cell;
+    // The cells of the view, numbered as floor(coordinate / cell), as the server's own
+    // sampling numbers them.
+    const double first_column = std::floor(box.getMinX() / cell), first_row = std::floor(box.getMinY() / cell);
+    const double columns = std::floor(box.getMaxX() / cell) - first_column + 1;
+    const double rows = std::floor(box.getMaxY() / cell) - first_row + 1;
+    if (!(columns * rows <= kMostSampleCells)) return false;
+    const auto width = static_cast<std::size_t>(columns), height = static_cast<std::size_t>(rows);
+    struct Lowest {
+        double x = std::numeric_limits<double>::infinity();
+        double y = std::numeric_limits<double>::infinity();
+    };
+    std::vector<Lowest> cells(width * height);
+
+    const auto& table = m_class->Table();
+    const auto g = "t." + QuotedIdentifier(table.geometry_column);
+    const std::string copy = "COPY (SELECT ST_X(" + g + "), ST_Y(" + g + ") FROM " + table.Rows() + " t WHERE " + g +
+                             " && ST_MakeEnvelope(" + Exact(box.getMinX()) + ", " + Exact(box.getMinY()) + ", " +
+                             Exact(box.getMaxX()) + ", " + Exact(box.getMaxY()) + ", " + std::to_string(table.srid) +
+                             ")" + (m_filter.empty() ? "" : " AND (" + m_filter + ")") + ") TO STDOUT (FORMAT binary)";
+    m_class->Connection()->CopyOut(copy, [&](std::string_view bytes) {
+        // A row: a field count of 2, then each field's length (-1 for NULL) and its float8.
+        constexpr std::size_t kRow = 2 + 2 * (4 + 8);
+        if (bytes.size() != kRow || BigEndian(bytes.data(), 2) != 2 || BigEndian(bytes.data() + 2, 4) != 8 ||
+            BigEndian(bytes.data() + 14, 4) != 8) {
+            return;  // the end of the copy, or an empty point
+        }
+        const double x = std::bit_cast<double>(BigEndian(bytes.data() + 6, 8));
+        const double y = std::bit_cast<double>(BigEndian(bytes.data() + 18, 8));
+        if (!std::isfinite(x) || !std::isfinite(y)) return;  // named before the table is searched
+        const double column = std::clamp(std::floor(x / cell) - first_column, 0.0, columns - 1);
+        const double row = std::clamp(std::floor(y / cell) - first_row, 0.0, rows - 1);
+        auto& lowest = cells[static_cast<std::size_t>(row) * width + static_cast<std::size_t>(column)];
+        lowest.x = std::min(lowest.x, x);
+        lowest.y = std::min(lowest.y, y);
+    });
+    const auto& factory = Shape::Factory();
+    for (const auto& lowest : cells) {
+        if (!std::isfinite(lowest.x)) continue;
+        const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(geos::geom::Coordinate(lowest.x, lowest.y)));
+        visit(ShapeInView{*point, true});
+    }
+    return true;
+}
+
 void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
     if (request.box.isNull() || (request.selected_only && m_selection.Count() == 0)) return;
     std::vector<PgParameter> parameters{{Exact(request.box.getMinX())},
@@ -173,7 +239,9 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
         } else if (request.cell > 0) {
             parameters.push_back({Exact(request.cell)});
             if (m_class->Table().single_points) {
-                StreamPoints(ReadingStatement(Reading::PointSamples), parameters, visit);
+                if (!SamplePointsHere(request, visit)) {
+                    StreamPoints(ReadingStatement(Reading::PointSamples), parameters, visit);
+                }
             } else {
                 Stream(ReadingStatement(Reading::Large), parameters, false, visit);
                 Stream(ReadingStatement(Reading::Samples), parameters, true, visit);

@@ -48,6 +48,9 @@ private:
     /// Streams the rows of `statement` (x, y) to `visit` as sample points.
     void StreamPoints(const std::string& statement, const std::vector<PgParameter>& parameters,
                       const ShapeVisitor& visit);
+    /// A table of single points in view, one sample a cell: the points' coordinates copied
+    /// from the server and binned here; false when the cells are too many to hold.
+    bool SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit);
 
     std::string m_filter;  // the definition query as the statements run it
     IdSelection m_selection;

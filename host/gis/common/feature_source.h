@@ -25,8 +25,8 @@ struct ShapeRequest {
 /// One shape handed to a drawing, valid during the call.
 struct ShapeInView {
     const geos::geom::Geometry& shape;
-    /// The shape is a sample: a point at the lower left of the envelope of some shape
-    /// smaller than a cell, standing for every such shape of its cell.
+    /// The shape is a sample: a point standing for every shape smaller than a cell in its
+    /// cell (at the lower left of one's envelope, or at the centre of a cell of points).
     bool sample = false;
 };
 

@@ -163,31 +163,11 @@ std::uint64_t BigEndian(const char* at, int bytes) {
     return value;
 }
 
-}  // namespace
-
-bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit) {
-    const auto& box = request.box;
-    const double cell = request.cell;
-    // The cells of the view, numbered as floor(coordinate / cell), as the server's own
-    // sampling numbers them.
-    const double first_column = std::floor(box.getMinX() / cell), first_row = std::floor(box.getMinY() / cell);
-    const double columns = std::floor(box.getMaxX() / cell) - first_column + 1;
-    const double rows = std::floor(box.getMaxY() / cell) - first_row + 1;
-    if (!(columns * rows <= kMostSampleCells)) return false;
-    const auto width = static_cast<std::size_t>(columns), height = static_cast<std::size_t>(rows);
-    struct Lowest {
-        double x = std::numeric_limits<double>::infinity();
-        double y = std::numeric_limits<double>::infinity();
-    };
-    std::vector<Lowest> cells(width * height);
-
-    const auto& table = m_class->Table();
-    const auto g = "t." + QuotedIdentifier(table.geometry_column);
-    const std::string copy = "COPY (SELECT ST_X(" + g + "), ST_Y(" + g + ") FROM " + table.Rows() + " t WHERE " + g +
-                             " && ST_MakeEnvelope(" + Exact(box.getMinX()) + ", " + Exact(box.getMinY()) + ", " +
-                             Exact(box.getMaxX()) + ", " + Exact(box.getMaxY()) + ", " + std::to_string(table.srid) +
-                             ")" + (m_filter.empty() ? "" : " AND (" + m_filter + ")") + ") TO STDOUT (FORMAT binary)";
-    m_class->Connection()->CopyOut(copy, [&](std::string_view bytes) {
+// Marks the cells of `occupied` (a bit a cell of the view, counted from its lower left)
+// that the points of `copy` fall in.
+void CopyPoints(PgConnection& connection, const std::string& copy, const geos::geom::Envelope& box, double cell,
+                std::size_t width, std::size_t height, std::vector<std::uint64_t>& occupied) {
+    connection.CopyOut(copy, [&](std::string_view bytes) {
         // A row: a field count of 2, then each field's length (-1 for NULL) and its float8.
         constexpr std::size_t kRow = 2 + 2 * (4 + 8);
         if (bytes.size() != kRow || BigEndian(bytes.data(), 2) != 2 || BigEndian(bytes.data() + 2, 4) != 8 ||
@@ -196,18 +176,55 @@ bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisi
         }
         const double x = std::bit_cast<double>(BigEndian(bytes.data() + 6, 8));
         const double y = std::bit_cast<double>(BigEndian(bytes.data() + 18, 8));
-        if (!std::isfinite(x) || !std::isfinite(y)) return;  // named before the table is searched
-        const double column = std::clamp(std::floor(x / cell) - first_column, 0.0, columns - 1);
-        const double row = std::clamp(std::floor(y / cell) - first_row, 0.0, rows - 1);
-        auto& lowest = cells[static_cast<std::size_t>(row) * width + static_cast<std::size_t>(column)];
-        lowest.x = std::min(lowest.x, x);
-        lowest.y = std::min(lowest.y, y);
+        // Outside the view, or not a finite number (named before the table is searched).
+        if (!(x >= box.getMinX() && x <= box.getMaxX() && y >= box.getMinY() && y <= box.getMaxY())) return;
+        const auto column = std::min(width - 1, static_cast<std::size_t>((x - box.getMinX()) / cell));
+        const auto row = std::min(height - 1, static_cast<std::size_t>((y - box.getMinY()) / cell));
+        const std::size_t at = row * width + column;
+        occupied[at / 64] |= std::uint64_t{1} << (at % 64);
     });
+}
+
+}  // namespace
+
+bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit) {
+    const auto& box = request.box;
+    const double cell = request.cell;
+    // The view's cells (its pixels), counted from its lower left: a bit a cell that holds a
+    // point, so that the grid stays in the processor's cache however many points come.
+    const double columns = std::ceil(box.getWidth() / cell), rows = std::ceil(box.getHeight() / cell);
+    if (!(columns * rows <= kMostSampleCells)) return false;
+    const auto width = std::max<std::size_t>(1, static_cast<std::size_t>(columns));
+    const auto height = std::max<std::size_t>(1, static_cast<std::size_t>(rows));
+    std::vector<std::uint64_t> occupied((width * height + 63) / 64);
+
+    const auto& table = m_class->Table();
+    const auto g = "t." + QuotedIdentifier(table.geometry_column);
+    // A view that holds the whole table needs no filter by the box (it costs a quarter of
+    // the statement); points outside the view, should the table have grown, are left out
+    // below all the same.
+    std::vector<std::string> conditions;
+    geos::geom::Envelope near_box = box;
+    near_box.expandBy(cell);  // a view fitted to the table may fall short of it by a rounding
+    if (!m_extent || !near_box.covers(&*m_extent)) {
+        conditions.push_back(g + " && ST_MakeEnvelope(" + Exact(box.getMinX()) + ", " + Exact(box.getMinY()) + ", " +
+                             Exact(box.getMaxX()) + ", " + Exact(box.getMaxY()) + ", " + std::to_string(table.srid) + ")");
+    }
+    if (!m_filter.empty()) conditions.push_back("(" + m_filter + ")");
+    std::string copy = "COPY (SELECT ST_X(" + g + "), ST_Y(" + g + ") FROM " + table.Rows() + " t";
+    for (std::size_t index = 0; index < conditions.size(); ++index) copy += (index ? " AND " : " WHERE ") + conditions[index];
+    copy += ") TO STDOUT (FORMAT binary)";
+    CopyPoints(*m_class->Connection(), copy, box, cell, width, height, occupied);
+    // One sample a cell that holds a point, at the cell's centre.
     const auto& factory = Shape::Factory();
-    for (const auto& lowest : cells) {
-        if (!std::isfinite(lowest.x)) continue;
-        const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(geos::geom::Coordinate(lowest.x, lowest.y)));
-        visit(ShapeInView{*point, true});
+    for (std::size_t word = 0; word < occupied.size(); ++word) {
+        for (std::uint64_t bits = occupied[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+            const geos::geom::Coordinate centre(box.getMinX() + (static_cast<double>(at % width) + 0.5) * cell,
+                                                box.getMinY() + (static_cast<double>(at / width) + 0.5) * cell);
+            const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(centre));
+            visit(ShapeInView{*point, true});
+        }
     }
     return true;
 }

@@ -117,5 +117,35 @@ TEST(DesktopPostgis, ManySmallShapesComeFromTheServerAsOneSampleAPixel) {
     EXPECT_EQ(zoomed.features_drawn, 40001u);
 }
 
+TEST(DesktopPostgis, AServerErrorWhilePointsAreCopiedIsTheDrawingsProblemAndTheNextDrawingWorks) {
+    TableSpec points{"points", 1, 3857, {}, {}};
+    for (int index = 0; index < 5000; ++index) {
+        points.shapes.push_back("POINT(" + std::to_string(index % 100) + " " + std::to_string(index / 100) + ")");
+        points.zones.push_back("a");
+    }
+    TestDatabase database("copied");
+    database.WriteTable(points);
+    // A filter that fails on one row once the layer has loaded.
+    auto layer = database.Layer("points", "points", "1 / (length(zone) - 5) > -100");
+    const auto map = std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{layer});
+    qt::MapRenderer renderer;
+    renderer.SetMap(map);
+    const qt::Viewport viewport{QRectF(0, 0, 1000, 1000), QSize(50, 50)};
+    QImage picture(viewport.pixels, QImage::Format_RGB32);
+    const auto whole = renderer.RenderLayers(picture, viewport);
+    EXPECT_TRUE(whole.problem.empty()) << whole.problem;
+    // 100 × 50 map units in 20-unit pixels: 5 × 3 pixels hold points.
+    EXPECT_EQ(whole.features_drawn, 15u);
+
+    database.Execute("UPDATE copied.points SET zone = 'fifth' WHERE fid = 2500");
+    const auto failed = renderer.RenderLayers(picture, viewport);
+    EXPECT_NE(failed.problem.find("Cannot draw layer points"), std::string::npos) << failed.problem;
+    EXPECT_NE(failed.problem.find("division by zero"), std::string::npos) << failed.problem;
+    database.Execute("UPDATE copied.points SET zone = 'a' WHERE fid = 2500");
+    const auto again = renderer.RenderLayers(picture, viewport);
+    EXPECT_TRUE(again.problem.empty()) << again.problem;
+    EXPECT_EQ(again.features_drawn, 15u);
+}
+
 }  // namespace
 }  // namespace selvane::testing

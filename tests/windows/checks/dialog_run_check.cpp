@@ -76,6 +76,20 @@ void CheckDialogRun(ICommand* command) {
                        L"picker " + std::to_wstring(index + 1) + L" is on " + Hex(backs[index]) + L" (closed " +
                            Hex(closed) + L", dropped " + Hex(dropped) + L")");
             }
+            // Captions in the design's bold face, but the help button's.
+            const auto font_of = [](HWND control) {
+                LOGFONTW font{};
+                GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+                return font;
+            };
+            bool bold = true;
+            for (HWND control : {pickers[0], pickers[1], pickers[2], ButtonNamed(dialog, L"Select Features"),
+                                 ButtonNamed(dialog, L"Clear Selection")}) {
+                const auto font = font_of(control);
+                bold = bold && font.lfWeight == FW_BOLD;
+            }
+            Expect(bold && font_of(ButtonNamed(dialog, L"?")).lfWeight == FW_NORMAL,
+                   L"the pickers and buttons are in bold, the help button in regular");
             // The keyboard: once shown, Layer #1's picker has the focus, and Tab walks the
             // design's order (Layer #1, relationship, Layer #2, Clear Selection, Select
             // Features, ?) and round, in a host whose message loop knows nothing of dialogs.

@@ -137,6 +137,16 @@ TEST(DesktopPostgis, AServerErrorWhilePointsAreCopiedIsTheDrawingsProblemAndTheN
     // 100 × 50 map units in 20-unit pixels: 5 × 3 pixels hold points.
     EXPECT_EQ(whole.features_drawn, 15u);
 
+    // Rows without a point are no sample; a view of no point draws nothing, of one point one.
+    database.Execute("INSERT INTO copied.points VALUES (9001, NULL, 'a'), (9002, 'POINT EMPTY', 'a')");
+    EXPECT_EQ(renderer.RenderLayers(picture, viewport).features_drawn, 15u);
+    const qt::Viewport empty{QRectF(500, 500, 1000, 1000), QSize(50, 50)};
+    const auto nothing = renderer.RenderLayers(picture, empty);
+    EXPECT_TRUE(nothing.problem.empty()) << nothing.problem;
+    EXPECT_EQ(nothing.features_drawn, 0u);
+    const qt::Viewport one{QRectF(98.5, 48.5, 1000, 1000), QSize(50, 50)};
+    EXPECT_EQ(renderer.RenderLayers(picture, one).features_drawn, 1u);
+
     database.Execute("UPDATE copied.points SET zone = 'fifth' WHERE fid = 2500");
     const auto failed = renderer.RenderLayers(picture, viewport);
     EXPECT_NE(failed.problem.find("Cannot draw layer points"), std::string::npos) << failed.problem;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cctype>
 #include <string_view>
 #include <utility>
@@ -235,10 +234,7 @@ void PgConnection::CopyOut(const std::string& copy, const std::function<void(std
                 if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
                     throw platform::Error(platform::kFail, m_source + ": the server's copy has no binary header");
                 }
-                const auto* length = reinterpret_cast<const unsigned char*>(bytes.data()) + kSignature.size() + 4;
-                const std::size_t skip = kSignature.size() + 8 +
-                                         ((std::size_t{length[0]} << 24) | (std::size_t{length[1]} << 16) |
-                                          (std::size_t{length[2]} << 8) | std::size_t{length[3]});
+                const std::size_t skip = kSignature.size() + 8 + PgBigEndian(bytes.data() + kSignature.size() + 4, 4);
                 if (skip > bytes.size()) {
                     throw platform::Error(platform::kFail, m_source + ": the server's copy is cut short");
                 }
@@ -364,19 +360,19 @@ const PGresult* PgStream::Next() {
     return nullptr;
 }
 
-std::int64_t PgInteger(const PGresult* result, int row, int column) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, column));
-    const int length = PQgetlength(result, row, column);
+std::uint64_t PgBigEndian(const char* bytes, std::size_t count) {
     std::uint64_t value = 0;
-    for (int i = 0; i < length; ++i) value = (value << 8) | bytes[i];
-    // Sign-extend the shorter integer types.
-    if (length > 0 && length < 8 && (bytes[0] & 0x80)) value |= ~std::uint64_t{0} << (8 * length);
-    return static_cast<std::int64_t>(value);
+    for (std::size_t index = 0; index < count; ++index) value = (value << 8) | static_cast<unsigned char>(bytes[index]);
+    return value;
 }
 
-double PgDouble(const PGresult* result, int row, int column) {
-    const auto bits = static_cast<std::uint64_t>(PgInteger(result, row, column));
-    return std::bit_cast<double>(bits);
+std::int64_t PgInteger(const PGresult* result, int row, int column) {
+    const char* bytes = PQgetvalue(result, row, column);
+    const auto length = static_cast<std::size_t>(PQgetlength(result, row, column));
+    std::uint64_t value = PgBigEndian(bytes, length);
+    // Sign-extend the shorter integer types.
+    if (length > 0 && length < 8 && (static_cast<unsigned char>(bytes[0]) & 0x80)) value |= ~std::uint64_t{0} << (8 * length);
+    return static_cast<std::int64_t>(value);
 }
 
 }  // namespace selvane::gis

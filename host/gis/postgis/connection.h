@@ -153,9 +153,9 @@ private:
     std::string m_failure;
 };
 
+/// The big-endian unsigned integer of the `count` bytes at `bytes` (the server's binary form).
+std::uint64_t PgBigEndian(const char* bytes, std::size_t count);
 /// Reads a big-endian integer column of 2, 4 or 8 bytes.
 std::int64_t PgInteger(const PGresult* result, int row, int column);
-/// Reads a float8 column sent in binary (big-endian IEEE 754).
-double PgDouble(const PGresult* result, int row, int column);
 
 }  // namespace selvane::gis

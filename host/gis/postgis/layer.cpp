@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string_view>
 #include <cstring>
 
@@ -103,13 +102,6 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
                   " GROUP BY floor(ST_XMin(" + g + ") / $5), floor(ST_YMin(" + g + ") / $5)";
             parameters = 5;
             break;
-        case Reading::PointSamples:
-            // Points need no envelope: one point a cell, its coordinates alone, grouped by
-            // the cell they fall in.
-            sql = "SELECT min(ST_X(" + g + ")), min(ST_Y(" + g + "))" + from + box(1) + where + " GROUP BY floor(ST_X(" +
-                  g + ") / $5), floor(ST_Y(" + g + ") / $5)";
-            parameters = 5;
-            break;
         case Reading::Selected:
             sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + "t." +
                   QuotedIdentifier(table.fid_column) + " = ANY($5::int8[]) AND " + box(1);
@@ -136,32 +128,10 @@ void PostgisLayer::Stream(const std::string& statement, const std::vector<PgPara
     }
 }
 
-void PostgisLayer::StreamPoints(const std::string& statement, const std::vector<PgParameter>& parameters,
-                                const ShapeVisitor& visit) {
-    const auto& factory = Shape::Factory();
-    PgStream rows(m_class->Connection(), statement, parameters);
-    while (const PGresult* row = rows.Next()) {
-        if (PQgetisnull(row, 0, 0) || PQgetisnull(row, 0, 1)) continue;
-        const geos::geom::Coordinate at(PgDouble(row, 0, 0), PgDouble(row, 0, 1));
-        // A coordinate that is not finite is named before the table is searched; here it
-        // is left out of the picture, as it has no place in it.
-        if (!std::isfinite(at.x) || !std::isfinite(at.y)) continue;
-        const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(at));
-        visit(ShapeInView{*point, true});
-    }
-}
-
 namespace {
 
 // The most cells binned here: a picture's pixels, many times over.
 constexpr double kMostSampleCells = 16e6;
-
-// A big-endian integer of `bytes` bytes at `at`.
-std::uint64_t BigEndian(const char* at, int bytes) {
-    std::uint64_t value = 0;
-    for (int index = 0; index < bytes; ++index) value = (value << 8) | static_cast<unsigned char>(at[index]);
-    return value;
-}
 
 // Marks the cells of `occupied` (a bit a cell of the view, counted from its lower left)
 // that the points of `copy` fall in.
@@ -170,12 +140,12 @@ void CopyPoints(PgConnection& connection, const std::string& copy, const geos::g
     connection.CopyOut(copy, [&](std::string_view bytes) {
         // A row: a field count of 2, then each field's length (-1 for NULL) and its float8.
         constexpr std::size_t kRow = 2 + 2 * (4 + 8);
-        if (bytes.size() != kRow || BigEndian(bytes.data(), 2) != 2 || BigEndian(bytes.data() + 2, 4) != 8 ||
-            BigEndian(bytes.data() + 14, 4) != 8) {
+        if (bytes.size() != kRow || PgBigEndian(bytes.data(), 2) != 2 || PgBigEndian(bytes.data() + 2, 4) != 8 ||
+            PgBigEndian(bytes.data() + 14, 4) != 8) {
             return;  // the end of the copy, or an empty point
         }
-        const double x = std::bit_cast<double>(BigEndian(bytes.data() + 6, 8));
-        const double y = std::bit_cast<double>(BigEndian(bytes.data() + 18, 8));
+        const double x = std::bit_cast<double>(PgBigEndian(bytes.data() + 6, 8));
+        const double y = std::bit_cast<double>(PgBigEndian(bytes.data() + 18, 8));
         // Outside the view, or not a finite number (named before the table is searched).
         if (!(x >= box.getMinX() && x <= box.getMaxX() && y >= box.getMinY() && y <= box.getMaxY())) return;
         const auto column = std::min(width - 1, static_cast<std::size_t>((x - box.getMinX()) / cell));
@@ -255,11 +225,7 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
             if (count) flush();
         } else if (request.cell > 0) {
             parameters.push_back({Exact(request.cell)});
-            if (m_class->Table().single_points) {
-                if (!SamplePointsHere(request, visit)) {
-                    StreamPoints(ReadingStatement(Reading::PointSamples), parameters, visit);
-                }
-            } else {
+            if (!m_class->Table().single_points || !SamplePointsHere(request, visit)) {
                 Stream(ReadingStatement(Reading::Large), parameters, false, visit);
                 Stream(ReadingStatement(Reading::Samples), parameters, true, visit);
             }

@@ -39,17 +39,15 @@ public:
     std::string Description() override;
 
 private:
-    enum class Reading { All, Large, Samples, PointSamples, Selected };
+    enum class Reading { All, Large, Samples, Selected };
     /// The statement of one way of reading, prepared on first use.
     const std::string& ReadingStatement(Reading reading);
     /// Streams the rows of `statement` (fid, WKB) to `visit`.
     void Stream(const std::string& statement, const std::vector<PgParameter>& parameters, bool samples,
                 const ShapeVisitor& visit);
-    /// Streams the rows of `statement` (x, y) to `visit` as sample points.
-    void StreamPoints(const std::string& statement, const std::vector<PgParameter>& parameters,
-                      const ShapeVisitor& visit);
     /// A table of single points in view, one sample a cell: the points' coordinates copied
-    /// from the server and binned here; false when the cells are too many to hold.
+    /// from the server and binned here; false when the cells are too many to hold (the
+    /// server then samples them as it samples other shapes).
     bool SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit);
 
     std::string m_filter;  // the definition query as the statements run it

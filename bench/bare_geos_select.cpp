@@ -2,7 +2,7 @@
 // tables of a GeoPackage through OGR, index the targets in a TemplateSTRtree, prepare each
 // query polygon, test every candidate, collect the ids. Prints the count of distinct ids.
 //
-//   bare_geos_select FILE.gpkg intersects|crosses|touches
+//   bare_geos_select FILE.gpkg intersects|crosses|touches|overlaps
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -46,7 +46,7 @@ Table Load(GDALDataset& dataset, const char* name) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bare_geos_select FILE.gpkg intersects|crosses|touches\n");
+        std::fprintf(stderr, "usage: bare_geos_select FILE.gpkg intersects|crosses|touches|overlaps\n");
         return 2;
     }
     const std::string relation = argv[2];
@@ -63,9 +63,10 @@ int main(int argc, char** argv) {
         const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query.get());
         tree.query(*query->getEnvelopeInternal(), [&](std::size_t row) {
             const auto* target = targets.shapes[row].get();
-            const bool holds = relation == "crosses"   ? prepared->crosses(target)
-                               : relation == "touches" ? prepared->touches(target)
-                                                       : prepared->intersects(target);
+            const bool holds = relation == "crosses"    ? prepared->crosses(target)
+                               : relation == "touches"  ? prepared->touches(target)
+                               : relation == "overlaps" ? prepared->overlaps(target)
+                                                        : prepared->intersects(target);
             if (holds) ids.push_back(targets.fids[row]);
         });
     }

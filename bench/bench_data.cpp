@@ -39,6 +39,48 @@ std::unique_ptr<geos::geom::Geometry> Square(double x, double y, double side) {
     return Polygon({{x, y}, {x + side, y}, {x + side, y + side}, {x, y + side}});
 }
 
+// A district of about `cells` grid cells whose boundary follows the cells' edges, as
+// parcels of a district would: columns of cells whose top and bottom wander from column to
+// column, so that the outline is a long irregular staircase. Every cell corner on it is a
+// vertex (a few thousand), and neighbouring columns always share cells, so the polygon is
+// simple. `shift` moves it off the grid by that fraction of a cell.
+std::unique_ptr<geos::geom::Geometry> District(std::mt19937_64& random, std::size_t per_side, double side,
+                                               std::size_t cells, double shift) {
+    const auto width = static_cast<long>(std::sqrt(static_cast<double>(cells)));
+    const long half = width / 2, least = std::max<long>(2, width / 5), most = std::max<long>(least + 1, width * 4 / 5);
+    std::uniform_int_distribution<long> step(-std::max<long>(1, width / 6), std::max<long>(1, width / 6));
+    const auto clamp = [&](long value) { return std::clamp(value, least, most); };
+    std::vector<long> top(static_cast<std::size_t>(width)), bottom(top.size());
+    top[0] = bottom[0] = half;
+    for (std::size_t i = 1; i < top.size(); ++i) {
+        top[i] = clamp(top[i - 1] + step(random));
+        bottom[i] = clamp(bottom[i - 1] + step(random));
+    }
+    std::uniform_int_distribution<long> origin_x(0, static_cast<long>(per_side) - width - 1);
+    std::uniform_int_distribution<long> origin_y(most, static_cast<long>(per_side) - most - 1);
+    const long x0 = origin_x(random), y0 = origin_y(random);
+    std::vector<geos::geom::Coordinate> ring;
+    const auto corner = [&](long x, long y) {
+        ring.emplace_back((static_cast<double>(x0 + x) + shift) * side, (static_cast<double>(y0 + y) + shift) * side);
+    };
+    const auto walk = [&](long x, long from, long to) {  // every corner along one vertical edge
+        for (long y = from; y != to; y += (to > from ? 1 : -1)) corner(x, y);
+    };
+    // Along the bottom from left to right, then the top from right to left.
+    walk(0, top[0], -bottom[0]);
+    for (long x = 0; x < width; ++x) {
+        const long next = x + 1 < width ? -bottom[static_cast<std::size_t>(x + 1)] : top.back();
+        corner(x, -bottom[static_cast<std::size_t>(x)]);
+        walk(x + 1, -bottom[static_cast<std::size_t>(x)], next);
+    }
+    for (long x = width; x > 0; --x) {
+        const long next = x - 1 > 0 ? top[static_cast<std::size_t>(x - 2)] : top[0];
+        corner(x, top[static_cast<std::size_t>(x - 1)]);
+        walk(x - 1, top[static_cast<std::size_t>(x - 1)], next);
+    }
+    return Polygon(ring);
+}
+
 }  // namespace
 
 const geos::geom::GeometryFactory& Factory() {
@@ -51,13 +93,21 @@ BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, Target
     std::uniform_real_distribution<double> position(0, kExtent);
     BenchShapes shapes;
     const double target_density = static_cast<double>(target_count) / (kExtent * kExtent);
-    if (kind == TargetKind::Cells) {
-        const auto per_side = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(target_count))));
-        const double side = kExtent / static_cast<double>(per_side);
+    const auto per_side = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(target_count))));
+    const double side = kExtent / static_cast<double>(per_side);
+    const bool cells = kind == TargetKind::Cells || kind == TargetKind::ShiftedCells;
+    if (per_query >= kDistrictTargets) {
+        const double shift = kind == TargetKind::ShiftedCells ? 0.5 : 0.0;
+        for (std::size_t i = 0; i < query_count; ++i) {
+            shapes.queries.push_back(District(random, per_side, side, per_query, shift));
+        }
+    }
+    if (cells) {
         for (std::size_t i = 0; i < target_count; ++i) {
             shapes.targets.push_back(Square(static_cast<double>(i % per_side) * side,
                                             static_cast<double>(i / per_side) * side, side));
         }
+        if (!shapes.queries.empty()) return shapes;
         // Two cells by two by default: touches twelve cells around, covers four.
         const auto cells = std::max<std::size_t>(2, static_cast<std::size_t>(std::sqrt(per_query / 2.5)));
         std::uniform_int_distribution<std::size_t> cell(0, per_side - cells - 2);
@@ -67,10 +117,13 @@ BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, Target
         }
         return shapes;
     }
-    // A query octagon of this radius holds about `per_query` targets.
+    // A query octagon of this radius holds about `per_query` targets; lines are as long as
+    // the radius of an ordinary query's.
     const double radius = std::sqrt(static_cast<double>(per_query) / (target_density * M_PI));
-    for (std::size_t i = 0; i < query_count; ++i) shapes.queries.push_back(Octagon(position(random), position(random), radius));
-    const double line_length = radius;
+    if (shapes.queries.empty()) {
+        for (std::size_t i = 0; i < query_count; ++i) shapes.queries.push_back(Octagon(position(random), position(random), radius));
+    }
+    const double line_length = std::sqrt(10.0 / (target_density * M_PI));
     std::uniform_real_distribution<double> angle(0, 2 * M_PI);
     for (std::size_t i = 0; i < target_count; ++i) {
         const double x = position(random), y = position(random);

@@ -21,11 +21,17 @@ struct BenchShapes {
     std::vector<std::unique_ptr<geos::geom::Geometry>> targets;
 };
 
-enum class TargetKind { Points, Lines, Cells };
+/// Cells: a grid of squares; ShiftedCells: the same grid under queries moved half a cell
+/// off it, so that areas overlap instead of sharing edges.
+enum class TargetKind { Points, Lines, Cells, ShiftedCells };
+
+/// From this many targets a query on, queries are districts: irregular polygons of a few
+/// thousand vertices that follow the grid cells' edges.
+constexpr std::size_t kDistrictTargets = 1000;
 
 /// `query_count` query polygons and `target_count` targets of `kind`. Queries hold about
 /// `per_query` targets each (ten by default; the "few large queries" case asks for many).
-/// For Cells the queries are grid squares that share edges with cells.
+/// For Cells the ordinary queries are grid squares that share edges with cells.
 BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, TargetKind kind,
                        std::size_t per_query = 10);
 

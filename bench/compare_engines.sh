@@ -52,7 +52,7 @@ for row in "${rows[@]}"; do
   bare_count=$(count_of)
   memory="$(peak_mib "$bin/apps/selvane" select --map "$file" --layer2 targets --relation "$relation" --layer1 queries)/$(peak_mib "$bin/bench/bare_geos_select" "$file" "$predicate")"
 
-  table="${kind}_${queries}_${targets}_${per_query}"
+  table="${kind//-/_}_${queries}_${targets}_${per_query}"
   if [ "$(psql_bench -c "SELECT to_regclass('${table}_t') IS NOT NULL")" != t ]; then
     ogr2ogr -f PostgreSQL "$pg" "$file" queries -nln "${table}_q" -lco GEOMETRY_NAME=geom -lco SPATIAL_INDEX=GIST
     ogr2ogr -f PostgreSQL "$pg" "$file" targets -nln "${table}_t" -lco GEOMETRY_NAME=geom -lco SPATIAL_INDEX=GIST
@@ -67,7 +67,7 @@ for row in "${rows[@]}"; do
   qgis_time="-"
   qgis_count=$selvane_count
   if [ -n "$qgis" ]; then
-    qgis_predicate=$(case $predicate in intersects) echo 0;; touches) echo 4;; crosses) echo 7;; esac)
+    qgis_predicate=$(case $predicate in intersects) echo 0;; touches) echo 4;; overlaps) echo 5;; crosses) echo 7;; esac)
     qgis_time=$(best_of_3 sh -c "\"$qgis\" run native:extractbylocation --INPUT='$file|layername=targets' \
       --PREDICATE=$qgis_predicate --INTERSECT='$file|layername=queries' --OUTPUT='$data/qgis.gpkg' >/dev/null 2>&1 &&
       ogrinfo -q -sql 'SELECT COUNT(*) AS n FROM output' '$data/qgis.gpkg' | sed -n 's/.*n (Integer) = /Selection Count: /p'")

@@ -48,7 +48,7 @@ for row in "${rows[@]}"; do
   [ "${1:-}" = "--quick" ] || [ "$queries" != 10000 ] || continue  # the 100k × 1M kit, and the few large
   file="$data/${kind}-${queries}-${targets}-${per_query}.gpkg"
   [ -f "$file" ] || "$bin/bench/make_bench_data" "$file" "$queries" "$targets" "$kind" "$per_query"
-  table="${kind}_${queries}_${targets}_${per_query}"
+  table="${kind//-/_}_${queries}_${targets}_${per_query}"
   for part in queries targets; do
     ogr2ogr -f PostgreSQL "PG:$conninfo" "$file" "$part" -nln "${table}_${part}" -lco GEOMETRY_NAME=geom \
       -lco FID=fid -lco SPATIAL_INDEX=GIST

@@ -8,8 +8,9 @@ bench_rows() {
   if [ "${1:-}" != "--quick" ]; then
     rows+=("points INTERSECT intersects 100000 1000000 10" "lines CROSS crosses 100000 1000000 10"
            "cells TOUCH touches 100000 1000000 10"
-           # few large queries: a hundred polygons of ten thousand targets each
-           "points INTERSECT intersects 100 1000000 10000" "cells TOUCH touches 100 1000000 10000")
+           # few large queries: a hundred districts of ten thousand targets each
+           "points INTERSECT intersects 100 1000000 10000" "lines CROSS crosses 100 1000000 10000"
+           "cells TOUCH touches 100 1000000 10000" "shifted-cells OVERLAP overlaps 100 1000000 10000")
   fi
 }
 

@@ -166,7 +166,6 @@ TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) 
                 for (std::size_t skip = 0; skip < q; ++skip) feature->NextFeature();
                 auto query = feature->NextFeature()->Shape();
                 const auto* query_geometry = dynamic_cast<gis::Shape&>(*query).Geometry();
-                const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query_geometry);
                 for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelEnvelopeIntersects,
                                             platform::esriSpatialRelTouches, platform::esriSpatialRelOverlaps,
                                             platform::esriSpatialRelCrosses, platform::esriSpatialRelWithin,
@@ -180,10 +179,7 @@ TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) 
                     std::vector<std::int64_t> expected;
                     for (std::size_t row = 0; row < target->RowCount(); ++row) {
                         const auto& shape = *target->ShapeAt(row);
-                        const bool holds = relation == platform::esriSpatialRelEnvelopeIntersects
-                                               ? query_geometry->getEnvelopeInternal()->intersects(shape.getEnvelopeInternal())
-                                               : gis::RelationHolds(relation, *prepared, shape);
-                        if (holds) expected.push_back(target->Fid(row));
+                        if (FullRelate(relation, *query_geometry, shape)) expected.push_back(target->Fid(row));
                     }
                     ASSERT_EQ(found, expected) << gis::RelationName(relation) << " query " << query_geometry->toString();
                     ++compared;
@@ -308,12 +304,11 @@ TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFail
     auto grid = LoadLayer(path, "grid")->Class();
     // A diamond over most of the grid: thousands of candidates, some inside, some touching.
     const auto query = gis::Shape::FromWkt("POLYGON((40 2,78 40,40 78,2 40,40 2))");
-    const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query->Geometry());
     for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelTouches,
                                 platform::esriSpatialRelOverlaps, platform::esriSpatialRelContains}) {
         std::vector<std::int64_t> expected;
         for (std::size_t row = 0; row < grid->RowCount(); ++row) {
-            if (gis::RelationHolds(relation, *prepared, *grid->ShapeAt(row))) expected.push_back(grid->Fid(row));
+            if (FullRelate(relation, *query->Geometry(), *grid->ShapeAt(row))) expected.push_back(grid->Fid(row));
         }
         EXPECT_EQ(Found(*grid, Filter(query, relation)), expected) << gis::RelationName(relation);
         EXPECT_GT(expected.size(), 0u);

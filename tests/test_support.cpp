@@ -11,6 +11,8 @@
 #include <fstream>
 #include <unistd.h>
 
+#include <geos/geom/IntersectionMatrix.h>
+
 #include "gis/files/file_source.h"
 #include "gis/memory/layer.h"
 #include "support/Tollamar_ArcMap.h"
@@ -118,6 +120,24 @@ std::string ShellQuoted(const std::string& text) {
     std::string quoted = "'";
     for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+bool FullRelate(platform::esriSpatialRelEnum relation, const geos::geom::Geometry& query,
+                const geos::geom::Geometry& target) {
+    if (relation == platform::esriSpatialRelEnvelopeIntersects) {
+        return query.getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
+    }
+    const auto matrix = query.relate(&target);
+    const int a = query.getDimension(), b = target.getDimension();
+    switch (relation) {
+        case platform::esriSpatialRelIntersects: return matrix->isIntersects();
+        case platform::esriSpatialRelTouches: return matrix->isTouches(a, b);
+        case platform::esriSpatialRelOverlaps: return matrix->isOverlaps(a, b);
+        case platform::esriSpatialRelCrosses: return matrix->isCrosses(a, b);
+        case platform::esriSpatialRelWithin: return matrix->isWithin();
+        case platform::esriSpatialRelContains: return matrix->isContains();
+        default: return false;
+    }
 }
 
 }  // namespace selvane::testing

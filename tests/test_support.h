@@ -88,4 +88,10 @@ Run RunSelvane(const std::string& arguments, const std::string& shell_prefix = {
 /// `text` quoted for the shell.
 std::string ShellQuoted(const std::string& text);
 
+/// Whether `relation` holds with `query` first, as GEOS's full relate of the two shapes
+/// says (the envelopes compared for esriSpatialRelEnvelopeIntersects): the yardstick of
+/// the searches' shortcuts.
+bool FullRelate(platform::esriSpatialRelEnum relation, const geos::geom::Geometry& query,
+                const geos::geom::Geometry& target);
+
 }  // namespace selvane::testing

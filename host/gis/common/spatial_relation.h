@@ -5,7 +5,6 @@
 #include "gis/common/geos_include.h"
 #include "gis/common/shape.h"
 
-#include <geos/algorithm/locate/SimplePointInAreaLocator.h>
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -70,36 +69,6 @@ SpatialQuery ReadSpatialFilter(platform::ISpatialFilter& filter, const std::stri
     }
     if (RelationCanHold(query.relation, DimensionOf(*shape->Geometry()), target)) query.shape = shape;
     return query;
-}
-
-/// Whether `relation` holds with the prepared query as first operand. For
-/// esriSpatialRelEnvelopeIntersects the envelopes are compared. GEOS failures propagate.
-/// TOUCH, OVERLAP, CROSS and WHOLLY CONTAIN each imply that the shapes intersect, and
-/// GEOS 3.11 answers them with a full relate: its fast prepared intersects rules out the
-/// candidates that merely share an envelope first, without changing any answer.
-inline bool RelationHolds(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
-                          const geos::geom::Geometry& target) {
-    switch (relation) {
-        case platform::esriSpatialRelIntersects: return query.intersects(&target);
-        case platform::esriSpatialRelEnvelopeIntersects:
-            return query.getGeometry().getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
-        case platform::esriSpatialRelTouches: return query.intersects(&target) && query.touches(&target);
-        case platform::esriSpatialRelOverlaps: return query.intersects(&target) && query.overlaps(&target);
-        case platform::esriSpatialRelCrosses: return query.intersects(&target) && query.crosses(&target);
-        case platform::esriSpatialRelWithin: {
-            // A point lies within an area exactly when it lies in the area's interior: a
-            // point-in-polygon test answers that without a full relate.
-            const auto& shape = query.getGeometry();
-            if (shape.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT &&
-                target.getDimension() == geos::geom::Dimension::A) {
-                return geos::algorithm::locate::SimplePointInAreaLocator::locate(*shape.getCoordinate(), &target) ==
-                       geos::geom::Location::INTERIOR;
-            }
-            return query.intersects(&target) && query.within(&target);
-        }
-        case platform::esriSpatialRelContains: return query.contains(&target);
-        default: return false;
-    }
 }
 
 }  // namespace selvane::gis

@@ -60,11 +60,11 @@ namespace {
 
 // Whether the relation holds for one candidate row: its validity checked first, and a
 // failure of GEOS named with the row.
-bool Evaluate(platform::esriSpatialRelEnum relation, const geos::geom::prep::PreparedGeometry& query,
-              const MemoryFeatureClass& owner, std::size_t row) {
+bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query, const MemoryFeatureClass& owner,
+              std::size_t row) {
     owner.RequireValid(row);
     try {
-        return RelationHolds(relation, query, *owner.ShapeAt(row));
+        return query.Holds(relation, *owner.ShapeAt(row));
     } catch (const geos::util::GEOSException& error) {
         throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
     }
@@ -94,10 +94,10 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
         answer.failure = std::current_exception();
         return answer;
     }
-    const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&query);
+    const PreparedQuery prepared(query, query_source != nullptr);
     for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
         try {
-            answer.verdicts[index] = Evaluate(relation, *prepared, target, answer.candidates[index]) ? 1 : 0;
+            answer.verdicts[index] = Evaluate(relation, prepared, target, answer.candidates[index]) ? 1 : 0;
         } catch (...) {
             answer.failed_at = index;
             answer.failure = std::current_exception();
@@ -111,7 +111,7 @@ bool MemorySearchCursor::Matches(std::size_t row) {
     if (m_relation == platform::esriSpatialRelEnvelopeIntersects) return true;  // the index compared envelopes
     if (!m_query_checked) {
         if (m_query_source) m_query_source->RequireValid(m_query_row);
-        m_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
+        m_prepared = std::make_unique<PreparedQuery>(*m_query, KnownValid());
         m_query_checked = true;
     }
     return Evaluate(m_relation, *m_prepared, m_source.Owner(), row);
@@ -164,10 +164,10 @@ void MemorySearchCursor::EvaluateInParallel() {
     // prepared geometry's indexes on first use, so one may not be shared between threads.
     // Validity marks of different rows are different bytes, so the slices do not meet.
     InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
-        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(m_query);
+        const PreparedQuery prepared(*m_query, KnownValid());
         for (std::size_t index = begin; index < end; ++index) {
             try {
-                m_verdicts[index] = Evaluate(m_relation, *prepared, owner, m_candidates[index]) ? 1 : 0;
+                m_verdicts[index] = Evaluate(m_relation, prepared, owner, m_candidates[index]) ? 1 : 0;
             } catch (...) {
                 failed_at[slot] = index;
                 failures[slot] = std::current_exception();

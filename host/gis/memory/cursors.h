@@ -8,6 +8,7 @@
 
 #include "gis/common/cursors.h"
 #include "gis/common/geos_include.h"
+#include "gis/common/prepared_query.h"
 #include "gis/memory/feature.h"
 #include "gis/memory/feature_class.h"
 #include "platform/arcobjects.h"
@@ -101,6 +102,9 @@ public:
 
 private:
     bool Matches(std::size_t row);
+    /// Whether the query shape is its class's own, which checked it before any candidate;
+    /// a projected copy or a shape of no class is checked where validity matters.
+    bool KnownValid() const { return m_query_source && !m_projected; }
     /// For a search of many candidates: every candidate's answer, worked out on every core
     /// before the first is handed out; a failure is kept for the row it belongs to.
     void EvaluateInParallel();
@@ -111,7 +115,7 @@ private:
     std::shared_ptr<platform::IGeometry> m_query_owner;
     std::unique_ptr<geos::geom::Geometry> m_projected;
     const geos::geom::Geometry* m_query;
-    std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    std::unique_ptr<PreparedQuery> m_prepared;
     const ShapeOrigin* m_query_source;
     std::size_t m_query_row;
     bool m_query_checked = false;

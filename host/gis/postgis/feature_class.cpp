@@ -9,6 +9,7 @@
 #include "gis/common/cursors.h"
 #include "gis/common/definition_query.h"
 #include "gis/common/message_text.h"
+#include "gis/common/prepared_query.h"
 #include "gis/common/shape_errors.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/common/wkb_outline.h"
@@ -122,15 +123,15 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platfor
                                                                          const std::string& where,
                                                                          const geos::geom::Geometry& query,
                                                                          bool recycling) {
-    const auto& statement = SearchStatement(relation, source_srid != 0, where);
+    const auto& statement = SearchStatement(relation, source_srid != 0, IsLargeArea(query), where);
     const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
                                                  std::make_unique<PgStream>(m_connection, statement, parameters));
 }
 
 const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,
-                                                        const std::string& where) {
-    auto& name = m_statements[{static_cast<int>(relation), projected, where}];
+                                                        bool large_area, const std::string& where) {
+    auto& name = m_statements[{static_cast<int>(relation), projected, large_area, where}];
     if (!name.empty()) return name;
     // The query shape is a parameter; projected, it is projected once, in a CTE.
     const std::string target = "t." + QuotedIdentifier(m_table.geometry_column);
@@ -143,12 +144,12 @@ const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRel
     }
     sql += "SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8" + PgValidityColumn(relation, m_table.dimension, target);
     sql += " FROM " + m_table.Rows() + " t" + (projected ? ", selvane_query" : "") + " WHERE " + target + " && " +
-           query + " AND " + PgRelationSql(relation, query, target);
+           query + " AND " + PgRelationSql(relation, query, target, large_area ? "true" : "false");
     if (!where.empty()) sql += " AND (" + where + ")";
     try {
         name = m_connection->Prepare(sql, 1);
     } catch (const platform::Error& error) {
-        m_statements.erase({static_cast<int>(relation), projected, where});
+        m_statements.erase({static_cast<int>(relation), projected, large_area, where});
         throw platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + m_connection->Words(error));
     }
     return name;

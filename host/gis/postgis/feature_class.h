@@ -94,7 +94,9 @@ public:
 private:
     // The server-side statement of a search, prepared on first use: by relation, whether
     // the query shape is projected in the server, and the definition query.
-    const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, const std::string& where);
+    /// `large_area`: the query shape is one (IsLargeArea), whose interior rules candidates out first.
+    const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, bool large_area,
+                                       const std::string& where);
     // A search of one query shape in one statement.
     std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
                                                         const std::string& where, const geos::geom::Geometry& query,
@@ -108,7 +110,7 @@ private:
     LayerNames m_layer_names;
     std::optional<std::int64_t> m_row_count;
     bool m_all_finite = false;
-    std::map<std::tuple<int, bool, std::string>, std::string> m_statements;
+    std::map<std::tuple<int, bool, bool, std::string>, std::string> m_statements;
     std::unique_ptr<PostgisSearchAhead> m_ahead;
     mutable std::string m_shape_statement;
     struct QuerySystem {

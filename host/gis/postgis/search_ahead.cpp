@@ -160,13 +160,16 @@ const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnect
         source_srid != 0 ? "ST_Transform(" + read + ", " + std::to_string(table.srid) + ")" : read;
     const std::string target = "t." + QuotedIdentifier(table.geometry_column);
     const std::string query = "q.selvane_query_shape";
-    // OFFSET 0 keeps each query shape made once, not once per candidate.
+    // OFFSET 0 keeps each query shape made once, not once per candidate, and whether it is
+    // a large area told once.
     std::string sql = "SELECT q.selvane_query_row, t." + QuotedIdentifier(table.fid_column) + "::int8" +
-                      PgValidityColumn(relation, table.dimension, target) + " FROM (SELECT " + shape +
+                      PgValidityColumn(relation, table.dimension, target) +
+                      " FROM (SELECT s.selvane_query_shape, s.selvane_query_row, " +
+                      PgIsLargeArea("s.selvane_query_shape") + " AS selvane_large_area FROM (SELECT " + shape +
                       " AS selvane_query_shape, u.i AS selvane_query_row FROM unnest($1::bytea[]) WITH ORDINALITY "
-                      "AS u(b, i) OFFSET 0) q JOIN " +
+                      "AS u(b, i) OFFSET 0) s OFFSET 0) q JOIN " +
                       table.Rows() + " t ON " + target + " && " + query + " AND " +
-                      PgRelationSql(relation, query, target);
+                      PgRelationSql(relation, query, target, "q.selvane_large_area");
     if (!where.empty()) sql += " AND (" + where + ")";
     sql += " ORDER BY q.selvane_query_row";
     try {

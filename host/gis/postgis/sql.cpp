@@ -2,23 +2,38 @@
 
 #include <sstream>
 
+#include "gis/common/prepared_query.h"
+
 namespace selvane::gis {
 
-std::string PgRelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target) {
+std::string PgRelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target,
+                          const std::string& large_area) {
     const auto call = [&](const char* function) { return std::string(function) + "(" + query + ", " + target + ")"; };
+    // What the query's interior holds it neither touches, overlaps nor crosses; the
+    // reasons stand beside PreparedQuery's shortcuts.
+    const auto outside_interior = [&](const char* function) {
+        if (large_area == "false") return call(function);
+        const std::string inside = call("ST_ContainsProperly");
+        return (large_area == "true" ? "NOT " + inside : "(NOT " + large_area + " OR NOT " + inside + ")") + " AND " +
+               call(function);
+    };
     switch (relation) {
         case platform::esriSpatialRelIntersects: return call("ST_Intersects");
         case platform::esriSpatialRelEnvelopeIntersects:
             return "ST_XMin(" + target + ") <= ST_XMax(" + query + ") AND ST_XMax(" + target + ") >= ST_XMin(" + query +
                    ") AND ST_YMin(" + target + ") <= ST_YMax(" + query + ") AND ST_YMax(" + target +
                    ") >= ST_YMin(" + query + ")";
-        case platform::esriSpatialRelTouches: return call("ST_Touches");
-        case platform::esriSpatialRelOverlaps: return call("ST_Overlaps");
-        case platform::esriSpatialRelCrosses: return call("ST_Crosses");
+        case platform::esriSpatialRelTouches: return outside_interior("ST_Touches");
+        case platform::esriSpatialRelOverlaps: return outside_interior("ST_Overlaps");
+        case platform::esriSpatialRelCrosses: return outside_interior("ST_Crosses");
         case platform::esriSpatialRelWithin: return call("ST_Within");
         case platform::esriSpatialRelContains: return call("ST_Contains");
         default: return "false";
     }
+}
+
+std::string PgIsLargeArea(const std::string& shape) {
+    return "(ST_Dimension(" + shape + ") = 2 AND ST_NPoints(" + shape + ") >= " + std::to_string(kLargeAreaVertices) + ")";
 }
 
 std::string ExtendedWkb(const geos::geom::Geometry& geometry, std::int32_t srid) {

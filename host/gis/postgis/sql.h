@@ -14,7 +14,15 @@ namespace selvane::gis {
 
 /// The relation in SQL, with the query shape first as the spatial filter has it. The
 /// envelope comparison is exact: the index's `&&` compares boxes rounded outwards.
-std::string PgRelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target);
+/// `large_area` is SQL telling whether the query shape is a large area ("true", "false" or
+/// an expression): the candidates inside its interior, which it neither touches, overlaps
+/// nor crosses, are then ruled out by the server's prepared ST_ContainsProperly, cached
+/// across rows, before a full relate.
+std::string PgRelationSql(platform::esriSpatialRelEnum relation, const std::string& query, const std::string& target,
+                          const std::string& large_area = "false");
+
+/// SQL telling whether the shape `shape` is a large area, as IsLargeArea tells.
+std::string PgIsLargeArea(const std::string& shape);
 
 /// ", the reason the found shape `target` is not valid (NULL when it is)", where the
 /// relation's answer rests on validity; empty for envelopes and points.

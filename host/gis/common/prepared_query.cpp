@@ -1,0 +1,268 @@
+#include "gis/common/prepared_query.h"
+
+#include <geos/algorithm/InteriorPointArea.h>
+#include <geos/algorithm/LineIntersector.h>
+#include <geos/algorithm/locate/PointOnGeometryLocator.h>
+#include <geos/algorithm/locate/SimplePointInAreaLocator.h>
+#include <geos/geom/CoordinateArraySequence.h>
+#include <geos/geom/IntersectionMatrix.h>
+#include <geos/geom/LineString.h>
+#include <geos/geom/MultiLineString.h>
+#include <geos/geom/Polygon.h>
+#include <geos/geom/prep/PreparedPolygon.h>
+#include <geos/operation/valid/IsValidOp.h>
+
+#include <vector>
+
+// The shortcuts below are read off the DE-9IM definitions GEOS uses, with Q the query
+// shape (first operand), T the candidate, and I, B, E their interiors, boundaries and
+// exteriors. Facts about valid shapes they rest on:
+//   (a) a valid area is the closure of its interior: every neighbourhood of a point of
+//       B(Q) holds points of I(Q) and of E(Q);
+//   (b) the interior of a valid polygon is connected;
+//   (c) the interior of a non-empty shape is not empty.
+// Candidates reach these tests only after their class has found them valid.
+
+namespace selvane::gis {
+namespace {
+
+using geos::geom::Geometry;
+using geos::geom::GeometryTypeId;
+using geos::geom::Location;
+
+bool IsArea(const Geometry& shape) {
+    const auto type = shape.getGeometryTypeId();
+    return type == GeometryTypeId::GEOS_POLYGON || type == GeometryTypeId::GEOS_MULTIPOLYGON;
+}
+
+// A point in the interior of the polygon `shape`, checked with a robust locator; nullopt
+// when none is found (a degenerate shape), so that no answer rests on a rounded point.
+std::optional<geos::geom::Coordinate> InteriorPoint(const Geometry& shape) {
+    using geos::algorithm::locate::SimplePointInAreaLocator;
+    geos::geom::Coordinate point;
+    shape.getEnvelopeInternal()->centre(point);
+    if (SimplePointInAreaLocator::locate(point, &shape) == Location::INTERIOR) return point;
+    geos::algorithm::InteriorPointArea finder(&shape);
+    if (finder.getInteriorPoint(point) && SimplePointInAreaLocator::locate(point, &shape) == Location::INTERIOR) {
+        return point;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// The segments of a large area's rings, indexed by envelope, so that the part of its
+// boundary near a candidate is found without walking the whole of it.
+class PreparedQuery::Boundary {
+public:
+    explicit Boundary(const Geometry& area) {
+        for (std::size_t part = 0; part < area.getNumGeometries(); ++part) {
+            const auto& polygon = static_cast<const geos::geom::Polygon&>(*area.getGeometryN(part));
+            AddRing(*polygon.getExteriorRing());
+            for (std::size_t hole = 0; hole < polygon.getNumInteriorRing(); ++hole) AddRing(*polygon.getInteriorRingN(hole));
+        }
+        m_index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_segments.size());
+        for (std::size_t segment = 0; segment < m_segments.size(); ++segment) {
+            m_index->insert(geos::geom::Envelope(m_segments[segment].first, m_segments[segment].second), segment);
+        }
+        m_index->build();
+    }
+
+    /// The boundary's segments whose envelopes meet `envelope`, each a line of its own, with
+    /// the ring's own coordinates; nullptr when there are none.
+    std::unique_ptr<Geometry> Near(const geos::geom::Envelope& envelope, const geos::geom::GeometryFactory& factory) const {
+        std::vector<std::unique_ptr<geos::geom::LineString>> lines;
+        m_index->query(envelope, [&](std::size_t segment) {
+            auto points = std::make_unique<geos::geom::CoordinateArraySequence>(2u);
+            points->setAt(m_segments[segment].first, 0);
+            points->setAt(m_segments[segment].second, 1);
+            lines.push_back(factory.createLineString(std::move(points)));
+        });
+        if (lines.empty()) return nullptr;
+        return factory.createMultiLineString(std::move(lines));
+    }
+
+    /// How the line `line` meets the boundary, told by exact orientation tests alone.
+    LineMeeting Meet(const geos::geom::LineString& line) const {
+        m_near.clear();
+        m_index->query(*line.getEnvelopeInternal(), [&](std::size_t segment) { m_near.push_back(segment); });
+        const auto* points = line.getCoordinatesRO();
+        bool met = false;
+        geos::algorithm::LineIntersector intersector;
+        for (std::size_t i = 1; i < points->size(); ++i) {
+            const auto& a = points->getAt(i - 1);
+            const auto& b = points->getAt(i);
+            for (const auto segment : m_near) {
+                intersector.computeIntersection(a, b, m_segments[segment].first, m_segments[segment].second);
+                if (!intersector.hasIntersection()) continue;
+                met = true;
+                if (intersector.isProper() && Alone(segment)) return LineMeeting::CrossesProperly;
+            }
+        }
+        return met ? LineMeeting::Touches : LineMeeting::Apart;
+    }
+
+private:
+    void AddRing(const geos::geom::LineString& ring) {
+        const auto* points = ring.getCoordinatesRO();
+        for (std::size_t i = 1; i < points->size(); ++i) m_segments.emplace_back(points->getAt(i - 1), points->getAt(i));
+    }
+
+    // Whether no other nearby segment meets the segment's interior: a point inside it is
+    // then on no other ring's part.
+    bool Alone(std::size_t segment) const {
+        geos::algorithm::LineIntersector intersector;
+        const auto& [c, d] = m_segments[segment];
+        for (const auto other : m_near) {
+            if (other == segment) continue;
+            intersector.computeIntersection(c, d, m_segments[other].first, m_segments[other].second);
+            if (intersector.hasIntersection() && intersector.isInteriorIntersection(0)) return false;
+        }
+        return true;
+    }
+
+    std::vector<std::pair<geos::geom::Coordinate, geos::geom::Coordinate>> m_segments;
+    std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_index;
+    mutable std::vector<std::size_t> m_near;
+};
+
+bool IsLargeArea(const Geometry& shape) { return IsArea(shape) && shape.getNumPoints() >= kLargeAreaVertices; }
+
+PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
+    : m_query(query),
+      m_prepared(geos::geom::prep::PreparedGeometryFactory::prepare(&query)),
+      m_large_area(IsLargeArea(query)),
+      m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
+    if (known_valid) m_valid = true;
+}
+
+PreparedQuery::~PreparedQuery() = default;
+
+bool PreparedQuery::LargeValidArea() const {
+    if (!m_large_area) return false;
+    if (!m_valid) m_valid = geos::operation::valid::IsValidOp(&m_query).isValid();
+    return *m_valid;
+}
+
+bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {
+    if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
+    // I(T) lies inside T's envelope: only the boundary's segments there can meet it.
+    const auto near = m_boundary->Near(*target.getEnvelopeInternal(), *m_query.getFactory());
+    if (!near) return false;
+    // The segments, as lines, are the same point set as that part of B(Q); each point of
+    // them is in the lines' interior or boundary.
+    const auto matrix = near->relate(&target);
+    return matrix->get(Location::INTERIOR, Location::INTERIOR) != geos::geom::Dimension::False ||
+           matrix->get(Location::BOUNDARY, Location::INTERIOR) != geos::geom::Dimension::False;
+}
+
+PreparedQuery::LineMeeting PreparedQuery::MeetBoundary(const Geometry& target) const {
+    if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
+    return m_boundary->Meet(static_cast<const geos::geom::LineString&>(target));
+}
+
+bool PreparedQuery::Holds(platform::esriSpatialRelEnum relation, const Geometry& target) const {
+    switch (relation) {
+        case platform::esriSpatialRelIntersects: return m_prepared->intersects(&target);
+        case platform::esriSpatialRelEnvelopeIntersects:
+            return m_query.getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
+        case platform::esriSpatialRelTouches: return Touches(target);
+        case platform::esriSpatialRelOverlaps: return Overlaps(target);
+        case platform::esriSpatialRelCrosses: return Crosses(target);
+        case platform::esriSpatialRelWithin: return Within(target);
+        // GEOS's prepared contains decides without a relate unless the candidate meets B(Q).
+        case platform::esriSpatialRelContains: return m_prepared->contains(&target);
+        default: return false;
+    }
+}
+
+// TOUCH: the shapes meet and II is empty.
+bool PreparedQuery::Touches(const Geometry& target) const {
+    using geos::algorithm::locate::SimplePointInAreaLocator;
+    // A point Q touches an area T exactly when it lies on B(T) (then II is empty and they
+    // meet); in I(T) or E(T) it does not.
+    if (m_single_point && IsArea(target)) {
+        return SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) == Location::BOUNDARY;
+    }
+    // Every relation below implies that the shapes meet: the prepared intersects, indexed
+    // on Q, rules out the candidates that merely share an envelope.
+    if (!m_prepared->intersects(&target)) return false;
+    if (LargeValidArea()) {
+        // T inside I(Q): I(T) is in I(Q) and not empty (c), so II is not.
+        if (m_prepared->containsProperly(&target)) return false;
+        // A point T in Q but not in I(Q) is on B(Q): II is empty.
+        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) return true;
+        // A line crossing B(Q) inside one segment of it, that no other part of B(Q) passes
+        // through, has points of I(Q) next to the crossing (a), on its own interior: II is
+        // not empty.
+        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING &&
+            MeetBoundary(target) == LineMeeting::CrossesProperly) {
+            return false;
+        }
+        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
+            // B(Q) meets I(T): Q's interior points next to it (a) lie in the open I(T).
+            if (BoundaryMeetsInterior(target)) return false;
+            // Otherwise I(T), connected (b), lies wholly in I(Q) or wholly in E(Q): one
+            // point of it tells which.
+            if (const auto point = InteriorPoint(target)) {
+                auto* locator = static_cast<const geos::geom::prep::PreparedPolygon&>(*m_prepared).getPointLocator();
+                return locator->locate(&*point) == Location::EXTERIOR;
+            }
+        }
+    }
+    return m_prepared->touches(&target);
+}
+
+// OVERLAP of areas: II, IE and EI are all non-empty.
+bool PreparedQuery::Overlaps(const Geometry& target) const {
+    if (!m_prepared->intersects(&target)) return false;
+    if (LargeValidArea()) {
+        // T inside I(Q): no point of I(T) is in E(Q), so EI is empty.
+        if (m_prepared->containsProperly(&target)) return false;
+        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
+            // B(Q) away from I(T): I(T), connected (b), is wholly in I(Q) (EI empty) or
+            // wholly in E(Q) (II empty).
+            if (!BoundaryMeetsInterior(target)) return false;
+            // B(Q) meets the open I(T): points of I(Q) and E(Q) lie next to it (a), so II
+            // and EI are not empty. IE is not when Q reaches past T's envelope: Q's interior
+            // points next to a point of Q outside that envelope lie outside T.
+            if (!target.getEnvelopeInternal()->covers(m_query.getEnvelopeInternal())) return true;
+        }
+    }
+    return m_prepared->overlaps(&target);
+}
+
+// CROSS: for a query of higher dimension, II and EI are not empty; for a lower one, II
+// and IE; for two lines, II is a point.
+bool PreparedQuery::Crosses(const Geometry& target) const {
+    if (!m_prepared->intersects(&target)) return false;
+    // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
+    // point T crossing an area needs (areas never cross).
+    if (!LargeValidArea()) return m_prepared->crosses(&target);
+    if (m_prepared->containsProperly(&target)) return false;
+    if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING) {
+        switch (MeetBoundary(target)) {
+            // A line, connected, away from B(Q) lies wholly in I(Q) or wholly in E(Q).
+            case LineMeeting::Apart: return false;
+            // Next to the crossing, B(Q) is that one segment with I(Q) on one side and E(Q)
+            // on the other (a), and the line's interior passes from one to the other: II and
+            // EI are not empty.
+            case LineMeeting::CrossesProperly: return true;
+            case LineMeeting::Touches: break;
+        }
+    }
+    return m_prepared->crosses(&target);
+}
+
+// WHOLLY CONTAIN: Q within T.
+bool PreparedQuery::Within(const Geometry& target) const {
+    // A point lies within an area exactly when it lies in the area's interior: a
+    // point-in-polygon test answers that without a full relate.
+    if (m_single_point && target.getDimension() == geos::geom::Dimension::A) {
+        return geos::algorithm::locate::SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) ==
+               Location::INTERIOR;
+    }
+    return m_prepared->intersects(&target) && m_prepared->within(&target);
+}
+
+}  // namespace selvane::gis

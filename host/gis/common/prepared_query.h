@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "gis/common/geos_include.h"
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// From this many vertices on, an area query takes the shortcuts below; a smaller one is
+/// answered by GEOS alone: the indexes the shortcuts build cost more than the relates they
+/// save on a handful of candidates.
+inline constexpr std::size_t kLargeAreaVertices = 64;
+
+/// Whether `shape` is a polygon or multipolygon of kLargeAreaVertices or more.
+bool IsLargeArea(const geos::geom::Geometry& shape);
+
+/// A query shape made ready to be related to many candidates: GEOS's prepared geometry,
+/// and for a large area the index of its boundary's segments. The relations are decided
+/// by the cheapest test that decides them exactly, and by GEOS's full relate only where
+/// nothing cheaper does; the reason for each shortcut stands beside it.
+///
+/// GEOS builds a prepared geometry's indexes on first use: one PreparedQuery per thread.
+class PreparedQuery {
+public:
+    /// `known_valid`: the shape has passed its class's validity check. Otherwise the
+    /// shortcuts that hold only for valid shapes check it themselves on first need.
+    PreparedQuery(const geos::geom::Geometry& query, bool known_valid);
+    ~PreparedQuery();
+    PreparedQuery(const PreparedQuery&) = delete;
+    PreparedQuery& operator=(const PreparedQuery&) = delete;
+
+    /// Whether `relation` holds with the query shape as first operand, exactly as GEOS's
+    /// relate of the two shapes says. For esriSpatialRelEnvelopeIntersects the envelopes
+    /// are compared. GEOS failures propagate.
+    bool Holds(platform::esriSpatialRelEnum relation, const geos::geom::Geometry& target) const;
+
+private:
+    class Boundary;
+    /// How a line meets the query's boundary: not at all; somewhere, in a way only a relate
+    /// tells; or crossing one of its segments at a point inside both that no other part of
+    /// the boundary passes through.
+    enum class LineMeeting { Apart, Touches, CrossesProperly };
+
+    bool Touches(const geos::geom::Geometry& target) const;
+    bool Overlaps(const geos::geom::Geometry& target) const;
+    bool Crosses(const geos::geom::Geometry& target) const;
+    bool Within(const geos::geom::Geometry& target) const;
+    /// Whether the shortcuts of a large area apply: the query is such an area and valid.
+    bool LargeValidArea() const;
+    /// Whether the query's boundary meets the interior of `target`, a valid polygon.
+    bool BoundaryMeetsInterior(const geos::geom::Geometry& target) const;
+    /// How the line `target` meets the query's boundary.
+    LineMeeting MeetBoundary(const geos::geom::Geometry& target) const;
+
+    const geos::geom::Geometry& m_query;
+    std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    bool m_large_area = false;
+    bool m_single_point = false;
+    mutable std::optional<bool> m_valid;
+    mutable std::unique_ptr<Boundary> m_boundary;
+};
+
+}  // namespace selvane::gis

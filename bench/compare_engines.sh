@@ -5,7 +5,7 @@
 # three), the peak memory of the two local programs and the ratios, and checks that all
 # agree on the count.
 #
-#   bash bench/compare_engines.sh [--quick]     (--quick: the 10k × 100k rows only)
+#   bash bench/compare_engines.sh [--quick|--large]   (--quick: the 10k × 100k rows only; --large: the few large queries)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh engines
@@ -38,7 +38,9 @@ peak_mib() {  # the peak resident memory of one run of "$@", in MiB
 }
 count_of() { tail -n 1 "$data/last.out" | sed 's/^Selection Count: //'; }
 
-qgis=$(command -v qgis_process || true)
+# Debian's qgis_process wrapper passes an option that the program itself refuses.
+qgis=$(command -v qgis_process.bin || command -v qgis_process || true)
+export QT_QPA_PLATFORM=offscreen
 printf '%-7s %-10s %-15s %9s %9s %9s %9s %8s %8s %8s %9s\n' targets relation size selvane bare postgis qgis \
   sel/bare pg/sel qgis/sel "MiB s/b"
 for row in "${rows[@]}"; do
@@ -70,7 +72,7 @@ for row in "${rows[@]}"; do
     qgis_predicate=$(case $predicate in intersects) echo 0;; touches) echo 4;; overlaps) echo 5;; crosses) echo 7;; esac)
     qgis_time=$(best_of_3 sh -c "\"$qgis\" run native:extractbylocation --INPUT='$file|layername=targets' \
       --PREDICATE=$qgis_predicate --INTERSECT='$file|layername=queries' --OUTPUT='$data/qgis.gpkg' >/dev/null 2>&1 &&
-      ogrinfo -q -sql 'SELECT COUNT(*) AS n FROM output' '$data/qgis.gpkg' | sed -n 's/.*n (Integer) = /Selection Count: /p'")
+      ogrinfo -q -sql 'SELECT COUNT(*) AS n FROM qgis' '$data/qgis.gpkg' | sed -n 's/.*n (Integer) = /Selection Count: /p'")
     qgis_count=$(count_of)
   fi
 

@@ -22,8 +22,8 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;  # libFuzzer comes with clang's runtime libraries
     database) packages+=(postgresql-15 postgresql-15-postgis-3) ;;
-    # The other engines the benchmarks measure against (QGIS only where installed).
-    engines) packages+=(postgresql-15 postgresql-15-postgis-3 time) ;;
+    # The other engines the benchmarks measure against: PostGIS and QGIS (qgis_process).
+    engines) packages+=(postgresql-15 postgresql-15-postgis-3 time qgis) ;;
     windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
                         wine32:i386 fonts-wine) ;;
     # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.

@@ -101,9 +101,13 @@ void HostedMap::Select(const std::string& layer2, const std::string& relation, c
 std::string HostedMap::Count() { return host->Dialog()->Form()->Label("lblCount").Caption(); }
 
 Run RunSelvane(const std::string& arguments, const std::string& shell_prefix) {
+    return RunShell(shell_prefix + SELVANE_BINARY + " " + arguments);
+}
+
+Run RunShell(const std::string& command_line) {
     TempFolder folder;
     const auto err_path = folder.File("err.txt");
-    const std::string command = shell_prefix + SELVANE_BINARY + " " + arguments + " 2>" + err_path;
+    const std::string command = command_line + " 2>" + err_path;
     Run run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;

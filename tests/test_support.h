@@ -85,6 +85,9 @@ struct Run {
 /// `shell_prefix` (variables to set, or a command and ";").
 Run RunSelvane(const std::string& arguments, const std::string& shell_prefix = {});
 
+/// Runs `command_line` through the shell, its stderr kept apart.
+Run RunShell(const std::string& command_line);
+
 /// `text` quoted for the shell.
 std::string ShellQuoted(const std::string& text);
 

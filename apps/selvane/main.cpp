@@ -16,13 +16,17 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "dialogs/relationships.h"
 #include "gis/common/gdal_session.h"
 #include "forms/printable_text.h"
 #include "gis/common/message_text.h"
 #include "gis/map_document.h"
+#include "gis/memory/layer.h"
 #include "gis/model/layers.h"
 #include "gis/postgis/connection.h"
+#include "headless/feature_export.h"
 #include "headless/headless_host.h"
 #include "headless/terminal_progress.h"
 #include "support/Tollamar_ArcMap.h"
@@ -49,6 +53,10 @@ struct Options {
     bool ids = false;
     bool timings = false;
     bool allow_network = false;
+    std::string output;
+    bool overwrite = false;
+    std::string format = "text";
+    bool quiet = false;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -114,6 +122,20 @@ void GuardStandardStreams() {
     }
 }
 
+// Writes the selected Layer #2 features to --output, when the run ended without a message
+// box: a run that failed part way holds a partial selection, which is not written as if it
+// were the answer.
+void Export(const std::shared_ptr<selvane::platform::IFeatureLayer>& layer2, const std::vector<std::int64_t>& ids,
+            const Options& options, int message_boxes) {
+    if (message_boxes > 0) throw std::runtime_error("nothing written to " + options.output + ": the run showed a message");
+    auto in_memory = std::dynamic_pointer_cast<selvane::gis::MemoryLayer>(layer2);
+    if (!in_memory) {
+        throw std::runtime_error("--output writes layers read from data files; Layer #2 " + options.layer2 +
+                                 " is not one");
+    }
+    selvane::apps::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite);
+}
+
 void PrintProperties(selvane::command::Selvane& command) {
     std::cout << "Name: " << command.Name() << "\n"
               << "Caption: " << command.Caption() << "\n"
@@ -154,8 +176,10 @@ int main(int argc, char** argv) {
                  "\nOutput of select and clear: with --ids the object ids of the selected Layer #2\n"
                  "features, ascending, one a line; then \"Selection Count: N\". Message boxes go\n"
                  "to stderr as \"Selvane: text\". Exit status: 0 when no message box was shown,\n"
-                 "1 when one was, 2 for a usage error.",
+                 "1 when one was, 2 for a usage error. With --format json, one JSON object:\n"
+                 "layer2, relationship, layer1, count and ids.",
                  "selvane"};
+    app.set_version_flag("--version", std::string("selvane ") + SELVANE_VERSION);
     app.require_subcommand(1, 1);
     Options options;
     const auto add_map = [&options](CLI::App* command) {
@@ -174,6 +198,13 @@ int main(int argc, char** argv) {
     select->add_option("--layer1", options.layer1, "Features in layer (Layer #1)")->required();
     select->add_flag("--ids", options.ids, "print the object ids of the selected Layer #2 features");
     select->add_flag("--timings", options.timings, "print the time of each phase to stderr");
+    select->add_option("--output", options.output,
+                       "write the selected Layer #2 features to a new file; its extension names the format "
+                       "(.gpkg, .shp, .geojson, .fgb, .csv, ...)");
+    select->add_flag("--overwrite", options.overwrite, "let --output replace an existing file");
+    select->add_option("--format", options.format, "text (the default) or json")
+        ->check(CLI::IsMember({"text", "json"}));
+    select->add_flag("--quiet", options.quiet, "no progress bar, even on a terminal");
     auto* clear = app.add_subcommand("clear", "press \"Clear Selection\"");
     add_map(clear);
 
@@ -203,7 +234,7 @@ int main(int argc, char** argv) {
         flat.erase(std::remove(flat.begin(), flat.end(), '\r'), flat.end());
         std::cerr << "Selvane: " << Shown(flat) << "\n";
     });
-    if (isatty(STDERR_FILENO)) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
+    if (isatty(STDERR_FILENO) && !options.quiet) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
 
     const double load_seconds = SecondsSince(load_start);
     const auto dialog_start = Clock::now();
@@ -243,20 +274,35 @@ int main(int argc, char** argv) {
 
     const double run_seconds = SecondsSince(run_start);
     const auto output_start = Clock::now();
-    if (options.ids && select->parsed()) {
+    if (select->parsed()) {
         // Layer #2 as the run found it: the last feature layer of that name.
-        auto layer2 = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(
-            selvane::support::GetFeatureLayerByName(options.layer2));
+        auto layer2 = selvane::support::GetFeatureLayerByName(options.layer2);
+        std::vector<std::int64_t> ids;
         try {
-            if (layer2) {
-                for (const auto fid : layer2->SelectedFids()) std::cout << fid << "\n";
+            if (auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2)) {
+                ids = selectable->SelectedFids();
             }
+            if (!options.output.empty()) Export(layer2, ids, options, message_boxes);
         } catch (const std::exception& error) {
             std::cerr << "selvane: " << Shown(error.what()) << "\n";
             return Finish(1);
         }
+        if (options.format == "json") {
+            const auto count = form.Label("lblCount").Caption();
+            nlohmann::json result{{"layer2", options.layer2}, {"relationship", options.relation},
+                                  {"layer1", options.layer1}, {"count", nlohmann::json::parse(count, nullptr, false)},
+                                  {"ids", ids}};
+            if (result["count"].is_discarded()) result["count"] = count;
+            std::cout << result.dump() << "\n";
+        } else {
+            if (options.ids) {
+                for (const auto fid : ids) std::cout << fid << "\n";
+            }
+            std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
+        }
+    } else {
+        std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
     }
-    std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
     if (options.timings) {
         std::cout.flush();
         std::fprintf(stderr, "load %.3f s, dialog %.3f s, run (index and search) %.3f s, output %.3f s\n", load_seconds,

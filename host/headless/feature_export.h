@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace selvane::gis {
+class MemoryFeatureClass;
+}
+
+namespace selvane::apps {
+
+/// Writes the features `fids` of `source` (a class read from a data file), with all their
+/// attributes, their shapes and their coordinate system, to a new file at `path` whose
+/// format GDAL chooses by its extension (GeoPackage, Shapefile, GeoJSON, FlatGeobuf, CSV,
+/// ...). An existing file is replaced only when `overwrite` is set. The file is written in
+/// a temporary folder beside it and moved into place when complete, so that a failure
+/// leaves nothing behind. Throws std::runtime_error saying what went wrong.
+void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
+                    const std::string& path, bool overwrite);
+
+}  // namespace selvane::apps

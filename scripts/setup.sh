@@ -25,7 +25,7 @@ for group in "$@"; do
     # The other engines the benchmarks measure against: PostGIS and QGIS (qgis_process).
     engines) packages+=(postgresql-15 postgresql-15-postgis-3 time qgis) ;;
     windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
-                        wine32:i386 fonts-wine) ;;
+                        wine32:i386 fonts-wine nsis) ;;
     # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
     desktop) packages+=(qt6-base-dev fonts-liberation2 xvfb xauth) ;;
     *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz or engines)" >&2; exit 2 ;;

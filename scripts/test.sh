@@ -3,7 +3,8 @@
 # (warnings as errors) and runs every test, and those that start threads again under
 # ThreadSanitizer. ctest starts a private PostgreSQL server for
 # the database tests (unix socket only, in a temporary folder) and stops it at the end.
-# Then Selvane.dll is built for 32- and 64-bit Windows and tested under Wine.
+# Then Selvane.dll is built for 32- and 64-bit Windows and tested under Wine, and so is
+# the installer that carries both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,4 +28,13 @@ for windows in win32 win64; do
   cmake --preset "$windows"
   cmake --build --preset "$windows"
   ctest --preset "$windows"
+done
+
+# The installer of both servers, installed, used and uninstalled silently in a fresh Wine
+# prefix of each architecture.
+rm -rf build/installer
+setup=$(bash packaging/windows/build_installer.sh build/installer build/win32/host/com/Selvane.dll \
+  build/win64/host/com/Selvane.dll)
+for windows in win32 win64; do
+  bash tests/windows/installer_under_wine.sh "$windows" build/installer "$setup"
 done

@@ -131,6 +131,7 @@ bool IsLargeArea(const Geometry& shape) { return IsArea(shape) && shape.getNumPo
 PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
     : m_query(query),
       m_prepared(geos::geom::prep::PreparedGeometryFactory::prepare(&query)),
+      m_area(IsArea(query)),
       m_large_area(IsLargeArea(query)),
       m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
     if (known_valid) m_valid = true;
@@ -138,11 +139,13 @@ PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
 
 PreparedQuery::~PreparedQuery() = default;
 
-bool PreparedQuery::LargeValidArea() const {
-    if (!m_large_area) return false;
+bool PreparedQuery::ValidArea() const {
+    if (!m_area) return false;
     if (!m_valid) m_valid = geos::operation::valid::IsValidOp(&m_query).isValid();
     return *m_valid;
 }
+
+bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea(); }
 
 bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {
     if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
@@ -209,6 +212,10 @@ bool PreparedQuery::Touches(const Geometry& target) const {
                 return locator->locate(&*point) == Location::EXTERIOR;
             }
         }
+    } else if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
+        // A small area: a point of I(T) that lies in I(Q) shows that II is not empty.
+        const auto point = InteriorPoint(target);
+        if (point && SimplePointInAreaLocator::locate(*point, &m_query) == Location::INTERIOR) return false;
     }
     return m_prepared->touches(&target);
 }

@@ -47,7 +47,9 @@ private:
     bool Overlaps(const geos::geom::Geometry& target) const;
     bool Crosses(const geos::geom::Geometry& target) const;
     bool Within(const geos::geom::Geometry& target) const;
-    /// Whether the shortcuts of a large area apply: the query is such an area and valid.
+    /// Whether the query is a valid area, or a large one (IsLargeArea), for the shortcuts
+    /// that rest on the facts of valid areas.
+    bool ValidArea() const;
     bool LargeValidArea() const;
     /// Whether the query's boundary meets the interior of `target`, a valid polygon.
     bool BoundaryMeetsInterior(const geos::geom::Geometry& target) const;
@@ -56,6 +58,7 @@ private:
 
     const geos::geom::Geometry& m_query;
     std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    bool m_area = false;
     bool m_large_area = false;
     bool m_single_point = false;
     mutable std::optional<bool> m_valid;

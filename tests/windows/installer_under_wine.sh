@@ -12,28 +12,7 @@ setup=$3
 # The version the entry must show: the project's.
 version=$(sed -n 's/^project(selvane VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 
-export WINEPREFIX="$folder/installer-$architecture"
-export WINEARCH=$architecture
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-unset DISPLAY WAYLAND_DISPLAY
-wine=wine
-[ "$architecture" = win64 ] && command -v wine64 > /dev/null && wine=wine64
-
-rm -rf "$WINEPREFIX"
-mkdir -p "$folder"
-trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
-"$wine" wineboot -i > /dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f > /dev/null 2>&1
-wineserver -w
-
-failures=0
-check() {  # check DESCRIPTION COMMAND...: runs COMMAND, reports, counts a failure
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-fails() { ! "$@"; }
+source "$(dirname "$0")/wine_prefix.sh" "$architecture" "$folder/installer-$architecture"
 drive="$WINEPREFIX/drive_c"
 class_key='HKCR\CLSID\{6B1F4A52-3C8D-4E27-9A61-0D2E5F7B8C34}'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tollamar.Selvane'

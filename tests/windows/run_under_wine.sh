@@ -10,20 +10,7 @@ folder=$2
 dll=$3
 host=$4
 
-export WINEPREFIX="$folder/prefix-$architecture"
-export WINEARCH=$architecture
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-unset DISPLAY WAYLAND_DISPLAY
-wine=wine
-[ "$architecture" = win64 ] && command -v wine64 > /dev/null && wine=wine64
-
-rm -rf "$WINEPREFIX"
-mkdir -p "$folder"
-trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
-"$wine" wineboot -i > /dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f > /dev/null 2>&1
-wineserver -w
+source "$(dirname "$0")/wine_prefix.sh" "$architecture" "$folder/prefix-$architecture"
 
 # The server and the host side by side in the prefix, as an installation would have them.
 mkdir -p "$WINEPREFIX/drive_c/Selvane"
@@ -32,12 +19,6 @@ server='C:\Selvane\Selvane.dll'
 test_host='C:\Selvane\windows_test_host.exe'
 class_key='HKCR\CLSID\{6B1F4A52-3C8D-4E27-9A61-0D2E5F7B8C34}'
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...: runs COMMAND, reports, counts a failure
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
 # The registry as a process of this architecture sees it (a 64-bit prefix's reg.exe may be
 # the 32-bit one, which sees another CLSID branch).
 view=$([ "$architecture" = win64 ] && echo /reg:64 || echo /reg:32)
@@ -67,7 +48,6 @@ check "a VBScript creates Tollamar.Selvane by its ProgID, names its type _Selvan
   script_says "_Selvane released "
 # The server's file moved after registration: creating the class fails, and so does
 # registering a file that is not there.
-fails() { ! "$@"; }
 mv "$WINEPREFIX/drive_c/Selvane/Selvane.dll" "$WINEPREFIX/drive_c/Selvane/Moved.dll"
 check "a moved server cannot be created" "$wine" "$test_host" --moved
 check "regsvr32 of a file that is not there fails" fails "$wine" regsvr32 /s "$server"

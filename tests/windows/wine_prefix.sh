@@ -4,7 +4,7 @@
 #   source wine_prefix.sh ARCHITECTURE PREFIX_FOLDER
 # sets WINEPREFIX, WINEARCH and wine (the loader of the prefix's architecture).
 export WINEARCH=$1
-export WINEPREFIX=$2
+export WINEPREFIX=$(realpath -m "$2")  # Wine takes only an absolute prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 unset DISPLAY WAYLAND_DISPLAY
@@ -14,7 +14,7 @@ wine=wine
 rm -rf "$WINEPREFIX"
 mkdir -p "$(dirname "$WINEPREFIX")"
 trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
-"$wine" wineboot -i > /dev/null 2>&1
+"$wine" wineboot -i > /dev/null 2>&1 || { echo "wineboot could not make a prefix in $WINEPREFIX" >&2; exit 1; }
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f > /dev/null 2>&1
 wineserver -w
 

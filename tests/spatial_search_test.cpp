@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "gis/common/prepared_query.h"
 #include "gis/common/shape.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/memory/feature_class.h"
@@ -302,8 +303,21 @@ TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFail
     const auto path = folder.File("grid.gpkg");
     WriteGeoPackage(path, {{"grid", 3, 0, squares, {}}});
     auto grid = LoadLayer(path, "grid")->Class();
-    // A diamond over most of the grid: thousands of candidates, some inside, some touching.
-    const auto query = gis::Shape::FromWkt("POLYGON((40 2,78 40,40 78,2 40,40 2))");
+    // A diamond over most of the grid: thousands of candidates, some inside, some touching;
+    // a vertex at every grid point of its edges makes it a large area, answered on each
+    // thread by the shortcuts of one.
+    std::string ring;
+    const int corners[][2] = {{40, 2}, {78, 40}, {40, 78}, {2, 40}};
+    for (int side = 0; side < 4; ++side) {
+        const auto* from = corners[side];
+        const auto* to = corners[(side + 1) % 4];
+        for (int step = 0; step < 38; ++step) {
+            ring += std::to_string(from[0] + (to[0] - from[0]) / 38 * step) + " " +
+                    std::to_string(from[1] + (to[1] - from[1]) / 38 * step) + ",";
+        }
+    }
+    const auto query = gis::Shape::FromWkt("POLYGON((" + ring + "40 2))");
+    ASSERT_TRUE(gis::IsLargeArea(*query->Geometry()));
     for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelTouches,
                                 platform::esriSpatialRelOverlaps, platform::esriSpatialRelContains}) {
         std::vector<std::int64_t> expected;

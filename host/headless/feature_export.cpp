@@ -63,8 +63,7 @@ private:
     fs::path m_path;
 };
 
-// The files a format made for `written` (a Shapefile's .shp, .shx, .dbf, .prj, ...), by
-// their names in `folder`.
+// The names of the files a format made in `folder` (a Shapefile's .shp, .shx, .dbf, .prj).
 std::vector<fs::path> FilesMade(const fs::path& folder) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename());

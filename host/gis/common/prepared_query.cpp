@@ -147,10 +147,14 @@ bool PreparedQuery::ValidArea() const {
 
 bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea(); }
 
-bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {
+const PreparedQuery::Boundary& PreparedQuery::BoundaryIndex() const {
     if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
+    return *m_boundary;
+}
+
+bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {
     // I(T) lies inside T's envelope: only the boundary's segments there can meet it.
-    const auto near = m_boundary->Near(*target.getEnvelopeInternal(), *m_query.getFactory());
+    const auto near = BoundaryIndex().Near(*target.getEnvelopeInternal(), *m_query.getFactory());
     if (!near) return false;
     // The segments, as lines, are the same point set as that part of B(Q); each point of
     // them is in the lines' interior or boundary.
@@ -160,8 +164,7 @@ bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {
 }
 
 PreparedQuery::LineMeeting PreparedQuery::MeetBoundary(const Geometry& target) const {
-    if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
-    return m_boundary->Meet(static_cast<const geos::geom::LineString&>(target));
+    return BoundaryIndex().Meet(static_cast<const geos::geom::LineString&>(target));
 }
 
 bool PreparedQuery::Holds(platform::esriSpatialRelEnum relation, const Geometry& target) const {

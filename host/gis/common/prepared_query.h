@@ -51,6 +51,8 @@ private:
     /// that rest on the facts of valid areas.
     bool ValidArea() const;
     bool LargeValidArea() const;
+    /// The index of the query's boundary segments, built on first need.
+    const Boundary& BoundaryIndex() const;
     /// Whether the query's boundary meets the interior of `target`, a valid polygon.
     bool BoundaryMeetsInterior(const geos::geom::Geometry& target) const;
     /// How the line `target` meets the query's boundary.

@@ -17,7 +17,7 @@
 #include <cstdio>
 
 #include "desktop/desktop_host.h"
-#include "desktop/modeless_frame.h"
+#include "qt/modeless_frame.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
 #include "picture_tool.h"

@@ -2,7 +2,7 @@
 
 #include <QIcon>
 
-#include "desktop/modeless_frame.h"
+#include "qt/modeless_frame.h"
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
 #include "state/shared_state.h"
@@ -15,8 +15,9 @@ DesktopHost::DesktopHost(std::shared_ptr<gis::MxDocument> document, QString reso
       m_window(std::make_unique<qt::MapWindow>()) {
     // A host is a fresh load of the server: nothing of an earlier host carries over.
     state::ResetSharedState();
+    m_runtime->SetMainWindow(m_window.get());
     platform::InstallRuntime(m_runtime);
-    platform::InstallObjectFactory(std::make_shared<qt::DesktopObjectFactory>(m_application, m_window.get()));
+    platform::InstallObjectFactory(std::make_shared<qt::QtObjectFactory>(m_application, m_window.get()));
     m_window->Progress().Bind(*m_application->Bar()->Progress());
     m_window->ShowDocument(document);
     m_window->on_open = [this](const std::vector<std::string>& paths) { Open(paths); };

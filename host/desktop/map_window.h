@@ -11,7 +11,7 @@
 
 #include "desktop/layer_tree.h"
 #include "desktop/map_canvas.h"
-#include "desktop/progress_display.h"
+#include "qt/progress_display.h"
 #include "gis/model/map.h"
 
 namespace selvane::qt {

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
+#include "qt/qt_versions.h"
+
 namespace selvane::qt {
 
 QColor ToColour(const platform::Rgb& rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
@@ -93,7 +95,7 @@ DesignLabel::DesignLabel(const platform::ControlDesign& design, QWidget* parent)
 
 void DesignLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && on_click) on_click();
+    if (event->button() == Qt::LeftButton && rect().contains(EventPoint(*event)) && on_click) on_click();
 }
 
 PictureButton::PictureButton(const platform::ControlDesign& design, QPixmap background, QWidget* parent)

@@ -132,7 +132,7 @@ void QtForm::Realise() {
             case platform::ControlKind::ComboBox: {
                 auto* combo = new DesignComboBox(design, parent);
                 // A pick from the list is the list's click.
-                QObject::connect(combo, &QComboBox::activated, combo, [this, name](int) { RunClick(name); });
+                QObject::connect(combo, qOverload<int>(&QComboBox::activated), combo, [this, name](int) { RunClick(name); });
                 widget = combo;
                 break;
             }
@@ -148,7 +148,7 @@ void QtForm::Realise() {
                 auto* box = new QLabel(parent);
                 box->setPixmap(runtime.Picture(picture));  // a missing picture shows nothing
                 box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                box->setFrameStyle(design.has_border ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+                box->setFrameStyle(design.has_border ? int{QFrame::Panel} | QFrame::Sunken : int{QFrame::NoFrame});
                 widget = box;
                 break;
             }

@@ -15,6 +15,7 @@
 #include "forms/printable_text.h"
 #include "forms/twips.h"
 #include "qt/qt_form.h"
+#include "qt/qt_versions.h"
 
 namespace selvane::qt {
 
@@ -60,7 +61,7 @@ private:
 QString QtRuntime::SansFamily() {
     // Liberation Sans has Arial's metrics, the nearest to MS Sans Serif's at small sizes;
     // DejaVu Sans is there on every Debian desktop.
-    const QStringList families = QFontDatabase::families();
+    const QStringList families = FontFamilies();
     for (const char* candidate : {"Liberation Sans", "Arial", "DejaVu Sans"}) {
         if (families.contains(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
     }
@@ -88,7 +89,7 @@ void QtRuntime::MessageBox(const std::string& text, const std::string& title) {
     // escaped, its lines kept.
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(forms::Printable(title)),
                     QString::fromStdString(forms::PrintableLines(text)),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, QApplication::activeWindow() ? QApplication::activeWindow() : m_main_window.data());
     // A message shown during a run must be readable with the busy pointer on.
     box.setCursor(Qt::ArrowCursor);
     // Messages carry names from map documents and data: never read them as markup.

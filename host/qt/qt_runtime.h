@@ -5,6 +5,8 @@
 
 #include <QMargins>
 #include <QPixmap>
+#include <QPointer>
+#include <QWidget>
 #include <QString>
 
 #include <cstdint>
@@ -44,6 +46,10 @@ public:
 
     void SetShellSink(ShellSink sink) { m_shell = std::move(sink); }
 
+    /// The host's main window: message boxes belong to it when no window of the
+    /// application is active.
+    void SetMainWindow(QWidget* window) { m_main_window = window; }
+
     /// What the window system adds around a top-level window's client area (title bar and
     /// borders), in pixels; the desktop host reads it off its own main window.
     void SetWindowFrameMargins(QMargins margins) { m_frame_margins = margins; }
@@ -71,6 +77,7 @@ private:
     std::unique_ptr<forms::LocaleText> m_locale_text;
     ShellSink m_shell;
     QMargins m_frame_margins;
+    QPointer<QWidget> m_main_window;
     std::map<std::int32_t, QPixmap> m_pictures;
     std::map<std::string, std::int32_t> m_file_handles;
     std::int32_t m_next_picture = 1;

@@ -17,15 +17,6 @@
 namespace selvane::testing {
 namespace {
 
-// Picks an entry as a user does: the list's entry chosen, then its pick handler.
-void Pick(QComboBox* combo, const QString& text) {
-    ASSERT_NE(combo, nullptr);
-    const int index = combo->findText(text);
-    ASSERT_GE(index, 0) << text.toStdString();
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
-
 int CountColour(const QImage& image, QRgb colour) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {

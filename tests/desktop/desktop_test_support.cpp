@@ -1,31 +1,8 @@
 #include "desktop_test_support.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCoreApplication>
-#include <QEvent>
-
 #include "state/shared_state.h"
 
 namespace selvane::testing {
-
-MessageBoxWatcher::MessageBoxWatcher() {
-    m_timer.setInterval(10);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        for (auto* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (!box || !box->isVisible()) continue;
-            shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
-                             box->standardButtons(), box->isModal(), box->textFormat()});
-            if (auto* ok = box->button(QMessageBox::Ok)) {
-                ok->click();
-            } else {
-                box->reject();
-            }
-        }
-    });
-    m_timer.start();
-}
 
 DesktopMap::DesktopMap(const std::string& resource_folder, const std::string& parcels_name) {
     const std::string path = folder.File("town.gpkg");
@@ -59,10 +36,5 @@ qt::QtForm& DesktopMap::Open() {
 }
 
 qt::QtForm& DesktopMap::Form() { return dynamic_cast<qt::QtForm&>(*state::MainDialog->Form()); }
-
-void ProcessEvents() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
 
 }  // namespace selvane::testing

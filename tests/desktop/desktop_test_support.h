@@ -1,10 +1,7 @@
 #pragma once
 
 // Helpers of the desktop suites: the desktop host on a small GeoPackage that the test
-// writes, and a watcher that answers the modal message boxes as a user would.
-
-#include <QMessageBox>
-#include <QTimer>
+// writes.
 
 #include <memory>
 #include <string>
@@ -13,29 +10,10 @@
 #include "desktop/desktop_host.h"
 #include "gis/memory/layer.h"
 #include "qt/qt_form.h"
+#include "qt_test_support.h"
 #include "test_support.h"
 
 namespace selvane::testing {
-
-/// What one message box showed.
-struct ShownMessageBox {
-    std::string title;
-    std::string text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    bool modal = false;
-    Qt::TextFormat format = Qt::AutoText;
-};
-
-/// Closes every message box that opens, with its OK button, and records it.
-class MessageBoxWatcher {
-public:
-    MessageBoxWatcher();
-    std::vector<ShownMessageBox> shown;
-
-private:
-    QTimer m_timer;
-};
 
 /// The desktop host on a map of parcels, wells and roads, with the shell's Open recorded.
 struct DesktopMap {
@@ -59,8 +37,5 @@ struct DesktopMap {
     std::unique_ptr<apps::DesktopHost> host;
     std::vector<std::string> opened;  ///< targets handed to the shell
 };
-
-/// Runs the events that are due (deferred deletions included).
-void ProcessEvents();
 
 }  // namespace selvane::testing

@@ -10,7 +10,7 @@
 #include <QScreen>
 #include <QTest>
 
-#include "desktop/modeless_frame.h"
+#include "qt/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/frmIndex_design.h"

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QTest>
 
-#include "desktop/modeless_frame.h"
+#include "qt/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmHelp.h"
 #include "state/shared_state.h"

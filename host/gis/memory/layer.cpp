@@ -16,16 +16,19 @@ std::shared_ptr<platform::IFeatureCursor> MemoryLayer::Search(std::shared_ptr<pl
     return m_class->SearchShown(filter, recycling, ShownRows());
 }
 
-const RowMask& MemoryLayer::ShownRows() const {
-    if (m_shown_ids && !m_shown) {
-        const auto& rows = m_class->RowsByFid();
-        auto shown = std::make_shared<std::vector<bool>>(m_class->RowCount(), false);
-        for (const auto fid : *m_shown_ids) {
-            const auto found = rows.find(fid);
-            if (found != rows.end()) (*shown)[found->second] = true;
-        }
-        m_shown = std::move(shown);
+RowMask ShownRowMask(const MemoryFeatureClass& feature_class, const ShownIds& shown_ids) {
+    if (!shown_ids) return nullptr;
+    const auto& rows = feature_class.RowsByFid();
+    auto shown = std::make_shared<std::vector<bool>>(feature_class.RowCount(), false);
+    for (const auto fid : *shown_ids) {
+        const auto found = rows.find(fid);
+        if (found != rows.end()) (*shown)[found->second] = true;
     }
+    return shown;
+}
+
+const RowMask& MemoryLayer::ShownRows() const {
+    if (m_shown_ids && !m_shown) m_shown = ShownRowMask(*m_class, m_shown_ids);
     return m_shown;
 }
 
@@ -44,14 +47,16 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
     return fids;
 }
 
-geos::geom::Envelope MemoryLayer::ClassExtent() {
+geos::geom::Envelope ShapesExtent(const MemoryFeatureClass& feature_class) {
     geos::geom::Envelope extent;
-    for (std::size_t row = 0; row < m_class->RowCount(); ++row) {
-        const auto* shape = m_class->ShapeAt(row);
+    for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
+        const auto* shape = feature_class.ShapeAt(row);
         if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
     }
     return extent;
 }
+
+geos::geom::Envelope MemoryLayer::ClassExtent() { return ShapesExtent(*m_class); }
 
 void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
     const auto& feature_class = *m_class;

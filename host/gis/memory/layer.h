@@ -14,6 +14,13 @@
 
 namespace selvane::gis {
 
+/// The rows of `feature_class` whose ids are in `shown_ids` (null: every row). Reads the
+/// class's rows.
+RowMask ShownRowMask(const MemoryFeatureClass& feature_class, const ShownIds& shown_ids);
+
+/// The extent of the class's shapes; null when it has none. Reads the class's rows.
+geos::geom::Envelope ShapesExtent(const MemoryFeatureClass& feature_class);
+
 /// A feature layer: a feature class in memory shown through an optional definition
 /// query, with a selection of its own.
 class MemoryLayer : public FeatureLayerOf<MemoryFeatureClass> {

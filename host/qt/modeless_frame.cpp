@@ -1,4 +1,4 @@
-#include "desktop/modeless_frame.h"
+#include "qt/modeless_frame.h"
 
 #include <QCloseEvent>
 #include <QVBoxLayout>
@@ -74,7 +74,7 @@ void QtModelessFrame::Move(std::int32_t left, std::int32_t top, std::int32_t wid
     if (width > 0 && height > 0) m_window->resize(width, height);
 }
 
-std::shared_ptr<platform::IModelessFrame> DesktopObjectFactory::CreateModelessFrame() {
+std::shared_ptr<platform::IModelessFrame> QtObjectFactory::CreateModelessFrame() {
     return std::make_shared<QtModelessFrame>(m_application, m_owner);
 }
 

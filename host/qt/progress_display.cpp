@@ -1,4 +1,4 @@
-#include "desktop/progress_display.h"
+#include "qt/progress_display.h"
 
 #include <QHBoxLayout>
 

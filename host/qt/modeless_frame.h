@@ -21,7 +21,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 };
 
-/// A modeless frame of the desktop: the model's frame (which keeps a shown dialog alive
+/// A modeless frame as a Qt window: the model's frame (which keeps a shown dialog alive
 /// until its window closes) with a real window. Closing the window frees the dialog.
 class QtModelessFrame : public gis::ModelessFrame {
 public:
@@ -41,10 +41,11 @@ private:
     QPointer<FrameWindow> m_window;
 };
 
-/// The creatable classes of the desktop: the model's, with modeless frames as windows.
-class DesktopObjectFactory : public gis::ObjectFactory {
+/// The creatable classes of a Qt host: the model's, with modeless frames as windows owned
+/// by the host's main window.
+class QtObjectFactory : public gis::ObjectFactory {
 public:
-    DesktopObjectFactory(std::shared_ptr<gis::Application> application, QWidget* owner)
+    QtObjectFactory(std::shared_ptr<gis::Application> application, QWidget* owner)
         : gis::ObjectFactory(application), m_application(application), m_owner(owner) {}
     std::shared_ptr<platform::IModelessFrame> CreateModelessFrame() override;
 

@@ -1,0 +1,21 @@
+// The QGIS suites run a real QgsApplication on Qt's offscreen platform, with a profile
+// folder of their own.
+
+#include <gtest/gtest.h>
+
+#include <qgsapplication.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir profile;
+    qputenv("QGIS_CUSTOM_CONFIG_PATH", profile.path().toUtf8());
+    QgsApplication application(argc, argv, true, profile.path());
+    QgsApplication::initQgis();
+    ::testing::InitGoogleTest(&argc, argv);
+    const int status = RUN_ALL_TESTS();
+    QgsApplication::exitQgis();
+    return status;
+}

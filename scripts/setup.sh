@@ -4,10 +4,11 @@
 # "database", the PostgreSQL server and PostGIS that the database tests start; with
 # "windows", mingw-w64, widl and Wine (32-bit through i386 multiarch) for Selvane.dll; with
 # "fuzz", clang and libFuzzer for bench/fuzz.sh; with "engines", PostgreSQL and PostGIS
-# for the benchmarks that compare engines.
+# for the benchmarks that compare engines; with "qgis", QGIS 3 and its headers (Qt 5) for
+# the QGIS plugin and its tests.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop|database|windows|fuzz|engines]...
+#   bash scripts/setup.sh [desktop|database|windows|fuzz|engines|qgis]...
 set -euo pipefail
 
 packages=(
@@ -26,9 +27,10 @@ for group in "$@"; do
     engines) packages+=(postgresql-15 postgresql-15-postgis-3 time qgis) ;;
     windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
                         wine32:i386 fonts-wine nsis) ;;
+    qgis) packages+=(qgis libqgis-dev qtbase5-dev python3-qgis xvfb xauth) ;;
     # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
     desktop) packages+=(qt6-base-dev fonts-liberation2 xvfb xauth) ;;
-    *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz or engines)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz, engines or qgis)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds from scratch with AddressSanitizer and UndefinedBehaviorSanitizer
 # (warnings as errors) and runs every test, and those that start threads again under
-# ThreadSanitizer. ctest starts a private PostgreSQL server for
+# ThreadSanitizer. The QGIS plugin's adapter runs inside a real QgsApplication. ctest starts a private PostgreSQL server for
 # the database tests (unix socket only, in a temporary folder) and stops it at the end.
 # Then Selvane.dll is built for 32- and 64-bit Windows and tested under Wine, and so is
 # the installer that carries both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh desktop database windows
+bash scripts/setup.sh desktop database windows qgis
 rm -rf build/ci
 cmake --preset ci
 cmake --build --preset ci

@@ -12,7 +12,6 @@
 #include <memory>
 
 #include "qgis/qgis_host.h"
-#include "qt/builtin_resources.h"
 
 namespace {
 
@@ -21,7 +20,9 @@ const QString kDescription =
     QStringLiteral("Selects the features of one layer that stand in a spatial relationship to the features of another");
 const QString kCategory = QStringLiteral("Vector");
 const QString kVersion = QStringLiteral(SELVANE_VERSION);
-const QString kIcon = QStringLiteral(":/selvane/resources/command_icon.png");
+// The plugin manager shows QGIS's own plugin icon: the command's bitmap is drawn at run
+// time, for the toolbar, and has no file of its own yet.
+const QString kIcon;
 
 class SelvanePlugin : public QgisPlugin {
 public:
@@ -59,9 +60,5 @@ QGISEXTERN const QString* description() { return &kDescription; }
 QGISEXTERN const QString* category() { return &kCategory; }
 QGISEXTERN int type() { return QgisPlugin::UI; }
 QGISEXTERN const QString* version() { return &kVersion; }
-QGISEXTERN const QString* icon() {
-    // The plugin manager shows the icon before the plugin is made.
-    selvane::qt::LoadBuiltInResources();
-    return &kIcon;
-}
+QGISEXTERN const QString* icon() { return &kIcon; }
 QGISEXTERN void unload(QgisPlugin* plugin) { delete plugin; }

@@ -153,6 +153,7 @@ void QtForm::Realise() {
                 break;
             }
         }
+        widget->setObjectName(QString::fromStdString(name));  // found by name, as in the design
         const auto rect = forms::Pixels(design.position, twips_x, twips_y);
         widget->setGeometry(rect.left, rect.top, rect.width, rect.height);
         if (!design.tooltip.empty()) widget->setToolTip(QString::fromStdString(design.tooltip));

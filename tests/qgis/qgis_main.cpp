@@ -8,6 +8,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+// QGIS frees little of what it makes at exit; leak checks stay with the other suites. Set
+// here, so that listing the tests (without ctest's environment) passes too.
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir profile;

@@ -1,0 +1,66 @@
+# Run by QGIS (--code) once it has started: presses the Selvane toolbar button, picks the
+# entries named in SELVANE_PICKS ("layer 2|relationship|layer 1"), presses "Select
+# Features", and writes the dialog's count and QGIS's selected ids of layer 2 to
+# SELVANE_RESULT, then quits. Anything that goes wrong is written there instead.
+import json
+import os
+import traceback
+
+from qgis.core import QgsProject
+from qgis.PyQt.QtCore import QTimer
+from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBox, QLabel
+from qgis.utils import iface
+
+
+def widget(kind, name):
+    found = [w for w in QApplication.allWidgets() if isinstance(w, kind) and w.objectName() == name]
+    if not found:
+        raise RuntimeError(f"no {kind.__name__} named {name}")
+    return found[-1]
+
+
+def pick(name, text):
+    combo = widget(QComboBox, name)
+    index = combo.findText(text)
+    if index < 0:
+        raise RuntimeError(f"{name} has no entry {text}: {[combo.itemText(i) for i in range(combo.count())]}")
+    combo.setCurrentIndex(index)
+    combo.activated.emit(index)
+
+
+def press():
+    result = {}
+    try:
+        layer2, relation, layer1 = os.environ["SELVANE_PICKS"].split("|")
+        actions = [a for a in iface.mainWindow().findChildren(QAction) if a.objectName() == "Tollamar_Selvane"]
+        if not actions:
+            raise RuntimeError("the Selvane plugin put no action in QGIS's window")
+        result["toolbar"] = actions[0] in iface.pluginToolBar().actions()
+        actions[0].trigger()
+        pick("cboSearchLayers", layer2)
+        pick("cboRelationship", relation)
+        pick("cboMapLayers", layer1)
+        widget(QAbstractButton, "btnNext").click()
+        result["count"] = widget(QLabel, "lblCount").text()
+        layer = QgsProject.instance().mapLayersByName(layer2)[0]
+        result["ids"] = sorted(layer.selectedFeatureIds())
+        if os.environ.get("SELVANE_SCREENSHOT"):
+            iface.mapCanvas().zoomToFullExtent()
+            iface.mapCanvas().refresh()
+            QTimer.singleShot(1500, finish_with_picture)
+            with open(os.environ["SELVANE_RESULT"], "w") as out:
+                json.dump(result, out)
+            return
+    except Exception:
+        result["error"] = traceback.format_exc()
+    with open(os.environ["SELVANE_RESULT"], "w") as out:
+        json.dump(result, out)
+    QApplication.exit(0)
+
+
+def finish_with_picture():
+    QApplication.primaryScreen().grabWindow(0).save(os.environ["SELVANE_SCREENSHOT"])
+    QApplication.exit(0)
+
+
+QTimer.singleShot(500, press)

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The real QGIS under Xvfb, with a throw-away profile that enables the Selvane plugin from
+# the build, on a project of the sample map: a script presses the toolbar button, picks,
+# presses "Select Features" and writes QGIS's selected ids and the dialog's count, which
+# must be the command line's for the same picks.
+#
+#   qgis_end_to_end.sh PLUGIN_FOLDER SELVANE_BINARY SAMPLE_FOLDER
+set -euo pipefail
+plugins=$(cd "$1" && pwd) selvane=$2 sample=$(cd "$3" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A sanitized plugin needs its runtime loaded first; QGIS's own leaks are not ours.
+preload=""
+if ldd "$plugins/libselvaneplugin.so" | grep libasan >/dev/null; then
+  preload=$(gcc -print-file-name=libasan.so)
+fi
+export ASAN_OPTIONS=detect_leaks=0:alloc_dealloc_mismatch=0:detect_odr_violation=0
+export UBSAN_OPTIONS=print_stacktrace=1:suppressions=$here/ubsan_in_qgis.supp
+export QT_QPA_PLATFORM=xcb
+# A profile that looks for plugin libraries in the build too, with the plugin enabled.
+mkdir -p "$work/profiles/default/QGIS"
+printf '[Plugins]\nlibselvaneplugin=true\n\n[plugins]\nsearchPathsForPlugins=%s\n' "$plugins" \
+  > "$work/profiles/default/QGIS/QGIS3.ini"
+QT_QPA_PLATFORM=offscreen /usr/bin/python3 "$here/make_project.py" "$sample" "$work/town.qgs" 2>/dev/null 
+
+failures=0
+while IFS='|' read -r layer2 relation layer1; do
+  result="$work/result.json"
+  rm -f "$result"
+  SELVANE_PICKS="$layer2|$relation|$layer1" SELVANE_RESULT=$result LD_PRELOAD=$preload \
+    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" qgis --profiles-path "$work" --nologo \
+      --noversioncheck --code "$here/press_select.py" --project "$work/town.qgs" >"$work/qgis.log" 2>&1 || true
+  if [ ! -s "$result" ]; then
+    echo "FAIL $layer2 $relation $layer1: QGIS wrote no result"; tail -20 "$work/qgis.log"; failures=$((failures + 1)); continue
+  fi
+  got=$(/usr/bin/python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); print(r.get("error") or "%s %s" % (r["count"], " ".join(map(str, r["ids"]))))' "$result")
+  want=$("$selvane" select --map "$sample/town.json" --layer2 "$layer2" --relation "$relation" --layer1 "$layer1" \
+    --format json --quiet | python3 -c 'import json,sys; r=json.load(sys.stdin); print("%s %s" % (r["count"], " ".join(map(str, r["ids"]))))')
+  if [ "$got" = "$want" ]; then
+    echo "ok   $layer2 $relation $layer1: $got"
+  else
+    echo "FAIL $layer2 $relation $layer1: QGIS gave '$got', the command line '$want'"; failures=$((failures + 1))
+  fi
+done <<'PICKS'
+Parcels|INTERSECT|Roads
+Old Parcels|TOUCH|Parcels
+Buildings|ARE WHOLLY CONTAINED BY|Old Parcels
+PICKS
+exit $((failures > 0))

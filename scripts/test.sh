@@ -14,6 +14,12 @@ cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
 
+# The plugin inside the real QGIS, under Xvfb: built without sanitizers, as QGIS loads it.
+rm -rf build/qgis
+cmake --preset qgis
+cmake --build --preset qgis
+bash tests/qgis/qgis_end_to_end.sh build/qgis/qgis-plugins build/qgis/apps/selvane data/sample
+
 # The suites that start threads, again under ThreadSanitizer (which cannot share a build
 # with AddressSanitizer). Without address-space randomisation, as older ThreadSanitizer
 # runtimes need on kernels that randomise more bits than they know.

@@ -28,7 +28,8 @@ private:
 
 }  // namespace
 
-QgisDocument::QgisDocument(QgsProject& project, QgsMapCanvas* canvas) : m_project(&project), m_canvas(canvas) {
+QgisDocument::QgisDocument(QgsProject& project, QgsMapCanvas* canvas)
+    : m_project(&project), m_canvas(canvas), m_pending(std::make_shared<PendingSelections>()) {
     m_view->OnRefresh([this] {
         CommitSelections();
         if (m_canvas) m_canvas->refresh();
@@ -82,14 +83,10 @@ std::shared_ptr<platform::ILayer> QgisDocument::LayerOf(QgsMapLayer* layer, cons
             if (found != m_adapters.end()) found->second.adapter.reset();
         });
     }
-    kept = {layer, vector->name(), vector->source(), vector->subsetString(), std::make_shared<QgisFeatureLayer>(*vector)};
+    kept = {layer, vector->name(), vector->source(), vector->subsetString(), std::make_shared<QgisFeatureLayer>(*vector, m_pending)};
     return kept.adapter;
 }
 
-void QgisDocument::CommitSelections() {
-    for (const auto& [id, kept] : m_adapters) {
-        if (auto layer = std::dynamic_pointer_cast<QgisFeatureLayer>(kept.adapter)) layer->CommitSelection();
-    }
-}
+void QgisDocument::CommitSelections() { m_pending->CommitAll(); }
 
 }  // namespace selvane::qgis

@@ -19,6 +19,7 @@ class QgsProject;
 namespace selvane::qgis {
 
 class QgisFeatureLayer;
+class PendingSelections;
 
 /// The open QGIS project as the map document: its focus map is the project's layer tree
 /// as the layer panel shows it at the time of asking (groups as group layers, vector layers
@@ -54,6 +55,7 @@ private:
     QPointer<QgsMapCanvas> m_canvas;
     std::shared_ptr<gis::ActiveView> m_view = std::make_shared<gis::ActiveView>();
     std::map<QString, Adapter> m_adapters;  // by layer id
+    std::shared_ptr<PendingSelections> m_pending;
     QObject m_signals;  // the receiver of the layers' signals, gone with the document
 };
 

@@ -12,11 +12,51 @@
 
 namespace selvane::qgis {
 
-QgisFeatureLayer::QgisFeatureLayer(QgsVectorLayer& layer)
-    : FeatureLayerOf(layer.name().toStdString(), LoadLayerClass(layer), layer.subsetString().toStdString()),
-      m_layer(&layer) {}
+void PendingSelections::Add(QgsVectorLayer& layer, std::int64_t fid) {
+    auto found = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) { return p.layer == &layer; });
+    if (found == m_pending.end()) found = m_pending.insert(m_pending.end(), Pending{&layer, {}});
+    found->fids.push_back(fid);
+    if (*m_commit_planned) return;
+    // Should the run stop before it reads the selection, what it selected still reaches
+    // QGIS once the event loop runs.
+    *m_commit_planned = true;
+    std::weak_ptr<bool> planned = m_commit_planned;
+    QTimer::singleShot(0, &layer, [this, planned] {
+        if (planned.lock()) CommitAll();
+    });
+}
 
-QgisFeatureLayer::~QgisFeatureLayer() { CommitSelection(); }
+void PendingSelections::Commit(const QgsVectorLayer& layer) {
+    const auto found = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) { return p.layer == &layer; });
+    if (found == m_pending.end()) return;
+    Pending pending = std::move(*found);
+    m_pending.erase(found);
+    if (!pending.layer || pending.fids.empty()) return;
+    QgsFeatureIds ids;
+    ids.reserve(static_cast<int>(pending.fids.size()));
+    for (const auto fid : pending.fids) ids.insert(fid);
+    pending.layer->selectByIds(ids, Qgis::SelectBehavior::AddToSelection);
+}
+
+void PendingSelections::CommitAll() {
+    *m_commit_planned = false;
+    while (!m_pending.empty()) {
+        if (m_pending.front().layer) {
+            Commit(*m_pending.front().layer);
+        } else {
+            m_pending.erase(m_pending.begin());
+        }
+    }
+}
+
+void PendingSelections::Drop(const QgsVectorLayer& layer) {
+    std::erase_if(m_pending, [&](const Pending& p) { return !p.layer || p.layer == &layer; });
+}
+
+QgisFeatureLayer::QgisFeatureLayer(QgsVectorLayer& layer, std::shared_ptr<PendingSelections> pending)
+    : FeatureLayerOf(layer.name().toStdString(), LoadLayerClass(layer), layer.subsetString().toStdString()),
+      m_layer(&layer),
+      m_pending(std::move(pending)) {}
 
 const gis::RowMask& QgisFeatureLayer::ShownRows() const {
     if (!m_shown_read) {
@@ -34,43 +74,26 @@ std::shared_ptr<platform::IFeatureCursor> QgisFeatureLayer::Search(std::shared_p
 }
 
 void QgisFeatureLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
-    m_added.push_back(m_class->Fid(OwnFeature<gis::MemoryFeature>(feature).Row()));
-    if (*m_commit_planned || !m_layer) return;
-    // Should the run stop before it reads the selection, what it selected still reaches
-    // QGIS once the event loop runs.
-    *m_commit_planned = true;
-    std::weak_ptr<bool> planned = m_commit_planned;
-    QTimer::singleShot(0, m_layer.data(), [this, planned] {
-        if (planned.lock()) CommitSelection();
-    });
-}
-
-void QgisFeatureLayer::CommitSelection() const {
-    *m_commit_planned = false;
-    if (m_added.empty()) return;
-    if (m_layer) {
-        QgsFeatureIds ids;
-        ids.reserve(static_cast<int>(m_added.size()));
-        for (const auto fid : m_added) ids.insert(fid);
-        m_layer->selectByIds(ids, Qgis::SelectBehavior::AddToSelection);
-    }
-    m_added.clear();
+    const std::int64_t fid = m_class->Fid(OwnFeature<gis::MemoryFeature>(feature).Row());
+    if (m_layer) m_pending->Add(*m_layer, fid);
 }
 
 std::size_t QgisFeatureLayer::SelectedCount() const {
-    CommitSelection();
-    return m_layer ? static_cast<std::size_t>(m_layer->selectedFeatureCount()) : 0;
+    if (!m_layer) return 0;
+    m_pending->Commit(*m_layer);
+    return static_cast<std::size_t>(m_layer->selectedFeatureCount());
 }
 
 void QgisFeatureLayer::ClearSelection() {
-    m_added.clear();
-    if (m_layer) m_layer->removeSelection();
+    if (!m_layer) return;
+    m_pending->Drop(*m_layer);
+    m_layer->removeSelection();
 }
 
 std::vector<std::int64_t> QgisFeatureLayer::SelectedFids() const {
-    CommitSelection();
     std::vector<std::int64_t> fids;
     if (!m_layer) return fids;
+    m_pending->Commit(*m_layer);
     const QgsFeatureIds& selected = m_layer->selectedFeatureIds();
     fids.assign(selected.begin(), selected.end());
     std::sort(fids.begin(), fids.end());

@@ -15,17 +15,37 @@ class QgsVectorLayer;
 
 namespace selvane::qgis {
 
+/// Features the command has added to QGIS layers' selections and QGIS has not yet been
+/// told of: handed to each layer in one change, when its selection is next read, the map is
+/// redrawn, or the event loop runs again, so that a run does not send one signal per
+/// feature. Shared by every adapter of the document: an adapter made anew during a run (the
+/// layer's data changed) sees what the old one added.
+class PendingSelections {
+public:
+    void Add(QgsVectorLayer& layer, std::int64_t fid);
+    /// Hands the layer's pending features to QGIS.
+    void Commit(const QgsVectorLayer& layer);
+    void CommitAll();
+    /// Forgets the layer's pending features (its selection is being cleared).
+    void Drop(const QgsVectorLayer& layer);
+
+private:
+    struct Pending {
+        QPointer<QgsVectorLayer> layer;
+        std::vector<std::int64_t> fids;
+    };
+    std::vector<Pending> m_pending;
+    std::shared_ptr<bool> m_commit_planned = std::make_shared<bool>(false);
+};
+
 /// A QGIS vector layer as a feature layer of the map: its source (without the subset
 /// string) is the feature class, searched in memory; its subset string is the definition
-/// query; its selection is QGIS's own. Features added during a run are handed to QGIS in
-/// one change, when the selection is next read or the map redrawn, or when the event loop
-/// runs again, so that a run does not send one signal per feature.
+/// query; its selection is QGIS's own, with features added during a run pending.
 class QgisFeatureLayer : public gis::FeatureLayerOf<gis::MemoryFeatureClass> {
 public:
     /// Call on QGIS's main thread. The ids the subset string lets through are read by the
     /// first search.
-    explicit QgisFeatureLayer(QgsVectorLayer& layer);
-    ~QgisFeatureLayer() override;
+    QgisFeatureLayer(QgsVectorLayer& layer, std::shared_ptr<PendingSelections> pending);
 
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override;
@@ -34,9 +54,6 @@ public:
     std::size_t SelectedCount() const override;
     void ClearSelection() override;
     std::vector<std::int64_t> SelectedFids() const override;
-    /// Hands the features added since the last commit to QGIS's selection.
-    void CommitSelection() const;
-
     geos::geom::Envelope ClassExtent() override;
     void ReadShapes(const gis::ShapeRequest& request, const gis::ShapeVisitor& visit) override;
     std::string Description() override;
@@ -50,8 +67,7 @@ private:
     QPointer<QgsVectorLayer> m_layer;
     mutable gis::RowMask m_shown;
     mutable bool m_shown_read = false;
-    mutable std::vector<std::int64_t> m_added;  // not yet handed to QGIS
-    std::shared_ptr<bool> m_commit_planned = std::make_shared<bool>(false);
+    std::shared_ptr<PendingSelections> m_pending;
 };
 
 }  // namespace selvane::qgis

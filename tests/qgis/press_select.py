@@ -12,11 +12,21 @@ from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBo
 from qgis.utils import iface
 
 
+def dialog_window():
+    # The window holding the dialog's relationship list: QGIS's own windows may use the same
+    # control names.
+    for window in QApplication.topLevelWidgets():
+        for combo in window.findChildren(QComboBox, "cboRelationship"):
+            if combo.findText("INTERSECT") >= 0:
+                return window
+    raise RuntimeError("the Selvane dialog is not open")
+
+
 def widget(kind, name):
-    found = [w for w in QApplication.allWidgets() if isinstance(w, kind) and w.objectName() == name]
-    if not found:
-        raise RuntimeError(f"no {kind.__name__} named {name}")
-    return found[-1]
+    found = dialog_window().findChild(kind, name)
+    if found is None:
+        raise RuntimeError(f"no {kind.__name__} named {name} in the dialog")
+    return found
 
 
 def pick(name, text):
@@ -35,7 +45,8 @@ def press():
         actions = [a for a in iface.mainWindow().findChildren(QAction) if a.objectName() == "Tollamar_Selvane"]
         if not actions:
             raise RuntimeError("the Selvane plugin put no action in QGIS's window")
-        result["toolbar"] = actions[0] in iface.pluginToolBar().actions()
+        if actions[0] not in iface.pluginToolBar().actions():
+            raise RuntimeError("the Selvane action is not on the plugins toolbar")
         actions[0].trigger()
         pick("cboSearchLayers", layer2)
         pick("cboRelationship", relation)
@@ -59,7 +70,10 @@ def press():
 
 
 def finish_with_picture():
-    QApplication.primaryScreen().grabWindow(0).save(os.environ["SELVANE_SCREENSHOT"])
+    # QGIS's window with the dialog over it, as a user sees them.
+    area = iface.mainWindow().frameGeometry()
+    QApplication.primaryScreen().grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(
+        os.environ["SELVANE_SCREENSHOT"])
     QApplication.exit(0)
 
 

@@ -11,13 +11,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A sanitized plugin needs its runtime loaded first; QGIS's own leaks are not ours.
-preload=""
-if ldd "$plugins/libselvaneplugin.so" | grep libasan >/dev/null; then
-  preload=$(gcc -print-file-name=libasan.so)
+# QGIS opens plugins as local libraries, where a sanitizer's runtime can neither come first
+# nor look up the plugin's types: the plugin tested here is built without sanitizers.
+if ldd "$plugins/libselvaneplugin.so" | grep -E 'libasan|libtsan' >/dev/null; then
+  echo "qgis_end_to_end.sh: $plugins/libselvaneplugin.so is built with a sanitizer; use the qgis preset" >&2
+  exit 2
 fi
-export ASAN_OPTIONS=detect_leaks=0:alloc_dealloc_mismatch=0:detect_odr_violation=0
-export UBSAN_OPTIONS=print_stacktrace=1:suppressions=$here/ubsan_in_qgis.supp
 export QT_QPA_PLATFORM=xcb
 # A profile that looks for plugin libraries in the build too, with the plugin enabled.
 mkdir -p "$work/profiles/default/QGIS"
@@ -29,8 +28,10 @@ failures=0
 while IFS='|' read -r layer2 relation layer1; do
   result="$work/result.json"
   rm -f "$result"
-  SELVANE_PICKS="$layer2|$relation|$layer1" SELVANE_RESULT=$result LD_PRELOAD=$preload \
-    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" qgis --profiles-path "$work" --nologo \
+  # QGIS 3.22 may crash while it tears its window down after the script quits: what counts
+  # is what the script wrote before.
+  SELVANE_PICKS="$layer2|$relation|$layer1" SELVANE_RESULT=$result \
+    timeout -k 10 120 xvfb-run -a -s "-screen 0 1280x1024x24" qgis --profiles-path "$work" --nologo \
       --noversioncheck --code "$here/press_select.py" --project "$work/town.qgs" >"$work/qgis.log" 2>&1 || true
   if [ ! -s "$result" ]; then
     echo "FAIL $layer2 $relation $layer1: QGIS wrote no result"; tail -20 "$work/qgis.log"; failures=$((failures + 1)); continue

@@ -15,6 +15,8 @@ set(SELVANE_QGIS_FOUND OFF)
 if(Qt5Widgets_FOUND AND Qt5Xml_FOUND AND QGIS_INCLUDE_DIR AND QGIS_CORE_LIBRARY AND QGIS_GUI_LIBRARY
    AND QGIS_ANALYSIS_LIBRARY)
   set(SELVANE_QGIS_FOUND ON)
+  # The installation QGIS's headers belong to: its providers are under lib/qgis/plugins.
+  get_filename_component(SELVANE_QGIS_PREFIX ${QGIS_INCLUDE_DIR}/../.. ABSOLUTE)
   foreach(part core gui analysis)
     string(TOUPPER ${part} upper)
     add_library(selvane_qgis::${part} UNKNOWN IMPORTED)

@@ -30,18 +30,6 @@ namespace {
 const std::vector<std::string> kRelationships = {"INTERSECT", "ENVELOPE INTERSECT", "TOUCH", "OVERLAP",
                                                  "CROSS", "WHOLLY CONTAIN", "ARE WHOLLY CONTAINED BY"};
 
-// A 3 × 3 grid of 10 m parcels and shapes that meet them in every way.
-const std::vector<std::string> kParcels = {
-    "POLYGON((0 0,10 0,10 10,0 10,0 0))",    "POLYGON((10 0,20 0,20 10,10 10,10 0))",
-    "POLYGON((20 0,30 0,30 10,20 10,20 0))", "POLYGON((0 10,10 10,10 20,0 20,0 10))",
-    "POLYGON((10 10,20 10,20 20,10 20,10 10))", "POLYGON((20 10,30 10,30 20,20 20,20 10))",
-    "POLYGON((0 20,10 20,10 30,0 30,0 20))", "POLYGON((10 20,20 20,20 30,10 30,10 20))",
-    "POLYGON((20 20,30 20,30 30,20 30,20 20))"};
-const std::vector<std::string> kWells = {"POINT(5 5)", "POINT(10 10)", "POINT(15 0)", "POINT(50 50)", "POINT(25 12)"};
-const std::vector<std::string> kRoads = {"LINESTRING(-5 15,35 15)", "LINESTRING(10 0,10 30)", "LINESTRING(2 2,8 8)"};
-const std::vector<std::string> kBlocks = {"POLYGON((5 5,25 5,25 25,5 25,5 5))", "POLYGON((10 10,20 10,20 20,10 20,10 10))",
-                                          "POLYGON((2 2,4 2,4 4,2 4,2 2))"};
-
 // The blocks in the next UTM zone: the same places in another system.
 std::vector<std::string> InZone34(const std::vector<std::string>& shapes) {
     OGRSpatialReference from, to;

@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     QTemporaryDir profile;
     qputenv("QGIS_CUSTOM_CONFIG_PATH", profile.path().toUtf8());
     QgsApplication application(argc, argv, true, profile.path());
+    // Where QGIS's data providers (PostGIS, ...) are installed.
+    QgsApplication::setPrefixPath(QStringLiteral(SELVANE_QGIS_PREFIX), true);
     QgsApplication::initQgis();
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();

@@ -24,6 +24,18 @@ class QgsLayerTreeGroup;
 
 namespace selvane::testing {
 
+// A 3 × 3 grid of 10 m parcels and shapes that meet them in every way.
+inline const std::vector<std::string> kParcels = {
+    "POLYGON((0 0,10 0,10 10,0 10,0 0))",    "POLYGON((10 0,20 0,20 10,10 10,10 0))",
+    "POLYGON((20 0,30 0,30 10,20 10,20 0))", "POLYGON((0 10,10 10,10 20,0 20,0 10))",
+    "POLYGON((10 10,20 10,20 20,10 20,10 10))", "POLYGON((20 10,30 10,30 20,20 20,20 10))",
+    "POLYGON((0 20,10 20,10 30,0 30,0 20))", "POLYGON((10 20,20 20,20 30,10 30,10 20))",
+    "POLYGON((20 20,30 20,30 30,20 30,20 20))"};
+inline const std::vector<std::string> kWells = {"POINT(5 5)", "POINT(10 10)", "POINT(15 0)", "POINT(50 50)", "POINT(25 12)"};
+inline const std::vector<std::string> kRoads = {"LINESTRING(-5 15,35 15)", "LINESTRING(10 0,10 30)", "LINESTRING(2 2,8 8)"};
+inline const std::vector<std::string> kBlocks = {"POLYGON((5 5,25 5,25 25,5 25,5 5))", "POLYGON((10 10,20 10,20 20,10 20,10 10))",
+                                          "POLYGON((2 2,4 2,4 4,2 4,2 2))"};
+
 /// Writes a shapefile of `shapes` (WKT) in EPSG `epsg`; FIDs run from 0.
 void WriteShapefile(const std::string& path, int geometry_type, int epsg, const std::vector<std::string>& shapes);
 

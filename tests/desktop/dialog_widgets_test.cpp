@@ -25,18 +25,8 @@ TEST(DialogWidgets, EveryControlStandsWhereTheDesignPutsItInItsContainer) {
     DesktopMap desktop;
     auto& form = desktop.Open();
     ASSERT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchX(), 96);  // 15 twips a pixel
-    const auto& design = dialogs::frmIndexDesign();
     EXPECT_EQ(form.Widget()->size(), QSize(Px(6285), Px(3780)));
-    for (const auto& control : design.controls) {
-        SCOPED_TRACE(control.name);
-        QWidget* widget = form.ControlWidget(control.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), QRect(Px(control.position.left), Px(control.position.top),
-                                            Px(control.position.width), Px(control.position.height)));
-        QWidget* container = control.container.empty() ? form.Widget() : form.ControlWidget(control.container);
-        EXPECT_EQ(widget->parentWidget(), container);
-        EXPECT_EQ(widget->toolTip().toStdString(), control.tooltip);
-    }
+    ExpectRealisesDesign(form);
     EXPECT_EQ(desktop.Control<QWidget>("Label4")->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0xFF));
     auto* count = desktop.Control<QLabel>("lblCount");
     EXPECT_EQ(count->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0xFF));

@@ -159,6 +159,9 @@ TEST(QgisAdapter, PickersListTheLayerPanelAndTheActionIsTheCommand) {
     EXPECT_EQ(Entries(*town.map.Control<QComboBox>("cboSearchLayers")), layers);
     EXPECT_EQ(Entries(*town.map.Control<QComboBox>("cboRelationship")), kRelationships);
 
+    // Realised on Qt 5 from the same design as on the desktop's Qt 6.
+    ExpectRealisesDesign(town.map.Form());
+
     // The dialog's window belongs to QGIS's main window.
     ASSERT_EQ(town.map.host->Application()->Windows().size(), 1u);
     auto frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(town.map.host->Application()->Windows().front());

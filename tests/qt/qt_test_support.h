@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "qt/qt_form.h"
+
 namespace selvane::testing {
 
 /// What one message box showed.
@@ -41,6 +43,11 @@ void Pick(QComboBox* combo, const QString& text);
 
 /// The entries of a list, in order.
 std::vector<std::string> Entries(const QComboBox& combo);
+
+/// Checks that every control of a realised form stands where its design puts it in its
+/// container, named as it is named, with its font, tooltip and (for an opaque label) colour:
+/// the same whichever Qt the runtime is built for.
+void ExpectRealisesDesign(qt::QtForm& form);
 
 /// Runs the events that are due (deferred deletions included).
 void ProcessEvents();

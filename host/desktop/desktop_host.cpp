@@ -1,10 +1,9 @@
 #include "desktop/desktop_host.h"
 
-#include <QIcon>
-
-#include "qt/modeless_frame.h"
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
+#include "qt/command_action.h"
+#include "qt/modeless_frame.h"
 #include "state/shared_state.h"
 
 namespace selvane::apps {
@@ -34,26 +33,11 @@ DesktopHost::~DesktopHost() {
 
 void DesktopHost::AddCommand() {
     m_command = std::make_shared<command::Selvane>();
-    // What a host reads of a command before it shows it.
-    const QString caption = QString::fromStdString(m_command->Caption());
-    const QString category = QString::fromStdString(m_command->Category());
-    m_action = new QAction(caption, m_window.get());
-    m_action->setObjectName(QString::fromStdString(m_command->Name()));
-    m_action->setToolTip(QString::fromStdString(m_command->Tooltip()));
-    m_action->setStatusTip(QString::fromStdString(m_command->Message()));
-    m_action->setIcon(QIcon(m_runtime->Picture(m_command->Bitmap())));
-    m_action->setEnabled(m_command->Enabled());
-    m_action->setCheckable(false);
-    m_action->setChecked(m_command->Checked());
-    m_window->CommandBar(category)->addAction(m_action);
+    m_action = qt::MakeCommandAction(*m_command, *m_runtime, m_window.get());
+    m_window->CommandBar(QString::fromStdString(m_command->Category()))->addAction(m_action);
     m_command->OnCreate(m_application);
     QObject::connect(m_action, &QAction::triggered, m_window.get(), [this] {
-        // The dialog centres its outer size: tell the runtime what the window system adds
-        // around a window, as it does around the main window.
-        const QRect outer = m_window->frameGeometry();
-        const QRect inner = m_window->geometry();
-        m_runtime->SetWindowFrameMargins(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                                                  outer.right() - inner.right(), outer.bottom() - inner.bottom()));
+        qt::TakeWindowFrameMargins(*m_runtime, *m_window);
         m_command->OnClick();
     });
 }

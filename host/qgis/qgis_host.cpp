@@ -1,10 +1,10 @@
 #include "qgis/qgis_host.h"
 
-#include <QIcon>
 #include <QStatusBar>
 #include <QWidget>
 
 #include "qt/builtin_resources.h"
+#include "qt/command_action.h"
 #include "qt/modeless_frame.h"
 #include "state/shared_state.h"
 
@@ -27,25 +27,11 @@ QgisHost::QgisHost(QgsProject& project, QgisWindows windows)
     }
 
     m_command = std::make_shared<command::Selvane>();
-    // What a host reads of a command before it shows it.
-    m_action = new QAction(QString::fromStdString(m_command->Caption()), windows.main_window);
-    m_action->setObjectName(QString::fromStdString(m_command->Name()));
-    m_action->setToolTip(QString::fromStdString(m_command->Tooltip()));
-    m_action->setStatusTip(QString::fromStdString(m_command->Message()));
+    m_action = qt::MakeCommandAction(*m_command, *m_runtime, windows.main_window);
     m_action->setWhatsThis(QString::fromStdString(m_command->Message()));
-    m_action->setIcon(QIcon(m_runtime->Picture(m_command->Bitmap())));
-    m_action->setEnabled(m_command->Enabled());
-    m_action->setChecked(m_command->Checked());
     m_command->OnCreate(m_application);
     QObject::connect(m_action, &QAction::triggered, m_action, [this] {
-        // The dialog centres its outer size: tell the runtime what the window system adds
-        // around a window, as it does around QGIS's main window.
-        if (QWidget* main = m_windows.main_window) {
-            const QRect outer = main->frameGeometry();
-            const QRect inner = main->geometry();
-            m_runtime->SetWindowFrameMargins(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                                                      outer.right() - inner.right(), outer.bottom() - inner.bottom()));
-        }
+        if (m_windows.main_window) qt::TakeWindowFrameMargins(*m_runtime, *m_windows.main_window);
         m_command->OnClick();
     });
 }

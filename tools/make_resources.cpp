@@ -2,8 +2,8 @@
 //
 //   make_resources FOLDER
 //
-// the maker's logo, the buttons' background, the dialog's cursor, the pointing hand and
-// the help page, whose picture of the main dialog is taken from the realised dialog.
+// the maker's logo, the buttons' background, the dialog's cursor, the pointing hand, the
+// command's icon and the help page, whose picture of the main dialog is taken from the realised dialog.
 // Runs without a display (Qt's offscreen platform); the same files every time.
 
 #include <QApplication>
@@ -24,6 +24,7 @@
 #include "picture_tool.h"
 #include "qt/qt_form.h"
 #include "qt/qt_runtime.h"
+#include "resources/command_bitmap.h"
 #include "resources/resource_names.h"
 #include "state/shared_state.h"
 
@@ -262,6 +263,14 @@ QImage HelpPage(const QString& resources) {
     return image;
 }
 
+// The command's 16 × 16 bitmap four times as large, each pixel a square, as plug-in lists
+// show an icon.
+QImage CommandIcon() {
+    const auto bitmap = resources::CommandBitmap();
+    const QImage image(bitmap.rgb.data(), bitmap.width, bitmap.height, bitmap.width * 3, QImage::Format_RGB888);
+    return image.scaled(bitmap.width * 4, bitmap.height * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
 bool Save(const QImage& image, const QDir& folder, const char* name, int quality = -1) {
     const QString path = folder.filePath(QString::fromLatin1(name));
     if (image.save(path, nullptr, quality)) return true;
@@ -280,7 +289,8 @@ int main(int argc, char** argv) {
     bool saved = Save(Logo(), folder, resources::kMakerLogo, 95) &&
                  Save(ButtonBackground(), folder, resources::kButtonBackground) &&
                  Save(DialogCursor(), folder, resources::kDialogCursor) &&
-                 Save(HandCursor(), folder, resources::kHandCursor);
+                 Save(HandCursor(), folder, resources::kHandCursor) &&
+                 Save(CommandIcon(), folder, resources::kCommandIcon);
     // The help page shows the dialog drawn with the pictures just written.
     saved = saved && Save(HelpPage(folder.absolutePath()), folder, resources::kHelpPicture, 92);
     return saved ? 0 : 1;

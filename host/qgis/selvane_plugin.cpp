@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "qgis/qgis_host.h"
+#include "qt/builtin_resources.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ const QString kDescription =
     QStringLiteral("Selects the features of one layer that stand in a spatial relationship to the features of another");
 const QString kCategory = QStringLiteral("Vector");
 const QString kVersion = QStringLiteral(SELVANE_VERSION);
-// The plugin manager shows QGIS's own plugin icon: the command's bitmap is drawn at run
-// time, for the toolbar, and has no file of its own yet.
-const QString kIcon;
+const QString kIcon = QStringLiteral(":/selvane/resources/command_icon.png");
 
 class SelvanePlugin : public QgisPlugin {
 public:
@@ -60,5 +59,9 @@ QGISEXTERN const QString* description() { return &kDescription; }
 QGISEXTERN const QString* category() { return &kCategory; }
 QGISEXTERN int type() { return QgisPlugin::UI; }
 QGISEXTERN const QString* version() { return &kVersion; }
-QGISEXTERN const QString* icon() { return &kIcon; }
+QGISEXTERN const QString* icon() {
+    // The plugin manager shows the icon before it makes the plugin.
+    selvane::qt::LoadBuiltInResources();
+    return &kIcon;
+}
 QGISEXTERN void unload(QgisPlugin* plugin) { delete plugin; }

@@ -11,6 +11,8 @@ inline constexpr const char* kButtonBackground = "button_background.png";
 inline constexpr const char* kDialogCursor = "selvane_cursor.png";  ///< 32 × 32, hot spot 10, 10
 inline constexpr const char* kHandCursor = "hand_cursor.png";       ///< 32 × 32, hot spot 10, 10
 inline constexpr const char* kHelpPicture = "help.jpg";             ///< 733 × 533 pixels
+/// The command's bitmap at 64 × 64, for where an application lists its plug-ins.
+inline constexpr const char* kCommandIcon = "command_icon.png";
 inline constexpr int kCursorHotSpotX = 10;
 inline constexpr int kCursorHotSpotY = 10;
 

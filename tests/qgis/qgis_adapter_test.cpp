@@ -13,6 +13,8 @@
 #include <ogr_spatialref.h>
 
 #include <QAbstractButton>
+#include <QLibrary>
+#include <QPixmap>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QSignalSpy>
@@ -298,6 +300,28 @@ TEST(QgisAdapter, BadShapesAndRemovedLayersEndInTheStandardMessagesOwnedByQgis) 
     town.map.Select("Parcels", "INTERSECT", "Wells");
     EXPECT_EQ(town.map.messages.shown.size(), before);
     EXPECT_EQ(QgisMap::SelectedIds(*town.parcels), (std::vector<std::int64_t>{1, 2, 4, 5, 6}));
+}
+
+}  // namespace
+}  // namespace selvane::testing
+
+namespace selvane::testing {
+namespace {
+
+TEST(QgisPlugin, TheLibraryAnswersWhatQgisAsksOfAPlugin) {
+    QLibrary library(QStringLiteral(SELVANE_PLUGIN_LIBRARY));
+    ASSERT_TRUE(library.load()) << library.errorString().toStdString();
+    using Text = const QString* (*)();
+    for (const char* entry : {"classFactory", "name", "description", "category", "type", "version", "icon", "unload"}) {
+        EXPECT_NE(library.resolve(entry), nullptr) << entry;
+    }
+    const auto text = [&](const char* entry) { return *reinterpret_cast<Text>(library.resolve(entry))(); };
+    EXPECT_EQ(text("name"), "Selvane");
+    EXPECT_FALSE(text("description").isEmpty());
+    EXPECT_EQ(text("version"), SELVANE_VERSION);
+    EXPECT_EQ(reinterpret_cast<int (*)()>(library.resolve("type"))(), 1);  // QgisPlugin::UI
+    const QPixmap icon(text("icon"));
+    EXPECT_EQ(icon.size(), QSize(64, 64));
 }
 
 }  // namespace

@@ -308,6 +308,38 @@ TEST(QgisAdapter, BadShapesAndRemovedLayersEndInTheStandardMessagesOwnedByQgis) 
 namespace selvane::testing {
 namespace {
 
+TEST(QgisAdapter, ShapesWithZMAndCurvesAreSearchedByTheirPlaneShapes) {
+    Town town;
+    town.Load();
+    // The wells again, with heights and measures; a curved road along parcel 1's diagonal.
+    auto* wells_zm = town.map.AddLayer("PointZM?crs=EPSG:32633", "Wells ZM", "memory");
+    auto* curves = town.map.AddLayer("CompoundCurve?crs=EPSG:32633", "Curves", "memory");
+    QgsFeatureList points, arcs;
+    for (const auto& wkt : kWells) {
+        QgsFeature feature;
+        QgsGeometry geometry = QgsGeometry::fromWkt(QString::fromStdString(wkt));
+        geometry.get()->addZValue(120);
+        geometry.get()->addMValue(7);
+        feature.setGeometry(geometry);
+        points.append(feature);
+    }
+    QgsFeature arc;
+    arc.setGeometry(QgsGeometry::fromWkt("COMPOUNDCURVE(CIRCULARSTRING(1 1,5 3,9 1))"));
+    arcs.append(arc);
+    wells_zm->dataProvider()->addFeatures(points);
+    curves->dataProvider()->addFeatures(arcs);
+    town.map.Open();
+    town.map.Select("Parcels", "INTERSECT", "Wells");
+    const auto plain = QgisMap::SelectedIds(*town.parcels);
+    town.map.Select("Parcels", "INTERSECT", "Wells ZM");
+    EXPECT_EQ(QgisMap::SelectedIds(*town.parcels), plain);
+    EXPECT_EQ(plain, (std::vector<std::int64_t>{1, 2, 4, 5, 6}));
+    // The arc stays inside the first parcel.
+    town.map.Select("Parcels", "WHOLLY CONTAIN", "Curves");
+    EXPECT_EQ(QgisMap::SelectedIds(*town.parcels), (std::vector<std::int64_t>{1}));
+    EXPECT_TRUE(town.map.messages.shown.empty()) << town.map.messages.shown.back().text;
+}
+
 TEST(QgisPlugin, TheLibraryAnswersWhatQgisAsksOfAPlugin) {
     QLibrary library(QStringLiteral(SELVANE_PLUGIN_LIBRARY));
     ASSERT_TRUE(library.load()) << library.errorString().toStdString();

@@ -5,10 +5,10 @@
 # "windows", mingw-w64, widl and Wine (32-bit through i386 multiarch) for Selvane.dll; with
 # "fuzz", clang and libFuzzer for bench/fuzz.sh; with "engines", PostgreSQL and PostGIS
 # for the benchmarks that compare engines; with "qgis", QGIS 3 and its headers (Qt 5) for
-# the QGIS plugin and its tests.
+# the QGIS plugin and its tests; with "package", lintian for the Debian package.
 # Idempotent: when all are installed it returns at once.
 #
-#   bash scripts/setup.sh [desktop|database|windows|fuzz|engines|qgis]...
+#   bash scripts/setup.sh [desktop|database|windows|fuzz|engines|qgis|package]...
 set -euo pipefail
 
 packages=(
@@ -28,9 +28,10 @@ for group in "$@"; do
     windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
                         wine32:i386 fonts-wine nsis) ;;
     qgis) packages+=(qgis libqgis-dev qtbase5-dev python3-qgis xvfb xauth) ;;
+    package) packages+=(lintian) ;;
     # Liberation Sans stands in for MS Sans Serif; Xvfb gives the screenshots a real display.
     desktop) packages+=(qt6-base-dev fonts-liberation2 xvfb xauth) ;;
-    *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz, engines or qgis)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown group $group (desktop, database, windows, fuzz, engines, qgis or package)" >&2; exit 2 ;;
   esac
 done
 

@@ -8,17 +8,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh desktop database windows qgis
+bash scripts/setup.sh desktop database windows qgis package
 rm -rf build/ci
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
 
-# The plugin inside the real QGIS, under Xvfb: built without sanitizers, as QGIS loads it.
-rm -rf build/qgis
-cmake --preset qgis
-cmake --build --preset qgis
-bash tests/qgis/qgis_end_to_end.sh build/qgis/qgis-plugins build/qgis/apps/selvane data/sample
+# What the Debian package holds, built optimised and without sanitizers: the plugin inside
+# the real QGIS under Xvfb (as QGIS loads it), then the package itself.
+rm -rf build/package
+cmake --preset package
+cmake --build --preset package
+bash tests/qgis/qgis_end_to_end.sh build/package/qgis-plugins build/package/apps/selvane data/sample
+bash tests/packaging/debian_package.sh build/package
 
 # The suites that start threads, again under ThreadSanitizer (which cannot share a build
 # with AddressSanitizer). Without address-space randomisation, as older ThreadSanitizer

@@ -1,6 +1,7 @@
-// Draws the pictures and cursors of the dialogs into a folder (src/resources):
+// Draws the pictures and cursors of the dialogs into a folder (src/resources), and with
+// ICON_FOLDER (packaging/icons) the application's icon at the sizes desktops ask for:
 //
-//   make_resources FOLDER
+//   make_resources FOLDER [ICON_FOLDER]
 //
 // the maker's logo, the buttons' background, the dialog's cursor, the pointing hand, the
 // command's icon and the help page, whose picture of the main dialog is taken from the realised dialog.
@@ -283,7 +284,9 @@ bool Save(const QImage& image, const QDir& folder, const char* name, int quality
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    const auto found = tools::PictureFolder(argc, argv, "make_resources", false);
+    // The icons' folder is the optional second argument; the pictures' the first.
+    const QString icon_folder = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const auto found = tools::PictureFolder(argc == 3 ? 2 : argc, argv, "make_resources", false);
     if (!found) return 2;
     const QDir& folder = *found;
     bool saved = Save(Logo(), folder, resources::kMakerLogo, 95) &&
@@ -293,5 +296,14 @@ int main(int argc, char** argv) {
                  Save(CommandIcon(), folder, resources::kCommandIcon);
     // The help page shows the dialog drawn with the pictures just written.
     saved = saved && Save(HelpPage(folder.absolutePath()), folder, resources::kHelpPicture, 92);
+    if (saved && !icon_folder.isEmpty()) {
+        QDir().mkpath(icon_folder);
+        const QImage icon = CommandIcon();
+        for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+            const QString name = QStringLiteral("selvane-%1.png").arg(size);
+            saved = saved && Save(icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation), QDir(icon_folder),
+                                  name.toUtf8().constData());
+        }
+    }
     return saved ? 0 : 1;
 }

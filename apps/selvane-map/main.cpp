@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> paths;
     for (const auto& argument : QApplication::arguments().mid(1)) paths.push_back(argument.toStdString());
-    if (paths.empty()) paths.push_back(SELVANE_SAMPLE_MAP);
+    if (paths.empty()) paths.push_back(selvane::gis::SampleMapPath(SELVANE_SAMPLE_MAP));
 
     // The window opens on an empty map; what the command line names is loaded into it,
     // so that a file that fails gives the same message box as File > Open.

@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
     const auto load_start = Clock::now();
     std::shared_ptr<selvane::gis::MxDocument> document;
     try {
-        if (options.maps.empty()) options.maps.push_back(SELVANE_SAMPLE_MAP);
+        if (options.maps.empty()) options.maps.push_back(selvane::gis::SampleMapPath(SELVANE_SAMPLE_MAP));
         selvane::gis::SetNetworkAllowedBy("selvane --allow-network turns it on");
         selvane::gis::AllowNetwork(options.allow_network);
         document = selvane::gis::LoadMap(options.maps);

@@ -339,4 +339,14 @@ std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths) {
     return LoadDataFiles(paths);
 }
 
+std::string SampleMapPath(const std::string& build_tree_sample) {
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const auto installed = program.parent_path().parent_path() / "share" / "selvane" / "sample" / "town.json";
+        if (std::filesystem::is_regular_file(installed, error)) return installed.string();
+    }
+    return build_tree_sample;
+}
+
 }  // namespace selvane::gis

@@ -25,4 +25,9 @@ std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths)
 /// A map document when `paths` is one file ending in .json, else plain data files.
 std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths);
 
+/// The sample map's document: the installed one (share/selvane/sample/town.json beside the
+/// running program's bin folder) when there is one, else `build_tree_sample` (a program
+/// run from its build tree).
+std::string SampleMapPath(const std::string& build_tree_sample);
+
 }  // namespace selvane::gis

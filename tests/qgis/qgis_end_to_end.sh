@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 # QGIS opens plugins as local libraries, where a sanitizer's runtime can neither come first
 # nor look up the plugin's types: the plugin tested here is built without sanitizers.
 if ldd "$plugins/libselvaneplugin.so" | grep -E 'libasan|libtsan' >/dev/null; then
-  echo "qgis_end_to_end.sh: $plugins/libselvaneplugin.so is built with a sanitizer; use the qgis preset" >&2
+  echo "qgis_end_to_end.sh: $plugins/libselvaneplugin.so is built with a sanitizer; use the package preset" >&2
   exit 2
 fi
 export QT_QPA_PLATFORM=xcb

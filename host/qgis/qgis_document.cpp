@@ -34,6 +34,10 @@ QgisDocument::QgisDocument(QgsProject& project, QgsMapCanvas* canvas)
         CommitSelections();
         if (m_canvas) m_canvas->refresh();
     });
+    // A class keeps the transformations its searches made: new ones come with new classes.
+    QObject::connect(&project, &QgsProject::transformContextChanged, &m_signals, [this] {
+        for (auto& [id, kept] : m_adapters) kept.adapter.reset();
+    });
 }
 
 QgisDocument::~QgisDocument() { CommitSelections(); }

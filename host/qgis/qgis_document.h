@@ -25,7 +25,7 @@ class PendingSelections;
 /// as the layer panel shows it at the time of asking (groups as group layers, vector layers
 /// with shapes as feature layers, every other layer as a plain one), and its view redraws
 /// QGIS's map canvas. Adapters of layers are kept while the layer, its source and its
-/// subset string stay the same, and its data unchanged.
+/// subset string stay the same, its data unchanged and the project's transformations too.
 class QgisDocument : public platform::IMxDocument {
 public:
     /// Call on QGIS's main thread; `canvas` may be null (no canvas to redraw).

@@ -2,6 +2,7 @@
 
 #include <qgsabstractgeometry.h>
 #include <qgscoordinatereferencesystem.h>
+#include <qgscoordinatetransformcontext.h>
 #include <qgsfeatureiterator.h>
 #include <qgsfeaturerequest.h>
 #include <qgsfeaturesource.h>
@@ -14,6 +15,7 @@
 #include <ogr_spatialref.h>
 
 #include <QFileInfo>
+#include <QPointer>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -167,6 +169,22 @@ std::shared_ptr<gis::MemoryFeatureClass> LoadLayerClass(QgsVectorLayer& layer) {
     auto feature_class = std::make_shared<gis::MemoryFeatureClass>(
         names.table, names.shape_field, DimensionOf(layer), SpatialReferenceOf(layer), [source, where] { return ReadRows(*source, where); });
     feature_class->SetSourcePath(names.file);
+    // Query shapes are projected into the layer's system as the project's transformations
+    // say, where the user has chosen one for the pair.
+    feature_class->SetOperationChooser([layer = QPointer<QgsVectorLayer>(&layer)](const OGRSpatialReference& from,
+                                                                                const OGRSpatialReference&) {
+        gis::CoordinateOperation operation;
+        if (!layer) return operation;
+        char* wkt = nullptr;
+        const char* options[] = {"FORMAT=WKT2_2019", nullptr};
+        if (from.exportToWkt(&wkt, options) != OGRERR_NONE) return operation;
+        const auto source_crs = QgsCoordinateReferenceSystem::fromWkt(QString::fromUtf8(wkt));
+        CPLFree(wkt);
+        const QgsCoordinateTransformContext context = layer->transformContext();
+        operation.proj = context.calculateCoordinateOperation(source_crs, layer->crs()).toStdString();
+        operation.reverse = context.mustReverseCoordinateOperation(source_crs, layer->crs());
+        return operation;
+    });
     return feature_class;
 }
 

@@ -3,6 +3,7 @@
 // (compared with the same run on the same rows read from the files), coordinate systems,
 // subset strings, failures, and the selection, canvas and status bar as QGIS's own.
 
+#include <qgscoordinatetransformcontext.h>
 #include <qgsfeature.h>
 #include <qgsgeometry.h>
 #include <qgslayertree.h>
@@ -20,6 +21,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -307,6 +309,31 @@ TEST(QgisAdapter, BadShapesAndRemovedLayersEndInTheStandardMessagesOwnedByQgis) 
 
 namespace selvane::testing {
 namespace {
+
+TEST(QgisAdapter, QueryShapesAreProjectedAsTheProjectsTransformationsSay) {
+    Town town;
+    town.Load();
+    town.map.Open();
+    // Without a chosen operation, PROJ's: the small block lies in the first parcel.
+    town.map.Select("Parcels", "WHOLLY CONTAIN", "Blocks 34");
+    auto selected = QgisMap::SelectedIds(*town.parcels);
+    EXPECT_TRUE(std::count(selected.begin(), selected.end(), 1)) << ::testing::PrintToString(selected);
+    EXPECT_FALSE(std::count(selected.begin(), selected.end(), 2)) << ::testing::PrintToString(selected);
+
+    // The project's own operation from zone 34 to zone 33 lands 10 m further east: the
+    // small block now lies in the second parcel.
+    QgsCoordinateTransformContext context = town.map.project.transformContext();
+    ASSERT_TRUE(context.addCoordinateOperation(
+        QgsCoordinateReferenceSystem("EPSG:32634"), QgsCoordinateReferenceSystem("EPSG:32633"),
+        "+proj=pipeline +step +inv +proj=utm +zone=34 +ellps=WGS84 +step +proj=utm +zone=33 +ellps=WGS84 "
+        "+step +proj=affine +xoff=10"));
+    town.map.project.setTransformContext(context);
+    town.map.Select("Parcels", "WHOLLY CONTAIN", "Blocks 34");
+    selected = QgisMap::SelectedIds(*town.parcels);
+    EXPECT_FALSE(std::count(selected.begin(), selected.end(), 1)) << ::testing::PrintToString(selected);
+    EXPECT_TRUE(std::count(selected.begin(), selected.end(), 2)) << ::testing::PrintToString(selected);
+    EXPECT_TRUE(town.map.messages.shown.empty()) << town.map.messages.shown.back().text;
+}
 
 TEST(QgisAdapter, ShapesWithZMAndCurvesAreSearchedByTheirPlaneShapes) {
     Town town;

@@ -254,8 +254,12 @@ std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
     if (found == m_search.transformations.end()) {
         SearchState::Transformation transformation{source_reference, nullptr};
         if (!source_reference->IsSame(m_spatial_reference.get())) {
+            OGRCoordinateTransformationOptions options;
+            const auto operation = m_choose_operation ? m_choose_operation(*source_reference, *m_spatial_reference)
+                                                      : CoordinateOperation{};
+            if (!operation.proj.empty()) options.SetCoordinateOperation(operation.proj.c_str(), operation.reverse);
             transformation.transform.reset(
-                OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get()));
+                OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get(), options));
             if (!transformation.transform) {
                 throw platform::Error(platform::kFail, "has no transformation " + systems() + ": " + gdal.Text());
             }

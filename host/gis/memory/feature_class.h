@@ -36,6 +36,15 @@ struct FeatureRows {
 /// Reads a table's rows; throws platform::Error naming what cannot be read.
 using RowReader = std::function<FeatureRows()>;
 
+/// The coordinate operation a host has chosen between two systems: a PROJ string, run in
+/// reverse when `reverse`; empty to let PROJ choose.
+struct CoordinateOperation {
+    std::string proj;
+    bool reverse = false;
+};
+using OperationChooser =
+    std::function<CoordinateOperation(const OGRSpatialReference& source, const OGRSpatialReference& target)>;
+
 /// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
 /// A class opened from a file reads its rows the first time they are needed (a search, a
 /// count, a drawing), so that opening a map costs only names, types and systems. A
@@ -108,6 +117,10 @@ public:
     /// The spatial index over the rows with a non-empty shape.
     geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
 
+    /// Lets the host choose the operation that projects query shapes into this class's
+    /// system (a QGIS project's transformations); called on the searching thread.
+    void SetOperationChooser(OperationChooser chooser) { m_choose_operation = std::move(chooser); }
+
     /// `geometry` (in `source_reference`) in this class's spatial reference; nullptr when
     /// no projection is needed.
     std::unique_ptr<geos::geom::Geometry> Project(const geos::geom::Geometry& geometry,
@@ -124,6 +137,7 @@ private:
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
     std::string m_source_path;
     LayerNames m_layer_names;
+    OperationChooser m_choose_operation;
 
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {

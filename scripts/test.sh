@@ -8,7 +8,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each stage says when it starts, in seconds from the start.
+stage() { echo "== test.sh at ${SECONDS} s: $*"; }
+stage "set-up"
 bash scripts/setup.sh desktop database windows qgis package
+stage "the ASan/UBSan build and every suite"
 rm -rf build/ci
 cmake --preset ci
 cmake --build --preset ci
@@ -16,6 +20,7 @@ ctest --preset ci
 
 # What the Debian package holds, built optimised and without sanitizers: the plugin inside
 # the real QGIS under Xvfb (as QGIS loads it), then the package itself.
+stage "the package build: QGIS with the plugin, and the Debian package"
 rm -rf build/package
 cmake --preset package
 cmake --build --preset package
@@ -25,12 +30,14 @@ bash tests/packaging/debian_package.sh build/package
 # The suites that start threads, again under ThreadSanitizer (which cannot share a build
 # with AddressSanitizer). Without address-space randomisation, as older ThreadSanitizer
 # runtimes need on kernels that randomise more bits than they know.
+stage "ThreadSanitizer"
 rm -rf build/tsan
 cmake --preset tsan
 cmake --build --preset tsan
 setarch "$(uname -m)" -R ctest --preset tsan
 
 # Selvane.dll for 32- and 64-bit Windows, each tested under Wine in a prefix of its own.
+stage "Windows"
 for windows in win32 win64; do
   rm -rf "build/$windows"
   cmake --preset "$windows"
@@ -46,3 +53,4 @@ setup=$(bash packaging/windows/build_installer.sh build/installer build/win32/ho
 for windows in win32 win64; do
   bash tests/windows/installer_under_wine.sh "$windows" build/installer "$setup"
 done
+stage "done"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds from scratch with AddressSanitizer and UndefinedBehaviorSanitizer
 # (warnings as errors) and runs every test, and those that start threads again under
-# ThreadSanitizer. The QGIS plugin's adapter runs inside a real QgsApplication. ctest starts a private PostgreSQL server for
-# the database tests (unix socket only, in a temporary folder) and stops it at the end.
+# ThreadSanitizer. The QGIS plugin's adapter runs inside a real QgsApplication. ctest
+# starts a private PostgreSQL server for the database tests (unix socket only, in a
+# temporary folder) and stops it at the end.
 # Then Selvane.dll is built for 32- and 64-bit Windows and tested under Wine, and so is
 # the installer that carries both.
 set -euo pipefail
@@ -28,8 +29,10 @@ bash tests/qgis/qgis_end_to_end.sh build/package/qgis-plugins build/package/apps
 bash tests/packaging/debian_package.sh build/package
 
 # The suites that start threads, again under ThreadSanitizer (which cannot share a build
-# with AddressSanitizer). Without address-space randomisation, as older ThreadSanitizer
-# runtimes need on kernels that randomise more bits than they know.
+# with AddressSanitizer); the test of a GeoPackage of ten thousand tables, which starts no
+# threads and takes minutes under ThreadSanitizer, runs once, above. Without address-space
+# randomisation, as older ThreadSanitizer runtimes need on kernels that randomise more bits
+# than they know.
 stage "ThreadSanitizer"
 rm -rf build/tsan
 cmake --preset tsan

@@ -22,7 +22,10 @@ export QT_QPA_PLATFORM=xcb
 mkdir -p "$work/profiles/default/QGIS"
 printf '[Plugins]\nlibselvaneplugin=true\n\n[plugins]\nsearchPathsForPlugins=%s\n' "$plugins" \
   > "$work/profiles/default/QGIS/QGIS3.ini"
-QT_QPA_PLATFORM=offscreen /usr/bin/python3 "$here/make_project.py" "$sample" "$work/town.qgs" 2>/dev/null 
+# QGIS opens GeoPackages for writing and leaves statistics beside rasters: it gets a copy
+# of the sample, never the source tree's.
+cp -r "$sample" "$work/sample"
+QT_QPA_PLATFORM=offscreen /usr/bin/python3 "$here/make_project.py" "$work/sample" "$work/town.qgs" 2>/dev/null 
 
 failures=0
 while IFS='|' read -r layer2 relation layer1; do

@@ -20,6 +20,7 @@ cmake --build --preset win64
 prefix=build/win64/screenshot-prefix
 rm -rf "$prefix"
 mkdir -p "$prefix/drive_c/Selvane"
+bash tests/windows/wine_fonts.sh "$prefix"
 cp build/win64/host/com/Selvane.dll build/win64/apps/windows_test_host/windows_test_host.exe "$prefix/drive_c/Selvane/"
 WINEPREFIX="$PWD/$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" \
   xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" bash -c '

@@ -295,8 +295,11 @@ HFONT Win32Form::FontOf(const platform::Font& font) {
         HDC screen = GetDC(nullptr);
         const int height = -MulDiv(static_cast<int>(font.points * 100), GetDeviceCaps(screen, LOGPIXELSY), 7200);
         ReleaseDC(nullptr, screen);
+        // Unsmoothed, as Windows draws its raster MS Sans Serif. Smoothed, a small bold face
+        // can come out lighter than the regular one: Wine smooths bold at this size but not
+        // regular, and its grey levels thin dark text on a light ground.
         made = UniqueFont(CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
-                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
                                       DEFAULT_PITCH | FF_SWISS, Wide(font.name).c_str()));
     }
     return made.Get();

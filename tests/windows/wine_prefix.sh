@@ -17,6 +17,7 @@ trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
 "$wine" wineboot -i > /dev/null 2>&1 || { echo "wineboot could not make a prefix in $WINEPREFIX" >&2; exit 1; }
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f > /dev/null 2>&1
 wineserver -w
+bash "$(dirname "${BASH_SOURCE[0]}")/wine_fonts.sh" "$WINEPREFIX"
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: runs COMMAND, reports, counts a failure

@@ -90,6 +90,38 @@ void CheckDialogRun(ICommand* command) {
             }
             Expect(bold && font_of(ButtonNamed(dialog, L"?")).lfWeight == FW_NORMAL,
                    L"the pickers and buttons are in bold, the help button in regular");
+            // And drawn bold: the same words come out clearly heavier than in the regular face
+            // of the same font, dark on light as the buttons and pickers show them. (A small
+            // bold that falls back to a smoothed TrueType face can even come out lighter.)
+            std::vector<std::pair<HWND, std::wstring>> captioned;
+            for (HWND button : {ButtonNamed(dialog, L"Select Features"), ButtonNamed(dialog, L"Clear Selection")}) {
+                captioned.emplace_back(button, TextOf(button));
+            }
+            for (HWND frame : Children(dialog, L"Button")) {
+                if ((GetWindowLongW(frame, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX) {
+                    captioned.emplace_back(frame, TextOf(frame));
+                }
+            }
+            for (HWND label : Children(dialog, L"Static")) {
+                if (TextOf(label) == Count(dialog)) captioned.emplace_back(label, L"0123456789");
+            }
+            std::wstring lighter;
+            for (const auto& [control, caption] : captioned) {
+                auto regular = font_of(control);
+                regular.lfWeight = FW_NORMAL;
+                HFONT regular_font = CreateFontIndirectW(&regular);
+                const auto ink = InkOf(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), caption);
+                const auto regular_ink = InkOf(regular_font, caption);
+                DeleteObject(regular_font);
+                if (ink * 10 < regular_ink * 13) {
+                    lighter += L" \"" + caption + L"\" (" + std::to_wstring(ink) + L" against " +
+                               std::to_wstring(regular_ink) + L")";
+                }
+            }
+            Expect(captioned.size() == 5 && lighter.empty(),
+                   L"the buttons', frames' and count's captions are drawn heavier than the regular face" + lighter);
+            const auto face = FaceOf(reinterpret_cast<HFONT>(SendMessageW(captioned[0].first, WM_GETFONT, 0, 0)));
+            Expect(face == L"MS Sans Serif", L"the captions are in MS Sans Serif (" + face + L")");
             // The keyboard: once shown, Layer #1's picker has the focus, and Tab walks the
             // design's order (Layer #1, relationship, Layer #2, Clear Selection, Select
             // Features, ?) and round, in a host whose message loop knows nothing of dialogs.

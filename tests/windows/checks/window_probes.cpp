@@ -176,8 +176,8 @@ namespace {
 // A 32-bit picture of a window's client area's size to paint into, freed with it.
 class Canvas {
 public:
-    explicit Canvas(HWND window) {
-        GetClientRect(window, &m_area);
+    explicit Canvas(HWND window) : Canvas(ClientArea(window)) {}
+    explicit Canvas(const RECT& area) : m_area(area) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         info.bmiHeader.biWidth = m_area.right;
@@ -207,6 +207,12 @@ public:
     }
 
 private:
+    static RECT ClientArea(HWND window) {
+        RECT area{};
+        GetClientRect(window, &area);
+        return area;
+    }
+
     RECT m_area{};
     void* m_bits = nullptr;
     HBITMAP m_bitmap = nullptr;
@@ -228,6 +234,34 @@ long ClientPixel(HWND window, int x, int y) {
     Canvas canvas(window);
     SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Device()), PRF_CLIENT | PRF_ERASEBKGND);
     return canvas.Pixel(x, y);
+}
+
+// How much a text darkens white paper, drawn black in `font`: the sum over its pixels.
+long long InkOf(HFONT font, const std::wstring& text) {
+    Canvas canvas(RECT{0, 0, 400, 60});
+    FillRect(canvas.Device(), &canvas.Area(), static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    HGDIOBJ previous = SelectObject(canvas.Device(), font);
+    SetBkMode(canvas.Device(), TRANSPARENT);
+    SetTextColor(canvas.Device(), RGB(0, 0, 0));
+    RECT area = canvas.Area();
+    DrawTextW(canvas.Device(), text.c_str(), static_cast<int>(text.size()), &area, DT_LEFT | DT_SINGLELINE);
+    SelectObject(canvas.Device(), previous);
+    long long ink = 0;
+    for (int y = 0; y < area.bottom; ++y) {
+        for (int x = 0; x < area.right; ++x) ink += 0xFF - (canvas.Pixel(x, y) & 0xFF);
+    }
+    return ink;
+}
+
+// The face the font system gives for `font`.
+std::wstring FaceOf(HFONT font) {
+    HDC device = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(device, font);
+    wchar_t face[LF_FACESIZE]{};
+    GetTextFaceW(device, LF_FACESIZE, face);
+    SelectObject(device, previous);
+    DeleteDC(device);
+    return face;
 }
 
 // Whether a label paints only its text: printed onto magenta, its corner stays magenta.

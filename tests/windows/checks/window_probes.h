@@ -33,6 +33,10 @@ long HelpPicturePixel(UINT x, UINT y);
 long PaintedPixel(HWND form, int x, int y);
 /// The pixel (x, y) of a window's client area as the window paints it, as 0xRRGGBB.
 long ClientPixel(HWND window, int x, int y);
+/// How much `text` in `font` darkens white paper, drawn in black.
+long long InkOf(HFONT font, const std::wstring& text);
+/// The face the font system gives for `font`.
+std::wstring FaceOf(HFONT font);
 /// Whether a label paints only its text: printed onto magenta, its corner stays magenta.
 bool PaintsOnlyItsText(HWND label);
 std::wstring Hex(long colour);

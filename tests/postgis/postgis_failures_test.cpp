@@ -340,6 +340,73 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
     }
 }
 
+// A run that ends early leaves no statement of its own working in the server, and the
+// next run on the same map starts afresh. 14,000 query squares (two batches of the scan,
+// each answered ahead in two halves) over 60,000 small cells, ten a unit along x. Squares
+// 1-5000 and 10001-12000 are small (one about each whole x); the rest, the helpers'
+// halves, are 6 units wide, so that a helper's statement works a while. The run ends on
+// a bow tie among the cells: found by the first search, by a search of the main
+// connection's half while the helper works, inside the helper's half, and in the second
+// batch's helper half.
+TEST(PostgisFailures, ARunEndedEarlyStopsItsStatementsAndTheNextRunStartsAfresh) {
+    TestDatabase database("ended");
+    database.Execute("CREATE TABLE ended.cells AS SELECT g AS fid, ST_MakeEnvelope(g / 10.0 - 0.02, -0.02, g / 10.0 + "
+                     "0.02, 0.02)::geometry(Polygon, 0) AS geom FROM generate_series(1, 60000) g");
+    database.Execute("CREATE TABLE ended.squares AS SELECT g AS fid, CASE WHEN g <= 5000 THEN ST_MakeEnvelope(g - 0.25, "
+                     "-0.25, g + 0.25, 0.25) WHEN g <= 10000 THEN ST_MakeEnvelope(g - 5003, -1, g - 4997, 1) WHEN g "
+                     "<= 12000 THEN ST_MakeEnvelope(g - 10000.25, -0.25, g - 9999.75, 0.25) ELSE ST_MakeEnvelope(5000 "
+                     "+ (g - 12000) / 2.0 - 3, -1, 5000 + (g - 12000) / 2.0 + 3, 1) END::geometry(Polygon, 0) AS geom "
+                     "FROM generate_series(1, 14000) g");
+    for (const std::string table : {"cells", "squares"}) {
+        database.Execute("ALTER TABLE ended." + table + " ADD PRIMARY KEY (fid)");
+        database.Execute("CREATE INDEX ON ended." + table + " USING gist (geom)");
+        database.Execute("ANALYZE ended." + table);
+    }
+    const auto expected = database.Execute("SELECT count(*) FROM ended.cells c WHERE EXISTS (SELECT 1 FROM "
+                                           "ended.squares s WHERE ST_Intersects(s.geom, c.geom))");
+    // The map's connections by a name of their own, apart from other tests'.
+    gis::PostgisSource source(database.Source() + " application_name=selvane_ended_run");
+    const auto working = [&] {
+        database.Execute("SELECT pg_stat_clear_snapshot()");
+        return database.Execute("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                                "'selvane_ended_run' AND state <> 'idle'");
+    };
+    // What the server says it stopped: its log (cluster.sh's, beside the data folder), read
+    // by the server itself; a statement at work when asked to stop logs its cancellation.
+    const auto stopped = [&] {
+        return std::stoi(database.Execute(
+            "SELECT count(*) FROM regexp_matches(pg_read_file(current_setting('data_directory') || "
+            "'/../server.log'), 'canceling statement due to user request\n[^\n]*STATEMENT: [^\n]*ended', 'g')"));
+    };
+    auto cells = std::make_shared<gis::PostgisLayer>("cells", source.LoadTable("ended.cells"), "");
+    HostedMap hosted({cells, std::make_shared<gis::PostgisLayer>("squares", source.LoadTable("ended.squares"), "")});
+    hosted.Open();
+    // The cell that becomes a bow tie: under square 1 (the first search), under square 500
+    // (the main connection's half), at 200.5 under squares 5198-5203 only, at 5800.5 under
+    // squares 13595-13607 only.
+    for (const int cell : {10, 5000, 2005, 58005}) {
+        SCOPED_TRACE(cell);
+        const auto fid = std::to_string(cell);
+        database.Execute("UPDATE ended.cells SET geom = ST_Translate('POLYGON((0 0,0.01 0.01,0.01 0,0 0.01,0 0))', fid "
+                         "/ 10.0, 0) WHERE fid = " + fid);
+        const int stopped_before = stopped();
+        hosted.Select("cells", "INTERSECT", "squares");
+        ASSERT_EQ(hosted.messages.texts.size(), 1u);
+        EXPECT_NE(hosted.messages.texts[0].find("FID " + fid + ": Self-intersection"), std::string::npos)
+            << hosted.messages.texts[0];
+        hosted.messages.texts.clear();
+        EXPECT_EQ(working(), "0") << "statements of the ended run still work in the server";
+        EXPECT_GT(stopped(), stopped_before) << "the run's statements were read out, not stopped";
+
+        database.Execute("UPDATE ended.cells SET geom = ST_MakeEnvelope(fid / 10.0 - 0.02, -0.02, fid / 10.0 + 0.02, "
+                         "0.02) WHERE fid = " + fid);
+        hosted.Select("cells", "INTERSECT", "squares");
+        EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
+        hosted.messages.texts.clear();
+        EXPECT_EQ(std::to_string(cells->SelectedCount()), expected);
+    }
+}
+
 // Polls `sql` on the test connection until it returns "t", for at most 30 s.
 bool BecomesTrue(TestDatabase& database, const std::string& sql) {
     for (int tries = 0; tries < 300; ++tries) {

@@ -145,7 +145,37 @@ void PgConnection::EnsureTransaction() {
 void PgConnection::Rollback() {
     FreeForStatement();
     m_snapshot.clear();
-    if (PQtransactionStatus(m_connection) != PQTRANS_IDLE) PQclear(PQexec(m_connection, "ROLLBACK"));
+    // Twice at most: a stop asked of a statement that ended just then can reach the next.
+    for (int attempt = 0; attempt < 2 && !Lost() && PQtransactionStatus(m_connection) != PQTRANS_IDLE; ++attempt) {
+        PQclear(PQexec(m_connection, "ROLLBACK"));
+    }
+}
+
+void PgConnection::EndSharedTransaction() {
+    for (const auto& weak : m_followers) {
+        if (auto follower = weak.lock()) follower->Abandon();
+    }
+    m_followers.clear();
+    Abandon();
+}
+
+void PgConnection::Abandon() {
+    // A connection whose own shared transaction is open is not another's to end.
+    if (!m_transaction.expired()) return;
+    if (m_streaming) m_streaming->Abandon();
+    if (Lost()) return;
+    Rollback();
+    ServerMessage(nullptr);  // notes why, should the connection have gone
+}
+
+void PgConnection::CancelStatement() {
+    char error[256];
+    if (PGcancel* registered = m_cancel_slot >= 0 ? g_cancels[m_cancel_slot].load() : nullptr) {
+        PQcancel(registered, error, sizeof error);
+    } else if (PGcancel* own = PQgetCancel(m_connection)) {
+        PQcancel(own, error, sizeof error);
+        PQfreeCancel(own);
+    }
 }
 
 void PgConnection::EndTransaction() {
@@ -175,7 +205,11 @@ struct ParameterArrays {
 void PgConnection::RollbackToSavepoint(const std::string& name) {
     FreeForStatement();
     if (Lost()) return;
-    PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+    // Again when a stop asked of a statement that ended just then reached this one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+        if (PQtransactionStatus(m_connection) != PQTRANS_INERROR) break;
+    }
     ServerMessage(nullptr);  // notes why, should the connection have gone
 }
 
@@ -274,20 +308,25 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
         self->m_transaction.reset();
-        self->EndTransaction();
+        self->EndSharedTransaction();
     });
     m_transaction = token;
     return token;
 }
 
-const std::string& PgConnection::ExportedSnapshot() {
+void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) {
     if (m_transaction.expired()) throw platform::Error(platform::kFail, m_source + ": no snapshot to share");
     if (m_snapshot.empty()) {
         FreeForStatement();
         const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_source);
         m_snapshot = PQgetvalue(result.get(), 0, 0);
     }
-    return m_snapshot;
+    follower->BeginInSnapshot(m_snapshot);
+    std::erase_if(m_followers, [&](const std::weak_ptr<PgConnection>& weak) {
+        const auto known = weak.lock();
+        return !known || known == follower;
+    });
+    m_followers.push_back(follower);
 }
 
 void PgConnection::BeginInSnapshot(const std::string& id) {
@@ -341,6 +380,31 @@ void PgStream::ReadRest() {
         if (status != PGRES_TUPLES_OK) m_failure = m_connection->ServerMessage(result.get());
         Finish();
     }
+}
+
+void PgStream::Abandon() {
+    if (!m_receiving) return;
+    PGconn* handle = m_connection->m_connection;
+    // What the server has sent already is read without waiting (once: each read moves
+    // what is left in libpq's buffer); a statement that is still at work, or still
+    // sending, is asked to stop rather than waited for.
+    bool ended = false;
+    if (PQconsumeInput(handle)) {
+        while (!PQisBusy(handle)) {
+            PGresult* result = PQgetResult(handle);
+            if (!result) {
+                ended = true;
+                break;
+            }
+            PQclear(result);
+        }
+    }
+    if (!ended && !m_connection->Lost()) m_connection->CancelStatement();
+    Finish();
+    m_buffered.clear();
+    m_next_buffered = 0;
+    m_current.reset();
+    m_failure = m_connection->m_source + ": the statement was stopped, its rows given up";
 }
 
 const PGresult* PgStream::Next() {

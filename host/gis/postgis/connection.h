@@ -73,15 +73,20 @@ public:
                              bool binary_result);
 
     /// Keeps the transaction open for everyone holding the returned token (server-side
-    /// cursors live in it); the last token released rolls it back. It reads one snapshot
+    /// cursors live in it); the last token released rolls it back, and stops a statement
+    /// whose rows are still coming: nobody can use them any more. It reads one snapshot
     /// throughout (repeatable read), which another connection can share.
     std::shared_ptr<void> SharedTransaction();
-    /// The shared transaction's snapshot, exported for another connection; throws when
-    /// no shared transaction is open.
-    const std::string& ExportedSnapshot();
-    /// Ends any transaction and begins one that reads the snapshot `id` exported by
-    /// another connection, so that both see the same rows.
-    void BeginInSnapshot(const std::string& id);
+    /// The shared transaction if one is open (an expired pointer if not), to tell later
+    /// whether it is still the same.
+    std::weak_ptr<void> OpenSharedTransaction() const { return m_transaction; }
+    /// Whether `token` is the shared transaction's only holder.
+    static bool LastHolder(const std::shared_ptr<void>& token) { return token.use_count() == 1; }
+    /// Ends any transaction of `follower` and begins one that reads the snapshot of this
+    /// connection's shared transaction, so that both see the same rows; throws when no
+    /// shared transaction is open. When the shared transaction ends, the follower's
+    /// statement is stopped and its transaction ended with it.
+    void ShareSnapshot(const std::shared_ptr<PgConnection>& follower);
     /// Rolls back the open transaction, unless a token holds it.
     void EndTransaction();
     /// Undoes a failed statement inside the transaction, keeping what came before the
@@ -110,6 +115,16 @@ private:
     void EnsureTransaction();
     /// Rolls back whatever transaction is open.
     void Rollback();
+    /// The end of the shared transaction: the statements of this connection and of its
+    /// followers are stopped, not read to their end, and their transactions rolled back.
+    void EndSharedTransaction();
+    /// Stops whatever statement this connection is streaming and ends its transaction.
+    void Abandon();
+    /// Ends any transaction and begins one that reads the snapshot `id` exported by
+    /// another connection.
+    void BeginInSnapshot(const std::string& id);
+    /// Asks the server to stop the statement this connection is running.
+    void CancelStatement();
     PgResult Check(PGresult* result, const std::string& what);
 
     std::string m_source;
@@ -118,6 +133,7 @@ private:
     PgStream* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported
+    std::vector<std::weak_ptr<PgConnection>> m_followers;  // reading the shared transaction's snapshot
     mutable std::string m_lost_reason;  // what the server or libpq said when the connection went
     int m_statements = 0;
     int m_cursors = 0;
@@ -138,6 +154,9 @@ public:
     /// The next row (binary columns), or nullptr at the end; valid until the next call.
     /// Throws platform::Error with the server's words when the statement fails.
     const PGresult* Next();
+    /// Gives the rows up: what has arrived is dropped, a statement still at work is asked
+    /// to stop, and the connection is free once this returns. Next throws afterwards.
+    void Abandon();
 
 private:
     friend class PgConnection;

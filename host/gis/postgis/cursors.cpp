@@ -56,7 +56,9 @@ PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> 
 }
 
 PostgisScanCursor::~PostgisScanCursor() {
-    if (m_done || m_connection->Lost()) return;
+    // The transaction's last holder leaves the cursor to the transaction's end, which
+    // closes it and stops any statement answering searches ahead instead of reading it out.
+    if (m_done || m_connection->Lost() || PgConnection::LastHolder(m_transaction)) return;
     try {
         m_connection->Execute("CLOSE " + m_cursor);
     } catch (...) {

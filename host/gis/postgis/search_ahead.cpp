@@ -83,8 +83,9 @@ void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, s
         try {
             Statement(helper, key);
             // The helper reads the rows the scan reads, so that a search gives the same
-            // answer whichever connection runs it.
-            helper->BeginInSnapshot(main->ExportedSnapshot());
+            // answer whichever connection runs it; its statement stops when the scan's
+            // transaction ends.
+            main->ShareSnapshot(helper);
         } catch (const platform::Error&) {
             m_helper_failed = true;
             helper = nullptr;
@@ -96,6 +97,8 @@ void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, s
     current->batch = batch;
     current->key = key;
     current->reading_row = row;
+    current->transaction = main->OpenSharedTransaction();
+    current->in_shared_transaction = !current->transaction.expired();
     const std::size_t middle = helper ? row + (end - row) / 2 : end;
     current->parts.push_back({main, row, middle, nullptr, nullptr, 0, false});
     if (helper) current->parts.push_back({helper, middle, end, nullptr, nullptr, 0, false});
@@ -128,6 +131,8 @@ void PostgisSearchAhead::Fail() {
     m_current->failed = true;
     for (auto& part : m_current->parts) {
         part.pending = nullptr;
+        // The other half's rows are of no use now: its statement is stopped, not read out.
+        if (part.stream) part.stream->Abandon();
         part.stream.reset();
         if (part.connection == m_owner.Connection()) {
             // A part that ended released its savepoint: its statement is done with, and the
@@ -141,7 +146,10 @@ void PostgisSearchAhead::Fail() {
 
 void PostgisSearchAhead::End() {
     if (!m_current) return;
-    if (!m_current->failed) {
+    // A run that stopped early ended the scan's transaction: the batch's statements were
+    // stopped with it, and its savepoint is gone.
+    const bool transaction_ended = m_current->in_shared_transaction && m_current->transaction.expired();
+    if (!m_current->failed && !transaction_ended) {
         for (auto& part : m_current->parts) {
             if (!part.ended) Finish(part);
         }

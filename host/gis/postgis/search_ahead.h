@@ -62,6 +62,8 @@ struct AheadBatch {
     std::size_t reading_row = 0;  // the row whose search last read a stream
     std::vector<AheadPart> parts;
     bool failed = false;  // the batch's searches ask one statement each
+    std::weak_ptr<void> transaction;  // the scan's shared transaction the statements run in
+    bool in_shared_transaction = false;
 };
 
 /// Answers a class's searches ahead, batch by batch.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the desktop under Xvfb and saves the README's screenshots in docs/: the main window
 # after a selection on the sample map with the dialog beside it, the dialog, the help window;
-# then the Win32 dialog of Selvane.dll under Wine.
+# then QGIS with the plugin's selection and dialog; then the Win32 dialog of Selvane.dll
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,22 @@ cmake --preset release > /dev/null
 cmake --build --preset release --target desktop_screenshots
 xvfb-run --auto-servernum --server-args="-screen 0 1400x800x24 -dpi 96" \
   env QT_QPA_PLATFORM=xcb build/release/tools/desktop_screenshots docs
+
+# QGIS after Parcels INTERSECT Roads, the dialog over its map: the plugin from the package
+# build, on a copy of the sample map (QGIS writes beside the files it opens).
+bash scripts/setup.sh qgis
+cmake --preset package > /dev/null
+cmake --build --preset package
+work=$(mktemp -d)
+mkdir -p "$work/profiles/default/QGIS"
+printf '[Plugins]\nlibselvaneplugin=true\n\n[plugins]\nsearchPathsForPlugins=%s\n' "$PWD/build/package/qgis-plugins" \
+  > "$work/profiles/default/QGIS/QGIS3.ini"
+cp -r data/sample "$work/sample"
+QT_QPA_PLATFORM=offscreen /usr/bin/python3 tests/qgis/make_project.py "$work/sample" "$work/town.qgs" 2> /dev/null
+SELVANE_PICKS="Parcels|INTERSECT|Roads" SELVANE_RESULT="$work/result.json" SELVANE_SCREENSHOT="$PWD/docs/qgis_selection.png" \
+  QT_QPA_PLATFORM=xcb timeout -k 10 120 xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" qgis --profiles-path "$work" \
+  --nologo --noversioncheck --code tests/qgis/press_select.py --project "$work/town.qgs" > /dev/null 2>&1 || true
+rm -rf "$work"
 
 # The Win32 dialog: Selvane.dll in the Windows test host under Wine, after the same kind of
 # run (parcels that hold wells), then with the relationships dropped open, and a help

@@ -8,7 +8,8 @@ import traceback
 
 from qgis.core import QgsProject
 from qgis.PyQt.QtCore import QTimer
-from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBox, QLabel
+from qgis.PyQt.QtGui import QFont, QFontInfo
+from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBox, QLabel, QWidget
 from qgis.utils import iface
 
 
@@ -38,6 +39,35 @@ def pick(name, text):
     combo.activated.emit(index)
 
 
+# The dialog's fonts as its design gives them (MS Sans Serif 8.25 pt bold, the count 12 pt,
+# the help button 9.75 pt regular), whatever QGIS's window and style sheet give its own
+# widgets: what does not match, as "name: what".
+DESIGN_POINTS = {"lblCount": 12.0, "btnHelp2": 9.75}
+DESIGN_REGULAR = {"btnHelp2"}
+NAMES = ["Frame1", "Frame2", "Label4", "Label5", "Label6", "Label8", "lblCount", "txtVersion", "cboSearchLayers",
+         "cboRelationship", "cboMapLayers", "Command1", "btnNext", "btnHelp2"]
+
+
+def font_faults():
+    faults = []
+    # The face MS Sans Serif stands for on this machine, as Qt resolves it outside QGIS's window.
+    substitute = QFontInfo(QFont("MS Sans Serif")).family()
+    for name in NAMES:
+        found = dialog_window().findChild(QWidget, name)
+        if found is None:
+            faults.append(f"{name}: missing")
+            continue
+        font = found.font()
+        shown = QFontInfo(font)
+        bold = name not in DESIGN_REGULAR
+        points = DESIGN_POINTS.get(name, 8.25)
+        if font.family() != "MS Sans Serif" or abs(font.pointSizeF() - points) > 0.01 or font.bold() != bold:
+            faults.append(f"{name}: asked {font.family()} {font.pointSizeF()} pt bold={font.bold()}")
+        if shown.family() != substitute or shown.bold() != bold:
+            faults.append(f"{name}: drawn in {shown.family()} bold={shown.bold()}, not {substitute}")
+    return faults
+
+
 def press():
     result = {}
     try:
@@ -48,6 +78,7 @@ def press():
         if actions[0] not in iface.pluginToolBar().actions():
             raise RuntimeError("the Selvane action is not on the plugins toolbar")
         actions[0].trigger()
+        result["font_faults"] = font_faults()
         pick("cboSearchLayers", layer2)
         pick("cboRelationship", relation)
         pick("cboMapLayers", layer1)

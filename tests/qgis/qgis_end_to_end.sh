@@ -40,6 +40,10 @@ while IFS='|' read -r layer2 relation layer1; do
     echo "FAIL $layer2 $relation $layer1: QGIS wrote no result"; tail -20 "$work/qgis.log"; failures=$((failures + 1)); continue
   fi
   got=$(/usr/bin/python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); print(r.get("error") or "%s %s" % (r["count"], " ".join(map(str, r["ids"]))))' "$result")
+  fonts=$(/usr/bin/python3 -c 'import json,sys; print("; ".join(json.load(open(sys.argv[1])).get("font_faults", [])))' "$result")
+  if [ -n "$fonts" ]; then
+    echo "FAIL $layer2 $relation $layer1: the dialog's fonts are not the design's inside QGIS: $fonts"; failures=$((failures + 1))
+  fi
   want=$("$selvane" select --map "$sample/town.json" --layer2 "$layer2" --relation "$relation" --layer1 "$layer1" \
     --format json --quiet | python3 -c 'import json,sys; r=json.load(sys.stdin); print("%s %s" % (r["count"], " ".join(map(str, r["ids"]))))')
   if [ "$got" = "$want" ]; then

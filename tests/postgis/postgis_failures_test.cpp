@@ -400,11 +400,32 @@ TEST(PostgisFailures, ARunEndedEarlyStopsItsStatementsAndTheNextRunStartsAfresh)
 
         database.Execute("UPDATE ended.cells SET geom = ST_MakeEnvelope(fid / 10.0 - 0.02, -0.02, fid / 10.0 + 0.02, "
                          "0.02) WHERE fid = " + fid);
+        hosted.map->ClearSelection();
         hosted.Select("cells", "INTERSECT", "squares");
         EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
         hosted.messages.texts.clear();
         EXPECT_EQ(std::to_string(cells->SelectedCount()), expected);
     }
+
+    // A batch too small to be split (40 squares, no helper) ends early and starts afresh alike.
+    auto few_squares = source.LoadTable("ended.squares");
+    few_squares->RequireDefinitionQuery("fid <= 40");
+    HostedMap few({cells, std::make_shared<gis::PostgisLayer>("few squares", few_squares, "fid <= 40")});
+    few.Open();
+    database.Execute("UPDATE ended.cells SET geom = ST_Translate('POLYGON((0 0,0.01 0.01,0.01 0,0 0.01,0 0))', 1, 0) "
+                     "WHERE fid = 10");
+    few.Select("cells", "INTERSECT", "few squares");
+    ASSERT_EQ(few.messages.texts.size(), 1u);
+    EXPECT_NE(few.messages.texts[0].find("FID 10: Self-intersection"), std::string::npos) << few.messages.texts[0];
+    few.messages.texts.clear();
+    EXPECT_EQ(working(), "0") << "statements of the ended run still work in the server";
+    database.Execute("UPDATE ended.cells SET geom = ST_MakeEnvelope(0.98, -0.02, 1.02, 0.02) WHERE fid = 10");
+    few.map->ClearSelection();
+    few.Select("cells", "INTERSECT", "few squares");
+    EXPECT_TRUE(few.messages.texts.empty()) << few.messages.texts.front();
+    EXPECT_EQ(std::to_string(cells->SelectedCount()),
+              database.Execute("SELECT count(*) FROM ended.cells c WHERE EXISTS (SELECT 1 FROM ended.squares s WHERE "
+                               "s.fid <= 40 AND ST_Intersects(s.geom, c.geom))"));
 }
 
 // Polls `sql` on the test connection until it returns "t", for at most 30 s.

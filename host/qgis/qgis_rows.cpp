@@ -15,7 +15,6 @@
 #include <ogr_spatialref.h>
 
 #include <QFileInfo>
-#include <QPointer>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -170,19 +169,19 @@ std::shared_ptr<gis::MemoryFeatureClass> LoadLayerClass(QgsVectorLayer& layer) {
         names.table, names.shape_field, DimensionOf(layer), SpatialReferenceOf(layer), [source, where] { return ReadRows(*source, where); });
     feature_class->SetSourcePath(names.file);
     // Query shapes are projected into the layer's system as the project's transformations
-    // say, where the user has chosen one for the pair.
-    feature_class->SetOperationChooser([layer = QPointer<QgsVectorLayer>(&layer)](const OGRSpatialReference& from,
-                                                                                const OGRSpatialReference&) {
+    // say, where the user has chosen one for the pair. The context and system are copied
+    // now: the chooser runs on the searching thread, which must not touch the layer, and
+    // the document makes the class anew when the project's transformations change.
+    feature_class->SetOperationChooser([context = layer.transformContext(), target = layer.crs()](
+                                           const OGRSpatialReference& from, const OGRSpatialReference&) {
         gis::CoordinateOperation operation;
-        if (!layer) return operation;
         char* wkt = nullptr;
         const char* options[] = {"FORMAT=WKT2_2019", nullptr};
         if (from.exportToWkt(&wkt, options) != OGRERR_NONE) return operation;
         const auto source_crs = QgsCoordinateReferenceSystem::fromWkt(QString::fromUtf8(wkt));
         CPLFree(wkt);
-        const QgsCoordinateTransformContext context = layer->transformContext();
-        operation.proj = context.calculateCoordinateOperation(source_crs, layer->crs()).toStdString();
-        operation.reverse = context.mustReverseCoordinateOperation(source_crs, layer->crs());
+        operation.proj = context.calculateCoordinateOperation(source_crs, target).toStdString();
+        operation.reverse = context.mustReverseCoordinateOperation(source_crs, target);
         return operation;
     });
     return feature_class;

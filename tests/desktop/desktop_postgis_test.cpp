@@ -4,9 +4,15 @@
 
 #include <QImage>
 
+#include <bit>
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include "desktop/map_renderer.h"
 #include "gis/files/file_source.h"
 #include "gis/model/map.h"
+#include "gis/postgis/point_array.h"
 #include "test_database.h"
 #include "test_support.h"
 
@@ -155,6 +161,162 @@ TEST(DesktopPostgis, AServerErrorWhilePointsAreCopiedIsTheDrawingsProblemAndTheN
     const auto again = renderer.RenderLayers(picture, viewport);
     EXPECT_TRUE(again.problem.empty()) << again.problem;
     EXPECT_EQ(again.features_drawn, 15u);
+}
+
+// The server's binary form of a one-dimensional array of points (nullopt for NULL).
+std::string PointArray(const std::vector<std::optional<std::pair<double, double>>>& points) {
+    std::string bytes;
+    const auto put = [&bytes](std::uint64_t value, int size) {
+        for (int shift = (size - 1) * 8; shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+    };
+    const bool nulls = std::any_of(points.begin(), points.end(), [](const auto& point) { return !point; });
+    put(points.empty() ? 0 : 1, 4);
+    put(nulls ? 1 : 0, 4);
+    put(gis::kPointTypeOid, 4);
+    if (points.empty()) return bytes;
+    put(points.size(), 4);
+    put(1, 4);
+    for (const auto& point : points) {
+        if (!point) {
+            put(0xFFFFFFFF, 4);
+            continue;
+        }
+        put(16, 4);
+        put(std::bit_cast<std::uint64_t>(point->first), 8);
+        put(std::bit_cast<std::uint64_t>(point->second), 8);
+    }
+    return bytes;
+}
+
+std::vector<std::pair<double, double>> PointsOf(const std::string& bytes) {
+    std::vector<std::pair<double, double>> points;
+    gis::ForEachPointInArray(bytes, [&points](double x, double y) { points.emplace_back(x, y); });
+    return points;
+}
+
+TEST(DesktopPostgis, AnArrayOfPointsIsReadWithinItsBytesAndAMalformedOneIsRefused) {
+    const auto array = PointArray({{{1.5, -2}}, std::nullopt, {{3, 4.25}}});
+    EXPECT_EQ(PointsOf(array), (std::vector<std::pair<double, double>>{{1.5, -2}, {3, 4.25}}));
+    EXPECT_TRUE(PointsOf(PointArray({})).empty());
+    EXPECT_TRUE(PointsOf(PointArray({std::nullopt})).empty());
+
+    // Cut at every byte (each read must stay inside what it was given: the sanitizer's
+    // build sees a copy of exactly that size), or with a byte more, it is refused.
+    for (std::size_t size = 0; size < array.size(); ++size) {
+        const std::unique_ptr<char[]> cut(new char[size + 1]);
+        std::memcpy(cut.get(), array.data(), size);
+        EXPECT_THROW(gis::ForEachPointInArray(std::string_view(cut.get(), size), [](double, double) {}),
+                     platform::Error)
+            << size << " bytes";
+    }
+    EXPECT_THROW(PointsOf(array + '\0'), platform::Error);
+    EXPECT_THROW(PointsOf(PointArray({}) + '\0'), platform::Error);
+    // A count of more elements than the bytes could hold, two dimensions, another element
+    // type, a point of other than two numbers, a flag for NULLs that is neither.
+    const auto changed = [&array](std::size_t at, std::uint32_t value) {
+        auto bytes = array;
+        for (int index = 0; index < 4; ++index) bytes[at + index] = static_cast<char>(value >> (24 - 8 * index));
+        return bytes;
+    };
+    for (const auto& bad : {changed(12, 0x7FFFFFFF), changed(12, 0xFFFFFFFF), changed(0, 2), changed(8, 701),
+                            changed(20, 8), changed(20, 24), changed(4, 2)}) {
+        EXPECT_THROW(PointsOf(bad), platform::Error);
+    }
+}
+
+// The sampled cells of a table of points drawn at 2 map units a pixel, as the server
+// counts them for the view's box.
+std::size_t CellsInView(TestDatabase& database, const std::string& table, const QRectF& view,
+                        const std::string& where = "true") {
+    return std::stoul(database.Execute(
+        "SELECT count(DISTINCT (floor(ST_X(geom) / 2), floor(ST_Y(geom) / 2))) FROM " + database.Schema() + "." +
+        table + " WHERE ST_X(geom) BETWEEN " + std::to_string(view.left()) + " AND " + std::to_string(view.right()) +
+        " AND ST_Y(geom) BETWEEN " + std::to_string(view.top()) + " AND " + std::to_string(view.bottom()) + " AND (" +
+        where + ")"));
+}
+
+TEST(DesktopPostgis, PointsReadByRangesOfTheTablesBlocksGiveEveryCellWhateverTheTablesSize) {
+    TestDatabase database("blocks");
+    const auto schema = database.Schema();
+    // Points at the centres of 2-unit cells, spread over 1000 × 1000 map units, many cells
+    // holding several; the table fills whole blocks, so that its size is known in blocks.
+    const auto make = [&](const std::string& table, long rows, const std::string& partitioning = "") {
+        database.Execute("CREATE TABLE " + schema + "." + table +
+                         " (fid int8 PRIMARY KEY, geom geometry(Point, 3857), zone text)" + partitioning);
+        if (!partitioning.empty()) {
+            database.Execute("CREATE TABLE " + schema + "." + table + "_low PARTITION OF " + schema + "." + table +
+                             " FOR VALUES FROM (MINVALUE) TO (5000)");
+            database.Execute("CREATE TABLE " + schema + "." + table + "_high PARTITION OF " + schema + "." + table +
+                             " FOR VALUES FROM (5000) TO (MAXVALUE)");
+        }
+        database.Execute("INSERT INTO " + schema + "." + table +
+                         " SELECT i, ST_SetSRID(ST_MakePoint(2 * ((i * 7919) % 500) + 1, 2 * ((i * 104729) % 499) + "
+                         "1), 3857), CASE WHEN i % 3 = 0 THEN 'third' ELSE 'other' END FROM generate_series(1, " +
+                         std::to_string(rows) + ") i");
+        database.Execute("ANALYZE " + schema + "." + table);
+    };
+    // How many rows a block holds.
+    make("probe", 2000);
+    const long per_block = std::stol(database.Execute("SELECT count(*) FROM " + schema +
+                                                      ".probe WHERE (ctid::text::point)[0] = 0"));
+    ASSERT_GT(per_block, 10);
+
+    const QRectF whole(0, 0, 1000, 1000), wide(0, 0, 600, 600), narrow(0, 0, 200, 200);
+    const auto draw = [&](const std::shared_ptr<gis::PostgisLayer>& layer, const QRectF& view) {
+        qt::MapRenderer renderer;
+        renderer.SetMap(std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{layer}));
+        renderer.FullExtent();  // as the desktop does first: the table's extent known
+        const qt::Viewport viewport{view, QSize(static_cast<int>(view.width() / 2), static_cast<int>(view.height() / 2))};
+        QImage picture(viewport.pixels, QImage::Format_RGB32);
+        return renderer.RenderLayers(picture, viewport);
+    };
+    // One row; one range of blocks exactly; one block more (the second connection's first
+    // range); three ranges, the last of one block.
+    for (const long blocks : {0L, 64L, 65L, 129L}) {
+        const long rows = blocks == 0 ? 1 : (blocks - 1) * per_block + 1;
+        const auto table = "points_" + std::to_string(blocks);
+        make(table, rows);
+        if (blocks > 0) {
+            EXPECT_EQ(database.Execute("SELECT pg_relation_size('" + schema + "." + table + "') / 8192"),
+                      std::to_string(blocks));
+        }
+        const auto layer = database.Layer(table);
+        for (const auto& view : {whole, wide, narrow}) {
+            const auto drawn = draw(layer, view);
+            EXPECT_TRUE(drawn.problem.empty()) << drawn.problem;
+            EXPECT_EQ(drawn.features_drawn, CellsInView(database, table, view)) << table << " " << view.width();
+        }
+        // The layer's definition query holds in every range.
+        const auto thirds = database.Layer(table, table, "zone = 'third'");
+        EXPECT_EQ(draw(thirds, whole).features_drawn, CellsInView(database, table, whole, "zone = 'third'"));
+        EXPECT_EQ(draw(database.Layer(table, table, "zone = 'none'"), whole).features_drawn, 0u);
+    }
+
+    // A partitioned table's rows are in its partitions' blocks, not its own: read otherwise.
+    make("partitioned", 129 * per_block, " PARTITION BY RANGE (fid)");
+    for (const auto& view : {whole, wide}) {
+        const auto drawn = draw(database.Layer("partitioned"), view);
+        EXPECT_TRUE(drawn.problem.empty()) << drawn.problem;
+        EXPECT_EQ(drawn.features_drawn, CellsInView(database, "partitioned", view));
+    }
+
+    // A row that fails the definition query in the second connection's range, then in the
+    // first's: the drawing's problem, no statement left working, and the next drawing whole.
+    const auto failing = database.Layer("points_129", "points", "1 / (length(zone) - 4) > -100");
+    const auto expected = CellsInView(database, "points_129", whole);
+    EXPECT_EQ(draw(failing, whole).features_drawn, expected);
+    for (const long row : {100 * per_block, 10L}) {
+        database.Execute("UPDATE " + schema + ".points_129 SET zone = 'four' WHERE fid = " + std::to_string(row));
+        const auto failed = draw(failing, whole);
+        EXPECT_NE(failed.problem.find("division by zero"), std::string::npos) << failed.problem;
+        EXPECT_EQ(database.Execute("SELECT count(*) FROM pg_stat_activity WHERE state <> 'idle' AND query LIKE "
+                                   "'%ARRAY(SELECT%' AND pid <> pg_backend_pid()"),
+                  "0");
+        database.Execute("UPDATE " + schema + ".points_129 SET zone = 'other' WHERE fid = " + std::to_string(row));
+        const auto again = draw(failing, whole);
+        EXPECT_TRUE(again.problem.empty()) << again.problem;
+        EXPECT_EQ(again.features_drawn, expected);
+    }
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ struct PgTable {
     /// The table has child tables (inheritance), whose rows are not read: the primary key
     /// makes ids unique in the table alone.
     bool own_rows_only = false;
+    /// The rows lie in the table's own heap (not a partitioned table's partitions), so that
+    /// they can be read by ranges of its blocks.
+    bool heap_rows = true;
     /// The column holds single points (type POINT), read by their coordinates alone.
     bool single_points = false;
 

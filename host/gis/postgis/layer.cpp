@@ -10,6 +10,7 @@
 
 #include "gis/common/sql_identifier.h"
 #include "gis/postgis/definition_filter.h"
+#include "gis/postgis/point_array.h"
 
 namespace selvane::gis {
 
@@ -53,6 +54,13 @@ double Number(const char* text) {
 
 // How many selected ids one statement looks up.
 constexpr std::size_t kIdsPerStatement = 10000;
+// The table's blocks that one row of the block-range reading holds (some thousands of
+// points): few rows, so little cost a row, each small enough to hold.
+constexpr int kBlocksPerRow = 64;
+// The part of the table's extent a view must show before its points are read by ranges
+// of blocks (every row once, in the order the table holds them) rather than through the
+// index (only the rows in view, in the index's order).
+constexpr double kWideView = 0.25;
 
 }  // namespace
 
@@ -73,7 +81,12 @@ geos::geom::Envelope PostgisLayer::ClassExtent() {
 }
 
 const std::string& PostgisLayer::ReadingStatement(Reading reading) {
-    auto& name = m_statements[reading];
+    return Prepared(*m_class->Connection(), m_statements, reading);
+}
+
+const std::string& PostgisLayer::Prepared(PgConnection& connection, std::map<Reading, std::string>& names,
+                                          Reading reading) {
+    auto& name = names[reading];
     if (!name.empty()) return name;
     const auto& table = m_class->Table();
     const auto g = "t." + QuotedIdentifier(table.geometry_column);
@@ -102,6 +115,28 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
                   " GROUP BY floor(ST_XMin(" + g + ") / $5), floor(ST_YMin(" + g + ") / $5)";
             parameters = 5;
             break;
+        case Reading::PointBlocks:
+        case Reading::PointBlocksInBox: {
+            // A row for every `step`th block range of the table from the `first`, as an
+            // array of its points; the table's size is read in the statement's snapshot, so
+            // no row it sees lies past it.
+            const bool in_box = reading == Reading::PointBlocksInBox;
+            const int next = in_box ? 5 : 1;  // $table, $first, $step
+            const auto number = [](int parameter) {
+                std::string text = "$";
+                return text += std::to_string(parameter);
+            };
+            const auto block = [](const std::string& at) { return "format('(%s,0)', " + at + ")::tid"; };
+            const auto blocks = std::to_string(kBlocksPerRow);
+            sql = "SELECT ARRAY(SELECT " + g + "::point FROM " + table.Rows() + " t WHERE t.ctid >= " +
+                  block("ranges.b") + " AND t.ctid < " + block("ranges.b + " + blocks) +
+                  (in_box ? " AND " + box(1) : "") + where + ") FROM generate_series(" + number(next + 1) +
+                  "::int8 * " + blocks + ", pg_relation_size(" + number(next) +
+                  "::regclass) / current_setting('block_size')::int8, " + number(next + 2) + "::int8 * " + blocks +
+                  ") AS ranges(b)";
+            parameters = next + 2;
+            break;
+        }
         case Reading::Selected:
             sql = "SELECT " + fid + ", ST_AsBinary(ST_Force2D(" + g + "))" + from + "t." +
                   QuotedIdentifier(table.fid_column) + " = ANY($5::int8[]) AND " + box(1);
@@ -109,9 +144,9 @@ const std::string& PostgisLayer::ReadingStatement(Reading reading) {
             break;
     }
     try {
-        name = m_class->Connection()->Prepare(sql, parameters);
+        name = connection.Prepare(sql, parameters);
     } catch (...) {
-        m_statements.erase(reading);
+        names.erase(reading);
         throw;
     }
     return name;
@@ -133,10 +168,49 @@ namespace {
 // The most cells binned here: a picture's pixels, many times over.
 constexpr double kMostSampleCells = 16e6;
 
-// Marks the cells of `occupied` (a bit a cell of the view, counted from its lower left)
-// that the points of `copy` fall in.
-void CopyPoints(PgConnection& connection, const std::string& copy, const geos::geom::Envelope& box, double cell,
-                std::size_t width, std::size_t height, std::vector<std::uint64_t>& occupied) {
+}  // namespace
+
+// The cells of a view (its pixels), counted from its lower left: a bit a cell that holds a
+// point, so that the grid stays in the processor's cache however many points come.
+class OccupiedCells {
+public:
+    OccupiedCells(const geos::geom::Envelope& box, double cell, std::size_t width, std::size_t height)
+        : m_box(box), m_cell(cell), m_width(width), m_height(height), m_bits((width * height + 63) / 64) {}
+
+    void Mark(double x, double y) {
+        // Outside the view, or not a finite number (named before the table is searched).
+        if (!(x >= m_box.getMinX() && x <= m_box.getMaxX() && y >= m_box.getMinY() && y <= m_box.getMaxY())) return;
+        const auto column = std::min(m_width - 1, static_cast<std::size_t>((x - m_box.getMinX()) / m_cell));
+        const auto row = std::min(m_height - 1, static_cast<std::size_t>((y - m_box.getMinY()) / m_cell));
+        const std::size_t at = row * m_width + column;
+        m_bits[at / 64] |= std::uint64_t{1} << (at % 64);
+    }
+
+    /// Calls `visit` with one sample a cell that holds a point, at the cell's centre.
+    void VisitSamples(const ShapeVisitor& visit) const {
+        const auto& factory = Shape::Factory();
+        for (std::size_t word = 0; word < m_bits.size(); ++word) {
+            for (std::uint64_t bits = m_bits[word]; bits != 0; bits &= bits - 1) {
+                const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                const geos::geom::Coordinate centre(m_box.getMinX() + (static_cast<double>(at % m_width) + 0.5) * m_cell,
+                                                    m_box.getMinY() + (static_cast<double>(at / m_width) + 0.5) * m_cell);
+                const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(centre));
+                visit(ShapeInView{*point, true});
+            }
+        }
+    }
+
+private:
+    geos::geom::Envelope m_box;
+    double m_cell;
+    std::size_t m_width, m_height;
+    std::vector<std::uint64_t> m_bits;
+};
+
+namespace {
+
+// Marks the cells that the points of `copy` (a binary copy of x and y) fall in.
+void CopyPoints(PgConnection& connection, const std::string& copy, OccupiedCells& cells) {
     connection.CopyOut(copy, [&](std::string_view bytes) {
         // A row: a field count of 2, then each field's length (-1 for NULL) and its float8.
         constexpr std::size_t kRow = 2 + 2 * (4 + 8);
@@ -144,58 +218,128 @@ void CopyPoints(PgConnection& connection, const std::string& copy, const geos::g
             PgBigEndian(bytes.data() + 14, 4) != 8) {
             return;  // the end of the copy, or an empty point
         }
-        const double x = std::bit_cast<double>(PgBigEndian(bytes.data() + 6, 8));
-        const double y = std::bit_cast<double>(PgBigEndian(bytes.data() + 18, 8));
-        // Outside the view, or not a finite number (named before the table is searched).
-        if (!(x >= box.getMinX() && x <= box.getMaxX() && y >= box.getMinY() && y <= box.getMaxY())) return;
-        const auto column = std::min(width - 1, static_cast<std::size_t>((x - box.getMinX()) / cell));
-        const auto row = std::min(height - 1, static_cast<std::size_t>((y - box.getMinY()) / cell));
-        const std::size_t at = row * width + column;
-        occupied[at / 64] |= std::uint64_t{1} << (at % 64);
+        cells.Mark(std::bit_cast<double>(PgBigEndian(bytes.data() + 6, 8)),
+                   std::bit_cast<double>(PgBigEndian(bytes.data() + 18, 8)));
     });
 }
 
 }  // namespace
 
+std::shared_ptr<PgConnection> PostgisLayer::DrawingHelper() {
+    if (m_helper && m_helper->Lost()) {
+        m_helper.reset();
+        m_helper_statements.clear();
+    }
+    if (!m_helper && !m_helper_failed) {
+        try {
+            m_helper = std::make_shared<PgConnection>(m_class->Connection()->Source());
+        } catch (const platform::Error&) {
+            m_helper_failed = true;  // the server takes no more connections: one reads alone
+        }
+    }
+    return m_helper;
+}
+
+void PostgisLayer::ReadPointBlocks(Reading reading, const geos::geom::Envelope& box, OccupiedCells& cells) {
+    // Ranges of the table's blocks, a row each: the server sends some thousands of points
+    // in one array where a row a point would cost each its own message. A second
+    // connection, reading the snapshot of the first, takes every other range, so that two
+    // server processes work at once.
+    const auto& connection = m_class->Connection();
+    auto helper = DrawingHelper();
+    std::shared_ptr<void> transaction;
+    if (helper) {
+        try {
+            Prepared(*helper, m_helper_statements, reading);
+            transaction = connection->SharedTransaction();
+            connection->ShareSnapshot(helper);
+        } catch (const platform::Error&) {
+            helper = nullptr;  // read by one connection alone
+        }
+    }
+    const auto parameters = [&](int first, int step) {
+        std::vector<PgParameter> values;
+        if (reading == Reading::PointBlocksInBox) {
+            for (const double value : {box.getMinX(), box.getMinY(), box.getMaxX(), box.getMaxY()}) {
+                values.push_back({Exact(value)});
+            }
+        }
+        values.push_back({m_class->Table().Qualified()});
+        values.push_back({std::to_string(first)});
+        values.push_back({std::to_string(step)});
+        return values;
+    };
+    const int step = helper ? 2 : 1;
+    std::vector<std::unique_ptr<PgStream>> streams;
+    streams.push_back(std::make_unique<PgStream>(connection, ReadingStatement(reading), parameters(0, step)));
+    if (helper) {
+        streams.push_back(
+            std::make_unique<PgStream>(helper, Prepared(*helper, m_helper_statements, reading), parameters(1, step)));
+    }
+    const auto mark = [&cells](double x, double y) { cells.Mark(x, y); };
+    try {
+        // A row of each in turn: the servers make them at about the same pace, and each
+        // goes on with its next while this reads the other's.
+        for (std::size_t open = streams.size(); open > 0;) {
+            for (auto& stream : streams) {
+                if (!stream) continue;
+                const PGresult* row = stream->Next();
+                if (!row) {
+                    stream.reset();
+                    --open;
+                } else if (!PQgetisnull(row, 0, 0)) {
+                    ForEachPointInArray(
+                        std::string_view(PQgetvalue(row, 0, 0), static_cast<std::size_t>(PQgetlength(row, 0, 0))),
+                        mark);
+                }
+            }
+        }
+    } catch (...) {
+        // The other statement is stopped, not read to its end.
+        for (auto& stream : streams) {
+            if (stream) stream->Abandon();
+        }
+        throw;
+    }
+}
+
 bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit) {
     const auto& box = request.box;
     const double cell = request.cell;
-    // The view's cells (its pixels), counted from its lower left: a bit a cell that holds a
-    // point, so that the grid stays in the processor's cache however many points come.
     const double columns = std::ceil(box.getWidth() / cell), rows = std::ceil(box.getHeight() / cell);
     if (!(columns * rows <= kMostSampleCells)) return false;
-    const auto width = std::max<std::size_t>(1, static_cast<std::size_t>(columns));
-    const auto height = std::max<std::size_t>(1, static_cast<std::size_t>(rows));
-    std::vector<std::uint64_t> occupied((width * height + 63) / 64);
+    OccupiedCells cells(box, cell, std::max<std::size_t>(1, static_cast<std::size_t>(columns)),
+                        std::max<std::size_t>(1, static_cast<std::size_t>(rows)));
 
-    const auto& table = m_class->Table();
-    const auto g = "t." + QuotedIdentifier(table.geometry_column);
     // A view that holds the whole table needs no filter by the box (it costs a quarter of
     // the statement); points outside the view, should the table have grown, are left out
-    // below all the same.
-    std::vector<std::string> conditions;
+    // when marked all the same.
     geos::geom::Envelope near_box = box;
     near_box.expandBy(cell);  // a view fitted to the table may fall short of it by a rounding
-    if (!m_extent || !near_box.covers(&*m_extent)) {
-        conditions.push_back(g + " && ST_MakeEnvelope(" + Exact(box.getMinX()) + ", " + Exact(box.getMinY()) + ", " +
-                             Exact(box.getMaxX()) + ", " + Exact(box.getMaxY()) + ", " + std::to_string(table.srid) + ")");
-    }
-    if (!m_filter.empty()) conditions.push_back("(" + m_filter + ")");
-    std::string copy = "COPY (SELECT ST_X(" + g + "), ST_Y(" + g + ") FROM " + table.Rows() + " t";
-    for (std::size_t index = 0; index < conditions.size(); ++index) copy += (index ? " AND " : " WHERE ") + conditions[index];
-    copy += ") TO STDOUT (FORMAT binary)";
-    CopyPoints(*m_class->Connection(), copy, box, cell, width, height, occupied);
-    // One sample a cell that holds a point, at the cell's centre.
-    const auto& factory = Shape::Factory();
-    for (std::size_t word = 0; word < occupied.size(); ++word) {
-        for (std::uint64_t bits = occupied[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-            const geos::geom::Coordinate centre(box.getMinX() + (static_cast<double>(at % width) + 0.5) * cell,
-                                                box.getMinY() + (static_cast<double>(at / width) + 0.5) * cell);
-            const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(centre));
-            visit(ShapeInView{*point, true});
+    const bool whole = m_extent && near_box.covers(&*m_extent);
+    geos::geom::Envelope shown;
+    const bool wide = whole || (m_extent && m_extent->getArea() > 0 && near_box.intersection(*m_extent, shown) &&
+                                shown.getArea() >= kWideView * m_extent->getArea());
+    const auto& table = m_class->Table();
+    if (table.heap_rows && wide) {
+        ReadPointBlocks(whole ? Reading::PointBlocks : Reading::PointBlocksInBox, box, cells);
+    } else {
+        const auto g = "t." + QuotedIdentifier(table.geometry_column);
+        std::vector<std::string> conditions;
+        if (!whole) {
+            conditions.push_back(g + " && ST_MakeEnvelope(" + Exact(box.getMinX()) + ", " + Exact(box.getMinY()) +
+                                 ", " + Exact(box.getMaxX()) + ", " + Exact(box.getMaxY()) + ", " +
+                                 std::to_string(table.srid) + ")");
         }
+        if (!m_filter.empty()) conditions.push_back("(" + m_filter + ")");
+        std::string copy = "COPY (SELECT ST_X(" + g + "), ST_Y(" + g + ") FROM " + table.Rows() + " t";
+        for (std::size_t index = 0; index < conditions.size(); ++index) {
+            copy += (index ? " AND " : " WHERE ") + conditions[index];
+        }
+        copy += ") TO STDOUT (FORMAT binary)";
+        CopyPoints(*m_class->Connection(), copy, cells);
     }
+    cells.VisitSamples(visit);
     return true;
 }
 

@@ -13,6 +13,8 @@
 
 namespace selvane::gis {
 
+class OccupiedCells;
+
 /// A feature layer on a database table: searches run in the server with the layer's
 /// definition query in their WHERE clause, and the selection holds object ids.
 class PostgisLayer : public FeatureLayerOf<PostgisFeatureClass> {
@@ -39,9 +41,11 @@ public:
     std::string Description() override;
 
 private:
-    enum class Reading { All, Large, Samples, Selected };
+    enum class Reading { All, Large, Samples, Selected, PointBlocks, PointBlocksInBox };
     /// The statement of one way of reading, prepared on first use.
     const std::string& ReadingStatement(Reading reading);
+    /// The statement of `reading` prepared on `connection`, whose statements `names` holds.
+    const std::string& Prepared(PgConnection& connection, std::map<Reading, std::string>& names, Reading reading);
     /// Streams the rows of `statement` (fid, WKB) to `visit`.
     void Stream(const std::string& statement, const std::vector<PgParameter>& parameters, bool samples,
                 const ShapeVisitor& visit);
@@ -49,10 +53,19 @@ private:
     /// from the server and binned here; false when the cells are too many to hold (the
     /// server then samples them as it samples other shapes).
     bool SamplePointsHere(const ShapeRequest& request, const ShapeVisitor& visit);
+    /// Marks the cells of the table's points (in `box`, for PointBlocksInBox) read by ranges
+    /// of the table's blocks.
+    void ReadPointBlocks(Reading reading, const geos::geom::Envelope& box, OccupiedCells& cells);
+    /// A second connection to the layer's database for reading by ranges of blocks; null
+    /// when the server takes no more.
+    std::shared_ptr<PgConnection> DrawingHelper();
 
     std::string m_filter;  // the definition query as the statements run it
     IdSelection m_selection;
     std::map<Reading, std::string> m_statements;
+    std::shared_ptr<PgConnection> m_helper;
+    bool m_helper_failed = false;
+    std::map<Reading, std::string> m_helper_statements;  // prepared on m_helper
     std::optional<geos::geom::Envelope> m_extent;
 };
 

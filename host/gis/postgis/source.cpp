@@ -168,6 +168,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         "WHERE c.oid = $1::oid",
         {{oid}});
     table.own_rows_only = Text(children.get(), 0, 0) != "p" && Text(children.get(), 0, 1) == "t";
+    table.heap_rows = Text(children.get(), 0, 0) == "r";
     if (table.srid == 0) {
         try {
             table.srid = SridOfRows(*m_connection, table);

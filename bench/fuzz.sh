@@ -13,7 +13,7 @@ cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz --target map_document_fuzzer layer_bytes_fuzzer geopackage_blob_fuzzer
 status=0
 pids=()
-for target in map_document layer_bytes geopackage_blob; do
+for target in map_document layer_bytes geopackage_blob point_array; do
   corpus=build/fuzz/corpus/$target
   findings=build/fuzz/findings/$target
   mkdir -p "$corpus" "$findings"
@@ -24,7 +24,7 @@ for target in map_document layer_bytes geopackage_blob; do
   pids+=($!)
 done
 for index in "${!pids[@]}"; do wait "${pids[$index]}" || status=1; done
-for target in map_document layer_bytes geopackage_blob; do
+for target in map_document layer_bytes geopackage_blob point_array; do
   echo "== $target"
   grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+ +DONE|cov: " "build/fuzz/$target.log" | tail -3
   ls "build/fuzz/findings/$target" | sed 's/^/finding: /'

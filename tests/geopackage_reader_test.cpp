@@ -28,7 +28,9 @@ std::vector<std::pair<std::int64_t, std::string>> DirectRows(const gis::FeatureR
     std::vector<std::pair<std::int64_t, std::string>> text;
     for (std::size_t row = 0; row < rows.fids.size(); ++row) {
         std::string wkt = "null";
-        if (rows.shapes[row]) {
+        if (!rows.plain.empty() && rows.plain[row]) {
+            wkt = OGRPoint(rows.points[row].x, rows.points[row].y).exportToWkt();
+        } else if (rows.shapes[row]) {
             auto geometry = std::unique_ptr<OGRGeometry>();
             OGRGeometry* parsed = nullptr;
             const auto geos_wkt = rows.shapes[row]->toString();
@@ -79,7 +81,8 @@ TEST(GeoPackageReader, RowsParsedOnEveryCoreNameTheFirstBrokenRowOfTheTable) {
     ASSERT_EQ(rows->shapes.size(), static_cast<std::size_t>(kRows));
     for (const int row : {0, kRows / 2 - 1, kRows / 2, kRows - 1}) {
         EXPECT_EQ(rows->fids[row], row + 1);
-        EXPECT_EQ(rows->shapes[row]->getCoordinate()->x, row);
+        ASSERT_TRUE(rows->plain[row]);  // a single point, kept as its coordinates
+        EXPECT_EQ(rows->points[row].x, row);
     }
     const auto first_fault = [&] {
         try {

@@ -66,11 +66,12 @@ std::vector<std::int64_t> Expected(const gis::MemoryFeatureClass& wells, const g
     std::vector<std::int64_t> ids;
     for (std::size_t t = 0; t < wells.RowCount(); ++t) {
         for (std::size_t q = 0; q < queries.RowCount(); ++q) {
-            const auto* query = queries.ShapeAt(q);
-            if (!shown[q] || !query || !query->getEnvelopeInternal()->intersects(wells.ShapeAt(t)->getEnvelopeInternal())) {
+            const auto query = queries.ShapeAt(q);
+            const auto well = wells.ShapeAt(t);
+            if (!shown[q] || !query || !query->getEnvelopeInternal()->intersects(well->getEnvelopeInternal())) {
                 continue;
             }
-            if (touch ? query->touches(wells.ShapeAt(t)) : query->intersects(wells.ShapeAt(t))) {
+            if (touch ? query->touches(well.get()) : query->intersects(well.get())) {
                 ids.push_back(wells.Fid(t));
                 break;
             }

@@ -179,8 +179,8 @@ TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) 
                     }
                     std::vector<std::int64_t> expected;
                     for (std::size_t row = 0; row < target->RowCount(); ++row) {
-                        const auto& shape = *target->ShapeAt(row);
-                        if (FullRelate(relation, *query_geometry, shape)) expected.push_back(target->Fid(row));
+                        const auto shape = target->ShapeAt(row);
+                        if (FullRelate(relation, *query_geometry, *shape)) expected.push_back(target->Fid(row));
                     }
                     ASSERT_EQ(found, expected) << gis::RelationName(relation) << " query " << query_geometry->toString();
                     ++compared;
@@ -286,6 +286,84 @@ TEST(SpatialSearch, RecyclingCursorsReuseOneFeatureAndSelectionsKeepEachFeatureO
     EXPECT_EQ(layer->Selection().Count(), 2u);
     auto other = LoadLayer(path, "t", "other");
     EXPECT_THROW(other->Add(a), platform::Error);  // a feature of another class
+}
+
+TEST(SpatialSearch, APointTableIsKeptAsCoordinatesAndAnsweredAsGeosPointsWouldBe) {
+    TempFolder folder;
+    const auto path = folder.File("plain.gpkg");
+    // Points inside, on the edge, on a corner, in the hole and outside of a square with a
+    // hole; a row without a shape and an empty point.
+    const std::vector<std::string> wells{"POINT(1 1)", "POINT(0 2)", "POINT(4 4)", "",         "POINT(2 2)",
+                                         "POINT EMPTY", "POINT(5 1)", "POINT(1.5 2)", "POINT(3 3)"};
+    WriteGeoPackage(path, {{"wells", kPoint, 0, wells, {}},
+                           {"mixed", 0, 0, {"POINT(1 1)", "LINESTRING(0 0,4 4)"}, {}},
+                           {"squares", kPolygon, 0,
+                            {"POLYGON((0 0,4 0,4 4,0 4,0 0),(1.5 1.5,2.5 1.5,2.5 2.5,1.5 2.5,1.5 1.5))",
+                             "POLYGON((1 1,3 1,3 3,1 3,1 1))"},
+                            {}}});
+    const auto points = LoadLayer(path, "wells")->Class();
+    ASSERT_EQ(points->RowCount(), wells.size());
+    for (std::size_t row = 0; row < wells.size(); ++row) {
+        const auto shape = points->ShapeAt(row);
+        if (wells[row].empty()) {
+            EXPECT_FALSE(shape);
+            EXPECT_EQ(points->PlainPointAt(row), nullptr);
+        } else if (wells[row] == "POINT EMPTY") {
+            ASSERT_TRUE(shape);
+            EXPECT_TRUE(shape->isEmpty());
+            EXPECT_EQ(points->PlainPointAt(row), nullptr);
+        } else {
+            ASSERT_NE(points->PlainPointAt(row), nullptr) << wells[row];
+            ASSERT_TRUE(shape);
+            EXPECT_TRUE(shape->equalsExact(gis::Shape::FromWkt(wells[row])->Geometry())) << shape->toString();
+        }
+    }
+    // A table of points and other shapes keeps GEOS shapes, lent out as they are.
+    const auto mixed = LoadLayer(path, "mixed")->Class();
+    ASSERT_EQ(mixed->RowCount(), 2u);
+    EXPECT_EQ(mixed->PlainPointAt(0), nullptr);
+    EXPECT_EQ(mixed->ShapeAt(0).get(), mixed->ShapeAt(0).get());
+
+    // Every relation that can hold, the points as targets and as query shapes, as GEOS's
+    // relate says.
+    const auto squares = LoadLayer(path, "squares")->Class();
+    const auto compare = [](const std::shared_ptr<gis::MemoryFeatureClass>& queries,
+                            const std::shared_ptr<gis::MemoryFeatureClass>& targets,
+                            std::initializer_list<esriSpatialRelEnum> relations) {
+        for (const auto relation : relations) {
+            for (std::size_t q = 0; q < queries->RowCount(); ++q) {
+                const auto shape = queries->ShapeAt(q);
+                if (!shape || shape->isEmpty()) continue;
+                const auto query = std::make_shared<gis::Shape>(shape->clone(), nullptr);
+                std::vector<std::int64_t> expected;
+                for (std::size_t row = 0; row < targets->RowCount(); ++row) {
+                    const auto target = targets->ShapeAt(row);
+                    if (target && FullRelate(relation, *shape, *target)) expected.push_back(targets->Fid(row));
+                }
+                EXPECT_EQ(Found(*targets, Filter(query, relation)), expected)
+                    << gis::RelationName(relation) << " " << shape->toString();
+            }
+        }
+    };
+    compare(squares, points,
+            {platform::esriSpatialRelIntersects, platform::esriSpatialRelEnvelopeIntersects,
+             platform::esriSpatialRelTouches, platform::esriSpatialRelContains});
+    compare(points, squares,
+            {platform::esriSpatialRelIntersects, platform::esriSpatialRelEnvelopeIntersects,
+             platform::esriSpatialRelTouches, platform::esriSpatialRelWithin});
+    compare(points, points, {platform::esriSpatialRelIntersects, platform::esriSpatialRelWithin});
+    // A search whose query point came from a recycling cursor keeps answering for that
+    // point after the cursor has moved on to the next (a cursor of a search: no scan whose
+    // rows are answered ahead).
+    const auto everything = gis::Shape::FromWkt("POLYGON((-9 -9,9 -9,9 9,-9 9,-9 -9))");
+    auto scan = points->Search(Filter(everything, platform::esriSpatialRelIntersects), true);
+    const auto first = scan->NextFeature();
+    auto found = squares->Search(Filter(first->Shape(), platform::esriSpatialRelIntersects), true);
+    scan->NextFeature();
+    scan->NextFeature();  // (4 4): the second square is not under it, the first is
+    std::vector<std::int64_t> squares_found;
+    while (auto feature = found->NextFeature()) squares_found.push_back(feature->OID());
+    EXPECT_EQ(squares_found, (std::vector<std::int64_t>{1, 2}));  // under (1 1): both
 }
 
 TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFailsInRowOrder) {

@@ -135,6 +135,9 @@ PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
       m_large_area(IsLargeArea(query)),
       m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
     if (known_valid) m_valid = true;
+    if (const auto* polygon = dynamic_cast<const geos::geom::prep::PreparedPolygon*>(m_prepared.get())) {
+        m_area_locator = polygon->getPointLocator();
+    }
 }
 
 PreparedQuery::~PreparedQuery() = default;
@@ -180,6 +183,19 @@ bool PreparedQuery::Holds(platform::esriSpatialRelEnum relation, const Geometry&
         case platform::esriSpatialRelContains: return m_prepared->contains(&target);
         default: return false;
     }
+}
+
+bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const PlainPoint& target) const {
+    const geos::geom::Coordinate at(target.x, target.y);
+    if (relation == platform::esriSpatialRelEnvelopeIntersects) return m_query.getEnvelopeInternal()->intersects(at);
+    // A point meets an area exactly when it is not in the area's exterior: the test GEOS's
+    // prepared intersects makes of a point, with the same locator, after the same envelope
+    // test (a rectangle's own test says the same: its closure holds the point).
+    if (relation == platform::esriSpatialRelIntersects && m_area_locator) {
+        return m_query.getEnvelopeInternal()->intersects(at) && m_area_locator->locate(&at) != Location::EXTERIOR;
+    }
+    const std::unique_ptr<Geometry> point(Shape::Factory().createPoint(at));
+    return Holds(relation, *point);
 }
 
 // TOUCH: the shapes meet and II is empty.

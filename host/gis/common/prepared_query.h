@@ -3,7 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include <geos/algorithm/locate/PointOnGeometryLocator.h>
+
 #include "gis/common/geos_include.h"
+#include "gis/common/shape.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -35,6 +38,9 @@ public:
     /// relate of the two shapes says. For esriSpatialRelEnvelopeIntersects the envelopes
     /// are compared. GEOS failures propagate.
     bool Holds(platform::esriSpatialRelEnum relation, const geos::geom::Geometry& target) const;
+    /// Holds for a target that is the single point `target`, without a GEOS point where the
+    /// relation does not need one.
+    bool HoldsAtPoint(platform::esriSpatialRelEnum relation, const PlainPoint& target) const;
 
 private:
     class Boundary;
@@ -60,6 +66,8 @@ private:
 
     const geos::geom::Geometry& m_query;
     std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    // An area's point locator, the one the prepared geometry's intersects asks for points.
+    geos::algorithm::locate::PointOnGeometryLocator* m_area_locator = nullptr;
     bool m_area = false;
     bool m_large_area = false;
     bool m_single_point = false;

@@ -2,6 +2,7 @@
 
 #include <geos/geom/CoordinateFilter.h>
 #include <geos/geom/GeometryCollection.h>
+#include <geos/geom/Point.h>
 #include <geos/geom/Polygon.h>
 #include <ogr_spatialref.h>
 
@@ -20,6 +21,22 @@ const geos::geom::GeometryFactory& Shape::Factory() {
     // integer, which must never decide to free it while one of them lives.
     static const auto* factory = geos::geom::GeometryFactory::create().release();
     return *factory;
+}
+
+void MovePoint(geos::geom::Point& point, const PlainPoint& to) {
+    class SetTo : public geos::geom::CoordinateFilter {
+    public:
+        explicit SetTo(const PlainPoint& at) : m_at(at) {}
+        void filter_rw(geos::geom::Coordinate* coordinate) const override {
+            coordinate->x = m_at.x;
+            coordinate->y = m_at.y;
+        }
+
+    private:
+        PlainPoint m_at;
+    } set_to(to);
+    point.apply_rw(&set_to);
+    point.geometryChanged();  // its envelope is worked out again
 }
 
 namespace {

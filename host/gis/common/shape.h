@@ -12,6 +12,12 @@ class OGRSpatialReference;
 
 namespace selvane::gis {
 
+/// A single point as its two coordinates, without a GEOS object around it.
+struct PlainPoint {
+    double x = 0;
+    double y = 0;
+};
+
 /// The declared shape type of a feature class, by dimension; Mixed is not gated.
 enum class ShapeDimension : int { Mixed = -1, Point = 0, Line = 1, Area = 2 };
 
@@ -94,6 +100,9 @@ private:
     std::optional<ShapeDimension> m_class_dimension;
     std::shared_ptr<const ShapeReading> m_reading;
 };
+
+/// Moves `point` to `to`, as if made there.
+void MovePoint(geos::geom::Point& point, const PlainPoint& to);
 
 /// Works out now the envelopes that GEOS works out lazily inside a shape (of the shape, its
 /// parts and their rings), so that several threads may read the shape without racing to

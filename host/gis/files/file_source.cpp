@@ -113,7 +113,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
     if (gdal.Failed()) {
         throw platform::Error(platform::kFail, path + ": reading table " + table + " failed: " + gdal.Text());
     }
-    return {std::move(fids), std::move(shapes)};
+    return {std::move(fids), std::move(shapes), {}, {}};
 }
 
 // GDAL's reasons, and a word on the network when an address was refused for it.

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -129,6 +131,32 @@ bool OfDimension(WkbType type, ShapeDimension dimension) {
     return true;
 }
 
+// A blob of one finite 2D point without an envelope in its header (how tables of points
+// are written) read as its two coordinates, without a GEOS object or an allocation;
+// nullopt for every other blob, which the full parse reads and checks.
+std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_t size, ShapeDimension declared) {
+    // The 8-byte header ('GP', version 0, flags), then the WKB: byte order, type, x, y.
+    constexpr std::size_t kPointBlob = 8 + 1 + 4 + 8 + 8;
+    if (size != kPointBlob || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return std::nullopt;
+    // Flags: extended type (0x20), empty (0x10), an envelope (bits 1 to 3).
+    if ((blob[3] & 0x3E) != 0) return std::nullopt;
+    if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
+    const unsigned char* wkb = blob + 8;
+    if (wkb[0] > 1) return std::nullopt;
+    const bool little_endian = wkb[0] == 1;
+    const auto read = [little_endian](const unsigned char* at, std::size_t count) {
+        std::uint64_t value = 0;
+        for (std::size_t index = 0; index < count; ++index) {
+            value |= std::uint64_t{at[little_endian ? index : count - 1 - index]} << (8 * index);
+        }
+        return value;
+    };
+    if (read(wkb + 1, 4) != 1) return std::nullopt;  // a 2D point (1001, 2001, 0x80000001: other forms)
+    const PlainPoint point{std::bit_cast<double>(read(wkb + 5, 8)), std::bit_cast<double>(read(wkb + 13, 8))};
+    if (!std::isfinite(point.x) || !std::isfinite(point.y)) return std::nullopt;  // empty, or a fault to name
+    return point;
+}
+
 const char* DimensionWords(ShapeDimension dimension) {
     switch (dimension) {
         case ShapeDimension::Point: return "a table of points";
@@ -191,6 +219,9 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     if (!blobs) return std::nullopt;
     const std::size_t rows = blobs->fids.size();
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
+    // Single points are kept as their coordinates: a GEOS point costs several times that.
+    std::vector<PlainPoint> points(rows);
+    std::vector<std::uint8_t> plain(rows);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -212,11 +243,22 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                                           (kind == SQLITE_TEXT ? "text" : "a number") + ", not a geometry blob");
                 }
                 const std::size_t start = blobs->starts[row];
-                shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, blobs->starts[row + 1] - start, reader,
-                                                  blobs->declared);
+                const std::size_t size = blobs->starts[row + 1] - start;
+                if (const auto point = PlainPointOfBlob(blobs->bytes.data() + start, size, blobs->declared)) {
+                    points[row] = *point;
+                    plain[row] = 1;
+                    continue;
+                }
+                shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, size, reader, blobs->declared);
                 if (!shapes[row]) {
                     stops[slot] = {row, {}, nullptr};
                     return;
+                }
+                if (shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT && !shapes[row]->isEmpty()) {
+                    const auto& at = *shapes[row]->getCoordinate();
+                    points[row] = {at.x, at.y};
+                    plain[row] = 1;
+                    shapes[row].reset();
                 }
             } catch (const std::bad_alloc&) {
                 stops[slot] = {row, {}, std::current_exception()};
@@ -235,7 +277,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                                                    std::to_string(blobs->fids[first->row]) +
                                                    ": the shape cannot be read: " + first->fault);
     }
-    return FeatureRows{std::move(blobs->fids), std::move(shapes)};
+    return FeatureRows{std::move(blobs->fids), std::move(shapes), std::move(points), std::move(plain)};
 }
 
 }  // namespace selvane::gis

@@ -64,6 +64,7 @@ bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query,
               std::size_t row) {
     owner.RequireValid(row);
     try {
+        if (const auto* point = owner.PlainPointAt(row)) return query.HoldsAtPoint(relation, *point);
         return query.Holds(relation, *owner.ShapeAt(row));
     } catch (const geos::util::GEOSException& error) {
         throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());

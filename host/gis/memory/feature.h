@@ -1,5 +1,7 @@
 #pragma once
 
+#include <geos/geom/Point.h>
+
 #include <cstddef>
 #include <memory>
 
@@ -25,7 +27,19 @@ public:
 
     void MoveTo(std::size_t row) {
         m_row = row;
-        m_shape.Borrow(m_owner.get(), m_owner->ShapeAt(row), row);
+        if (const auto* point = m_owner->PlainPointAt(row)) {
+            // A row of plain points: a GEOS point of the feature's own, moved to the row,
+            // so that a move costs no allocation and the shape follows the feature.
+            if (m_point) {
+                MovePoint(*m_point, *point);
+            } else {
+                m_point.reset(Shape::Factory().createPoint(geos::geom::Coordinate(point->x, point->y)));
+            }
+            m_shape.Borrow(m_owner.get(), m_point.get(), row);
+        } else {
+            // Any other row's shape is the class's own (or none): ShapeAt lends it.
+            m_shape.Borrow(m_owner.get(), m_owner->ShapeAt(row).get(), row);
+        }
     }
 
     const MemoryFeatureClass& Owner() const { return *m_owner; }
@@ -43,6 +57,7 @@ public:
 private:
     std::shared_ptr<const MemoryFeatureClass> m_owner;
     std::size_t m_row = 0;
+    std::unique_ptr<geos::geom::Point> m_point;  // the shape of a row of plain points
     gis::Shape m_shape;
 };
 

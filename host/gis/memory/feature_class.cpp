@@ -63,7 +63,7 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)) {
-    AdoptRows({std::move(fids), std::move(shapes)});
+    AdoptRows({std::move(fids), std::move(shapes), {}, {}});
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
@@ -71,8 +71,9 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
     : m_name(std::move(name)),
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
-      m_spatial_reference(std::move(spatial_reference)),
-      m_rows{std::move(reader), {}, {}, {}} {}
+      m_spatial_reference(std::move(spatial_reference)) {
+    m_rows.reader = std::move(reader);
+}
 
 void MemoryFeatureClass::EnsureRows() const {
     if (!m_rows.reader) return;
@@ -81,21 +82,77 @@ void MemoryFeatureClass::EnsureRows() const {
 }
 
 void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
-    if (rows.fids.size() != rows.shapes.size()) {
+    const std::size_t count = rows.fids.size();
+    if (rows.shapes.size() != count || (!rows.points.empty() && rows.points.size() != count) ||
+        rows.plain.size() != rows.points.size()) {
         throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
-    }
-    std::vector<std::size_t> non_finite;
-    for (std::size_t row = 0; row < rows.shapes.size(); ++row) {
-        if (rows.shapes[row] && !AllCoordinatesFinite(*rows.shapes[row])) non_finite.push_back(row);
     }
     if (const auto duplicate = FirstDuplicate(rows.fids)) {
         throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
                                                    " to more than one feature; each feature needs an id of its own");
     }
-    m_rows.fids = std::move(rows.fids);
-    m_rows.shapes = std::move(rows.shapes);
-    m_rows.non_finite = std::move(non_finite);
+    const auto plain = [&rows](std::size_t row) { return !rows.plain.empty() && rows.plain[row]; };
+    const bool single_points = count > 0 && [&] {
+        for (std::size_t row = 0; row < count; ++row) {
+            const auto& shape = rows.shapes[row];
+            if (!plain(row) && shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) return false;
+        }
+        return true;
+    }();
+    Rows kept;
+    if (single_points) {
+        // Every shape a single point, none or an empty one: two numbers a row, and a kind.
+        kept.kinds.assign(count, kPlainRow);
+        kept.points = rows.points.empty() ? std::vector<PlainPoint>(count) : std::move(rows.points);
+        for (std::size_t row = 0; row < count; ++row) {
+            auto& shape = rows.shapes[row];
+            if (plain(row)) continue;
+            if (!shape) {
+                kept.kinds[row] = kNullRow;
+            } else if (shape->isEmpty()) {
+                kept.kinds[row] = kEmptyRow;
+            } else {
+                const auto& at = *shape->getCoordinate();
+                kept.points[row] = {at.x, at.y};
+            }
+            shape.reset();
+        }
+        if (std::find(kept.kinds.begin(), kept.kinds.end(), kEmptyRow) != kept.kinds.end()) {
+            kept.empty_point = Shape::Factory().createPoint();
+        }
+        for (std::size_t row = 0; row < count; ++row) {
+            const auto& point = kept.points[row];
+            if (kept.kinds[row] == kPlainRow && !(std::isfinite(point.x) && std::isfinite(point.y))) {
+                kept.non_finite.push_back(row);
+            }
+        }
+    } else {
+        // Shapes of other kinds among them: every row a GEOS shape.
+        kept.shapes = std::move(rows.shapes);
+        for (std::size_t row = 0; row < count; ++row) {
+            if (plain(row)) {
+                const auto& point = rows.points[row];
+                kept.shapes[row].reset(Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y)));
+            }
+            if (kept.shapes[row] && !AllCoordinatesFinite(*kept.shapes[row])) kept.non_finite.push_back(row);
+        }
+    }
+    kept.fids = std::move(rows.fids);
+    m_rows = std::move(kept);
     m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.fids.size());
+}
+
+RowShape MemoryFeatureClass::ShapeAt(std::size_t row) const {
+    if (m_rows.kinds.empty()) return RowShape(m_rows.shapes[row].get());
+    switch (m_rows.kinds[row]) {
+        case kPlainRow: {
+            const auto& point = m_rows.points[row];
+            return RowShape(
+                std::unique_ptr<geos::geom::Geometry>(Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
+        }
+        case kEmptyRow: return RowShape(m_rows.empty_point.get());
+        default: return RowShape();
+    }
 }
 
 void MemoryFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
@@ -192,11 +249,19 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
         }
         if (m_ahead) return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
     }
+    if (!projected && query_class && query_class->PlainPointAt(query->Row())) {
+        // A point made for a feature: a recycling cursor that moves the feature on makes
+        // another, so the search holds its own.
+        projected = query->Geometry()->clone();
+    }
     return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, std::move(shown), relation, request.owner,
                                            *query->Geometry(), std::move(projected), query->Origin(), query->Row());
 }
 
 void MemoryFeatureClass::RequireValid(std::size_t row) const {
+    // A point's only fault is a coordinate that is not a finite number, which the class
+    // reports before any search.
+    if (!m_rows.kinds.empty()) return;
     auto& state = m_search.validity[row];
     if (state.load(std::memory_order_relaxed) == kValid) return;
     const auto* shape = m_rows.shapes[row].get();
@@ -221,17 +286,22 @@ void MemoryFeatureClass::PrepareForThreads() const {
     for (const auto& shape : m_rows.shapes) {
         if (shape) FillLazyEnvelopes(*shape);
     }
+    if (m_rows.empty_point) FillLazyEnvelopes(*m_rows.empty_point);
     m_search.prepared_for_threads = true;
 }
 
 geos::index::strtree::TemplateSTRtree<std::size_t>& MemoryFeatureClass::Index() const {
     EnsureRows();
     if (!m_search.index) {
-        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_rows.shapes.size());
-        for (std::size_t row = 0; row < m_rows.shapes.size(); ++row) {
-            const auto* shape = m_rows.shapes[row].get();
-            if (!shape || shape->isEmpty()) continue;
+        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_rows.fids.size());
+        for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
             if (std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) continue;
+            if (const auto* point = PlainPointAt(row)) {
+                index->insert(geos::geom::Envelope(point->x, point->x, point->y, point->y), row);
+                continue;
+            }
+            const auto* shape = m_rows.kinds.empty() ? m_rows.shapes[row].get() : nullptr;
+            if (!shape || shape->isEmpty()) continue;
             index->insert(*shape->getEnvelopeInternal(), row);
         }
         index->build();

@@ -27,10 +27,32 @@ using RowMask = std::shared_ptr<const std::vector<bool>>;
 /// Object ids a layer shows (its definition query), ascending; null means every row.
 using ShownIds = std::shared_ptr<const std::vector<std::int64_t>>;
 
-/// The rows of a table: object ids and shapes (nullptr for a feature without one).
+/// The rows of a table: object ids and shapes (nullptr for a feature without one). A reader
+/// may hand a row's single point as its two coordinates instead of a GEOS shape: the row's
+/// shape is then null, its `plain` flag set and `points` holds it.
 struct FeatureRows {
     std::vector<std::int64_t> fids;
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+    std::vector<PlainPoint> points;    // empty, or a row each
+    std::vector<std::uint8_t> plain;   // empty, or a row each: 1 where `points` holds the shape
+};
+
+/// A row's shape: borrowed from its class, or made for the holder from a plain point.
+class RowShape {
+public:
+    RowShape() = default;
+    explicit RowShape(const geos::geom::Geometry* borrowed) : m_geometry(borrowed) {}
+    explicit RowShape(std::unique_ptr<geos::geom::Geometry> made) : m_made(std::move(made)), m_geometry(m_made.get()) {}
+
+    /// The geometry, or nullptr for a feature without a shape; valid while this lives.
+    const geos::geom::Geometry* get() const { return m_geometry; }
+    const geos::geom::Geometry& operator*() const { return *m_geometry; }
+    const geos::geom::Geometry* operator->() const { return m_geometry; }
+    explicit operator bool() const { return m_geometry != nullptr; }
+
+private:
+    std::unique_ptr<geos::geom::Geometry> m_made;
+    const geos::geom::Geometry* m_geometry = nullptr;
 };
 
 /// Reads a table's rows; throws platform::Error naming what cannot be read.
@@ -46,6 +68,8 @@ using OperationChooser =
     std::function<CoordinateOperation(const OGRSpatialReference& source, const OGRSpatialReference& target)>;
 
 /// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
+/// A class of single points keeps them as plain coordinates instead (a GEOS point costs
+/// several times its two numbers), and makes a GEOS point only for whoever asks for one.
 /// A class opened from a file reads its rows the first time they are needed (a search, a
 /// count, a drawing), so that opening a map costs only names, types and systems. A
 /// spatial search uses an STRtree built on the first search and kept.
@@ -84,8 +108,14 @@ public:
         return m_rows.fids.size();
     }
     std::int64_t Fid(std::size_t row) const { return m_rows.fids[row]; }
-    /// The row's shape, or nullptr for a feature without one.
-    const geos::geom::Geometry* ShapeAt(std::size_t row) const { return m_rows.shapes[row].get(); }
+    /// The row's shape (null for a feature without one); made anew for each call in a class
+    /// of plain points.
+    RowShape ShapeAt(std::size_t row) const;
+    /// The row's point when the class keeps its rows as plain points and the row has one;
+    /// nullptr otherwise.
+    const PlainPoint* PlainPointAt(std::size_t row) const {
+        return m_rows.kinds.empty() || m_rows.kinds[row] != kPlainRow ? nullptr : &m_rows.points[row];
+    }
     /// Rows by object id (built on first use).
     const std::map<std::int64_t, std::size_t>& RowsByFid() const;
 
@@ -139,11 +169,18 @@ private:
     LayerNames m_layer_names;
     OperationChooser m_choose_operation;
 
+    // What a row of a class of plain points holds.
+    static constexpr std::uint8_t kPlainRow = 0, kNullRow = 1, kEmptyRow = 2;
+
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {
         RowReader reader;  // set until the rows are read
         std::vector<std::int64_t> fids;
-        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;  // empty in a class of plain points
+        // A class of plain points: a row's kind and, for a plain row, its point.
+        std::vector<std::uint8_t> kinds;
+        std::vector<PlainPoint> points;
+        std::unique_ptr<geos::geom::Geometry> empty_point;  // the shape of every empty row
         std::vector<std::size_t> non_finite;  // rows with NaN or infinite coordinates, ascending
     };
     mutable Rows m_rows;

@@ -50,7 +50,12 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
 geos::geom::Envelope ShapesExtent(const MemoryFeatureClass& feature_class) {
     geos::geom::Envelope extent;
     for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
-        const auto* shape = feature_class.ShapeAt(row);
+        if (const auto* point = feature_class.PlainPointAt(row)) {
+            const geos::geom::Envelope at(point->x, point->x, point->y, point->y);
+            extent.expandToInclude(&at);
+            continue;
+        }
+        const auto shape = feature_class.ShapeAt(row);
         if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
     }
     return extent;
@@ -63,7 +68,7 @@ void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& vi
     if (feature_class.RowCount() == 0 || (request.selected_only && m_selection.Count() == 0)) return;
     const auto read = [&](std::size_t row) {
         if (!Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
-        const auto* shape = feature_class.ShapeAt(row);
+        const auto shape = feature_class.ShapeAt(row);
         if (!shape) return;
         if (request.selected_only && !request.box.intersects(shape->getEnvelopeInternal())) return;
         visit({*shape});

@@ -45,14 +45,15 @@ void SetRowAheadPaceForTests(RowAheadPace pace) { g_pace.store(pace); }
 // Rows the run will search: shown by the scan, with a shape that can stand in the relation.
 bool MemorySearchAhead::Worth(std::size_t row) const {
     if (m_scan_shown && !(*m_scan_shown)[row]) return false;
-    const auto* shape = m_queries->ShapeAt(row);
+    const auto shape = m_queries->ShapeAt(row);
     return shape && !shape->isEmpty() && RelationCanHold(m_relation, DimensionOf(*shape), m_target.Dimension());
 }
 
 SearchAnswer MemorySearchAhead::Work(std::size_t row) const {
     SearchAnswer answer;
     try {
-        answer = AnswerSearch(m_target, m_target_shown, m_relation, *m_queries->ShapeAt(row), m_queries, row);
+        const auto shape = m_queries->ShapeAt(row);
+        answer = AnswerSearch(m_target, m_target_shown, m_relation, *shape, m_queries, row);
     } catch (...) {
         // Out of memory, say: the search of this row fails with it, on whichever thread.
         answer = SearchAnswer{};

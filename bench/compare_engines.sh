@@ -5,7 +5,8 @@
 # three), the peak memory of the two local programs and the ratios, and checks that all
 # agree on the count.
 #
-#   bash bench/compare_engines.sh [--quick|--large]   (--quick: the 10k × 100k rows only; --large: the few large queries)
+#   bash bench/compare_engines.sh [--quick|--large|--huge]   (--quick: the 10k × 100k rows only; --large: the few
+#                                                            large queries; --huge: 100k queries over 10M points)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh engines

@@ -2,7 +2,7 @@
 # Times the whole `selvane select` process (load, index, dialog, run, output) against a
 # bare GEOS program doing the same selection on the same GeoPackage, and prints the ratios.
 #
-#   bash bench/compare_select.sh [--quick]     (--quick: the 10k × 100k rows only)
+#   bash bench/compare_select.sh [--quick|--large|--huge]     (as bench/compare_engines.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -2,8 +2,9 @@
 # Needs $data (the folder of the generated GeoPackages).
 
 # kind relation predicate queries targets targets-per-query; --quick: the 10k × 100k rows;
-# --large: the few large queries only
+# --large: the few large queries only; --huge: 100k queries over 10M points
 bench_rows() {
+  if [ "${1:-}" = "--huge" ]; then rows=("points INTERSECT intersects 100000 10000000 10"); return; fi
   local large=("points INTERSECT intersects 100 1000000 10000" "lines CROSS crosses 100 1000000 10000"
                "cells TOUCH touches 100 1000000 10000" "shifted-cells OVERLAP overlaps 100 1000000 10000")
   if [ "${1:-}" = "--large" ]; then rows=("${large[@]}"); return; fi

@@ -3,6 +3,8 @@
 // and several parts, and candidates that share their edges and vertices, lie inside,
 // outside, across and along their boundaries.
 
+#include <algorithm>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -153,6 +155,55 @@ TEST(RelationShortcuts, EveryRelationAnswersAsTheFullRelateOnSharedEdgesHolesAnd
                             "esriSpatialRelContains Polygon", "esriSpatialRelContains Point"}) {
         EXPECT_GT(held[key], 0) << key;
     }
+}
+
+TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
+    // Rectangles on a half-unit grid, so that they share edges, parts of edges and corners,
+    // lie inside one another with and without a shared edge, and overlap; each ring in both
+    // orientations and from another first corner. And shapes that are not rectangles though
+    // they look it: rings with a vertex along an edge, one with a hole, an L.
+    const auto rectangle = [](double x0, double y0, double x1, double y1, bool reversed, int start) {
+        std::vector<std::string> corners{Point(x0, y0), Point(x1, y0), Point(x1, y1), Point(x0, y1)};
+        if (reversed) std::reverse(corners.begin(), corners.end());
+        std::rotate(corners.begin(), corners.begin() + start, corners.end());
+        std::string wkt = "POLYGON((";
+        for (const auto& corner : corners) wkt += corner + ",";
+        return wkt + corners.front() + "))";
+    };
+    std::vector<std::string> shapes;
+    std::mt19937 random(8122026);
+    std::uniform_int_distribution<int> at(0, 8), size(1, 5), flip(0, 1), corner(0, 3);
+    for (int i = 0; i < 120; ++i) {
+        const double x = at(random) * 0.5, y = at(random) * 0.5;
+        shapes.push_back(rectangle(x, y, x + size(random) * 0.5, y + size(random) * 0.5, flip(random), corner(random)));
+    }
+    for (const char* wkt : {"POLYGON((1 1,2 1,3 1,3 2,1 2,1 1))", "POLYGON((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2,1 2,1 1))",
+                            "POLYGON((1 1,2 1,2 2,1 2,1 1.5,1 1))", "POLYGON((1 1,3 1,3 2,2 2,2 3,1 3,1 1))"}) {
+        shapes.push_back(wkt);
+    }
+    std::size_t rectangles = 0, compared = 0;
+    std::map<std::string, int> held;
+    for (const auto& query_wkt : shapes) {
+        const auto query = Read(query_wkt);
+        ASSERT_TRUE(query->isValid()) << query_wkt;
+        rectangles += gis::RectangleBox(*query).has_value();
+        const gis::PreparedQuery prepared(*query, true);
+        for (const auto& candidate_wkt : shapes) {
+            const auto candidate = Read(candidate_wkt);
+            for (const auto relation : {platform::esriSpatialRelTouches, platform::esriSpatialRelOverlaps,
+                                        platform::esriSpatialRelIntersects, platform::esriSpatialRelWithin}) {
+                const bool expected = FullRelate(relation, *query, *candidate);
+                ASSERT_EQ(prepared.Holds(relation, *candidate), expected)
+                    << gis::RelationName(relation) << "\nquery " << query_wkt << "\ncandidate " << candidate_wkt;
+                held[gis::RelationName(relation)] += expected;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(rectangles, 120u);  // the four look-alikes are not taken for rectangles
+    EXPECT_GT(held["esriSpatialRelTouches"], 500);
+    EXPECT_GT(held["esriSpatialRelOverlaps"], 500);
+    EXPECT_GT(compared, 60000u);
 }
 
 TEST(RelationShortcuts, AnInvalidLargeQueryIsLeftToTheFullRelate) {

@@ -35,6 +35,13 @@ bool IsArea(const Geometry& shape) {
     return type == GeometryTypeId::GEOS_POLYGON || type == GeometryTypeId::GEOS_MULTIPOLYGON;
 }
 
+// Whether the open boxes inside two envelopes meet: the closed ones overlap by more than
+// an edge or a corner.
+bool OpenBoxesMeet(const geos::geom::Envelope& a, const geos::geom::Envelope& b) {
+    return a.getMinX() < b.getMaxX() && b.getMinX() < a.getMaxX() && a.getMinY() < b.getMaxY() &&
+           b.getMinY() < a.getMaxY();
+}
+
 // A point in the interior of the polygon `shape`, checked with a robust locator; nullopt
 // when none is found (a degenerate shape), so that no answer rests on a rounded point.
 std::optional<geos::geom::Coordinate> InteriorPoint(const Geometry& shape) {
@@ -135,6 +142,7 @@ PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
       m_large_area(IsLargeArea(query)),
       m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
     if (known_valid) m_valid = true;
+    m_box = RectangleBox(query);
     if (const auto* polygon = dynamic_cast<const geos::geom::prep::PreparedPolygon*>(m_prepared.get())) {
         m_area_locator = polygon->getPointLocator();
     }
@@ -198,8 +206,38 @@ bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const Pl
     return Holds(relation, *point);
 }
 
+std::optional<geos::geom::Envelope> RectangleBox(const Geometry& shape) {
+    if (shape.getGeometryTypeId() != GeometryTypeId::GEOS_POLYGON) return std::nullopt;
+    const auto& polygon = static_cast<const geos::geom::Polygon&>(shape);
+    if (polygon.getNumInteriorRing() != 0) return std::nullopt;
+    const auto* ring = polygon.getExteriorRing()->getCoordinatesRO();
+    if (ring->size() != 5) return std::nullopt;
+    const auto& box = *shape.getEnvelopeInternal();
+    if (!(box.getWidth() > 0 && box.getHeight() > 0)) return std::nullopt;
+    for (std::size_t index = 0; index < 4; ++index) {
+        const auto& at = ring->getAt(index);
+        const auto& next = ring->getAt(index + 1);
+        // Each vertex a corner of the envelope, each edge along one axis.
+        if ((at.x != box.getMinX() && at.x != box.getMaxX()) || (at.y != box.getMinY() && at.y != box.getMaxY())) {
+            return std::nullopt;
+        }
+        if ((at.x == next.x) == (at.y == next.y)) return std::nullopt;
+        // The four corners once each: no edge goes back the way it came.
+        for (std::size_t other = 0; other < index; ++other) {
+            if (ring->getAt(other).equals2D(at)) return std::nullopt;
+        }
+    }
+    return box;
+}
+
 // TOUCH: the shapes meet and II is empty.
 bool PreparedQuery::Touches(const Geometry& target) const {
+    // Two rectangles, closed boxes: they meet when their closed extents do in both axes,
+    // and their interiors (the open boxes) meet when the open extents do. Comparisons
+    // alone, so exact.
+    if (m_box) {
+        if (const auto box = RectangleBox(target)) return m_box->intersects(*box) && !OpenBoxesMeet(*m_box, *box);
+    }
     using geos::algorithm::locate::SimplePointInAreaLocator;
     // A point Q touches an area T exactly when it lies on B(T) (then II is empty and they
     // meet); in I(T) or E(T) it does not.
@@ -241,6 +279,14 @@ bool PreparedQuery::Touches(const Geometry& target) const {
 
 // OVERLAP of areas: II, IE and EI are all non-empty.
 bool PreparedQuery::Overlaps(const Geometry& target) const {
+    // Two rectangles: II is the open boxes meeting; IE is not empty exactly when Q is not
+    // inside T (Q, the closure of its interior, then has interior points in the open E(T)),
+    // and EI likewise.
+    if (m_box) {
+        if (const auto box = RectangleBox(target)) {
+            return OpenBoxesMeet(*m_box, *box) && !box->covers(*m_box) && !m_box->covers(*box);
+        }
+    }
     if (!m_prepared->intersects(&target)) return false;
     if (LargeValidArea()) {
         // T inside I(Q): no point of I(T) is in E(Q), so EI is empty.

@@ -19,6 +19,11 @@ inline constexpr std::size_t kLargeAreaVertices = 64;
 /// Whether `shape` is a polygon or multipolygon of kLargeAreaVertices or more.
 bool IsLargeArea(const geos::geom::Geometry& shape);
 
+/// The box `shape` is when it is an axis-parallel rectangle of positive width and height (a
+/// polygon without holes whose ring goes once round its envelope's four corners); nullopt
+/// otherwise. Such a polygon is the closed box itself, and valid.
+std::optional<geos::geom::Envelope> RectangleBox(const geos::geom::Geometry& shape);
+
 /// A query shape made ready to be related to many candidates: GEOS's prepared geometry,
 /// and for a large area the index of its boundary's segments. The relations are decided
 /// by the cheapest test that decides them exactly, and by GEOS's full relate only where
@@ -71,6 +76,7 @@ private:
     bool m_area = false;
     bool m_large_area = false;
     bool m_single_point = false;
+    std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle
     mutable std::optional<bool> m_valid;
     mutable std::unique_ptr<Boundary> m_boundary;
 };

@@ -181,6 +181,16 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
                             "POLYGON((1 1,2 1,2 2,1 2,1 1.5,1 1))", "POLYGON((1 1,3 1,3 2,2 2,2 3,1 3,1 1))"}) {
         shapes.push_back(wkt);
     }
+    // Lines: segments and bent lines on the same grid, along edges, through corners, in,
+    // out and across; and one whose vertices both lie in the L while it cuts its notch.
+    std::vector<std::string> lines{"LINESTRING(2.8 1.5,1.5 2.8)", "MULTILINESTRING((0 0,1 1),(3 3,4.5 4))"};
+    for (int i = 0; i < 150; ++i) {
+        std::string wkt = "LINESTRING(" + Point(at(random) * 0.5, at(random) * 0.5);
+        for (int vertex = flip(random); vertex < 2; ++vertex) {
+            wkt += "," + Point(at(random) * 0.5 + 0.25 * flip(random), at(random) * 0.5);
+        }
+        lines.push_back(wkt + ")");
+    }
     std::size_t rectangles = 0, compared = 0;
     std::map<std::string, int> held;
     for (const auto& query_wkt : shapes) {
@@ -199,7 +209,19 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
                 ++compared;
             }
         }
+        for (const auto& line_wkt : lines) {
+            const auto line = Read(line_wkt);
+            if (!line->isValid() || line->getLength() == 0) continue;
+            for (const auto relation : {platform::esriSpatialRelCrosses, platform::esriSpatialRelTouches}) {
+                const bool expected = FullRelate(relation, *query, *line);
+                ASSERT_EQ(prepared.Holds(relation, *line), expected)
+                    << gis::RelationName(relation) << "\nquery " << query_wkt << "\nline " << line_wkt;
+                held[std::string(gis::RelationName(relation)) + " line"] += expected;
+                ++compared;
+            }
+        }
     }
+    EXPECT_GT(held["esriSpatialRelCrosses line"], 300);
     EXPECT_EQ(rectangles, 120u);  // the four look-alikes are not taken for rectangles
     EXPECT_GT(held["esriSpatialRelTouches"], 500);
     EXPECT_GT(held["esriSpatialRelOverlaps"], 500);

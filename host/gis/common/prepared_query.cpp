@@ -35,6 +35,23 @@ bool IsArea(const Geometry& shape) {
     return type == GeometryTypeId::GEOS_POLYGON || type == GeometryTypeId::GEOS_MULTIPOLYGON;
 }
 
+bool IsLinear(const Geometry& shape) {
+    const auto type = shape.getGeometryTypeId();
+    return type == GeometryTypeId::GEOS_LINESTRING || type == GeometryTypeId::GEOS_MULTILINESTRING;
+}
+
+// Calls `visit` with each vertex of the line or lines `shape` while it returns true.
+template <typename Visit>
+void ForEachVertexOfLine(const Geometry& shape, Visit&& visit) {
+    for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) {
+        const auto* line = static_cast<const geos::geom::LineString*>(shape.getGeometryN(part));
+        const auto* vertices = line->getCoordinatesRO();
+        for (std::size_t index = 0; index < vertices->size(); ++index) {
+            if (!visit(vertices->getAt(index))) return;
+        }
+    }
+}
+
 // Whether the open boxes inside two envelopes meet: the closed ones overlap by more than
 // an edge or a corner.
 bool OpenBoxesMeet(const geos::geom::Envelope& a, const geos::geom::Envelope& b) {
@@ -308,6 +325,20 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
 // and IE; for two lines, II is a point.
 bool PreparedQuery::Crosses(const Geometry& target) const {
     if (!m_prepared->intersects(&target)) return false;
+    if (m_area_locator && IsLinear(target) && ValidArea()) {
+        // A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points
+        // next to each lie there too, so II and EI are not empty. A line whose vertices all
+        // lie in a rectangle Q, which is convex, lies wholly in it: EI is empty.
+        bool inside = false, outside = false;
+        ForEachVertexOfLine(target, [&](const geos::geom::Coordinate& vertex) {
+            const auto location = m_area_locator->locate(&vertex);
+            inside = inside || location == Location::INTERIOR;
+            outside = outside || location == Location::EXTERIOR;
+            return !(inside && outside);
+        });
+        if (inside && outside) return true;
+        if (m_box && !outside) return false;
+    }
     // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
     // point T crossing an area needs (areas never cross).
     if (!LargeValidArea()) return m_prepared->crosses(&target);

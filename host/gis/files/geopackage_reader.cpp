@@ -220,8 +220,10 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     const std::size_t rows = blobs->fids.size();
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
     // Single points are kept as their coordinates: a GEOS point costs several times that.
-    std::vector<PlainPoint> points(rows);
-    std::vector<std::uint8_t> plain(rows);
+    // Only a table that may hold points needs room for them.
+    const bool may_hold_points = blobs->declared == ShapeDimension::Point || blobs->declared == ShapeDimension::Mixed;
+    std::vector<PlainPoint> points(may_hold_points ? rows : 0);
+    std::vector<std::uint8_t> plain(may_hold_points ? rows : 0);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -244,7 +246,9 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                 }
                 const std::size_t start = blobs->starts[row];
                 const std::size_t size = blobs->starts[row + 1] - start;
-                if (const auto point = PlainPointOfBlob(blobs->bytes.data() + start, size, blobs->declared)) {
+                const auto point =
+                    may_hold_points ? PlainPointOfBlob(blobs->bytes.data() + start, size, blobs->declared) : std::nullopt;
+                if (point) {
                     points[row] = *point;
                     plain[row] = 1;
                     continue;
@@ -254,7 +258,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                     stops[slot] = {row, {}, nullptr};
                     return;
                 }
-                if (shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT && !shapes[row]->isEmpty()) {
+                if (may_hold_points && shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT &&
+                    !shapes[row]->isEmpty()) {
                     const auto& at = *shapes[row]->getCoordinate();
                     points[row] = {at.x, at.y};
                     plain[row] = 1;

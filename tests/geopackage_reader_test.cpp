@@ -67,6 +67,38 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     EXPECT_GT(curves->ShapeAt(0)->getNumPoints(), 4u);
 }
 
+TEST(GeoPackageReader, PointBlobsInEitherByteOrderAndWithAnEnvelopeGiveTheirCoordinates) {
+    TempFolder folder;
+    const auto path = folder.File("points.gpkg");
+    WriteGeoPackage(path, {{"wells", 1, 0, {"POINT(0 0)", "POINT(0 0)", "POINT(0 0)"}, {}}});
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    // (1.5 -2) as a big-endian header and point; then with an xy envelope in a
+    // little-endian header; then little-endian without one, as GDAL writes it.
+    for (const char* sql : {"UPDATE wells SET geom = X'475000000000000000000000013FF8000000000000C000000000000000' WHERE fid = 1",
+                            "UPDATE wells SET geom = X'4750000300000000000000000000F83F000000000000F83F00000000000000C0"
+                            "00000000000000C00101000000000000000000F83F00000000000000C0' WHERE fid = 2",
+                            "UPDATE wells SET geom = X'47500001000000000101000000000000000000F83F00000000000000C0' "
+                            "WHERE fid = 3"}) {
+        EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    sqlite3_close(database);
+    const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->fids.size(), 3u);
+    // The blobs without an envelope are read as coordinates; the other through GEOS.
+    EXPECT_TRUE(rows->plain[0] && rows->plain[2]);
+    EXPECT_FALSE(rows->plain[1]);
+    const auto wells = LoadLayer(path, "wells")->Class();
+    ASSERT_EQ(wells->RowCount(), 3u);
+    for (std::size_t row = 0; row < 3; ++row) {
+        const auto* point = wells->PlainPointAt(row);
+        ASSERT_NE(point, nullptr) << row;
+        EXPECT_EQ(point->x, 1.5) << row;
+        EXPECT_EQ(point->y, -2) << row;
+    }
+}
+
 TEST(GeoPackageReader, RowsParsedOnEveryCoreNameTheFirstBrokenRowOfTheTable) {
     // Enough rows for a slice a core; broken blobs on both sides of the slices' border and
     // far into the last slice, so that a later slice meets its fault first.

@@ -87,7 +87,8 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
     return blobs;
 }
 
-double HeaderDouble(const unsigned char* at, bool little) {
+// A double of the blob (its header's envelope, a point's coordinates) in the given byte order.
+double BlobDouble(const unsigned char* at, bool little) {
     unsigned char bytes[8];
     for (int index = 0; index < 8; ++index) bytes[index] = little ? at[index] : at[7 - index];
     if constexpr (std::endian::native == std::endian::big) std::reverse(std::begin(bytes), std::end(bytes));
@@ -99,8 +100,8 @@ double HeaderDouble(const unsigned char* at, bool little) {
 // The envelope a blob's header gives (minx, maxx, miny, maxy) must hold the shape: GDAL
 // and other readers filter by it, so a false one would hide the shape from them.
 void RequireEnvelopeHolds(const unsigned char* envelope, bool little, const geos::geom::Geometry& shape) {
-    const double min_x = HeaderDouble(envelope, little), max_x = HeaderDouble(envelope + 8, little);
-    const double min_y = HeaderDouble(envelope + 16, little), max_y = HeaderDouble(envelope + 24, little);
+    const double min_x = BlobDouble(envelope, little), max_x = BlobDouble(envelope + 8, little);
+    const double min_y = BlobDouble(envelope + 16, little), max_y = BlobDouble(envelope + 24, little);
     // NaN is how writers give the envelope of an empty shape; coordinates that are not
     // finite are named later for what they are.
     if (shape.isEmpty() || std::isnan(min_x) || std::isnan(max_x) || std::isnan(min_y) || std::isnan(max_y)) return;
@@ -143,16 +144,12 @@ std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_
     if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
     const unsigned char* wkb = blob + 8;
     if (wkb[0] > 1) return std::nullopt;
-    const bool little_endian = wkb[0] == 1;
-    const auto read = [little_endian](const unsigned char* at, std::size_t count) {
-        std::uint64_t value = 0;
-        for (std::size_t index = 0; index < count; ++index) {
-            value |= std::uint64_t{at[little_endian ? index : count - 1 - index]} << (8 * index);
-        }
-        return value;
-    };
-    if (read(wkb + 1, 4) != 1) return std::nullopt;  // a 2D point (1001, 2001, 0x80000001: other forms)
-    const PlainPoint point{std::bit_cast<double>(read(wkb + 5, 8)), std::bit_cast<double>(read(wkb + 13, 8))};
+    const bool little = wkb[0] == 1;
+    // Type 1, a 2D point (1001, 2001, 0x80000001: other forms), in the blob's byte order.
+    const unsigned char one = 1, zero = 0;
+    const unsigned char point_type[4] = {little ? one : zero, 0, 0, little ? zero : one};
+    if (std::memcmp(wkb + 1, point_type, sizeof point_type) != 0) return std::nullopt;
+    const PlainPoint point{BlobDouble(wkb + 5, little), BlobDouble(wkb + 13, little)};
     if (!std::isfinite(point.x) || !std::isfinite(point.y)) return std::nullopt;  // empty, or a fault to name
     return point;
 }
@@ -257,13 +254,6 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                 if (!shapes[row]) {
                     stops[slot] = {row, {}, nullptr};
                     return;
-                }
-                if (may_hold_points && shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT &&
-                    !shapes[row]->isEmpty()) {
-                    const auto& at = *shapes[row]->getCoordinate();
-                    points[row] = {at.x, at.y};
-                    plain[row] = 1;
-                    shapes[row].reset();
                 }
             } catch (const std::bad_alloc&) {
                 stops[slot] = {row, {}, std::current_exception()};

@@ -111,14 +111,12 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
                 kept.kinds[row] = kNullRow;
             } else if (shape->isEmpty()) {
                 kept.kinds[row] = kEmptyRow;
+                if (!kept.empty_point) kept.empty_point = Shape::Factory().createPoint();
             } else {
                 const auto& at = *shape->getCoordinate();
                 kept.points[row] = {at.x, at.y};
             }
             shape.reset();
-        }
-        if (std::find(kept.kinds.begin(), kept.kinds.end(), kEmptyRow) != kept.kinds.end()) {
-            kept.empty_point = Shape::Factory().createPoint();
         }
         for (std::size_t row = 0; row < count; ++row) {
             const auto& point = kept.points[row];

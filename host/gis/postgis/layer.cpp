@@ -52,6 +52,11 @@ double Number(const char* text) {
     return value;
 }
 
+// A box as the statements' four parameters: min x, min y, max x, max y.
+std::vector<PgParameter> BoxParameters(const geos::geom::Envelope& box) {
+    return {{Exact(box.getMinX())}, {Exact(box.getMinY())}, {Exact(box.getMaxX())}, {Exact(box.getMaxY())}};
+}
+
 // How many selected ids one statement looks up.
 constexpr std::size_t kIdsPerStatement = 10000;
 // The table's blocks that one row of the block-range reading holds (some thousands of
@@ -258,12 +263,7 @@ void PostgisLayer::ReadPointBlocks(Reading reading, const geos::geom::Envelope& 
         }
     }
     const auto parameters = [&](int first, int step) {
-        std::vector<PgParameter> values;
-        if (reading == Reading::PointBlocksInBox) {
-            for (const double value : {box.getMinX(), box.getMinY(), box.getMaxX(), box.getMaxY()}) {
-                values.push_back({Exact(value)});
-            }
-        }
+        auto values = reading == Reading::PointBlocksInBox ? BoxParameters(box) : std::vector<PgParameter>{};
         values.push_back({m_class->Table().Qualified()});
         values.push_back({std::to_string(first)});
         values.push_back({std::to_string(step)});
@@ -345,10 +345,7 @@ bool PostgisLayer::SamplePointsHere(const ShapeRequest& request, const ShapeVisi
 
 void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
     if (request.box.isNull() || (request.selected_only && m_selection.Count() == 0)) return;
-    std::vector<PgParameter> parameters{{Exact(request.box.getMinX())},
-                                        {Exact(request.box.getMinY())},
-                                        {Exact(request.box.getMaxX())},
-                                        {Exact(request.box.getMaxY())}};
+    auto parameters = BoxParameters(request.box);
     try {
         if (request.selected_only) {
             // The selection's ids, a few thousand a statement.

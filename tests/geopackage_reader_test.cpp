@@ -28,12 +28,14 @@ std::vector<std::pair<std::int64_t, std::string>> DirectRows(const gis::FeatureR
     std::vector<std::pair<std::int64_t, std::string>> text;
     for (std::size_t row = 0; row < rows.fids.size(); ++row) {
         std::string wkt = "null";
+        const bool stored = rows.stored.Rows() && rows.stored.Has(row);
         if (!rows.plain.empty() && rows.plain[row]) {
             wkt = OGRPoint(rows.points[row].x, rows.points[row].y).exportToWkt();
-        } else if (rows.shapes[row]) {
+        } else if (const auto shape = stored ? rows.stored.Make(row)
+                                             : (rows.shapes[row] ? rows.shapes[row]->clone() : nullptr)) {
             auto geometry = std::unique_ptr<OGRGeometry>();
             OGRGeometry* parsed = nullptr;
-            const auto geos_wkt = rows.shapes[row]->toString();
+            const auto geos_wkt = shape->toString();
             OGRGeometryFactory::createFromWkt(geos_wkt.c_str(), nullptr, &parsed);
             geometry.reset(parsed);
             wkt = geometry ? geometry->exportToWkt() : geos_wkt;
@@ -65,6 +67,32 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     auto curves = gis::FileSource(path).LoadTable("curves");
     ASSERT_EQ(curves->RowCount(), 1u);
     EXPECT_GT(curves->ShapeAt(0)->getNumPoints(), 4u);
+}
+
+TEST(GeoPackageReader, ShapesAreKeptAsTheirWkbAcrossBlocksOfBlobs) {
+    // Squares with an envelope in each blob's header, over more than one block of blobs as
+    // read (4 MiB); a row without a shape, an empty one and a broken-up multipolygon among them.
+    constexpr int kRows = 50000;
+    TableSpec squares{"squares", 6, 0, {}, {}};
+    for (int i = 0; i < kRows; ++i) {
+        const int x = i % 250, y = i / 250;
+        squares.shapes.push_back("MULTIPOLYGON(((" + std::to_string(x) + " " + std::to_string(y) + "," +
+                                 std::to_string(x + 1) + " " + std::to_string(y) + "," + std::to_string(x + 1) + " " +
+                                 std::to_string(y + 1) + "," + std::to_string(x) + " " + std::to_string(y) + ")))");
+    }
+    squares.shapes[31000] = "";
+    squares.shapes[31001] = "MULTIPOLYGON EMPTY";
+    squares.shapes[31002] = "MULTIPOLYGON(((0 0,1 0,1 1,0 0)),((5 5,6 5,6 6,5 5)))";
+    TempFolder folder;
+    const auto path = folder.File("blocks.gpkg");
+    WriteGeoPackage(path, {squares});
+    const auto rows = gis::ReadGeoPackageRows(path, "squares", "fid", "geom");
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->stored.Rows(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(DirectRows(*rows), GdalRows(path, "squares"));
+    EXPECT_FALSE(rows->stored.Has(31000));
+    // Each row's WKB alone, without the blob's header.
+    EXPECT_EQ(rows->stored.Bytes(0).size(), 1u + 4 + 4 + 1 + 4 + 4 + 4 + 4 * 16);
 }
 
 TEST(GeoPackageReader, PointBlobsInEitherByteOrderAndWithAnEnvelopeGiveTheirCoordinates) {

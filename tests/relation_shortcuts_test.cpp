@@ -178,7 +178,9 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
         shapes.push_back(rectangle(x, y, x + size(random) * 0.5, y + size(random) * 0.5, flip(random), corner(random)));
     }
     for (const char* wkt : {"POLYGON((1 1,2 1,3 1,3 2,1 2,1 1))", "POLYGON((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2,1 2,1 1))",
-                            "POLYGON((1 1,2 1,2 2,1 2,1 1.5,1 1))", "POLYGON((1 1,3 1,3 2,2 2,2 3,1 3,1 1))"}) {
+                            "POLYGON((1 1,2 1,2 2,1 2,1 1.5,1 1))", "POLYGON((1 1,3 1,3 2,2 2,2 3,1 3,1 1))",
+                            // Convex shapes that are not rectangles: an octagon, a triangle.
+                            "POLYGON((1 0,2 0,3 1,3 2,2 3,1 3,0 2,0 1,1 0))", "POLYGON((0.5 0.5,3.5 1,1 3,0.5 0.5))"}) {
         shapes.push_back(wkt);
     }
     // Lines: segments and bent lines on the same grid, along edges, through corners, in,
@@ -193,6 +195,7 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
     }
     std::size_t rectangles = 0, compared = 0;
     std::map<std::string, int> held;
+    std::map<bool, int> decided_by_vertices;
     for (const auto& query_wkt : shapes) {
         const auto query = Read(query_wkt);
         ASSERT_TRUE(query->isValid()) << query_wkt;
@@ -200,11 +203,20 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
         const gis::PreparedQuery prepared(*query, true);
         for (const auto& candidate_wkt : shapes) {
             const auto candidate = Read(candidate_wkt);
+            const auto box = gis::RectangleBox(*candidate);
             for (const auto relation : {platform::esriSpatialRelTouches, platform::esriSpatialRelOverlaps,
-                                        platform::esriSpatialRelIntersects, platform::esriSpatialRelWithin}) {
+                                        platform::esriSpatialRelIntersects, platform::esriSpatialRelWithin,
+                                        platform::esriSpatialRelContains, platform::esriSpatialRelCrosses}) {
                 const bool expected = FullRelate(relation, *query, *candidate);
                 ASSERT_EQ(prepared.Holds(relation, *candidate), expected)
                     << gis::RelationName(relation) << "\nquery " << query_wkt << "\ncandidate " << candidate_wkt;
+                // A stored rectangle is answered from its box alone where the query is one too.
+                const auto by_box = box ? prepared.HoldsAtRectangle(relation, *box) : std::nullopt;
+                ASSERT_EQ(by_box.has_value(), box && gis::RectangleBox(*query));
+                if (by_box) {
+                    ASSERT_EQ(*by_box, expected) << gis::RelationName(relation) << " of boxes\nquery " << query_wkt
+                                                 << "\ncandidate " << candidate_wkt;
+                }
                 held[gis::RelationName(relation)] += expected;
                 ++compared;
             }
@@ -216,12 +228,24 @@ TEST(RelationShortcuts, RectanglesAnswerAsTheFullRelateWhereverTheyMeet) {
                 const bool expected = FullRelate(relation, *query, *line);
                 ASSERT_EQ(prepared.Holds(relation, *line), expected)
                     << gis::RelationName(relation) << "\nquery " << query_wkt << "\nline " << line_wkt;
+                if (relation == platform::esriSpatialRelCrosses && line->getGeometryTypeId() == geos::geom::GEOS_LINESTRING) {
+                    // A stored line is answered from its vertices alone where they decide.
+                    std::vector<geos::geom::Coordinate> vertices;
+                    line->getCoordinates()->toVector(vertices);
+                    const auto by_vertices = prepared.CrossesAtVertices(vertices);
+                    if (by_vertices) {
+                        ASSERT_EQ(*by_vertices, expected) << "by vertices\nquery " << query_wkt << "\nline " << line_wkt;
+                        ++decided_by_vertices[*by_vertices];
+                    }
+                }
                 held[std::string(gis::RelationName(relation)) + " line"] += expected;
                 ++compared;
             }
         }
     }
     EXPECT_GT(held["esriSpatialRelCrosses line"], 300);
+    EXPECT_GT(decided_by_vertices[true], 100);
+    EXPECT_GT(decided_by_vertices[false], 100);
     EXPECT_EQ(rectangles, 120u);  // the four look-alikes are not taken for rectangles
     EXPECT_GT(held["esriSpatialRelTouches"], 500);
     EXPECT_GT(held["esriSpatialRelOverlaps"], 500);

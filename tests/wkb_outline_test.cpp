@@ -4,6 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include <cmath>
+#include <regex>
+#include <sstream>
+
+#include "gis/common/prepared_query.h"
 #include "gis/common/shape.h"
 #include "gis/common/wkb_outline.h"
 #include "test_support.h"
@@ -123,6 +128,77 @@ TEST(WkbOutline, RefusesWhatCannotBeAndSaysWhere) {
     Wkb wrong;
     wrong.Order(true).Word(6).Word(1).Point(true, 1, 2);
     EXPECT_EQ(Refusal(wrong), "a part of type 1 inside a MultiPolygon");
+}
+
+TEST(WkbOutline, BoxesRectanglesAndLineVerticesAreReadFromTheBytesAsGeosReadsThem) {
+    // Every shape in both byte orders, 2D and with Z: what the bytes say without GEOS is what
+    // GEOS says of the shape it reads from them.
+    const char* shapes[] = {
+        "POLYGON((0 0,2 0,2 1,0 1,0 0))", "POLYGON((2 1,2 0,0 0,0 1,2 1))", "POLYGON((0 1,0 0,2 0,2 1,0 1))",
+        // Look-alikes: a vertex along an edge, back along an edge, a hole, a sliver, a square turned.
+        "POLYGON((0 0,1 0,2 0,2 1,0 1,0 0))", "POLYGON((0 0,2 0,2 1,2 0,0 0))",
+        "POLYGON((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2,1 2,1 1))", "POLYGON((0 0,2 0,2 0,0 0,0 0))",
+        "POLYGON((1 0,2 1,1 2,0 1,1 0))", "MULTIPOLYGON(((0 0,2 0,2 1,0 1,0 0)))",
+        "LINESTRING(0 0,3 4,-1 2)", "MULTILINESTRING((0 0,1 1),(5 5,6 7))", "POINT(3 -4)", "POINT EMPTY",
+        "POLYGON EMPTY", "GEOMETRYCOLLECTION(POINT EMPTY,LINESTRING(1 1,2 3))", "GEOMETRYCOLLECTION EMPTY"};
+    geos::io::WKBReader reader(gis::Shape::Factory());
+    int rectangles = 0;
+    for (const char* wkt : shapes) {
+        for (const bool with_z : {false, true}) {
+            // The same shape with a Z of 7 at each vertex.
+            const auto shape = gis::Shape::FromWkt(
+                with_z ? std::regex_replace(wkt, std::regex("(-?[0-9.]+) (-?[0-9.]+)"), "$1 $2 7") : std::string(wkt));
+            for (const int order : {geos::io::WKBConstants::wkbNDR, geos::io::WKBConstants::wkbXDR}) {
+                SCOPED_TRACE(std::string(wkt) + (with_z ? " Z" : "") + (order ? " little" : " big"));
+                std::ostringstream written;
+                geos::io::WKBWriter(3, order).write(*shape->Geometry(), written);
+                std::string bytes = written.str();
+                const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+                const auto read = reader.read(data, bytes.size());
+                if (with_z && !read->isEmpty()) {
+                    EXPECT_EQ(read->getCoordinateDimension(), 3);
+                }
+                const auto extent = gis::ExtentOfWkb(data, bytes.size());
+                EXPECT_TRUE(extent.finite);
+                EXPECT_EQ(extent.box.isNull(), read->isEmpty());
+                if (!read->isEmpty()) {
+                    EXPECT_TRUE(extent.box.equals(read->getEnvelopeInternal()));
+                }
+                const auto rectangle = gis::RectangleOfWkb(data, bytes.size());
+                const auto expected = gis::RectangleBox(*read);
+                ASSERT_EQ(rectangle.has_value(), expected.has_value());
+                if (rectangle) {
+                    EXPECT_TRUE(rectangle->equals(&*expected));
+                }
+                rectangles += rectangle.has_value();
+                geos::geom::Coordinate vertices[4];
+                const auto count = gis::LineStringVertices(data, bytes.size(), vertices);
+                if (read->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_LINESTRING) {
+                    ASSERT_EQ(count, read->getNumPoints());
+                    for (std::size_t index = 0; index < count; ++index) {
+                        EXPECT_TRUE(vertices[index].equals2D(read->getCoordinates()->getAt(index)));
+                    }
+                    EXPECT_EQ(gis::LineStringVertices(data, bytes.size(), {vertices, count - 1}), 0u);
+                } else {
+                    EXPECT_EQ(count, 0u);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rectangles, 3 * 4);
+    // Coordinates that are not finite: a point of NaNs is an empty one, one NaN is a fault.
+    Wkb empty_point, half;
+    empty_point.Point(true, std::nan(""), std::nan(""));
+    half.Order(false).Word(2).Word(2).Double(0).Double(std::nan("")).Double(1).Double(1);
+    EXPECT_TRUE(gis::ExtentOfWkb(empty_point.Data(), empty_point.Size()).finite);
+    EXPECT_TRUE(gis::ExtentOfWkb(empty_point.Data(), empty_point.Size()).box.isNull());
+    EXPECT_FALSE(gis::ExtentOfWkb(half.Data(), half.Size()).finite);
+    // An extended-WKB rectangle with an SRID.
+    Wkb srid;
+    srid.Order(true).Word(0x20000003).Word(4326).Word(1).Word(5);
+    for (const double xy : {0.0, 0.0, 2.0, 0.0, 2.0, 1.0, 0.0, 1.0, 0.0, 0.0}) srid.Double(xy);
+    ASSERT_TRUE(gis::RectangleOfWkb(srid.Data(), srid.Size()).has_value());
+    EXPECT_EQ(gis::RectangleOfWkb(srid.Data(), srid.Size())->getMaxX(), 2);
 }
 
 }  // namespace

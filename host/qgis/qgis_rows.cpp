@@ -81,7 +81,7 @@ SourceNames NamesOf(const QgsVectorLayer& layer) {
     return names;
 }
 
-// Every feature of the source: ids as QGIS gives them, shapes through WKB into GEOS, with
+// Every feature of the source: ids as QGIS gives them, shapes as WKB that GEOS reads, with
 // curves made straight and Z and M left out, as files are read.
 gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& where) {
     QgsFeatureRequest request;
@@ -94,7 +94,7 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
         const std::int64_t fid = feature.id();
         rows.fids.push_back(fid);
         if (!feature.hasGeometry()) {
-            rows.shapes.emplace_back();
+            gis::AddReadShape(rows, nullptr, nullptr, 0);
             continue;
         }
         const QgsAbstractGeometry* geometry = feature.geometry().constGet();
@@ -112,7 +112,7 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
         try {
             // Checked without recursion before GEOS's reader, which recurses, sees it.
             const auto outline = gis::OutlineWkb(bytes, size);
-            rows.shapes.push_back(reader.read(bytes, outline.size));
+            gis::AddReadShape(rows, reader.read(bytes, outline.size), bytes, outline.size);
         } catch (const std::exception& error) {
             throw platform::Error(platform::kFail, where + ", FID " + std::to_string(fid) +
                                                        ": the shape cannot be read: " + error.what());

@@ -2,6 +2,7 @@
 
 #include <geos/algorithm/InteriorPointArea.h>
 #include <geos/algorithm/LineIntersector.h>
+#include <geos/algorithm/Orientation.h>
 #include <geos/algorithm/locate/PointOnGeometryLocator.h>
 #include <geos/algorithm/locate/SimplePointInAreaLocator.h>
 #include <geos/geom/CoordinateArraySequence.h>
@@ -175,6 +176,45 @@ bool PreparedQuery::ValidArea() const {
 
 bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea(); }
 
+bool PreparedQuery::ConvexArea() const {
+    if (!m_convex) {
+        m_convex = false;
+        if (m_box) {
+            m_convex = true;
+        } else if (m_query.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
+            const auto& polygon = static_cast<const geos::geom::Polygon&>(m_query);
+            const auto* ring = polygon.getExteriorRing()->getCoordinatesRO();
+            // A valid ring is simple: turning one way only (or going straight on), it goes
+            // once round a convex area. Orientation::index is exact.
+            bool left = false, right = false;
+            const std::size_t vertices = ring->size() - 1;  // the last repeats the first
+            for (std::size_t index = 0; index < vertices; ++index) {
+                const int turn = geos::algorithm::Orientation::index(
+                    ring->getAt(index), ring->getAt((index + 1) % vertices), ring->getAt((index + 2) % vertices));
+                left = left || turn == geos::algorithm::Orientation::COUNTERCLOCKWISE;
+                right = right || turn == geos::algorithm::Orientation::CLOCKWISE;
+            }
+            m_convex = polygon.getNumInteriorRing() == 0 && !(left && right);
+        }
+    }
+    return *m_convex;
+}
+
+std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const {
+    if (!m_area_locator || !ValidArea()) return std::nullopt;
+    // As for a GEOS line (Crosses): a vertex in I(Q) and one in E(Q) decide that it
+    // crosses; all of them in a convex Q, that it does not.
+    bool inside = false, outside = false;
+    for (const auto& vertex : line) {
+        const auto location = m_area_locator->locate(&vertex);
+        inside = inside || location == Location::INTERIOR;
+        outside = outside || location == Location::EXTERIOR;
+        if (inside && outside) return true;
+    }
+    if (!outside && ConvexArea()) return false;
+    return std::nullopt;
+}
+
 const PreparedQuery::Boundary& PreparedQuery::BoundaryIndex() const {
     if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
     return *m_boundary;
@@ -221,6 +261,30 @@ bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const Pl
     }
     const std::unique_ptr<Geometry> point(Shape::Factory().createPoint(at));
     return Holds(relation, *point);
+}
+
+std::optional<bool> PreparedQuery::HoldsAtRectangle(platform::esriSpatialRelEnum relation,
+                                                    const geos::geom::Envelope& target) const {
+    if (!m_box) return std::nullopt;
+    // Two closed boxes with interiors: comparisons alone, so exact. They meet when their
+    // closed extents do in both axes, their interiors when the open extents do.
+    const auto& query = *m_box;
+    switch (relation) {
+        case platform::esriSpatialRelIntersects:
+        case platform::esriSpatialRelEnvelopeIntersects: return query.intersects(target);
+        case platform::esriSpatialRelTouches: return query.intersects(target) && !OpenBoxesMeet(query, target);
+        // IE is not empty exactly when Q is not inside T (Q, the closure of its interior,
+        // then has interior points in the open E(T)), and EI likewise.
+        case platform::esriSpatialRelOverlaps:
+            return OpenBoxesMeet(query, target) && !target.covers(query) && !query.covers(target);
+        // Q inside T: then I(Q), not empty, lies in I(T) near every point but T's boundary,
+        // so the interiors meet.
+        case platform::esriSpatialRelWithin: return target.covers(query);
+        case platform::esriSpatialRelContains: return query.covers(target);
+        // Areas never cross.
+        case platform::esriSpatialRelCrosses: return false;
+        default: return std::nullopt;
+    }
 }
 
 std::optional<geos::geom::Envelope> RectangleBox(const Geometry& shape) {
@@ -328,7 +392,7 @@ bool PreparedQuery::Crosses(const Geometry& target) const {
     if (m_area_locator && IsLinear(target) && ValidArea()) {
         // A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points
         // next to each lie there too, so II and EI are not empty. A line whose vertices all
-        // lie in a rectangle Q, which is convex, lies wholly in it: EI is empty.
+        // lie in a convex Q lies wholly in it: EI is empty.
         bool inside = false, outside = false;
         ForEachVertexOfLine(target, [&](const geos::geom::Coordinate& vertex) {
             const auto location = m_area_locator->locate(&vertex);
@@ -337,7 +401,7 @@ bool PreparedQuery::Crosses(const Geometry& target) const {
             return !(inside && outside);
         });
         if (inside && outside) return true;
-        if (m_box && !outside) return false;
+        if (!outside && ConvexArea()) return false;
     }
     // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
     // point T crossing an area needs (areas never cross).

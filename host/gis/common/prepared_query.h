@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 
 #include <geos/algorithm/locate/PointOnGeometryLocator.h>
 
@@ -46,6 +47,13 @@ public:
     /// Holds for a target that is the single point `target`, without a GEOS point where the
     /// relation does not need one.
     bool HoldsAtPoint(platform::esriSpatialRelEnum relation, const PlainPoint& target) const;
+    /// Holds for a target that is the axis-parallel rectangle `target` (see RectangleBox),
+    /// when the query is one too; nullopt when only the shapes can tell.
+    std::optional<bool> HoldsAtRectangle(platform::esriSpatialRelEnum relation, const geos::geom::Envelope& target) const;
+
+    /// Holds for CROSS of a target line string whose vertices are `line`, where the
+    /// vertices alone decide it; nullopt where only the shapes can tell.
+    std::optional<bool> CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const;
 
 private:
     class Boundary;
@@ -62,6 +70,9 @@ private:
     /// that rest on the facts of valid areas.
     bool ValidArea() const;
     bool LargeValidArea() const;
+    /// Whether the query is a valid polygon without holes whose ring never turns both ways:
+    /// a convex area, which holds every segment between two of its points.
+    bool ConvexArea() const;
     /// The index of the query's boundary segments, built on first need.
     const Boundary& BoundaryIndex() const;
     /// Whether the query's boundary meets the interior of `target`, a valid polygon.
@@ -78,6 +89,7 @@ private:
     bool m_single_point = false;
     std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle
     mutable std::optional<bool> m_valid;
+    mutable std::optional<bool> m_convex;
     mutable std::unique_ptr<Boundary> m_boundary;
 };
 

@@ -34,6 +34,11 @@ public:
     /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
     /// shape is not valid.
     virtual void RequireValid(std::size_t row) const = 0;
+    /// RequireValid, for a caller who holds the row's shape as the class gave it.
+    virtual void RequireValid(std::size_t row, const geos::geom::Geometry& shape) const {
+        static_cast<void>(shape);
+        RequireValid(row);
+    }
 };
 
 /// How a shape was read, noted by the engine that read it for its own searches (the batch

@@ -1,5 +1,10 @@
 #include "gis/common/wkb_outline.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace selvane::gis {
@@ -32,6 +37,16 @@ public:
                            std::uint32_t{at[3]} << 24)
                         : (std::uint32_t{at[3]} | std::uint32_t{at[2]} << 8 | std::uint32_t{at[1]} << 16 |
                            std::uint32_t{at[0]} << 24);
+    }
+    double Double() {
+        Need(8, "a coordinate");
+        unsigned char bytes[8];
+        std::memcpy(bytes, m_bytes + m_position, sizeof bytes);
+        if (m_little != (std::endian::native == std::endian::little)) std::reverse(std::begin(bytes), std::end(bytes));
+        double value;
+        std::memcpy(&value, bytes, sizeof value);
+        m_position += 8;
+        return value;
     }
     void Skip(std::size_t count, const char* what) {
         Need(count, what);
@@ -122,7 +137,13 @@ std::string WkbTypeName(WkbType type) {
     return "geometry type " + std::to_string(static_cast<std::uint32_t>(type));
 }
 
-WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
+namespace {
+
+// Walks the structure of the WKB at `bytes`, handing each run of `count` coordinates of a
+// part (`point`: a Point's one) to `coordinates(reader, count, ordinates, point)`, which
+// reads or skips them.
+template <class Coordinates>
+WkbOutline Walk(const unsigned char* bytes, std::size_t size, Coordinates&& coordinates) {
     ByteReader reader(bytes, size);
     WkbOutline outline;
     // The collections being walked: parts still to come and the kind each must be.
@@ -155,12 +176,12 @@ WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
         }
         const std::size_t coordinate = 8 * type.ordinates;
         switch (static_cast<WkbType>(type.base)) {
-            case WkbType::Point: reader.Skip(coordinate, "a point's coordinates"); break;
-            case WkbType::LineString: reader.Skip(coordinate * reader.Count(coordinate, "points"), "points"); break;
+            case WkbType::Point: coordinates(reader, 1, type.ordinates, true); break;
+            case WkbType::LineString: coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, false); break;
             case WkbType::Polygon: {
                 const std::uint32_t rings = reader.Count(4, "rings");
                 for (std::uint32_t ring = 0; ring < rings; ++ring) {
-                    reader.Skip(coordinate * reader.Count(coordinate, "points"), "points");
+                    coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, false);
                 }
                 break;
             }
@@ -180,6 +201,84 @@ WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
     } while (!open.empty());
     outline.size = reader.Position();
     return outline;
+}
+
+}  // namespace
+
+WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
+    return Walk(bytes, size, [](ByteReader& reader, std::uint32_t count, std::size_t ordinates, bool point) {
+        reader.Skip(8 * ordinates * count, point ? "a point's coordinates" : "points");
+    });
+}
+
+WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
+    WkbExtent extent;
+    extent.type = Walk(bytes, size, [&extent](ByteReader& reader, std::uint32_t count, std::size_t ordinates, bool point) {
+        for (std::uint32_t index = 0; index < count; ++index) {
+            const double x = reader.Double(), y = reader.Double();
+            reader.Skip(8 * (ordinates - 2), "a point's coordinates");
+            // A point of NaNs is how WKB writes an empty one.
+            if (point && std::isnan(x) && std::isnan(y)) continue;
+            if (!std::isfinite(x) || !std::isfinite(y)) {
+                extent.finite = false;
+                continue;
+            }
+            extent.box.expandToInclude(x, y);
+        }
+    }).type;
+    return extent;
+}
+
+std::size_t LineStringVertices(const unsigned char* bytes, std::size_t size, std::span<geos::geom::Coordinate> out) {
+    try {
+        ByteReader reader(bytes, size);
+        reader.SetOrder(reader.Byte("the byte order"));
+        const auto type = ReadType(reader);
+        if (type.base != static_cast<std::uint32_t>(WkbType::LineString)) return 0;
+        const std::uint32_t count = reader.Count(8 * type.ordinates, "points");
+        if (count > out.size()) return 0;
+        for (std::uint32_t index = 0; index < count; ++index) {
+            out[index].x = reader.Double();
+            out[index].y = reader.Double();
+            reader.Skip(8 * (type.ordinates - 2), "a point's coordinates");
+        }
+        return count;
+    } catch (const ShapeBytesFault&) {
+        return 0;
+    }
+}
+
+std::optional<geos::geom::Envelope> RectangleOfWkb(const unsigned char* bytes, std::size_t size) {
+    try {
+        ByteReader reader(bytes, size);
+        reader.SetOrder(reader.Byte("the byte order"));
+        const auto type = ReadType(reader);
+        if (type.base != static_cast<std::uint32_t>(WkbType::Polygon)) return std::nullopt;
+        if (reader.Word("rings") != 1 || reader.Word("points") != 5) return std::nullopt;
+        double x[5], y[5];
+        for (int index = 0; index < 5; ++index) {
+            x[index] = reader.Double();
+            y[index] = reader.Double();
+            reader.Skip(8 * (type.ordinates - 2), "a point's coordinates");
+        }
+        const geos::geom::Envelope box(x[0], x[2], y[0], y[2]);
+        if (!(box.getWidth() > 0 && box.getHeight() > 0)) return std::nullopt;
+        if (x[4] != x[0] || y[4] != y[0]) return std::nullopt;
+        // Not back along the edge it came by.
+        if (x[1] == x[3] && y[1] == y[3]) return std::nullopt;
+        for (int index = 0; index < 4; ++index) {
+            // Each vertex a corner of the box, each edge along one axis: with the first and
+            // third vertices opposite corners, the ring goes once round the four.
+            if ((x[index] != box.getMinX() && x[index] != box.getMaxX()) ||
+                (y[index] != box.getMinY() && y[index] != box.getMaxY())) {
+                return std::nullopt;
+            }
+            if ((x[index] == x[index + 1]) == (y[index] == y[index + 1])) return std::nullopt;
+        }
+        return box;
+    } catch (const ShapeBytesFault&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace selvane::gis

@@ -6,8 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+
+#include <geos/geom/Coordinate.h>
+#include <geos/geom/Envelope.h>
 
 namespace selvane::gis {
 
@@ -45,6 +50,24 @@ inline constexpr std::size_t kMaxWkbNesting = 32;
 /// kind of part, or nesting deeper than kMaxWkbNesting. A curved geometry is outlined, not
 /// walked (`curved`): GDAL reads those.
 WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size);
+
+/// The coordinates of WKB that OutlineWkb has outlined (not curved): the box around the
+/// finite ones, null for an empty shape, and whether every one is a finite number.
+struct WkbExtent {
+    WkbType type = WkbType::Point;
+    geos::geom::Envelope box;
+    bool finite = true;
+};
+WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size);
+
+/// The box the WKB's shape is when it is an axis-parallel rectangle of positive width and
+/// height (a polygon of one ring that goes once round the box's four corners), as
+/// RectangleBox says of the same shape read by GEOS; nullopt otherwise.
+std::optional<geos::geom::Envelope> RectangleOfWkb(const unsigned char* bytes, std::size_t size);
+
+/// The vertices of a WKB line string (x and y) written to `out`, and their number; 0 for
+/// any other shape, or one of more vertices than `out` holds.
+std::size_t LineStringVertices(const unsigned char* bytes, std::size_t size, std::span<geos::geom::Coordinate> out);
 
 /// The name of a WKB type for messages ("Polygon").
 std::string WkbTypeName(WkbType type);

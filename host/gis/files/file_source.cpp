@@ -54,7 +54,7 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(OGRLayer& layer) {
     return copy;
 }
 
-// Every row of a table: ids exactly as the source gives them, shapes through WKB into GEOS.
+// Every row of a table: ids exactly as the source gives them, shapes as WKB that GEOS reads.
 FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::string& table) {
     GdalMessages gdal;
     OGRLayer* layer = dataset.GetLayerByName(table.c_str());
@@ -62,15 +62,14 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
     const auto where = [&](std::int64_t fid) { return path + ": table " + table + ", FID " + std::to_string(fid); };
 
     geos::io::WKBReader reader(Shape::Factory());
-    std::vector<std::int64_t> fids;
-    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+    FeatureRows rows;
     // The count in a file's metadata is only a hint (and may be false): reserve no more
     // than a modest amount from it, and let the vectors grow past that.
     const auto hinted = layer->GetFeatureCount(FALSE);
     if (hinted > 0) {
         const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
-        fids.reserve(reserve);
-        shapes.reserve(reserve);
+        rows.fids.reserve(reserve);
+        rows.shapes.reserve(reserve);
     }
     std::vector<unsigned char> wkb;
     const int wkt_field = std::string(dataset.GetDriverName()) == "CSV"
@@ -82,7 +81,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
         // The source's own ids, exactly: the ids a user sees in every other tool.
         const std::int64_t fid = feature->GetFID();
         if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
-        fids.push_back(fid);
+        rows.fids.push_back(fid);
         OGRGeometry* geometry = feature->GetGeometryRef();
         if (!geometry) {
             // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
@@ -90,7 +89,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
                 throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
                                                            feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
             }
-            shapes.emplace_back();
+            AddReadShape(rows, nullptr, nullptr, 0);
             continue;
         }
         std::unique_ptr<OGRGeometry> linear;
@@ -105,7 +104,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
             throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
         }
         try {
-            shapes.push_back(reader.read(wkb.data(), wkb.size()));
+            AddReadShape(rows, reader.read(wkb.data(), wkb.size()), wkb.data(), wkb.size());
         } catch (const geos::util::GEOSException& error) {
             throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
         }
@@ -113,7 +112,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
     if (gdal.Failed()) {
         throw platform::Error(platform::kFail, path + ": reading table " + table + " failed: " + gdal.Text());
     }
-    return {std::move(fids), std::move(shapes), {}, {}};
+    return rows;
 }
 
 // GDAL's reasons, and a word on the network when an address was refused for it.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <vector>
 
@@ -25,8 +26,9 @@ namespace {
 // The blobs of a table, packed one after another.
 struct Blobs {
     std::vector<std::int64_t> fids;
-    std::vector<std::size_t> starts;  // one more than rows: the end of the last
-    std::vector<unsigned char> bytes;
+    ByteBlocks bytes;
+    std::vector<const unsigned char*> at;  // a row each: its blob, or null
+    std::vector<std::size_t> sizes;
     std::vector<int> kinds;           // SQLite's type of each row's value: a blob, NULL or other
     ShapeDimension declared = ShapeDimension::Mixed;
 };
@@ -67,7 +69,6 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
     if (!statement) return std::nullopt;
     Blobs blobs;
     blobs.declared = *declared;
-    blobs.starts.push_back(0);
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         blobs.fids.push_back(sqlite3_column_int64(statement.get(), 0));
@@ -78,9 +79,12 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
             const int size = sqlite3_column_bytes(statement.get(), 1);
             // SQLite found no memory for the blob: the row is not at fault.
             if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
-            if (data) blobs.bytes.insert(blobs.bytes.end(), data, data + size);
+            blobs.at.push_back(data ? blobs.bytes.Copy(data, static_cast<std::size_t>(size)) : nullptr);
+            blobs.sizes.push_back(data ? static_cast<std::size_t>(size) : 0);
+        } else {
+            blobs.at.push_back(nullptr);
+            blobs.sizes.push_back(0);
         }
-        blobs.starts.push_back(blobs.bytes.size());
     }
     if (step == SQLITE_NOMEM) throw std::bad_alloc();
     if (step != SQLITE_DONE) return std::nullopt;
@@ -164,10 +168,11 @@ const char* DimensionWords(ShapeDimension dimension) {
     return "this table";
 }
 
-}  // namespace
-
-std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* blob, std::size_t size,
-                                                          geos::io::WKBReader& reader, ShapeDimension declared) {
+// ParseGeoPackageBlob; `wkb`, when given, is set to the blob's WKB where the shape given is
+// what GEOS reads from those bytes, and left empty otherwise.
+std::unique_ptr<geos::geom::Geometry> ParseBlob(const unsigned char* blob, std::size_t size,
+                                                geos::io::WKBReader& reader, ShapeDimension declared,
+                                                std::span<const unsigned char>* wkb) {
     if (size < 8) {
         throw ShapeBytesFault(size == 0 ? std::string("an empty blob, not a GeoPackage geometry")
                                         : "a blob of " + std::to_string(size) +
@@ -207,8 +212,39 @@ std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* b
         }
         return Shape::Factory().createPoint();
     }
+    if (wkb) *wkb = {blob + header, outline.size};
     return geometry;
 }
+
+}  // namespace
+
+std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* blob, std::size_t size,
+                                                          geos::io::WKBReader& reader, ShapeDimension declared) {
+    return ParseBlob(blob, size, reader, declared, nullptr);
+}
+
+namespace {
+
+// The rows' WKB, where the parse found it, copied into a store of their own, and each
+// block of blobs freed as soon as its rows are copied: the blobs' headers (most carry an
+// envelope) are not kept, and the two copies are never whole at once.
+StoredShapes StoreShapes(Blobs& blobs, const std::vector<std::span<const unsigned char>>& wkb) {
+    StoredShapes stored;
+    std::size_t block = 0;
+    for (std::size_t row = 0; row < wkb.size(); ++row) {
+        if (const auto* at = blobs.at[row]) {
+            while (!blobs.bytes.InBlock(block, at)) blobs.bytes.Release(block++);
+        }
+        if (wkb[row].empty()) {
+            stored.AddNone();
+        } else {
+            stored.Add(wkb[row].data(), wkb[row].size());
+        }
+    }
+    return stored;
+}
+
+}  // namespace
 
 std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
                                               const std::string& fid_column, const std::string& geometry_column) {
@@ -221,6 +257,9 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     const bool may_hold_points = blobs->declared == ShapeDimension::Point || blobs->declared == ShapeDimension::Mixed;
     std::vector<PlainPoint> points(may_hold_points ? rows : 0);
     std::vector<std::uint8_t> plain(may_hold_points ? rows : 0);
+    // Other shapes are kept as their WKB, once GEOS has read it: the class makes GEOS
+    // shapes of it on need.
+    std::vector<std::span<const unsigned char>> wkb(rows);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -241,19 +280,24 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                     throw ShapeBytesFault(std::string("the geometry column holds ") +
                                           (kind == SQLITE_TEXT ? "text" : "a number") + ", not a geometry blob");
                 }
-                const std::size_t start = blobs->starts[row];
-                const std::size_t size = blobs->starts[row + 1] - start;
-                const auto point =
-                    may_hold_points ? PlainPointOfBlob(blobs->bytes.data() + start, size, blobs->declared) : std::nullopt;
+                const unsigned char* blob = blobs->at[row];
+                const std::size_t size = blobs->sizes[row];
+                const auto point = may_hold_points ? PlainPointOfBlob(blob, size, blobs->declared) : std::nullopt;
                 if (point) {
                     points[row] = *point;
                     plain[row] = 1;
                     continue;
                 }
-                shapes[row] = ParseGeoPackageBlob(blobs->bytes.data() + start, size, reader, blobs->declared);
+                shapes[row] = ParseBlob(blob, size, reader, blobs->declared, &wkb[row]);
                 if (!shapes[row]) {
                     stops[slot] = {row, {}, nullptr};
                     return;
+                }
+                // A single point stays a shape, for a class of points to keep as two numbers.
+                if (wkb[row].empty() || shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT) {
+                    wkb[row] = {};
+                } else {
+                    shapes[row].reset();
                 }
             } catch (const std::bad_alloc&) {
                 stops[slot] = {row, {}, std::current_exception()};
@@ -272,7 +316,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                                                    std::to_string(blobs->fids[first->row]) +
                                                    ": the shape cannot be read: " + first->fault);
     }
-    return FeatureRows{std::move(blobs->fids), std::move(shapes), std::move(points), std::move(plain)};
+    auto stored = StoreShapes(*blobs, wkb);
+    return FeatureRows{std::move(blobs->fids), std::move(shapes), std::move(points), std::move(plain), std::move(stored)};
 }
 
 }  // namespace selvane::gis

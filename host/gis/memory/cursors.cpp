@@ -58,14 +58,32 @@ std::vector<std::size_t> CandidatesOf(const MemoryFeatureClass& target, const ge
 
 namespace {
 
+// The longest line whose vertices alone may decide a CROSS, read onto the stack.
+constexpr std::size_t kLineVerticesOnStack = 16;
+
 // Whether the relation holds for one candidate row: its validity checked first, and a
-// failure of GEOS named with the row.
+// failure of GEOS named with the row. A point or a rectangle is answered from its
+// coordinates where the relation allows; any other row's shape is made once for both.
 bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query, const MemoryFeatureClass& owner,
               std::size_t row) {
-    owner.RequireValid(row);
     try {
         if (const auto* point = owner.PlainPointAt(row)) return query.HoldsAtPoint(relation, *point);
-        return query.Holds(relation, *owner.ShapeAt(row));
+        if (const auto box = owner.RectangleAt(row)) {
+            if (const auto verdict = query.HoldsAtRectangle(relation, *box)) return *verdict;
+        }
+        if (relation == platform::esriSpatialRelCrosses) {
+            geos::geom::Coordinate vertices[kLineVerticesOnStack];
+            if (const auto count = owner.LineVerticesAt(row, vertices)) {
+                if (const auto verdict = query.CrossesAtVertices({vertices, count})) return *verdict;
+            }
+        }
+    } catch (const geos::util::GEOSException& error) {
+        throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
+    }
+    const auto shape = owner.ShapeAt(row);
+    owner.RequireValid(row, *shape);
+    try {
+        return query.Holds(relation, *shape);
     } catch (const geos::util::GEOSException& error) {
         throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
     }
@@ -89,7 +107,8 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
     answer.verdicts.assign(answer.candidates.size(), 1);
     if (relation == platform::esriSpatialRelEnvelopeIntersects || answer.candidates.empty()) return answer;
     try {
-        if (query_source) query_source->RequireValid(query_row);
+        // `query` is the row's own shape: the search is answered ahead only without a projection.
+        if (query_source) query_source->RequireValid(query_row, query);
     } catch (...) {
         answer.failed_at = 0;
         answer.failure = std::current_exception();

@@ -27,18 +27,13 @@ public:
 
     void MoveTo(std::size_t row) {
         m_row = row;
-        if (const auto* point = m_owner->PlainPointAt(row)) {
-            // A row of plain points: a GEOS point of the feature's own, moved to the row,
-            // so that a move costs no allocation and the shape follows the feature.
-            if (m_point) {
-                MovePoint(*m_point, *point);
-            } else {
-                m_point.reset(Shape::Factory().createPoint(geos::geom::Coordinate(point->x, point->y)));
-            }
-            m_shape.Borrow(m_owner.get(), m_point.get(), row);
+        // Once the shape has been handed out it follows the feature; until then it is made
+        // on first need: most features a search hands out are counted, not drawn.
+        if (m_shape_asked) {
+            MakeShape();
         } else {
-            // Any other row's shape is the class's own (or none): ShapeAt lends it.
-            m_shape.Borrow(m_owner.get(), m_owner->ShapeAt(row).get(), row);
+            m_shape_made = false;
+            m_shape.Borrow(m_owner.get(), nullptr, row);
         }
     }
 
@@ -50,14 +45,36 @@ public:
     std::int64_t OID() override { return m_owner->Fid(m_row); }
     /// Shares this feature's lifetime; follows the feature when a recycling cursor moves it.
     std::shared_ptr<platform::IGeometry> Shape() override {
+        m_shape_asked = true;
+        if (!m_shape_made) MakeShape();
         if (!m_shape.Geometry()) return nullptr;
         return std::shared_ptr<platform::IGeometry>(shared_from_this(), &m_shape);
     }
 
 private:
+    void MakeShape() {
+        m_shape_made = true;
+        if (const auto* point = m_owner->PlainPointAt(m_row)) {
+            // A row of plain points: a GEOS point of the feature's own, moved to the row, so
+            // that a move costs no allocation.
+            if (m_point) {
+                MovePoint(*m_point, *point);
+            } else {
+                m_point.reset(Shape::Factory().createPoint(geos::geom::Coordinate(point->x, point->y)));
+            }
+            m_shape.Borrow(m_owner.get(), m_point.get(), m_row);
+        } else {
+            m_made = m_owner->ShapeAt(m_row);
+            m_shape.Borrow(m_owner.get(), m_made.get(), m_row);
+        }
+    }
+
     std::shared_ptr<const MemoryFeatureClass> m_owner;
     std::size_t m_row = 0;
+    bool m_shape_made = false;   // m_shape is the row's
+    bool m_shape_asked = false;  // Shape() has been called
     std::unique_ptr<geos::geom::Point> m_point;  // the shape of a row of plain points
+    RowShape m_made;                             // the shape of any other row
     gis::Shape m_shape;
 };
 

@@ -15,6 +15,7 @@
 #include "gis/common/shape.h"
 #include "gis/common/shape_errors.h"
 #include "gis/common/spatial_relation.h"
+#include "gis/common/wkb_outline.h"
 #include "gis/memory/cursors.h"
 #include "gis/memory/search_ahead.h"
 
@@ -22,6 +23,21 @@ namespace selvane::gis {
 namespace {
 
 constexpr std::uint8_t kValid = 1;
+
+// A stored row's dimension, for the high bits of its kind.
+std::uint8_t DimensionBits(WkbType type) {
+    ShapeDimension dimension = ShapeDimension::Mixed;
+    switch (type) {
+        case WkbType::Point:
+        case WkbType::MultiPoint: dimension = ShapeDimension::Point; break;
+        case WkbType::LineString:
+        case WkbType::MultiLineString: dimension = ShapeDimension::Line; break;
+        case WkbType::Polygon:
+        case WkbType::MultiPolygon: dimension = ShapeDimension::Area; break;
+        case WkbType::GeometryCollection: break;
+    }
+    return static_cast<std::uint8_t>((static_cast<int>(dimension) + 1) << 4);
+}
 
 // An object id that more than one row has, if any.
 std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
@@ -55,6 +71,17 @@ std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geom
 
 }  // namespace
 
+void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
+                  std::size_t size) {
+    if (shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
+        rows.stored.Add(wkb, size);
+        rows.shapes.emplace_back();
+    } else {
+        rows.stored.AddNone();
+        rows.shapes.push_back(std::move(shape));
+    }
+}
+
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
                                        std::shared_ptr<const OGRSpatialReference> spatial_reference,
                                        std::vector<std::int64_t> fids,
@@ -63,7 +90,7 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)) {
-    AdoptRows({std::move(fids), std::move(shapes), {}, {}});
+    AdoptRows({std::move(fids), std::move(shapes), {}, {}, {}});
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
@@ -84,7 +111,7 @@ void MemoryFeatureClass::EnsureRows() const {
 void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
     const std::size_t count = rows.fids.size();
     if (rows.shapes.size() != count || (!rows.points.empty() && rows.points.size() != count) ||
-        rows.plain.size() != rows.points.size()) {
+        rows.plain.size() != rows.points.size() || (rows.stored.Rows() != 0 && rows.stored.Rows() != count)) {
         throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
     }
     if (const auto duplicate = FirstDuplicate(rows.fids)) {
@@ -92,9 +119,11 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
                                                    " to more than one feature; each feature needs an id of its own");
     }
     const auto plain = [&rows](std::size_t row) { return !rows.plain.empty() && rows.plain[row]; };
+    const auto stored = [&rows](std::size_t row) { return rows.stored.Rows() != 0 && rows.stored.Has(row); };
     const bool single_points = count > 0 && [&] {
         for (std::size_t row = 0; row < count; ++row) {
             const auto& shape = rows.shapes[row];
+            if (stored(row)) return false;
             if (!plain(row) && shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) return false;
         }
         return true;
@@ -125,14 +154,51 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
             }
         }
     } else {
-        // Shapes of other kinds among them: every row a GEOS shape.
-        kept.shapes = std::move(rows.shapes);
-        for (std::size_t row = 0; row < count; ++row) {
-            if (plain(row)) {
-                const auto& point = rows.points[row];
-                kept.shapes[row].reset(Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y)));
+        // Any other class: every row's shape as WKB. A reader's store is taken as it is when
+        // it holds every shape.
+        const bool all_stored = [&] {
+            for (std::size_t row = 0; row < count; ++row) {
+                if (!stored(row) && (plain(row) || rows.shapes[row])) return false;
             }
-            if (kept.shapes[row] && !AllCoordinatesFinite(*kept.shapes[row])) kept.non_finite.push_back(row);
+            return rows.stored.Rows() == count;
+        }();
+        if (all_stored) {
+            kept.stored = std::move(rows.stored);
+        } else {
+            for (std::size_t row = 0; row < count; ++row) {
+                if (stored(row)) {
+                    const auto bytes = rows.stored.Bytes(row);
+                    kept.stored.Add(bytes.data(), bytes.size());
+                } else if (plain(row)) {
+                    const auto& point = rows.points[row];
+                    kept.stored.Add(*std::unique_ptr<geos::geom::Geometry>(
+                        Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
+                } else if (const auto& shape = rows.shapes[row]) {
+                    kept.stored.Add(*shape);
+                    rows.shapes[row].reset();
+                } else {
+                    kept.stored.AddNone();
+                }
+            }
+        }
+        // What the rows came in is copied: free it before the walk below.
+        rows.stored = StoredShapes{};
+        rows.shapes = decltype(rows.shapes)();
+        rows.points = decltype(rows.points)();
+        kept.kinds.assign(count, kNullRow);
+        for (std::size_t row = 0; row < count; ++row) {
+            if (!kept.stored.Has(row)) continue;
+            const auto bytes = kept.stored.Bytes(row);
+            const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
+            std::uint8_t kind = kStoredRow;
+            if (!extent.finite) {
+                kept.non_finite.push_back(row);
+            } else if (extent.box.isNull()) {
+                kind = kEmptyRow;
+            } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
+                kind = kRectangleRow;
+            }
+            kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(extent.type));
         }
     }
     kept.fids = std::move(rows.fids);
@@ -141,15 +207,56 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
 }
 
 RowShape MemoryFeatureClass::ShapeAt(std::size_t row) const {
-    if (m_rows.kinds.empty()) return RowShape(m_rows.shapes[row].get());
-    switch (m_rows.kinds[row]) {
+    switch (m_rows.kinds[row] & kKindBits) {
         case kPlainRow: {
             const auto& point = m_rows.points[row];
             return RowShape(
                 std::unique_ptr<geos::geom::Geometry>(Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
         }
-        case kEmptyRow: return RowShape(m_rows.empty_point.get());
+        case kEmptyRow:
+            if (m_rows.empty_point) return RowShape(m_rows.empty_point.get());
+            return RowShape(m_rows.stored.Make(row));
+        case kStoredRow:
+        case kRectangleRow: return RowShape(m_rows.stored.Make(row));
         default: return RowShape();
+    }
+}
+
+std::optional<geos::geom::Envelope> MemoryFeatureClass::RectangleAt(std::size_t row) const {
+    if ((m_rows.kinds[row] & kKindBits) != kRectangleRow) return std::nullopt;
+    const auto bytes = m_rows.stored.Bytes(row);
+    return RectangleOfWkb(bytes.data(), bytes.size());
+}
+
+std::size_t MemoryFeatureClass::LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const {
+    const std::uint8_t kind = m_rows.kinds[row];
+    if ((kind & kKindBits) != kStoredRow || static_cast<ShapeDimension>((kind >> 4) - 1) != ShapeDimension::Line) return 0;
+    const auto bytes = m_rows.stored.Bytes(row);
+    return LineStringVertices(bytes.data(), bytes.size(), out);
+}
+
+geos::geom::Envelope MemoryFeatureClass::EnvelopeAt(std::size_t row) const {
+    switch (m_rows.kinds[row] & kKindBits) {
+        case kPlainRow: {
+            const auto& point = m_rows.points[row];
+            return {point.x, point.x, point.y, point.y};
+        }
+        case kStoredRow:
+        case kRectangleRow: {
+            const auto bytes = m_rows.stored.Bytes(row);
+            return ExtentOfWkb(bytes.data(), bytes.size()).box;
+        }
+        default: return {};
+    }
+}
+
+std::optional<ShapeDimension> MemoryFeatureClass::NonEmptyDimensionAt(std::size_t row) const {
+    const std::uint8_t kind = m_rows.kinds[row];
+    switch (kind & kKindBits) {
+        case kPlainRow: return ShapeDimension::Point;
+        case kStoredRow:
+        case kRectangleRow: return static_cast<ShapeDimension>((kind >> 4) - 1);
+        default: return std::nullopt;
     }
 }
 
@@ -247,8 +354,8 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
         }
         if (m_ahead) return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
     }
-    if (!projected && query_class && query_class->PlainPointAt(query->Row())) {
-        // A point made for a feature: a recycling cursor that moves the feature on makes
+    if (!projected && query_class) {
+        // A shape made for a feature: a recycling cursor that moves the feature on makes
         // another, so the search holds its own.
         projected = query->Geometry()->clone();
     }
@@ -258,18 +365,24 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
 
 void MemoryFeatureClass::RequireValid(std::size_t row) const {
     // A point's only fault is a coordinate that is not a finite number, which the class
-    // reports before any search.
-    if (!m_rows.kinds.empty()) return;
+    // reports before any search; a rectangle is valid by what makes it one.
+    const auto kind = m_rows.kinds[row] & kKindBits;
+    if (kind == kPlainRow || kind == kRectangleRow || kind == kNullRow) return;
+    if (m_search.validity[row].load(std::memory_order_relaxed) == kValid) return;
+    const auto shape = ShapeAt(row);
+    if (shape) RequireValid(row, *shape);
+}
+
+void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometry& shape) const {
     auto& state = m_search.validity[row];
     if (state.load(std::memory_order_relaxed) == kValid) return;
-    const auto* shape = m_rows.shapes[row].get();
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search: no validity check is needed on the hot path.
-    if (shape->getDimension() == geos::geom::Dimension::P) {
+    if (shape.getDimension() == geos::geom::Dimension::P) {
         state.store(kValid, std::memory_order_relaxed);
         return;
     }
-    geos::operation::valid::IsValidOp check(shape);
+    geos::operation::valid::IsValidOp check(&shape);
     if (check.isValid()) {
         state.store(kValid, std::memory_order_relaxed);
         return;
@@ -281,9 +394,7 @@ void MemoryFeatureClass::RequireValid(std::size_t row) const {
 void MemoryFeatureClass::PrepareForThreads() const {
     EnsureRows();
     if (m_search.prepared_for_threads) return;
-    for (const auto& shape : m_rows.shapes) {
-        if (shape) FillLazyEnvelopes(*shape);
-    }
+    // Stored shapes are made anew for each use, on the thread that uses them.
     if (m_rows.empty_point) FillLazyEnvelopes(*m_rows.empty_point);
     m_search.prepared_for_threads = true;
 }
@@ -294,13 +405,8 @@ geos::index::strtree::TemplateSTRtree<std::size_t>& MemoryFeatureClass::Index() 
         auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_rows.fids.size());
         for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
             if (std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) continue;
-            if (const auto* point = PlainPointAt(row)) {
-                index->insert(geos::geom::Envelope(point->x, point->x, point->y, point->y), row);
-                continue;
-            }
-            const auto* shape = m_rows.kinds.empty() ? m_rows.shapes[row].get() : nullptr;
-            if (!shape || shape->isEmpty()) continue;
-            index->insert(*shape->getEnvelopeInternal(), row);
+            const auto box = EnvelopeAt(row);
+            if (!box.isNull()) index->insert(box, row);
         }
         index->build();
         m_search.index = std::move(index);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "gis/common/geos_include.h"
 #include "gis/common/layer_names.h"
 #include "gis/common/shape.h"
+#include "gis/memory/stored_shapes.h"
 #include "platform/arcobjects.h"
 
 class OGRSpatialReference;
@@ -29,13 +31,21 @@ using ShownIds = std::shared_ptr<const std::vector<std::int64_t>>;
 
 /// The rows of a table: object ids and shapes (nullptr for a feature without one). A reader
 /// may hand a row's single point as its two coordinates instead of a GEOS shape: the row's
-/// shape is then null, its `plain` flag set and `points` holds it.
+/// shape is then null, its `plain` flag set and `points` holds it. It may hand any other
+/// shape as the WKB GEOS has read it from: the row's shape is then null and `stored` has it.
 struct FeatureRows {
     std::vector<std::int64_t> fids;
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
     std::vector<PlainPoint> points;    // empty, or a row each
     std::vector<std::uint8_t> plain;   // empty, or a row each: 1 where `points` holds the shape
+    StoredShapes stored;               // no rows, or a row each
 };
+
+/// Appends to `rows` a row's shape that GEOS has read from `size` bytes of WKB at `wkb`
+/// (nullptr: a row without one): a single point as the shape, which a class of points
+/// keeps as two numbers, any other as its bytes.
+void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
+                  std::size_t size);
 
 /// A row's shape: borrowed from its class, or made for the holder from a plain point.
 class RowShape {
@@ -67,9 +77,10 @@ struct CoordinateOperation {
 using OperationChooser =
     std::function<CoordinateOperation(const OGRSpatialReference& source, const OGRSpatialReference& target)>;
 
-/// A table of features held in memory: object ids, GEOS shapes and a spatial reference.
-/// A class of single points keeps them as plain coordinates instead (a GEOS point costs
-/// several times its two numbers), and makes a GEOS point only for whoever asks for one.
+/// A table of features held in memory: object ids, shapes and a spatial reference. A
+/// GEOS shape costs several times its coordinates, so none is kept: a class of single
+/// points keeps them as plain coordinates, any other class its shapes' WKB, and a GEOS
+/// shape is made for whoever asks for one.
 /// A class opened from a file reads its rows the first time they are needed (a search, a
 /// count, a drawing), so that opening a map costs only names, types and systems. A
 /// spatial search uses an STRtree built on the first search and kept.
@@ -108,9 +119,19 @@ public:
         return m_rows.fids.size();
     }
     std::int64_t Fid(std::size_t row) const { return m_rows.fids[row]; }
-    /// The row's shape (null for a feature without one); made anew for each call in a class
-    /// of plain points.
+    /// The row's shape (null for a feature without one), made anew for each call.
     RowShape ShapeAt(std::size_t row) const;
+    /// The row's box when its shape is an axis-parallel rectangle (RectangleBox); nullopt
+    /// otherwise. Read from the stored bytes, without a GEOS shape.
+    std::optional<geos::geom::Envelope> RectangleAt(std::size_t row) const;
+    /// The vertices of the row's shape when it is a line string of at most `out.size()`
+    /// of them, written to `out`, and their number; 0 otherwise. Without a GEOS shape.
+    std::size_t LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const;
+    /// The envelope of the row's shape, null for a row without one or with an empty one;
+    /// without a GEOS shape.
+    geos::geom::Envelope EnvelopeAt(std::size_t row) const;
+    /// The dimension of the row's shape; nullopt for a row without one or with an empty one.
+    std::optional<ShapeDimension> NonEmptyDimensionAt(std::size_t row) const;
     /// The row's point when the class keeps its rows as plain points and the row has one;
     /// nullptr otherwise.
     const PlainPoint* PlainPointAt(std::size_t row) const {
@@ -131,6 +152,8 @@ public:
     /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
     /// shape is not valid. Each row is checked once, the first time a predicate needs it.
     void RequireValid(std::size_t row) const override;
+    /// RequireValid, for a caller who has the row's shape from ShapeAt already.
+    void RequireValid(std::size_t row, const geos::geom::Geometry& shape) const override;
     /// Throws platform::Error, as RequireValid does, when the row's shape has a coordinate
     /// that is not a finite number. Such shapes are kept out of the index, where their
     /// envelopes would hide other rows.
@@ -169,18 +192,22 @@ private:
     LayerNames m_layer_names;
     OperationChooser m_choose_operation;
 
-    // What a row of a class of plain points holds.
-    static constexpr std::uint8_t kPlainRow = 0, kNullRow = 1, kEmptyRow = 2;
+    // What a row holds: a plain point (a class of points), a stored shape (any other
+    // class) that is or is not an axis-parallel rectangle, an empty shape, or none.
+    static constexpr std::uint8_t kPlainRow = 0, kNullRow = 1, kEmptyRow = 2, kStoredRow = 3, kRectangleRow = 4;
+    // The low nibble of a stored row's kind; the high one, its dimension.
+    static constexpr std::uint8_t kKindBits = 0x0F;
 
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {
         RowReader reader;  // set until the rows are read
         std::vector<std::int64_t> fids;
-        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;  // empty in a class of plain points
-        // A class of plain points: a row's kind and, for a plain row, its point.
         std::vector<std::uint8_t> kinds;
+        // A class of plain points: for a plain row, its point.
         std::vector<PlainPoint> points;
         std::unique_ptr<geos::geom::Geometry> empty_point;  // the shape of every empty row
+        // Any other class: each row's shape, as WKB.
+        StoredShapes stored;
         std::vector<std::size_t> non_finite;  // rows with NaN or infinite coordinates, ascending
     };
     mutable Rows m_rows;

@@ -50,13 +50,8 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
 geos::geom::Envelope ShapesExtent(const MemoryFeatureClass& feature_class) {
     geos::geom::Envelope extent;
     for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
-        if (const auto* point = feature_class.PlainPointAt(row)) {
-            const geos::geom::Envelope at(point->x, point->x, point->y, point->y);
-            extent.expandToInclude(&at);
-            continue;
-        }
-        const auto shape = feature_class.ShapeAt(row);
-        if (shape && !shape->isEmpty()) extent.expandToInclude(shape->getEnvelopeInternal());
+        const auto box = feature_class.EnvelopeAt(row);
+        if (!box.isNull()) extent.expandToInclude(&box);
     }
     return extent;
 }

@@ -45,9 +45,8 @@ void SetRowAheadPaceForTests(RowAheadPace pace) { g_pace.store(pace); }
 // Rows the run will search: shown by the scan, with a shape that can stand in the relation.
 bool MemorySearchAhead::Worth(std::size_t row) const {
     if (m_scan_shown && !(*m_scan_shown)[row]) return false;
-    if (m_queries->PlainPointAt(row)) return RelationCanHold(m_relation, ShapeDimension::Point, m_target.Dimension());
-    const auto shape = m_queries->ShapeAt(row);
-    return shape && !shape->isEmpty() && RelationCanHold(m_relation, DimensionOf(*shape), m_target.Dimension());
+    const auto dimension = m_queries->NonEmptyDimensionAt(row);
+    return dimension && RelationCanHold(m_relation, *dimension, m_target.Dimension());
 }
 
 SearchAnswer MemorySearchAhead::Work(std::size_t row) const {

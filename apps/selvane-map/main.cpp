@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "desktop/desktop_host.h"
+#include "gis/common/large_blocks.h"
 #include "gis/map_document.h"
 
 int main(int argc, char** argv) {
+    selvane::gis::MapLargeBlocksApart();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Selvane Map"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

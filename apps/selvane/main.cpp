@@ -20,6 +20,7 @@
 
 #include "dialogs/relationships.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/large_blocks.h"
 #include "forms/printable_text.h"
 #include "gis/common/message_text.h"
 #include "gis/map_document.h"
@@ -159,6 +160,7 @@ extern "C" void StopOnSignal(int signal_number) {
 
 int main(int argc, char** argv) {
     GuardStandardStreams();
+    selvane::gis::MapLargeBlocksApart();
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (std::signal(signal_number, StopOnSignal) == SIG_IGN) std::signal(signal_number, SIG_IGN);

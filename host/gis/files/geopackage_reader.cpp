@@ -27,9 +27,11 @@ namespace {
 struct Blobs {
     std::vector<std::int64_t> fids;
     ByteBlocks bytes;
-    std::vector<const unsigned char*> at;  // a row each: its blob, or null
-    std::vector<std::size_t> sizes;
-    std::vector<int> kinds;           // SQLite's type of each row's value: a blob, NULL or other
+    // A row each: its blob, or null; once parsed, the blob's WKB where the class keeps it
+    // (and a size of 0 where it does not).
+    std::vector<const unsigned char*> at;
+    std::vector<std::uint32_t> sizes;
+    std::vector<std::uint8_t> kinds;  // SQLite's type of each row's value: a blob, NULL or other
     ShapeDimension declared = ShapeDimension::Mixed;
 };
 
@@ -73,14 +75,14 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         blobs.fids.push_back(sqlite3_column_int64(statement.get(), 0));
         const int kind = sqlite3_column_type(statement.get(), 1);
-        blobs.kinds.push_back(kind);
+        blobs.kinds.push_back(static_cast<std::uint8_t>(kind));
         if (kind == SQLITE_BLOB) {
             const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement.get(), 1));
             const int size = sqlite3_column_bytes(statement.get(), 1);
             // SQLite found no memory for the blob: the row is not at fault.
             if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
             blobs.at.push_back(data ? blobs.bytes.Copy(data, static_cast<std::size_t>(size)) : nullptr);
-            blobs.sizes.push_back(data ? static_cast<std::size_t>(size) : 0);
+            blobs.sizes.push_back(data ? static_cast<std::uint32_t>(size) : 0);
         } else {
             blobs.at.push_back(nullptr);
             blobs.sizes.push_back(0);
@@ -225,20 +227,22 @@ std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* b
 
 namespace {
 
-// The rows' WKB, where the parse found it, copied into a store of their own, and each
+// The rows' WKB, where the parse left it, copied into a store of their own, and each
 // block of blobs freed as soon as its rows are copied: the blobs' headers (most carry an
 // envelope) are not kept, and the two copies are never whole at once.
-StoredShapes StoreShapes(Blobs& blobs, const std::vector<std::span<const unsigned char>>& wkb) {
+StoredShapes StoreShapes(Blobs& blobs) {
     StoredShapes stored;
+    stored.Reserve(blobs.at.size());
     std::size_t block = 0;
-    for (std::size_t row = 0; row < wkb.size(); ++row) {
-        if (const auto* at = blobs.at[row]) {
+    for (std::size_t row = 0; row < blobs.at.size(); ++row) {
+        const auto* at = blobs.at[row];
+        if (at) {
             while (!blobs.bytes.InBlock(block, at)) blobs.bytes.Release(block++);
         }
-        if (wkb[row].empty()) {
-            stored.AddNone();
+        if (at && blobs.sizes[row] > 0) {
+            stored.Add(at, blobs.sizes[row]);
         } else {
-            stored.Add(wkb[row].data(), wkb[row].size());
+            stored.AddNone();
         }
     }
     return stored;
@@ -257,9 +261,6 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     const bool may_hold_points = blobs->declared == ShapeDimension::Point || blobs->declared == ShapeDimension::Mixed;
     std::vector<PlainPoint> points(may_hold_points ? rows : 0);
     std::vector<std::uint8_t> plain(may_hold_points ? rows : 0);
-    // Other shapes are kept as their WKB, once GEOS has read it: the class makes GEOS
-    // shapes of it on need.
-    std::vector<std::span<const unsigned char>> wkb(rows);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -286,17 +287,22 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                 if (point) {
                     points[row] = *point;
                     plain[row] = 1;
+                    blobs->sizes[row] = 0;
                     continue;
                 }
-                shapes[row] = ParseBlob(blob, size, reader, blobs->declared, &wkb[row]);
+                std::span<const unsigned char> wkb;
+                shapes[row] = ParseBlob(blob, size, reader, blobs->declared, &wkb);
                 if (!shapes[row]) {
                     stops[slot] = {row, {}, nullptr};
                     return;
                 }
-                // A single point stays a shape, for a class of points to keep as two numbers.
-                if (wkb[row].empty() || shapes[row]->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT) {
-                    wkb[row] = {};
-                } else {
+                // Other shapes than single points (which a class of points keeps as two
+                // numbers) are kept as their WKB, once GEOS has read it: the class makes
+                // GEOS shapes of it on need.
+                blobs->sizes[row] = 0;
+                if (!wkb.empty() && shapes[row]->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
+                    blobs->at[row] = wkb.data();
+                    blobs->sizes[row] = static_cast<std::uint32_t>(wkb.size());
                     shapes[row].reset();
                 }
             } catch (const std::bad_alloc&) {
@@ -316,7 +322,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                                                    std::to_string(blobs->fids[first->row]) +
                                                    ": the shape cannot be read: " + first->fault);
     }
-    auto stored = StoreShapes(*blobs, wkb);
+    auto stored = StoreShapes(*blobs);
     return FeatureRows{std::move(blobs->fids), std::move(shapes), std::move(points), std::move(plain), std::move(stored)};
 }
 

@@ -25,6 +25,11 @@ public:
     void Add(const geos::geom::Geometry& shape);
     /// The next row, without a shape.
     void AddNone();
+    /// Room for `rows` rows in all.
+    void Reserve(std::size_t rows) {
+        m_at.reserve(rows);
+        m_sizes.reserve(rows);
+    }
 
     std::size_t Rows() const { return m_at.size(); }
     bool Has(std::size_t row) const { return m_at[row] != nullptr; }

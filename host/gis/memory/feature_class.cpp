@@ -399,16 +399,21 @@ void MemoryFeatureClass::PrepareForThreads() const {
     m_search.prepared_for_threads = true;
 }
 
-geos::index::strtree::TemplateSTRtree<std::size_t>& MemoryFeatureClass::Index() const {
+const RowIndex& MemoryFeatureClass::Index() const {
     EnsureRows();
     if (!m_search.index) {
-        auto index = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, m_rows.fids.size());
+        const bool points = m_rows.stored.Rows() == 0;
+        auto index = std::make_unique<RowIndex>(points, m_rows.fids.size());
         for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
             if (std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) continue;
+            if (const auto* point = PlainPointAt(row)) {
+                index->InsertPoint(*point, row);
+                continue;
+            }
             const auto box = EnvelopeAt(row);
-            if (!box.isNull()) index->insert(box, row);
+            if (!box.isNull()) index->InsertBox(box, row);
         }
-        index->build();
+        index->Build();
         m_search.index = std::move(index);
     }
     return *m_search.index;

@@ -14,6 +14,7 @@
 #include "gis/common/geos_include.h"
 #include "gis/common/layer_names.h"
 #include "gis/common/shape.h"
+#include "gis/memory/row_index.h"
 #include "gis/memory/stored_shapes.h"
 #include "platform/arcobjects.h"
 
@@ -168,7 +169,7 @@ public:
     void PrepareForThreads() const;
 
     /// The spatial index over the rows with a non-empty shape.
-    geos::index::strtree::TemplateSTRtree<std::size_t>& Index() const;
+    const RowIndex& Index() const;
 
     /// Lets the host choose the operation that projects query shapes into this class's
     /// system (a QGIS project's transformations); called on the searching thread.
@@ -214,7 +215,7 @@ private:
 
     // What searches build over the rows on first need, and keep.
     struct SearchState {
-        std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> index;
+        std::unique_ptr<RowIndex> index;
         // 0 unknown, 1 valid; read and written by the threads that evaluate searches.
         std::unique_ptr<std::atomic<std::uint8_t>[]> validity;
         bool prepared_for_threads = false;

@@ -1,0 +1,137 @@
+#include "gis/memory/row_index.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+namespace selvane::gis {
+namespace {
+
+// The bits of `value` spread to the even bits of the result.
+std::uint32_t Spread(std::uint32_t value) {
+    value &= 0xFFFF;
+    value = (value | (value << 8)) & 0x00FF00FF;
+    value = (value | (value << 4)) & 0x0F0F0F0F;
+    value = (value | (value << 2)) & 0x33333333;
+    value = (value | (value << 1)) & 0x55555555;
+    return value;
+}
+
+// The place of the cell (x, y) of a 65536 x 65536 grid on a Hilbert curve through it,
+// worked out for all 16 levels at once with bit operations (the method of "Fast Hilbert
+// curve generation", rawrunprotected.com): runs of points along it stay closer together
+// than along a Z-curve, so the boxes over them are smaller.
+std::uint32_t HilbertPlace(std::uint32_t x, std::uint32_t y) {
+    std::uint32_t a = x ^ y;
+    std::uint32_t b = 0xFFFF ^ a;
+    std::uint32_t c = 0xFFFF ^ (x | y);
+    std::uint32_t d = x & (y ^ 0xFFFF);
+    std::uint32_t A = a | (b >> 1);
+    std::uint32_t B = (a >> 1) ^ a;
+    std::uint32_t C = ((c >> 1) ^ (b & (d >> 1))) ^ c;
+    std::uint32_t D = ((a & (c >> 1)) ^ (d >> 1)) ^ d;
+
+    a = A, b = B, c = C, d = D;
+    A = (a & (a >> 2)) ^ (b & (b >> 2));
+    B = (a & (b >> 2)) ^ (b & ((a ^ b) >> 2));
+    C ^= (a & (c >> 2)) ^ (b & (d >> 2));
+    D ^= (b & (c >> 2)) ^ ((a ^ b) & (d >> 2));
+
+    a = A, b = B, c = C, d = D;
+    A = (a & (a >> 4)) ^ (b & (b >> 4));
+    B = (a & (b >> 4)) ^ (b & ((a ^ b) >> 4));
+    C ^= (a & (c >> 4)) ^ (b & (d >> 4));
+    D ^= (b & (c >> 4)) ^ ((a ^ b) & (d >> 4));
+
+    a = A, b = B, c = C, d = D;
+    C ^= (a & (c >> 8)) ^ (b & (d >> 8));
+    D ^= (b & (c >> 8)) ^ ((a ^ b) & (d >> 8));
+
+    a = C ^ (C >> 1);
+    b = D ^ (D >> 1);
+    const std::uint32_t i0 = x ^ y;
+    const std::uint32_t i1 = b | (0xFFFF ^ (i0 | a));
+    return (Spread(i1) << 1) | Spread(i0);
+}
+
+}  // namespace
+
+RowIndex::RowIndex(bool points, std::size_t rows) {
+    if (points) {
+        m_points.reserve(rows);
+    } else {
+        m_tree = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, rows);
+    }
+}
+
+void RowIndex::Build() {
+    if (m_tree) {
+        m_tree->build();
+        return;
+    }
+    if (m_points.empty()) return;
+    // The order only groups near points together; the boxes are of the points themselves,
+    // so a point's place on the curve never hides it from a query.
+    double min_x = m_points[0].x, max_x = min_x, min_y = m_points[0].y, max_y = min_y;
+    for (const auto& point : m_points) {
+        min_x = std::min(min_x, point.x);
+        max_x = std::max(max_x, point.x);
+        min_y = std::min(min_y, point.y);
+        max_y = std::max(max_y, point.y);
+    }
+    const double scale_x = max_x > min_x ? 65535.0 / (max_x - min_x) : 0;
+    const double scale_y = max_y > min_y ? 65535.0 / (max_y - min_y) : 0;
+    // A point's place on the curve in the high half, its index in the low: sorted by the
+    // high half, four passes of eight bits.
+    const std::size_t count = m_points.size();
+    if (count > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("an index of over 4 billion points");
+    std::vector<std::uint64_t> keyed(count), sorted(count);
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto x = static_cast<std::uint32_t>((m_points[index].x - min_x) * scale_x);
+        const auto y = static_cast<std::uint32_t>((m_points[index].y - min_y) * scale_y);
+        keyed[index] = std::uint64_t{HilbertPlace(x, y)} << 32 | index;
+    }
+    for (int shift = 32; shift < 64; shift += 8) {
+        std::size_t starts[257] = {};
+        for (const auto key : keyed) ++starts[((key >> shift) & 0xFF) + 1];
+        for (std::size_t digit = 0; digit < 256; ++digit) starts[digit + 1] += starts[digit];
+        for (const auto key : keyed) sorted[starts[(key >> shift) & 0xFF]++] = key;
+        keyed.swap(sorted);
+    }
+    sorted = {};
+    std::vector<PointRow> ordered(count);
+    for (std::size_t index = 0; index < count; ++index) ordered[index] = m_points[keyed[index] & 0xFFFFFFFF];
+    m_points = std::move(ordered);
+    keyed = {};
+    // The boxes of runs of kNode points, then of runs of kNode boxes, up to one level of at
+    // most kNode boxes.
+    m_levels = {0};
+    std::size_t below = count;
+    for (std::size_t level = 0; level == 0 || below > kNode; ++level) {
+        const std::size_t nodes = (below + kNode - 1) / kNode;
+        const std::size_t first_below = level == 0 ? 0 : m_levels[level - 1];
+        for (std::size_t node = 0; node < nodes; ++node) {
+            Box box{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+                    -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+            const std::size_t end = std::min((node + 1) * kNode, below);
+            for (std::size_t child = node * kNode; child < end; ++child) {
+                if (level == 0) {
+                    const auto& point = m_points[child];
+                    box = {std::min(box.min_x, point.x), std::min(box.min_y, point.y), std::max(box.max_x, point.x),
+                           std::max(box.max_y, point.y)};
+                } else {
+                    const Box& inner = m_boxes[first_below + child];
+                    box = {std::min(box.min_x, inner.min_x), std::min(box.min_y, inner.min_y),
+                           std::max(box.max_x, inner.max_x), std::max(box.max_y, inner.max_y)};
+                }
+            }
+            m_boxes.push_back(box);
+        }
+        m_levels.push_back(m_boxes.size());
+        below = nodes;
+    }
+    m_boxes.shrink_to_fit();
+}
+
+}  // namespace selvane::gis

@@ -123,7 +123,11 @@ TEST(RelationShortcuts, EveryRelationAnswersAsTheFullRelateOnSharedEdgesHolesAnd
     // Lines through the point where the hole meets the shell: outside the area on both
     // sides, they touch it and do not cross it.
     for (const char* wkt : {"LINESTRING(11.5 12.5,11.5 13.5)", "LINESTRING(11.5 12.5,11.5 13.5,12.5 13.5)",
-                            "POLYGON((11.5 12.5,11.7 12.5,11.7 13.5,11.5 13.5,11.5 12.5))"}) {
+                            "POLYGON((11.5 12.5,11.7 12.5,11.7 13.5,11.5 13.5,11.5 12.5))",
+                            // Rectangles around a whole ring of the query's boundary: the hole,
+                            // and the part apart from the others.
+                            "POLYGON((6.5 8.5,9.5 8.5,9.5 11.5,6.5 11.5,6.5 8.5))",
+                            "POLYGON((-4.5 -4.5,-1.5 -4.5,-1.5 -1.5,-4.5 -1.5,-4.5 -4.5))"}) {
         candidates.push_back(Read(wkt));
     }
     int compared = 0;
@@ -137,10 +141,29 @@ TEST(RelationShortcuts, EveryRelationAnswersAsTheFullRelateOnSharedEdgesHolesAnd
             if (!known_valid && wkt != queries.front()) continue;
             const gis::PreparedQuery prepared(*query, known_valid);
             for (const auto& candidate : candidates) {
+                // What a class keeps as bytes is answered from its box or its vertices, where they decide.
+                const auto box = gis::RectangleBox(*candidate);
+                std::vector<geos::geom::Coordinate> vertices;
+                if (candidate->getGeometryTypeId() == geos::geom::GEOS_LINESTRING) candidate->getCoordinates()->toVector(vertices);
                 for (const auto relation : kRelations) {
                     const bool expected = FullRelate(relation, *query, *candidate);
                     ASSERT_EQ(prepared.Holds(relation, *candidate), expected)
                         << gis::RelationName(relation) << "\nquery " << wkt << "\ncandidate " << candidate->toString();
+                    const auto by_box = box && relation != platform::esriSpatialRelEnvelopeIntersects
+                                            ? prepared.HoldsAtRectangle(relation, *box)
+                                            : std::nullopt;
+                    if (by_box) {
+                        ASSERT_EQ(*by_box, expected) << gis::RelationName(relation) << " by box\nquery " << wkt
+                                                     << "\ncandidate " << candidate->toString();
+                        ++held["by box"];
+                    }
+                    if (relation == platform::esriSpatialRelCrosses && !vertices.empty()) {
+                        if (const auto by_vertices = prepared.CrossesAtVertices(vertices)) {
+                            ASSERT_EQ(*by_vertices, expected) << "by vertices\nquery " << wkt << "\ncandidate "
+                                                              << candidate->toString();
+                            ++held[*by_vertices ? "crosses by vertices" : "not crosses by vertices"];
+                        }
+                    }
                     ++compared;
                     if (expected) ++held[std::string(gis::RelationName(relation)) + " " + candidate->getGeometryType()];
                 }
@@ -152,7 +175,8 @@ TEST(RelationShortcuts, EveryRelationAnswersAsTheFullRelateOnSharedEdgesHolesAnd
     for (const char* key : {"esriSpatialRelTouches Polygon", "esriSpatialRelTouches Point", "esriSpatialRelTouches LineString",
                             "esriSpatialRelOverlaps Polygon", "esriSpatialRelOverlaps MultiPolygon",
                             "esriSpatialRelCrosses LineString", "esriSpatialRelCrosses MultiPoint",
-                            "esriSpatialRelContains Polygon", "esriSpatialRelContains Point"}) {
+                            "esriSpatialRelContains Polygon", "esriSpatialRelContains Point", "by box",
+                            "crosses by vertices", "not crosses by vertices"}) {
         EXPECT_GT(held[key], 0) << key;
     }
 }

@@ -109,14 +109,50 @@ public:
 
     /// How the line `line` meets the boundary, told by exact orientation tests alone.
     LineMeeting Meet(const geos::geom::LineString& line) const {
-        m_near.clear();
-        m_index->query(*line.getEnvelopeInternal(), [&](std::size_t segment) { m_near.push_back(segment); });
         const auto* points = line.getCoordinatesRO();
+        return Meet(*line.getEnvelopeInternal(), points->size(),
+                    [points](std::size_t index) -> const geos::geom::Coordinate& { return points->getAt(index); });
+    }
+    /// The same for the line through `points`.
+    LineMeeting Meet(std::span<const geos::geom::Coordinate> points) const {
+        geos::geom::Envelope envelope;
+        for (const auto& point : points) envelope.expandToInclude(point);
+        return Meet(envelope, points.size(),
+                    [points](std::size_t index) -> const geos::geom::Coordinate& { return points[index]; });
+    }
+
+    /// Whether the boundary meets the closed box `box`: a segment with an end in it, or
+    /// meeting one of its edges (exact orientation tests).
+    bool MeetsBox(const geos::geom::Envelope& box) const {
+        const geos::geom::Coordinate corners[] = {{box.getMinX(), box.getMinY()}, {box.getMaxX(), box.getMinY()},
+                                                   {box.getMaxX(), box.getMaxY()}, {box.getMinX(), box.getMaxY()}};
+        bool meets = false;
+        geos::algorithm::LineIntersector intersector;
+        m_index->query(box, [&](std::size_t segment) {
+            if (meets) return;
+            const auto& [a, b] = m_segments[segment];
+            if (box.covers(a.x, a.y) || box.covers(b.x, b.y)) {
+                meets = true;
+                return;
+            }
+            for (int edge = 0; edge < 4 && !meets; ++edge) {
+                intersector.computeIntersection(a, b, corners[edge], corners[(edge + 1) % 4]);
+                meets = intersector.hasIntersection();
+            }
+        });
+        return meets;
+    }
+
+private:
+    template <typename PointAt>
+    LineMeeting Meet(const geos::geom::Envelope& envelope, std::size_t count, PointAt&& point_at) const {
+        m_near.clear();
+        m_index->query(envelope, [&](std::size_t segment) { m_near.push_back(segment); });
         bool met = false;
         geos::algorithm::LineIntersector intersector;
-        for (std::size_t i = 1; i < points->size(); ++i) {
-            const auto& a = points->getAt(i - 1);
-            const auto& b = points->getAt(i);
+        for (std::size_t i = 1; i < count; ++i) {
+            const auto& a = point_at(i - 1);
+            const auto& b = point_at(i);
             for (const auto segment : m_near) {
                 intersector.computeIntersection(a, b, m_segments[segment].first, m_segments[segment].second);
                 if (!intersector.hasIntersection()) continue;
@@ -127,7 +163,6 @@ public:
         return met ? LineMeeting::Touches : LineMeeting::Apart;
     }
 
-private:
     void AddRing(const geos::geom::LineString& ring) {
         const auto* points = ring.getCoordinatesRO();
         for (std::size_t i = 1; i < points->size(); ++i) m_segments.emplace_back(points->getAt(i - 1), points->getAt(i));
@@ -212,6 +247,15 @@ std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom:
         if (inside && outside) return true;
     }
     if (!outside && ConvexArea()) return false;
+    // A large area: how the line meets its boundary, as for a GEOS line (Crosses).
+    if (LargeValidArea()) {
+        switch (BoundaryIndex().Meet(line)) {
+            // Connected and away from B(Q): wholly in I(Q) (EI empty) or in E(Q) (II empty).
+            case LineMeeting::Apart: return false;
+            case LineMeeting::CrossesProperly: return true;
+            case LineMeeting::Touches: break;
+        }
+    }
     return std::nullopt;
 }
 
@@ -265,7 +309,7 @@ bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const Pl
 
 std::optional<bool> PreparedQuery::HoldsAtRectangle(platform::esriSpatialRelEnum relation,
                                                     const geos::geom::Envelope& target) const {
-    if (!m_box) return std::nullopt;
+    if (!m_box) return HoldsAtRectangleInLargeArea(relation, target);
     // Two closed boxes with interiors: comparisons alone, so exact. They meet when their
     // closed extents do in both axes, their interiors when the open extents do.
     const auto& query = *m_box;
@@ -283,6 +327,26 @@ std::optional<bool> PreparedQuery::HoldsAtRectangle(platform::esriSpatialRelEnum
         case platform::esriSpatialRelContains: return query.covers(target);
         // Areas never cross.
         case platform::esriSpatialRelCrosses: return false;
+        default: return std::nullopt;
+    }
+}
+
+std::optional<bool> PreparedQuery::HoldsAtRectangleInLargeArea(platform::esriSpatialRelEnum relation,
+                                                               const geos::geom::Envelope& target) const {
+    if (!m_area_locator || !LargeValidArea() || BoundaryIndex().MeetsBox(target)) return std::nullopt;
+    // B(Q) away from T: T, connected, lies wholly in I(Q) or wholly in E(Q), and one of
+    // its corners tells which. Wholly in I(Q): the interiors meet (no TOUCH), EI is empty
+    // (no OVERLAP), Q contains T. Wholly in E(Q): they do not meet. Either way B(Q), not
+    // empty, is outside T, so Q is not within T; and areas never cross.
+    const geos::geom::Coordinate corner(target.getMinX(), target.getMinY());
+    const bool inside = m_area_locator->locate(&corner) == Location::INTERIOR;
+    switch (relation) {
+        case platform::esriSpatialRelIntersects:
+        case platform::esriSpatialRelContains: return inside;
+        case platform::esriSpatialRelTouches:
+        case platform::esriSpatialRelOverlaps:
+        case platform::esriSpatialRelCrosses:
+        case platform::esriSpatialRelWithin: return false;
         default: return std::nullopt;
     }
 }

@@ -48,7 +48,8 @@ public:
     /// relation does not need one.
     bool HoldsAtPoint(platform::esriSpatialRelEnum relation, const PlainPoint& target) const;
     /// Holds for a target that is the axis-parallel rectangle `target` (see RectangleBox),
-    /// when the query is one too; nullopt when only the shapes can tell.
+    /// when the query is one too, or a large area whose boundary keeps away from it;
+    /// nullopt when only the shapes can tell.
     std::optional<bool> HoldsAtRectangle(platform::esriSpatialRelEnum relation, const geos::geom::Envelope& target) const;
 
     /// Holds for CROSS of a target line string whose vertices are `line`, where the
@@ -66,6 +67,9 @@ private:
     bool Overlaps(const geos::geom::Geometry& target) const;
     bool Crosses(const geos::geom::Geometry& target) const;
     bool Within(const geos::geom::Geometry& target) const;
+    /// HoldsAtRectangle for a large query area, where its boundary keeps away from the box.
+    std::optional<bool> HoldsAtRectangleInLargeArea(platform::esriSpatialRelEnum relation,
+                                                    const geos::geom::Envelope& target) const;
     /// Whether the query is a valid area, or a large one (IsLargeArea), for the shortcuts
     /// that rest on the facts of valid areas.
     bool ValidArea() const;

@@ -402,18 +402,23 @@ void MemoryFeatureClass::PrepareForThreads() const {
 const RowIndex& MemoryFeatureClass::Index() const {
     EnsureRows();
     if (!m_search.index) {
-        const bool points = m_rows.stored.Rows() == 0;
-        auto index = std::make_unique<RowIndex>(points, m_rows.fids.size());
-        for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
-            if (std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) continue;
-            if (const auto* point = PlainPointAt(row)) {
-                index->InsertPoint(*point, row);
-                continue;
+        const auto finite = [this](std::size_t row) {
+            return !std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row);
+        };
+        std::unique_ptr<RowIndex> index;
+        if (m_rows.stored.Rows() == 0) {
+            index = std::make_unique<RowIndex>(m_rows.points, [&](std::size_t row) {
+                return m_rows.kinds[row] == kPlainRow && finite(row);
+            });
+        } else {
+            index = std::make_unique<RowIndex>(m_rows.fids.size());
+            for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
+                if (!finite(row)) continue;
+                const auto box = EnvelopeAt(row);
+                if (!box.isNull()) index->InsertBox(box, row);
             }
-            const auto box = EnvelopeAt(row);
-            if (!box.isNull()) index->InsertBox(box, row);
+            index->Build();
         }
-        index->Build();
         m_search.index = std::move(index);
     }
     return *m_search.index;

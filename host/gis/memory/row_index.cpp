@@ -57,40 +57,41 @@ std::uint32_t HilbertPlace(std::uint32_t x, std::uint32_t y) {
 
 }  // namespace
 
-RowIndex::RowIndex(bool points, std::size_t rows) {
-    if (points) {
-        m_points.reserve(rows);
-    } else {
-        m_tree = std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, rows);
-    }
-}
+RowIndex::RowIndex(std::size_t rows)
+    : m_tree(std::make_unique<geos::index::strtree::TemplateSTRtree<std::size_t>>(10, rows)) {}
 
-void RowIndex::Build() {
-    if (m_tree) {
-        m_tree->build();
-        return;
+RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(std::size_t)>& indexed) {
+    if (points.size() > std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("an index of over 4 billion points");
     }
-    if (m_points.empty()) return;
-    // The order only groups near points together; the boxes are of the points themselves,
-    // so a point's place on the curve never hides it from a query.
-    double min_x = m_points[0].x, max_x = min_x, min_y = m_points[0].y, max_y = min_y;
-    for (const auto& point : m_points) {
+    std::size_t count = 0;
+    double min_x = 0, max_x = 0, min_y = 0, max_y = 0;
+    for (std::size_t row = 0; row < points.size(); ++row) {
+        if (!indexed(row)) continue;
+        const auto& point = points[row];
+        if (count++ == 0) {
+            min_x = max_x = point.x;
+            min_y = max_y = point.y;
+        }
         min_x = std::min(min_x, point.x);
         max_x = std::max(max_x, point.x);
         min_y = std::min(min_y, point.y);
         max_y = std::max(max_y, point.y);
     }
+    if (count == 0) return;
+    // The order only groups near points together; the boxes are of the points themselves,
+    // so a point's place on the curve never hides it from a query.
     const double scale_x = max_x > min_x ? 65535.0 / (max_x - min_x) : 0;
     const double scale_y = max_y > min_y ? 65535.0 / (max_y - min_y) : 0;
-    // A point's place on the curve in the high half, its index in the low: sorted by the
+    // A point's place on the curve in the high half, its row in the low: sorted by the
     // high half, four passes of eight bits.
-    const std::size_t count = m_points.size();
-    if (count > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("an index of over 4 billion points");
-    std::vector<std::uint64_t> keyed(count), sorted(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        const auto x = static_cast<std::uint32_t>((m_points[index].x - min_x) * scale_x);
-        const auto y = static_cast<std::uint32_t>((m_points[index].y - min_y) * scale_y);
-        keyed[index] = std::uint64_t{HilbertPlace(x, y)} << 32 | index;
+    std::vector<std::uint64_t> keyed, sorted(count);
+    keyed.reserve(count);
+    for (std::size_t row = 0; row < points.size(); ++row) {
+        if (!indexed(row)) continue;
+        const auto x = static_cast<std::uint32_t>((points[row].x - min_x) * scale_x);
+        const auto y = static_cast<std::uint32_t>((points[row].y - min_y) * scale_y);
+        keyed.push_back(std::uint64_t{HilbertPlace(x, y)} << 32 | row);
     }
     for (int shift = 32; shift < 64; shift += 8) {
         std::size_t starts[257] = {};
@@ -100,13 +101,16 @@ void RowIndex::Build() {
         keyed.swap(sorted);
     }
     sorted = {};
-    std::vector<PointRow> ordered(count);
-    for (std::size_t index = 0; index < count; ++index) ordered[index] = m_points[keyed[index] & 0xFFFFFFFF];
-    m_points = std::move(ordered);
+    m_points.resize(count);
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::size_t row = keyed[index] & 0xFFFFFFFF;
+        m_points[index] = {points[row].x, points[row].y, row};
+    }
     keyed = {};
     // The boxes of runs of kNode points, then of runs of kNode boxes, up to one level of at
     // most kNode boxes.
     m_levels = {0};
+    m_boxes.reserve(count / (kNode - 1) + kNode);
     std::size_t below = count;
     for (std::size_t level = 0; level == 0 || below > kNode; ++level) {
         const std::size_t nodes = (below + kNode - 1) / kNode;
@@ -131,7 +135,6 @@ void RowIndex::Build() {
         m_levels.push_back(m_boxes.size());
         below = nodes;
     }
-    m_boxes.shrink_to_fit();
 }
 
 }  // namespace selvane::gis

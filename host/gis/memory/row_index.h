@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "gis/common/geos_include.h"
@@ -16,13 +18,14 @@ namespace selvane::gis {
 /// shapes' envelopes.
 class RowIndex {
 public:
-    /// An index to which rows are added, then built.
-    RowIndex(bool points, std::size_t rows);
+    /// An index over the points `points[row]` of the rows for which `indexed(row)` holds.
+    RowIndex(std::span<const PlainPoint> points, const std::function<bool(std::size_t)>& indexed);
+    /// An index of envelopes, to which rows are added with InsertBox, then built.
+    explicit RowIndex(std::size_t rows);
 
-    void InsertPoint(const PlainPoint& point, std::size_t row) { m_points.push_back({point.x, point.y, row}); }
     void InsertBox(const geos::geom::Envelope& box, std::size_t row) { m_tree->insert(box, row); }
-    /// Builds the index over what was inserted; nothing may be inserted after.
-    void Build();
+    /// Builds the index of envelopes over what was inserted; nothing may be inserted after.
+    void Build() { m_tree->build(); }
 
     /// Calls `visit(row)` for each row whose point or envelope meets `box`, in no set order.
     template <typename Visit>

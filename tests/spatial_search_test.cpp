@@ -2,13 +2,16 @@
 // evaluation, shape-type gates, projections, definition queries and bad shapes.
 
 #include <geos/geom/prep/PreparedGeometryFactory.h>
+#include <geos/io/WKTWriter.h>
 
 #include <random>
 
+#include "gis/common/feature_source.h"
 #include "gis/common/prepared_query.h"
 #include "gis/common/shape.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/memory/feature_class.h"
+#include "gis/memory/layer.h"
 #include "gis/model/spatial_filter.h"
 #include "test_support.h"
 
@@ -424,6 +427,42 @@ TEST(SpatialSearch, ShapesKeptAsTheirBytesAreMadeAsTheyWereReadAndFollowARecycle
     EXPECT_EQ(found->OID(), 7);
     EXPECT_TRUE(static_cast<gis::Shape&>(*found->Shape()).Geometry()->equalsExact(reader.read(shapes[6]).get()));
     EXPECT_FALSE(search->NextFeature());
+}
+
+TEST(SpatialSearch, ALayerHandsADrawingSamplesForShapesSmallerThanACellWithoutMakingThem) {
+    TempFolder folder;
+    const auto path = folder.File("draw.gpkg");
+    WriteGeoPackage(path, {{"things", 0, 0,
+                            {"POLYGON((1 1,1.5 1,1.5 1.25,1 1))", "POLYGON((0 0,5 0,5 5,0 0))", "POINT(2 2)", "",
+                             "LINESTRING(3 3,3.5 3.75)", "POLYGON EMPTY"},
+                            {}}});
+    auto layer = LoadLayer(path, "things");
+    const auto read = [&](double cell, bool selected_only, const geos::geom::Envelope& box) {
+        std::vector<std::string> seen;
+        geos::io::WKTWriter writer;
+        writer.setTrim(true);
+        layer->ReadShapes({box, cell, selected_only}, [&](const gis::ShapeInView& in_view) {
+            seen.push_back((in_view.sample ? "sample " : "") + writer.write(&in_view.shape));
+        });
+        return seen;
+    };
+    const geos::geom::Envelope everything(-10, 10, -10, 10);
+    // Each shape once (none for the null and the empty one); the small polygon and line as
+    // samples at the lower left of their envelopes, points and larger shapes as themselves.
+    const std::vector<std::string> with_cells = read(1, false, everything);
+    ASSERT_EQ(with_cells.size(), 4u);
+    EXPECT_EQ(std::count(with_cells.begin(), with_cells.end(), "sample POINT (1 1)"), 1);
+    EXPECT_EQ(std::count(with_cells.begin(), with_cells.end(), "sample POINT (3 3)"), 1);
+    EXPECT_EQ(std::count(with_cells.begin(), with_cells.end(), "POINT (2 2)"), 1);
+    EXPECT_EQ(std::count(with_cells.begin(), with_cells.end(), "POLYGON ((0 0, 5 0, 5 5, 0 0))"), 1);
+    // Without a cell, every shape as itself.
+    const auto whole = read(0, false, everything);
+    EXPECT_EQ(std::count_if(whole.begin(), whole.end(), [](const std::string& seen) { return seen.rfind("sample", 0) == 0; }), 0);
+    // A selection's rows outside the box are left out, sampled or not.
+    auto cursor = layer->Search(nullptr, false);
+    while (auto feature = cursor->NextFeature()) layer->Add(feature);
+    EXPECT_EQ(read(1, true, geos::geom::Envelope(0.9, 1.2, 0.9, 1.1)),
+              (std::vector<std::string>{"sample POINT (1 1)", "POLYGON ((0 0, 5 0, 5 5, 0 0))"}));
 }
 
 TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFailsInRowOrder) {

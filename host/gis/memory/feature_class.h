@@ -84,7 +84,7 @@ using OperationChooser =
 /// shape is made for whoever asks for one.
 /// A class opened from a file reads its rows the first time they are needed (a search, a
 /// count, a drawing), so that opening a map costs only names, types and systems. A
-/// spatial search uses an STRtree built on the first search and kept.
+/// spatial search uses an index (RowIndex) built on the first search and kept.
 class MemoryFeatureClass final : public platform::IFeatureClass,
                                  public ShapeOrigin,
                                  public std::enable_shared_from_this<MemoryFeatureClass> {

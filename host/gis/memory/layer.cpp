@@ -1,5 +1,7 @@
 #include "gis/memory/layer.h"
 
+#include <geos/geom/Point.h>
+
 #include <algorithm>
 
 #include "gis/memory/feature.h"
@@ -61,8 +63,26 @@ geos::geom::Envelope MemoryLayer::ClassExtent() { return ShapesExtent(*m_class);
 void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
     const auto& feature_class = *m_class;
     if (feature_class.RowCount() == 0 || (request.selected_only && m_selection.Count() == 0)) return;
+    std::unique_ptr<geos::geom::Point> sample;  // one point, moved to each sample
     const auto read = [&](std::size_t row) {
         if (!Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
+        // A line or an area smaller than a cell is drawn as a sample at the corner of its
+        // envelope, which the bytes give without making its shape.
+        const auto dimension = feature_class.NonEmptyDimensionAt(row);
+        if (request.cell > 0 && dimension && *dimension != ShapeDimension::Point) {
+            const auto box = feature_class.EnvelopeAt(row);
+            if (!box.isNull() && box.getWidth() < request.cell && box.getHeight() < request.cell) {
+                if (request.selected_only && !request.box.intersects(box)) return;
+                const PlainPoint corner{box.getMinX(), box.getMinY()};
+                if (sample) {
+                    MovePoint(*sample, corner);
+                } else {
+                    sample.reset(Shape::Factory().createPoint(geos::geom::Coordinate(corner.x, corner.y)));
+                }
+                visit({*sample, true});
+                return;
+            }
+        }
         const auto shape = feature_class.ShapeAt(row);
         if (!shape) return;
         if (request.selected_only && !request.box.intersects(shape->getEnvelopeInternal())) return;

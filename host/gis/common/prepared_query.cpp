@@ -235,18 +235,31 @@ bool PreparedQuery::ConvexArea() const {
     return *m_convex;
 }
 
-std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const {
-    if (!m_area_locator || !ValidArea()) return std::nullopt;
-    // As for a GEOS line (Crosses): a vertex in I(Q) and one in E(Q) decide that it
-    // crosses; all of them in a convex Q, that it does not.
+// A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points next
+// to each lie there too, so II and EI are not empty. A line whose vertices all lie in a
+// convex Q lies wholly in it: EI is empty.
+template <typename ForEachVertex>
+std::optional<bool> PreparedQuery::CrossesByVertexLocations(ForEachVertex&& for_each_vertex) const {
     bool inside = false, outside = false;
-    for (const auto& vertex : line) {
+    for_each_vertex([&](const geos::geom::Coordinate& vertex) {
         const auto location = m_area_locator->locate(&vertex);
         inside = inside || location == Location::INTERIOR;
         outside = outside || location == Location::EXTERIOR;
-        if (inside && outside) return true;
-    }
+        return !(inside && outside);
+    });
+    if (inside && outside) return true;
     if (!outside && ConvexArea()) return false;
+    return std::nullopt;
+}
+
+std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const {
+    if (!m_area_locator || !ValidArea()) return std::nullopt;
+    const auto by_locations = CrossesByVertexLocations([line](auto&& visit) {
+        for (const auto& vertex : line) {
+            if (!visit(vertex)) return;
+        }
+    });
+    if (by_locations) return by_locations;
     // A large area: how the line meets its boundary, as for a GEOS line (Crosses).
     if (LargeValidArea()) {
         switch (BoundaryIndex().Meet(line)) {
@@ -454,18 +467,9 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
 bool PreparedQuery::Crosses(const Geometry& target) const {
     if (!m_prepared->intersects(&target)) return false;
     if (m_area_locator && IsLinear(target) && ValidArea()) {
-        // A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points
-        // next to each lie there too, so II and EI are not empty. A line whose vertices all
-        // lie in a convex Q lies wholly in it: EI is empty.
-        bool inside = false, outside = false;
-        ForEachVertexOfLine(target, [&](const geos::geom::Coordinate& vertex) {
-            const auto location = m_area_locator->locate(&vertex);
-            inside = inside || location == Location::INTERIOR;
-            outside = outside || location == Location::EXTERIOR;
-            return !(inside && outside);
-        });
-        if (inside && outside) return true;
-        if (!outside && ConvexArea()) return false;
+        const auto by_locations =
+            CrossesByVertexLocations([&target](auto&& visit) { ForEachVertexOfLine(target, visit); });
+        if (by_locations) return *by_locations;
     }
     // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
     // point T crossing an area needs (areas never cross).

@@ -77,6 +77,10 @@ private:
     /// Whether the query is a valid polygon without holes whose ring never turns both ways:
     /// a convex area, which holds every segment between two of its points.
     bool ConvexArea() const;
+    /// CROSS of a line decided by where its vertices lie, where that decides it:
+    /// `for_each_vertex(visit)` calls `visit(vertex)` for each vertex while it returns true.
+    template <typename ForEachVertex>
+    std::optional<bool> CrossesByVertexLocations(ForEachVertex&& for_each_vertex) const;
     /// The index of the query's boundary segments, built on first need.
     const Boundary& BoundaryIndex() const;
     /// Whether the query's boundary meets the interior of `target`, a valid polygon.

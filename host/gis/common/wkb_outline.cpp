@@ -124,6 +124,19 @@ constexpr std::size_t kSmallestPart = 9;
 
 }  // namespace
 
+ShapeDimension DimensionOfWkb(WkbType type) {
+    switch (type) {
+        case WkbType::Point:
+        case WkbType::MultiPoint: return ShapeDimension::Point;
+        case WkbType::LineString:
+        case WkbType::MultiLineString: return ShapeDimension::Line;
+        case WkbType::Polygon:
+        case WkbType::MultiPolygon: return ShapeDimension::Area;
+        case WkbType::GeometryCollection: break;
+    }
+    return ShapeDimension::Mixed;
+}
+
 std::string WkbTypeName(WkbType type) {
     switch (type) {
         case WkbType::Point: return "Point";

@@ -14,6 +14,8 @@
 #include <geos/geom/Coordinate.h>
 #include <geos/geom/Envelope.h>
 
+#include "gis/common/shape.h"
+
 namespace selvane::gis {
 
 /// What is wrong with a shape's bytes, in words a user can act on.
@@ -68,6 +70,9 @@ std::optional<geos::geom::Envelope> RectangleOfWkb(const unsigned char* bytes, s
 /// The vertices of a WKB line string (x and y) written to `out`, and their number; 0 for
 /// any other shape, or one of more vertices than `out` holds.
 std::size_t LineStringVertices(const unsigned char* bytes, std::size_t size, std::span<geos::geom::Coordinate> out);
+
+/// The dimension of a WKB type's shapes; Mixed for a collection.
+ShapeDimension DimensionOfWkb(WkbType type);
 
 /// The name of a WKB type for messages ("Polygon").
 std::string WkbTypeName(WkbType type);

@@ -129,13 +129,7 @@ void RequireEnvelopeHolds(const unsigned char* envelope, bool little, const geos
 }
 
 bool OfDimension(WkbType type, ShapeDimension dimension) {
-    switch (dimension) {
-        case ShapeDimension::Point: return type == WkbType::Point || type == WkbType::MultiPoint;
-        case ShapeDimension::Line: return type == WkbType::LineString || type == WkbType::MultiLineString;
-        case ShapeDimension::Area: return type == WkbType::Polygon || type == WkbType::MultiPolygon;
-        case ShapeDimension::Mixed: return true;
-    }
-    return true;
+    return dimension == ShapeDimension::Mixed || DimensionOfWkb(type) == dimension;
 }
 
 // A blob of one finite 2D point without an envelope in its header (how tables of points

@@ -24,20 +24,11 @@ namespace {
 
 constexpr std::uint8_t kValid = 1;
 
-// A stored row's dimension, for the high bits of its kind.
-std::uint8_t DimensionBits(WkbType type) {
-    ShapeDimension dimension = ShapeDimension::Mixed;
-    switch (type) {
-        case WkbType::Point:
-        case WkbType::MultiPoint: dimension = ShapeDimension::Point; break;
-        case WkbType::LineString:
-        case WkbType::MultiLineString: dimension = ShapeDimension::Line; break;
-        case WkbType::Polygon:
-        case WkbType::MultiPolygon: dimension = ShapeDimension::Area; break;
-        case WkbType::GeometryCollection: break;
-    }
+// A stored row's dimension, in the high bits of its kind.
+std::uint8_t DimensionBits(ShapeDimension dimension) {
     return static_cast<std::uint8_t>((static_cast<int>(dimension) + 1) << 4);
 }
+ShapeDimension DimensionOfBits(std::uint8_t kind) { return static_cast<ShapeDimension>((kind >> 4) - 1); }
 
 // An object id that more than one row has, if any.
 std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
@@ -198,7 +189,7 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
             } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
                 kind = kRectangleRow;
             }
-            kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(extent.type));
+            kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
         }
     }
     kept.fids = std::move(rows.fids);
@@ -229,8 +220,7 @@ std::optional<geos::geom::Envelope> MemoryFeatureClass::RectangleAt(std::size_t 
 }
 
 std::size_t MemoryFeatureClass::LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const {
-    const std::uint8_t kind = m_rows.kinds[row];
-    if ((kind & kKindBits) != kStoredRow || static_cast<ShapeDimension>((kind >> 4) - 1) != ShapeDimension::Line) return 0;
+    if ((m_rows.kinds[row] & kKindBits) != kStoredRow || NonEmptyDimensionAt(row) != ShapeDimension::Line) return 0;
     const auto bytes = m_rows.stored.Bytes(row);
     return LineStringVertices(bytes.data(), bytes.size(), out);
 }
@@ -255,7 +245,7 @@ std::optional<ShapeDimension> MemoryFeatureClass::NonEmptyDimensionAt(std::size_
     switch (kind & kKindBits) {
         case kPlainRow: return ShapeDimension::Point;
         case kStoredRow:
-        case kRectangleRow: return static_cast<ShapeDimension>((kind >> 4) - 1);
+        case kRectangleRow: return DimensionOfBits(kind);
         default: return std::nullopt;
     }
 }

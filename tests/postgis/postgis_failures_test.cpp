@@ -251,6 +251,8 @@ TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
 }
 
 TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialSelectionCounted) {
+    // The searches in the server, one statement each: the kill finds one at work.
+    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
     TestDatabase database("killed");
     auto parcels = Parcels();
     database.WriteTable(parcels);
@@ -303,6 +305,8 @@ void WriteSquaresAndPoints(TestDatabase& database) {
 }
 
 TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionInTheSameSnapshot) {
+    // The searches in the server, where a helper connection answers half of each batch.
+    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
     // The helper ends while both halves of the first batch are read, once the main
     // connection's half has ended, and while the second batch is read.
     for (const double moment : {0.05, 0.35, 0.6}) {
@@ -349,6 +353,8 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
 // connection's half while the helper works, inside the helper's half, and in the second
 // batch's helper half.
 TEST(PostgisFailures, ARunEndedEarlyStopsItsStatementsAndTheNextRunStartsAfresh) {
+    // The searches in the server, whose statements the end of the run stops.
+    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
     TestDatabase database("ended");
     database.Execute("CREATE TABLE ended.cells AS SELECT g AS fid, ST_MakeEnvelope(g / 10.0 - 0.02, -0.02, g / 10.0 + "
                      "0.02, 0.02)::geometry(Polygon, 0) AS geom FROM generate_series(1, 60000) g");

@@ -117,12 +117,18 @@ TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
             const auto expected = RunOn({LoadLayer(file, "cells"), LoadLayer(file, "lines"), LoadLayer(file, "points"),
                                          LoadLayer(file, "districts")},
                                         layer2, relation, layer1);
-            const auto actual = RunOn({database.Layer("cells"), database.Layer("lines"), database.Layer("points"),
-                                       database.Layer("districts")},
-                                      layer2, relation, layer1);
-            EXPECT_EQ(actual.ids, expected.ids);
-            EXPECT_EQ(actual.messages, expected.messages);
-            EXPECT_EQ(actual.count, expected.count);
+            // Both layers in the database: searched in the server, and in the table read
+            // into memory for the run.
+            for (const auto rule : {gis::TableCopyRule::kNever, gis::TableCopyRule::kAlways}) {
+                SCOPED_TRACE(rule == gis::TableCopyRule::kNever ? "in the server" : "in memory");
+                const ScopedTableCopyRule answered(rule);
+                const auto actual = RunOn({database.Layer("cells"), database.Layer("lines"), database.Layer("points"),
+                                           database.Layer("districts")},
+                                          layer2, relation, layer1);
+                EXPECT_EQ(actual.ids, expected.ids);
+                EXPECT_EQ(actual.messages, expected.messages);
+                EXPECT_EQ(actual.count, expected.count);
+            }
             runs_with_ids += !expected.ids.empty();
             if (std::string(layer1) == "districts") {
                 // Query shapes from a file: each searched in the server on its own.
@@ -138,6 +144,8 @@ TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
 }
 
 TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldBe) {
+    // The searches in the server, on two connections.
+    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
     auto tables = Tables(0);
     TableSpec points{"many", wkbPoint, 0, {}, {}};
     for (int x = 0; x < 40; ++x) {

@@ -11,6 +11,7 @@
 
 #include "gis/postgis/layer.h"
 #include "gis/postgis/source.h"
+#include "gis/postgis/table_copy.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -43,6 +44,22 @@ private:
     std::string m_schema;
     PGconn* m_connection = nullptr;
     std::unique_ptr<gis::PostgisSource> m_source;
+};
+
+/// Sets how a run's searches of a database table are answered, for one test's scope: by
+/// the table copied into memory or by the server, whichever would cost less, or always one
+/// way.
+class ScopedTableCopyRule {
+public:
+    explicit ScopedTableCopyRule(gis::TableCopyRule rule) : m_before(gis::CurrentTableCopyRule()) {
+        gis::SetTableCopyRuleForTests(rule);
+    }
+    ~ScopedTableCopyRule() { gis::SetTableCopyRuleForTests(m_before); }
+    ScopedTableCopyRule(const ScopedTableCopyRule&) = delete;
+    ScopedTableCopyRule& operator=(const ScopedTableCopyRule&) = delete;
+
+private:
+    gis::TableCopyRule m_before;
 };
 
 }  // namespace selvane::testing

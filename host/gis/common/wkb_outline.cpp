@@ -124,6 +124,21 @@ constexpr std::size_t kSmallestPart = 9;
 
 }  // namespace
 
+std::optional<PlainPoint> PlainPointOfWkb(const unsigned char* bytes, std::size_t size) {
+    // Byte order, type 1 (1001, 2001, 0x80000001: other forms) in that order, x, y.
+    constexpr std::size_t kPointWkb = 1 + 4 + 8 + 8;
+    if (size != kPointWkb || bytes[0] > 1) return std::nullopt;
+    const bool little = bytes[0] == 1;
+    const unsigned char one = 1, zero = 0;
+    const unsigned char point_type[4] = {little ? one : zero, 0, 0, little ? zero : one};
+    if (std::memcmp(bytes + 1, point_type, sizeof point_type) != 0) return std::nullopt;
+    ByteReader reader(bytes + 5, 16);
+    reader.SetOrder(bytes[0]);
+    const PlainPoint point{reader.Double(), reader.Double()};
+    if (!std::isfinite(point.x) || !std::isfinite(point.y)) return std::nullopt;  // empty, or a fault to name
+    return point;
+}
+
 ShapeDimension DimensionOfWkb(WkbType type) {
     switch (type) {
         case WkbType::Point:

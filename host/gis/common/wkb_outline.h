@@ -71,6 +71,10 @@ std::optional<geos::geom::Envelope> RectangleOfWkb(const unsigned char* bytes, s
 /// any other shape, or one of more vertices than `out` holds.
 std::size_t LineStringVertices(const unsigned char* bytes, std::size_t size, std::span<geos::geom::Coordinate> out);
 
+/// The WKB of one finite 2D point (21 bytes, either byte order) read as its coordinates,
+/// without a GEOS object; nullopt for any other WKB, which the full parse reads and checks.
+std::optional<PlainPoint> PlainPointOfWkb(const unsigned char* bytes, std::size_t size);
+
 /// The dimension of a WKB type's shapes; Mixed for a collection.
 ShapeDimension DimensionOfWkb(WkbType type);
 

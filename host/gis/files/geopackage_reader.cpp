@@ -93,7 +93,7 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
     return blobs;
 }
 
-// A double of the blob (its header's envelope, a point's coordinates) in the given byte order.
+// A double of the blob's header's envelope in the given byte order.
 double BlobDouble(const unsigned char* at, bool little) {
     unsigned char bytes[8];
     for (int index = 0; index < 8; ++index) bytes[index] = little ? at[index] : at[7 - index];
@@ -142,16 +142,7 @@ std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_
     // Flags: extended type (0x20), empty (0x10), an envelope (bits 1 to 3).
     if ((blob[3] & 0x3E) != 0) return std::nullopt;
     if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
-    const unsigned char* wkb = blob + 8;
-    if (wkb[0] > 1) return std::nullopt;
-    const bool little = wkb[0] == 1;
-    // Type 1, a 2D point (1001, 2001, 0x80000001: other forms), in the blob's byte order.
-    const unsigned char one = 1, zero = 0;
-    const unsigned char point_type[4] = {little ? one : zero, 0, 0, little ? zero : one};
-    if (std::memcmp(wkb + 1, point_type, sizeof point_type) != 0) return std::nullopt;
-    const PlainPoint point{BlobDouble(wkb + 5, little), BlobDouble(wkb + 13, little)};
-    if (!std::isfinite(point.x) || !std::isfinite(point.y)) return std::nullopt;  // empty, or a fault to name
-    return point;
+    return PlainPointOfWkb(blob + 8, size - 8);
 }
 
 const char* DimensionWords(ShapeDimension dimension) {

@@ -253,6 +253,7 @@ std::optional<ShapeDimension> MemoryFeatureClass::NonEmptyDimensionAt(std::size_
 void MemoryFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
 
 std::string MemoryFeatureClass::Culprit() const {
+    if (m_culprit) return m_culprit();
     std::string source = "table " + m_name;
     if (!m_source_path.empty()) source += ", file " + m_source_path;
     return m_layer_names.Around(source);
@@ -326,23 +327,10 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
                                               : std::string("A query shape");
         return std::make_shared<FailingCursor>(platform::Error(error.Number(), shape + " " + error.what()));
     }
-    if (!projected && query_class && scan && relation != platform::esriSpatialRelEnvelopeIntersects) {
+    if (!projected && query_class && scan) {
         // A shape of a scan: the searches of the rows it shows next are worked out ahead.
-        const auto row = query->Row();
-        if (!m_ahead || !m_ahead->Answers(query_class, scan->shown, relation, shown, row)) {
-            m_ahead.reset();
-            // Built here, before a second thread reads them.
-            Index();
-            PrepareForThreads();
-            query_class->PrepareForThreads();
-            try {
-                m_ahead = std::make_unique<MemorySearchAhead>(*this, shown, query_class->shared_from_this(),
-                                                              scan->shown, relation, row);
-            } catch (const std::system_error&) {
-                // No thread to be had: this search, and the next, are answered here alone.
-            }
-        }
-        if (m_ahead) return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
+        return SearchScanRow(*query_class, scan->shown, query->Row(), relation, recycling, std::move(shown),
+                             request.owner, *query->Geometry());
     }
     if (!projected && query_class) {
         // A shape made for a feature: a recycling cursor that moves the feature on makes
@@ -351,6 +339,30 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
     }
     return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, std::move(shown), relation, request.owner,
                                            *query->Geometry(), std::move(projected), query->Origin(), query->Row());
+}
+
+std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchScanRow(
+    const MemoryFeatureClass& queries, const RowMask& scan_shown, std::size_t row, platform::esriSpatialRelEnum relation,
+    bool recycling, RowMask shown, std::shared_ptr<platform::IGeometry> query_owner, const geos::geom::Geometry& query) {
+    if (relation != platform::esriSpatialRelEnvelopeIntersects) {
+        if (!m_ahead || !m_ahead->Answers(&queries, scan_shown, relation, shown, row)) {
+            m_ahead.reset();
+            // Built here, before a second thread reads them.
+            Index();
+            PrepareForThreads();
+            queries.PrepareForThreads();
+            try {
+                m_ahead = std::make_unique<MemorySearchAhead>(*this, shown, queries.shared_from_this(), scan_shown,
+                                                              relation, row);
+            } catch (const std::system_error&) {
+                // No thread to be had: this search, and the next, are answered here alone.
+            }
+        }
+        if (m_ahead) return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, m_ahead->Answer(row));
+    }
+    // The caller's shape may be moved on with its feature: the search holds its own.
+    return std::make_shared<MemorySearchCursor>(shared_from_this(), recycling, std::move(shown), relation,
+                                                std::move(query_owner), query, query.clone(), &queries, row);
 }
 
 void MemoryFeatureClass::RequireValid(std::size_t row) const {

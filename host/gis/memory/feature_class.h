@@ -113,6 +113,9 @@ public:
     void AddLayerName(const std::string& name);
     /// What error texts call the class: "layer Lots A (table target, file /data/x.gpkg)".
     std::string Culprit() const;
+    /// For a class that holds another's rows (a database table's, copied), what error texts
+    /// call it instead: the class its rows belong to.
+    void SetCulprit(std::function<std::string()> culprit) { m_culprit = std::move(culprit); }
     ShapeDimension Dimension() const override { return m_dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const override { return m_spatial_reference; }
     std::size_t RowCount() const {
@@ -149,6 +152,16 @@ public:
     /// Search limited to the rows in `shown` (a layer's definition query).
     std::shared_ptr<platform::IFeatureCursor> SearchShown(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, RowMask shown);
+    /// The search of the rows in `shown` by row `row` of a scan of `queries` showing
+    /// `scan_shown`, whose rows a run searches in order: the rows the scan shows next are
+    /// answered ahead on a second thread. `query` is the row's shape as the caller holds it
+    /// (kept alive by `query_owner`), in this class's system.
+    std::shared_ptr<platform::IFeatureCursor> SearchScanRow(const MemoryFeatureClass& queries,
+                                                            const RowMask& scan_shown, std::size_t row,
+                                                            platform::esriSpatialRelEnum relation, bool recycling,
+                                                            RowMask shown,
+                                                            std::shared_ptr<platform::IGeometry> query_owner,
+                                                            const geos::geom::Geometry& query);
 
     /// Throws platform::Error naming the class, the FID and GEOS's reason when the row's
     /// shape is not valid. Each row is checked once, the first time a predicate needs it.
@@ -191,6 +204,7 @@ private:
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
     std::string m_source_path;
     LayerNames m_layer_names;
+    std::function<std::string()> m_culprit;
     OperationChooser m_choose_operation;
 
     // What a row holds: a plain point (a class of points), a stored shape (any other

@@ -71,10 +71,13 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
     if (!m_batch || m_next >= PQntuples(m_batch->rows.get())) {
         try {
             // A batch of its own, not reused: shapes handed out refer to it.
+            if (!m_searches) {
+                m_searches = std::make_shared<ScanSearches>();
+                m_searches->expected_rows = m_source.Owner().CountedRows().value_or(0);
+            }
             m_batch = std::make_shared<QueryBatch>(
-                m_connection.get(),
-                m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true),
-                m_source.Owner().Table().srid);
+                m_source.Owner().shared_from_this(), m_searches,
+                m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true));
         } catch (const platform::Error& error) {
             throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + m_connection->Words(error));
         }

@@ -11,6 +11,7 @@
 namespace selvane::gis {
 
 struct QueryBatch;
+struct ScanSearches;
 
 /// Hands out features of a database class: a new one per row, or one moved along.
 class PostgisFeatureMaker {
@@ -56,8 +57,25 @@ private:
     std::shared_ptr<void> m_transaction;
     std::string m_cursor;
     std::shared_ptr<QueryBatch> m_batch;
+    std::shared_ptr<ScanSearches> m_searches;
     int m_next = 0;
     bool m_done = false;
+};
+
+/// The features a search of a table's copy in memory found, handed out as the table's own.
+class CopySearchCursor : public platform::IFeatureCursor {
+public:
+    CopySearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
+                     std::shared_ptr<platform::IFeatureCursor> found)
+        : m_source(std::move(owner), recycling), m_found(std::move(found)) {}
+    std::shared_ptr<platform::IFeature> NextFeature() override {
+        const auto feature = m_found->NextFeature();
+        return feature ? m_source.At(feature->OID(), std::nullopt) : nullptr;
+    }
+
+private:
+    PostgisFeatureMaker m_source;
+    std::shared_ptr<platform::IFeatureCursor> m_found;
 };
 
 /// How many rows a full scan fetches at a time.

@@ -17,6 +17,7 @@
 #include "gis/postgis/definition_filter.h"
 #include "gis/postgis/search_ahead.h"
 #include "gis/postgis/sql.h"
+#include "gis/postgis/table_copy.h"
 
 namespace selvane::gis {
 
@@ -103,6 +104,18 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
         return std::make_shared<FailingCursor>(error);
     }
     const auto batch = std::dynamic_pointer_cast<const QueryBatch>(query->Reading());
+    if (batch && batch->connection == m_connection.get() && source_srid == 0) {
+        // A shape of a scan of this database, in this table's system: the table may be
+        // read into memory once for the scan's searches.
+        if (auto* copy = CopyFor(*batch, *query->Geometry(), where)) {
+            if (auto queries = batch->InMemory()) {
+                return std::make_shared<CopySearchCursor>(
+                    shared_from_this(), recycling,
+                    copy->SearchScanRow(*queries, nullptr, query->Row(), relation, true, nullptr, request.owner,
+                                        *query->Geometry()));
+            }
+        }
+    }
     if (batch && batch->connection == m_connection.get()) {
         // A shape of a scan of this database: the rest of its batch is answered ahead.
         auto self = shared_from_this();
@@ -116,6 +129,70 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
         }
     }
     return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+}
+
+MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const geos::geom::Geometry& query,
+                                             const std::string& where) {
+    auto& copies = batch.searches->copies;
+    const auto key = std::make_pair(static_cast<const PostgisFeatureClass*>(this), where);
+    auto found = copies.find(key);
+    if (found == copies.end() || found->second.owner.lock().get() != this) {
+        TableCopy copy{weak_from_this(), nullptr};
+        if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where);
+        found = copies.insert_or_assign(key, std::move(copy)).first;
+    }
+    return found->second.rows.get();
+}
+
+bool PostgisFeatureClass::CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query) {
+    if (CurrentTableCopyRule() != TableCopyRule::kByCost) return gis::CopyPaysOff({}, 0, 0);
+    try {
+        const auto size = m_connection->Execute(
+            "SELECT reltuples::float8, pg_relation_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
+            {{m_table.Qualified()}}, false);
+        if (PQntuples(size.get()) != 1) return false;
+        TableSize table{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};
+        // A table never analysed has no count of its rows: about one a 100 bytes.
+        if (table.rows < 0) table.rows = table.bytes / 100;
+        // The index's estimate of one search's candidates, for the first of the scan's shapes.
+        const auto plan = m_connection->Execute(
+            "EXPLAIN (FORMAT JSON) SELECT 1 FROM " + m_table.Rows() + " t WHERE t." +
+                QuotedIdentifier(m_table.geometry_column) + " && $1::geometry",
+            {{ExtendedWkb(query, m_table.srid), true}}, false);
+        const std::string_view text = PQgetvalue(plan.get(), 0, 0);
+        const auto at = text.find("\"Plan Rows\": ");
+        const double candidates = at == std::string_view::npos ? 0 : std::atof(text.data() + at + 13);
+        const double searches = static_cast<double>(std::max<std::int64_t>(batch.searches->expected_rows,
+                                                                            static_cast<std::int64_t>(batch.Size())));
+        return gis::CopyPaysOff(table, searches, candidates);
+    } catch (const platform::Error&) {
+        return false;  // the server answers, and says what is wrong when it does
+    }
+}
+
+std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::string& where) {
+    // Inside the scan's transaction: a failure undoes the copy alone, and the scan's
+    // cursor goes on.
+    try {
+        m_connection->Execute("SAVEPOINT selvane_table_copy");
+    } catch (const platform::Error&) {
+        return nullptr;
+    }
+    try {
+        auto rows = std::make_shared<MemoryFeatureClass>(
+            m_table.Display(), m_table.geometry_column, m_table.dimension, m_spatial_reference,
+            [this, where] { return CopyTableRows(*m_connection, m_table, where, Culprit()); });
+        rows->SetCulprit(CulpritOf(*this));
+        rows->EnsureRows();
+        rows->RequireAllFinite();
+        m_connection->Execute("RELEASE SAVEPOINT selvane_table_copy");
+        return rows;
+    } catch (const std::exception&) {
+        // Out of memory, a row the definition query fails on, a shape not read here: the
+        // server answers the searches, as it would have.
+        m_connection->RollbackToSavepoint("selvane_table_copy");
+        return nullptr;
+    }
 }
 
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,

@@ -12,6 +12,7 @@
 #include "gis/common/definition_query.h"
 #include "gis/common/layer_names.h"
 #include "gis/common/shape.h"
+#include "gis/memory/feature_class.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/sql.h"
 #include "platform/arcobjects.h"
@@ -21,6 +22,7 @@ class OGRSpatialReference;
 namespace selvane::gis {
 
 class PostgisSearchAhead;
+struct QueryBatch;
 
 /// Where a table's features lie in the server and which columns the map reads.
 struct PgTable {
@@ -81,6 +83,9 @@ public:
     std::shared_ptr<platform::IFeatureCursor> SearchWhere(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, const std::string& where);
 
+    /// The table's row count if it has been counted.
+    std::optional<std::int64_t> CountedRows() const { return m_row_count; }
+
     /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
     PostgisSearchAhead* Ahead() { return m_ahead.get(); }
 
@@ -104,6 +109,14 @@ private:
     std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
                                                         const std::string& where, const geos::geom::Geometry& query,
                                                         bool recycling);
+    // The table read into memory for the searches of the scan `batch` belongs to, when that
+    // costs less than the server's searches (decided at the scan's first search); nullptr
+    // when the server answers them.
+    MemoryFeatureClass* CopyFor(const QueryBatch& batch, const geos::geom::Geometry& query, const std::string& where);
+    // Whether reading the table costs less than the scan's searches in the server, judged
+    // by the table's statistics and the index's estimate for `query`.
+    bool CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query);
+    std::shared_ptr<MemoryFeatureClass> CopyRows(const std::string& where);
     // The SRID to project a query shape from, 0 when it is already in the table's system.
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
 

@@ -19,6 +19,14 @@ constexpr std::int32_t kByteaOid = 17;
 
 }  // namespace
 
+QueryBatch::QueryBatch(std::shared_ptr<const PostgisFeatureClass> scanned_class,
+                       std::shared_ptr<ScanSearches> scan_searches, PgResult fetched)
+    : scanned(scanned_class),
+      connection(scanned_class->Connection().get()),
+      searches(std::move(scan_searches)),
+      rows(std::move(fetched)),
+      srid(scanned_class->Table().srid) {}
+
 std::string QueryBatch::Shapes(std::size_t first, std::size_t end) const {
     const int from = static_cast<int>(first);
     const int to = static_cast<int>(end);

@@ -20,6 +20,7 @@
 #include "gis/common/shape.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/cursors.h"
+#include "gis/postgis/table_copy.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -28,15 +29,24 @@ class PostgisFeatureClass;
 
 /// The rows of one FETCH of a full scan (object id, WKB), which its shapes point back to.
 struct QueryBatch : ShapeReading {
-    QueryBatch(const PgConnection* owner, PgResult fetched, std::int32_t table_srid)
-        : connection(owner), rows(std::move(fetched)), srid(table_srid) {}
+    QueryBatch(std::shared_ptr<const PostgisFeatureClass> scanned_class, std::shared_ptr<ScanSearches> scan_searches,
+               PgResult fetched);
     std::size_t Size() const { return static_cast<std::size_t>(PQntuples(rows.get())); }
     /// The shapes of rows [first, end) as a PostgreSQL bytea[] in binary form.
     std::string Shapes(std::size_t first, std::size_t end) const;
+    /// The batch's rows as a class in memory, read on first use (on the run's thread);
+    /// nullptr when they cannot be.
+    std::shared_ptr<const MemoryFeatureClass> InMemory() const;
 
+    std::weak_ptr<const PostgisFeatureClass> scanned;  // not held: a class answering ahead holds its batch
     const PgConnection* connection;
+    std::shared_ptr<ScanSearches> searches;  // shared by the scan's batches
     PgResult rows;
     std::int32_t srid;
+
+private:
+    mutable std::shared_ptr<MemoryFeatureClass> m_in_memory;
+    mutable bool m_in_memory_failed = false;
 };
 
 /// What a search is answered by: relation, SRID to project the query from (0: none) and

@@ -1,0 +1,167 @@
+#include "gis/postgis/table_copy.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "gis/common/wkb_outline.h"
+#include "gis/postgis/feature_class.h"
+#include "gis/postgis/search_ahead.h"
+#include "gis/postgis/sql.h"
+
+namespace selvane::gis {
+namespace {
+
+std::atomic<TableCopyRule> g_rule{TableCopyRule::kByCost};
+
+// What each costs, in microseconds of this machine (bench/postgis_select.sh): a search in
+// the server, whatever it finds; each candidate the server tests; a row copied and read.
+constexpr double kServerSearch = 25;
+constexpr double kServerCandidate = 3;
+constexpr double kCopiedRow = 1.5;
+
+// The share of the machine's memory a copy may take.
+constexpr double kMemoryShare = 0.25;
+
+double PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
+}
+
+// A geometry read from bytes the server sent: checked before GEOS, whose reader recurses
+// once a level.
+std::unique_ptr<geos::geom::Geometry> ReadChecked(const unsigned char* wkb, std::size_t size) {
+    const auto outline = OutlineWkb(wkb, size);
+    if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
+    geos::io::WKBReader reader(Shape::Factory());
+    return reader.read(wkb, size);
+}
+
+}  // namespace
+
+std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
+    // Not held: the copy may outlive the class in a cursor, and name it as it was.
+    return [weak = table.weak_from_this(), last = table.Culprit()] {
+        const auto alive = weak.lock();
+        return alive ? alive->Culprit() : last;
+    };
+}
+
+void SetTableCopyRuleForTests(TableCopyRule rule) { g_rule = rule; }
+TableCopyRule CurrentTableCopyRule() { return g_rule; }
+
+bool CopyPaysOff(const TableSize& table, double searches, double candidates) {
+    switch (g_rule.load()) {
+        case TableCopyRule::kAlways: return true;
+        case TableCopyRule::kNever: return false;
+        case TableCopyRule::kByCost: break;
+    }
+    // A table's shapes take in memory about what they take in its heap.
+    const double memory = PhysicalMemory();
+    if (memory <= 0 || table.bytes > memory * kMemoryShare) return false;
+    return table.rows * kCopiedRow < searches * (kServerSearch + candidates * kServerCandidate);
+}
+
+FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const std::string& where,
+                          const std::string& culprit) {
+    std::string sql = "COPY (SELECT t." + QuotedIdentifier(table.fid_column) + "::int8, ST_AsBinary(ST_Force2D(t." +
+                      QuotedIdentifier(table.geometry_column) + ")) FROM " + table.Rows() + " t";
+    if (!where.empty()) sql += " WHERE (" + where + ")";
+    sql += ") TO STDOUT (FORMAT binary)";
+
+    FeatureRows rows;
+    // A table of single points keeps each finite 2D point as its two numbers, read off
+    // its bytes; the class then needs no GEOS point for it.
+    const bool points = table.single_points;
+    const auto add = [&](std::int64_t fid, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
+                         std::size_t size) {
+        rows.fids.push_back(fid);
+        AddReadShape(rows, std::move(shape), wkb, size);
+        if (points) {
+            rows.points.emplace_back();
+            rows.plain.push_back(0);
+        }
+    };
+    connection.CopyOut(sql, [&](std::string_view bytes) {
+        // A row: a field count of 2, the id's length (8) and its int8, then the shape's
+        // length (-1 for NULL) and its bytes, which end the row. The copy's end is a count
+        // of -1 alone.
+        constexpr std::size_t kHead = 2 + 4 + 8 + 4;
+        if (bytes.size() == 2 && PgBigEndian(bytes.data(), 2) == 0xFFFF) return;
+        if (bytes.size() < kHead || PgBigEndian(bytes.data(), 2) != 2 || PgBigEndian(bytes.data() + 2, 4) != 8) {
+            throw platform::Error(platform::kFail, "Cannot read " + culprit + ": the server sent a row of another form");
+        }
+        const auto fid = static_cast<std::int64_t>(PgBigEndian(bytes.data() + 6, 8));
+        const auto length = static_cast<std::int32_t>(PgBigEndian(bytes.data() + 14, 4));
+        const std::size_t left = bytes.size() - kHead;
+        if (length == -1 && left == 0) return add(fid, nullptr, nullptr, 0);
+        if (length < 0 || static_cast<std::size_t>(length) != left) {
+            throw platform::Error(platform::kFail, "Cannot read the shape of " + culprit + ", FID " +
+                                                       std::to_string(fid) + ": its length is not that of its bytes");
+        }
+        const auto* wkb = reinterpret_cast<const unsigned char*>(bytes.data() + kHead);
+        if (points) {
+            if (const auto point = PlainPointOfWkb(wkb, left)) {
+                add(fid, nullptr, nullptr, 0);
+                rows.points.back() = *point;
+                rows.plain.back() = 1;
+                return;
+            }
+        }
+        std::unique_ptr<geos::geom::Geometry> shape;
+        try {
+            shape = ReadChecked(wkb, left);
+        } catch (const std::exception& error) {
+            throw platform::Error(platform::kFail, "Cannot read the shape of " + culprit + ", FID " +
+                                                       std::to_string(fid) + ": " + error.what());
+        }
+        add(fid, std::move(shape), wkb, left);
+    });
+    return rows;
+}
+
+FeatureRows BatchRows(const QueryBatch& batch) {
+    FeatureRows rows;
+    const auto* result = batch.rows.get();
+    const int count = PQntuples(result);
+    for (int row = 0; row < count; ++row) {
+        rows.fids.push_back(PgInteger(result, row, 0));
+        if (PQgetisnull(result, row, 1)) {
+            AddReadShape(rows, nullptr, nullptr, 0);
+            continue;
+        }
+        const auto* wkb = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, 1));
+        const auto size = static_cast<std::size_t>(PQgetlength(result, row, 1));
+        std::unique_ptr<geos::geom::Geometry> shape;
+        try {
+            shape = ReadChecked(wkb, size);
+        } catch (const std::exception&) {
+            // The scan names the row when it reaches it, before its search is asked.
+            AddReadShape(rows, nullptr, nullptr, 0);
+            continue;
+        }
+        AddReadShape(rows, std::move(shape), wkb, size);
+    }
+    return rows;
+}
+
+std::shared_ptr<const MemoryFeatureClass> QueryBatch::InMemory() const {
+    if (m_in_memory || m_in_memory_failed) return m_in_memory;
+    const auto table = scanned.lock();
+    if (!table) return nullptr;
+    try {
+        auto batch = std::make_shared<MemoryFeatureClass>(table->Table().Display(), table->Table().geometry_column,
+                                                          table->Dimension(), table->SpatialReference(),
+                                                          [this] { return BatchRows(*this); });
+        batch->SetCulprit(CulpritOf(*table));
+        batch->EnsureRows();
+        m_in_memory = std::move(batch);
+    } catch (const std::exception&) {
+        m_in_memory_failed = true;  // the batch's searches go to the server
+    }
+    return m_in_memory;
+}
+
+}  // namespace selvane::gis

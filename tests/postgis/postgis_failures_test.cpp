@@ -610,36 +610,127 @@ TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
 }
 
 TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearchesAreAnsweredAhead) {
-    TestDatabase database("ahead");
-    database.WriteTable(Parcels());
-    TableSpec wells{"wells", wkbPoint, 0, {}, {}};
-    for (int i = 0; i < 30; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + ".5 0.5)");
-    database.WriteTable(wells);
-    // The query fails on parcel 5 only, which the fifth well lies in, once the layer has
-    // loaded (where the query runs over the whole table).
-    auto parcels = database.Layer("parcels", "parcels", "1 / (length(zone) - 5) > -100");
-    database.Execute("UPDATE ahead.parcels SET zone = 'fifth' WHERE fid = 5");
-    auto scan = database.Layer("wells")->Search(nullptr, true);
+    // The definition query fails the table's copy too: the searches are then the server's.
+    for (const auto rule : {gis::TableCopyRule::kNever, gis::TableCopyRule::kAlways}) {
+        const ScopedTableCopyRule answered(rule);
+        const auto copied = gis::TablesCopied();
+        TestDatabase database("ahead");
+        database.WriteTable(Parcels());
+        TableSpec wells{"wells", wkbPoint, 0, {}, {}};
+        for (int i = 0; i < 30; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + ".5 0.5)");
+        database.WriteTable(wells);
+        // The query fails on parcel 5 only, which the fifth well lies in, once the layer has
+        // loaded (where the query runs over the whole table).
+        auto parcels = database.Layer("parcels", "parcels", "1 / (length(zone) - 5) > -100");
+        database.Execute("UPDATE ahead.parcels SET zone = 'fifth' WHERE fid = 5");
+        auto scan = database.Layer("wells")->Search(nullptr, true);
 
-    std::vector<int> found;
-    std::string failure;
-    while (auto well = scan->NextFeature()) {
-        auto filter = std::make_shared<gis::SpatialFilter>();
-        filter->SetGeometry(well->Shape());
-        filter->SetGeometryField("geom");
-        try {
-            auto cursor = parcels->Search(filter, false);
-            int count = 0;
-            while (cursor->NextFeature()) ++count;
-            found.push_back(count);
-        } catch (const platform::Error& error) {
-            failure = error.what();
-            break;
+        std::vector<int> found;
+        std::string failure;
+        while (auto well = scan->NextFeature()) {
+            auto filter = std::make_shared<gis::SpatialFilter>();
+            filter->SetGeometry(well->Shape());
+            filter->SetGeometryField("geom");
+            try {
+                auto cursor = parcels->Search(filter, false);
+                int count = 0;
+                while (cursor->NextFeature()) ++count;
+                found.push_back(count);
+            } catch (const platform::Error& error) {
+                failure = error.what();
+                break;
+            }
         }
+        EXPECT_EQ(found, (std::vector<int>{1, 1, 1, 1}));
+        EXPECT_NE(failure.find("Cannot evaluate esriSpatialRelIntersects on layer parcels"), std::string::npos) << failure;
+        EXPECT_NE(failure.find("division by zero"), std::string::npos) << failure;
+        EXPECT_EQ(gis::TablesCopied(), copied);
     }
-    EXPECT_EQ(found, (std::vector<int>{1, 1, 1, 1}));
-    EXPECT_NE(failure.find("Cannot evaluate esriSpatialRelIntersects on layer parcels"), std::string::npos) << failure;
-    EXPECT_NE(failure.find("division by zero"), std::string::npos) << failure;
+}
+
+// A table read into memory for a scan fails as the server's searches would, and what the
+// copy cannot read is left to the server.
+TEST(PostgisFailures, ATableReadIntoMemoryFailsAsTheServersSearchesWould) {
+    TestDatabase database("copy_faults");
+    auto parcels = Parcels();
+    parcels.shapes[4] = "POLYGON((4 0,5 1,5 0,4 1,4 0))";  // a bow tie
+    database.WriteTable(parcels);
+    TableSpec wells{"wells", wkbPoint, 0, {}, {}};
+    for (int i = 0; i < 30; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + ".5 0.25)");
+    database.WriteTable(wells);
+    // Parcels of any type, one of them curved: the server reads it, the copy does not.
+    database.Execute("CREATE TABLE copy_faults.curved AS SELECT fid, CASE WHEN fid = 3 THEN "
+                     "'CURVEPOLYGON(CIRCULARSTRING(2 0.5, 2.5 1, 3 0.5, 2.5 0, 2 0.5))'::geometry ELSE "
+                     "geom::geometry END AS geom FROM copy_faults.parcels WHERE fid <> 5");
+    database.Execute("ALTER TABLE copy_faults.curved ADD PRIMARY KEY (fid)");
+
+    struct Outcome {
+        std::vector<std::int64_t> ids;
+        std::vector<std::string> messages;
+        std::string count;
+        std::size_t copies = 0;
+    };
+    const auto run = [&](gis::TableCopyRule rule, const std::string& table) {
+        const ScopedTableCopyRule answered(rule);
+        const auto copied = gis::TablesCopied();
+        auto target = database.Layer(table);
+        HostedMap hosted({target, database.Layer("wells")});
+        hosted.Open();
+        hosted.Select(table, "INTERSECT", "wells");
+        return Outcome{target->SelectedFids(), hosted.messages.texts, hosted.Count(), gis::TablesCopied() - copied};
+    };
+    // The bow tie is found by the fifth well's search, and named with the table's layer.
+    const auto memory = run(gis::TableCopyRule::kAlways, "parcels");
+    EXPECT_EQ(memory.copies, 1u);
+    ASSERT_EQ(memory.messages.size(), 1u);
+    EXPECT_NE(memory.messages[0].find("Invalid shape in layer parcels (table copy_faults.parcels, database PG:"),
+              std::string::npos)
+        << memory.messages[0];
+    EXPECT_NE(memory.messages[0].find("FID 5: Self-intersection"), std::string::npos) << memory.messages[0];
+    EXPECT_EQ(memory.count, "4");
+
+    // The curved parcel fails the copy; the server answers every search.
+    const auto server = run(gis::TableCopyRule::kNever, "curved");
+    const auto left_to_server = run(gis::TableCopyRule::kAlways, "curved");
+    EXPECT_EQ(left_to_server.copies, 0u);
+    EXPECT_TRUE(left_to_server.messages.empty()) << left_to_server.messages.front();
+    EXPECT_EQ(left_to_server.ids, server.ids);
+    EXPECT_EQ(server.ids.size(), 29u);
+}
+
+TEST(PostgisFailures, AConnectionKilledAfterATableWasReadIntoMemoryEndsTheRunAtTheScansNextBatch) {
+    const ScopedTableCopyRule memory(gis::TableCopyRule::kAlways);
+    TestDatabase database("killed_copy");
+    database.WriteTable(Parcels());
+    // Three batches of the scan, in the order of the parcels the wells lie in.
+    database.Execute("CREATE TABLE killed_copy.wells AS SELECT g AS fid, ST_MakePoint(g * 30.0 / 25001, "
+                     "0.5)::geometry(Point, 0) AS geom FROM generate_series(1, 25000) g");
+    database.Execute("ALTER TABLE killed_copy.wells ADD PRIMARY KEY (fid)");
+    // The map's own connections, by their name on the server: other suites use it too.
+    const std::string name = "selvane_killed_copy";
+    gis::PostgisSource source(database.Source() + " application_name=" + name);
+    auto target = std::make_shared<gis::PostgisLayer>("parcels", source.LoadTable("killed_copy.parcels"));
+    HostedMap hosted({target, std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("killed_copy.wells"))});
+    hosted.Open();
+    bool killed = false;
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    progress->SetDisplay([&](const gis::ProgressState& state) {
+        if (!killed && state.position > state.max_range / 2) {
+            killed = true;
+            database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name +
+                             "'");
+        }
+    });
+    hosted.Select("parcels", "INTERSECT", "wells");
+
+    ASSERT_TRUE(killed);
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& text = hosted.messages.texts.front();
+    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
+    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
+    // The first two batches' wells lie in parcels 1 to 24.
+    EXPECT_EQ(target->SelectedCount(), 24u);
+    EXPECT_EQ(hosted.Count(), "24");
 }
 
 }  // namespace

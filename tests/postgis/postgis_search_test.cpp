@@ -4,6 +4,7 @@
 
 #include <ogr_core.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "test_database.h"
@@ -275,6 +276,104 @@ TEST(PostgisSearch, TheCommandLineSelectsFromADatabaseNamedInAMapDocument) {
     EXPECT_NE(unquoted.err.find("no table named cli.Upper (a name with capitals is written in double quotes"),
               std::string::npos)
         << unquoted.err;
+}
+
+// Query squares along x, square g about x = g: odd ones half a unit wide, even ones from
+// g - 0.5 to g + 1 (along the edge between two cells, and over the next). Under them,
+// points ten a unit and unit cells about each whole x.
+void WriteSquaresOverPointsAndCells(TestDatabase& database, int squares) {
+    const auto& schema = database.Schema();
+    database.Execute("CREATE TABLE " + schema + ".points AS SELECT g AS fid, ST_MakePoint(g / 10.0, 0)::geometry(Point, "
+                     "0) AS geom FROM generate_series(1, " + std::to_string(10 * squares + 10) + ") g");
+    database.Execute("CREATE TABLE " + schema + ".cells AS SELECT g AS fid, ST_MakeEnvelope(g - 0.5, -0.5, g + 0.5, "
+                     "0.5)::geometry(Polygon, 0) AS geom FROM generate_series(1, " + std::to_string(squares + 1) + ") g");
+    database.Execute("CREATE TABLE " + schema + ".squares AS SELECT g AS fid, CASE WHEN g % 2 = 1 THEN "
+                     "ST_MakeEnvelope(g - 0.25, -0.25, g + 0.25, 0.25) ELSE ST_MakeEnvelope(g - 0.5, -0.25, g + 1, "
+                     "0.25) END::geometry(Polygon, 0) AS geom FROM generate_series(1, " + std::to_string(squares) + ") g");
+    for (const std::string table : {"points", "cells", "squares"}) {
+        database.Execute("ALTER TABLE " + schema + "." + table + " ADD PRIMARY KEY (fid)");
+        database.Execute("CREATE INDEX ON " + schema + "." + table + " USING gist (geom)");
+        database.Execute("ANALYZE " + schema + "." + table);
+    }
+}
+
+TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes) {
+    TestDatabase database("copied");
+    WriteSquaresOverPointsAndCells(database, 20001);
+    const auto run = [&](gis::TableCopyRule rule, const std::string& targets, const std::string& relation,
+                         int squares) {
+        const ScopedTableCopyRule answered(rule);
+        const auto copied = gis::TablesCopied();
+        auto outcome = RunOn({database.Layer(targets), database.Layer("squares", "squares",
+                                                                      "fid <= " + std::to_string(squares))},
+                             targets, relation, "squares");
+        return std::make_pair(outcome, gis::TablesCopied() - copied);
+    };
+    // Scans of no square, one, a batch of the scan's, one more, and two batches and one.
+    for (const int squares : {0, 1, 10000, 10001, 20001}) {
+        SCOPED_TRACE(squares);
+        const auto [server, server_copies] = run(gis::TableCopyRule::kNever, "points", "INTERSECT", squares);
+        const auto [memory, memory_copies] = run(gis::TableCopyRule::kAlways, "points", "INTERSECT", squares);
+        EXPECT_EQ(memory.ids, server.ids);
+        EXPECT_EQ(memory.count, server.count);
+        EXPECT_TRUE(memory.messages.empty()) << memory.messages.front();
+        EXPECT_EQ(server_copies, 0u);
+        // One copy for the whole scan, however many batches it reads.
+        EXPECT_EQ(memory_copies, squares == 0 ? 0u : 1u);
+    }
+    for (const char* relation : {"TOUCH", "OVERLAP", "WHOLLY CONTAIN"}) {
+        SCOPED_TRACE(relation);
+        const auto server = run(gis::TableCopyRule::kNever, "cells", relation, 10001).first;
+        const auto memory = run(gis::TableCopyRule::kAlways, "cells", relation, 10001).first;
+        EXPECT_FALSE(server.ids.empty());
+        EXPECT_EQ(memory.ids, server.ids);
+        EXPECT_EQ(memory.count, server.count);
+    }
+
+    // By cost: the 20,001 squares' searches cost the server more than the points cost to
+    // read; the three squares of a small table's do not.
+    database.Execute("CREATE TABLE copied.few AS SELECT * FROM copied.squares WHERE fid <= 3");
+    database.Execute("ALTER TABLE copied.few ADD PRIMARY KEY (fid)");
+    database.Execute("ANALYZE copied.few");
+    for (const auto& [queries, copies] : {std::make_pair("squares", 1u), std::make_pair("few", 0u)}) {
+        SCOPED_TRACE(queries);
+        const ScopedTableCopyRule by_cost(gis::TableCopyRule::kByCost);
+        const auto copied = gis::TablesCopied();
+        const auto outcome = RunOn({database.Layer("points"), database.Layer(queries)}, "points", "INTERSECT", queries);
+        EXPECT_TRUE(outcome.messages.empty()) << outcome.messages.front();
+        EXPECT_EQ(gis::TablesCopied() - copied, copies);
+    }
+}
+
+TEST(PostgisSearch, ATableReadIntoMemoryIsTheScansOwnAndSeesTheScansSnapshot) {
+    const ScopedTableCopyRule memory(gis::TableCopyRule::kAlways);
+    TestDatabase database("snapshot");
+    WriteSquaresOverPointsAndCells(database, 10);
+    auto points = database.Layer("points");
+    HostedMap hosted({points, database.Layer("squares")});
+    hosted.Open();
+    // A point written in square 1 once the scan has begun (the loop's first step) is not
+    // the run's to see, nor a point moved out of it; the next run reads the table again.
+    bool written = false;
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    progress->SetDisplay([&](const gis::ProgressState& state) {
+        if (!written && state.position >= 3) {
+            written = true;
+            database.Execute("INSERT INTO snapshot.points VALUES (1000, ST_MakePoint(1.1, 0.1))");
+            database.Execute("UPDATE snapshot.points SET geom = ST_MakePoint(-50, 0) WHERE fid = 10");
+        }
+    });
+    hosted.Select("points", "INTERSECT", "squares");
+    ASSERT_TRUE(written);
+    auto first = points->SelectedFids();
+    EXPECT_NE(std::find(first.begin(), first.end(), 10), first.end());
+    EXPECT_EQ(std::find(first.begin(), first.end(), 1000), first.end());
+
+    hosted.Select("points", "INTERSECT", "squares");
+    auto second = points->SelectedFids();
+    EXPECT_EQ(std::find(second.begin(), second.end(), 10), second.end());
+    EXPECT_NE(std::find(second.begin(), second.end(), 1000), second.end());
+    EXPECT_EQ(second.size(), first.size());
 }
 
 }  // namespace

@@ -52,8 +52,10 @@ bool MemorySearchAhead::Worth(std::size_t row) const {
 SearchAnswer MemorySearchAhead::Work(std::size_t row) const {
     SearchAnswer answer;
     try {
-        const auto shape = m_queries->ShapeAt(row);
-        answer = AnswerSearch(m_target, m_target_shown, m_relation, *shape, m_queries, row);
+        // A row without a shape matches nothing, as a search without a query shape does.
+        if (const auto shape = m_queries->ShapeAt(row)) {
+            answer = AnswerSearch(m_target, m_target_shown, m_relation, *shape, m_queries, row);
+        }
     } catch (...) {
         // Out of memory, say: the search of this row fails with it, on whichever thread.
         answer = SearchAnswer{};

@@ -14,6 +14,7 @@ namespace selvane::gis {
 namespace {
 
 std::atomic<TableCopyRule> g_rule{TableCopyRule::kByCost};
+std::atomic<std::size_t> g_copied{0};
 
 // What each costs, in microseconds of this machine (bench/postgis_select.sh): a search in
 // the server, whatever it finds; each candidate the server tests; a row copied and read.
@@ -51,6 +52,7 @@ std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
 
 void SetTableCopyRuleForTests(TableCopyRule rule) { g_rule = rule; }
 TableCopyRule CurrentTableCopyRule() { return g_rule; }
+std::size_t TablesCopied() { return g_copied; }
 
 bool CopyPaysOff(const TableSize& table, double searches, double candidates) {
     switch (g_rule.load()) {
@@ -119,6 +121,7 @@ FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const 
         }
         add(fid, std::move(shape), wkb, left);
     });
+    ++g_copied;
     return rows;
 }
 

@@ -71,5 +71,7 @@ std::function<std::string()> CulpritOf(const PostgisFeatureClass& table);
 enum class TableCopyRule { kByCost, kAlways, kNever };
 void SetTableCopyRuleForTests(TableCopyRule rule);
 TableCopyRule CurrentTableCopyRule();
+/// How many tables have been read into memory for a scan's searches, in this process.
+std::size_t TablesCopied();
 
 }  // namespace selvane::gis

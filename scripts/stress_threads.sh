@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Repeats the suites that start threads (the rows answered ahead, the searches spread over
-# the cores, the GeoPackage rows parsed on every core, the runs that use them) until one
+# the cores, the GeoPackage rows parsed on every core, the runs that use them, a database
+# table read into memory and its scan's batches answered ahead) until one
 # fails, on a machine loaded with a busy process on each core, so that the threads
 # interleave as they would on a loaded desktop. Run it before changing a concurrent path.
 #
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repeats=${1:-200}
 preset=${2:-ci}
-concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.ALargeSearch|GeoPackageReader\.)'
+concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.ALargeSearch|GeoPackageReader\.|PostgisSearch\.ATableReadIntoMemory)'
 
 bash scripts/setup.sh
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" > /dev/null

@@ -138,7 +138,22 @@ MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const 
     auto found = copies.find(key);
     if (found == copies.end() || found->second.owner.lock().get() != this) {
         TableCopy copy{weak_from_this(), nullptr};
-        if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where);
+        // Inside the scan's transaction: a statement that fails undoes the copy alone,
+        // and the scan's cursor goes on.
+        try {
+            m_connection->Execute("SAVEPOINT selvane_table_copy");
+            try {
+                if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where);
+                m_connection->Execute("RELEASE SAVEPOINT selvane_table_copy");
+            } catch (const std::exception&) {
+                // Out of memory, a row the definition query fails on, a shape not read
+                // here: the server answers the searches, as it would have.
+                m_connection->RollbackToSavepoint("selvane_table_copy");
+                copy.rows = nullptr;
+            }
+        } catch (const platform::Error&) {
+            copy.rows = nullptr;  // no savepoint: the server answers, and says what is wrong
+        }
         found = copies.insert_or_assign(key, std::move(copy)).first;
     }
     return found->second.rows.get();
@@ -146,53 +161,34 @@ MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const 
 
 bool PostgisFeatureClass::CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query) {
     if (CurrentTableCopyRule() != TableCopyRule::kByCost) return gis::CopyPaysOff({}, 0, 0);
-    try {
-        const auto size = m_connection->Execute(
-            "SELECT reltuples::float8, pg_relation_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
-            {{m_table.Qualified()}}, false);
-        if (PQntuples(size.get()) != 1) return false;
-        TableSize table{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};
-        // A table never analysed has no count of its rows: about one a 100 bytes.
-        if (table.rows < 0) table.rows = table.bytes / 100;
-        // The index's estimate of one search's candidates, for the first of the scan's shapes.
-        const auto plan = m_connection->Execute(
-            "EXPLAIN (FORMAT JSON) SELECT 1 FROM " + m_table.Rows() + " t WHERE t." +
-                QuotedIdentifier(m_table.geometry_column) + " && $1::geometry",
-            {{ExtendedWkb(query, m_table.srid), true}}, false);
-        const std::string_view text = PQgetvalue(plan.get(), 0, 0);
-        const auto at = text.find("\"Plan Rows\": ");
-        const double candidates = at == std::string_view::npos ? 0 : std::atof(text.data() + at + 13);
-        const double searches = static_cast<double>(std::max<std::int64_t>(batch.searches->expected_rows,
-                                                                            static_cast<std::int64_t>(batch.Size())));
-        return gis::CopyPaysOff(table, searches, candidates);
-    } catch (const platform::Error&) {
-        return false;  // the server answers, and says what is wrong when it does
-    }
+    const auto size = m_connection->Execute(
+        "SELECT reltuples::float8, pg_relation_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
+        {{m_table.Qualified()}}, false);
+    if (PQntuples(size.get()) != 1) return false;
+    TableSize table{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};
+    // A table never analysed has no count of its rows: about one a 100 bytes.
+    if (table.rows < 0) table.rows = table.bytes / 100;
+    // The index's estimate of one search's candidates, for the first of the scan's shapes.
+    const auto plan = m_connection->Execute("EXPLAIN (FORMAT JSON) SELECT 1 FROM " + m_table.Rows() + " t WHERE t." +
+                                                QuotedIdentifier(m_table.geometry_column) + " && $1::geometry",
+                                            {{ExtendedWkb(query, m_table.srid), true}}, false);
+    const std::string_view text = PQgetvalue(plan.get(), 0, 0);
+    constexpr std::string_view kRows = "\"Plan Rows\": ";
+    const auto at = text.find(kRows);
+    const double candidates = at == std::string_view::npos ? 0 : std::atof(text.data() + at + kRows.size());
+    const double searches = static_cast<double>(
+        std::max<std::int64_t>(batch.searches->expected_rows, static_cast<std::int64_t>(batch.Size())));
+    return gis::CopyPaysOff(table, searches, candidates);
 }
 
 std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::string& where) {
-    // Inside the scan's transaction: a failure undoes the copy alone, and the scan's
-    // cursor goes on.
-    try {
-        m_connection->Execute("SAVEPOINT selvane_table_copy");
-    } catch (const platform::Error&) {
-        return nullptr;
-    }
-    try {
-        auto rows = std::make_shared<MemoryFeatureClass>(
-            m_table.Display(), m_table.geometry_column, m_table.dimension, m_spatial_reference,
-            [this, where] { return CopyTableRows(*m_connection, m_table, where, Culprit()); });
-        rows->SetCulprit(CulpritOf(*this));
-        rows->EnsureRows();
-        rows->RequireAllFinite();
-        m_connection->Execute("RELEASE SAVEPOINT selvane_table_copy");
-        return rows;
-    } catch (const std::exception&) {
-        // Out of memory, a row the definition query fails on, a shape not read here: the
-        // server answers the searches, as it would have.
-        m_connection->RollbackToSavepoint("selvane_table_copy");
-        return nullptr;
-    }
+    auto rows = std::make_shared<MemoryFeatureClass>(
+        m_table.Display(), m_table.geometry_column, m_table.dimension, m_spatial_reference,
+        [this, where] { return CopyTableRows(*m_connection, m_table, where, Culprit()); });
+    rows->SetCulprit(CulpritOf(*this));
+    rows->EnsureRows();
+    rows->RequireAllFinite();
+    return rows;
 }
 
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
@@ -269,15 +265,18 @@ void PostgisFeatureClass::RequireAllFinite() {
     m_all_finite = true;
 }
 
+std::unique_ptr<geos::geom::Geometry> ReadServerShape(const unsigned char* wkb, std::size_t size) {
+    // Checked before GEOS, whose reader recurses once a level.
+    const auto outline = OutlineWkb(wkb, size);
+    if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
+    geos::io::WKBReader reader(Shape::Factory());
+    return reader.read(wkb, size);
+}
+
 std::shared_ptr<Shape> PostgisFeatureClass::ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const {
-    const auto* wkb = reinterpret_cast<const unsigned char*>(bytes);
     std::unique_ptr<geos::geom::Geometry> geometry;
     try {
-        // The server's bytes are checked before GEOS, whose reader recurses once a level.
-        const auto outline = OutlineWkb(wkb, size);
-        if (outline.curved) throw ShapeBytesFault("a curved shape, which is not read here");
-        geos::io::WKBReader reader(Shape::Factory());
-        geometry = reader.read(wkb, size);
+        geometry = ReadServerShape(reinterpret_cast<const unsigned char*>(bytes), size);
     } catch (const std::exception& error) {
         throw platform::Error(platform::kFail, "Cannot read the shape of " + Culprit() + ", FID " + std::to_string(fid) +
                                                    ": " + error.what());

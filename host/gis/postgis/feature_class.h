@@ -24,6 +24,10 @@ namespace selvane::gis {
 class PostgisSearchAhead;
 struct QueryBatch;
 
+/// A shape from WKB the server sent, its bytes checked before GEOS reads them; throws
+/// ShapeBytesFault (or GEOS's exception) for bytes that are not a shape read here.
+std::unique_ptr<geos::geom::Geometry> ReadServerShape(const unsigned char* wkb, std::size_t size);
+
 /// Where a table's features lie in the server and which columns the map reads.
 struct PgTable {
     std::string schema;
@@ -116,6 +120,7 @@ private:
     // Whether reading the table costs less than the scan's searches in the server, judged
     // by the table's statistics and the index's estimate for `query`.
     bool CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query);
+    // The table's rows that `where` lets through, in memory; throws what stops reading them.
     std::shared_ptr<MemoryFeatureClass> CopyRows(const std::string& where);
     // The SRID to project a query shape from, 0 when it is already in the table's system.
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);

@@ -4,6 +4,8 @@
 #include <geos/geom/prep/PreparedGeometryFactory.h>
 #include <geos/io/WKTWriter.h>
 
+#include <algorithm>
+#include <limits>
 #include <random>
 
 #include "gis/common/feature_source.h"
@@ -226,6 +228,35 @@ TEST(SpatialSearch, NullAndEmptyShapesMatchNothing) {
     EXPECT_EQ(Found(*target, Filter(everything, platform::esriSpatialRelEnvelopeIntersects)), std::vector<std::int64_t>{3});
     EXPECT_TRUE(Found(*target, Filter(gis::Shape::FromWkt("POINT EMPTY"), platform::esriSpatialRelIntersects)).empty());
     EXPECT_TRUE(Found(*target, Filter(nullptr, platform::esriSpatialRelIntersects)).empty());
+}
+
+TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
+    // Ids that count up one a row are kept as the first alone; any others as they are.
+    const auto max = std::numeric_limits<std::int64_t>::max();
+    const auto min = std::numeric_limits<std::int64_t>::min();
+    const std::vector<std::vector<std::int64_t>> tables = {
+        {7, 8, 9, 10}, {1, 3, 4, 5}, {5, 4, 3, 2}, {-2, -1, 0, 1}, {max - 3, max - 2, max - 1, max},
+        {min, min + 1, min + 2, min + 3}, {max, min, min + 1, min + 2}, {1, 2, 3, 2000}};
+    for (const auto& fids : tables) {
+        SCOPED_TRACE(::testing::PrintToString(fids));
+        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+        for (std::size_t row = 0; row < fids.size(); ++row) {
+            shapes.push_back(gis::Shape::FromWkt("POINT(" + std::to_string(row) + " 0)")->Geometry()->clone());
+        }
+        auto points = std::make_shared<gis::MemoryFeatureClass>("points", "geom", gis::ShapeDimension::Point, nullptr,
+                                                                fids, std::move(shapes));
+        for (std::size_t row = 0; row < fids.size(); ++row) {
+            EXPECT_EQ(points->Fid(row), fids[row]);
+            EXPECT_EQ(points->RowsByFid().at(fids[row]), row);
+        }
+        // Found features carry their rows' ids: the last two points.
+        const auto right = gis::Shape::FromWkt("POLYGON((1.5 -1,9 -1,9 1,1.5 1,1.5 -1))");
+        auto found = Found(*points, Filter(right, platform::esriSpatialRelIntersects));
+        std::sort(found.begin(), found.end());
+        std::vector<std::int64_t> expected{fids[2], fids[3]};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+    }
 }
 
 TEST(SpatialSearch, AnInvalidPolygonFailsTheCursorNamingTheLayerAndFid) {

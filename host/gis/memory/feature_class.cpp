@@ -192,9 +192,20 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
             kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
         }
     }
-    kept.fids = std::move(rows.fids);
+    // Ids that count up one a row from the first (how most tables number their rows) are
+    // that first id and the row: no vector to keep, and no load from it for each feature.
+    kept.count = count;
+    const auto next_but_one = [](std::int64_t a, std::int64_t b) {
+        return !(a < b && static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a) == 1);
+    };
+    const bool dense = count > 0 && std::adjacent_find(rows.fids.begin(), rows.fids.end(), next_but_one) == rows.fids.end();
+    if (dense) {
+        kept.first_fid = rows.fids.front();
+    } else {
+        kept.fids = std::move(rows.fids);
+    }
     m_rows = std::move(kept);
-    m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.fids.size());
+    m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.count);
 }
 
 RowShape MemoryFeatureClass::ShapeAt(std::size_t row) const {
@@ -261,7 +272,7 @@ std::string MemoryFeatureClass::Culprit() const {
 
 void MemoryFeatureClass::RequireFinite(std::size_t row) const {
     if (!std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) return;
-    throw InvalidShapeError(Culprit(), m_rows.fids[row], kNotFiniteReason);
+    throw InvalidShapeError(Culprit(), Fid(row), kNotFiniteReason);
 }
 
 void MemoryFeatureClass::RequireAllFinite() const {
@@ -277,7 +288,7 @@ const std::map<std::int64_t, std::size_t>& MemoryFeatureClass::RowsByFid() const
     EnsureRows();
     if (!m_search.rows_by_fid) {
         auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
-        for (std::size_t row = 0; row < m_rows.fids.size(); ++row) rows->emplace(m_rows.fids[row], row);
+        for (std::size_t row = 0; row < m_rows.count; ++row) rows->emplace(Fid(row), row);
         m_search.rows_by_fid = std::move(rows);
     }
     return *m_search.rows_by_fid;
@@ -390,7 +401,7 @@ void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometr
         return;
     }
     const auto* reason = check.getValidationError();
-    throw InvalidShapeError(Culprit(), m_rows.fids[row], reason ? reason->toString() : std::string("not valid"));
+    throw InvalidShapeError(Culprit(), Fid(row), reason ? reason->toString() : std::string("not valid"));
 }
 
 void MemoryFeatureClass::PrepareForThreads() const {
@@ -413,8 +424,8 @@ const RowIndex& MemoryFeatureClass::Index() const {
                 return m_rows.kinds[row] == kPlainRow && finite(row);
             });
         } else {
-            index = std::make_unique<RowIndex>(m_rows.fids.size());
-            for (std::size_t row = 0; row < m_rows.fids.size(); ++row) {
+            index = std::make_unique<RowIndex>(m_rows.count);
+            for (std::size_t row = 0; row < m_rows.count; ++row) {
                 if (!finite(row)) continue;
                 const auto box = EnvelopeAt(row);
                 if (!box.isNull()) index->InsertBox(box, row);

@@ -120,9 +120,11 @@ public:
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const override { return m_spatial_reference; }
     std::size_t RowCount() const {
         EnsureRows();
-        return m_rows.fids.size();
+        return m_rows.count;
     }
-    std::int64_t Fid(std::size_t row) const { return m_rows.fids[row]; }
+    std::int64_t Fid(std::size_t row) const {
+        return m_rows.fids.empty() ? m_rows.first_fid + static_cast<std::int64_t>(row) : m_rows.fids[row];
+    }
     /// The row's shape (null for a feature without one), made anew for each call.
     RowShape ShapeAt(std::size_t row) const;
     /// The row's box when its shape is an axis-parallel rectangle (RectangleBox); nullopt
@@ -216,7 +218,10 @@ private:
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {
         RowReader reader;  // set until the rows are read
+        std::size_t count = 0;
+        // Each row's id; empty when the ids count up one a row from `first_fid`.
         std::vector<std::int64_t> fids;
+        std::int64_t first_fid = 0;
         std::vector<std::uint8_t> kinds;
         // A class of plain points: for a plain row, its point.
         std::vector<PlainPoint> points;

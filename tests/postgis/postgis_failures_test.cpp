@@ -250,6 +250,26 @@ TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
     EXPECT_NE(expected, "30");
 }
 
+// Selects parcels that INTERSECT wells, running `kill` (a statement that ends the map's
+// connections) once the run is half done: the run ends through the standard report,
+// which says the connection was terminated.
+void RunKilledHalfway(HostedMap& hosted, TestDatabase& database, const std::string& kill) {
+    bool killed = false;
+    auto progress = hosted.host->Application()->Bar()->Progress();
+    progress->SetDisplay([&](const gis::ProgressState& state) {
+        if (!killed && state.position > state.max_range / 2) {
+            killed = true;
+            database.Execute(kill);
+        }
+    });
+    hosted.Select("parcels", "INTERSECT", "wells");
+    ASSERT_TRUE(killed);
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& text = hosted.messages.texts.front();
+    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
+    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
+}
+
 TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialSelectionCounted) {
     // The searches in the server, one statement each: the kill finds one at work.
     const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
@@ -264,23 +284,10 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
     auto target = database.Layer("parcels");
     HostedMap hosted({target, database.Layer("wells")});
     hosted.Open();
-    bool killed = false;
-    auto progress = hosted.host->Application()->Bar()->Progress();
-    progress->SetDisplay([&](const gis::ProgressState& state) {
-        if (!killed && state.position > state.max_range / 2) {
-            killed = true;
-            // The map's connection: the one whose last statement read this schema.
-            database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-                             "'selvane' AND query LIKE '%\"killed\"%' AND pid <> pg_backend_pid()");
-        }
-    });
-    hosted.Select("parcels", "INTERSECT", "wells");
-
-    ASSERT_TRUE(killed);
-    ASSERT_EQ(hosted.messages.texts.size(), 1u);
-    const auto& text = hosted.messages.texts.front();
-    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
-    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
+    // The map's connection: the one whose last statement read this schema.
+    RunKilledHalfway(hosted, database,
+                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'selvane' AND "
+                     "query LIKE '%\"killed\"%' AND pid <> pg_backend_pid()");
     const auto selected = target->SelectedCount();
     EXPECT_GT(selected, 0u);
     EXPECT_LT(selected, parcels.shapes.size());
@@ -712,22 +719,8 @@ TEST(PostgisFailures, AConnectionKilledAfterATableWasReadIntoMemoryEndsTheRunAtT
     auto target = std::make_shared<gis::PostgisLayer>("parcels", source.LoadTable("killed_copy.parcels"));
     HostedMap hosted({target, std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("killed_copy.wells"))});
     hosted.Open();
-    bool killed = false;
-    auto progress = hosted.host->Application()->Bar()->Progress();
-    progress->SetDisplay([&](const gis::ProgressState& state) {
-        if (!killed && state.position > state.max_range / 2) {
-            killed = true;
-            database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name +
-                             "'");
-        }
-    });
-    hosted.Select("parcels", "INTERSECT", "wells");
-
-    ASSERT_TRUE(killed);
-    ASSERT_EQ(hosted.messages.texts.size(), 1u);
-    const auto& text = hosted.messages.texts.front();
-    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
-    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
+    RunKilledHalfway(hosted, database,
+                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
     // The first two batches' wells lie in parcels 1 to 24.
     EXPECT_EQ(target->SelectedCount(), 24u);
     EXPECT_EQ(hosted.Count(), "24");

@@ -298,7 +298,7 @@ void WriteSquaresOverPointsAndCells(TestDatabase& database, int squares) {
 }
 
 TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes) {
-    TestDatabase database("copied");
+    TestDatabase database("read_into_memory");
     WriteSquaresOverPointsAndCells(database, 20001);
     const auto run = [&](gis::TableCopyRule rule, const std::string& targets, const std::string& relation,
                          int squares) {
@@ -332,9 +332,9 @@ TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes
 
     // By cost: the 20,001 squares' searches cost the server more than the points cost to
     // read; the three squares of a small table's do not.
-    database.Execute("CREATE TABLE copied.few AS SELECT * FROM copied.squares WHERE fid <= 3");
-    database.Execute("ALTER TABLE copied.few ADD PRIMARY KEY (fid)");
-    database.Execute("ANALYZE copied.few");
+    database.Execute("CREATE TABLE read_into_memory.few AS SELECT * FROM read_into_memory.squares WHERE fid <= 3");
+    database.Execute("ALTER TABLE read_into_memory.few ADD PRIMARY KEY (fid)");
+    database.Execute("ANALYZE read_into_memory.few");
     for (const auto& [queries, copies] : {std::make_pair("squares", 1u), std::make_pair("few", 0u)}) {
         SCOPED_TRACE(queries);
         const ScopedTableCopyRule by_cost(gis::TableCopyRule::kByCost);

@@ -162,7 +162,7 @@ MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const 
 bool PostgisFeatureClass::CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query) {
     if (CurrentTableCopyRule() != TableCopyRule::kByCost) return gis::CopyPaysOff({}, 0, 0);
     const auto size = m_connection->Execute(
-        "SELECT reltuples::float8, pg_relation_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
+        "SELECT reltuples::float8, pg_table_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
         {{m_table.Qualified()}}, false);
     if (PQntuples(size.get()) != 1) return false;
     TableSize table{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};

@@ -53,7 +53,7 @@ bool CopyPaysOff(const TableSize& table, double searches, double candidates) {
         case TableCopyRule::kNever: return false;
         case TableCopyRule::kByCost: break;
     }
-    // A table's shapes take in memory about what they take in its heap.
+    // A table's shapes take in memory about what they take in the server.
     const double memory = PhysicalMemory();
     if (memory <= 0 || table.bytes > memory * kMemoryShare) return false;
     return table.rows * kCopiedRow < searches * (kServerSearch + candidates * kServerCandidate);

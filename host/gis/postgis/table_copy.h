@@ -25,7 +25,7 @@ class PostgisFeatureClass;
 struct PgTable;
 struct QueryBatch;
 
-/// What the server's statistics say of a table: rows, bytes of its heap.
+/// What the server's statistics say of a table: rows, and the bytes of its rows (TOAST too).
 struct TableSize {
     double rows = 0;
     double bytes = 0;

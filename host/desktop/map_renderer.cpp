@@ -191,33 +191,38 @@ std::size_t MapRenderer::DrawShapes(QPainter& painter, gis::FeatureSource& layer
     std::size_t drawn = 0;
     painter.setPen(style.line);
     painter.setBrush(style.fill);
+    std::vector<gis::PlainPoint> traced;  // a run of a shape's bytes at a time
     layer.ReadShapes(request, [&](const gis::ShapeInView& in_view) {
-        const auto& shape = in_view.shape;
         ++drawn;
-        const auto* envelope = shape.getEnvelopeInternal();
-        if (in_view.sample) {
-            // Shapes smaller than a pixel, sampled by their source: a dot, or a marker.
-            const QPointF at = map(envelope->getMinX(), envelope->getMinY());
+        const auto& envelope = in_view.box;
+        const bool point = in_view.dimension == gis::ShapeDimension::Point;
+        if (in_view.sample || (point && !in_view.shape && in_view.wkb.empty())) {
+            // Samples of shapes smaller than a pixel, and single points: a dot, or a marker.
+            const QPointF at = map(envelope.getMinX(), envelope.getMinY());
             if (points ? marker_coverage.Mark(at) : coverage.Mark(at)) (points ? markers : dots).append(at);
             return;
         }
-        const bool point = shape.getDimension() == geos::geom::Dimension::P;
-        if (!point && pixel > 0 && envelope->getWidth() < pixel && envelope->getHeight() < pixel) {
-            const QPointF centre = map(envelope->getMinX(), envelope->getMinY());
+        if (!point && pixel > 0 && envelope.getWidth() < pixel && envelope.getHeight() < pixel) {
+            const QPointF centre = map(envelope.getMinX(), envelope.getMinY());
             if (coverage.Mark(centre)) dots.append(centre);
             return;
         }
         // A few pixels across, a shape's outline is not seen: its box is, and boxes are
         // drawn together at the end, far faster than one path each.
-        if (!point && pixel > 0 && envelope->getWidth() < kSmallShape * pixel &&
-            envelope->getHeight() < kSmallShape * pixel) {
-            const QPointF corner = map(envelope->getMinX(), envelope->getMaxY());
-            boxes.append(QRectF(corner, QSizeF(envelope->getWidth() / pixel, envelope->getHeight() / pixel)));
+        if (!point && pixel > 0 && envelope.getWidth() < kSmallShape * pixel &&
+            envelope.getHeight() < kSmallShape * pixel) {
+            const QPointF corner = map(envelope.getMinX(), envelope.getMaxY());
+            boxes.append(QRectF(corner, QSizeF(envelope.getWidth() / pixel, envelope.getHeight() / pixel)));
             return;
         }
         QPainterPath path;
         const auto before = markers.size();
-        AddShape(shape, map, path, markers);
+        bool area = in_view.dimension == gis::ShapeDimension::Area;
+        if (in_view.shape) {
+            AddShape(*in_view.shape, map, path, markers);
+        } else {
+            area = AddShapeBytes(in_view.wkb, map, path, markers, traced) || area;
+        }
         for (auto index = before; index < markers.size();) {
             if (marker_coverage.Mark(markers[index])) {
                 ++index;
@@ -227,7 +232,7 @@ std::size_t MapRenderer::DrawShapes(QPainter& painter, gis::FeatureSource& layer
         }
         if (path.isEmpty()) return;
         path.setFillRule(Qt::OddEvenFill);
-        if (shape.getDimension() == geos::geom::Dimension::A) {
+        if (area) {
             painter.drawPath(path);
         } else {
             painter.strokePath(path, painter.pen());

@@ -3,10 +3,13 @@
 #include <ogr_spatialref.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include <geos/geom/LineString.h>
 #include <geos/geom/Point.h>
 #include <geos/geom/Polygon.h>
+
+#include "gis/common/wkb_outline.h"
 
 namespace selvane::qt {
 namespace {
@@ -58,6 +61,32 @@ void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainte
             }
             break;
     }
+}
+
+bool AddShapeBytes(std::span<const unsigned char> wkb, const PixelMapper& map, QPainterPath& path, QPolygonF& points,
+                   std::vector<gis::PlainPoint>& traced) {
+    bool rings = false;
+    QPolygonF polygon;
+    gis::TraceWkb(
+        wkb.data(), wkb.size(),
+        [&](std::span<const gis::PlainPoint> run, gis::WkbRun kind) {
+            if (kind == gis::WkbRun::Point) {
+                // An empty point is one of NaNs.
+                if (!std::isnan(run[0].x)) points.append(map(run[0].x, run[0].y));
+                return;
+            }
+            if (run.empty()) return;
+            polygon.clear();
+            polygon.reserve(static_cast<qsizetype>(run.size()));
+            for (const auto& vertex : run) polygon.append(map(vertex.x, vertex.y));
+            path.addPolygon(polygon);
+            if (kind == gis::WkbRun::Ring) {
+                path.closeSubpath();
+                rings = true;
+            }
+        },
+        traced);
+    return rings;
 }
 
 Coverage::Coverage(QSize size, int cell)

@@ -10,10 +10,12 @@
 #include <QSize>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "desktop/viewport.h"
 #include "gis/common/geos_include.h"
+#include "gis/common/shape.h"
 
 class OGRCoordinateTransformation;
 
@@ -36,6 +38,12 @@ private:
 
 /// Adds a shape's outline to `path`, and its points to `points`.
 void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainterPath& path, QPolygonF& points);
+
+/// Adds the outline of a shape's checked WKB to `path`, and its points to `points`, without
+/// making the shape; true when it has a polygon's ring. `traced` is room for a run of
+/// coordinates, kept from shape to shape.
+bool AddShapeBytes(std::span<const unsigned char> wkb, const PixelMapper& map, QPainterPath& path, QPolygonF& points,
+                   std::vector<gis::PlainPoint>& traced);
 
 /// One mark per cell of the picture: what falls in a cell already marked would not
 /// change the picture, so it is not drawn again.

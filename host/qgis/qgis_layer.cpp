@@ -111,7 +111,7 @@ void QgisFeatureLayer::ReadShapes(const gis::ShapeRequest& request, const gis::S
     feature_class.Index().query(request.box, [&](std::size_t row) {
         if (shown && !(*shown)[row]) return;
         if (request.selected_only && !std::binary_search(selected.begin(), selected.end(), feature_class.Fid(row))) return;
-        if (const auto shape = feature_class.ShapeAt(row)) visit({*shape});
+        if (const auto shape = feature_class.ShapeAt(row)) visit(gis::ShapeInView::Of(*shape));
     });
 }
 

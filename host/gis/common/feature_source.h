@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "gis/common/geos_include.h"
@@ -22,12 +23,27 @@ struct ShapeRequest {
     bool selected_only = false;  ///< only the features the layer's selection holds
 };
 
-/// One shape handed to a drawing, valid during the call.
+/// One shape handed to a drawing, valid during the call: a GEOS shape, or the checked WKB
+/// of one (which a drawing traces without making the shape), or, for a single point or a
+/// sample, its box alone.
 struct ShapeInView {
-    const geos::geom::Geometry& shape;
+    geos::geom::Envelope box;  ///< the shape's envelope
+    ShapeDimension dimension = ShapeDimension::Point;
+    const geos::geom::Geometry* shape = nullptr;
+    std::span<const unsigned char> wkb;
     /// The shape is a sample: a point standing for every shape smaller than a cell in its
     /// cell (at the lower left of one's envelope, or at the centre of a cell of points).
     bool sample = false;
+
+    static ShapeInView Of(const geos::geom::Geometry& shape, bool sample = false) {
+        const auto geos_dimension = shape.getDimension();
+        const auto dimension = geos_dimension == geos::geom::Dimension::P   ? ShapeDimension::Point
+                               : geos_dimension == geos::geom::Dimension::L ? ShapeDimension::Line
+                               : geos_dimension == geos::geom::Dimension::A ? ShapeDimension::Area
+                                                                            : ShapeDimension::Mixed;
+        return {*shape.getEnvelopeInternal(), dimension, &shape, {}, sample};
+    }
+    static ShapeInView Point(double x, double y, bool sample) { return {{x, x, y, y}, ShapeDimension::Point, nullptr, {}, sample}; }
 };
 
 using ShapeVisitor = std::function<void(const ShapeInView&)>;

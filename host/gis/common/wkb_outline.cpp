@@ -168,8 +168,8 @@ std::string WkbTypeName(WkbType type) {
 namespace {
 
 // Walks the structure of the WKB at `bytes`, handing each run of `count` coordinates of a
-// part (`point`: a Point's one) to `coordinates(reader, count, ordinates, point)`, which
-// reads or skips them.
+// part (a Point's one, a line string's, a ring's) to `coordinates(reader, count,
+// ordinates, run)`, which reads or skips them.
 template <class Coordinates>
 WkbOutline Walk(const unsigned char* bytes, std::size_t size, Coordinates&& coordinates) {
     ByteReader reader(bytes, size);
@@ -204,12 +204,14 @@ WkbOutline Walk(const unsigned char* bytes, std::size_t size, Coordinates&& coor
         }
         const std::size_t coordinate = 8 * type.ordinates;
         switch (static_cast<WkbType>(type.base)) {
-            case WkbType::Point: coordinates(reader, 1, type.ordinates, true); break;
-            case WkbType::LineString: coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, false); break;
+            case WkbType::Point: coordinates(reader, 1, type.ordinates, WkbRun::Point); break;
+            case WkbType::LineString:
+                coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, WkbRun::Line);
+                break;
             case WkbType::Polygon: {
                 const std::uint32_t rings = reader.Count(4, "rings");
                 for (std::uint32_t ring = 0; ring < rings; ++ring) {
-                    coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, false);
+                    coordinates(reader, reader.Count(coordinate, "points"), type.ordinates, WkbRun::Ring);
                 }
                 break;
             }
@@ -234,14 +236,15 @@ WkbOutline Walk(const unsigned char* bytes, std::size_t size, Coordinates&& coor
 }  // namespace
 
 WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
-    return Walk(bytes, size, [](ByteReader& reader, std::uint32_t count, std::size_t ordinates, bool point) {
-        reader.Skip(8 * ordinates * count, point ? "a point's coordinates" : "points");
+    return Walk(bytes, size, [](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
+        reader.Skip(8 * ordinates * count, run == WkbRun::Point ? "a point's coordinates" : "points");
     });
 }
 
 WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
     WkbExtent extent;
-    extent.type = Walk(bytes, size, [&extent](ByteReader& reader, std::uint32_t count, std::size_t ordinates, bool point) {
+    extent.type = Walk(bytes, size, [&extent](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
+        const bool point = run == WkbRun::Point;
         for (std::uint32_t index = 0; index < count; ++index) {
             const double x = reader.Double(), y = reader.Double();
             reader.Skip(8 * (ordinates - 2), "a point's coordinates");
@@ -255,6 +258,18 @@ WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
         }
     }).type;
     return extent;
+}
+
+void TraceWkb(const unsigned char* bytes, std::size_t size, const WkbTracer& trace, std::vector<PlainPoint>& points) {
+    Walk(bytes, size, [&](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
+        points.resize(count);
+        for (auto& point : points) {
+            point.x = reader.Double();
+            point.y = reader.Double();
+            reader.Skip(8 * (ordinates - 2), "a point's coordinates");
+        }
+        trace(points, run);
+    });
 }
 
 std::size_t LineStringVertices(const unsigned char* bytes, std::size_t size, std::span<geos::geom::Coordinate> out) {

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <geos/geom/Coordinate.h>
 #include <geos/geom/Envelope.h>
@@ -61,6 +63,16 @@ struct WkbExtent {
     bool finite = true;
 };
 WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size);
+
+/// What a run of coordinates is: a point's one, a line string's, or a polygon's ring.
+enum class WkbRun { Point, Line, Ring };
+using WkbTracer = std::function<void(std::span<const PlainPoint> points, WkbRun run)>;
+
+/// The x and y of each coordinate of WKB that OutlineWkb has outlined (not curved), a run
+/// at a time, in the order of the bytes; the span is valid during the call. An empty
+/// point's run is one point of NaNs. `points` holds each run in turn: a caller tracing
+/// many shapes passes the same vector, which then stops growing.
+void TraceWkb(const unsigned char* bytes, std::size_t size, const WkbTracer& trace, std::vector<PlainPoint>& points);
 
 /// The box the WKB's shape is when it is an axis-parallel rectangle of positive width and
 /// height (a polygon of one ring that goes once round the box's four corners), as

@@ -143,6 +143,12 @@ public:
     const PlainPoint* PlainPointAt(std::size_t row) const {
         return m_rows.kinds.empty() || m_rows.kinds[row] != kPlainRow ? nullptr : &m_rows.points[row];
     }
+    /// The checked WKB the class keeps for the row's shape; empty for a plain point and a
+    /// row without a shape or with an empty one.
+    std::span<const unsigned char> StoredBytesAt(std::size_t row) const {
+        const auto kind = m_rows.kinds.empty() ? kNullRow : m_rows.kinds[row] & kKindBits;
+        return kind == kStoredRow || kind == kRectangleRow ? m_rows.stored.Bytes(row) : std::span<const unsigned char>();
+    }
     /// Rows by object id (built on first use).
     const std::map<std::int64_t, std::size_t>& RowsByFid() const;
 

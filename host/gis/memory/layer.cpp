@@ -1,6 +1,5 @@
 #include "gis/memory/layer.h"
 
-#include <geos/geom/Point.h>
 
 #include <algorithm>
 
@@ -50,12 +49,9 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
 }
 
 geos::geom::Envelope ShapesExtent(const MemoryFeatureClass& feature_class) {
-    geos::geom::Envelope extent;
-    for (std::size_t row = 0; row < feature_class.RowCount(); ++row) {
-        const auto box = feature_class.EnvelopeAt(row);
-        if (!box.isNull()) extent.expandToInclude(&box);
-    }
-    return extent;
+    // The index holds every row's box, and a drawing of the extent needs it next.
+    if (feature_class.RowCount() == 0) return {};
+    return feature_class.Index().Extent();
 }
 
 geos::geom::Envelope MemoryLayer::ClassExtent() { return ShapesExtent(*m_class); }
@@ -63,36 +59,28 @@ geos::geom::Envelope MemoryLayer::ClassExtent() { return ShapesExtent(*m_class);
 void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) {
     const auto& feature_class = *m_class;
     if (feature_class.RowCount() == 0 || (request.selected_only && m_selection.Count() == 0)) return;
-    std::unique_ptr<geos::geom::Point> sample;  // one point, moved to each sample
-    const auto read = [&](std::size_t row) {
-        if (!Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
-        // A line or an area smaller than a cell is drawn as a sample at the corner of its
-        // envelope, which the bytes give without making its shape.
+    const auto read = [&](std::size_t row, const geos::geom::Envelope& box) {
+        if (box.isNull() || !Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
+        if (request.selected_only && !request.box.intersects(box)) return;
         const auto dimension = feature_class.NonEmptyDimensionAt(row);
-        if (request.cell > 0 && dimension && *dimension != ShapeDimension::Point) {
-            const auto box = feature_class.EnvelopeAt(row);
-            if (!box.isNull() && box.getWidth() < request.cell && box.getHeight() < request.cell) {
-                if (request.selected_only && !request.box.intersects(box)) return;
-                const PlainPoint corner{box.getMinX(), box.getMinY()};
-                if (sample) {
-                    MovePoint(*sample, corner);
-                } else {
-                    sample.reset(Shape::Factory().createPoint(geos::geom::Coordinate(corner.x, corner.y)));
-                }
-                visit({*sample, true});
-                return;
-            }
+        if (!dimension) return;
+        // A line or an area smaller than a cell is drawn as a sample at the corner of its
+        // envelope; a point as itself, and any other shape as its bytes: none made into a
+        // GEOS shape.
+        if (*dimension == ShapeDimension::Point && feature_class.PlainPointAt(row)) {
+            visit(ShapeInView::Point(box.getMinX(), box.getMinY(), false));
+        } else if (request.cell > 0 && *dimension != ShapeDimension::Point && box.getWidth() < request.cell &&
+                   box.getHeight() < request.cell) {
+            visit(ShapeInView::Point(box.getMinX(), box.getMinY(), true));
+        } else {
+            visit({box, *dimension, nullptr, feature_class.StoredBytesAt(row)});
         }
-        const auto shape = feature_class.ShapeAt(row);
-        if (!shape) return;
-        if (request.selected_only && !request.box.intersects(shape->getEnvelopeInternal())) return;
-        visit({*shape});
     };
     // A selection is walked by its own rows: fewer than the index would hand out.
     if (request.selected_only) {
-        m_selection.ForEachRow(read);
+        m_selection.ForEachRow([&](std::size_t row) { read(row, feature_class.EnvelopeAt(row)); });
     } else {
-        feature_class.Index().query(request.box, read);
+        feature_class.Index().QueryWithBoxes(request.box, read);
     }
 }
 

@@ -137,4 +137,19 @@ RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(
     }
 }
 
+geos::geom::Envelope RowIndex::Extent() const {
+    if (m_tree) {
+        const auto* root = m_tree->getRoot();
+        return root ? root->getBounds() : geos::geom::Envelope();
+    }
+    geos::geom::Envelope extent;
+    if (m_points.empty()) return extent;
+    const std::size_t top = m_levels.size() - 2;
+    for (std::size_t index = 0; index < LevelSize(top); ++index) {
+        const Box& box = m_boxes[m_levels[top] + index];
+        extent.expandToInclude(geos::geom::Envelope(box.min_x, box.max_x, box.min_y, box.max_y));
+    }
+    return extent;
+}
+
 }  // namespace selvane::gis

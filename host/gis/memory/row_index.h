@@ -34,8 +34,24 @@ public:
             m_tree->query(box, [&visit](std::size_t row) { visit(row); });
             return;
         }
-        QueryPoints(box, visit);
+        QueryPoints(box, [&visit](const PointRow& point) { visit(point.row); });
     }
+
+    /// As query, with each row's envelope as the index holds it: a drawing needs the box of
+    /// every shape in view, which the index has without reading the shape again.
+    template <typename Visit>
+    void QueryWithBoxes(const geos::geom::Envelope& box, Visit&& visit) const {
+        if (m_tree) {
+            m_tree->query(box, [&visit](const geos::geom::Envelope& row_box, std::size_t row) { visit(row, row_box); });
+            return;
+        }
+        QueryPoints(box, [&visit](const PointRow& point) {
+            visit(point.row, geos::geom::Envelope(point.x, point.x, point.y, point.y));
+        });
+    }
+
+    /// The box around every indexed row; null when none is.
+    geos::geom::Envelope Extent() const;
 
 private:
     struct PointRow {
@@ -53,7 +69,7 @@ private:
     static constexpr std::size_t kNode = 16;
 
     template <typename Visit>
-    void QueryPoints(const geos::geom::Envelope& box, Visit& visit) const {
+    void QueryPoints(const geos::geom::Envelope& box, Visit&& visit) const {
         if (m_points.empty() || box.isNull()) return;
         // Nodes to look into: a level (0, the nodes over runs of points) and an index there.
         struct Node {
@@ -71,7 +87,7 @@ private:
                 const std::size_t end = std::min(first + kNode, m_points.size());
                 for (std::size_t index = first; index < end; ++index) {
                     const auto& point = m_points[index];
-                    if (box.intersects(point.x, point.y)) visit(point.row);
+                    if (box.intersects(point.x, point.y)) visit(point);
                 }
                 continue;
             }

@@ -164,7 +164,7 @@ void PostgisLayer::Stream(const std::string& statement, const std::vector<PgPara
         if (PQgetisnull(row, 0, 1)) continue;
         const auto shape = m_class->ShapeFromWkb(PQgetvalue(row, 0, 1), static_cast<std::size_t>(PQgetlength(row, 0, 1)),
                                                  PgInteger(row, 0, 0));
-        if (shape && shape->Geometry()) visit({*shape->Geometry(), samples});
+        if (shape && shape->Geometry()) visit(ShapeInView::Of(*shape->Geometry(), samples));
     }
 }
 
@@ -193,14 +193,11 @@ public:
 
     /// Calls `visit` with one sample a cell that holds a point, at the cell's centre.
     void VisitSamples(const ShapeVisitor& visit) const {
-        const auto& factory = Shape::Factory();
         for (std::size_t word = 0; word < m_bits.size(); ++word) {
             for (std::uint64_t bits = m_bits[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-                const geos::geom::Coordinate centre(m_box.getMinX() + (static_cast<double>(at % m_width) + 0.5) * m_cell,
-                                                    m_box.getMinY() + (static_cast<double>(at / m_width) + 0.5) * m_cell);
-                const std::unique_ptr<geos::geom::Geometry> point(factory.createPoint(centre));
-                visit(ShapeInView{*point, true});
+                visit(ShapeInView::Point(m_box.getMinX() + (static_cast<double>(at % m_width) + 0.5) * m_cell,
+                                         m_box.getMinY() + (static_cast<double>(at / m_width) + 0.5) * m_cell, true));
             }
         }
     }

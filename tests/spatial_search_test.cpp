@@ -231,12 +231,25 @@ TEST(SpatialSearch, NullAndEmptyShapesMatchNothing) {
 }
 
 TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
-    // Ids that count up one a row are kept as the first alone; any others as they are.
+    // Ids that count up one a row are kept as runs, each its first row and id, while the
+    // runs are few (a 64-row table: four); any others as they are.
     const auto max = std::numeric_limits<std::int64_t>::max();
     const auto min = std::numeric_limits<std::int64_t>::min();
-    const std::vector<std::vector<std::int64_t>> tables = {
+    std::vector<std::vector<std::int64_t>> tables = {
         {7, 8, 9, 10}, {1, 3, 4, 5}, {5, 4, 3, 2}, {-2, -1, 0, 1}, {max - 3, max - 2, max - 1, max},
         {min, min + 1, min + 2, min + 3}, {max, min, min + 1, min + 2}, {1, 2, 3, 2000}};
+    const auto runs = [](std::vector<std::pair<std::int64_t, int>> starts) {
+        std::vector<std::int64_t> fids;
+        for (const auto& [first, length] : starts) {
+            for (int index = 0; index < length; ++index) fids.push_back(first + index);
+        }
+        return fids;
+    };
+    tables.push_back(runs({{1, 20}, {100, 20}, {50, 24}}));                     // three runs, one down
+    tables.push_back(runs({{1, 2}, {10, 1}, {20, 1}, {30, 30}}));               // four, two of one row
+    tables.push_back(runs({{1, 10}, {20, 10}, {40, 10}, {60, 10}, {80, 24}}));  // five: a vector
+    tables.push_back(runs({{max - 31, 32}, {min, 32}}));                        // the ends of the range
+    tables.push_back(runs({{-40, 40}, {0, 24}}));  // -1 then 0: one run across zero
     for (const auto& fids : tables) {
         SCOPED_TRACE(::testing::PrintToString(fids));
         std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
@@ -249,11 +262,11 @@ TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
             EXPECT_EQ(points->Fid(row), fids[row]);
             EXPECT_EQ(points->RowsByFid().at(fids[row]), row);
         }
-        // Found features carry their rows' ids: the last two points.
-        const auto right = gis::Shape::FromWkt("POLYGON((1.5 -1,9 -1,9 1,1.5 1,1.5 -1))");
+        // Found features carry their rows' ids: the points from the third to the tenth.
+        const auto right = gis::Shape::FromWkt("POLYGON((1.5 -1,9.5 -1,9.5 1,1.5 1,1.5 -1))");
         auto found = Found(*points, Filter(right, platform::esriSpatialRelIntersects));
         std::sort(found.begin(), found.end());
-        std::vector<std::int64_t> expected{fids[2], fids[3]};
+        std::vector<std::int64_t> expected(fids.begin() + 2, fids.begin() + std::min<std::size_t>(fids.size(), 10));
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(found, expected);
     }

@@ -62,6 +62,30 @@ std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geom
 
 }  // namespace
 
+// Runs of ids that count up one a row, as long as there are few enough of them to search
+// in the processor's cache (and far fewer than rows); none otherwise.
+std::vector<MemoryFeatureClass::IdRun> MemoryFeatureClass::IdRunsOf(const std::vector<std::int64_t>& fids) {
+    constexpr std::size_t kMostRuns = 4096;
+    const std::size_t most = std::min(kMostRuns, std::max<std::size_t>(1, fids.size() / 16));
+    std::vector<IdRun> runs;
+    for (std::size_t row = 0; row < fids.size(); ++row) {
+        const bool next = row > 0 && fids[row - 1] < fids[row] &&
+                          static_cast<std::uint64_t>(fids[row]) - static_cast<std::uint64_t>(fids[row - 1]) == 1;
+        if (next) continue;
+        if (runs.size() == most) return {};
+        runs.push_back({row, fids[row]});
+    }
+    return runs;
+}
+
+const MemoryFeatureClass::IdRun& MemoryFeatureClass::RunOf(std::size_t row) const {
+    const auto& runs = m_rows.id_runs;
+    // The last run that starts at or before the row.
+    const auto after = std::upper_bound(runs.begin(), runs.end(), row,
+                                        [](std::size_t wanted, const IdRun& run) { return wanted < run.row; });
+    return *(after - 1);
+}
+
 void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
                   std::size_t size) {
     if (shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
@@ -192,18 +216,13 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
             kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
         }
     }
-    // Ids that count up one a row from the first (how most tables number their rows) are
-    // that first id and the row: no vector to keep, and no load from it for each feature.
+    // Ids that count up one a row (how most tables number their rows, with a gap where rows
+    // were deleted, or a jump where a table was loaded in parts) are kept as runs: a run's
+    // first row and id give every id in it, with no vector to keep and no load from one for
+    // each feature. Ids in no such order stay a vector.
     kept.count = count;
-    const auto next_but_one = [](std::int64_t a, std::int64_t b) {
-        return !(a < b && static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a) == 1);
-    };
-    const bool dense = count > 0 && std::adjacent_find(rows.fids.begin(), rows.fids.end(), next_but_one) == rows.fids.end();
-    if (dense) {
-        kept.first_fid = rows.fids.front();
-    } else {
-        kept.fids = std::move(rows.fids);
-    }
+    kept.id_runs = IdRunsOf(rows.fids);
+    if (kept.id_runs.empty()) kept.fids = std::move(rows.fids);
     m_rows = std::move(kept);
     m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.count);
 }

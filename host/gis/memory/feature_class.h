@@ -123,7 +123,9 @@ public:
         return m_rows.count;
     }
     std::int64_t Fid(std::size_t row) const {
-        return m_rows.fids.empty() ? m_rows.first_fid + static_cast<std::int64_t>(row) : m_rows.fids[row];
+        if (!m_rows.fids.empty()) return m_rows.fids[row];
+        const auto& run = m_rows.id_runs.size() == 1 ? m_rows.id_runs.front() : RunOf(row);
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(run.fid) + (row - run.row));
     }
     /// The row's shape (null for a feature without one), made anew for each call.
     RowShape ShapeAt(std::size_t row) const;
@@ -221,13 +223,22 @@ private:
     // The low nibble of a stored row's kind; the high one, its dimension.
     static constexpr std::uint8_t kKindBits = 0x0F;
 
+    // Rows from `row` on whose ids count up one a row from `fid`, up to the next run.
+    struct IdRun {
+        std::size_t row;
+        std::int64_t fid;
+    };
+    const IdRun& RunOf(std::size_t row) const;
+    static std::vector<IdRun> IdRunsOf(const std::vector<std::int64_t>& fids);
+
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {
         RowReader reader;  // set until the rows are read
         std::size_t count = 0;
-        // Each row's id; empty when the ids count up one a row from `first_fid`.
+        // Each row's id; empty when the ids count up one a row in a few runs, each `id_runs`
+        // (in row order).
         std::vector<std::int64_t> fids;
-        std::int64_t first_fid = 0;
+        std::vector<IdRun> id_runs;
         std::vector<std::uint8_t> kinds;
         // A class of plain points: for a plain row, its point.
         std::vector<PlainPoint> points;

@@ -250,6 +250,25 @@ TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
     tables.push_back(runs({{1, 10}, {20, 10}, {40, 10}, {60, 10}, {80, 24}}));  // five: a vector
     tables.push_back(runs({{max - 31, 32}, {min, 32}}));                        // the ends of the range
     tables.push_back(runs({{-40, 40}, {0, 24}}));  // -1 then 0: one run across zero
+    // Runs that share ids: the smallest shared one is named, as when the ids are a vector.
+    const std::vector<std::pair<std::vector<std::int64_t>, std::int64_t>> shared = {
+        {runs({{1, 40}, {30, 24}}), 30},
+        {runs({{1, 40}, {40, 24}}), 40},  // the last of one run, the first of the next
+        {runs({{1, 40}, {10, 5}, {60, 19}}), 10},
+        {runs({{50, 30}, {1, 20}, {60, 14}}), 60},
+        {runs({{max - 31, 32}, {max - 31, 32}}), max - 31},
+        {{5, 6, 7, 5}, 5}};
+    for (const auto& [fids, duplicate] : shared) {
+        try {
+            gis::MemoryFeatureClass("points", "geom", gis::ShapeDimension::Point, nullptr, fids,
+                                    std::vector<std::unique_ptr<geos::geom::Geometry>>(fids.size()));
+            ADD_FAILURE() << "ids shared by rows passed: " << ::testing::PrintToString(fids);
+        } catch (const platform::Error& error) {
+            EXPECT_NE(std::string(error.what()).find("gives the object id " + std::to_string(duplicate) + " to more"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
     for (const auto& fids : tables) {
         SCOPED_TRACE(::testing::PrintToString(fids));
         std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;

@@ -78,6 +78,26 @@ std::vector<MemoryFeatureClass::IdRun> MemoryFeatureClass::IdRunsOf(const std::v
     return runs;
 }
 
+// The smallest id that more than one row has, if any, from the runs of `count` rows: one
+// that a run starts at inside a run that starts lower. Without sorting the ids themselves.
+std::optional<std::int64_t> MemoryFeatureClass::FirstDuplicateOfRuns(const std::vector<IdRun>& runs, std::size_t count) {
+    struct Span {
+        std::int64_t first, last;
+    };
+    std::vector<Span> spans;
+    spans.reserve(runs.size());
+    for (std::size_t index = 0; index < runs.size(); ++index) {
+        const std::size_t end = index + 1 < runs.size() ? runs[index + 1].row : count;
+        const auto last = static_cast<std::uint64_t>(runs[index].fid) + (end - 1 - runs[index].row);
+        spans.push_back({runs[index].fid, static_cast<std::int64_t>(last)});
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+    for (std::size_t index = 1; index < spans.size(); ++index) {
+        if (spans[index].first <= spans[index - 1].last) return spans[index].first;
+    }
+    return std::nullopt;
+}
+
 const MemoryFeatureClass::IdRun& MemoryFeatureClass::RunOf(std::size_t row) const {
     const auto& runs = m_rows.id_runs;
     // The last run that starts at or before the row.
@@ -129,7 +149,8 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
         rows.plain.size() != rows.points.size() || (rows.stored.Rows() != 0 && rows.stored.Rows() != count)) {
         throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
     }
-    if (const auto duplicate = FirstDuplicate(rows.fids)) {
+    auto id_runs = IdRunsOf(rows.fids);
+    if (const auto duplicate = id_runs.empty() ? FirstDuplicate(rows.fids) : FirstDuplicateOfRuns(id_runs, count)) {
         throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
                                                    " to more than one feature; each feature needs an id of its own");
     }
@@ -221,7 +242,7 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
     // first row and id give every id in it, with no vector to keep and no load from one for
     // each feature. Ids in no such order stay a vector.
     kept.count = count;
-    kept.id_runs = IdRunsOf(rows.fids);
+    kept.id_runs = std::move(id_runs);
     if (kept.id_runs.empty()) kept.fids = std::move(rows.fids);
     m_rows = std::move(kept);
     m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.count);

@@ -65,11 +65,16 @@ void AddShape(const geos::geom::Geometry& shape, const PixelMapper& map, QPainte
 
 bool AddShapeBytes(std::span<const unsigned char> wkb, const PixelMapper& map, QPainterPath& path, QPolygonF& points,
                    std::vector<gis::PlainPoint>& traced) {
-    bool rings = false;
-    QPolygonF polygon;
-    gis::TraceWkb(
-        wkb.data(), wkb.size(),
-        [&](std::span<const gis::PlainPoint> run, gis::WkbRun kind) {
+    struct Painter final : gis::WkbTracer {
+        const PixelMapper& map;
+        QPainterPath& path;
+        QPolygonF& points;
+        QPolygonF polygon;
+        bool rings = false;
+
+        Painter(const PixelMapper& to_pixels, QPainterPath& outline, QPolygonF& dots)
+            : map(to_pixels), path(outline), points(dots) {}
+        void Trace(std::span<const gis::PlainPoint> run, gis::WkbRun kind) override {
             if (kind == gis::WkbRun::Point) {
                 // An empty point is one of NaNs.
                 if (!std::isnan(run[0].x)) points.append(map(run[0].x, run[0].y));
@@ -84,9 +89,10 @@ bool AddShapeBytes(std::span<const unsigned char> wkb, const PixelMapper& map, Q
                 path.closeSubpath();
                 rings = true;
             }
-        },
-        traced);
-    return rings;
+        }
+    } painter(map, path, points);
+    gis::TraceWkb(wkb.data(), wkb.size(), painter, traced);
+    return painter.rings;
 }
 
 Coverage::Coverage(QSize size, int cell)

@@ -260,7 +260,7 @@ WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
     return extent;
 }
 
-void TraceWkb(const unsigned char* bytes, std::size_t size, const WkbTracer& trace, std::vector<PlainPoint>& points) {
+void TraceWkb(const unsigned char* bytes, std::size_t size, WkbTracer& tracer, std::vector<PlainPoint>& points) {
     Walk(bytes, size, [&](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
         points.resize(count);
         for (auto& point : points) {
@@ -268,7 +268,7 @@ void TraceWkb(const unsigned char* bytes, std::size_t size, const WkbTracer& tra
             point.y = reader.Double();
             reader.Skip(8 * (ordinates - 2), "a point's coordinates");
         }
-        trace(points, run);
+        tracer.Trace(points, run);
     });
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -66,13 +65,20 @@ WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size);
 
 /// What a run of coordinates is: a point's one, a line string's, or a polygon's ring.
 enum class WkbRun { Point, Line, Ring };
-using WkbTracer = std::function<void(std::span<const PlainPoint> points, WkbRun run)>;
+/// What TraceWkb hands each run to (an interface, so that tracing a shape allocates nothing).
+class WkbTracer {
+public:
+    virtual void Trace(std::span<const PlainPoint> points, WkbRun run) = 0;
+
+protected:
+    ~WkbTracer() = default;
+};
 
 /// The x and y of each coordinate of WKB that OutlineWkb has outlined (not curved), a run
 /// at a time, in the order of the bytes; the span is valid during the call. An empty
 /// point's run is one point of NaNs. `points` holds each run in turn: a caller tracing
 /// many shapes passes the same vector, which then stops growing.
-void TraceWkb(const unsigned char* bytes, std::size_t size, const WkbTracer& trace, std::vector<PlainPoint>& points);
+void TraceWkb(const unsigned char* bytes, std::size_t size, WkbTracer& tracer, std::vector<PlainPoint>& points);
 
 /// The box the WKB's shape is when it is an axis-parallel rectangle of positive width and
 /// height (a polygon of one ring that goes once round the box's four corners), as

@@ -1,6 +1,5 @@
 #include "gis/memory/layer.h"
 
-
 #include <algorithm>
 
 #include "gis/memory/feature.h"

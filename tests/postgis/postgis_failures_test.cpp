@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -558,7 +559,8 @@ TEST(PostgisFailures, TablesWithoutADeclaredSystemWithChildrenOrWithNonFiniteSha
     EXPECT_EQ(selected("parted"), expected);
 
     // A coordinate that is not a finite number is named with its FID, among the shapes
-    // searched and among the query shapes, as in a file.
+    // searched and among the query shapes, as in a file; whether the table searched is
+    // read into memory or searched in the server.
     database.Execute("CREATE TABLE rows.wells (fid integer PRIMARY KEY, geom geometry(Point, 32633))");
     database.Execute("INSERT INTO rows.wells SELECT g, ST_SetSRID(ST_MakePoint(500005 + g * 10, 6000005), 32633) FROM "
                      "generate_series(1, 10) g");
@@ -568,20 +570,28 @@ TEST(PostgisFailures, TablesWithoutADeclaredSystemWithChildrenOrWithNonFiniteSha
     database.Execute("INSERT INTO rows.blocks VALUES (4, ST_SetSRID(ST_MakePolygon(ST_MakeLine(ARRAY[ST_MakePoint(500000, "
                      "6000000), ST_MakePoint(500010, 6000000), ST_MakePoint(500010, 'Infinity'), ST_MakePoint(500000, "
                      "6000000)])), 32633))");
-    for (const auto& [layer2, layer1, culprit] :
-         {std::tuple{"wells", "declared", "layer wells (table rows.wells"},
-          std::tuple{"declared", "blocks", "layer blocks (table rows.blocks"}}) {
-        HostedMap hosted({database.Layer(layer2), database.Layer(layer1)});
-        hosted.Open();
-        hosted.Select(layer2, "INTERSECT", layer1);
-        ASSERT_EQ(hosted.messages.texts.size(), 1u) << layer2;
-        const auto& text = hosted.messages.texts.front();
-        EXPECT_NE(text.find("Invalid shape in " + std::string(culprit)), std::string::npos) << text;
-        EXPECT_NE(text.find(std::string("FID ") + (layer2 == std::string("wells") ? "11" : "4") +
-                            ": a coordinate is not a finite number"),
-                  std::string::npos)
-            << text;
+    std::map<std::string, std::vector<std::string>> counts;
+    for (const auto rule : {gis::TableCopyRule::kNever, gis::TableCopyRule::kAlways}) {
+        const ScopedTableCopyRule answered(rule);
+        for (const auto& [layer2, layer1, culprit] :
+             {std::tuple{"wells", "declared", "layer wells (table rows.wells"},
+              std::tuple{"declared", "blocks", "layer blocks (table rows.blocks"}}) {
+            HostedMap hosted({database.Layer(layer2), database.Layer(layer1)});
+            hosted.Open();
+            hosted.Select(layer2, "INTERSECT", layer1);
+            ASSERT_EQ(hosted.messages.texts.size(), 1u) << layer2;
+            const auto& text = hosted.messages.texts.front();
+            EXPECT_NE(text.find("Invalid shape in " + std::string(culprit)), std::string::npos) << text;
+            EXPECT_NE(text.find(std::string("FID ") + (layer2 == std::string("wells") ? "11" : "4") +
+                                ": a coordinate is not a finite number"),
+                      std::string::npos)
+                << text;
+            counts[layer2].push_back(hosted.Count());
+        }
     }
+    // The wells fail the first search; the blocks, once three were searched.
+    EXPECT_EQ(counts["wells"], (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(counts["declared"], (std::vector<std::string>{"4", "4"}));
 }
 
 TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
@@ -618,6 +628,7 @@ TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {
 
 TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearchesAreAnsweredAhead) {
     // The definition query fails the table's copy too: the searches are then the server's.
+    std::map<std::string, std::vector<std::string>> counts;
     for (const auto rule : {gis::TableCopyRule::kNever, gis::TableCopyRule::kAlways}) {
         const ScopedTableCopyRule answered(rule);
         const auto copied = gis::TablesCopied();

@@ -96,15 +96,19 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
         }
     }
 
+    const auto batch = std::dynamic_pointer_cast<const QueryBatch>(query->Reading());
+    const bool scan_of_this_database = batch && batch->connection == m_connection.get();
     std::int32_t source_srid = 0;
     try {
-        RequireAllFinite();
+        // The server's check of every coordinate is a scan of the whole table. A copy of
+        // the whole table checks each coordinate as it reads it, so a scan that may copy
+        // the table has it checked there, or here if the copy is not made.
+        if (!scan_of_this_database || !where.empty()) RequireAllFinite();
         source_srid = QuerySrid(query->SpatialReference());
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
     }
-    const auto batch = std::dynamic_pointer_cast<const QueryBatch>(query->Reading());
-    if (batch && batch->connection == m_connection.get() && source_srid == 0) {
+    if (scan_of_this_database && source_srid == 0) {
         // A shape of a scan of this database, in this table's system: the table may be
         // read into memory once for the scan's searches.
         if (auto* copy = CopyFor(*batch, *query->Geometry(), where)) {
@@ -116,7 +120,12 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
             }
         }
     }
-    if (batch && batch->connection == m_connection.get()) {
+    try {
+        RequireAllFinite();
+    } catch (const platform::Error& error) {
+        return std::make_shared<FailingCursor>(error);
+    }
+    if (scan_of_this_database) {
         // A shape of a scan of this database: the rest of its batch is answered ahead.
         auto self = shared_from_this();
         auto own = [self, relation, source_srid, where, query_owner = request.owner, recycling] {
@@ -188,6 +197,8 @@ std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::str
     rows->SetCulprit(CulpritOf(*this));
     rows->EnsureRows();
     rows->RequireAllFinite();
+    // Every row of the table was read and found finite: the server need not look again.
+    if (where.empty()) m_all_finite = true;
     return rows;
 }
 

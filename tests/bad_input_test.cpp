@@ -423,6 +423,16 @@ std::vector<BadBlob> BadBlobs() {
     kinds.push_back({"NaN coordinates inside a polygon",
                      blob(BlobBytes().Header().Polygon({500100, 5000000, std::nan(""), 5000000, 500200, 5000100})),
                      "a coordinate is not a finite number"});
+    // Rings that GEOS refuses to make (one that does not close) or makes but finds
+    // invalid (three points): left to GEOS by the check that keeps bytes without it.
+    kinds.push_back({"a ring that does not close",
+                     blob(BlobBytes().Header().Byte(1).Word(3).Word(1).Word(4).Double(500100).Double(5000000).Double(500200)
+                              .Double(5000000).Double(500200).Double(5000100).Double(500100).Double(5000100)),
+                     "Points of LinearRing do not form a closed linestring"});
+    kinds.push_back({"a ring of three points",
+                     blob(BlobBytes().Header().Byte(1).Word(3).Word(1).Word(3).Double(500100).Double(5000000).Double(500200)
+                              .Double(5000100).Double(500100).Double(5000000)),
+                     "Too few points in geometry component"});
     kinds.push_back({"big-endian WKB", blob(BlobBytes().Header(0x00).Polygon(kParcel2, false)), ""});
     kinds.push_back({"a byte order of 2", blob(BlobBytes().Header().Polygon(kParcel2, true, 2)), "byte order 2"});
     kinds.push_back({"a header of version 1", blob(BlobBytes().Header(0x01, 1).Polygon(kParcel2)),

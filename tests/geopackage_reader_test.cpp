@@ -93,6 +93,36 @@ TEST(GeoPackageReader, ShapesAreKeptAsTheirWkbAcrossBlocksOfBlobs) {
     EXPECT_FALSE(rows->stored.Has(31000));
     // Each row's WKB alone, without the blob's header.
     EXPECT_EQ(rows->stored.Bytes(0).size(), 1u + 4 + 4 + 1 + 4 + 4 + 4 + 4 * 16);
+
+    // The class walks the rows' bytes on every core, a slice each: a coordinate that is not
+    // a finite number is named by the first row that has one, in whichever slice it is.
+    const auto first_not_finite = [&] {
+        try {
+            LoadLayer(path, "squares")->Class()->RequireAllFinite();
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string("all finite");
+    };
+    EXPECT_EQ(first_not_finite(), "all finite");
+    const auto spoil = [&](int fid) {
+        // A square with a NaN x among its corners.
+        const auto sql = "UPDATE squares SET geom = X'4750000100000000010300000001000000040000000000000000000000000000"
+                         "0000000000000000000000F87F0000000000000000000000000000F03F000000000000F03F000000000000000000"
+                         "00000000000000' WHERE fid = " + std::to_string(fid);
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(database);
+    };
+    spoil(kRows - 5);
+    EXPECT_NE(first_not_finite().find("FID " + std::to_string(kRows - 5) + ": a coordinate is not a finite number"),
+              std::string::npos)
+        << first_not_finite();
+    spoil(kRows / 2 + 1);
+    spoil(7);
+    EXPECT_NE(first_not_finite().find("FID 7: a coordinate is not a finite number"), std::string::npos)
+        << first_not_finite();
 }
 
 TEST(GeoPackageReader, PointBlobsInEitherByteOrderAndWithAnEnvelopeGiveTheirCoordinates) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <cmath>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -128,6 +129,133 @@ TEST(WkbOutline, RefusesWhatCannotBeAndSaysWhere) {
     Wkb wrong;
     wrong.Order(true).Word(6).Word(1).Point(true, 1, 2);
     EXPECT_EQ(Refusal(wrong), "a part of type 1 inside a MultiPolygon");
+}
+
+// Random shapes of every kind, some of them what GEOS refuses to make: lines of one point,
+// rings of one to three points or not closed, empty rings, NaN coordinates, Z in ISO and
+// extended form, both byte orders, collections inside collections.
+class RandomWkb {
+public:
+    explicit RandomWkb(unsigned seed) : m_random(seed) {}
+
+    /// A shape of the given kind (0 for any) into `wkb`; `well_formed` is cleared when a
+    /// part is one that GEOS may refuse.
+    void Shape(Wkb& wkb, std::uint32_t kind, std::size_t depth, bool& well_formed) {
+        if (kind == 0) kind = 1 + Below(depth < 3 ? 7 : 3);
+        const bool z = Below(4) == 0;
+        wkb.Order(Below(2) == 0);
+        if (z && Below(2) == 0) {
+            wkb.Word(0x80000000u | kind);
+        } else {
+            wkb.Word(kind + (z ? 1000 : 0));
+        }
+        const auto point = [&](double x, double y) {
+            wkb.Double(x).Double(y);
+            if (z) wkb.Double(Below(5));
+        };
+        const auto coordinate = [&] {
+            if (Below(60) == 0) {
+                well_formed = false;
+                return std::nan("");
+            }
+            return static_cast<double>(Below(9)) - 4;
+        };
+        switch (kind) {
+            case 1:
+                if (Below(10) == 0) {
+                    point(std::nan(""), std::nan(""));
+                } else {
+                    point(coordinate(), coordinate());
+                }
+                break;
+            case 2: {
+                const std::uint32_t count = Below(10) == 0 ? Below(2) : 2 + Below(4);
+                if (count == 1) well_formed = false;
+                wkb.Word(count);
+                for (std::uint32_t index = 0; index < count; ++index) point(coordinate(), coordinate());
+                break;
+            }
+            case 3: {
+                const std::uint32_t rings = Below(3);
+                wkb.Word(rings);
+                for (std::uint32_t ring = 0; ring < rings; ++ring) {
+                    const std::uint32_t count = Below(8) == 0 ? Below(4) : 4 + Below(3);
+                    if (count < 4) well_formed = false;
+                    const bool closed = Below(8) != 0;
+                    if (!closed && count >= 4) well_formed = false;
+                    wkb.Word(count);
+                    double first_x = 0, first_y = 0;
+                    for (std::uint32_t index = 0; index < count; ++index) {
+                        double x = coordinate(), y = coordinate();
+                        if (index == 0) {
+                            first_x = x;
+                            first_y = y;
+                        } else if (index + 1 == count && closed) {
+                            x = first_x;
+                            y = first_y;
+                            if (std::isnan(x) || std::isnan(y)) well_formed = false;
+                        }
+                        point(x, y);
+                    }
+                }
+                break;
+            }
+            default: {
+                const std::uint32_t parts = Below(4);
+                wkb.Word(parts);
+                for (std::uint32_t part = 0; part < parts; ++part) {
+                    Shape(wkb, kind == 7 ? 0 : kind - 3, depth + 1, well_formed);
+                }
+            }
+        }
+    }
+
+private:
+    std::uint32_t Below(std::uint32_t bound) { return std::uniform_int_distribution<std::uint32_t>(0, bound - 1)(m_random); }
+
+    std::mt19937 m_random;
+};
+
+TEST(WkbOutline, WhatTheCheckSaysGeosReadsGeosReadsWithTheSameExtent) {
+    geos::io::WKBReader reader(gis::Shape::Factory());
+    RandomWkb random(20261209);
+    std::size_t passed = 0, refused_by_geos = 0, well_formed_passed = 0, well_formed_count = 0;
+    for (int shape = 0; shape < 20000; ++shape) {
+        Wkb wkb;
+        bool well_formed = true;
+        random.Shape(wkb, 0, 0, well_formed);
+        std::unique_ptr<geos::geom::Geometry> read;
+        try {
+            read = reader.read(wkb.Data(), wkb.Size());
+        } catch (const geos::util::GEOSException&) {
+            ++refused_by_geos;
+        }
+        const auto checked = gis::CheckReadableWkb(wkb.Data(), wkb.Size());
+        if (well_formed) {
+            ++well_formed_count;
+            // Nothing GEOS makes as it stands is left to it.
+            EXPECT_TRUE(checked.has_value()) << (read ? read->toString() : "refused by GEOS");
+            if (checked) ++well_formed_passed;
+        }
+        if (!checked) continue;
+        ++passed;
+        // What the check lets through, GEOS reads, in the outline's size and type.
+        ASSERT_NE(read, nullptr) << "shape " << shape;
+        EXPECT_EQ(checked->outline.size, wkb.Size());
+        EXPECT_EQ(gis::WkbTypeName(checked->outline.type), read->getGeometryType()) << read->toString();
+        if (!checked->extent.finite) continue;
+        // The box of every coordinate, holes' too (GEOS's envelope of a polygon is its shell's).
+        geos::geom::Envelope every;
+        const auto coordinates = read->getCoordinates();
+        for (std::size_t index = 0; index < coordinates->size(); ++index) every.expandToInclude(coordinates->getAt(index));
+        EXPECT_EQ(checked->extent.box.isNull(), read->isEmpty()) << read->toString();
+        EXPECT_EQ(checked->extent.box, every) << read->toString();
+    }
+    // The shapes cover both sides: many that GEOS refuses, and most passed by the check.
+    EXPECT_GT(refused_by_geos, 1000u);
+    EXPECT_GT(well_formed_count, 5000u);
+    EXPECT_EQ(well_formed_passed, well_formed_count);
+    EXPECT_GT(passed, well_formed_count);
 }
 
 TEST(WkbOutline, BoxesRectanglesAndLineVerticesAreReadFromTheBytesAsGeosReadsThem) {

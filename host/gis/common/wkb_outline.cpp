@@ -260,6 +260,45 @@ WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
     return extent;
 }
 
+std::optional<ReadableWkb> CheckReadableWkb(const unsigned char* bytes, std::size_t size) {
+    ReadableWkb readable;
+    auto& extent = readable.extent;
+    bool readable_by_geos = true;
+    try {
+        readable.outline = Walk(bytes, size, [&](ByteReader& reader, std::uint32_t count, std::size_t ordinates,
+                                                 WkbRun run) {
+            // What GEOS refuses when it makes the part: a line string of one point; a ring
+            // of one to three points, or whose last point is not its first in x and y (NaN
+            // is never equal). An empty ring is left to GEOS too: its polygon's shell may be
+            // empty with a hole that is not, which GEOS refuses.
+            if ((run == WkbRun::Line && count == 1) || (run == WkbRun::Ring && count < 4)) readable_by_geos = false;
+            double first_x = 0, first_y = 0, x = 0, y = 0;
+            for (std::uint32_t index = 0; index < count; ++index) {
+                x = reader.Double();
+                y = reader.Double();
+                reader.Skip(8 * (ordinates - 2), "a point's coordinates");
+                if (index == 0) {
+                    first_x = x;
+                    first_y = y;
+                }
+                // A point of NaNs is how WKB writes an empty one.
+                if (run == WkbRun::Point && std::isnan(x) && std::isnan(y)) continue;
+                if (!std::isfinite(x) || !std::isfinite(y)) {
+                    extent.finite = false;
+                    continue;
+                }
+                extent.box.expandToInclude(x, y);
+            }
+            if (run == WkbRun::Ring && count >= 4 && !(x == first_x && y == first_y)) readable_by_geos = false;
+        });
+    } catch (const ShapeBytesFault&) {
+        return std::nullopt;
+    }
+    if (!readable_by_geos || readable.outline.curved || readable.outline.measured) return std::nullopt;
+    extent.type = readable.outline.type;
+    return readable;
+}
+
 void TraceWkb(const unsigned char* bytes, std::size_t size, WkbTracer& tracer, std::vector<PlainPoint>& points) {
     Walk(bytes, size, [&](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
         points.resize(count);

@@ -63,6 +63,18 @@ struct WkbExtent {
 };
 WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size);
 
+/// The outline and the coordinates' extent of WKB that GEOS's reader reads as it stands,
+/// found in one walk without it; nullopt where GEOS might refuse the shape (a line string
+/// of one point, a ring of one to three points or not closed, an empty ring), where the
+/// bytes are at fault, and for a curved or measured shape. A caller keeping the bytes of
+/// a shape it was given then needs no GEOS shape to know that GEOS can make one; nullopt
+/// leaves the shape to GEOS, which names what is wrong with it.
+struct ReadableWkb {
+    WkbOutline outline;
+    WkbExtent extent;
+};
+std::optional<ReadableWkb> CheckReadableWkb(const unsigned char* bytes, std::size_t size);
+
 /// What a run of coordinates is: a point's one, a line string's, or a polygon's ring.
 enum class WkbRun { Point, Line, Ring };
 /// What TraceWkb hands each run to (an interface, so that tracing a shape allocates nothing).

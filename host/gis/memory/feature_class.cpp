@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <functional>
 #include <system_error>
 
 #include "gis/common/gdal_session.h"
 #include "gis/common/shape.h"
 #include "gis/common/shape_errors.h"
+#include "gis/common/slices.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/common/wkb_outline.h"
 #include "gis/memory/cursors.h"
@@ -23,6 +25,9 @@ namespace selvane::gis {
 namespace {
 
 constexpr std::uint8_t kValid = 1;
+
+// Rows whose bytes are worth a thread of their own to walk.
+constexpr std::size_t kRowsForAThread = 20000;
 
 // A stored row's dimension, in the high bits of its kind.
 std::uint8_t DimensionBits(ShapeDimension dimension) {
@@ -222,19 +227,36 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
         rows.shapes = decltype(rows.shapes)();
         rows.points = decltype(rows.points)();
         kept.kinds.assign(count, kNullRow);
-        for (std::size_t row = 0; row < count; ++row) {
-            if (!kept.stored.Has(row)) continue;
-            const auto bytes = kept.stored.Bytes(row);
-            const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
-            std::uint8_t kind = kStoredRow;
-            if (!extent.finite) {
-                kept.non_finite.push_back(row);
-            } else if (extent.box.isNull()) {
-                kind = kEmptyRow;
-            } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
-                kind = kRectangleRow;
+        // Each row's bytes are walked for its box and its form on every core, a slice of
+        // rows each; the rows without a finite box are gathered in row order.
+        const std::size_t threads = ThreadsFor(count, kRowsForAThread);
+        std::vector<std::vector<std::size_t>> non_finite(threads);
+        std::vector<std::exception_ptr> failures(threads);
+        InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+            try {
+                for (std::size_t row = begin; row < end; ++row) {
+                    if (!kept.stored.Has(row)) continue;
+                    const auto bytes = kept.stored.Bytes(row);
+                    const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
+                    std::uint8_t kind = kStoredRow;
+                    if (!extent.finite) {
+                        non_finite[slot].push_back(row);
+                    } else if (extent.box.isNull()) {
+                        kind = kEmptyRow;
+                    } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
+                        kind = kRectangleRow;
+                    }
+                    kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
+                }
+            } catch (...) {
+                failures[slot] = std::current_exception();
             }
-            kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
+        });
+        for (const auto& failure : failures) {
+            if (failure) std::rethrow_exception(failure);
+        }
+        for (const auto& rows_of_slice : non_finite) {
+            kept.non_finite.insert(kept.non_finite.end(), rows_of_slice.begin(), rows_of_slice.end());
         }
     }
     // Ids that count up one a row (how most tables number their rows, with a gap where rows

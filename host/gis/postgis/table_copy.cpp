@@ -33,6 +33,17 @@ double PhysicalMemory() {
     return pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
 }
 
+// Keeps a row's bytes without making a GEOS shape of them, when one walk shows that GEOS
+// reads them as they stand and that the class keeps them as bytes (any shape but a single
+// point); false leaves the row to GEOS, which reads it or says what is wrong.
+bool AddReadableBytes(FeatureRows& rows, const unsigned char* wkb, std::size_t size) {
+    const auto readable = CheckReadableWkb(wkb, size);
+    if (!readable || readable->outline.type == WkbType::Point) return false;
+    rows.stored.Add(wkb, size);
+    rows.shapes.emplace_back();
+    return true;
+}
+
 }  // namespace
 
 std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
@@ -105,6 +116,14 @@ FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const 
                 return;
             }
         }
+        if (AddReadableBytes(rows, wkb, left)) {
+            rows.fids.push_back(fid);
+            if (points) {
+                rows.points.emplace_back();
+                rows.plain.push_back(0);
+            }
+            return;
+        }
         std::unique_ptr<geos::geom::Geometry> shape;
         try {
             shape = ReadServerShape(wkb, left);
@@ -130,6 +149,7 @@ FeatureRows BatchRows(const QueryBatch& batch) {
         }
         const auto* wkb = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, 1));
         const auto size = static_cast<std::size_t>(PQgetlength(result, row, 1));
+        if (AddReadableBytes(rows, wkb, size)) continue;
         std::unique_ptr<geos::geom::Geometry> shape;
         try {
             shape = ReadServerShape(wkb, size);

@@ -282,13 +282,14 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
                      "0) AS geom FROM generate_series(1, 25000) g");
     database.Execute("ALTER TABLE killed.wells ADD PRIMARY KEY (fid)");
     database.Execute("CREATE INDEX ON killed.wells USING gist (geom)");
-    auto target = database.Layer("parcels");
-    HostedMap hosted({target, database.Layer("wells")});
+    // The map's own connections, by their name on the server: other suites use it too.
+    const std::string name = "selvane_killed";
+    gis::PostgisSource source(database.Source() + " application_name=" + name);
+    auto target = std::make_shared<gis::PostgisLayer>("parcels", source.LoadTable("killed.parcels"));
+    HostedMap hosted({target, std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("killed.wells"))});
     hosted.Open();
-    // The map's connection: the one whose last statement read this schema.
     RunKilledHalfway(hosted, database,
-                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'selvane' AND "
-                     "query LIKE '%\"killed\"%' AND pid <> pg_backend_pid()");
+                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
     const auto selected = target->SelectedCount();
     EXPECT_GT(selected, 0u);
     EXPECT_LT(selected, parcels.shapes.size());
@@ -322,8 +323,12 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
         TestDatabase database("helper_" + std::to_string(static_cast<int>(moment * 100)));
         WriteSquaresAndPoints(database);
         const auto& schema = database.Schema();
-        auto points = database.Layer("points");
-        HostedMap hosted({points, database.Layer("squares")});
+        // The map's own connections, by their name on the server: other suites use it too,
+        // and listing a database's layers reads this schema's tables.
+        const std::string name = "selvane_" + schema;
+        gis::PostgisSource source(database.Source() + " application_name=" + name);
+        auto points = std::make_shared<gis::PostgisLayer>("points", source.LoadTable(schema + ".points"));
+        HostedMap hosted({points, std::make_shared<gis::PostgisLayer>("squares", source.LoadTable(schema + ".squares"))});
         hosted.Open();
         std::string killed;
         bool inserted = false;
@@ -336,11 +341,10 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
                                  "generate_series(1, 20000, 7) g");
             }
             if (killed.empty() && state.position > state.max_range * moment) {
-                // The helper: the newer of the map's two connections to this schema.
+                // The helper: the newer of the map's two connections.
                 killed = database.Execute(
-                    "SELECT pg_terminate_backend(pid) FROM (SELECT pid FROM pg_stat_activity WHERE application_name = "
-                    "'selvane' AND query LIKE '%\"" + schema + "\"%' AND pid <> pg_backend_pid() ORDER BY "
-                    "backend_start DESC LIMIT 1) newest");
+                    "SELECT pg_terminate_backend(pid) FROM (SELECT pid FROM pg_stat_activity WHERE application_name = '" +
+                    name + "' ORDER BY backend_start DESC LIMIT 1) newest");
             }
         });
         hosted.Select("points", "INTERSECT", "squares");
@@ -500,15 +504,16 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
     // An interrupted program leaves no statement behind: here one waiting for the lock.
     TempFolder folder;
     const auto document = folder.File("map.json");
-    const auto patient = database.Source() + " options='-c lock_timeout=600000'";
+    // Named on the server as its own: other suites' programs may wait on the lock too.
+    const auto patient = database.Source() + " application_name=selvane_limits options='-c lock_timeout=600000'";
     std::ofstream(document) << R"({"layers": [{"type": "feature", "name": "Parcels", "source": ")" + patient +
                                    R"(", "table": "limits.parcels"}]})";
     const auto started = RunSelvane("select --map " + ShellQuoted(document) +
                                     " --layer2 Parcels --relation INTERSECT --layer1 Parcels >/dev/null 2>&1 & echo $!");
     const int pid = std::atoi(started.out.c_str());
     ASSERT_GT(pid, 0) << started.out;
-    const std::string waiting = "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = 'selvane' AND "
-                                "state = 'active' AND query LIKE '%\"limits\".\"parcels\"%')";
+    const std::string waiting = "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = 'selvane_limits' "
+                                "AND state = 'active' AND query LIKE '%\"limits\".\"parcels\"%')";
     ASSERT_TRUE(BecomesTrue(database, waiting));
     ::kill(pid, SIGTERM);
     EXPECT_TRUE(BecomesTrue(database, "SELECT NOT (" + waiting.substr(7) + ")"));

@@ -2,9 +2,11 @@
 // evaluation, shape-type gates, projections, definition queries and bad shapes.
 
 #include <geos/geom/prep/PreparedGeometryFactory.h>
+#include <geos/geom/CoordinateArraySequence.h>
 #include <geos/io/WKTWriter.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <random>
 
@@ -538,6 +540,50 @@ TEST(SpatialSearch, ALayerHandsADrawingSamplesForShapesSmallerThanACellWithoutMa
     while (auto feature = cursor->NextFeature()) layer->Add(feature);
     EXPECT_EQ(read(1, true, geos::geom::Envelope(0.9, 1.2, 0.9, 1.1)),
               (std::vector<std::string>{"sample POINT (1 1)", "POLYGON ((0 0, 5 0, 5 5, 0 0))"}));
+}
+
+TEST(SpatialSearch, AClassWalksItsRowsInSlicesAndNamesTheFirstRowWithANonFiniteCoordinate) {
+    // Around the count of rows at which the walk of their bytes takes a second thread: none,
+    // one, one short of it, it, and one more. A unit square a row, some with a NaN corner.
+    const auto squares = [](std::size_t count, const std::vector<std::size_t>& spoiled) {
+        std::vector<std::int64_t> fids;
+        std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
+        const auto& factory = gis::Shape::Factory();
+        for (std::size_t row = 0; row < count; ++row) {
+            const double x = static_cast<double>(row);
+            const double corner = std::count(spoiled.begin(), spoiled.end(), row) ? std::nan("") : x + 1;
+            auto ring = std::make_unique<geos::geom::CoordinateArraySequence>();
+            for (const auto& [px, py] : {std::pair{x, 0.0}, {corner, 0.0}, {x + 1, 1.0}, {x, 1.0}, {x, 0.0}}) {
+                ring->add(geos::geom::Coordinate(px, py));
+            }
+            fids.push_back(static_cast<std::int64_t>(row) + 1);
+            shapes.push_back(factory.createPolygon(factory.createLinearRing(std::move(ring))));
+        }
+        return std::make_shared<gis::MemoryFeatureClass>("squares", "geom", gis::ShapeDimension::Area, nullptr,
+                                                         std::move(fids), std::move(shapes));
+    };
+    const auto first_not_finite = [](const gis::MemoryFeatureClass& squares_class) {
+        try {
+            squares_class.RequireAllFinite();
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string("all finite");
+    };
+    for (const std::size_t count : {0, 1, 19999, 20000, 20001}) {
+        SCOPED_TRACE(count);
+        const auto whole = squares(count, {});
+        EXPECT_EQ(whole->RowCount(), count);
+        EXPECT_EQ(first_not_finite(*whole), "all finite");
+        if (count == 0) continue;
+        // The last row alone, then rows on both sides of the slices' border as well.
+        EXPECT_NE(first_not_finite(*squares(count, {count - 1})).find("FID " + std::to_string(count) + ": a coordinate"),
+                  std::string::npos);
+        if (count < 3) continue;
+        EXPECT_NE(first_not_finite(*squares(count, {count - 1, count / 2 + 1, count / 2}))
+                      .find("FID " + std::to_string(count / 2 + 1) + ": a coordinate"),
+                  std::string::npos);
+    }
 }
 
 TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFailsInRowOrder) {

@@ -233,6 +233,17 @@ WkbOutline Walk(const unsigned char* bytes, std::size_t size, Coordinates&& coor
     return outline;
 }
 
+// One coordinate of a run into the extent.
+void Include(WkbExtent& extent, double x, double y, WkbRun run) {
+    // A point of NaNs is how WKB writes an empty one.
+    if (run == WkbRun::Point && std::isnan(x) && std::isnan(y)) return;
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+        extent.finite = false;
+        return;
+    }
+    extent.box.expandToInclude(x, y);
+}
+
 }  // namespace
 
 WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
@@ -244,17 +255,10 @@ WkbOutline OutlineWkb(const unsigned char* bytes, std::size_t size) {
 WkbExtent ExtentOfWkb(const unsigned char* bytes, std::size_t size) {
     WkbExtent extent;
     extent.type = Walk(bytes, size, [&extent](ByteReader& reader, std::uint32_t count, std::size_t ordinates, WkbRun run) {
-        const bool point = run == WkbRun::Point;
         for (std::uint32_t index = 0; index < count; ++index) {
             const double x = reader.Double(), y = reader.Double();
             reader.Skip(8 * (ordinates - 2), "a point's coordinates");
-            // A point of NaNs is how WKB writes an empty one.
-            if (point && std::isnan(x) && std::isnan(y)) continue;
-            if (!std::isfinite(x) || !std::isfinite(y)) {
-                extent.finite = false;
-                continue;
-            }
-            extent.box.expandToInclude(x, y);
+            Include(extent, x, y, run);
         }
     }).type;
     return extent;
@@ -281,13 +285,7 @@ std::optional<ReadableWkb> CheckReadableWkb(const unsigned char* bytes, std::siz
                     first_x = x;
                     first_y = y;
                 }
-                // A point of NaNs is how WKB writes an empty one.
-                if (run == WkbRun::Point && std::isnan(x) && std::isnan(y)) continue;
-                if (!std::isfinite(x) || !std::isfinite(y)) {
-                    extent.finite = false;
-                    continue;
-                }
-                extent.box.expandToInclude(x, y);
+                Include(extent, x, y, run);
             }
             if (run == WkbRun::Ring && count >= 4 && !(x == first_x && y == first_y)) readable_by_geos = false;
         });

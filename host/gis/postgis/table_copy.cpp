@@ -81,14 +81,18 @@ FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const 
     // A table of single points keeps each finite 2D point as its two numbers, read off
     // its bytes; the class then needs no GEOS point for it.
     const bool points = table.single_points;
-    const auto add = [&](std::int64_t fid, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
-                         std::size_t size) {
+    // A row's id, and room for its point in a table of points; its shape is added beside.
+    const auto add_id = [&](std::int64_t fid) {
         rows.fids.push_back(fid);
-        AddReadShape(rows, std::move(shape), wkb, size);
         if (points) {
             rows.points.emplace_back();
             rows.plain.push_back(0);
         }
+    };
+    const auto add = [&](std::int64_t fid, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
+                         std::size_t size) {
+        add_id(fid);
+        AddReadShape(rows, std::move(shape), wkb, size);
     };
     connection.CopyOut(sql, [&](std::string_view bytes) {
         // A row: a field count of 2, the id's length (8) and its int8, then the shape's
@@ -116,14 +120,7 @@ FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const 
                 return;
             }
         }
-        if (AddReadableBytes(rows, wkb, left)) {
-            rows.fids.push_back(fid);
-            if (points) {
-                rows.points.emplace_back();
-                rows.plain.push_back(0);
-            }
-            return;
-        }
+        if (AddReadableBytes(rows, wkb, left)) return add_id(fid);
         std::unique_ptr<geos::geom::Geometry> shape;
         try {
             shape = ReadServerShape(wkb, left);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Repeats the suites that start threads (the rows answered ahead, the searches spread over
-# the cores, the GeoPackage rows parsed on every core, the runs that use them, a database
-# table read into memory and its scan's batches answered ahead) until one
+# the cores, the GeoPackage rows parsed and a class's rows walked on every core, the runs
+# that use them, a database table read into memory and its scan's batches answered ahead)
+# until one
 # fails, on a machine loaded with a busy process on each core, so that the threads
 # interleave as they would on a loaded desktop. Run it before changing a concurrent path.
 #

@@ -104,6 +104,36 @@ TEST_F(MapDocument, BadInputIsReportedNamingTheFile) {
     EXPECT_NE(LoadError({text_file}).find("notes.txt: cannot open as vector data"), std::string::npos);
 }
 
+TEST_F(MapDocument, ATableThatCannotBeOpenedFailsWheneverItIsUsedAndOnlyThen) {
+    // One good table and one whose source is gone, in one VRT.
+    const auto vrt = m_folder.File("mixed.vrt");
+    WriteText(vrt, "<OGRVRTDataSource><OGRVRTLayer name=\"good\"><SrcDataSource>" + m_data +
+                       "</SrcDataSource><SrcLayer>wells</SrcLayer></OGRVRTLayer><OGRVRTLayer name=\"gone\">"
+                       "<SrcDataSource>missing.gpkg</SrcDataSource><SrcLayer>t</SrcLayer></OGRVRTLayer>"
+                       "</OGRVRTDataSource>");
+    // The file as the map lists every table, so the broken one fails the whole map.
+    EXPECT_NE(LoadError({vrt}).find("mixed.vrt: table gone cannot be opened"), std::string::npos) << LoadError({vrt});
+
+    // A document names its tables: the good one loads and selects.
+    WriteText(m_document, R"({"layers": [{"type": "feature", "name": "Good", "source": "mixed.vrt", "table": "good"}]})");
+    auto document = gis::LoadMap({m_document});
+    ASSERT_EQ(document->GetMap()->LayerCount(), 1);
+    WriteText(m_document, R"({"layers": [{"type": "feature", "name": "Good", "source": "mixed.vrt", "table": "good"},
+                                        {"type": "feature", "name": "Gone", "source": "mixed.vrt", "table": "gone"}]})");
+    const auto error = LoadError({m_document});
+    EXPECT_NE(error.find("table gone cannot be opened"), std::string::npos) << error;
+    EXPECT_NE(error.find("Gone"), std::string::npos) << error;
+
+    // GDAL says why only the first time it is asked; the source says it every time.
+    gis::FileSource source(vrt);
+    EXPECT_EQ(source.LoadTable("good")->Name(), "good");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_THROW(source.LoadTable("gone"), platform::Error) << attempt;
+        EXPECT_THROW(source.DefinitionQueryIds("gone", "1 = 1"), platform::Error) << attempt;
+    }
+    EXPECT_THROW(source.FeatureTables(), platform::Error);
+}
+
 }  // namespace
 }  // namespace selvane::testing
 

@@ -143,23 +143,51 @@ FileSource::FileSource(std::string path) : m_path(std::move(path)), m_dataset(st
     // fails as a whole, naming what failed, instead of losing a layer without a word.
     if (gdal.Failed()) throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + Explained(gdal));
     RequireListedTablesOpen();
+    // A folder opens its files as it lists them; a GeoPackage's tables are listed at once.
     const int count = m_dataset->handle->GetLayerCount();
     for (int index = 0; index < count; ++index) {
         OGRLayer* layer = m_dataset->handle->GetLayer(index);
-        if (layer) {
-            layer->GetLayerDefn();
-            layer->GetGeomType();
-        }
-        if (!layer || gdal.Failed()) {
-            const std::string name = layer ? layer->GetName() : std::to_string(index + 1);
-            const std::string reason = Explained(gdal);
-            // A folder opens its files as it lists them: GDAL's words then name the culprit.
-            if (reason.find(name) == std::string::npos && std::filesystem::is_directory(m_path)) {
-                throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
+        if (!layer || gdal.Failed()) ThrowTableFault(layer ? layer->GetName() : std::to_string(index + 1), gdal);
+    }
+}
+
+void FileSource::ThrowTableFault(const std::string& name, const GdalMessages& gdal) const {
+    const std::string reason = Explained(gdal);
+    // A folder opens its files as it lists them: GDAL's words then name the culprit.
+    if (reason.find(name) == std::string::npos && std::filesystem::is_directory(m_path)) {
+        throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
+    }
+    throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
+}
+
+OGRLayer& FileSource::OpenedTable(OGRLayer& layer) const {
+    // GDAL reads a table's definition when it is first asked for it, and says so only
+    // then: the first answer is kept, so a table that failed never seems whole later. A
+    // table's definition is read only when the table is used, since GDAL looks the table up
+    // among all the others to read it: a GeoPackage of ten thousand tables would take
+    // minutes to open in full.
+    std::lock_guard lock(m_checked_lock);
+    const auto [checked, first] = m_checked.try_emplace(&layer);
+    if (first) {
+        GdalMessages gdal;
+        layer.GetLayerDefn();
+        layer.GetGeomType();
+        if (gdal.Failed()) {
+            try {
+                ThrowTableFault(layer.GetName(), gdal);
+            } catch (const platform::Error& error) {
+                checked->second = error.what();
             }
-            throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
         }
     }
+    if (!checked->second.empty()) throw platform::Error(platform::kFail, checked->second);
+    return layer;
+}
+
+OGRLayer& FileSource::Table(const std::string& table) const {
+    OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
+    if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
+    return OpenedTable(*layer);
 }
 
 void FileSource::RequireListedTablesOpen() const {
@@ -189,15 +217,14 @@ FileSource::~FileSource() = default;
 std::vector<std::string> FileSource::FeatureTables() const {
     std::vector<std::string> tables;
     for (auto* layer : m_dataset->handle->GetLayers()) {
-        if (layer->GetLayerDefn()->GetGeomFieldCount() > 0) tables.emplace_back(layer->GetName());
+        if (OpenedTable(*layer).GetLayerDefn()->GetGeomFieldCount() > 0) tables.emplace_back(layer->GetName());
     }
     return tables;
 }
 
 std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& table) const {
     GdalMessages gdal;
-    OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
-    if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
+    OGRLayer* layer = &Table(table);
     if (layer->GetLayerDefn()->GetGeomFieldCount() == 0) {
         throw platform::Error(platform::kFail, m_path + ": table " + table + " has no geometry column");
     }
@@ -229,9 +256,8 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     const auto failure = [&](const std::string& reason) {
         return platform::Error(platform::kFail, m_path + ": table " + table + ": " + reason);
     };
+    OGRLayer* layer = &Table(table);
     GdalMessages gdal;
-    OGRLayer* layer = m_dataset->handle->GetLayerByName(table.c_str());
-    if (!layer) throw platform::Error(platform::kFail, m_path + ": no table named " + table);
     auto shown = std::make_shared<std::vector<std::int64_t>>();
     const auto show = [&](std::int64_t fid) { shown->push_back(fid); };
     const auto finish = [&shown]() -> ShownIds {

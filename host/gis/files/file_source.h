@@ -1,14 +1,20 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "gis/files/sqlite_definition_query.h"
 #include "gis/memory/feature_class.h"
 
+class OGRLayer;
+
 namespace selvane::gis {
+
+class GdalMessages;
 
 /// The name given to the shape field of formats that do not name their geometry column.
 inline constexpr const char* kDefaultShapeField = "Shape";
@@ -40,10 +46,19 @@ private:
     /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
     /// leaves out.
     void RequireListedTablesOpen() const;
+    /// Throws platform::Error saying that table `name` cannot be opened, and why.
+    [[noreturn]] void ThrowTableFault(const std::string& name, const GdalMessages& gdal) const;
+    /// `layer` with its definition read; throws platform::Error, every time, if it cannot be.
+    OGRLayer& OpenedTable(OGRLayer& layer) const;
+    /// The table named `table`, opened; throws platform::Error when there is none or it
+    /// cannot be opened.
+    OGRLayer& Table(const std::string& table) const;
 
     struct Dataset;
     std::string m_path;
     std::shared_ptr<Dataset> m_dataset;  // shared with the readers of its lazy classes
+    mutable std::mutex m_checked_lock;
+    mutable std::map<const OGRLayer*, std::string> m_checked;  // each table checked: why it failed, or ""
 };
 
 /// Whether GDAL opens `path` as a raster; throws platform::Error naming the file otherwise.

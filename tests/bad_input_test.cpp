@@ -24,7 +24,6 @@
 namespace selvane::testing {
 namespace {
 
-constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

@@ -9,7 +9,6 @@
 namespace selvane::testing {
 namespace {
 
-constexpr int kPoint = 1, kPolygon = 3;
 
 // A layer whose data is gone, or whose search gives no cursor.
 class BrokenLayer : public gis::MemoryLayer {

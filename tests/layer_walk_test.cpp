@@ -83,7 +83,7 @@ TEST_F(LayerWalk, AGroupOfMoreThan32767MembersIsWalkedInFull) {
 }
 
 // A layer whose name cannot be read, as when its data source has gone.
-class BrokenLayer : public platform::ILayer, public platform::IFeatureLayer {
+class NamelessLayer : public platform::ILayer, public platform::IFeatureLayer {
 public:
     std::string Name() override { throw platform::Error(platform::kFail, "source gone"); }
     std::shared_ptr<platform::IFeatureClass> FeatureClass() override { return nullptr; }
@@ -93,7 +93,7 @@ public:
 };
 
 TEST_F(LayerWalk, FailuresShowTheirOwnMessagesAndKeepWhatWasListed) {
-    HostedMap hosted({Feature("Roads"), std::make_shared<BrokenLayer>(), Feature("Parcels")});
+    HostedMap hosted({Feature("Roads"), std::make_shared<NamelessLayer>(), Feature("Parcels")});
     auto& form = hosted.Open();
     EXPECT_EQ(form.ComboBox("cboMapLayers").Items(), std::vector<std::string>{"Roads"});
     EXPECT_EQ(hosted.messages.texts,

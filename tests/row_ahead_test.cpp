@@ -17,7 +17,6 @@
 namespace selvane::testing {
 namespace {
 
-constexpr int kPoint = 1;
 
 enum class Pace { Even, SlowWorker, SlowRun };
 std::atomic<Pace> g_pace{Pace::Even};

@@ -19,7 +19,6 @@
 namespace selvane::testing {
 namespace {
 
-constexpr int kPoint = 1, kLine = 2, kPolygon = 3;
 constexpr const char* kRelateError =
     "Error relating the two layers...\r\nBe sure the shape type of the layers is appropriate for the selected relationship.";
 

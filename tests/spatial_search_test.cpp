@@ -24,7 +24,6 @@ namespace {
 
 using platform::esriSpatialRelEnum;
 
-constexpr int kPoint = 1, kLine = 2, kPolygon = 3, kMultiPoint = 4;
 
 std::shared_ptr<gis::SpatialFilter> Filter(const std::shared_ptr<platform::IGeometry>& query,
                                            esriSpatialRelEnum relation, const std::string& field = "geom") {

@@ -30,6 +30,9 @@ private:
     std::filesystem::path m_path;
 };
 
+/// The OGRwkbGeometryType codes that tables are declared with.
+inline constexpr int kPoint = 1, kLine = 2, kPolygon = 3, kMultiPoint = 4;
+
 /// One table of a GeoPackage: shapes as WKT ("" for a feature without a shape) and, per
 /// feature, a value of the text field "zone".
 struct TableSpec {

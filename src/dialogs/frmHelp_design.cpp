@@ -41,7 +41,7 @@ ControlDesign RightAlignedLink(std::string name, std::string caption, std::strin
     return link;
 }
 
-platform::FormDesign MakeDesign() {
+platform::FormDesign MakeHelpDesign() {
     platform::FormDesign design;
     design.name = "frmHelp";
     design.caption = std::string(state::kProductName) + " - Help";
@@ -74,6 +74,6 @@ platform::FormDesign MakeDesign() {
 
 }  // namespace
 
-const platform::FormDesign& frmHelpDesign() { return DrawnOnce<MakeDesign>(); }
+const platform::FormDesign& frmHelpDesign() { return DrawnOnce<MakeHelpDesign>(); }
 
 }  // namespace selvane::dialogs

@@ -67,7 +67,7 @@ ControlDesign PictureButton(std::string name, std::string caption, std::string t
     return button;
 }
 
-platform::FormDesign MakeDesign() {
+platform::FormDesign MakeIndexDesign() {
     platform::FormDesign design;
     design.name = "frmMain";
     design.caption = state::kProductName;
@@ -136,6 +136,6 @@ platform::FormDesign MakeDesign() {
 
 }  // namespace
 
-const platform::FormDesign& frmIndexDesign() { return DrawnOnce<MakeDesign>(); }
+const platform::FormDesign& frmIndexDesign() { return DrawnOnce<MakeIndexDesign>(); }
 
 }  // namespace selvane::dialogs

@@ -147,17 +147,17 @@ FileSource::FileSource(std::string path) : m_path(std::move(path)), m_dataset(st
     const int count = m_dataset->handle->GetLayerCount();
     for (int index = 0; index < count; ++index) {
         OGRLayer* layer = m_dataset->handle->GetLayer(index);
-        if (!layer || gdal.Failed()) ThrowTableFault(layer ? layer->GetName() : std::to_string(index + 1), gdal);
+        if (!layer || gdal.Failed()) throw TableFault(layer ? layer->GetName() : std::to_string(index + 1), gdal);
     }
 }
 
-void FileSource::ThrowTableFault(const std::string& name, const GdalMessages& gdal) const {
+platform::Error FileSource::TableFault(const std::string& name, const GdalMessages& gdal) const {
     const std::string reason = Explained(gdal);
     // A folder opens its files as it lists them: GDAL's words then name the culprit.
     if (reason.find(name) == std::string::npos && std::filesystem::is_directory(m_path)) {
-        throw platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
+        return platform::Error(platform::kFail, m_path + ": cannot be read in full: " + reason);
     }
-    throw platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
+    return platform::Error(platform::kFail, m_path + ": table " + name + " cannot be opened: " + reason);
 }
 
 OGRLayer& FileSource::OpenedTable(OGRLayer& layer) const {
@@ -172,13 +172,7 @@ OGRLayer& FileSource::OpenedTable(OGRLayer& layer) const {
         GdalMessages gdal;
         layer.GetLayerDefn();
         layer.GetGeomType();
-        if (gdal.Failed()) {
-            try {
-                ThrowTableFault(layer.GetName(), gdal);
-            } catch (const platform::Error& error) {
-                checked->second = error.what();
-            }
-        }
+        if (gdal.Failed()) checked->second = TableFault(layer.GetName(), gdal).what();
     }
     if (!checked->second.empty()) throw platform::Error(platform::kFail, checked->second);
     return layer;

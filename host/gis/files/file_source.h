@@ -46,8 +46,8 @@ private:
     /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
     /// leaves out.
     void RequireListedTablesOpen() const;
-    /// Throws platform::Error saying that table `name` cannot be opened, and why.
-    [[noreturn]] void ThrowTableFault(const std::string& name, const GdalMessages& gdal) const;
+    /// The error saying that table `name` cannot be opened, and why.
+    platform::Error TableFault(const std::string& name, const GdalMessages& gdal) const;
     /// `layer` with its definition read; throws platform::Error, every time, if it cannot be.
     OGRLayer& OpenedTable(OGRLayer& layer) const;
     /// The table named `table`, opened; throws platform::Error when there is none or it

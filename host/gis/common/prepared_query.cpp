@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "gis/common/convex_polygon.h"
+
 // The shortcuts below are read off the DE-9IM definitions GEOS uses, with Q the query
 // shape (first operand), T the candidate, and I, B, E their interiors, boundaries and
 // exteriors. Facts about valid shapes they rest on:
@@ -205,7 +207,7 @@ PreparedQuery::~PreparedQuery() = default;
 
 bool PreparedQuery::ValidArea() const {
     if (!m_area) return false;
-    if (!m_valid) m_valid = geos::operation::valid::IsValidOp(&m_query).isValid();
+    if (!m_valid) m_valid = IsStrictlyConvexPolygon(m_query) || geos::operation::valid::IsValidOp(&m_query).isValid();
     return *m_valid;
 }
 
@@ -214,7 +216,7 @@ bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea();
 bool PreparedQuery::ConvexArea() const {
     if (!m_convex) {
         m_convex = false;
-        if (m_box) {
+        if (m_box || IsStrictlyConvexPolygon(m_query)) {
             m_convex = true;
         } else if (m_query.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
             const auto& polygon = static_cast<const geos::geom::Polygon&>(m_query);

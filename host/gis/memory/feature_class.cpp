@@ -12,6 +12,7 @@
 #include <functional>
 #include <system_error>
 
+#include "gis/common/convex_polygon.h"
 #include "gis/common/gdal_session.h"
 #include "gis/common/shape.h"
 #include "gis/common/shape_errors.h"
@@ -454,6 +455,11 @@ void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometr
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search: no validity check is needed on the hot path.
     if (shape.getDimension() == geos::geom::Dimension::P) {
+        state.store(kValid, std::memory_order_relaxed);
+        return;
+    }
+    // Most query areas people draw are convex: those need no full check.
+    if (IsStrictlyConvexPolygon(shape)) {
         state.store(kValid, std::memory_order_relaxed);
         return;
     }

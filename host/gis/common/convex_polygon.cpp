@@ -1,0 +1,56 @@
+#include "gis/common/convex_polygon.h"
+
+#include <geos/algorithm/Orientation.h>
+#include <geos/geom/CoordinateSequence.h>
+#include <geos/geom/LinearRing.h>
+#include <geos/geom/Polygon.h>
+
+#include <cmath>
+
+namespace selvane::gis {
+
+// Why the answer is exact. Walk the ring's edges: a strict turn the same way at every
+// vertex (Orientation::index is exact) turns the edges' direction by less than half a
+// turn each time, always the same way, so the direction goes round a whole number of
+// times, k >= 1. Each time round, it passes the two directions straight up and straight
+// down once each, and the sign of the edges' x step (an exact comparison of doubles)
+// changes there and nowhere else: an edge that runs exactly up or down lies between two
+// edges of opposite signs, and two such edges cannot follow each other without going
+// straight on or back. So the sign changes 2k times round the ring, and two changes mean
+// k = 1. A closed polygon that turns one way only and goes round once is the boundary of
+// a convex area: it never meets itself, so with no holes the polygon is valid in every
+// respect IsValidOp checks (finite coordinates, a closed ring of at least four points, no
+// self-intersection).
+bool IsStrictlyConvexPolygon(const geos::geom::Geometry& shape) {
+    if (shape.getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POLYGON) return false;
+    const auto& polygon = static_cast<const geos::geom::Polygon&>(shape);
+    if (polygon.getNumInteriorRing() != 0 || polygon.isEmpty()) return false;
+    const auto* ring = polygon.getExteriorRing()->getCoordinatesRO();
+    const std::size_t size = ring->size();
+    if (size < 4 || !ring->getAt(0).equals2D(ring->getAt(size - 1))) return false;
+    const std::size_t vertices = size - 1;  // the last repeats the first
+    for (std::size_t index = 0; index < vertices; ++index) {
+        const auto& vertex = ring->getAt(index);
+        if (!std::isfinite(vertex.x) || !std::isfinite(vertex.y)) return false;
+    }
+    int way = 0;
+    int changes = 0;
+    int first_step = 0;
+    int last_step = 0;
+    for (std::size_t index = 0; index < vertices; ++index) {
+        const auto& from = ring->getAt(index);
+        const auto& to = ring->getAt((index + 1) % vertices);
+        const int turn = geos::algorithm::Orientation::index(from, to, ring->getAt((index + 2) % vertices));
+        if (turn == geos::algorithm::Orientation::COLLINEAR || (way != 0 && turn != way)) return false;
+        way = turn;
+        const int step = (to.x > from.x) - (to.x < from.x);
+        if (step == 0) continue;
+        if (first_step == 0) first_step = step;
+        if (last_step != 0 && step != last_step) ++changes;
+        last_step = step;
+    }
+    if (last_step != first_step) ++changes;  // round the corner from the last edge to the first
+    return changes == 2;
+}
+
+}  // namespace selvane::gis

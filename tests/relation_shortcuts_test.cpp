@@ -307,5 +307,58 @@ TEST(RelationShortcuts, AnInvalidLargeQueryIsLeftToTheFullRelate) {
     EXPECT_GT(compared, 1000);
 }
 
+TEST(RelationShortcuts, APointIsAnsweredAsGeosAnswersItWhateverTheAreasRing) {
+    // Small rings and larger ones, with and without holes, convex or not; and a bow-tie, a
+    // ring that doubles back and a hole outside its shell, invalid, where the prepared
+    // intersects is what a point's INTERSECT must agree with.
+    std::string ring16 = "POLYGON((", ring17 = "POLYGON((";
+    for (int i = 0; i <= 16; ++i) ring16 += (i ? "," : "") + Point(std::round(4 + 3 * std::cos(i % 16 * M_PI / 8)), std::round(4 + 3 * std::sin(i % 16 * M_PI / 8)));
+    for (int i = 0; i <= 17; ++i) ring17 += (i ? "," : "") + Point(std::round(4 + 3 * std::cos(i % 17 * 2 * M_PI / 17)), std::round(4 + 3 * std::sin(i % 17 * 2 * M_PI / 17)));
+    const std::vector<std::string> valid{
+        "POLYGON((1 0,2 0,3 1,3 2,2 3,1 3,0 2,0 1,1 0))", "POLYGON((0.5 0.5,3.5 1,1 3,0.5 0.5))",
+        "POLYGON((1 1,2 1,3 1,3 2,1 2,1 1))", "POLYGON((1 1,3 1,3 2,2 2,2 3,1 3,1 1))", ring16 + "))", ring17 + "))",
+        "POLYGON((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2,1 2,1 1))", "MULTIPOLYGON(((0 0,1 0,1 1,0 0)),((2 2,3 2,3 3,2 2)))"};
+    const std::vector<std::string> invalid{"POLYGON((0 0,3 3,3 0,0 3,0 0))", "POLYGON((0 0,4 0,4 2,2 2,2 0.5,2 4,0 4,0 0))",
+                                           "POLYGON((0 0,4 0,0 4,0 0),(2.5 2.5,3.5 2.5,3.5 3.5,2.5 3.5,2.5 2.5))"};
+    int compared = 0, inside = 0, on_boundary = 0;
+    for (const auto& wkt : valid) {
+        const auto query = Read(wkt);
+        ASSERT_TRUE(query->isValid()) << wkt;
+        const gis::PreparedQuery prepared(*query, true);
+        for (int y = -2; y <= 30; ++y) {
+            for (int x = -2; x <= 30; ++x) {
+                const gis::PlainPoint at{x * 0.25, y * 0.25};
+                const auto point = Read("POINT(" + Point(at.x, at.y) + ")");
+                for (const auto relation : kRelations) {
+                    const bool expected = FullRelate(relation, *query, *point);
+                    ASSERT_EQ(prepared.HoldsAtPoint(relation, at), expected)
+                        << gis::RelationName(relation) << "\nquery " << wkt << "\npoint " << point->toString();
+                    ++compared;
+                }
+                inside += FullRelate(platform::esriSpatialRelContains, *query, *point);
+                on_boundary += FullRelate(platform::esriSpatialRelTouches, *query, *point);
+            }
+        }
+    }
+    for (const auto& wkt : invalid) {
+        const auto query = Read(wkt);
+        ASSERT_FALSE(query->isValid()) << wkt;
+        const auto geos_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query.get());
+        const gis::PreparedQuery prepared(*query, false);
+        for (int y = -2; y <= 18; ++y) {
+            for (int x = -2; x <= 18; ++x) {
+                const gis::PlainPoint at{x * 0.25, y * 0.25};
+                const auto point = Read("POINT(" + Point(at.x, at.y) + ")");
+                ASSERT_EQ(prepared.HoldsAtPoint(platform::esriSpatialRelIntersects, at), geos_prepared->intersects(point.get()))
+                    << wkt << "\npoint " << point->toString();
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 50000);
+    EXPECT_GT(inside, 500);
+    EXPECT_GT(on_boundary, 100);
+}
+
 }  // namespace
 }  // namespace selvane::testing

@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
+#include <tuple>
 
+#include "gis/common/shape.h"
+#include "gis/common/wkb_outline.h"
 #include "test_database.h"
 
 namespace selvane::testing {
@@ -343,6 +347,83 @@ TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes
         EXPECT_TRUE(outcome.messages.empty()) << outcome.messages.front();
         EXPECT_EQ(gis::TablesCopied() - copied, copies);
     }
+}
+
+TEST(PostgisSearch, ATableOfFlatPointsIsCopiedAsItIsKeptWhateverItsIdsAndSystem) {
+    TestDatabase database("points_as_kept");
+    WriteSquaresOverPointsAndCells(database, 300);
+    const std::string schema = "points_as_kept.";
+    // Ids of each integer type, negative ones and ones past 32 bits; a NULL shape and an
+    // empty point; an SRID, which the server's EWKB carries; and points with a z, which
+    // are copied through a query.
+    for (const auto& [table, fid, geom] :
+         {std::tuple<std::string, std::string, std::string>{"small_ids", "(fid - 1000)::smallint", "geom"},
+          {"big_ids", "fid::bigint * 10000000000 * CASE WHEN fid % 2 = 0 THEN -1 ELSE 1 END", "geom"},
+          {"with_z", "fid", "ST_Force3D(geom)::geometry(PointZ, 0)"}}) {
+        database.Execute("CREATE TABLE " + schema + table + " AS SELECT " + fid + " AS fid, " + geom + " AS geom FROM " +
+                         schema + "points");
+    }
+    database.Execute("CREATE TABLE " + schema + "with_nulls AS SELECT fid, geom FROM " + schema + "points");
+    database.Execute("INSERT INTO " + schema + "with_nulls VALUES (5001, NULL), (5002, 'POINT EMPTY')");
+    database.Execute("CREATE TABLE " + schema + "in_4326 AS SELECT CASE WHEN fid % 2 = 0 THEN -fid ELSE fid END AS fid, "
+                     "ST_SetSRID(geom, 4326)::geometry(Point, 4326) AS geom FROM " + schema + "points");
+    database.Execute("CREATE TABLE " + schema + "squares_4326 AS SELECT fid, ST_SetSRID(geom, 4326)::geometry(Polygon, "
+                     "4326) AS geom FROM " + schema + "squares");
+    for (const std::string table : {"small_ids", "big_ids", "with_z", "with_nulls", "in_4326", "squares_4326"}) {
+        database.Execute("ALTER TABLE " + schema + table + " ADD PRIMARY KEY (fid)");
+        database.Execute("ANALYZE " + schema + table);
+    }
+    for (const auto& [targets, queries] :
+         {std::pair{"points", "squares"}, {"small_ids", "squares"}, {"big_ids", "squares"}, {"with_z", "squares"},
+          {"with_nulls", "squares"}, {"in_4326", "squares_4326"}}) {
+        SCOPED_TRACE(targets);
+        const auto run = [&](gis::TableCopyRule rule) {
+            const ScopedTableCopyRule answered(rule);
+            const auto copied = gis::TablesCopied();
+            auto outcome = RunOn({database.Layer(targets), database.Layer(queries)}, targets, "INTERSECT", queries);
+            return std::make_pair(outcome, gis::TablesCopied() - copied);
+        };
+        const auto [server, server_copies] = run(gis::TableCopyRule::kNever);
+        const auto [memory, memory_copies] = run(gis::TableCopyRule::kAlways);
+        EXPECT_TRUE(server.messages.empty()) << server.messages.front();
+        EXPECT_TRUE(memory.messages.empty()) << memory.messages.front();
+        EXPECT_GT(server.ids.size(), 1000u);
+        EXPECT_EQ(memory.ids, server.ids);
+        EXPECT_EQ(memory.count, server.count);
+        // Read into memory, not left to the server after a copy that failed.
+        EXPECT_EQ(server_copies, 0u);
+        EXPECT_EQ(memory_copies, 1u);
+    }
+}
+
+TEST(PostgisSearch, ThePointOfTheServersEwkbIsReadInEitherByteOrderAndNothingElseIsTakenForOne) {
+    const geos::io::WKTReader reader(gis::Shape::Factory());
+    const auto point = reader.read("POINT(1.5 -2.25)");
+    for (const int order : {geos::io::WKBConstants::wkbNDR, geos::io::WKBConstants::wkbXDR}) {
+        for (const bool with_srid : {false, true}) {
+            point->setSRID(with_srid ? 4326 : 0);
+            geos::io::WKBWriter writer(2, order, with_srid);
+            std::ostringstream ewkb;
+            writer.write(*point, ewkb);
+            const std::string bytes = ewkb.str();
+            const auto wkb = gis::PointWkbOfEwkb(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+            ASSERT_TRUE(wkb) << order << with_srid;
+            const auto plain = gis::PlainPointOfWkb(wkb->data(), wkb->size());
+            ASSERT_TRUE(plain);
+            EXPECT_EQ(plain->x, 1.5);
+            EXPECT_EQ(plain->y, -2.25);
+            // Cut short, one byte more, or a z: not a flat point.
+            EXPECT_FALSE(gis::PointWkbOfEwkb(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() - 1));
+            EXPECT_FALSE(gis::PointWkbOfEwkb(reinterpret_cast<const unsigned char*>((bytes + '\0').data()), bytes.size() + 1));
+        }
+    }
+    geos::io::WKBWriter with_z(3, geos::io::WKBConstants::wkbNDR, true);
+    std::ostringstream ewkb;
+    with_z.write(*reader.read("POINT Z (1 2 3)"), ewkb);
+    const std::string z = ewkb.str();
+    EXPECT_FALSE(gis::PointWkbOfEwkb(reinterpret_cast<const unsigned char*>(z.data()), z.size()));
+    const unsigned char line[] = {1, 2, 0, 0, 0};
+    EXPECT_FALSE(gis::PointWkbOfEwkb(line, sizeof line));
 }
 
 TEST(PostgisSearch, ATableReadIntoMemoryIsTheScansOwnAndSeesTheScansSnapshot) {

@@ -44,6 +44,8 @@ struct PgTable {
     bool heap_rows = true;
     /// The column holds single points (type POINT), read by their coordinates alone.
     bool single_points = false;
+    /// ... and of two coordinates only, so that the server sends them as they are kept.
+    bool flat_points = false;
 
     /// "schema"."table", quoted for SQL.
     std::string Qualified() const;

@@ -146,7 +146,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     table.table = Text(found.get(), 0, 2);
 
     const auto columns = m_connection->Execute(
-        "SELECT g.f_geometry_column::text, g.type, g.srid FROM geometry_columns g JOIN pg_attribute a ON a.attrelid = "
+        "SELECT g.f_geometry_column::text, g.type, g.srid, g.coord_dimension FROM geometry_columns g JOIN pg_attribute a ON a.attrelid = "
         "$3::oid AND a.attname = g.f_geometry_column WHERE g.f_table_schema = $1 AND g.f_table_name = $2 ORDER BY "
         "a.attnum LIMIT 1",
         {{table.schema}, {table.table}, {oid}});
@@ -161,6 +161,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
     table.single_points = type == "POINT" || type == "POINTM";
+    table.flat_points = type == "POINT" && Text(columns.get(), 0, 3) == "2";
     // Inheritance children hold rows with ids of their own, which the parent's primary key
     // does not cover; a partitioned table's partitions are its rows, under one key.
     const auto children = m_connection->Execute(

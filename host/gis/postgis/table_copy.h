@@ -9,10 +9,12 @@
 // cannot read (a row the layer's definition query fails on, a shape the client does not
 // read) leaves the searches to the server, which answers and fails as it always has.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -42,6 +44,10 @@ bool CopyPaysOff(const TableSize& table, double searches, double candidates);
 /// FID of a row that cannot be read, or with the server's words.
 FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const std::string& where,
                           const std::string& culprit);
+
+/// The WKB of a 2D point from the server's EWKB of it (the byte order, the type 1, with
+/// 0x20000000 set when an SRID follows, then x and y); nothing for bytes of any other form.
+std::optional<std::array<unsigned char, 21>> PointWkbOfEwkb(const unsigned char* bytes, std::size_t size);
 
 /// The rows of a scan's batch as a class's rows. A shape that cannot be read is left
 /// out: the scan fails at its row before that row's search.

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <atomic>
+#include <cstring>
 
 #include "gis/common/wkb_outline.h"
 #include "gis/postgis/feature_class.h"

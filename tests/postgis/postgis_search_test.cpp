@@ -106,6 +106,36 @@ struct SameRows {
 const char* const kRelations[] = {"INTERSECT", "ENVELOPE INTERSECT", "TOUCH", "OVERLAP",
                                   "CROSS", "WHOLLY CONTAIN", "ARE WHOLLY CONTAINED BY"};
 
+// A run whose searches of a database table are answered as `rule` says, and how many
+// tables it read into memory, and how many of those in two halves.
+struct AnsweredRun {
+    Outcome outcome;
+    std::size_t copies = 0;
+    std::size_t halves = 0;
+};
+
+AnsweredRun RunAnswered(gis::TableCopyRule rule, std::vector<std::shared_ptr<platform::ILayer>> layers,
+                        const std::string& layer2, const std::string& relation, const std::string& layer1) {
+    const ScopedTableCopyRule answered(rule);
+    const auto copied = gis::TablesCopied();
+    const auto copied_in_halves = gis::TablesCopiedInHalves();
+    auto outcome = RunOn(std::move(layers), layer2, relation, layer1);
+    return {outcome, gis::TablesCopied() - copied, gis::TablesCopiedInHalves() - copied_in_halves};
+}
+
+// The run on a copy selects what the server's run selects, of at least `least` features,
+// without a message; the copy was made (not left to the server after it failed) `copies`
+// times, and the server's run made none.
+void ExpectAnsweredAlike(const AnsweredRun& server, const AnsweredRun& memory, std::size_t least, std::size_t copies) {
+    EXPECT_TRUE(server.outcome.messages.empty()) << server.outcome.messages.front();
+    EXPECT_TRUE(memory.outcome.messages.empty()) << memory.outcome.messages.front();
+    EXPECT_GE(server.outcome.ids.size(), least);
+    EXPECT_EQ(memory.outcome.ids, server.outcome.ids);
+    EXPECT_EQ(memory.outcome.count, server.outcome.count);
+    EXPECT_EQ(server.copies, 0u);
+    EXPECT_EQ(memory.copies, copies);
+}
+
 TEST(PostgisSearch, EveryRelationSelectsWhatTheSameRowsInAGeoPackageSelect) {
     SameRows rows("oracle", Tables(0));
     const auto& file = rows.file;
@@ -349,6 +379,62 @@ TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes
     }
 }
 
+TEST(PostgisSearch, ALargeTableIsCopiedInTwoHalvesAtOnceAndAnswersAsTheServerDoes) {
+    TestDatabase database("halves");
+    WriteSquaresOverPointsAndCells(database, 7000);
+    const std::string schema = "halves.";
+    const auto blocks = [&](const std::string& table) {
+        return std::stoull(database.Execute("SELECT pg_relation_size('" + schema + table + "') / 8192"));
+    };
+    ASSERT_GE(blocks("points"), 2 * gis::kCopyHalfBlocks);
+    // Octagons about the points, copied through a query; a table of points with either
+    // half's rows deleted (its blocks kept: no vacuum); a small table, copied whole; and
+    // tables with a curved shape, which the copy does not read, in either half.
+    database.Execute("CREATE TABLE " + schema + "tiles AS SELECT fid, ST_Buffer(geom, 0.04, 2)::geometry(Polygon, 0) "
+                     "AS geom FROM " + schema + "points");
+    const std::string middle = "'(" + std::to_string(blocks("points") / 2) + ",0)'::tid";
+    for (const auto& [table, deleted] : {std::pair{"head_only", ">="}, {"tail_only", "<"}}) {
+        database.Execute("CREATE TABLE " + schema + table + " WITH (autovacuum_enabled = off) AS SELECT * FROM " +
+                         schema + "points");
+        database.Execute("DELETE FROM " + schema + table + " WHERE ctid " + deleted + " " + middle);
+    }
+    database.Execute("CREATE TABLE " + schema + "small AS SELECT * FROM " + schema + "points WHERE fid <= 3000");
+    const std::string curve = "'CURVEPOLYGON(CIRCULARSTRING(1 0, 1.1 0.1, 1.2 0, 1.1 -0.1, 1 0))'::geometry";
+    for (const auto& [table, fid] : {std::pair{"curved_head", "5"}, {"curved_tail", "69990"}}) {
+        database.Execute("CREATE TABLE " + schema + table + " AS SELECT fid, CASE WHEN fid = " + fid + " THEN " + curve +
+                         " ELSE geom::geometry END AS geom FROM " + schema + "tiles ORDER BY fid");
+    }
+    for (const std::string table : {"tiles", "head_only", "tail_only", "small", "curved_head", "curved_tail"}) {
+        database.Execute("ALTER TABLE " + schema + table + " ADD PRIMARY KEY (fid)");
+        database.Execute("CREATE INDEX ON " + schema + table + " USING gist (geom)");
+        database.Execute("ANALYZE " + schema + table);
+    }
+    ASSERT_GE(blocks("curved_tail"), 2 * gis::kCopyHalfBlocks);
+
+    struct Case {
+        std::string targets, relation, definition_query;
+        std::size_t copies, halves;
+    };
+    for (const auto& [targets, relation, definition_query, copies, halves] :
+         {Case{"points", "INTERSECT", "", 1, 1}, Case{"points", "INTERSECT", "fid % 3 <> 0", 1, 1},
+          Case{"head_only", "INTERSECT", "", 1, 1}, Case{"tail_only", "INTERSECT", "", 1, 1},
+          Case{"tiles", "INTERSECT", "", 1, 1}, Case{"tiles", "OVERLAP", "", 1, 1},
+          Case{"small", "INTERSECT", "", 1, 0}, Case{"curved_head", "INTERSECT", "", 0, 0},
+          Case{"curved_tail", "INTERSECT", "", 0, 0}}) {
+        SCOPED_TRACE(targets + " " + relation + " " + definition_query);
+        // Squares over both halves of each table.
+        const auto run = [&](gis::TableCopyRule rule) {
+            return RunAnswered(rule, {database.Layer(targets, targets, definition_query),
+                                      database.Layer("squares", "squares", "fid % 5 = 0")},
+                               targets, relation, "squares");
+        };
+        const auto server = run(gis::TableCopyRule::kNever);
+        const auto memory = run(gis::TableCopyRule::kAlways);
+        ExpectAnsweredAlike(server, memory, 500, copies);
+        EXPECT_EQ(memory.halves, halves);
+    }
+}
+
 TEST(PostgisSearch, ATableOfFlatPointsIsCopiedAsItIsKeptWhateverItsIdsAndSystem) {
     TestDatabase database("points_as_kept");
     WriteSquaresOverPointsAndCells(database, 300);
@@ -378,21 +464,9 @@ TEST(PostgisSearch, ATableOfFlatPointsIsCopiedAsItIsKeptWhateverItsIdsAndSystem)
           {"with_nulls", "squares"}, {"in_4326", "squares_4326"}}) {
         SCOPED_TRACE(targets);
         const auto run = [&](gis::TableCopyRule rule) {
-            const ScopedTableCopyRule answered(rule);
-            const auto copied = gis::TablesCopied();
-            auto outcome = RunOn({database.Layer(targets), database.Layer(queries)}, targets, "INTERSECT", queries);
-            return std::make_pair(outcome, gis::TablesCopied() - copied);
+            return RunAnswered(rule, {database.Layer(targets), database.Layer(queries)}, targets, "INTERSECT", queries);
         };
-        const auto [server, server_copies] = run(gis::TableCopyRule::kNever);
-        const auto [memory, memory_copies] = run(gis::TableCopyRule::kAlways);
-        EXPECT_TRUE(server.messages.empty()) << server.messages.front();
-        EXPECT_TRUE(memory.messages.empty()) << memory.messages.front();
-        EXPECT_GT(server.ids.size(), 1000u);
-        EXPECT_EQ(memory.ids, server.ids);
-        EXPECT_EQ(memory.count, server.count);
-        // Read into memory, not left to the server after a copy that failed.
-        EXPECT_EQ(server_copies, 0u);
-        EXPECT_EQ(memory_copies, 1u);
+        ExpectAnsweredAlike(run(gis::TableCopyRule::kNever), run(gis::TableCopyRule::kAlways), 1001, 1);
     }
 }
 

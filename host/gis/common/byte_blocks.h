@@ -38,6 +38,15 @@ public:
         return copy;
     }
 
+    /// Takes over the blocks of `other`, whose copies stay where they are; `other` is left empty.
+    void Adopt(ByteBlocks&& other) {
+        m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
+        for (auto& block : other.m_blocks) m_blocks.push_back(std::move(block));
+        other.m_blocks.clear();
+        other.m_free = nullptr;
+        other.m_left = 0;
+    }
+
     std::size_t BlockCount() const { return m_blocks.size(); }
     /// Whether `at` lies in block `block`.
     bool InBlock(std::size_t block, const unsigned char* at) const {

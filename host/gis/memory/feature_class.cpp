@@ -10,6 +10,7 @@
 #include <cmath>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <system_error>
 
 #include "gis/common/convex_polygon.h"
@@ -121,6 +122,33 @@ void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape
         rows.stored.AddNone();
         rows.shapes.push_back(std::move(shape));
     }
+}
+
+void AppendRows(FeatureRows& rows, FeatureRows&& more) {
+    const std::size_t count = rows.fids.size();
+    const std::size_t added = more.fids.size();
+    // A side that has no points, or no stored shapes, has none for each of its rows.
+    const auto pad_points = [](FeatureRows& side, std::size_t rows_of_side) {
+        side.points.resize(rows_of_side);
+        side.plain.resize(rows_of_side, 0);
+    };
+    if (rows.points.empty() != more.points.empty()) {
+        pad_points(rows, count);
+        pad_points(more, added);
+    }
+    if (rows.stored.Rows() == 0 && more.stored.Rows() > 0) {
+        for (std::size_t row = 0; row < count; ++row) rows.stored.AddNone();
+    }
+    if (more.stored.Rows() == 0 && rows.stored.Rows() > 0) {
+        for (std::size_t row = 0; row < added; ++row) more.stored.AddNone();
+    }
+    rows.fids.insert(rows.fids.end(), more.fids.begin(), more.fids.end());
+    rows.shapes.insert(rows.shapes.end(), std::make_move_iterator(more.shapes.begin()),
+                       std::make_move_iterator(more.shapes.end()));
+    rows.points.insert(rows.points.end(), more.points.begin(), more.points.end());
+    rows.plain.insert(rows.plain.end(), more.plain.begin(), more.plain.end());
+    rows.stored.Append(std::move(more.stored));
+    more = FeatureRows{};
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,

@@ -48,6 +48,9 @@ struct FeatureRows {
 void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
                   std::size_t size);
 
+/// Appends the rows of `more` to `rows`, in their order; `more` is left empty.
+void AppendRows(FeatureRows& rows, FeatureRows&& more);
+
 /// A row's shape: borrowed from its class, or made for the holder from a plain point.
 class RowShape {
 public:

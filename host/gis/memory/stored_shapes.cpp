@@ -28,6 +28,15 @@ void StoredShapes::AddNone() {
     m_sizes.push_back(0);
 }
 
+void StoredShapes::Append(StoredShapes&& more) {
+    // The bytes stay in their blocks: only the blocks change hands.
+    m_blocks.Adopt(std::move(more.m_blocks));
+    m_at.insert(m_at.end(), more.m_at.begin(), more.m_at.end());
+    m_sizes.insert(m_sizes.end(), more.m_sizes.begin(), more.m_sizes.end());
+    more.m_at.clear();
+    more.m_sizes.clear();
+}
+
 std::unique_ptr<geos::geom::Geometry> StoredShapes::Make(std::size_t row) const {
     if (!m_at[row]) return nullptr;
     geos::io::WKBReader reader(Shape::Factory());

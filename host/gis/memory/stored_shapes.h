@@ -25,6 +25,8 @@ public:
     void Add(const geos::geom::Geometry& shape);
     /// The next row, without a shape.
     void AddNone();
+    /// The rows of `more` after these; `more` is left empty.
+    void Append(StoredShapes&& more);
     /// Room for `rows` rows in all.
     void Reserve(std::size_t rows) {
         m_at.reserve(rows);

@@ -1,8 +1,11 @@
 #include "gis/postgis/connection.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -231,57 +234,143 @@ PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::millis
 }
 
 void PgConnection::CopyOut(const std::string& copy, const std::function<void(std::string_view)>& row) {
-    EnsureTransaction();
-    PgResult started(PQexec(m_connection, copy.c_str()), PQclear);
-    if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
-        Check(started.release(), m_source);
-        throw platform::Error(platform::kFail, m_source + ": the server sent no rows to copy");
-    }
-    // Reads what is left of the copy and the statement's results, so that the connection
-    // is free again however the reading ended; returns the first failed result.
-    const auto finish = [this] {
-        char* rest = nullptr;
-        while (PQgetCopyData(m_connection, &rest, 0) >= 0) PQfreemem(rest);
-        PgResult failed(nullptr, PQclear);
-        while (PGresult* result = PQgetResult(m_connection)) {
-            const auto status = PQresultStatus(result);
-            if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-                failed.reset(result);
-            } else {
-                PQclear(result);
-            }
+    PgCopy one{this, copy, row};
+    CopyOutTogether({&one, 1});
+}
+
+namespace {
+
+// Reads what is left of a copy and its statement's results, so that the connection is free
+// again however the reading ended; returns the first failed result.
+PgResult FinishCopy(PGconn* connection) {
+    PgResult failed(nullptr, PQclear);
+    int copy_states = 0;
+    while (PGresult* result = PQgetResult(connection)) {
+        const auto status = PQresultStatus(result);
+        if (status == PGRES_COPY_OUT) {
+            PQclear(result);
+            // libpq answers COPY_OUT for as long as the copy's rows are not read out; a
+            // second time means they cannot be (the connection is gone).
+            if (++copy_states > 1) break;
+            char* rest = nullptr;
+            while (PQgetCopyData(connection, &rest, 0) >= 0) PQfreemem(rest);
+            continue;
         }
-        return failed;
-    };
+        if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            failed.reset(result);
+        } else {
+            PQclear(result);
+        }
+    }
+    return failed;
+}
+
+}  // namespace
+
+void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
     // The binary format's header: signature, flags, and an extension of a given length.
     constexpr std::string_view kSignature("PGCOPY\n\377\r\n\0", 11);
-    bool header = true;
-    try {
-        while (true) {
-            char* data = nullptr;
-            const int size = PQgetCopyData(m_connection, &data, 0);
-            if (size < 0) break;  // -1: done, -2: failed (the result says why)
-            const std::unique_ptr<char, decltype(&PQfreemem)> owned(data, PQfreemem);
-            std::string_view bytes(data, static_cast<std::size_t>(size));
-            if (header) {
-                header = false;
-                if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
-                    throw platform::Error(platform::kFail, m_source + ": the server's copy has no binary header");
-                }
-                const std::size_t skip = kSignature.size() + 8 + PgBigEndian(bytes.data() + kSignature.size() + 4, 4);
-                if (skip > bytes.size()) {
-                    throw platform::Error(platform::kFail, m_source + ": the server's copy is cut short");
-                }
-                bytes.remove_prefix(skip);
-                if (bytes.empty()) continue;
+    struct Running {
+        PgCopy* copy;
+        bool header = true;
+        bool ended = false;
+    };
+    std::vector<Running> running;
+    running.reserve(copies.size());
+    // Hands one piece of a copy's data on: the header is checked and left out.
+    const auto take = [&](Running& at, std::string_view bytes) {
+        auto& connection = *at.copy->connection;
+        if (at.header) {
+            at.header = false;
+            if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
+                throw platform::Error(platform::kFail, connection.m_source + ": the server's copy has no binary header");
             }
-            row(bytes);
+            const std::size_t skip = kSignature.size() + 8 + PgBigEndian(bytes.data() + kSignature.size() + 4, 4);
+            if (skip > bytes.size()) {
+                throw platform::Error(platform::kFail, connection.m_source + ": the server's copy is cut short");
+            }
+            bytes.remove_prefix(skip);
+            if (bytes.empty()) return;
+        }
+        at.copy->row(bytes);
+    };
+    // The end of a copy: its statement's results, a failure thrown. A read that failed
+    // without a result to say why (the connection went) is no end of the rows either.
+    const auto end = [](Running& at, bool read_failed) {
+        at.ended = true;
+        auto& connection = *at.copy->connection;
+        if (auto failed = FinishCopy(connection.m_connection)) connection.Check(failed.release(), connection.m_source);
+        if (read_failed) {
+            throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+        }
+    };
+    try {
+        // Every copy is sent before any is read, so that the servers start together.
+        for (auto& copy : copies) {
+            auto& connection = *copy.connection;
+            connection.EnsureTransaction();
+            if (!PQsendQuery(connection.m_connection, copy.sql.c_str())) {
+                throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+            }
+            running.push_back({&copy});
+        }
+        for (auto& at : running) {
+            auto& connection = *at.copy->connection;
+            PgResult started(PQgetResult(connection.m_connection), PQclear);
+            if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+                at.ended = true;
+                FinishCopy(connection.m_connection);
+                connection.Check(started.release(), connection.m_source);
+                throw platform::Error(platform::kFail, connection.m_source + ": the server sent no rows to copy");
+            }
+        }
+        std::vector<pollfd> waiting;
+        for (std::size_t open = running.size(); open > 0;) {
+            // Every row that has arrived, from each copy in turn; then a wait for more.
+            bool any = false;
+            for (auto& at : running) {
+                if (at.ended) continue;
+                PGconn* handle = at.copy->connection->m_connection;
+                while (true) {
+                    char* data = nullptr;
+                    const int size = PQgetCopyData(handle, &data, 1);
+                    if (size == 0) break;  // no whole row yet
+                    if (size < 0) {        // -1: done, -2: failed (the results say why)
+                        --open;
+                        end(at, size == -2);
+                        break;
+                    }
+                    any = true;
+                    const std::unique_ptr<char, decltype(&PQfreemem)> owned(data, PQfreemem);
+                    take(at, std::string_view(data, static_cast<std::size_t>(size)));
+                }
+            }
+            if (any || open == 0) continue;
+            waiting.clear();
+            for (const auto& at : running) {
+                if (!at.ended) waiting.push_back({PQsocket(at.copy->connection->m_connection), POLLIN, 0});
+            }
+            if (poll(waiting.data(), waiting.size(), -1) < 0 && errno != EINTR) {
+                throw platform::Error(platform::kFail, running.front().copy->connection->m_source +
+                                                           ": cannot wait for the server's copy");
+            }
+            for (auto& at : running) {
+                auto& connection = *at.copy->connection;
+                if (!at.ended && !PQconsumeInput(connection.m_connection)) {
+                    throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+                }
+            }
         }
     } catch (...) {
-        finish();
+        // The copies still running are stopped, not read to their end.
+        for (auto& at : running) {
+            if (at.ended) continue;
+            auto& connection = *at.copy->connection;
+            if (!connection.Lost()) connection.CancelStatement();
+            FinishCopy(connection.m_connection);
+        }
         throw;
     }
-    if (auto failed = finish()) Check(failed.release(), m_source);
 }
 
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
@@ -314,13 +403,16 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
     return token;
 }
 
-void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) {
+void PgConnection::ExportSnapshot() {
     if (m_transaction.expired()) throw platform::Error(platform::kFail, m_source + ": no snapshot to share");
-    if (m_snapshot.empty()) {
-        FreeForStatement();
-        const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_source);
-        m_snapshot = PQgetvalue(result.get(), 0, 0);
-    }
+    if (!m_snapshot.empty()) return;
+    FreeForStatement();
+    const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_source);
+    m_snapshot = PQgetvalue(result.get(), 0, 0);
+}
+
+void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) {
+    ExportSnapshot();
     follower->BeginInSnapshot(m_snapshot);
     std::erase_if(m_followers, [&](const std::weak_ptr<PgConnection>& weak) {
         const auto known = weak.lock();

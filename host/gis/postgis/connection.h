@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,15 @@ struct PgParameter {
 };
 
 class PgStream;
+class PgConnection;
+
+/// One of several copies run at once: `COPY (…) TO STDOUT (FORMAT binary)` on a connection
+/// of its own, each row's bytes (after the file header) handed to `row`.
+struct PgCopy {
+    PgConnection* connection = nullptr;
+    std::string sql;
+    std::function<void(std::string_view)> row;
+};
 
 /// A statement the server stopped: at its time limit, or cancelled.
 class PgStatementStopped : public platform::Error {
@@ -67,6 +77,10 @@ public:
     /// Runs `COPY (…) TO STDOUT (FORMAT binary)` and hands each row's bytes (after the
     /// file header) to `row`: a large answer without a result object a row.
     void CopyOut(const std::string& copy, const std::function<void(std::string_view)>& row);
+    /// Runs `copies` at once, each on its own connection, so that as many server processes
+    /// work at the same time; this thread reads whichever has rows. When one fails, or a
+    /// `row` throws, the others are stopped and their rows given up, and that is thrown.
+    static void CopyOutTogether(std::span<PgCopy> copies);
     /// Prepares `sql` once under a name of its own and returns that name.
     std::string Prepare(const std::string& sql, int parameter_count);
     PgResult ExecutePrepared(const std::string& name, const std::vector<PgParameter>& parameters,
@@ -87,6 +101,9 @@ public:
     /// shared transaction is open. When the shared transaction ends, the follower's
     /// statement is stopped and its transaction ended with it.
     void ShareSnapshot(const std::shared_ptr<PgConnection>& follower);
+    /// Makes the shared transaction's snapshot ready to share, which the server cannot do
+    /// inside a savepoint: a later ShareSnapshot then can be. Throws when it cannot.
+    void ExportSnapshot();
     /// Rolls back the open transaction, unless a token holds it.
     void EndTransaction();
     /// Undoes a failed statement inside the transaction, keeping what came before the
@@ -101,6 +118,8 @@ public:
     /// The text of a failure of this connection without the source it starts with, for a
     /// message that names the database already.
     std::string Words(const std::exception& failure) const;
+    /// The server's version as libpq reports it (150004 for 15.4).
+    int ServerVersion() const { return PQserverVersion(m_connection); }
     /// Whether the connection was lost.
     bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
 

@@ -150,9 +150,19 @@ MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const 
         // Inside the scan's transaction: a statement that fails undoes the copy alone,
         // and the scan's cursor goes on.
         try {
+            // A copy in two halves shares the scan's snapshot, which the server cannot
+            // export inside the savepoint.
+            bool shareable = false;
+            if (m_table.heap_rows && m_connection->ServerVersion() >= 140000) {
+                try {
+                    m_connection->ExportSnapshot();
+                    shareable = true;
+                } catch (const platform::Error&) {
+                }
+            }
             m_connection->Execute("SAVEPOINT selvane_table_copy");
             try {
-                if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where);
+                if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where, shareable);
                 m_connection->Execute("RELEASE SAVEPOINT selvane_table_copy");
             } catch (const std::exception&) {
                 // Out of memory, a row the definition query fails on, a shape not read
@@ -190,10 +200,34 @@ bool PostgisFeatureClass::CopyPaysOff(const QueryBatch& batch, const geos::geom:
     return gis::CopyPaysOff(table, searches, candidates);
 }
 
-std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::string& where) {
+std::shared_ptr<PgConnection> PostgisFeatureClass::Helper() {
+    if (m_helper && m_helper->Lost()) m_helper_failed = true;
+    if (m_helper_failed) return nullptr;
+    if (!m_helper) {
+        try {
+            m_helper = std::make_shared<PgConnection>(m_connection->Source());
+        } catch (const platform::Error&) {
+            m_helper_failed = true;  // the server takes no more connections: one does the work
+        }
+    }
+    return m_helper;
+}
+
+std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::string& where, bool shareable) {
+    // A second connection in the scan's snapshot, for a copy in two halves.
+    const auto helper = [this, shareable]() -> std::shared_ptr<PgConnection> {
+        auto second = shareable ? Helper() : nullptr;
+        if (!second) return nullptr;
+        try {
+            m_connection->ShareSnapshot(second);
+        } catch (const platform::Error&) {
+            return nullptr;
+        }
+        return second;
+    };
     auto rows = std::make_shared<MemoryFeatureClass>(
         m_table.Display(), m_table.geometry_column, m_table.dimension, m_spatial_reference,
-        [this, where] { return CopyTableRows(*m_connection, m_table, where, Culprit()); });
+        [this, where, helper] { return CopyTableRows(*m_connection, helper, m_table, where, Culprit()); });
     rows->SetCulprit(CulpritOf(*this));
     rows->EnsureRows();
     rows->RequireAllFinite();

@@ -92,6 +92,11 @@ public:
     /// The table's row count if it has been counted.
     std::optional<std::int64_t> CountedRows() const { return m_row_count; }
 
+    /// A second connection to the same database, opened on first use, for work the server
+    /// can do on another core at the same time (a copy's second half, searches answered
+    /// ahead); nullptr once it cannot be had (the server takes no more connections).
+    std::shared_ptr<PgConnection> Helper();
+
     /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
     PostgisSearchAhead* Ahead() { return m_ahead.get(); }
 
@@ -123,7 +128,9 @@ private:
     // by the table's statistics and the index's estimate for `query`.
     bool CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query);
     // The table's rows that `where` lets through, in memory; throws what stops reading them.
-    std::shared_ptr<MemoryFeatureClass> CopyRows(const std::string& where);
+    // `shareable`: the scan's snapshot is exported, so that a second connection can copy
+    // half of them.
+    std::shared_ptr<MemoryFeatureClass> CopyRows(const std::string& where, bool shareable);
     // The SRID to project a query shape from, 0 when it is already in the table's system.
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
 
@@ -135,6 +142,8 @@ private:
     bool m_all_finite = false;
     std::map<std::tuple<int, bool, bool, std::string>, std::string> m_statements;
     std::unique_ptr<PostgisSearchAhead> m_ahead;
+    std::shared_ptr<PgConnection> m_helper;
+    bool m_helper_failed = false;
     mutable std::string m_shape_statement;
     struct QuerySystem {
         std::shared_ptr<const OGRSpatialReference> reference;  // held so that its address stays unique

@@ -69,18 +69,7 @@ std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::
                                                std::move(own_statement));
 }
 
-std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() {
-    if (m_helper && m_helper->Lost()) m_helper_failed = true;
-    if (m_helper_failed) return nullptr;
-    if (!m_helper) {
-        try {
-            m_helper = std::make_shared<PgConnection>(m_owner.Connection()->Source());
-        } catch (const platform::Error&) {
-            m_helper_failed = true;  // the server takes no more connections: one statement does
-        }
-    }
-    return m_helper;
-}
+std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() { return m_helper_failed ? nullptr : m_owner.Helper(); }
 
 void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key) {
     End();

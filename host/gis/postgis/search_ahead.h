@@ -104,8 +104,7 @@ private:
 
     PostgisFeatureClass& m_owner;
     std::unique_ptr<AheadBatch> m_current;
-    std::shared_ptr<PgConnection> m_helper;
-    bool m_helper_failed = false;
+    bool m_helper_failed = false;  // the second connection cannot answer: one statement does
     std::map<std::pair<const PgConnection*, SearchKey>, std::string> m_statements;
 };
 

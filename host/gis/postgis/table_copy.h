@@ -39,11 +39,17 @@ struct TableSize {
 bool CopyPaysOff(const TableSize& table, double searches, double candidates);
 
 /// The rows of `table` that `where` (a definition query; empty: every row) lets through,
-/// read in one binary copy: ids and shapes (2D, as the class reads them), each shape's
-/// bytes checked before GEOS reads them. Throws platform::Error naming `culprit` and the
-/// FID of a row that cannot be read, or with the server's words.
-FeatureRows CopyTableRows(PgConnection& connection, const PgTable& table, const std::string& where,
-                          const std::string& culprit);
+/// read in a binary copy: ids and shapes (2D, as the class reads them), each shape's
+/// bytes checked before GEOS reads them. A table of at least twice `kCopyHalfBlocks`
+/// blocks is copied in two halves at once when `helper` gives a second connection that
+/// reads the snapshot of `connection`'s transaction (nullptr: it cannot). Throws
+/// platform::Error naming `culprit` and the FID of a row that cannot be read, or with the
+/// server's words.
+FeatureRows CopyTableRows(PgConnection& connection, const std::function<std::shared_ptr<PgConnection>()>& helper,
+                          const PgTable& table, const std::string& where, const std::string& culprit);
+/// The blocks (8 KiB) of each half of a table copied in two: below that, a second
+/// connection's start costs more than it saves.
+inline constexpr std::uint64_t kCopyHalfBlocks = 256;
 
 /// The WKB of a 2D point from the server's EWKB of it (the byte order, the type 1, with
 /// 0x20000000 set when an SRID follows, then x and y); nothing for bytes of any other form.
@@ -77,7 +83,9 @@ std::function<std::string()> CulpritOf(const PostgisFeatureClass& table);
 enum class TableCopyRule { kByCost, kAlways, kNever };
 void SetTableCopyRuleForTests(TableCopyRule rule);
 TableCopyRule CurrentTableCopyRule();
-/// How many tables have been read into memory for a scan's searches, in this process.
+/// How many tables have been read into memory for a scan's searches, in this process;
+/// how many of them in two halves at once.
 std::size_t TablesCopied();
+std::size_t TablesCopiedInHalves();
 
 }  // namespace selvane::gis

@@ -353,6 +353,23 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
         EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
         EXPECT_EQ(hosted.Count(), "100000");
         EXPECT_EQ(points->SelectedCount(), 100000u);
+
+        // The helper gone, the next run's copy of the table (large enough for two halves)
+        // is made by the main connection alone, and selects what the server does.
+        const auto copied = gis::TablesCopied();
+        const auto copied_in_halves = gis::TablesCopiedInHalves();
+        {
+            const ScopedTableCopyRule memory(gis::TableCopyRule::kAlways);
+            hosted.Select("points", "INTERSECT", "squares");
+        }
+        const auto copy_count = hosted.Count();
+        hosted.Select("points", "INTERSECT", "squares");
+        EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
+        EXPECT_EQ(gis::TablesCopied() - copied, 1u);
+        EXPECT_EQ(gis::TablesCopiedInHalves() - copied_in_halves, 0u);
+        // The points written during the first run, one in each of 2,858 squares.
+        EXPECT_EQ(copy_count, "102858");
+        EXPECT_EQ(hosted.Count(), "102858");
     }
 }
 

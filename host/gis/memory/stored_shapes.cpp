@@ -23,11 +23,6 @@ void StoredShapes::Add(const geos::geom::Geometry& shape) {
     Add(reinterpret_cast<const unsigned char*>(wkb.data()), wkb.size());
 }
 
-void StoredShapes::AddNone() {
-    m_at.push_back(nullptr);
-    m_sizes.push_back(0);
-}
-
 void StoredShapes::Append(StoredShapes&& more) {
     // The bytes stay in their blocks: only the blocks change hands.
     m_blocks.Adopt(std::move(more.m_blocks));

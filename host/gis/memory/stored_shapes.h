@@ -24,7 +24,10 @@ public:
     /// The next row's shape, written from `shape`.
     void Add(const geos::geom::Geometry& shape);
     /// The next row, without a shape.
-    void AddNone();
+    void AddNone() {
+        m_at.push_back(nullptr);
+        m_sizes.push_back(0);
+    }
     /// The rows of `more` after these; `more` is left empty.
     void Append(StoredShapes&& more);
     /// Room for `rows` rows in all.

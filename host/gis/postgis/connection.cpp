@@ -516,12 +516,6 @@ const PGresult* PgStream::Next() {
     return nullptr;
 }
 
-std::uint64_t PgBigEndian(const char* bytes, std::size_t count) {
-    std::uint64_t value = 0;
-    for (std::size_t index = 0; index < count; ++index) value = (value << 8) | static_cast<unsigned char>(bytes[index]);
-    return value;
-}
-
 std::int64_t PgInteger(const PGresult* result, int row, int column) {
     const char* bytes = PQgetvalue(result, row, column);
     const auto length = static_cast<std::size_t>(PQgetlength(result, row, column));

@@ -192,7 +192,11 @@ private:
 };
 
 /// The big-endian unsigned integer of the `count` bytes at `bytes` (the server's binary form).
-std::uint64_t PgBigEndian(const char* bytes, std::size_t count);
+inline std::uint64_t PgBigEndian(const char* bytes, std::size_t count) {
+    std::uint64_t value = 0;
+    for (std::size_t index = 0; index < count; ++index) value = (value << 8) | static_cast<unsigned char>(bytes[index]);
+    return value;
+}
 /// Reads a big-endian integer column of 2, 4 or 8 bytes.
 std::int64_t PgInteger(const PGresult* result, int row, int column);
 

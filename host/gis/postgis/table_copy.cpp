@@ -169,9 +169,11 @@ private:
     void AddShape(std::int64_t fid, const unsigned char* wkb, std::size_t size) {
         if (m_points) {
             if (const auto point = PlainPointOfWkb(wkb, size)) {
-                Add(fid, nullptr, nullptr, 0);
-                m_rows.points.back() = *point;
-                m_rows.plain.back() = 1;
+                m_rows.fids.push_back(fid);
+                m_rows.points.push_back(*point);
+                m_rows.plain.push_back(1);
+                m_rows.stored.AddNone();
+                m_rows.shapes.emplace_back();
                 return;
             }
         }

@@ -399,12 +399,27 @@ TEST(PostgisSearch, ALargeTableIsCopiedInTwoHalvesAtOnceAndAnswersAsTheServerDoe
         database.Execute("DELETE FROM " + schema + table + " WHERE ctid " + deleted + " " + middle);
     }
     database.Execute("CREATE TABLE " + schema + "small AS SELECT * FROM " + schema + "points WHERE fid <= 3000");
+    // Tables of one block fewer than two halves' worth, exactly that, and one more: every
+    // row of points takes the same room, so a block holds as many as the first does.
+    const auto per_block =
+        std::stoull(database.Execute("SELECT count(*) FROM " + schema + "points WHERE ctid < '(1,0)'::tid"));
+    const std::uint64_t least = 2 * gis::kCopyHalfBlocks;
+    for (const auto& [table, rows] : {std::pair{std::string("one_fewer"), (least - 1) * per_block},
+                                      {std::string("exactly"), least * per_block},
+                                      {std::string("one_more"), least * per_block + 1}}) {
+        database.Execute("CREATE TABLE " + schema + table + " AS SELECT * FROM " + schema + "points ORDER BY fid LIMIT " +
+                         std::to_string(rows));
+    }
+    ASSERT_EQ(blocks("one_fewer"), least - 1);
+    ASSERT_EQ(blocks("exactly"), least);
+    ASSERT_EQ(blocks("one_more"), least + 1);
     const std::string curve = "'CURVEPOLYGON(CIRCULARSTRING(1 0, 1.1 0.1, 1.2 0, 1.1 -0.1, 1 0))'::geometry";
     for (const auto& [table, fid] : {std::pair{"curved_head", "5"}, {"curved_tail", "69990"}}) {
         database.Execute("CREATE TABLE " + schema + table + " AS SELECT fid, CASE WHEN fid = " + fid + " THEN " + curve +
                          " ELSE geom::geometry END AS geom FROM " + schema + "tiles ORDER BY fid");
     }
-    for (const std::string table : {"tiles", "head_only", "tail_only", "small", "curved_head", "curved_tail"}) {
+    for (const std::string table : {"tiles", "head_only", "tail_only", "small", "curved_head", "curved_tail", "one_fewer",
+                                    "exactly", "one_more"}) {
         database.Execute("ALTER TABLE " + schema + table + " ADD PRIMARY KEY (fid)");
         database.Execute("CREATE INDEX ON " + schema + table + " USING gist (geom)");
         database.Execute("ANALYZE " + schema + table);
@@ -419,6 +434,8 @@ TEST(PostgisSearch, ALargeTableIsCopiedInTwoHalvesAtOnceAndAnswersAsTheServerDoe
          {Case{"points", "INTERSECT", "", 1, 1}, Case{"points", "INTERSECT", "fid % 3 <> 0", 1, 1},
           Case{"head_only", "INTERSECT", "", 1, 1}, Case{"tail_only", "INTERSECT", "", 1, 1},
           Case{"tiles", "INTERSECT", "", 1, 1}, Case{"tiles", "OVERLAP", "", 1, 1},
+          Case{"one_fewer", "INTERSECT", "", 1, 0}, Case{"exactly", "INTERSECT", "", 1, 1},
+          Case{"one_more", "INTERSECT", "", 1, 1},
           Case{"small", "INTERSECT", "", 1, 0}, Case{"curved_head", "INTERSECT", "", 0, 0},
           Case{"curved_tail", "INTERSECT", "", 0, 0}}) {
         SCOPED_TRACE(targets + " " + relation + " " + definition_query);

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Repeats the suites that start threads (the rows answered ahead, the searches spread over
-# the cores, the GeoPackage rows parsed and a class's rows walked on every core, the runs
-# that use them, a database table read into memory and its scan's batches answered ahead)
-# until one
-# fails, on a machine loaded with a busy process on each core, so that the threads
+# the cores, a GeoPackage table read in slices and its rows parsed on every core, a class's
+# rows walked and its index of points built on every core, the runs that use them, a
+# database table read into memory and its scan's batches answered ahead) until one fails,
+# on a machine loaded with a busy process on each core, so that the threads
 # interleave as they would on a loaded desktop. Run it before changing a concurrent path.
 #
 #   bash scripts/stress_threads.sh [REPEATS] [PRESET]     (default 200 repeats, preset ci;
@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repeats=${1:-200}
 preset=${2:-ci}
-concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks)|GeoPackageReader\.|PostgisSearch\.ATableReadIntoMemory)'
+concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks)|GeoPackageReader\.|RowIndex\.|PostgisSearch\.ATableReadIntoMemory)'
 
 bash scripts/setup.sh
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" > /dev/null

@@ -5,8 +5,12 @@
 #include <ogrsf_frmts.h>
 #include <sqlite3.h>
 
+#include <limits>
+
 #include "gis/files/file_source.h"
 #include "gis/files/geopackage_reader.h"
+#include "gis/files/rowid_slices.h"
+#include "gis/files/sqlite_database.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -197,6 +201,162 @@ TEST(GeoPackageReader, RowsParsedOnEveryCoreNameTheFirstBrokenRowOfTheTable) {
     EXPECT_NE(first_fault().find("FID 20000:"), std::string::npos) << first_fault();
     spoil(7);
     EXPECT_NE(first_fault().find("FID 7:"), std::string::npos) << first_fault();
+}
+
+// A connection of the test's own to a GeoPackage, for what GDAL does not write.
+class Writer {
+public:
+    explicit Writer(const std::string& path) { sqlite3_open(path.c_str(), &m_database); }
+    ~Writer() { sqlite3_close(m_database); }
+    int Execute(const std::string& sql) { return sqlite3_exec(m_database, sql.c_str(), nullptr, nullptr, nullptr); }
+
+private:
+    sqlite3* m_database = nullptr;
+};
+
+struct ScopedSlices {
+    explicit ScopedSlices(std::size_t slices) { gis::SetRowidSlicesForTests(slices); }
+    ~ScopedSlices() { gis::SetRowidSlicesForTests(0); }
+};
+
+TEST(GeoPackageReader, RowidRangesCutTheSpanWithoutGapOrOverlapAndOnlyWhereATableHasRowids) {
+    TempFolder folder;
+    const auto path = folder.File("ranges.gpkg");
+    WriteGeoPackage(path, {{"wells", 1, 0, {"POINT(1 1)", "POINT(2 2)", "POINT(3 3)", "POINT(4 4)", "POINT(5 5)"}, {}},
+                           {"ends", 1, 0, {"POINT(0 0)"}, {}}});
+    {
+        Writer writer(path);
+        for (const char* sql : {"CREATE VIEW wells_view AS SELECT * FROM wells",
+                                "CREATE TABLE no_rowid (id INTEGER PRIMARY KEY, g BLOB) WITHOUT ROWID",
+                                "INSERT INTO no_rowid VALUES (1, NULL), (2, NULL)",
+                                "CREATE TABLE hidden (_rowid_ INTEGER, g BLOB)",
+                                "INSERT INTO hidden VALUES (7, NULL), (8, NULL)",
+                                "CREATE TABLE no_rows (id INTEGER PRIMARY KEY)",
+                                "INSERT INTO ends (fid, geom) SELECT -9223372036854775807 - 1, geom FROM ends",
+                                "INSERT INTO ends (fid, geom) SELECT 9223372036854775807, geom FROM ends WHERE fid = 1"}) {
+            ASSERT_EQ(writer.Execute(sql), SQLITE_OK) << sql;
+        }
+    }
+    gis::ReadOnlyDatabase opened(path);
+    sqlite3* database = opened.Handle();
+    const auto cut = [&](const std::string& table, std::size_t count) {
+        std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+        for (const auto& range : gis::RowidRanges(database, table, count)) ranges.emplace_back(range.first, range.last);
+        return ranges;
+    };
+    using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    EXPECT_EQ(cut("wells", 1), (Ranges{{1, 5}}));
+    EXPECT_EQ(cut("wells", 2), (Ranges{{1, 2}, {3, 5}}));
+    EXPECT_EQ(cut("wells", 4), (Ranges{{1, 1}, {2, 2}, {3, 3}, {4, 5}}));
+    // Fewer rowids in the span than ranges asked for: the table whole.
+    EXPECT_EQ(cut("wells", 5), (Ranges{{1, 5}}));
+    for (const char* table : {"wells_view", "no_rowid", "hidden", "no_rows", "no_such_table"}) {
+        EXPECT_EQ(cut(table, 2), Ranges{}) << table;
+    }
+    // Rowids from -2^63 to 2^63 - 1: every range follows the one before, the last ends at
+    // the greatest.
+    for (const std::size_t count : {2u, 3u, 7u}) {
+        const auto ranges = cut("ends", count);
+        ASSERT_EQ(ranges.size(), count);
+        EXPECT_EQ(ranges.front().first, std::numeric_limits<std::int64_t>::min());
+        EXPECT_EQ(ranges.back().second, std::numeric_limits<std::int64_t>::max());
+        for (std::size_t index = 0; index < count; ++index) {
+            EXPECT_LE(ranges[index].first, ranges[index].second);
+            if (index > 0) {
+                EXPECT_EQ(ranges[index - 1].second + 1, ranges[index].first);
+            }
+        }
+    }
+    // One core's worth of rowids is read whole.
+    EXPECT_EQ(gis::SlicesOf(database, "wells").size(), 1u);
+}
+
+TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
+    // 1,000 points with rows missing at what would be the borders of slices, rows without
+    // a shape, and ids at both ends of their range in a table of their own.
+    TableSpec wells{"wells", 1, 0, {}, {}};
+    for (int i = 0; i < 1000; ++i) {
+        wells.shapes.push_back(i % 97 == 5 ? "" : "POINT(" + std::to_string(i) + " " + std::to_string(i % 13) + ")");
+    }
+    TempFolder folder;
+    const auto path = folder.File("slices.gpkg");
+    WriteGeoPackage(path, {wells, {"ends", 1, 0, {"POINT(0 0)", "POINT(1 1)"}, {}}});
+    {
+        Writer writer(path);
+        for (const char* sql : {"DELETE FROM wells WHERE fid IN (1, 500, 501, 334, 667, 999)",
+                                "UPDATE ends SET fid = 9223372036854775807 WHERE fid = 2",
+                                "INSERT INTO ends (fid, geom) SELECT -9223372036854775807 - 1, geom FROM ends WHERE fid = 1"}) {
+            ASSERT_EQ(writer.Execute(sql), SQLITE_OK) << sql;
+        }
+    }
+    const auto read = [&](const char* table, std::size_t slices) {
+        const ScopedSlices sliced(slices);
+        const auto before = gis::TablesReadInSlices();
+        const auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom");
+        EXPECT_TRUE(rows.has_value());
+        EXPECT_EQ(DirectRows(*rows), GdalRows(path, table));
+        return gis::TablesReadInSlices() - before;
+    };
+    for (const std::size_t slices : {1u, 2u, 3u, 7u}) {
+        SCOPED_TRACE(slices);
+        EXPECT_EQ(read("wells", slices), slices > 1 ? 1u : 0u);
+        EXPECT_EQ(read("ends", slices), slices > 1 ? 1u : 0u);
+    }
+    // Rowids 2 to 1,000 span 998: in 999 slices the table is read whole.
+    EXPECT_EQ(read("wells", 999), 0u);
+}
+
+Writer* g_gap_writer = nullptr;
+int g_gap_commit = SQLITE_OK;
+
+void CommitInTheGap() {
+    // A point moved in the first slice and another in the last, in one transaction.
+    g_gap_writer->Execute("BEGIN IMMEDIATE");
+    g_gap_writer->Execute("UPDATE wells SET geom = (SELECT geom FROM wells WHERE fid = 30) WHERE fid IN (1, 60)");
+    g_gap_commit = g_gap_writer->Execute("COMMIT");
+    if (g_gap_commit != SQLITE_OK) g_gap_writer->Execute("ROLLBACK");
+}
+
+TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) {
+    TableSpec wells{"wells", 1, 0, {}, {}};
+    for (int i = 0; i < 60; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + " 0)");
+    const ScopedSlices sliced(2);
+    for (const bool wal : {true, false}) {
+        SCOPED_TRACE(wal ? "write-ahead log" : "rollback journal");
+        TempFolder folder;
+        const auto path = folder.File("snapshot.gpkg");
+        WriteGeoPackage(path, {wells});
+        Writer writer(path);
+        ASSERT_EQ(writer.Execute(wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE"), SQLITE_OK);
+        const auto old_rows = GdalRows(path, "wells");
+        g_gap_writer = &writer;
+        gis::SetSnapshotGapForTests(CommitInTheGap);
+        const auto before = gis::TablesReadInSlices();
+        const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+        gis::SetSnapshotGapForTests(nullptr);
+        ASSERT_TRUE(rows.has_value());
+        const auto new_rows = GdalRows(path, "wells");
+        if (wal) {
+            // The commit came between the first connection's snapshot and the second's:
+            // the second sees it and is left out, and one statement reads the table as it
+            // now is.
+            EXPECT_EQ(g_gap_commit, SQLITE_OK);
+            EXPECT_NE(new_rows, old_rows);
+            EXPECT_EQ(DirectRows(*rows), new_rows);
+            EXPECT_EQ(gis::TablesReadInSlices(), before);
+        } else {
+            // The first connection's read lock keeps the commit out until both slices are read.
+            EXPECT_EQ(g_gap_commit, SQLITE_BUSY);
+            EXPECT_EQ(new_rows, old_rows);
+            EXPECT_EQ(DirectRows(*rows), old_rows);
+            EXPECT_EQ(gis::TablesReadInSlices(), before + 1);
+        }
+        // With no writer in the gap, the slices are read together.
+        const auto again = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+        ASSERT_TRUE(again.has_value());
+        EXPECT_EQ(DirectRows(*again), new_rows);
+        EXPECT_EQ(gis::TablesReadInSlices(), before + (wal ? 1 : 2));
+    }
 }
 
 }  // namespace

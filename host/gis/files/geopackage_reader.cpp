@@ -10,6 +10,8 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <sstream>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "gis/common/shape.h"
 #include "gis/common/slices.h"
 #include "gis/common/wkb_outline.h"
+#include "gis/files/rowid_slices.h"
 #include "gis/files/sqlite_database.h"
 #include "platform/error.h"
 
@@ -33,6 +36,12 @@ struct Blobs {
     std::vector<std::uint32_t> sizes;
     std::vector<std::uint8_t> kinds;  // SQLite's type of each row's value: a blob, NULL or other
     ShapeDimension declared = ShapeDimension::Mixed;
+    // Where a table may hold points, a row each: a single point's coordinates, taken as its
+    // row is stepped to instead of copying its blob, and 1 in `plain` for such a row.
+    std::vector<PlainPoint> points;
+    std::vector<std::uint8_t> plain;
+
+    bool MayHoldPoints() const { return declared == ShapeDimension::Point || declared == ShapeDimension::Mixed; }
 };
 
 // The table's declared shape type, when this reader reads it: simple feature types
@@ -57,6 +66,120 @@ std::optional<ShapeDimension> DeclaredDimension(sqlite3* database, const std::st
     return std::nullopt;
 }
 
+// A blob of one finite 2D point without an envelope in its header (how tables of points
+// are written) read as its two coordinates, without a GEOS object or an allocation;
+// nullopt for every other blob, which the full parse reads and checks.
+std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_t size, ShapeDimension declared) {
+    // The 8-byte header ('GP', version 0, flags), then the WKB: byte order, type, x, y.
+    constexpr std::size_t kPointBlob = 8 + 1 + 4 + 8 + 8;
+    if (size != kPointBlob || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return std::nullopt;
+    // Flags: extended type (0x20), empty (0x10), an envelope (bits 1 to 3).
+    if ((blob[3] & 0x3E) != 0) return std::nullopt;
+    if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
+    return PlainPointOfWkb(blob + 8, size - 8);
+}
+
+// Steps through `statement`'s rows (id, geometry) into `blobs`; false when SQLite fails.
+bool StepBlobs(sqlite3* database, sqlite3_stmt* statement, Blobs& blobs) {
+    const bool may_hold_points = blobs.MayHoldPoints();
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        blobs.fids.push_back(sqlite3_column_int64(statement, 0));
+        const int kind = sqlite3_column_type(statement, 1);
+        blobs.kinds.push_back(static_cast<std::uint8_t>(kind));
+        const unsigned char* data = nullptr;
+        std::size_t size = 0;
+        if (kind == SQLITE_BLOB) {
+            data = static_cast<const unsigned char*>(sqlite3_column_blob(statement, 1));
+            size = static_cast<std::size_t>(sqlite3_column_bytes(statement, 1));
+            // SQLite found no memory for the blob: the row is not at fault.
+            if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
+        }
+        if (may_hold_points) {
+            const auto point = data ? PlainPointOfBlob(data, size, blobs.declared) : std::nullopt;
+            blobs.points.push_back(point.value_or(PlainPoint{0, 0}));
+            blobs.plain.push_back(point ? 1 : 0);
+            if (point) data = nullptr;  // nothing of the blob to keep
+        }
+        blobs.at.push_back(data ? blobs.bytes.Copy(data, size) : nullptr);
+        blobs.sizes.push_back(data ? static_cast<std::uint32_t>(size) : 0);
+    }
+    if (step == SQLITE_NOMEM) throw std::bad_alloc();
+    return step == SQLITE_DONE;
+}
+
+// Reads the rows of `ranges` into `blobs`, in order, a range a connection, every connection
+// in the snapshot of `database`'s. Nothing when no other connection joined it (one
+// statement then reads the table); false when SQLite failed.
+std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, const std::string& select,
+                                 const std::vector<RowidRange>& ranges, Blobs& blobs) {
+    SnapshotHelpers helpers(database, path, ranges.size() - 1);
+    if (!helpers.Joined()) return std::nullopt;
+    const std::string ranged = select + " WHERE _rowid_ BETWEEN ?1 AND ?2";
+    struct Slice {
+        Blobs blobs;
+        bool read = false;
+        std::exception_ptr failure;  // no memory: no fault of the rows'
+    };
+    std::vector<Slice> slices(ranges.size());
+    const auto read = [&](std::size_t index, sqlite3* connection) noexcept {
+        auto& slice = slices[index];
+        try {
+            auto statement = Prepare(connection, ranged);
+            if (!statement) return;
+            sqlite3_bind_int64(statement.get(), 1, ranges[index].first);
+            sqlite3_bind_int64(statement.get(), 2, ranges[index].last);
+            slice.read = StepBlobs(connection, statement.get(), slice.blobs);
+        } catch (...) {
+            slice.failure = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> threads;  // joined on leaving the block
+        threads.reserve(ranges.size());
+        std::vector<std::size_t> left_to_main{0};
+        for (std::size_t index = 1; index < ranges.size(); ++index) {
+            sqlite3* helper = helpers.At(index - 1);
+            try {
+                if (helper) {
+                    threads.emplace_back(read, index, helper);
+                    continue;
+                }
+            } catch (const std::system_error&) {
+            }
+            left_to_main.push_back(index);
+        }
+        for (const auto index : left_to_main) read(index, database);
+    }
+    CountTableReadInSlices();
+    for (auto& slice : slices) {
+        if (slice.failure) std::rethrow_exception(slice.failure);
+    }
+    if (!std::all_of(slices.begin(), slices.end(), [](const Slice& slice) { return slice.read; })) return false;
+    std::size_t rows = 0;
+    for (const auto& slice : slices) rows += slice.blobs.fids.size();
+    blobs.fids.reserve(rows);
+    blobs.at.reserve(rows);
+    blobs.sizes.reserve(rows);
+    blobs.kinds.reserve(rows);
+    if (blobs.MayHoldPoints()) {
+        blobs.points.reserve(rows);
+        blobs.plain.reserve(rows);
+    }
+    for (auto& slice : slices) {
+        auto& part = slice.blobs;
+        blobs.fids.insert(blobs.fids.end(), part.fids.begin(), part.fids.end());
+        blobs.at.insert(blobs.at.end(), part.at.begin(), part.at.end());
+        blobs.sizes.insert(blobs.sizes.end(), part.sizes.begin(), part.sizes.end());
+        blobs.kinds.insert(blobs.kinds.end(), part.kinds.begin(), part.kinds.end());
+        blobs.points.insert(blobs.points.end(), part.points.begin(), part.points.end());
+        blobs.plain.insert(blobs.plain.end(), part.plain.begin(), part.plain.end());
+        blobs.bytes.Adopt(std::move(part.bytes));  // the copies stay where they are
+        part = Blobs{};
+    }
+    return true;
+}
+
 std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table, const std::string& fid_column,
                                const std::string& geometry_column) {
     ReadOnlyDatabase opened(path);
@@ -67,29 +190,16 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
 
     const std::string select = "SELECT " + QuotedIdentifier(fid_column) + ", " + QuotedIdentifier(geometry_column) +
                                " FROM " + QuotedIdentifier(table);
-    auto statement = Prepare(database, select);
-    if (!statement) return std::nullopt;
     Blobs blobs;
     blobs.declared = *declared;
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        blobs.fids.push_back(sqlite3_column_int64(statement.get(), 0));
-        const int kind = sqlite3_column_type(statement.get(), 1);
-        blobs.kinds.push_back(static_cast<std::uint8_t>(kind));
-        if (kind == SQLITE_BLOB) {
-            const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(statement.get(), 1));
-            const int size = sqlite3_column_bytes(statement.get(), 1);
-            // SQLite found no memory for the blob: the row is not at fault.
-            if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
-            blobs.at.push_back(data ? blobs.bytes.Copy(data, static_cast<std::size_t>(size)) : nullptr);
-            blobs.sizes.push_back(data ? static_cast<std::uint32_t>(size) : 0);
-        } else {
-            blobs.at.push_back(nullptr);
-            blobs.sizes.push_back(0);
+    if (const auto ranges = SlicesOf(database, table); ranges.size() > 1) {
+        if (const auto read = ReadInSlices(path, database, select, ranges, blobs)) {
+            if (!*read) return std::nullopt;
+            return blobs;
         }
     }
-    if (step == SQLITE_NOMEM) throw std::bad_alloc();
-    if (step != SQLITE_DONE) return std::nullopt;
+    auto statement = Prepare(database, select);
+    if (!statement || !StepBlobs(database, statement.get(), blobs)) return std::nullopt;
     return blobs;
 }
 
@@ -132,18 +242,6 @@ bool OfDimension(WkbType type, ShapeDimension dimension) {
     return dimension == ShapeDimension::Mixed || DimensionOfWkb(type) == dimension;
 }
 
-// A blob of one finite 2D point without an envelope in its header (how tables of points
-// are written) read as its two coordinates, without a GEOS object or an allocation;
-// nullopt for every other blob, which the full parse reads and checks.
-std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_t size, ShapeDimension declared) {
-    // The 8-byte header ('GP', version 0, flags), then the WKB: byte order, type, x, y.
-    constexpr std::size_t kPointBlob = 8 + 1 + 4 + 8 + 8;
-    if (size != kPointBlob || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return std::nullopt;
-    // Flags: extended type (0x20), empty (0x10), an envelope (bits 1 to 3).
-    if ((blob[3] & 0x3E) != 0) return std::nullopt;
-    if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
-    return PlainPointOfWkb(blob + 8, size - 8);
-}
 
 const char* DimensionWords(ShapeDimension dimension) {
     switch (dimension) {
@@ -276,9 +374,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
     // Single points are kept as their coordinates: a GEOS point costs several times that.
     // Only a table that may hold points needs room for them.
-    const bool may_hold_points = blobs->declared == ShapeDimension::Point || blobs->declared == ShapeDimension::Mixed;
-    std::vector<PlainPoint> points(may_hold_points ? rows : 0);
-    std::vector<std::uint8_t> plain(may_hold_points ? rows : 0);
+    std::vector<PlainPoint> points = std::move(blobs->points);
+    std::vector<std::uint8_t> plain = std::move(blobs->plain);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -293,7 +390,7 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
         geos::io::WKBReader reader(Shape::Factory());
         for (std::size_t row = begin; row < end; ++row) {
             const int kind = blobs->kinds[row];
-            if (kind == SQLITE_NULL) continue;
+            if (kind == SQLITE_NULL || (!plain.empty() && plain[row])) continue;
             try {
                 if (kind != SQLITE_BLOB) {
                     throw ShapeBytesFault(std::string("the geometry column holds ") +
@@ -301,13 +398,6 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                 }
                 const unsigned char* blob = blobs->at[row];
                 const std::size_t size = blobs->sizes[row];
-                const auto point = may_hold_points ? PlainPointOfBlob(blob, size, blobs->declared) : std::nullopt;
-                if (point) {
-                    points[row] = *point;
-                    plain[row] = 1;
-                    blobs->sizes[row] = 0;
-                    continue;
-                }
                 if (const auto checked = CheckedBlobWkb(blob, size, blobs->declared)) {
                     blobs->at[row] = checked->data();
                     blobs->sizes[row] = static_cast<std::uint32_t>(checked->size());

@@ -1,9 +1,12 @@
 #include "gis/memory/row_index.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+
+#include "gis/common/slices.h"
 
 namespace selvane::gis {
 namespace {
@@ -64,19 +67,43 @@ RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(
     if (points.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("an index of over 4 billion points");
     }
+    // Each step below works on consecutive slices of rows, a core each; the slices of a
+    // step are the same on every call, so a slice's counts say where its rows go.
+    const std::size_t threads = ThreadsFor(points.size(), kPointsPerThread);
+    struct Slice {
+        std::size_t count = 0;
+        std::size_t offset = 0;  // of the slice's first indexed row among all of them
+        double min_x = 0, max_x = 0, min_y = 0, max_y = 0;
+    };
+    std::vector<Slice> slices(threads);
+    InSlices(points.size(), threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+        auto& slice = slices[slot];
+        for (std::size_t row = begin; row < end; ++row) {
+            if (!indexed(row)) continue;
+            const auto& point = points[row];
+            if (slice.count++ == 0) {
+                slice.min_x = slice.max_x = point.x;
+                slice.min_y = slice.max_y = point.y;
+            }
+            slice.min_x = std::min(slice.min_x, point.x);
+            slice.max_x = std::max(slice.max_x, point.x);
+            slice.min_y = std::min(slice.min_y, point.y);
+            slice.max_y = std::max(slice.max_y, point.y);
+        }
+    });
     std::size_t count = 0;
     double min_x = 0, max_x = 0, min_y = 0, max_y = 0;
-    for (std::size_t row = 0; row < points.size(); ++row) {
-        if (!indexed(row)) continue;
-        const auto& point = points[row];
-        if (count++ == 0) {
-            min_x = max_x = point.x;
-            min_y = max_y = point.y;
+    for (auto& slice : slices) {
+        if (slice.count == 0) continue;
+        if (count == 0) {
+            min_x = slice.min_x, max_x = slice.max_x, min_y = slice.min_y, max_y = slice.max_y;
         }
-        min_x = std::min(min_x, point.x);
-        max_x = std::max(max_x, point.x);
-        min_y = std::min(min_y, point.y);
-        max_y = std::max(max_y, point.y);
+        min_x = std::min(min_x, slice.min_x);
+        max_x = std::max(max_x, slice.max_x);
+        min_y = std::min(min_y, slice.min_y);
+        max_y = std::max(max_y, slice.max_y);
+        slice.offset = count;
+        count += slice.count;
     }
     if (count == 0) return;
     // The order only groups near points together; the boxes are of the points themselves,
@@ -85,27 +112,52 @@ RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(
     const double scale_y = max_y > min_y ? 65535.0 / (max_y - min_y) : 0;
     // A point's place on the curve in the high half, its row in the low: sorted by the
     // high half, four passes of eight bits.
-    std::vector<std::uint64_t> keyed, sorted(count);
-    keyed.reserve(count);
-    for (std::size_t row = 0; row < points.size(); ++row) {
-        if (!indexed(row)) continue;
-        const auto x = static_cast<std::uint32_t>((points[row].x - min_x) * scale_x);
-        const auto y = static_cast<std::uint32_t>((points[row].y - min_y) * scale_y);
-        keyed.push_back(std::uint64_t{HilbertPlace(x, y)} << 32 | row);
-    }
+    std::vector<std::uint64_t, Uninitialised<std::uint64_t>> keyed(count), sorted(count);
+    InSlices(points.size(), threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+        std::size_t at = slices[slot].offset;
+        for (std::size_t row = begin; row < end; ++row) {
+            if (!indexed(row)) continue;
+            const auto x = static_cast<std::uint32_t>((points[row].x - min_x) * scale_x);
+            const auto y = static_cast<std::uint32_t>((points[row].y - min_y) * scale_y);
+            keyed[at++] = std::uint64_t{HilbertPlace(x, y)} << 32 | row;
+        }
+    });
+    // Each pass counts the digits of each slice of keys, then moves each slice's keys to
+    // where the keys of lower digits and of the same digit in earlier slices end: the sort
+    // stays stable, as one thread's would be.
+    const std::size_t sort_threads = ThreadsFor(count, kPointsPerThread);
+    std::vector<std::array<std::size_t, 256>> starts(sort_threads);
     for (int shift = 32; shift < 64; shift += 8) {
-        std::size_t starts[257] = {};
-        for (const auto key : keyed) ++starts[((key >> shift) & 0xFF) + 1];
-        for (std::size_t digit = 0; digit < 256; ++digit) starts[digit + 1] += starts[digit];
-        for (const auto key : keyed) sorted[starts[(key >> shift) & 0xFF]++] = key;
+        InSlices(count, sort_threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+            auto& counted = starts[slot];
+            counted.fill(0);
+            for (std::size_t index = begin; index < end; ++index) ++counted[(keyed[index] >> shift) & 0xFF];
+        });
+        std::size_t total = 0;
+        for (std::size_t digit = 0; digit < 256; ++digit) {
+            for (auto& counted : starts) {
+                const std::size_t here = counted[digit];
+                counted[digit] = total;
+                total += here;
+            }
+        }
+        InSlices(count, sort_threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+            auto& next = starts[slot];
+            for (std::size_t index = begin; index < end; ++index) {
+                const auto key = keyed[index];
+                sorted[next[(key >> shift) & 0xFF]++] = key;
+            }
+        });
         keyed.swap(sorted);
     }
     sorted = {};
     m_points.resize(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        const std::size_t row = keyed[index] & 0xFFFFFFFF;
-        m_points[index] = {points[row].x, points[row].y, row};
-    }
+    InSlices(count, sort_threads, [&](std::size_t, std::size_t begin, std::size_t end) {
+        for (std::size_t index = begin; index < end; ++index) {
+            const std::size_t row = keyed[index] & 0xFFFFFFFF;
+            m_points[index] = {points[row].x, points[row].y, row};
+        }
+    });
     keyed = {};
     // The boxes of runs of kNode points, then of runs of kNode boxes, up to one level of at
     // most kNode boxes.

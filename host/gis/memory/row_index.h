@@ -4,12 +4,31 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "gis/common/geos_include.h"
 #include "gis/common/shape.h"
 
 namespace selvane::gis {
+
+/// An allocator whose vectors leave new elements uninitialised, for arrays that are written
+/// whole, slice by slice, on several threads: zeroing them first would be a pass of its
+/// own, on one thread.
+template <typename T>
+struct Uninitialised : std::allocator<T> {
+    Uninitialised() = default;
+    template <typename U>
+    Uninitialised(const Uninitialised<U>&) noexcept {}
+    template <typename U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
 
 /// The spatial index of a class's rows. Over a class of plain points, the points in the
 /// order of a Hilbert curve through the extent, in runs of 16 under a packed tree of their boxes
@@ -67,6 +86,8 @@ private:
     };
     // Points, and boxes, a node.
     static constexpr std::size_t kNode = 16;
+    // Rows that make a thread worth its start when the index of points is built.
+    static constexpr std::size_t kPointsPerThread = 65536;
 
     template <typename Visit>
     void QueryPoints(const geos::geom::Envelope& box, Visit&& visit) const {
@@ -97,7 +118,7 @@ private:
     }
     std::size_t LevelSize(std::size_t level) const { return m_levels[level + 1] - m_levels[level]; }
 
-    std::vector<PointRow> m_points;
+    std::vector<PointRow, Uninitialised<PointRow>> m_points;
     std::vector<Box> m_boxes;           // level by level, from the nodes over the points up
     std::vector<std::size_t> m_levels;  // where each level starts in m_boxes, and the end
     std::unique_ptr<geos::index::strtree::TemplateSTRtree<std::size_t>> m_tree;

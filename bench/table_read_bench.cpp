@@ -1,0 +1,64 @@
+// Times reading a GeoPackage table straight into memory (SQLite's stepping and the parse)
+// and building the index of its points, in one slice and in a slice a core, alternating.
+//
+//   table_read_bench FILE TABLE [REPEATS]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "gis/files/geopackage_reader.h"
+#include "gis/files/rowid_slices.h"
+#include "gis/memory/row_index.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: table_read_bench FILE TABLE [REPEATS]\n");
+        return 2;
+    }
+    const std::string path = argv[1], table = argv[2];
+    const int repeats = argc > 3 ? std::atoi(argv[3]) : 7;
+    std::vector<double> whole, sliced, indexed;
+    std::size_t rows = 0;
+    for (int repeat = 0; repeat < repeats; ++repeat) {
+        for (const std::size_t slices : {std::size_t{1}, std::size_t{0}}) {
+            selvane::gis::SetRowidSlicesForTests(slices);
+            const auto start = Clock::now();
+            auto read = selvane::gis::ReadGeoPackageRows(path, table, "fid", "geom");
+            (slices == 1 ? whole : sliced).push_back(Milliseconds(start));
+            if (!read) {
+                std::fprintf(stderr, "%s: table %s is not read by the direct reader\n", path.c_str(), table.c_str());
+                return 1;
+            }
+            rows = read->fids.size();
+            if (slices == 0 && !read->plain.empty()) {
+                const auto& plain = read->plain;
+                const auto index_start = Clock::now();
+                const selvane::gis::RowIndex index(read->points, [&plain](std::size_t row) { return plain[row] != 0; });
+                indexed.push_back(Milliseconds(index_start));
+            }
+        }
+    }
+    std::printf("%zu rows; median of %d: read in one slice %.1f ms, in a slice a core %.1f ms (%zu tables in slices)",
+                rows, repeats, Median(whole), Median(sliced), selvane::gis::TablesReadInSlices());
+    if (!indexed.empty()) std::printf("; index of points %.1f ms", Median(indexed));
+    std::printf("\n");
+}

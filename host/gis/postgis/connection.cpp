@@ -474,16 +474,14 @@ void PgStream::ReadRest() {
     }
 }
 
-void PgStream::Abandon() {
-    if (!m_receiving) return;
-    PGconn* handle = m_connection->m_connection;
+void PgConnection::DropResults() {
     // What the server has sent already is read without waiting (once: each read moves
     // what is left in libpq's buffer); a statement that is still at work, or still
     // sending, is asked to stop rather than waited for.
     bool ended = false;
-    if (PQconsumeInput(handle)) {
-        while (!PQisBusy(handle)) {
-            PGresult* result = PQgetResult(handle);
+    if (PQconsumeInput(m_connection)) {
+        while (!PQisBusy(m_connection)) {
+            PGresult* result = PQgetResult(m_connection);
             if (!result) {
                 ended = true;
                 break;
@@ -491,7 +489,12 @@ void PgStream::Abandon() {
             PQclear(result);
         }
     }
-    if (!ended && !m_connection->Lost()) m_connection->CancelStatement();
+    if (!ended && !Lost()) CancelStatement();
+}
+
+void PgStream::Abandon() {
+    if (!m_receiving) return;
+    m_connection->DropResults();
     Finish();
     m_buffered.clear();
     m_next_buffered = 0;
@@ -514,6 +517,67 @@ const PGresult* PgStream::Next() {
     Finish();
     if (!m_failure.empty()) throw platform::Error(platform::kFail, m_failure);
     return nullptr;
+}
+
+PgSentStatement::PgSentStatement(std::shared_ptr<PgConnection> connection, const std::string& sql, bool binary_result)
+    : m_connection(std::move(connection)) {
+    m_connection->EnsureTransaction();
+    if (!PQsendQueryParams(m_connection->m_connection, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr,
+                           binary_result ? 1 : 0)) {
+        m_failure = std::make_exception_ptr(
+            platform::Error(platform::kFail, m_connection->m_source + ": " + m_connection->ServerMessage(nullptr)));
+        return;
+    }
+    m_receiving = true;
+    m_connection->m_streaming = this;
+}
+
+PgSentStatement::~PgSentStatement() {
+    // The result must leave the connection before it can run anything else.
+    if (m_receiving) Finish();
+}
+
+void PgSentStatement::Finish() {
+    while (PGresult* rest = PQgetResult(m_connection->m_connection)) PQclear(rest);
+    m_receiving = false;
+    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
+}
+
+void PgSentStatement::ReadRest() {
+    if (!m_receiving) return;
+    // The first result is the statement's; no result at all, a connection that went.
+    PGresult* first = PQgetResult(m_connection->m_connection);
+    // libpq can answer "command done" for a statement whose connection went before its
+    // result came: only rows, all of them, stand for themselves then.
+    if (first && m_connection->Lost() && PQresultStatus(first) != PGRES_TUPLES_OK) {
+        PQclear(first);
+        first = nullptr;
+    }
+    try {
+        m_result = m_connection->Check(first, m_connection->m_source);
+    } catch (...) {
+        m_failure = std::current_exception();
+    }
+    Finish();
+}
+
+void PgSentStatement::Abandon() {
+    if (!m_receiving) return;
+    m_connection->DropResults();
+    Finish();
+    m_result.reset();
+    m_failure = std::make_exception_ptr(
+        platform::Error(platform::kFail, m_connection->m_source + ": the statement was stopped, its rows given up"));
+}
+
+void PgSentStatement::Receive() {
+    if (m_receiving) PQconsumeInput(m_connection->m_connection);
+}
+
+PgResult PgSentStatement::Take() {
+    ReadRest();
+    if (m_failure) std::rethrow_exception(m_failure);
+    return std::move(m_result);
 }
 
 std::int64_t PgInteger(const PGresult* result, int row, int column) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <span>
@@ -38,7 +39,23 @@ struct PgParameter {
 };
 
 class PgStream;
+class PgSentStatement;
 class PgConnection;
+
+/// A statement whose results are still coming in. Before the connection runs another, it
+/// has the pending one keep the rest of its results (or, when the statement is given up,
+/// drop them).
+class PgPending {
+public:
+    virtual ~PgPending() = default;
+    /// Gives the results up: what has arrived is dropped, a statement still at work is asked
+    /// to stop, and the connection is free once this returns.
+    virtual void Abandon() = 0;
+
+private:
+    friend class PgConnection;
+    virtual void ReadRest() = 0;
+};
 
 /// One of several copies run at once: `COPY (…) TO STDOUT (FORMAT binary)` on a connection
 /// of its own, each row's bytes (after the file header) handed to `row`.
@@ -125,7 +142,8 @@ public:
 
 private:
     friend class PgStream;
-    /// Lets a stream that is still being read finish into its buffer, so that the
+    friend class PgSentStatement;
+    /// Lets a statement whose results are still coming finish into its buffer, so that the
     /// connection is free for another statement.
     void FreeForStatement();
     /// Every statement runs in a read-only transaction that is rolled back, never
@@ -144,12 +162,15 @@ private:
     void BeginInSnapshot(const std::string& id);
     /// Asks the server to stop the statement this connection is running.
     void CancelStatement();
+    /// Drops the results of the statement under way: what has arrived is read without
+    /// waiting, and a statement still at work is asked to stop.
+    void DropResults();
     PgResult Check(PGresult* result, const std::string& what);
 
     std::string m_source;
     PGconn* m_connection = nullptr;
     int m_cancel_slot = -1;  // where CancelDatabaseStatements finds this connection
-    PgStream* m_streaming = nullptr;
+    PgPending* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported
     std::vector<std::weak_ptr<PgConnection>> m_followers;  // reading the shared transaction's snapshot
@@ -161,12 +182,12 @@ private:
 /// The rows of one prepared statement, read from the server one at a time so that a
 /// large answer is never held whole. Another statement on the same connection first
 /// reads the rest of the rows into memory.
-class PgStream {
+class PgStream : public PgPending {
 public:
     /// Starts the statement; its failure, if any, comes with Next.
     PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
              const std::vector<PgParameter>& parameters);
-    ~PgStream();
+    ~PgStream() override;
     PgStream(const PgStream&) = delete;
     PgStream& operator=(const PgStream&) = delete;
 
@@ -175,11 +196,10 @@ public:
     const PGresult* Next();
     /// Gives the rows up: what has arrived is dropped, a statement still at work is asked
     /// to stop, and the connection is free once this returns. Next throws afterwards.
-    void Abandon();
+    void Abandon() override;
 
 private:
-    friend class PgConnection;
-    void ReadRest();
+    void ReadRest() override;
     PgResult Receive();
     void Finish();
 
@@ -189,6 +209,35 @@ private:
     std::size_t m_next_buffered = 0;
     bool m_receiving = false;
     std::string m_failure;
+};
+
+/// A statement sent ahead and its whole result taken later, so that the server works on
+/// it while the caller does something else. Another statement on the same connection
+/// first waits for it and keeps its result here; one dropped untaken is read out.
+class PgSentStatement : public PgPending {
+public:
+    /// Sends `sql` (no parameters); results in binary when `binary_result`.
+    PgSentStatement(std::shared_ptr<PgConnection> connection, const std::string& sql, bool binary_result);
+    ~PgSentStatement() override;
+    PgSentStatement(const PgSentStatement&) = delete;
+    PgSentStatement& operator=(const PgSentStatement&) = delete;
+
+    /// The result, waited for if it has not come; throws platform::Error as
+    /// PgConnection::Execute would have for the statement.
+    PgResult Take();
+    /// Reads what has arrived, without waiting: the server writes a large result only as
+    /// fast as the client reads it.
+    void Receive();
+    void Abandon() override;
+
+private:
+    void ReadRest() override;
+    void Finish();
+
+    std::shared_ptr<PgConnection> m_connection;
+    PgResult m_result{nullptr, PQclear};
+    std::exception_ptr m_failure;
+    bool m_receiving = false;
 };
 
 /// The big-endian unsigned integer of the `count` bytes at `bytes` (the server's binary form).

@@ -1,5 +1,7 @@
 #include "gis/postgis/cursors.h"
 
+#include <algorithm>
+
 #include "gis/common/shape_errors.h"
 #include "gis/common/spatial_relation.h"
 #include "gis/postgis/search_ahead.h"
@@ -66,6 +68,16 @@ PostgisScanCursor::~PostgisScanCursor() {
     }
 }
 
+std::string PostgisScanCursor::Fetch() const {
+    return "FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor;
+}
+
+bool PostgisScanCursor::SearchedInMemory() const {
+    return m_searches && !m_searches->copies.empty() &&
+           std::all_of(m_searches->copies.begin(), m_searches->copies.end(),
+                       [](const auto& copy) { return copy.second.rows != nullptr; });
+}
+
 std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
     if (m_done) return nullptr;
     if (!m_batch || m_next >= PQntuples(m_batch->rows.get())) {
@@ -75,9 +87,10 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
                 m_searches = std::make_shared<ScanSearches>();
                 m_searches->expected_rows = m_source.Owner().CountedRows().value_or(0);
             }
-            m_batch = std::make_shared<QueryBatch>(
-                m_source.Owner().shared_from_this(), m_searches,
-                m_connection->Execute("FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor, {}, true));
+            auto fetched = m_next_batch ? m_next_batch->Take() : m_connection->Execute(Fetch(), {}, true);
+            m_next_batch.reset();
+            m_next_batch_asked = false;
+            m_batch = std::make_shared<QueryBatch>(m_source.Owner().shared_from_this(), m_searches, std::move(fetched));
         } catch (const platform::Error& error) {
             throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + m_connection->Words(error));
         }
@@ -92,6 +105,18 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
             return nullptr;
         }
     }
+    // Once the batch's searches are known to be answered in memory (the first search makes
+    // the copy), the server reads the next batch meanwhile. A full batch only: a shorter one
+    // was the last.
+    if (!m_next_batch_asked && PQntuples(m_batch->rows.get()) == kScanBatchRows && SearchedInMemory()) {
+        m_next_batch_asked = true;
+        try {
+            m_next_batch = std::make_unique<PgSentStatement>(m_connection, Fetch(), true);
+        } catch (const platform::Error&) {
+            // The connection cannot take it now: the batch's own FETCH says why, in its turn.
+        }
+    }
+    if (m_next_batch && m_next % kReceiveEvery == 0) m_next_batch->Receive();
     const int row = m_next++;
     const auto* rows = m_batch->rows.get();
     const auto fid = PgInteger(rows, row, 0);

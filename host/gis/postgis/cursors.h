@@ -52,12 +52,20 @@ public:
     std::shared_ptr<platform::IFeature> NextFeature() override;
 
 private:
+    std::string Fetch() const;
+    /// Whether the searches of the scan's shapes are answered in memory, so that nothing
+    /// else asks the connection anything while a batch is searched.
+    bool SearchedInMemory() const;
+
     PostgisFeatureMaker m_source;
     std::shared_ptr<PgConnection> m_connection;
     std::shared_ptr<void> m_transaction;
     std::string m_cursor;
     std::shared_ptr<QueryBatch> m_batch;
     std::shared_ptr<ScanSearches> m_searches;
+    // The next batch, asked for while this one is searched in memory.
+    std::unique_ptr<PgSentStatement> m_next_batch;
+    bool m_next_batch_asked = false;
     int m_next = 0;
     bool m_done = false;
 };
@@ -80,5 +88,7 @@ private:
 
 /// How many rows a full scan fetches at a time.
 inline constexpr int kScanBatchRows = 10000;
+/// Every how many rows of a batch the next batch's rows that have arrived are read in.
+inline constexpr int kReceiveEvery = 128;
 
 }  // namespace selvane::gis

@@ -738,6 +738,52 @@ TEST(PostgisFailures, ATableReadIntoMemoryFailsAsTheServersSearchesWould) {
     EXPECT_EQ(server.ids.size(), 29u);
 }
 
+TEST(PostgisFailures, AStatementSentAheadKeepsItsRowsThroughOtherStatementsAndFailsWhenTaken) {
+    TestDatabase database("sent_ahead");
+    auto connection = std::make_shared<gis::PgConnection>(database.Source());
+    const auto value = [&](const std::string& sql) {
+        const auto result = connection->Execute(sql);
+        return std::string(PQgetvalue(result.get(), 0, 0));
+    };
+    // More rows than a socket holds: the server waits for the client to read them.
+    const std::string rows = "SELECT g, repeat('x', 100) FROM generate_series(1, 20000) g";
+    {
+        gis::PgSentStatement sent(connection, rows, false);
+        sent.Receive();
+        // Another statement first takes the sent one's result, which stays for it.
+        EXPECT_EQ(value("SELECT 42"), "42");
+        const auto taken = sent.Take();
+        ASSERT_EQ(PQntuples(taken.get()), 20000);
+        EXPECT_EQ(std::string(PQgetvalue(taken.get(), 19999, 0)), "20000");
+    }
+    {
+        // A failure comes when the result is taken, in the server's words; the connection
+        // goes on in a new transaction.
+        gis::PgSentStatement sent(connection, "SELECT 1 / (g - 3) FROM generate_series(1, 5) g", false);
+        try {
+            sent.Take();
+            ADD_FAILURE() << "a division by zero taken for rows";
+        } catch (const platform::Error& error) {
+            EXPECT_NE(std::string(error.what()).find("division by zero"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(value("SELECT 7"), "7");
+    }
+    {
+        // One dropped untaken is read out; one given up is stopped, and says so when taken.
+        { gis::PgSentStatement dropped(connection, rows, false); }
+        EXPECT_EQ(value("SELECT 8"), "8");
+        gis::PgSentStatement given_up(connection, "SELECT pg_sleep(30)", false);
+        given_up.Abandon();
+        try {
+            given_up.Take();
+            ADD_FAILURE() << "a statement given up gave a result";
+        } catch (const platform::Error& error) {
+            EXPECT_NE(std::string(error.what()).find("given up"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(value("SELECT 9"), "9");
+    }
+}
+
 TEST(PostgisFailures, AConnectionKilledAfterATableWasReadIntoMemoryEndsTheRunAtTheScansNextBatch) {
     const ScopedTableCopyRule memory(gis::TableCopyRule::kAlways);
     TestDatabase database("killed_copy");

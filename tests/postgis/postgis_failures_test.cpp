@@ -747,6 +747,14 @@ TEST(PostgisFailures, AStatementSentAheadKeepsItsRowsThroughOtherStatementsAndFa
     };
     // More rows than a socket holds: the server waits for the client to read them.
     const std::string rows = "SELECT g, repeat('x', 100) FROM generate_series(1, 20000) g";
+    const auto failure_of = [](gis::PgSentStatement& sent) {
+        try {
+            sent.Take();
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string("no failure");
+    };
     {
         gis::PgSentStatement sent(connection, rows, false);
         sent.Receive();
@@ -760,12 +768,8 @@ TEST(PostgisFailures, AStatementSentAheadKeepsItsRowsThroughOtherStatementsAndFa
         // A failure comes when the result is taken, in the server's words; the connection
         // goes on in a new transaction.
         gis::PgSentStatement sent(connection, "SELECT 1 / (g - 3) FROM generate_series(1, 5) g", false);
-        try {
-            sent.Take();
-            ADD_FAILURE() << "a division by zero taken for rows";
-        } catch (const platform::Error& error) {
-            EXPECT_NE(std::string(error.what()).find("division by zero"), std::string::npos) << error.what();
-        }
+        const auto failure = failure_of(sent);
+        EXPECT_NE(failure.find("division by zero"), std::string::npos) << failure;
         EXPECT_EQ(value("SELECT 7"), "7");
     }
     {
@@ -774,12 +778,8 @@ TEST(PostgisFailures, AStatementSentAheadKeepsItsRowsThroughOtherStatementsAndFa
         EXPECT_EQ(value("SELECT 8"), "8");
         gis::PgSentStatement given_up(connection, "SELECT pg_sleep(30)", false);
         given_up.Abandon();
-        try {
-            given_up.Take();
-            ADD_FAILURE() << "a statement given up gave a result";
-        } catch (const platform::Error& error) {
-            EXPECT_NE(std::string(error.what()).find("given up"), std::string::npos) << error.what();
-        }
+        const auto failure = failure_of(given_up);
+        EXPECT_NE(failure.find("given up"), std::string::npos) << failure;
         EXPECT_EQ(value("SELECT 9"), "9");
     }
 }

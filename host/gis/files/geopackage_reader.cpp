@@ -68,14 +68,14 @@ std::optional<ShapeDimension> DeclaredDimension(sqlite3* database, const std::st
 
 // A blob of one finite 2D point without an envelope in its header (how tables of points
 // are written) read as its two coordinates, without a GEOS object or an allocation;
-// nullopt for every other blob, which the full parse reads and checks.
-std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_t size, ShapeDimension declared) {
+// nullopt for every other blob, which the full parse reads and checks. Only asked of a
+// table that may hold points.
+std::optional<PlainPoint> PlainPointOfBlob(const unsigned char* blob, std::size_t size) {
     // The 8-byte header ('GP', version 0, flags), then the WKB: byte order, type, x, y.
     constexpr std::size_t kPointBlob = 8 + 1 + 4 + 8 + 8;
     if (size != kPointBlob || blob[0] != 'G' || blob[1] != 'P' || blob[2] != 0) return std::nullopt;
     // Flags: extended type (0x20), empty (0x10), an envelope (bits 1 to 3).
     if ((blob[3] & 0x3E) != 0) return std::nullopt;
-    if (declared != ShapeDimension::Point && declared != ShapeDimension::Mixed) return std::nullopt;
     return PlainPointOfWkb(blob + 8, size - 8);
 }
 
@@ -96,7 +96,7 @@ bool StepBlobs(sqlite3* database, sqlite3_stmt* statement, Blobs& blobs) {
             if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
         }
         if (may_hold_points) {
-            const auto point = data ? PlainPointOfBlob(data, size, blobs.declared) : std::nullopt;
+            const auto point = data ? PlainPointOfBlob(data, size) : std::nullopt;
             blobs.points.push_back(point.value_or(PlainPoint{0, 0}));
             blobs.plain.push_back(point ? 1 : 0);
             if (point) data = nullptr;  // nothing of the blob to keep
@@ -372,8 +372,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
     if (!blobs) return std::nullopt;
     const std::size_t rows = blobs->fids.size();
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
-    // Single points are kept as their coordinates: a GEOS point costs several times that.
-    // Only a table that may hold points needs room for them.
+    // Single points are kept as their coordinates, taken while stepping: a GEOS point costs
+    // several times that. Only a table that may hold points has room for them.
     std::vector<PlainPoint> points = std::move(blobs->points);
     std::vector<std::uint8_t> plain = std::move(blobs->plain);
     // Each slice stops at its first row that cannot be read here, so that the first such

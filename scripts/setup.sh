@@ -51,7 +51,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo_cmd dpkg --add-architecture i386
   fi
-  $sudo_cmd apt-get update -qq
+  # A mirror caught mid-sync fails the update now and then ("File has unexpected size");
+  # try again, and if it still fails go on with the lists there are: the install then
+  # either finds every package or says which it cannot.
+  for attempt in 1 2 3 4; do
+    if $sudo_cmd apt-get update -qq; then break; fi
+    if [ "$attempt" -eq 4 ]; then echo "setup: apt-get update kept failing; installing from the lists there are" >&2; break; fi
+    sleep $((attempt * 15))
+  done
   # dpkg without a sync after every file: a fresh machine unpacks a few thousand files.
   $sudo_cmd apt-get install -y -qq --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"
 fi

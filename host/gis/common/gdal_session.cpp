@@ -6,6 +6,7 @@
 #include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogr_srs_api.h>
+#include <sqlite3.h>
 
 #include <array>
 #include <atomic>
@@ -60,6 +61,10 @@ void ApplyNetworkPolicy(bool allowed) {
 void InitialiseGdal() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // SQLite counts every allocation under one lock unless told not to, and the readers
+        // of a table's slices allocate on both cores. Nothing reads the counts. Refused
+        // (harmlessly) once SQLite has started, as inside a host that started it first.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         GDALAllRegister();
         // GDAL prints "ERROR n: ..." by default; its messages belong inside ours.
         CPLSetErrorHandler(CPLQuietErrorHandler);

@@ -9,9 +9,12 @@
 #include <regex>
 #include <sstream>
 
+#include <geos/util/IllegalArgumentException.h>
+
 #include "gis/common/prepared_query.h"
 #include "gis/common/shape.h"
 #include "gis/common/wkb_outline.h"
+#include "gis/common/wkb_shapes.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -327,6 +330,90 @@ TEST(WkbOutline, BoxesRectanglesAndLineVerticesAreReadFromTheBytesAsGeosReadsThe
     for (const double xy : {0.0, 0.0, 2.0, 0.0, 2.0, 1.0, 0.0, 1.0, 0.0, 0.0}) srid.Double(xy);
     ASSERT_TRUE(gis::RectangleOfWkb(srid.Data(), srid.Size()).has_value());
     EXPECT_EQ(gis::RectangleOfWkb(srid.Data(), srid.Size())->getMaxX(), 2);
+}
+
+// The bytes of `wkt` as GEOS writes them: little-endian unless told, 2D unless told.
+std::vector<unsigned char> WkbOf(const std::string& wkt, int byte_order = geos::io::WKBConstants::wkbNDR,
+                                 int dimension = 2) {
+    const auto shape = gis::Shape::FromWkt(wkt);
+    geos::io::WKBWriter writer(dimension, byte_order);
+    std::ostringstream bytes;
+    writer.write(*shape->Geometry(), bytes);
+    const std::string text = bytes.str();
+    return {text.begin(), text.end()};
+}
+
+// The same shape down to each coordinate's bits, part by part and ring by ring.
+bool SameShape(const geos::geom::Geometry& made, const geos::geom::Geometry& read) {
+    if (made.getGeometryTypeId() != read.getGeometryTypeId() || made.getSRID() != read.getSRID() ||
+        made.getCoordinateDimension() != read.getCoordinateDimension() ||
+        made.getNumGeometries() != read.getNumGeometries() || made.getNumPoints() != read.getNumPoints()) {
+        return false;
+    }
+    const auto made_points = made.getCoordinates();
+    const auto read_points = read.getCoordinates();
+    for (std::size_t index = 0; index < made_points->size(); ++index) {
+        const auto& a = made_points->getAt(index);
+        const auto& b = read_points->getAt(index);
+        if (std::memcmp(&a.x, &b.x, sizeof a.x) || std::memcmp(&a.y, &b.y, sizeof a.y) || !std::isnan(a.z) ||
+            !std::isnan(b.z)) {
+            return false;
+        }
+    }
+    return made.equalsExact(&read) || made.isEmpty();
+}
+
+TEST(WkbShapes, ThePlainTypesAreMadeAsGeosReadsThemAndEverythingElseIsLeftToIt) {
+    geos::io::WKBReader reader(gis::Shape::Factory());
+    const auto& factory = gis::Shape::Factory();
+    const auto made_of = [&factory](const std::vector<unsigned char>& bytes) {
+        return gis::ShapeOfPlainWkb(bytes.data(), bytes.size(), factory);
+    };
+    // Made here, as GEOS reads them, and every shorter prefix left to GEOS: a count is
+    // never trusted past the bytes there are.
+    for (const std::string wkt :
+         {"LINESTRING (0 0, 1 1)", "LINESTRING (0.1 -0, 1e300 -1e-300, 5 5)",
+          "POLYGON ((0 0, 10 0, 10 10, 0 10, 0 0))",
+          "POLYGON ((0 0, 10 0, 10 10, 0 10, 0 0), (1 1, 2 1, 2 2, 1 1), (5 5, 6 5, 6 6, 5 5))",
+          "MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)), ((5 5, 6 5, 6 6, 5 5), (5.5 5.2, 5.8 5.2, 5.8 5.5, 5.5 5.2)))",
+          "MULTILINESTRING ((0 0, 1 1), (2 2, 3 3, 4 2))"}) {
+        SCOPED_TRACE(wkt);
+        const auto bytes = WkbOf(wkt);
+        const auto made = made_of(bytes);
+        ASSERT_NE(made, nullptr);
+        EXPECT_TRUE(SameShape(*made, *reader.read(bytes.data(), bytes.size())));
+        for (std::size_t size = 0; size < bytes.size(); ++size) {
+            const std::vector<unsigned char> prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+            EXPECT_EQ(made_of(prefix), nullptr) << size << " bytes";
+        }
+        auto longer = bytes;
+        longer.push_back(0);
+        EXPECT_EQ(made_of(longer), nullptr);
+    }
+    // Left to GEOS: other types, big-endian bytes, Z, empty shapes and parts, and a
+    // multipolygon holding a line.
+    for (const auto& bytes :
+         {WkbOf("POINT (1 2)"), WkbOf("MULTIPOINT ((1 2))"), WkbOf("GEOMETRYCOLLECTION (LINESTRING (0 0, 1 1))"),
+          WkbOf("LINESTRING (0 0, 1 1)", geos::io::WKBConstants::wkbXDR),
+          WkbOf("POLYGON Z ((0 0 1, 1 0 1, 1 1 1, 0 0 1))", geos::io::WKBConstants::wkbNDR, 3),
+          WkbOf("POLYGON EMPTY"), WkbOf("LINESTRING EMPTY"), WkbOf("MULTIPOLYGON EMPTY"),
+          WkbOf("MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)), EMPTY)")}) {
+        EXPECT_EQ(made_of(bytes), nullptr);
+    }
+    auto mixed = WkbOf("MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)))");
+    mixed[9 + 1] = 2;  // the part's type: a line string
+    EXPECT_EQ(made_of(mixed), nullptr);
+    auto huge = WkbOf("LINESTRING (0 0, 1 1)");
+    for (std::size_t byte = 5; byte < 9; ++byte) huge[byte] = 0xff;  // 2^32 - 1 coordinates
+    EXPECT_EQ(made_of(huge), nullptr);
+    // What GEOS refuses to make it refuses here too, with the same exception.
+    for (const auto& ring : {Wkb().Order(true).Word(3).Word(1).Word(4).Double(0).Double(0).Double(1).Double(0).Double(1)
+                                 .Double(1).Double(0).Double(1),  // not closed
+                             Wkb().Order(true).Word(3).Word(1).Word(2).Double(0).Double(0).Double(0).Double(0)}) {
+        // (not closed; closed with two points)
+        EXPECT_THROW(reader.read(ring.Data(), ring.Size()), geos::util::IllegalArgumentException);
+        EXPECT_THROW(gis::ShapeOfPlainWkb(ring.Data(), ring.Size(), factory), geos::util::IllegalArgumentException);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "gis/common/shape.h"
+#include "gis/common/wkb_shapes.h"
 
 namespace selvane::gis {
 
@@ -34,6 +35,7 @@ void StoredShapes::Append(StoredShapes&& more) {
 
 std::unique_ptr<geos::geom::Geometry> StoredShapes::Make(std::size_t row) const {
     if (!m_at[row]) return nullptr;
+    if (auto shape = ShapeOfPlainWkb(m_at[row], m_sizes[row], Shape::Factory())) return shape;
     geos::io::WKBReader reader(Shape::Factory());
     return reader.read(m_at[row], m_sizes[row]);
 }

@@ -304,6 +304,30 @@ TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
     }
     // Rowids 2 to 1,000 span 998: in 999 slices the table is read whole.
     EXPECT_EQ(read("wells", 999), 0u);
+
+    // A point among polygons is read by every slice as the table's type says, as one
+    // statement reads it: not taken for a row of plain points.
+    TableSpec parcels{"parcels", 3, 0, {}, {}};
+    for (int i = 0; i < 300; ++i) {
+        const auto x = std::to_string(i);
+        parcels.shapes.push_back(i == 250 ? "POINT(3 3)"
+                                          : "POLYGON((" + x + " 0," + x + " 1," + std::to_string(i + 1) + " 1," + x + " 0))");
+    }
+    const auto mixed = folder.File("point-among-polygons.gpkg");
+    WriteGeoPackage(mixed, {parcels});
+    const auto outcome = [&](std::size_t slices) {
+        const ScopedSlices sliced(slices);
+        try {
+            const auto rows = gis::ReadGeoPackageRows(mixed, "parcels", "fid", "geom");
+            if (!rows) return std::string("left to GDAL");
+            EXPECT_TRUE(rows->plain.empty()) << "a table of polygons keeps no plain points";
+            return std::to_string(DirectRows(*rows).size()) + " rows";
+        } catch (const std::exception& error) {
+            return std::string(error.what());
+        }
+    };
+    const auto whole = outcome(1);
+    for (const std::size_t slices : {2u, 3u}) EXPECT_EQ(outcome(slices), whole) << slices << " slices";
 }
 
 Writer* g_gap_writer = nullptr;

@@ -42,7 +42,27 @@ struct Blobs {
     std::vector<std::uint8_t> plain;
 
     bool MayHoldPoints() const { return declared == ShapeDimension::Point || declared == ShapeDimension::Mixed; }
+    // Room for `rows` rows, so that stepping through them does not copy the rows read so far.
+    void Reserve(std::size_t rows) {
+        fids.reserve(rows);
+        at.reserve(rows);
+        sizes.reserve(rows);
+        kinds.reserve(rows);
+        if (MayHoldPoints()) {
+            points.reserve(rows);
+            plain.reserve(rows);
+        }
+    }
 };
+
+// Rows to make room for ahead: a range of rowids holds at most its span, but rowids may be
+// sparse, and room costs address space (untouched pages are free, an address space is not).
+constexpr std::uint64_t kMostRowsReserved = std::uint64_t{1} << 22;
+
+std::size_t RowsToReserve(const RowidRange& range) {
+    const std::uint64_t span = static_cast<std::uint64_t>(range.last) - static_cast<std::uint64_t>(range.first);
+    return static_cast<std::size_t>(std::min(span, kMostRowsReserved - 1) + 1);
+}
 
 // The table's declared shape type, when this reader reads it: simple feature types
 // without measures; curves and measured types go through GDAL.
@@ -122,9 +142,15 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
         std::exception_ptr failure;  // no memory: no fault of the rows'
     };
     std::vector<Slice> slices(ranges.size());
+    // The first slice's rows become the table's, with room for every range's: the others are
+    // appended without moving them.
+    slices[0].blobs = std::move(blobs);
+    for (auto& slice : slices) slice.blobs.declared = slices[0].blobs.declared;
     const auto read = [&](std::size_t index, sqlite3* connection) noexcept {
         auto& slice = slices[index];
         try {
+            slice.blobs.Reserve(RowsToReserve(index == 0 ? RowidRange{ranges.front().first, ranges.back().last}
+                                                         : ranges[index]));
             auto statement = Prepare(connection, ranged);
             if (!statement) return;
             sqlite3_bind_int64(statement.get(), 1, ranges[index].first);
@@ -158,16 +184,10 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
     if (!std::all_of(slices.begin(), slices.end(), [](const Slice& slice) { return slice.read; })) return false;
     std::size_t rows = 0;
     for (const auto& slice : slices) rows += slice.blobs.fids.size();
-    blobs.fids.reserve(rows);
-    blobs.at.reserve(rows);
-    blobs.sizes.reserve(rows);
-    blobs.kinds.reserve(rows);
-    if (blobs.MayHoldPoints()) {
-        blobs.points.reserve(rows);
-        blobs.plain.reserve(rows);
-    }
-    for (auto& slice : slices) {
-        auto& part = slice.blobs;
+    blobs = std::move(slices[0].blobs);
+    blobs.Reserve(rows);
+    for (std::size_t index = 1; index < slices.size(); ++index) {
+        auto& part = slices[index].blobs;
         blobs.fids.insert(blobs.fids.end(), part.fids.begin(), part.fids.end());
         blobs.at.insert(blobs.at.end(), part.at.begin(), part.at.end());
         blobs.sizes.insert(blobs.sizes.end(), part.sizes.begin(), part.sizes.end());
@@ -192,12 +212,14 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
                                " FROM " + QuotedIdentifier(table);
     Blobs blobs;
     blobs.declared = *declared;
-    if (const auto ranges = SlicesOf(database, table); ranges.size() > 1) {
+    const auto ranges = SlicesOf(database, table);
+    if (ranges.size() > 1) {
         if (const auto read = ReadInSlices(path, database, select, ranges, blobs)) {
             if (!*read) return std::nullopt;
             return blobs;
         }
     }
+    if (!ranges.empty()) blobs.Reserve(RowsToReserve({ranges.front().first, ranges.back().last}));
     auto statement = Prepare(database, select);
     if (!statement || !StepBlobs(database, statement.get(), blobs)) return std::nullopt;
     return blobs;

@@ -10,7 +10,7 @@
 namespace selvane::gis {
 
 // Why the answer is exact. Walk the ring's edges: a strict turn the same way at every
-// vertex (Orientation::index is exact) turns the edges' direction by less than half a
+// vertex (Orientation::index, which ExactSide gives, is exact) turns the edges' direction by less than half a
 // turn each time, always the same way, so the direction goes round a whole number of
 // times, k >= 1. Each time round, it passes the two directions straight up and straight
 // down once each, and the sign of the edges' x step (an exact comparison of doubles)
@@ -40,7 +40,7 @@ bool IsStrictlyConvexPolygon(const geos::geom::Geometry& shape) {
     for (std::size_t index = 0; index < vertices; ++index) {
         const auto& from = ring->getAt(index);
         const auto& to = ring->getAt((index + 1) % vertices);
-        const int turn = geos::algorithm::Orientation::index(from, to, ring->getAt((index + 2) % vertices));
+        const int turn = ExactSide(from, to, ring->getAt((index + 2) % vertices));
         if (turn == geos::algorithm::Orientation::COLLINEAR || (way != 0 && turn != way)) return false;
         way = turn;
         const int step = (to.x > from.x) - (to.x < from.x);

@@ -207,16 +207,21 @@ PreparedQuery::~PreparedQuery() = default;
 
 bool PreparedQuery::ValidArea() const {
     if (!m_area) return false;
-    if (!m_valid) m_valid = IsStrictlyConvexPolygon(m_query) || geos::operation::valid::IsValidOp(&m_query).isValid();
+    if (!m_valid) m_valid = StrictlyConvex() || geos::operation::valid::IsValidOp(&m_query).isValid();
     return *m_valid;
 }
 
 bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea(); }
 
+bool PreparedQuery::StrictlyConvex() const {
+    if (!m_strictly_convex) m_strictly_convex = IsStrictlyConvexPolygon(m_query);
+    return *m_strictly_convex;
+}
+
 bool PreparedQuery::ConvexArea() const {
     if (!m_convex) {
         m_convex = false;
-        if (m_box || IsStrictlyConvexPolygon(m_query)) {
+        if (m_box || StrictlyConvex()) {
             m_convex = true;
         } else if (m_query.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
             const auto& polygon = static_cast<const geos::geom::Polygon&>(m_query);
@@ -237,6 +242,34 @@ bool PreparedQuery::ConvexArea() const {
     return *m_convex;
 }
 
+// A strictly convex area is the meet of the closed half-planes on the inner side of its
+// edges: a point is outside it exactly when some edge has it strictly on the outer side,
+// and otherwise on its boundary exactly when it lies on an edge's line (the area meets
+// that line in the edge alone). Orientation::index is exact, as the ray crossings of
+// GEOS's locator are, so the two always agree; this test only skips building the
+// locator's index of segments, which a query of a few vertices and a dozen candidates
+// pays for many times over.
+Location PreparedQuery::LocateInArea(const geos::geom::Coordinate& at) const {
+    if (!m_small_convex_checked) {
+        m_small_convex_checked = true;
+        if (m_query.getNumPoints() <= kConvexTestVertices + 1 && StrictlyConvex()) {
+            const auto* ring = static_cast<const geos::geom::Polygon&>(m_query).getExteriorRing()->getCoordinatesRO();
+            const std::size_t size = ring->size();
+            for (std::size_t index = 0; index < size; ++index) m_convex_ring[index] = ring->getAt(index);
+            m_convex_turn = geos::algorithm::Orientation::index(m_convex_ring[0], m_convex_ring[1], m_convex_ring[2]);
+            m_convex_vertices = size - 1;
+        }
+    }
+    if (m_convex_vertices == 0) return m_area_locator->locate(&at);
+    bool on_a_line = false;
+    for (std::size_t index = 0; index < m_convex_vertices; ++index) {
+        const int side = ExactSide(m_convex_ring[index], m_convex_ring[index + 1], at);
+        if (side == -m_convex_turn) return Location::EXTERIOR;
+        on_a_line = on_a_line || side == 0;
+    }
+    return on_a_line ? Location::BOUNDARY : Location::INTERIOR;
+}
+
 // A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points next
 // to each lie there too, so II and EI are not empty. A line whose vertices all lie in a
 // convex Q lies wholly in it: EI is empty.
@@ -244,7 +277,7 @@ template <typename ForEachVertex>
 std::optional<bool> PreparedQuery::CrossesByVertexLocations(ForEachVertex&& for_each_vertex) const {
     bool inside = false, outside = false;
     for_each_vertex([&](const geos::geom::Coordinate& vertex) {
-        const auto location = m_area_locator->locate(&vertex);
+        const auto location = LocateInArea(vertex);
         inside = inside || location == Location::INTERIOR;
         outside = outside || location == Location::EXTERIOR;
         return !(inside && outside);
@@ -316,7 +349,7 @@ bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const Pl
     // prepared intersects makes of a point, with the same locator, after the same envelope
     // test (a rectangle's own test says the same: its closure holds the point).
     if (relation == platform::esriSpatialRelIntersects && m_area_locator) {
-        return m_query.getEnvelopeInternal()->intersects(at) && m_area_locator->locate(&at) != Location::EXTERIOR;
+        return m_query.getEnvelopeInternal()->intersects(at) && LocateInArea(at) != Location::EXTERIOR;
     }
     const std::unique_ptr<Geometry> point(Shape::Factory().createPoint(at));
     return Holds(relation, *point);

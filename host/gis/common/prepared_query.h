@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <span>
@@ -16,6 +17,10 @@ namespace selvane::gis {
 /// answered by GEOS alone: the indexes the shortcuts build cost more than the relates they
 /// save on a handful of candidates.
 inline constexpr std::size_t kLargeAreaVertices = 64;
+
+/// Up to this many vertices, a strictly convex query polygon tells where a point lies by the
+/// point's side of each edge, without the segment index GEOS's locator builds.
+inline constexpr std::size_t kConvexTestVertices = 16;
 
 /// Whether `shape` is a polygon or multipolygon of kLargeAreaVertices or more.
 bool IsLargeArea(const geos::geom::Geometry& shape);
@@ -77,6 +82,12 @@ private:
     /// Whether the query is a valid polygon without holes whose ring never turns both ways:
     /// a convex area, which holds every segment between two of its points.
     bool ConvexArea() const;
+    /// IsStrictlyConvexPolygon of the query, worked out once.
+    bool StrictlyConvex() const;
+    /// Where `at` lies in the query area, as its point locator says: worked out from the
+    /// sides of the edges for a query that IsStrictlyConvexPolygon with at most
+    /// kConvexTestVertices vertices, by the locator for any other.
+    geos::geom::Location LocateInArea(const geos::geom::Coordinate& at) const;
     /// CROSS of a line decided by where its vertices lie, where that decides it:
     /// `for_each_vertex(visit)` calls `visit(vertex)` for each vertex while it returns true.
     template <typename ForEachVertex>
@@ -98,7 +109,14 @@ private:
     std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle
     mutable std::optional<bool> m_valid;
     mutable std::optional<bool> m_convex;
+    mutable std::optional<bool> m_strictly_convex;
     mutable std::unique_ptr<Boundary> m_boundary;
+    // A small strictly convex query's vertices (the first repeated last) and the way its
+    // ring turns; 0 vertices when the query is not one, or not yet looked at.
+    mutable bool m_small_convex_checked = false;
+    mutable std::size_t m_convex_vertices = 0;
+    mutable int m_convex_turn = 0;
+    mutable std::array<geos::geom::Coordinate, kConvexTestVertices + 1> m_convex_ring;
 };
 
 }  // namespace selvane::gis

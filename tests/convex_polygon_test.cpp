@@ -1,6 +1,7 @@
 // The convex rings that skip GEOS's validity check: every ring the shortcut takes must be
 // one IsValidOp finds valid, and the convex rings people draw must all be taken.
 
+#include <limits>
 #include <cmath>
 #include <random>
 
@@ -68,6 +69,16 @@ TEST(ConvexPolygon, TakesConvexRingsEitherWayRoundAndLeavesEveryOtherRingToTheFu
             const auto polygon = Ring(vertices, reversed);
             EXPECT_FALSE(gis::IsStrictlyConvexPolygon(*polygon)) << polygon->toString();
             EXPECT_TRUE(Valid(*polygon));
+        }
+    }
+    // A coordinate that is not a finite number, at each vertex in turn: never convex. (GEOS
+    // cannot close a ring whose first vertex is NaN.)
+    for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        for (std::size_t at = std::isnan(bad) ? 1 : 0; at < 4; ++at) {
+            std::vector<geos::geom::Coordinate> square{{0, 0}, {2, 0}, {2, 2}, {0, 2}};
+            (at % 2 ? square[at].x : square[at].y) = bad;
+            const auto polygon = Ring(square, false);
+            EXPECT_FALSE(gis::IsStrictlyConvexPolygon(*polygon)) << polygon->toString();
         }
     }
     // A hole, several parts, an empty polygon, a spike back along an edge.

@@ -29,21 +29,26 @@ bool IsStrictlyConvexPolygon(const geos::geom::Geometry& shape) {
     const std::size_t size = ring->size();
     if (size < 4 || !ring->getAt(0).equals2D(ring->getAt(size - 1))) return false;
     const std::size_t vertices = size - 1;  // the last repeats the first
-    for (std::size_t index = 0; index < vertices; ++index) {
-        const auto& vertex = ring->getAt(index);
-        if (!std::isfinite(vertex.x) || !std::isfinite(vertex.y)) return false;
-    }
     int way = 0;
     int changes = 0;
     int first_step = 0;
     int last_step = 0;
+    // Each vertex's turn from the edge before it to the edge after it, walking a window of
+    // three: the vertex after the last is the first's repeat, and the one after that the
+    // second (the same values the ring holds at those places, read once each).
+    const auto finite = [](const geos::geom::Coordinate& at) { return std::isfinite(at.x) && std::isfinite(at.y); };
+    const geos::geom::Coordinate* from = &ring->getAt(0);
+    const geos::geom::Coordinate* to = &ring->getAt(1);
+    if (!finite(*from) || !finite(*to)) return false;
     for (std::size_t index = 0; index < vertices; ++index) {
-        const auto& from = ring->getAt(index);
-        const auto& to = ring->getAt((index + 1) % vertices);
-        const int turn = ExactSide(from, to, ring->getAt((index + 2) % vertices));
+        const geos::geom::Coordinate* next = &ring->getAt(index + 2 <= vertices ? index + 2 : 1);
+        if (!finite(*next)) return false;
+        const int turn = ExactSide(*from, *to, *next);
         if (turn == geos::algorithm::Orientation::COLLINEAR || (way != 0 && turn != way)) return false;
         way = turn;
-        const int step = (to.x > from.x) - (to.x < from.x);
+        const int step = (to->x > from->x) - (to->x < from->x);
+        from = to;
+        to = next;
         if (step == 0) continue;
         if (first_step == 0) first_step = step;
         if (last_step != 0 && step != last_step) ++changes;

@@ -13,6 +13,7 @@
 #include <geos/geom/prep/PreparedPolygon.h>
 #include <geos/operation/valid/IsValidOp.h>
 
+#include <cmath>
 #include <vector>
 
 #include "gis/common/convex_polygon.h"
@@ -260,7 +261,8 @@ Location PreparedQuery::LocateInArea(const geos::geom::Coordinate& at) const {
             m_convex_vertices = size - 1;
         }
     }
-    if (m_convex_vertices == 0) return m_area_locator->locate(&at);
+    // A coordinate that is not a finite number goes to the locator, which refuses it.
+    if (m_convex_vertices == 0 || !std::isfinite(at.x) || !std::isfinite(at.y)) return m_area_locator->locate(&at);
     bool on_a_line = false;
     for (std::size_t index = 0; index < m_convex_vertices; ++index) {
         const int side = ExactSide(m_convex_ring[index], m_convex_ring[index + 1], at);

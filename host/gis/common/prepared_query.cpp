@@ -191,13 +191,14 @@ private:
 
 bool IsLargeArea(const Geometry& shape) { return IsArea(shape) && shape.getNumPoints() >= kLargeAreaVertices; }
 
-PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid)
+PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid, bool known_strictly_convex)
     : m_query(query),
       m_prepared(geos::geom::prep::PreparedGeometryFactory::prepare(&query)),
       m_area(IsArea(query)),
       m_large_area(IsLargeArea(query)),
       m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
     if (known_valid) m_valid = true;
+    if (known_strictly_convex) m_strictly_convex = true;
     m_box = RectangleBox(query);
     if (const auto* polygon = dynamic_cast<const geos::geom::prep::PreparedPolygon*>(m_prepared.get())) {
         m_area_locator = polygon->getPointLocator();

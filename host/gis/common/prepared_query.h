@@ -40,7 +40,8 @@ class PreparedQuery {
 public:
     /// `known_valid`: the shape has passed its class's validity check. Otherwise the
     /// shortcuts that hold only for valid shapes check it themselves on first need.
-    PreparedQuery(const geos::geom::Geometry& query, bool known_valid);
+    /// `known_strictly_convex`: its class found it IsStrictlyConvexPolygon when checking it.
+    PreparedQuery(const geos::geom::Geometry& query, bool known_valid, bool known_strictly_convex = false);
     ~PreparedQuery();
     PreparedQuery(const PreparedQuery&) = delete;
     PreparedQuery& operator=(const PreparedQuery&) = delete;

@@ -39,6 +39,12 @@ public:
         static_cast<void>(shape);
         RequireValid(row);
     }
+    /// Whether RequireValid has found the row's shape a strictly convex polygon
+    /// (IsStrictlyConvexPolygon); false says nothing.
+    virtual bool KnownStrictlyConvex(std::size_t row) const {
+        static_cast<void>(row);
+        return false;
+    }
 };
 
 /// How a shape was read, noted by the engine that read it for its own searches (the batch

@@ -114,7 +114,8 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
         answer.failure = std::current_exception();
         return answer;
     }
-    const PreparedQuery prepared(query, query_source != nullptr);
+    const PreparedQuery prepared(query, query_source != nullptr,
+                                 query_source && query_source->KnownStrictlyConvex(query_row));
     for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
         try {
             answer.verdicts[index] = Evaluate(relation, prepared, target, answer.candidates[index]) ? 1 : 0;

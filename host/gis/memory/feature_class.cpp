@@ -26,7 +26,10 @@
 namespace selvane::gis {
 namespace {
 
+// A row's validity, once checked: valid, or valid as a strictly convex polygon (which a
+// search's prepared query then need not work out again). Unchecked is 0.
 constexpr std::uint8_t kValid = 1;
+constexpr std::uint8_t kStrictlyConvex = 2;
 
 // Rows whose bytes are worth a thread of their own to walk.
 constexpr std::size_t kRowsForAThread = 20000;
@@ -472,14 +475,14 @@ void MemoryFeatureClass::RequireValid(std::size_t row) const {
     // reports before any search; a rectangle is valid by what makes it one.
     const auto kind = m_rows.kinds[row] & kKindBits;
     if (kind == kPlainRow || kind == kRectangleRow || kind == kNullRow) return;
-    if (m_search.validity[row].load(std::memory_order_relaxed) == kValid) return;
+    if (m_search.validity[row].load(std::memory_order_relaxed) != 0) return;
     const auto shape = ShapeAt(row);
     if (shape) RequireValid(row, *shape);
 }
 
 void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometry& shape) const {
     auto& state = m_search.validity[row];
-    if (state.load(std::memory_order_relaxed) == kValid) return;
+    if (state.load(std::memory_order_relaxed) != 0) return;
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search: no validity check is needed on the hot path.
     if (shape.getDimension() == geos::geom::Dimension::P) {
@@ -488,7 +491,7 @@ void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometr
     }
     // Most query areas people draw are convex: those need no full check.
     if (IsStrictlyConvexPolygon(shape)) {
-        state.store(kValid, std::memory_order_relaxed);
+        state.store(kStrictlyConvex, std::memory_order_relaxed);
         return;
     }
     geos::operation::valid::IsValidOp check(&shape);
@@ -498,6 +501,10 @@ void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometr
     }
     const auto* reason = check.getValidationError();
     throw InvalidShapeError(Culprit(), Fid(row), reason ? reason->toString() : std::string("not valid"));
+}
+
+bool MemoryFeatureClass::KnownStrictlyConvex(std::size_t row) const {
+    return m_search.validity[row].load(std::memory_order_relaxed) == kStrictlyConvex;
 }
 
 void MemoryFeatureClass::PrepareForThreads() const {

@@ -181,6 +181,7 @@ public:
     void RequireValid(std::size_t row) const override;
     /// RequireValid, for a caller who has the row's shape from ShapeAt already.
     void RequireValid(std::size_t row, const geos::geom::Geometry& shape) const override;
+    bool KnownStrictlyConvex(std::size_t row) const override;
     /// Throws platform::Error, as RequireValid does, when the row's shape has a coordinate
     /// that is not a finite number. Such shapes are kept out of the index, where their
     /// envelopes would hide other rows.

@@ -7,32 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "gis/common/shape.h"
 #include "gis/common/wkb_outline.h"
 #include "gis/common/wkb_shapes.h"
 #include "gis/files/geopackage_reader.h"
-
-namespace {
-
-// The same type, parts and coordinates, bit for bit (NaN included).
-bool SameShape(const geos::geom::Geometry& made, const geos::geom::Geometry& read) {
-    if (made.getGeometryTypeId() != read.getGeometryTypeId() || made.getNumGeometries() != read.getNumGeometries() ||
-        made.getNumPoints() != read.getNumPoints()) {
-        return false;
-    }
-    const auto made_points = made.getCoordinates();
-    const auto read_points = read.getCoordinates();
-    for (std::size_t index = 0; index < made_points->size(); ++index) {
-        const auto& a = made_points->getAt(index);
-        const auto& b = read_points->getAt(index);
-        if (std::memcmp(&a.x, &b.x, sizeof a.x) != 0 || std::memcmp(&a.y, &b.y, sizeof a.y) != 0) return false;
-    }
-    return true;
-}
-
-}  // namespace
+#include "../same_shape.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using selvane::gis::ShapeDimension;
@@ -50,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const geos::util::GEOSException&) {
         // A ring GEOS's factory refuses, as its reader would.
     }
-    if (made && !SameShape(*made, *reader.read(data, size))) std::abort();
+    if (made && !selvane::testing::SameCoordinateBits(*made, *reader.read(data, size))) std::abort();
     return 0;
 }

@@ -64,6 +64,9 @@ std::size_t RowsToReserve(const RowidRange& range) {
     return static_cast<std::size_t>(std::min(span, kMostRowsReserved - 1) + 1);
 }
 
+// The rowids of every range together.
+RowidRange WholeSpan(const std::vector<RowidRange>& ranges) { return {ranges.front().first, ranges.back().last}; }
+
 // The table's declared shape type, when this reader reads it: simple feature types
 // without measures; curves and measured types go through GDAL.
 std::optional<ShapeDimension> DeclaredDimension(sqlite3* database, const std::string& table,
@@ -145,12 +148,11 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
     // The first slice's rows become the table's, with room for every range's: the others are
     // appended without moving them.
     slices[0].blobs = std::move(blobs);
-    for (auto& slice : slices) slice.blobs.declared = slices[0].blobs.declared;
+    for (std::size_t index = 1; index < slices.size(); ++index) slices[index].blobs.declared = slices[0].blobs.declared;
     const auto read = [&](std::size_t index, sqlite3* connection) noexcept {
         auto& slice = slices[index];
         try {
-            slice.blobs.Reserve(RowsToReserve(index == 0 ? RowidRange{ranges.front().first, ranges.back().last}
-                                                         : ranges[index]));
+            slice.blobs.Reserve(RowsToReserve(index == 0 ? WholeSpan(ranges) : ranges[index]));
             auto statement = Prepare(connection, ranged);
             if (!statement) return;
             sqlite3_bind_int64(statement.get(), 1, ranges[index].first);
@@ -219,7 +221,7 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
             return blobs;
         }
     }
-    if (!ranges.empty()) blobs.Reserve(RowsToReserve({ranges.front().first, ranges.back().last}));
+    if (!ranges.empty()) blobs.Reserve(RowsToReserve(WholeSpan(ranges)));
     auto statement = Prepare(database, select);
     if (!statement || !StepBlobs(database, statement.get(), blobs)) return std::nullopt;
     return blobs;

@@ -52,13 +52,21 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd dpkg --add-architecture i386
   fi
   # A mirror caught mid-sync fails the update now and then ("File has unexpected size");
-  # try again, and if it still fails go on with the lists there are: the install then
-  # either finds every package or says which it cannot.
+  # try again, and if it still fails go on with the lists there are.
+  prefer=()
   for attempt in 1 2 3 4; do
     if $sudo_cmd apt-get update -qq; then break; fi
-    if [ "$attempt" -eq 4 ]; then echo "setup: apt-get update kept failing; installing from the lists there are" >&2; break; fi
+    if [ "$attempt" -eq 4 ]; then
+      # A list missing for one architecture only (the i386 security list, say) leaves the
+      # two architectures' candidates of a shared library at different versions, which
+      # multiarch refuses ("held broken packages"). The release's own suite has both.
+      codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+      if [ -n "$codename" ]; then prefer=(-t "$codename"); fi
+      echo "setup: apt-get update kept failing; installing from the lists there are${codename:+, preferring those of $codename itself}" >&2
+      break
+    fi
     sleep $((attempt * 15))
   done
   # dpkg without a sync after every file: a fresh machine unpacks a few thousand files.
-  $sudo_cmd apt-get install -y -qq --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"
+  $sudo_cmd apt-get install -y -qq --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${prefer[@]}" "${missing[@]}"
 fi

@@ -3,7 +3,9 @@
 # both layers in a private PostGIS server, against the same run on the GeoPackage (layers
 # in memory) and against PostGIS's own single EXISTS query on the same tables; then a
 # table of 10M points, with the peak memory of the selvane process. Wall times are the
-# best of three, warm; every count is checked against the others.
+# best of three, warm; every count is checked against the others. The CPU columns are the
+# selvane process's seconds, then the whole machine's: with both layers in the database,
+# the difference is the server's work (sending the rows), on the same cores.
 #
 #   bash bench/postgis_select.sh [--quick]     (--quick: the 10k × 100k rows, and 1M points)
 set -euo pipefail
@@ -41,8 +43,8 @@ exists_sql() {
 }
 
 bench_rows "${1:-}"
-printf '%-7s %-10s %-13s %10s %10s %10s %8s %8s %11s\n' targets relation size in-memory postgis exists \
-  pg/mem pg/exists "MiB pg/mem"
+printf '%-7s %-10s %-13s %10s %10s %10s %8s %8s %11s %11s %11s\n' targets relation size in-memory postgis exists \
+  pg/mem pg/exists "MiB pg/mem" "CPU s mem" "CPU s pg"
 for row in "${rows[@]}"; do
   read -r kind relation predicate queries targets per_query <<< "$row"
   [ "${1:-}" = "--quick" ] || [ "$queries" != 10000 ] || continue  # the 100k × 1M kit, and the few large
@@ -67,13 +69,18 @@ for row in "${rows[@]}"; do
   memory="$(peak_mib "$bin/apps/selvane" select --map "$data/postgis-map.json" --layer2 targets --relation "$relation" \
     --layer1 queries)/$(peak_mib "$bin/apps/selvane" select --map "$file" --layer2 targets --relation "$relation" \
     --layer1 queries)"
+  # Where the time goes: the CPU of the selvane process, then of the whole machine (the
+  # server's share is the difference), one run each.
+  memory_cpu=$(cpu_split "$bin/apps/selvane" select --map "$file" --layer2 targets --relation "$relation" --layer1 queries)
+  postgis_cpu=$(cpu_split "$bin/apps/selvane" select --map "$data/postgis-map.json" --layer2 targets \
+    --relation "$relation" --layer1 queries)
   for other in "$postgis_count" "$exists_count"; do
     [ "$other" = "$memory_count" ] || echo "MISMATCH on $kind $relation: in memory $memory_count, another $other"
   done
-  printf '%-7s %-10s %-13s %9.3fs %9.3fs %9.3fs %8s %8s %11s\n' "$kind" "$relation" \
+  printf '%-7s %-10s %-13s %9.3fs %9.3fs %9.3fs %8s %8s %11s %11s %11s\n' "$kind" "$relation" \
     "$([ "$per_query" = 10 ] && echo "${queries}x${targets}" || echo "${queries}Lx${targets}")" \
     "$memory_time" "$postgis_time" "$exists_time" "$(ratio "$postgis_time" "$memory_time")" \
-    "$(ratio "$postgis_time" "$exists_time")" "$memory"
+    "$(ratio "$postgis_time" "$exists_time")" "$memory" "$memory_cpu" "$postgis_cpu"
   psql_bench -c "DROP TABLE ${table}_queries, ${table}_targets" > /dev/null  # keep the server's disk small
 done
 

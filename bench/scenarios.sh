@@ -31,3 +31,12 @@ best_of_3() {  # the best wall time of three runs of "$@" (one when it took over
   done
   echo "$best"
 }
+
+cpu_split() {  # the CPU seconds of one run of "$@": its own, then the whole machine's (a server's included)
+  local before after a b c d e f user system
+  read -r _ a b c _ _ d e f _ < /proc/stat; before=$((a + b + c + d + e + f))
+  /usr/bin/time -f "%U %S" -o "$data/cpu" "$@" > "$data/last.out"
+  read -r _ a b c _ _ d e f _ < /proc/stat; after=$((a + b + c + d + e + f))
+  read -r user system < <(tail -n 1 "$data/cpu")
+  printf '%.2f/%.2f' "$(echo "$user + $system" | bc -l)" "$(echo "($after - $before) / $(getconf CLK_TCK)" | bc -l)"
+}

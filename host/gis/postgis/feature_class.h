@@ -44,8 +44,9 @@ struct PgTable {
     bool heap_rows = true;
     /// The column holds single points (type POINT), read by their coordinates alone.
     bool single_points = false;
-    /// ... and of two coordinates only, so that the server sends them as they are kept.
-    bool flat_points = false;
+    /// The column holds one type of point, line or polygon (single or multi) of two
+    /// coordinates, so that the server can send its shapes as they are kept.
+    bool flat_shapes = false;
 
     /// "schema"."table", quoted for SQL.
     std::string Qualified() const;

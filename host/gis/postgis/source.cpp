@@ -161,7 +161,8 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
     table.single_points = type == "POINT" || type == "POINTM";
-    table.flat_points = type == "POINT" && Text(columns.get(), 0, 3) == "2";
+    table.flat_shapes = Text(columns.get(), 0, 3) == "2" && table.dimension != ShapeDimension::Mixed &&
+                        type.back() != 'M';
     // Inheritance children hold rows with ids of their own, which the parent's primary key
     // does not cover; a partitioned table's partitions are its rows, under one key.
     const auto children = m_connection->Execute(

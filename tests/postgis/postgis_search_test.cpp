@@ -474,19 +474,17 @@ TEST(PostgisSearch, ATableOfOneFlatTypeIsCopiedAsItIsKeptWhateverItsIdsAndSystem
                      "4326) AS geom FROM " + schema + "squares");
     // Lines and areas, single and multi, in a system and not; multipolygons with a hole,
     // two parts, a NULL and an empty one; and a column of any type, copied through a query.
-    database.Execute("CREATE TABLE " + schema + "cells_4326 AS SELECT fid, ST_SetSRID(geom, 4326)::geometry(Polygon, "
-                     "4326) AS geom FROM " + schema + "cells");
-    database.Execute("CREATE TABLE " + schema + "multi_cells AS SELECT fid, CASE fid % 3 WHEN 0 THEN "
-                     "ST_Multi(ST_Difference(geom, ST_Buffer(ST_Centroid(geom), 0.1, 2))) WHEN 1 THEN "
-                     "ST_Collect(geom, ST_Translate(geom, 0, 2)) ELSE ST_Multi(geom) END::geometry(MultiPolygon, 0) AS geom "
-                     "FROM " + schema + "cells");
+    for (const auto& [table, geom] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"cells_4326", "ST_SetSRID(geom, 4326)::geometry(Polygon, 4326)"},
+             {"multi_cells", "CASE fid % 3 WHEN 0 THEN ST_Multi(ST_Difference(geom, ST_Buffer(ST_Centroid(geom), 0.1, 2))) "
+                             "WHEN 1 THEN ST_Collect(geom, ST_Translate(geom, 0, 2)) ELSE ST_Multi(geom) "
+                             "END::geometry(MultiPolygon, 0)"},
+             {"rings", "ST_SetSRID(ST_ExteriorRing(geom), 4326)::geometry(LineString, 4326)"},
+             {"multi_rings", "ST_Multi(ST_ExteriorRing(geom))::geometry(MultiLineString, 0)"},
+             {"any_type", "CASE WHEN fid % 2 = 0 THEN geom ELSE ST_ExteriorRing(geom) END::geometry"}}) {
+        database.Execute("CREATE TABLE " + schema + table + " AS SELECT fid, " + geom + " AS geom FROM " + schema + "cells");
+    }
     database.Execute("INSERT INTO " + schema + "multi_cells VALUES (5001, NULL), (5002, 'MULTIPOLYGON EMPTY')");
-    database.Execute("CREATE TABLE " + schema + "rings AS SELECT fid, ST_SetSRID(ST_ExteriorRing(geom), "
-                     "4326)::geometry(LineString, 4326) AS geom FROM " + schema + "cells");
-    database.Execute("CREATE TABLE " + schema + "multi_rings AS SELECT fid, ST_Multi(ST_ExteriorRing(geom))::geometry("
-                     "MultiLineString, 0) AS geom FROM " + schema + "cells");
-    database.Execute("CREATE TABLE " + schema + "any_type AS SELECT fid, CASE WHEN fid % 2 = 0 THEN geom ELSE "
-                     "ST_ExteriorRing(geom) END::geometry AS geom FROM " + schema + "cells");
     for (const std::string table : {"small_ids", "big_ids", "with_z", "with_nulls", "in_4326", "squares_4326",
                                     "cells_4326", "multi_cells", "rings", "multi_rings", "any_type"}) {
         database.Execute("ALTER TABLE " + schema + table + " ADD PRIMARY KEY (fid)");

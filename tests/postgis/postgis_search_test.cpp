@@ -387,7 +387,7 @@ TEST(PostgisSearch, ALargeTableIsCopiedInTwoHalvesAtOnceAndAnswersAsTheServerDoe
         return std::stoull(database.Execute("SELECT pg_relation_size('" + schema + table + "') / 8192"));
     };
     ASSERT_GE(blocks("points"), 2 * gis::kCopyHalfBlocks);
-    // Octagons about the points, copied through a query; a table of points with either
+    // Octagons about the points (flat polygons, copied as they are kept); a table of points with either
     // half's rows deleted (its blocks kept: no vacuum); a small table, copied whole; and
     // tables with a curved shape, which the copy does not read, in either half.
     database.Execute("CREATE TABLE " + schema + "tiles AS SELECT fid, ST_Buffer(geom, 0.04, 2)::geometry(Polygon, 0) "
@@ -481,12 +481,18 @@ TEST(PostgisSearch, ATableOfOneFlatTypeIsCopiedAsItIsKeptWhateverItsIdsAndSystem
                              "END::geometry(MultiPolygon, 0)"},
              {"rings", "ST_SetSRID(ST_ExteriorRing(geom), 4326)::geometry(LineString, 4326)"},
              {"multi_rings", "ST_Multi(ST_ExteriorRing(geom))::geometry(MultiLineString, 0)"},
-             {"any_type", "CASE WHEN fid % 2 = 0 THEN geom ELSE ST_ExteriorRing(geom) END::geometry"}}) {
+             {"any_type", "CASE WHEN fid % 2 = 0 THEN geom ELSE ST_ExteriorRing(geom) END::geometry"},
+             // No row, and one.
+             {"no_cells", "geom::geometry(Polygon, 0)"},
+             {"one_cell", "geom::geometry(Polygon, 0)"}}) {
         database.Execute("CREATE TABLE " + schema + table + " AS SELECT fid, " + geom + " AS geom FROM " + schema + "cells");
     }
+    database.Execute("DELETE FROM " + schema + "no_cells");
+    database.Execute("DELETE FROM " + schema + "one_cell WHERE fid <> 1");
     database.Execute("INSERT INTO " + schema + "multi_cells VALUES (5001, NULL), (5002, 'MULTIPOLYGON EMPTY')");
     for (const std::string table : {"small_ids", "big_ids", "with_z", "with_nulls", "in_4326", "squares_4326",
-                                    "cells_4326", "multi_cells", "rings", "multi_rings", "any_type"}) {
+                                    "cells_4326", "multi_cells", "rings", "multi_rings", "any_type", "no_cells",
+                                    "one_cell"}) {
         database.Execute("ALTER TABLE " + schema + table + " ADD PRIMARY KEY (fid)");
         database.Execute("ANALYZE " + schema + table);
     }
@@ -496,7 +502,8 @@ TEST(PostgisSearch, ATableOfOneFlatTypeIsCopiedAsItIsKeptWhateverItsIdsAndSystem
           {"with_nulls", "squares", "INTERSECT", 1001}, {"in_4326", "squares_4326", "INTERSECT", 1001},
           {"cells_4326", "squares_4326", "INTERSECT", 301}, {"multi_cells", "squares", "INTERSECT", 301},
           {"multi_cells", "squares", "TOUCH", 0}, {"rings", "squares_4326", "CROSS", 0},
-          {"multi_rings", "squares", "INTERSECT", 301}, {"any_type", "squares", "INTERSECT", 301}}) {
+          {"multi_rings", "squares", "INTERSECT", 301}, {"any_type", "squares", "INTERSECT", 301},
+          {"no_cells", "squares", "INTERSECT", 0}, {"one_cell", "squares", "INTERSECT", 1}}) {
         SCOPED_TRACE(std::string(targets) + " " + relation);
         const auto run = [&](gis::TableCopyRule rule) {
             return RunAnswered(rule, {database.Layer(targets), database.Layer(queries)}, targets, relation, queries);

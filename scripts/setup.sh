@@ -58,11 +58,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     if $sudo_cmd apt-get update -qq; then break; fi
     if [ "$attempt" -eq 4 ]; then
       # A list missing for one architecture only (the i386 security list, say) leaves the
-      # two architectures' candidates of a shared library at different versions, which
-      # multiarch refuses ("held broken packages"). The release's own suite has both.
+      # two architectures of a shared library at different versions: the one installed
+      # from the suite whose list is gone has no twin to match, and multiarch refuses
+      # ("held broken packages"). The release's own suite has both, so for this install
+      # its versions win, even where that takes an installed library back to them.
       codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-      if [ -n "$codename" ]; then prefer=(-t "$codename"); fi
-      echo "setup: apt-get update kept failing; installing from the lists there are${codename:+, preferring those of $codename itself}" >&2
+      if [ -n "$codename" ]; then
+        pins=$(mktemp)
+        trap 'rm -f "$pins"' EXIT
+        printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" > "$pins"
+        chmod 644 "$pins"
+        prefer=(-o "Dir::Etc::Preferences=$pins" --allow-downgrades --no-remove)
+      fi
+      echo "setup: apt-get update kept failing; installing from the lists there are${codename:+, with the versions of $codename itself first}" >&2
       break
     fi
     sleep $((attempt * 15))

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <tuple>
 
@@ -258,15 +259,25 @@ TEST(PostgisSearch, DefinitionQueriesFilterLayerOneInTheServer) {
 
 TEST(PostgisSearch, SelectionsHoldIdsInOrderOnceEachAndCountAtOnce) {
     gis::IdSelection selection;
-    for (const std::int64_t id : std::vector<std::int64_t>{7, -3, 5'000'000'000, 7, 0, -3}) selection.Add(id);
-    EXPECT_EQ(selection.Count(), 4u);
+    constexpr auto kLowest = std::numeric_limits<std::int64_t>::min();
+    constexpr auto kHighest = std::numeric_limits<std::int64_t>::max();
+    // Either side of the ids from 0 to 2^32 - 1, which are held apart from the others.
+    for (const std::int64_t id : std::vector<std::int64_t>{7, -3, 5'000'000'000, 7, 0, -3, 4'294'967'296, kHighest,
+                                                           4'294'967'295, -1, kLowest, 4'294'967'296}) {
+        selection.Add(id);
+    }
+    EXPECT_EQ(selection.Count(), 9u);
     EXPECT_TRUE(selection.Contains(-3));
     EXPECT_FALSE(selection.Contains(3));
+    EXPECT_TRUE(selection.Contains(4'294'967'295));
+    EXPECT_FALSE(selection.Contains(4'294'967'294));
+    EXPECT_FALSE(selection.Contains(8'589'934'592 + 7));
     std::vector<std::int64_t> ids;
     selection.ForEachId([&ids](std::int64_t id) { ids.push_back(id); });
-    EXPECT_EQ(ids, (std::vector<std::int64_t>{-3, 0, 7, 5'000'000'000}));
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{kLowest, -3, -1, 0, 7, 4'294'967'295, 4'294'967'296, 5'000'000'000,
+                                              kHighest}));
     for (std::int64_t id = 0; id < 3'000'000; ++id) selection.Add(id);
-    EXPECT_EQ(selection.Count(), 3'000'002u);
+    EXPECT_EQ(selection.Count(), 3'000'007u);
     selection.Clear();
     EXPECT_EQ(selection.Count(), 0u);
 }

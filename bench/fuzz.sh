@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the libFuzzer targets (clang, AddressSanitizer and UndefinedBehaviorSanitizer) for
-# a given time each, both at once, starting from the seed corpus in tests/fuzz/corpus.
+# a given time each, all at once, starting from the seed corpus in tests/fuzz/corpus.
 # New inputs go to build/fuzz/corpus/TARGET; a crash, a hang or a sanitizer report stops
 # a target and leaves its input in build/fuzz/findings/TARGET.
 #
@@ -10,10 +10,11 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash scripts/setup.sh fuzz
 cmake --preset fuzz > /dev/null
-cmake --build --preset fuzz --target map_document_fuzzer layer_bytes_fuzzer geopackage_blob_fuzzer
+targets=(map_document layer_bytes geopackage_blob point_array server_ewkb)
+cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}"
 status=0
 pids=()
-for target in map_document layer_bytes geopackage_blob point_array; do
+for target in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$target
   findings=build/fuzz/findings/$target
   mkdir -p "$corpus" "$findings"
@@ -24,7 +25,7 @@ for target in map_document layer_bytes geopackage_blob point_array; do
   pids+=($!)
 done
 for index in "${!pids[@]}"; do wait "${pids[$index]}" || status=1; done
-for target in map_document layer_bytes geopackage_blob point_array; do
+for target in "${targets[@]}"; do
   echo "== $target"
   grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+ +DONE|cov: " "build/fuzz/$target.log" | tail -3
   ls "build/fuzz/findings/$target" | sed 's/^/finding: /'

@@ -280,10 +280,11 @@ int main(int argc, char** argv) {
         // Layer #2 as the run found it: the last feature layer of that name.
         auto layer2 = selvane::support::GetFeatureLayerByName(options.layer2);
         std::vector<std::int64_t> ids;
+        // The ids only where they are written: half a million of them take a few milliseconds.
+        const bool ids_written = !options.output.empty() || options.ids || options.format == "json";
         try {
-            if (auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2)) {
-                ids = selectable->SelectedFids();
-            }
+            auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2);
+            if (selectable && ids_written) ids = selectable->SelectedFids();
             if (!options.output.empty()) Export(layer2, ids, options, message_boxes);
         } catch (const std::exception& error) {
             std::cerr << "selvane: " << Shown(error.what()) << "\n";

@@ -96,13 +96,20 @@ private:
         struct Node {
             std::size_t level, index;
         };
+        // Only nodes whose box meets the query's go on the stack: a small query meets one or
+        // two of a node's sixteen children.
         Node stack[kNode * 24];
         std::size_t depth = 0;
+        const auto push_meeting = [&](std::size_t level, std::size_t first, std::size_t end) {
+            const Box* boxes = m_boxes.data() + m_levels[level];
+            for (std::size_t index = first; index < end; ++index) {
+                if (boxes[index].Meets(box)) stack[depth++] = {level, index};
+            }
+        };
         const std::size_t top = m_levels.size() - 2;
-        for (std::size_t index = 0; index < LevelSize(top); ++index) stack[depth++] = {top, index};
+        push_meeting(top, 0, LevelSize(top));
         while (depth > 0) {
             const Node node = stack[--depth];
-            if (!m_boxes[m_levels[node.level] + node.index].Meets(box)) continue;
             const std::size_t first = node.index * kNode;
             if (node.level == 0) {
                 const std::size_t end = std::min(first + kNode, m_points.size());
@@ -112,8 +119,7 @@ private:
                 }
                 continue;
             }
-            const std::size_t end = std::min(first + kNode, LevelSize(node.level - 1));
-            for (std::size_t index = first; index < end; ++index) stack[depth++] = {node.level - 1, index};
+            push_meeting(node.level - 1, first, std::min(first + kNode, LevelSize(node.level - 1)));
         }
     }
     std::size_t LevelSize(std::size_t level) const { return m_levels[level + 1] - m_levels[level]; }

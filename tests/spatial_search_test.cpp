@@ -333,6 +333,43 @@ TEST(SpatialSearch, TheLayerAppliesItsDefinitionQueryAndTheClassDoesNot) {
     EXPECT_THROW(LoadLayer(path, "t", "t", "no_such_field = 1"), platform::Error);
 }
 
+TEST(SpatialSearch, SearchesOfAScansShapesAnsweredAheadKeepToTheLayersDefinitionQuery) {
+    // Points i = 0..39 at (i, i % 3), those of even i in zone 'a'; square k holds points k
+    // and k + 1. Each search of a scanned square is answered ahead on a second thread.
+    TempFolder folder;
+    const auto path = folder.File("ahead.gpkg");
+    TableSpec points{"t", kPoint, 0, {}, {}};
+    TableSpec squares{"q", 0, 0, {}, {}};
+    const int count = 40;
+    for (int i = 0; i < count; ++i) {
+        points.shapes.push_back("POINT(" + std::to_string(i) + " " + std::to_string(i % 3) + ")");
+        points.zones.push_back(i % 2 == 0 ? "a" : "b");
+        const auto low = std::to_string(i - 0.5), high = std::to_string(i + 1.5);
+        squares.shapes.push_back("POLYGON((" + low + " -1," + high + " -1," + high + " 3," + low + " 3," + low + " -1))");
+    }
+    WriteGeoPackage(path, {points, squares});
+    auto layer = LoadLayer(path, "t", "t", "zone = 'a'");
+    auto queries = LoadLayer(path, "q", "q");
+    for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelContains}) {
+        auto scan = queries->Class()->Search(nullptr, false);
+        int k = 0;
+        while (auto square = scan->NextFeature()) {
+            SCOPED_TRACE("square " + std::to_string(k));
+            std::vector<std::int64_t> expected;
+            for (const int i : {k, k + 1}) {
+                if (i < count && i % 2 == 0) expected.push_back(i + 1);
+            }
+            std::vector<std::int64_t> found;
+            auto cursor = layer->Search(Filter(square->Shape(), relation), false);
+            while (auto feature = cursor->NextFeature()) found.push_back(feature->OID());
+            std::sort(found.begin(), found.end());
+            EXPECT_EQ(found, expected);
+            ++k;
+        }
+        EXPECT_EQ(k, count);
+    }
+}
+
 TEST(SpatialSearch, RecyclingCursorsReuseOneFeatureAndSelectionsKeepEachFeatureOnce) {
     TempFolder folder;
     const auto path = folder.File("recycle.gpkg");

@@ -56,6 +56,17 @@ public:
         QueryPoints(box, [&visit](const PointRow& point) { visit(point.row); });
     }
 
+    /// Whether the index is over plain points (the first constructor).
+    bool OverPlainPoints() const { return !m_tree; }
+
+    /// As query, over an index of plain points: each row with its point as the index keeps
+    /// it, a copy of the class's own beside the row, so that a test of the point need not
+    /// read the class's arrays at a random place for every row found.
+    template <typename Visit>
+    void QueryPlainPoints(const geos::geom::Envelope& box, Visit&& visit) const {
+        QueryPoints(box, [&visit](const PointRow& point) { visit(point.row, PlainPoint{point.x, point.y}); });
+    }
+
     /// As query, with each row's envelope as the index holds it: a drawing needs the box of
     /// every shape in view, which the index has without reading the shape again.
     template <typename Visit>

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Repeats the suites that start threads (the rows answered ahead, the searches spread over
-# the cores, a GeoPackage table read in slices and its rows parsed on every core, a class's
-# rows walked and its index of points built on every core, the runs that use them, a
-# database table read into memory and its scan's batches answered ahead) until one fails,
+# the cores, a scan's searches of a layer answered ahead, a GeoPackage table read in
+# slices and its rows parsed on every core, a class's rows walked and its index of points
+# built on every core, the runs that use them, a database table read into memory and its
+# scan's batches answered ahead) until one fails,
 # on a machine loaded with a busy process on each core, so that the threads
 # interleave as they would on a loaded desktop. Run it before changing a concurrent path.
 #
@@ -14,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repeats=${1:-200}
 preset=${2:-ci}
-concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks)|GeoPackageReader\.|RowIndex\.|PostgisSearch\.ATableReadIntoMemory)'
+concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks|SearchesOfAScans)|GeoPackageReader\.|RowIndex\.|PostgisSearch\.ATableReadIntoMemory)'
 
 bash scripts/setup.sh
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" > /dev/null

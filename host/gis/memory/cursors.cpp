@@ -61,15 +61,29 @@ namespace {
 // The longest line whose vertices alone may decide a CROSS, read onto the stack.
 constexpr std::size_t kLineVerticesOnStack = 16;
 
+// A row the index found, with its envelope as the index keeps it: for a plain point or a
+// rectangle, the shape itself.
+struct FoundRow {
+    std::size_t row;
+    geos::geom::Envelope box;
+};
+
 // Whether the relation holds for one candidate row: its validity checked first, and a
 // failure of GEOS named with the row. A point or a rectangle is answered from its
 // coordinates where the relation allows; any other row's shape is made once for both.
+// `found`: the row as the index found it; a point or a rectangle is then tested at the
+// index's copy of its numbers, so that the class's arrays are not read at a random place
+// for each candidate (a cache miss apiece, most of a small query's search). Every row of
+// an index `over_points` is a plain point.
 bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query, const MemoryFeatureClass& owner,
-              std::size_t row, const PlainPoint* indexed_point = nullptr) {
+              std::size_t row, const FoundRow* found = nullptr, bool over_points = false) {
     try {
-        if (indexed_point) return query.HoldsAtPoint(relation, *indexed_point);
+        if (found && over_points) return query.HoldsAtPoint(relation, {found->box.getMinX(), found->box.getMinY()});
         if (const auto* point = owner.PlainPointAt(row)) return query.HoldsAtPoint(relation, *point);
-        if (const auto box = owner.RectangleAt(row)) {
+        const auto box = !found ? owner.RectangleAt(row)
+                         : owner.IsRectangleAt(row) ? std::optional(found->box)
+                                                    : std::nullopt;
+        if (box) {
             if (const auto verdict = query.HoldsAtRectangle(relation, *box)) return *verdict;
         }
         if (relation == platform::esriSpatialRelCrosses) {
@@ -90,27 +104,17 @@ bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query,
     }
 }
 
-// How many point candidates a thread keeps room for between searches.
-constexpr std::size_t kKeptPointCandidates = 4096;
+// How many found rows a thread keeps room for between searches.
+constexpr std::size_t kKeptFoundRows = 4096;
 
-// A candidate row of an index of plain points, with its point as the index keeps it.
-struct PointCandidate {
-    std::size_t row;
-    PlainPoint point;
-};
-
-// The candidates of `query` in an index of plain points, as CandidatesOf gives them, each
-// with its point. Most of a small query's search was reading each candidate's kind and
-// point from the class's arrays, a cache miss apiece; the index has just read the same
-// numbers.
-void PointCandidatesOf(const MemoryFeatureClass& target, const geos::geom::Geometry& query, const RowMask& shown,
-                       std::vector<PointCandidate>& candidates) {
-    candidates.clear();
-    target.Index().QueryPlainPoints(*query.getEnvelopeInternal(), [&](std::size_t row, const PlainPoint& point) {
-        if (!shown || (*shown)[row]) candidates.push_back({row, point});
+// The candidates of `query`, as CandidatesOf gives them, each with its envelope.
+void FoundRowsOf(const MemoryFeatureClass& target, const geos::geom::Geometry& query, const RowMask& shown,
+                 std::vector<FoundRow>& found) {
+    found.clear();
+    target.Index().QueryWithBoxes(*query.getEnvelopeInternal(), [&](std::size_t row, const geos::geom::Envelope& box) {
+        if (!shown || (*shown)[row]) found.push_back({row, box});
     });
-    std::sort(candidates.begin(), candidates.end(),
-              [](const PointCandidate& a, const PointCandidate& b) { return a.row < b.row; });
+    std::sort(found.begin(), found.end(), [](const FoundRow& a, const FoundRow& b) { return a.row < b.row; });
 }
 
 }  // namespace
@@ -129,21 +133,16 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
     }
     // Reused by every search of the thread, which mostly finds a handful of rows; the room
     // a large search made is given back when it ends.
-    thread_local std::vector<PointCandidate> points;
+    thread_local std::vector<FoundRow> found;
     struct GiveBackLargeRoom {
-        std::vector<PointCandidate>& kept;
+        std::vector<FoundRow>& kept;
         ~GiveBackLargeRoom() {
-            if (kept.capacity() > kKeptPointCandidates) std::vector<PointCandidate>().swap(kept);
+            if (kept.capacity() > kKeptFoundRows) std::vector<FoundRow>().swap(kept);
         }
-    } give_back{points};
-    const bool plain_points = target.Index().OverPlainPoints();
-    if (plain_points) {
-        PointCandidatesOf(target, query, shown, points);
-        answer.candidates.reserve(points.size());
-        for (const auto& candidate : points) answer.candidates.push_back(candidate.row);
-    } else {
-        answer.candidates = CandidatesOf(target, query, shown);
-    }
+    } give_back{found};
+    FoundRowsOf(target, query, shown, found);
+    answer.candidates.reserve(found.size());
+    for (const auto& row : found) answer.candidates.push_back(row.row);
     answer.verdicts.assign(answer.candidates.size(), 1);
     if (relation == platform::esriSpatialRelEnvelopeIntersects || answer.candidates.empty()) return answer;
     try {
@@ -156,10 +155,11 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
     }
     const PreparedQuery prepared(query, query_source != nullptr,
                                  query_source && query_source->KnownStrictlyConvex(query_row));
+    const bool over_points = target.Index().OverPlainPoints();
     for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
         try {
-            const auto* point = plain_points ? &points[index].point : nullptr;
-            answer.verdicts[index] = Evaluate(relation, prepared, target, answer.candidates[index], point) ? 1 : 0;
+            answer.verdicts[index] =
+                Evaluate(relation, prepared, target, found[index].row, &found[index], over_points) ? 1 : 0;
         } catch (...) {
             answer.failed_at = index;
             answer.failure = std::current_exception();

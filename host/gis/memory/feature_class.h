@@ -135,6 +135,10 @@ public:
     /// The row's box when its shape is an axis-parallel rectangle (RectangleBox); nullopt
     /// otherwise. Read from the stored bytes, without a GEOS shape.
     std::optional<geos::geom::Envelope> RectangleAt(std::size_t row) const;
+    /// Whether the row's shape is such a rectangle, which then is its envelope.
+    bool IsRectangleAt(std::size_t row) const {
+        return !m_rows.kinds.empty() && (m_rows.kinds[row] & kKindBits) == kRectangleRow;
+    }
     /// The vertices of the row's shape when it is a line string of at most `out.size()`
     /// of them, written to `out`, and their number; 0 otherwise. Without a GEOS shape.
     std::size_t LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const;

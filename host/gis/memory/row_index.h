@@ -59,16 +59,9 @@ public:
     /// Whether the index is over plain points (the first constructor).
     bool OverPlainPoints() const { return !m_tree; }
 
-    /// As query, over an index of plain points: each row with its point as the index keeps
-    /// it, a copy of the class's own beside the row, so that a test of the point need not
-    /// read the class's arrays at a random place for every row found.
-    template <typename Visit>
-    void QueryPlainPoints(const geos::geom::Envelope& box, Visit&& visit) const {
-        QueryPoints(box, [&visit](const PointRow& point) { visit(point.row, PlainPoint{point.x, point.y}); });
-    }
-
     /// As query, with each row's envelope as the index holds it: a drawing needs the box of
-    /// every shape in view, which the index has without reading the shape again.
+    /// every shape in view, and a search the point or rectangle a row is, which the index
+    /// has without reading the shape again.
     template <typename Visit>
     void QueryWithBoxes(const geos::geom::Envelope& box, Visit&& visit) const {
         if (m_tree) {

@@ -104,6 +104,11 @@ bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query,
     }
 }
 
+// How far ahead of the candidate tested its successors' rows, then their bytes, are
+// asked for.
+constexpr std::size_t kRowsAhead = 8;
+constexpr std::size_t kBytesAhead = 4;
+
 // How many found rows a thread keeps room for between searches.
 constexpr std::size_t kKeptFoundRows = 4096;
 
@@ -156,7 +161,18 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
     const PreparedQuery prepared(query, query_source != nullptr,
                                  query_source && query_source->KnownStrictlyConvex(query_row));
     const bool over_points = target.Index().OverPlainPoints();
+    // A few candidates ahead of the one tested, where a row's kind and bytes lie is asked
+    // for, then the bytes themselves: the processor brings them in meanwhile.
+    const std::size_t count = found.size();
+    const auto prefetch = [&](std::size_t index) {
+        if (index + kRowsAhead < count) target.PrefetchRow(found[index + kRowsAhead].row);
+        if (index + kBytesAhead < count) target.PrefetchBytes(found[index + kBytesAhead].row);
+    };
+    if (!over_points) {
+        for (std::size_t index = 0; index < std::min(count, kRowsAhead); ++index) target.PrefetchRow(found[index].row);
+    }
     for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
+        if (!over_points) prefetch(index);
         try {
             answer.verdicts[index] =
                 Evaluate(relation, prepared, target, found[index].row, &found[index], over_points) ? 1 : 0;

@@ -37,6 +37,16 @@ public:
     }
 
     std::size_t Rows() const { return m_at.size(); }
+    /// Asks the processor for where the row's bytes lie, ahead of reading them.
+    void PrefetchRow(std::size_t row) const {
+        if (row >= m_at.size()) return;
+        __builtin_prefetch(&m_at[row]);
+        __builtin_prefetch(&m_sizes[row]);
+    }
+    /// Asks the processor for the row's first bytes, ahead of reading them.
+    void PrefetchBytes(std::size_t row) const {
+        if (row < m_at.size() && m_at[row]) __builtin_prefetch(m_at[row]);
+    }
     bool Has(std::size_t row) const { return m_at[row] != nullptr; }
     std::span<const unsigned char> Bytes(std::size_t row) const { return {m_at[row], m_sizes[row]}; }
     /// The row's shape read from its bytes: a new GEOS shape for each call (nullptr for a

@@ -319,7 +319,7 @@ RowShape MemoryFeatureClass::ShapeAt(std::size_t row) const {
 }
 
 std::optional<geos::geom::Envelope> MemoryFeatureClass::RectangleAt(std::size_t row) const {
-    if ((m_rows.kinds[row] & kKindBits) != kRectangleRow) return std::nullopt;
+    if (!IsRectangleAt(row)) return std::nullopt;
     const auto bytes = m_rows.stored.Bytes(row);
     return RectangleOfWkb(bytes.data(), bytes.size());
 }

@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repeats=${1:-200}
 preset=${2:-ci}
-concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks|SearchesOfAScans)|GeoPackageReader\.|RowIndex\.|PostgisSearch\.ATableReadIntoMemory)'
+concurrent='^(MemorySearchAhead\.|SelectionRun|SpatialSearch\.(ALargeSearch|AClassWalks|SearchesOfAScans|ScanSearchesOfEverySize)|GeoPackageReader\.|RowIndex\.|PostgisSearch\.ATableReadIntoMemory)'
 
 bash scripts/setup.sh
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" > /dev/null

@@ -370,6 +370,57 @@ TEST(SpatialSearch, SearchesOfAScansShapesAnsweredAheadKeepToTheLayersDefinition
     }
 }
 
+TEST(SpatialSearch, ScanSearchesOfEverySizeAroundTheLookAheadAndTheKeptRoomAnswerAsGeos) {
+    // Along the x axis, target i is a point at (i, 0), a rectangle [i, i + 0.5] x [0, 0.5]
+    // and a line from (i, 0) to (i + 0.5, 0.5). A query box from -0.25 to n - 0.75 finds
+    // n targets of each: n runs over the edges of the rows asked for ahead (4, 8) and of
+    // the room a thread keeps between searches (4,096), with a small search after each.
+    constexpr int kTargets = 4200;
+    TableSpec points{"points", kPoint, 0, {}, {}};
+    TableSpec boxes{"boxes", kPolygon, 0, {}, {}};
+    TableSpec lines{"lines", kLine, 0, {}, {}};
+    for (int i = 0; i < kTargets; ++i) {
+        const auto x = std::to_string(i), x1 = std::to_string(i + 0.5);
+        points.shapes.push_back("POINT(" + x + " 0)");
+        boxes.shapes.push_back("POLYGON((" + x + " 0," + x1 + " 0," + x1 + " 0.5," + x + " 0.5," + x + " 0))");
+        lines.shapes.push_back("LINESTRING(" + x + " 0," + x1 + " 0.5)");
+    }
+    TableSpec queries{"queries", kPolygon, 0, {}, {}};
+    for (const int n : {0, 1, 4, 5, 8, 9, 1, 4096, 2, 4097, 3}) {
+        const auto low = std::to_string(-0.25), high = std::to_string(n - 0.75);
+        queries.shapes.push_back("POLYGON((" + low + " -1," + high + " -1," + high + " 1," + low + " 1," + low + " -1))");
+    }
+    TempFolder folder;
+    const auto path = folder.File("sizes.gpkg");
+    WriteGeoPackage(path, {points, boxes, lines, queries});
+    auto query_layer = LoadLayer(path, "queries", "queries");
+    for (const char* table : {"points", "boxes", "lines"}) {
+        auto targets = LoadLayer(path, table, table);
+        for (const auto relation : {platform::esriSpatialRelIntersects, platform::esriSpatialRelContains}) {
+            auto scan = query_layer->Class()->Search(nullptr, false);
+            int k = 0;
+            while (auto query = scan->NextFeature()) {
+                SCOPED_TRACE(std::string(table) + ", query " + std::to_string(k++));
+                const auto query_shape = gis::Shape::FromWkt(queries.shapes[static_cast<std::size_t>(k - 1)]);
+                const auto* geometry = query_shape->Geometry();
+                std::vector<std::int64_t> expected;
+                for (std::size_t row = 0; row < targets->Class()->RowCount(); ++row) {
+                    const auto target = targets->Class()->ShapeAt(row);
+                    const bool holds = relation == platform::esriSpatialRelIntersects ? geometry->intersects(target.get())
+                                                                                       : geometry->contains(target.get());
+                    if (holds) expected.push_back(targets->Class()->Fid(row));
+                }
+                std::vector<std::int64_t> found;
+                auto cursor = targets->Search(Filter(query->Shape(), relation), false);
+                while (auto feature = cursor->NextFeature()) found.push_back(feature->OID());
+                std::sort(found.begin(), found.end());
+                EXPECT_EQ(found, expected);
+            }
+            EXPECT_EQ(k, 11);
+        }
+    }
+}
+
 TEST(SpatialSearch, RecyclingCursorsReuseOneFeatureAndSelectionsKeepEachFeatureOnce) {
     TempFolder folder;
     const auto path = folder.File("recycle.gpkg");

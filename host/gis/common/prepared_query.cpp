@@ -193,19 +193,27 @@ bool IsLargeArea(const Geometry& shape) { return IsArea(shape) && shape.getNumPo
 
 PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid, bool known_strictly_convex)
     : m_query(query),
-      m_prepared(geos::geom::prep::PreparedGeometryFactory::prepare(&query)),
       m_area(IsArea(query)),
       m_large_area(IsLargeArea(query)),
       m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
     if (known_valid) m_valid = true;
     if (known_strictly_convex) m_strictly_convex = true;
     m_box = RectangleBox(query);
-    if (const auto* polygon = dynamic_cast<const geos::geom::prep::PreparedPolygon*>(m_prepared.get())) {
-        m_area_locator = polygon->getPointLocator();
-    }
 }
 
 PreparedQuery::~PreparedQuery() = default;
+
+const geos::geom::prep::PreparedGeometry& PreparedQuery::Prepared() const {
+    if (!m_prepared) m_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&m_query);
+    return *m_prepared;
+}
+
+geos::algorithm::locate::PointOnGeometryLocator& PreparedQuery::AreaLocator() const {
+    if (!m_area_locator) {
+        m_area_locator = static_cast<const geos::geom::prep::PreparedPolygon&>(Prepared()).getPointLocator();
+    }
+    return *m_area_locator;
+}
 
 bool PreparedQuery::ValidArea() const {
     if (!m_area) return false;
@@ -263,7 +271,7 @@ Location PreparedQuery::LocateInArea(const geos::geom::Coordinate& at) const {
         }
     }
     // A coordinate that is not a finite number goes to the locator, which refuses it.
-    if (m_convex_vertices == 0 || !std::isfinite(at.x) || !std::isfinite(at.y)) return m_area_locator->locate(&at);
+    if (m_convex_vertices == 0 || !std::isfinite(at.x) || !std::isfinite(at.y)) return AreaLocator().locate(&at);
     bool on_a_line = false;
     for (std::size_t index = 0; index < m_convex_vertices; ++index) {
         const int side = ExactSide(m_convex_ring[index], m_convex_ring[index + 1], at);
@@ -291,7 +299,7 @@ std::optional<bool> PreparedQuery::CrossesByVertexLocations(ForEachVertex&& for_
 }
 
 std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const {
-    if (!m_area_locator || !ValidArea()) return std::nullopt;
+    if (!m_area || !ValidArea()) return std::nullopt;
     const auto by_locations = CrossesByVertexLocations([line](auto&& visit) {
         for (const auto& vertex : line) {
             if (!visit(vertex)) return;
@@ -332,7 +340,7 @@ PreparedQuery::LineMeeting PreparedQuery::MeetBoundary(const Geometry& target) c
 
 bool PreparedQuery::Holds(platform::esriSpatialRelEnum relation, const Geometry& target) const {
     switch (relation) {
-        case platform::esriSpatialRelIntersects: return m_prepared->intersects(&target);
+        case platform::esriSpatialRelIntersects: return Prepared().intersects(&target);
         case platform::esriSpatialRelEnvelopeIntersects:
             return m_query.getEnvelopeInternal()->intersects(target.getEnvelopeInternal());
         case platform::esriSpatialRelTouches: return Touches(target);
@@ -340,7 +348,7 @@ bool PreparedQuery::Holds(platform::esriSpatialRelEnum relation, const Geometry&
         case platform::esriSpatialRelCrosses: return Crosses(target);
         case platform::esriSpatialRelWithin: return Within(target);
         // GEOS's prepared contains decides without a relate unless the candidate meets B(Q).
-        case platform::esriSpatialRelContains: return m_prepared->contains(&target);
+        case platform::esriSpatialRelContains: return Prepared().contains(&target);
         default: return false;
     }
 }
@@ -351,7 +359,7 @@ bool PreparedQuery::HoldsAtPoint(platform::esriSpatialRelEnum relation, const Pl
     // A point meets an area exactly when it is not in the area's exterior: the test GEOS's
     // prepared intersects makes of a point, with the same locator, after the same envelope
     // test (a rectangle's own test says the same: its closure holds the point).
-    if (relation == platform::esriSpatialRelIntersects && m_area_locator) {
+    if (relation == platform::esriSpatialRelIntersects && m_area) {
         return m_query.getEnvelopeInternal()->intersects(at) && LocateInArea(at) != Location::EXTERIOR;
     }
     const std::unique_ptr<Geometry> point(Shape::Factory().createPoint(at));
@@ -384,13 +392,13 @@ std::optional<bool> PreparedQuery::HoldsAtRectangle(platform::esriSpatialRelEnum
 
 std::optional<bool> PreparedQuery::HoldsAtRectangleInLargeArea(platform::esriSpatialRelEnum relation,
                                                                const geos::geom::Envelope& target) const {
-    if (!m_area_locator || !LargeValidArea() || BoundaryIndex().MeetsBox(target)) return std::nullopt;
+    if (!m_area || !LargeValidArea() || BoundaryIndex().MeetsBox(target)) return std::nullopt;
     // B(Q) away from T: T, connected, lies wholly in I(Q) or wholly in E(Q), and one of
     // its corners tells which. Wholly in I(Q): the interiors meet (no TOUCH), EI is empty
     // (no OVERLAP), Q contains T. Wholly in E(Q): they do not meet. Either way B(Q), not
     // empty, is outside T, so Q is not within T; and areas never cross.
     const geos::geom::Coordinate corner(target.getMinX(), target.getMinY());
-    const bool inside = m_area_locator->locate(&corner) == Location::INTERIOR;
+    const bool inside = AreaLocator().locate(&corner) == Location::INTERIOR;
     switch (relation) {
         case platform::esriSpatialRelIntersects:
         case platform::esriSpatialRelContains: return inside;
@@ -442,10 +450,10 @@ bool PreparedQuery::Touches(const Geometry& target) const {
     }
     // Every relation below implies that the shapes meet: the prepared intersects, indexed
     // on Q, rules out the candidates that merely share an envelope.
-    if (!m_prepared->intersects(&target)) return false;
+    if (!Prepared().intersects(&target)) return false;
     if (LargeValidArea()) {
         // T inside I(Q): I(T) is in I(Q) and not empty (c), so II is not.
-        if (m_prepared->containsProperly(&target)) return false;
+        if (Prepared().containsProperly(&target)) return false;
         // A point T in Q but not in I(Q) is on B(Q): II is empty.
         if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) return true;
         // A line crossing B(Q) inside one segment of it, that no other part of B(Q) passes
@@ -460,17 +468,14 @@ bool PreparedQuery::Touches(const Geometry& target) const {
             if (BoundaryMeetsInterior(target)) return false;
             // Otherwise I(T), connected (b), lies wholly in I(Q) or wholly in E(Q): one
             // point of it tells which.
-            if (const auto point = InteriorPoint(target)) {
-                auto* locator = static_cast<const geos::geom::prep::PreparedPolygon&>(*m_prepared).getPointLocator();
-                return locator->locate(&*point) == Location::EXTERIOR;
-            }
+            if (const auto point = InteriorPoint(target)) return AreaLocator().locate(&*point) == Location::EXTERIOR;
         }
     } else if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
         // A small area: a point of I(T) that lies in I(Q) shows that II is not empty.
         const auto point = InteriorPoint(target);
         if (point && SimplePointInAreaLocator::locate(*point, &m_query) == Location::INTERIOR) return false;
     }
-    return m_prepared->touches(&target);
+    return Prepared().touches(&target);
 }
 
 // OVERLAP of areas: II, IE and EI are all non-empty.
@@ -483,10 +488,10 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
             return OpenBoxesMeet(*m_box, *box) && !box->covers(*m_box) && !m_box->covers(*box);
         }
     }
-    if (!m_prepared->intersects(&target)) return false;
+    if (!Prepared().intersects(&target)) return false;
     if (LargeValidArea()) {
         // T inside I(Q): no point of I(T) is in E(Q), so EI is empty.
-        if (m_prepared->containsProperly(&target)) return false;
+        if (Prepared().containsProperly(&target)) return false;
         if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
             // B(Q) away from I(T): I(T), connected (b), is wholly in I(Q) (EI empty) or
             // wholly in E(Q) (II empty).
@@ -497,22 +502,22 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
             if (!target.getEnvelopeInternal()->covers(m_query.getEnvelopeInternal())) return true;
         }
     }
-    return m_prepared->overlaps(&target);
+    return Prepared().overlaps(&target);
 }
 
 // CROSS: for a query of higher dimension, II and EI are not empty; for a lower one, II
 // and IE; for two lines, II is a point.
 bool PreparedQuery::Crosses(const Geometry& target) const {
-    if (!m_prepared->intersects(&target)) return false;
-    if (m_area_locator && IsLinear(target) && ValidArea()) {
+    if (!Prepared().intersects(&target)) return false;
+    if (m_area && IsLinear(target) && ValidArea()) {
         const auto by_locations =
             CrossesByVertexLocations([&target](auto&& visit) { ForEachVertexOfLine(target, visit); });
         if (by_locations) return *by_locations;
     }
     // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
     // point T crossing an area needs (areas never cross).
-    if (!LargeValidArea()) return m_prepared->crosses(&target);
-    if (m_prepared->containsProperly(&target)) return false;
+    if (!LargeValidArea()) return Prepared().crosses(&target);
+    if (Prepared().containsProperly(&target)) return false;
     if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING) {
         switch (MeetBoundary(target)) {
             // A line, connected, away from B(Q) lies wholly in I(Q) or wholly in E(Q).
@@ -524,7 +529,7 @@ bool PreparedQuery::Crosses(const Geometry& target) const {
             case LineMeeting::Touches: break;
         }
     }
-    return m_prepared->crosses(&target);
+    return Prepared().crosses(&target);
 }
 
 // WHOLLY CONTAIN: Q within T.
@@ -535,7 +540,7 @@ bool PreparedQuery::Within(const Geometry& target) const {
         return geos::algorithm::locate::SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) ==
                Location::INTERIOR;
     }
-    return m_prepared->intersects(&target) && m_prepared->within(&target);
+    return Prepared().intersects(&target) && Prepared().within(&target);
 }
 
 }  // namespace selvane::gis

@@ -100,11 +100,16 @@ private:
     /// How the line `target` meets the query's boundary.
     LineMeeting MeetBoundary(const geos::geom::Geometry& target) const;
 
+    /// GEOS's prepared geometry of the query, made on first need: a small convex query
+    /// whose candidates are all points never needs one.
+    const geos::geom::prep::PreparedGeometry& Prepared() const;
+    /// An area's point locator, the one the prepared geometry's intersects asks for points.
+    geos::algorithm::locate::PointOnGeometryLocator& AreaLocator() const;
+
     const geos::geom::Geometry& m_query;
-    std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
-    // An area's point locator, the one the prepared geometry's intersects asks for points.
-    geos::algorithm::locate::PointOnGeometryLocator* m_area_locator = nullptr;
-    bool m_area = false;
+    mutable std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
+    mutable geos::algorithm::locate::PointOnGeometryLocator* m_area_locator = nullptr;
+    bool m_area = false;  // a polygon or multipolygon, which GEOS prepares as a PreparedPolygon
     bool m_large_area = false;
     bool m_single_point = false;
     std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle

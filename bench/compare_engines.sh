@@ -33,11 +33,6 @@ psql_bench() { "$pg_bin/psql" -h "$cluster" -U bench -d postgres -v ON_ERROR_STO
 psql_bench -c "CREATE EXTENSION postgis" > /dev/null
 pg="PG:host=$cluster dbname=postgres user=bench"
 
-peak_mib() {  # the peak resident memory of one run of "$@", in MiB
-  /usr/bin/time -f "%M" -o "$data/peak" "$@" > /dev/null
-  echo $(( $(cat "$data/peak") / 1024 ))
-}
-count_of() { tail -n 1 "$data/last.out" | sed 's/^Selection Count: //'; }
 
 # Debian's qgis_process wrapper passes an option that the program itself refuses.
 qgis=$(command -v qgis_process.bin || command -v qgis_process || true)

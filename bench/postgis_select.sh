@@ -25,11 +25,6 @@ SELVANE_PG_SERVER_OPTIONS="-c shared_buffers=1GB -c work_mem=256MB -c maintenanc
 conninfo=$(cat "$state/conninfo")
 psql_bench() { psql "$conninfo" -v ON_ERROR_STOP=1 -At "$@"; }
 
-peak_mib() {  # the peak resident memory of one run of "$@", in MiB
-  /usr/bin/time -f "%M" -o "$data/peak" "$@" > /dev/null
-  echo $(( $(cat "$data/peak") / 1024 ))
-}
-count_of() { tail -n 1 "$data/last.out" | sed 's/^Selection Count: //'; }
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 document() {  # a map document with both layers in the database
   cat > "$data/postgis-map.json" <<JSON

@@ -32,6 +32,15 @@ best_of_3() {  # the best wall time of three runs of "$@" (one when it took over
   echo "$best"
 }
 
+peak_mib() {  # the peak resident memory of one run of "$@", in MiB
+  /usr/bin/time -f "%M" -o "$data/peak" "$@" > /dev/null
+  echo $(( $(cat "$data/peak") / 1024 ))
+}
+
+count_of() {  # the count the last run printed
+  tail -n 1 "$data/last.out" | sed 's/^Selection Count: //'
+}
+
 cpu_split() {  # the CPU seconds of one run of "$@": its own, then the whole machine's (a server's included)
   local before after a b c d e f user system
   read -r _ a b c _ _ d e f _ < /proc/stat; before=$((a + b + c + d + e + f))

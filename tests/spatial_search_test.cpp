@@ -231,6 +231,31 @@ TEST(SpatialSearch, NullAndEmptyShapesMatchNothing) {
     EXPECT_TRUE(Found(*target, Filter(nullptr, platform::esriSpatialRelIntersects)).empty());
 }
 
+TEST(SpatialSearch, AnIndexOfPointsHoldsEveryPointAndNoNullOrEmptyRow) {
+    // A table of points alone is indexed without asking about each row; one with a null or
+    // an empty row asks, and leaves those out. Either way a search finds exactly the points.
+    TempFolder folder;
+    const auto path = folder.File("points.gpkg");
+    const std::vector<std::string> plain{"POINT(0 0)", "POINT(1 1)", "POINT(2 2)", "POINT(3 3)"};
+    std::vector<std::string> mixed{"", "POINT(0 0)", "POINT EMPTY", "POINT(1 1)", "", "POINT(2 2)", "POINT(3 3)",
+                                   "POINT EMPTY"};
+    WriteGeoPackage(path, {{"plain", kPoint, 0, plain, {}}, {"mixed", kPoint, 0, mixed, {}}});
+    const auto everything = gis::Shape::FromWkt("POLYGON((-9 -9,9 -9,9 9,-9 9,-9 -9))");
+    const auto lower = gis::Shape::FromWkt("POLYGON((-1 -1,1.5 -1,1.5 1.5,-1 1.5,-1 -1))");
+    // The empty and null rows would sit at the origin, or nowhere, if they were indexed.
+    const auto origin = gis::Shape::FromWkt("POLYGON((-0.5 -0.5,0.5 -0.5,0.5 0.5,-0.5 0.5,-0.5 -0.5))");
+    for (const auto relation : {platform::esriSpatialRelEnvelopeIntersects, platform::esriSpatialRelIntersects}) {
+        auto table = LoadLayer(path, "plain")->Class();
+        EXPECT_EQ(Found(*table, Filter(everything, relation)), (std::vector<std::int64_t>{1, 2, 3, 4}));
+        EXPECT_EQ(Found(*table, Filter(lower, relation)), (std::vector<std::int64_t>{1, 2}));
+        table = LoadLayer(path, "mixed")->Class();
+        EXPECT_EQ(table->FeatureCount(nullptr), 8);
+        EXPECT_EQ(Found(*table, Filter(everything, relation)), (std::vector<std::int64_t>{2, 4, 6, 7}));
+        EXPECT_EQ(Found(*table, Filter(lower, relation)), (std::vector<std::int64_t>{2, 4}));
+        EXPECT_EQ(Found(*table, Filter(origin, relation)), std::vector<std::int64_t>{2});
+    }
+}
+
 TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
     // Ids that count up one a row are kept as runs, each its first row and id, while the
     // runs are few (a 64-row table: four); any others as they are.

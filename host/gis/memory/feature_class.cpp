@@ -523,9 +523,15 @@ const RowIndex& MemoryFeatureClass::Index() const {
         };
         std::unique_ptr<RowIndex> index;
         if (m_rows.stored.Rows() == 0) {
-            index = std::make_unique<RowIndex>(m_rows.points, [&](std::size_t row) {
-                return m_rows.kinds[row] == kPlainRow && finite(row);
-            });
+            // Most tables of points have neither null nor bad points: the index then asks
+            // nothing of each row (a call a row, twice, was 1.4% of the instructions of a run
+            // over a million points).
+            const bool every_row = m_rows.non_finite.empty() && m_rows.kinds.size() == m_rows.points.size() &&
+                                   std::all_of(m_rows.kinds.begin(), m_rows.kinds.end(),
+                                               [](std::uint8_t kind) { return kind == kPlainRow; });
+            std::function<bool(std::size_t)> indexed;
+            if (!every_row) indexed = [&](std::size_t row) { return m_rows.kinds[row] == kPlainRow && finite(row); };
+            index = std::make_unique<RowIndex>(m_rows.points, indexed);
         } else {
             index = std::make_unique<RowIndex>(m_rows.count);
             for (std::size_t row = 0; row < m_rows.count; ++row) {

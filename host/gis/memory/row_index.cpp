@@ -79,7 +79,7 @@ RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(
     InSlices(points.size(), threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
         auto& slice = slices[slot];
         for (std::size_t row = begin; row < end; ++row) {
-            if (!indexed(row)) continue;
+            if (indexed && !indexed(row)) continue;
             const auto& point = points[row];
             if (slice.count++ == 0) {
                 slice.min_x = slice.max_x = point.x;
@@ -116,7 +116,7 @@ RowIndex::RowIndex(std::span<const PlainPoint> points, const std::function<bool(
     InSlices(points.size(), threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
         std::size_t at = slices[slot].offset;
         for (std::size_t row = begin; row < end; ++row) {
-            if (!indexed(row)) continue;
+            if (indexed && !indexed(row)) continue;
             const auto x = static_cast<std::uint32_t>((points[row].x - min_x) * scale_x);
             const auto y = static_cast<std::uint32_t>((points[row].y - min_y) * scale_y);
             keyed[at++] = std::uint64_t{HilbertPlace(x, y)} << 32 | row;

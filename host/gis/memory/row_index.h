@@ -37,7 +37,8 @@ struct Uninitialised : std::allocator<T> {
 /// shapes' envelopes.
 class RowIndex {
 public:
-    /// An index over the points `points[row]` of the rows for which `indexed(row)` holds.
+    /// An index over the points `points[row]` of the rows for which `indexed(row)` holds;
+    /// of every row when `indexed` is empty.
     RowIndex(std::span<const PlainPoint> points, const std::function<bool(std::size_t)>& indexed);
     /// An index of envelopes, to which rows are added with InsertBox, then built.
     explicit RowIndex(std::size_t rows);

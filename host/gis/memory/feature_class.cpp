@@ -526,7 +526,7 @@ const RowIndex& MemoryFeatureClass::Index() const {
             // Most tables of points have neither null nor bad points: the index then asks
             // nothing of each row (a call a row, twice, was 1.4% of the instructions of a run
             // over a million points).
-            const bool every_row = m_rows.non_finite.empty() && m_rows.kinds.size() == m_rows.points.size() &&
+            const bool every_row = m_rows.non_finite.empty() &&
                                    std::all_of(m_rows.kinds.begin(), m_rows.kinds.end(),
                                                [](std::uint8_t kind) { return kind == kPlainRow; });
             std::function<bool(std::size_t)> indexed;

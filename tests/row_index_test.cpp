@@ -62,5 +62,30 @@ TEST(RowIndex, APointIndexFindsWhatEachBoxHoldsAsAScanWould) {
     }
 }
 
+TEST(RowIndex, AnIndexOfEveryRowFindsWhatEachBoxHoldsOnEitherSideOfASliceACore) {
+    // Without a predicate every row is indexed: no rows, one, and a slice a core's worth of
+    // points (65,536) with one either side, where the build goes from one thread to several.
+    std::mt19937 random(10122026);
+    std::uniform_int_distribution<int> grid(0, 40);
+    for (const std::size_t count : {0u, 1u, 65535u, 65536u, 65537u}) {
+        SCOPED_TRACE(std::to_string(count) + " points");
+        std::vector<gis::PlainPoint> points(count);
+        for (auto& point : points) point = {grid(random) * 0.25, grid(random) * 0.25};
+        const gis::RowIndex index(points, {});
+        std::vector<geos::geom::Envelope> boxes{{-1, 11, -1, 11}, {2.5, 2.5, 2.5, 2.5}, {20, 30, 20, 30}, {}};
+        for (int i = 0; i < 20; ++i) {
+            const double x = grid(random) * 0.25, y = grid(random) * 0.25;
+            boxes.emplace_back(x, x + grid(random) * 0.05, y, y + grid(random) * 0.05);
+        }
+        for (const auto& box : boxes) {
+            std::vector<std::size_t> expected;
+            for (std::size_t row = 0; row < points.size(); ++row) {
+                if (box.intersects(points[row].x, points[row].y)) expected.push_back(row);
+            }
+            ASSERT_EQ(Found(index, box), expected) << box.toString();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace selvane::testing

@@ -22,7 +22,7 @@ packages=(
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;  # libFuzzer comes with clang's runtime libraries
-    database) packages+=(postgresql-15 postgresql-15-postgis-3) ;;
+    database) packages+=(postgresql-15 postgresql-15-postgis-3 openssl) ;;
     # The other engines the benchmarks measure against: PostGIS and QGIS (qgis_process).
     engines) packages+=(postgresql-15 postgresql-15-postgis-3 time qgis) ;;
     windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64

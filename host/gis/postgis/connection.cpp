@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "gis/common/ascii_case.h"
+#include "gis/common/message_text.h"
+#include "gis/common/sql_identifier.h"
 #include "gis/postgis/connection_options.h"
 
 namespace selvane::gis {
@@ -44,15 +46,15 @@ void UnregisterCancel(int slot) {
 // set them: a table another session keeps locked is reported, not waited for, and the
 // server stops a statement whose program has gone (PostgreSQL 14 and later).
 void SetSessionLimits(PGconn* connection) {
-    PQclear(PQexec(connection, "SELECT set_config('lock_timeout', '10s', false) WHERE current_setting('lock_timeout') "
-                               "IN ('0', '0ms')"));
+    PQclear(PQexec(connection, "SELECT pg_catalog.set_config('lock_timeout', '10s', false) WHERE "
+                               "pg_catalog.current_setting('lock_timeout') IN ('0', '0ms')"));
     // The map's statements are short searches, or a drawing's pass over the rows in view,
     // where compiling the plan (about a second for an aggregate over 10M rows) costs more
     // than it saves.
     PQclear(PQexec(connection, "SET jit = off"));
     if (PQserverVersion(connection) >= 140000) {
-        PQclear(PQexec(connection, "SELECT set_config('client_connection_check_interval', '1s', false) WHERE "
-                                   "current_setting('client_connection_check_interval') IN ('0', '0ms')"));
+        PQclear(PQexec(connection, "SELECT pg_catalog.set_config('client_connection_check_interval', '1s', false) "
+                                   "WHERE pg_catalog.current_setting('client_connection_check_interval') IN ('0', '0ms')"));
     }
 }
 
@@ -68,7 +70,7 @@ void CancelDatabaseStatements() noexcept {
 
 bool IsDatabaseSource(std::string_view source) { return AsciiStartsWithIgnoringCase(source, "PG:"); }
 
-PgConnection::PgConnection(const std::string& source) : m_source(source) {
+PgConnection::PgConnection(const std::string& source) : m_source(source), m_named(InMessage(source)) {
     std::string password_file_fault;
     const auto options = ConnectionOptions(source, password_file_fault);
     std::vector<const char*> keywords;
@@ -86,7 +88,7 @@ PgConnection::PgConnection(const std::string& source) : m_source(source) {
         if (!password_file_fault.empty()) reason += " (" + password_file_fault + ")";
         PQfinish(m_connection);
         m_connection = nullptr;
-        throw platform::Error(platform::kFail, source + ": cannot connect to the database: " + reason);
+        throw platform::Error(platform::kFail, m_named + ": cannot connect to the database: " + InMessage(reason));
     }
     // The server's notices are not the user's business.
     PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
@@ -95,6 +97,25 @@ PgConnection::PgConnection(const std::string& source) : m_source(source) {
     // Nothing a map does, definition queries included, may change the database. Set for
     // the session, outside the transactions that are rolled back.
     Check(PQexec(m_connection, "SET default_transaction_read_only = on"), source);
+    PinSearchPath();
+}
+
+void PgConnection::PinSearchPath() {
+    // Tables are still found where the user's own session would find them; functions,
+    // operators and types only in the server's catalogue and PostGIS's schema, whatever the
+    // role or the database set: another role's schema cannot lend a filter its lower().
+    const auto found = Check(PQexec(m_connection,
+                                    "SELECT pg_catalog.current_schemas(false)::pg_catalog.text, (SELECT "
+                                    "n.nspname::pg_catalog.text FROM pg_catalog.pg_extension e JOIN "
+                                    "pg_catalog.pg_namespace n ON n.oid = e.extnamespace WHERE e.extname = 'postgis')"),
+                             m_named);
+    m_table_schemas = PQgetvalue(found.get(), 0, 0);
+    m_postgis_schema = PQgetvalue(found.get(), 0, 1);
+    const std::string path = m_postgis_schema.empty() ? "pg_catalog" : "pg_catalog, " + QuotedIdentifier(m_postgis_schema);
+    const char* values[] = {path.c_str()};
+    Check(PQexecParams(m_connection, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
+                       nullptr, nullptr, 0),
+          m_named);
 }
 
 PgConnection::~PgConnection() {
@@ -116,7 +137,7 @@ std::string PgConnection::ServerMessage(const PGresult* result) const {
 
 std::string PgConnection::Words(const std::exception& failure) const {
     const std::string_view text = failure.what();
-    const std::string prefix = m_source + ": ";
+    const std::string prefix = m_named + ": ";
     return std::string(text.substr(text.substr(0, prefix.size()) == prefix ? prefix.size() : 0));
 }
 
@@ -140,9 +161,9 @@ void PgConnection::EnsureTransaction() {
     const auto status = PQtransactionStatus(m_connection);
     if (status == PQTRANS_INERROR) {
         m_snapshot.clear();
-        Check(PQexec(m_connection, "ROLLBACK"), m_source);
+        Check(PQexec(m_connection, "ROLLBACK"), m_named);
     }
-    if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_source);
+    if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_named);
 }
 
 void PgConnection::Rollback() {
@@ -221,15 +242,15 @@ PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParam
     const ParameterArrays arrays(parameters);
     return Check(PQexecParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
                               arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0),
-                 m_source);
+                 m_named);
 }
 
 PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit) {
     EnsureTransaction();
     // For this statement only: the limit goes back to the session's once it has run.
-    Check(PQexec(m_connection, ("SET LOCAL statement_timeout = " + std::to_string(limit.count())).c_str()), m_source);
-    auto result = Check(PQexec(m_connection, sql.c_str()), m_source);
-    Check(PQexec(m_connection, "SET LOCAL statement_timeout TO DEFAULT"), m_source);
+    Check(PQexec(m_connection, ("SET LOCAL statement_timeout = " + std::to_string(limit.count())).c_str()), m_named);
+    auto result = Check(PQexec(m_connection, sql.c_str()), m_named);
+    Check(PQexec(m_connection, "SET LOCAL statement_timeout TO DEFAULT"), m_named);
     return result;
 }
 
@@ -283,11 +304,11 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
         if (at.header) {
             at.header = false;
             if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
-                throw platform::Error(platform::kFail, connection.m_source + ": the server's copy has no binary header");
+                throw platform::Error(platform::kFail, connection.m_named + ": the server's copy has no binary header");
             }
             const std::size_t skip = kSignature.size() + 8 + PgBigEndian(bytes.data() + kSignature.size() + 4, 4);
             if (skip > bytes.size()) {
-                throw platform::Error(platform::kFail, connection.m_source + ": the server's copy is cut short");
+                throw platform::Error(platform::kFail, connection.m_named + ": the server's copy is cut short");
             }
             bytes.remove_prefix(skip);
             if (bytes.empty()) return;
@@ -299,9 +320,9 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
     const auto end = [](Running& at, bool read_failed) {
         at.ended = true;
         auto& connection = *at.copy->connection;
-        if (auto failed = FinishCopy(connection.m_connection)) connection.Check(failed.release(), connection.m_source);
+        if (auto failed = FinishCopy(connection.m_connection)) connection.Check(failed.release(), connection.m_named);
         if (read_failed) {
-            throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+            throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
         }
     };
     try {
@@ -310,7 +331,7 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
             auto& connection = *copy.connection;
             connection.EnsureTransaction();
             if (!PQsendQuery(connection.m_connection, copy.sql.c_str())) {
-                throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+                throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
             }
             running.push_back({&copy});
         }
@@ -320,8 +341,8 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
             if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
                 at.ended = true;
                 FinishCopy(connection.m_connection);
-                connection.Check(started.release(), connection.m_source);
-                throw platform::Error(platform::kFail, connection.m_source + ": the server sent no rows to copy");
+                connection.Check(started.release(), connection.m_named);
+                throw platform::Error(platform::kFail, connection.m_named + ": the server sent no rows to copy");
             }
         }
         std::vector<pollfd> waiting;
@@ -351,13 +372,13 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
                 if (!at.ended) waiting.push_back({PQsocket(at.copy->connection->m_connection), POLLIN, 0});
             }
             if (poll(waiting.data(), waiting.size(), -1) < 0 && errno != EINTR) {
-                throw platform::Error(platform::kFail, running.front().copy->connection->m_source +
+                throw platform::Error(platform::kFail, running.front().copy->connection->m_named +
                                                            ": cannot wait for the server's copy");
             }
             for (auto& at : running) {
                 auto& connection = *at.copy->connection;
                 if (!at.ended && !PQconsumeInput(connection.m_connection)) {
-                    throw platform::Error(platform::kFail, connection.m_source + ": " + connection.ServerMessage(nullptr));
+                    throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
                 }
             }
         }
@@ -376,7 +397,7 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
     EnsureTransaction();
     const std::string name = "selvane_statement_" + std::to_string(++m_statements);
-    Check(PQprepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr), m_source);
+    Check(PQprepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr), m_named);
     return name;
 }
 
@@ -386,14 +407,14 @@ PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vecto
     const ParameterArrays arrays(parameters);
     return Check(PQexecPrepared(m_connection, name.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
                                 arrays.formats.data(), binary_result ? 1 : 0),
-                 m_source);
+                 m_named);
 }
 
 std::shared_ptr<void> PgConnection::SharedTransaction() {
     if (auto open = m_transaction.lock()) return open;
     // A statement's transaction reads a new snapshot each statement; nothing lives in it.
     Rollback();
-    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_source);
+    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
         self->m_transaction.reset();
@@ -404,10 +425,10 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
 }
 
 void PgConnection::ExportSnapshot() {
-    if (m_transaction.expired()) throw platform::Error(platform::kFail, m_source + ": no snapshot to share");
+    if (m_transaction.expired()) throw platform::Error(platform::kFail, m_named + ": no snapshot to share");
     if (!m_snapshot.empty()) return;
     FreeForStatement();
-    const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_source);
+    const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_named);
     m_snapshot = PQgetvalue(result.get(), 0, 0);
 }
 
@@ -423,13 +444,13 @@ void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) 
 
 void PgConnection::BeginInSnapshot(const std::string& id) {
     Rollback();
-    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_source);
+    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
     // SET TRANSACTION SNAPSHOT takes no parameter; the id the server made is hex and dashes.
     const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
         return std::isxdigit(static_cast<unsigned char>(c)) || c == '-';
     });
-    if (!plain) throw platform::Error(platform::kFail, m_source + ": not a snapshot: " + id);
-    Check(PQexec(m_connection, ("SET TRANSACTION SNAPSHOT '" + id + "'").c_str()), m_source);
+    if (!plain) throw platform::Error(platform::kFail, m_named + ": not a snapshot: " + id);
+    Check(PQexec(m_connection, ("SET TRANSACTION SNAPSHOT '" + id + "'").c_str()), m_named);
 }
 
 PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
@@ -499,7 +520,7 @@ void PgStream::Abandon() {
     m_buffered.clear();
     m_next_buffered = 0;
     m_current.reset();
-    m_failure = m_connection->m_source + ": the statement was stopped, its rows given up";
+    m_failure = m_connection->m_named + ": the statement was stopped, its rows given up";
 }
 
 const PGresult* PgStream::Next() {
@@ -525,7 +546,7 @@ PgSentStatement::PgSentStatement(std::shared_ptr<PgConnection> connection, const
     if (!PQsendQueryParams(m_connection->m_connection, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr,
                            binary_result ? 1 : 0)) {
         m_failure = std::make_exception_ptr(
-            platform::Error(platform::kFail, m_connection->m_source + ": " + m_connection->ServerMessage(nullptr)));
+            platform::Error(platform::kFail, m_connection->m_named + ": " + m_connection->ServerMessage(nullptr)));
         return;
     }
     m_receiving = true;
@@ -554,7 +575,7 @@ void PgSentStatement::ReadRest() {
         first = nullptr;
     }
     try {
-        m_result = m_connection->Check(first, m_connection->m_source);
+        m_result = m_connection->Check(first, m_connection->m_named);
     } catch (...) {
         m_failure = std::current_exception();
     }
@@ -567,7 +588,7 @@ void PgSentStatement::Abandon() {
     Finish();
     m_result.reset();
     m_failure = std::make_exception_ptr(
-        platform::Error(platform::kFail, m_connection->m_source + ": the statement was stopped, its rows given up"));
+        platform::Error(platform::kFail, m_connection->m_named + ": the statement was stopped, its rows given up"));
 }
 
 void PgSentStatement::Receive() {

@@ -82,8 +82,10 @@ public:
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
 
-    /// The source as the map names it, for messages.
+    /// The source as the map names it, to open another connection to the same database.
     const std::string& Source() const { return m_source; }
+    /// The source as messages show it: bounded, its controls escaped.
+    const std::string& Named() const { return m_named; }
 
     /// Runs `sql` with parameters $1..$n; results in binary when `binary_result`.
     PgResult Execute(const std::string& sql, const std::vector<PgParameter>& parameters = {},
@@ -135,6 +137,12 @@ public:
     /// The text of a failure of this connection without the source it starts with, for a
     /// message that names the database already.
     std::string Words(const std::exception& failure) const;
+    /// The schema PostGIS is installed in (empty without PostGIS): with pg_catalog, the only
+    /// one where the session looks for functions, operators and types.
+    const std::string& PostgisSchema() const { return m_postgis_schema; }
+    /// The schemas where the user's session would look for a table named without one, in
+    /// order, as an array literal of the server's ("{public}").
+    const std::string& TableSchemas() const { return m_table_schemas; }
     /// The server's version as libpq reports it (150004 for 15.4).
     int ServerVersion() const { return PQserverVersion(m_connection); }
     /// Whether the connection was lost.
@@ -166,12 +174,18 @@ private:
     /// waiting, and a statement still at work is asked to stop.
     void DropResults();
     PgResult Check(PGresult* result, const std::string& what);
+    /// Sets the session's search_path to pg_catalog and PostGIS's schema, noting first where
+    /// the user's tables would have been found.
+    void PinSearchPath();
 
     std::string m_source;
+    std::string m_named;
     PGconn* m_connection = nullptr;
     int m_cancel_slot = -1;  // where CancelDatabaseStatements finds this connection
     PgPending* m_streaming = nullptr;
     std::weak_ptr<void> m_transaction;
+    std::string m_postgis_schema;
+    std::string m_table_schemas;
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported
     std::vector<std::weak_ptr<PgConnection>> m_followers;  // reading the shared transaction's snapshot
     mutable std::string m_lost_reason;  // what the server or libpq said when the connection went

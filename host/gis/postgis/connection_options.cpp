@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <set>
+#include <string_view>
 
 #include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -22,6 +25,18 @@ std::string Trimmed(std::string text) {
 }
 
 namespace {
+
+// What a map document may set: where and as whom to connect, and how long to wait. A map is
+// data from anyone, and libpq's other keywords read files (sslkey loads an OpenSSL engine
+// from the path it names, so a library's code would run here), name services or set the
+// server's options (search_path among them, which would change what a filter's functions
+// are). Those come from the user's own environment and files, never from a map.
+const std::set<std::string, std::less<>> kMapKeywords{
+    "host",       "hostaddr",          "port",         "dbname",   "user",
+    "sslmode",    "gssencmode",        "sslsni",       "ssl_min_protocol_version",
+    "ssl_max_protocol_version", "channel_binding", "requirepeer", "connect_timeout", "application_name",
+    "fallback_application_name", "target_session_attrs", "keepalives", "keepalives_idle",
+    "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
 
 // A server on this machine: a unix socket folder, or the loopback address.
 bool IsLocalHost(std::string_view hosts) {
@@ -38,9 +53,8 @@ bool IsLocalHost(std::string_view hosts) {
     return true;
 }
 
-// The password file libpq would read: the source's passfile, PGPASSFILE, or ~/.pgpass.
-std::string PasswordFile(const std::string* given) {
-    if (given) return *given;
+// The password file libpq would read: PGPASSFILE, or ~/.pgpass.
+std::string PasswordFile() {
     if (const char* file = std::getenv("PGPASSFILE"); file && *file) return file;
     const char* home = std::getenv("HOME");
     if (!home || !*home) {
@@ -75,23 +89,34 @@ std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::st
     if (!options) {
         std::string reason = parse_error ? Trimmed(parse_error) : "out of memory";
         PQfreemem(parse_error);
-        throw platform::Error(platform::kFail, source + ": not a database connection string: " + reason);
+        throw platform::Error(platform::kFail, InMessage(source) + ": not a database connection string: " + InMessage(reason));
     }
     std::vector<std::pair<std::string, std::string>> chosen;
     for (auto* option = options; option->keyword; ++option) {
         if (option->val && *option->val) chosen.emplace_back(option->keyword, option->val);
     }
     PQconninfoFree(options);
+    std::string refused;
+    for (const auto& [keyword, value] : chosen) {
+        if (keyword == "password") {
+            throw platform::Error(platform::kFail,
+                                  "The database source holds a password; give it through ~/.pgpass, PGPASSFILE or "
+                                  "PGPASSWORD instead, so that the map does not carry it");
+        }
+        if (!kMapKeywords.count(keyword)) refused += (refused.empty() ? "" : ", ") + keyword;
+    }
+    if (!refused.empty()) {
+        throw platform::Error(platform::kFail, "The database source sets " + refused +
+                                                   ", which a map may not set: a map names only where and as whom to "
+                                                   "connect; files, services and server options come from your own "
+                                                   "environment (PGSSLKEY, ~/.pgpass, ~/.pg_service.conf)");
+    }
     const auto given = [&chosen](std::string_view keyword) -> const std::string* {
         for (const auto& [key, value] : chosen) {
             if (key == keyword) return &value;
         }
         return nullptr;
     };
-    if (given("password")) {
-        throw platform::Error(platform::kFail, "The database source holds a password; give it through ~/.pgpass, "
-                                               "PGPASSFILE or PGPASSWORD instead, so that the map does not carry it");
-    }
     if (!NetworkAllowed()) {
         // What libpq will use: the source's own, or else the environment's.
         for (const char* keyword : {"host", "hostaddr"}) {
@@ -106,17 +131,16 @@ std::vector<std::pair<std::string, std::string>> ConnectionOptions(const std::st
             }
         }
         const char* service_environment = std::getenv("PGSERVICE");
-        if (given("service") || (service_environment && *service_environment)) {
+        if (service_environment && *service_environment) {
             throw platform::Error(platform::kFail, "The database source takes its server from a service, which may be "
                                                    "on the network, and " + NetworkOffReason());
         }
     }
-    password_file_fault = PasswordFileFault(PasswordFile(given("passfile")));
+    password_file_fault = PasswordFileFault(PasswordFile());
     if (!password_file_fault.empty()) {
         // libpq passes over such a file too, with a warning on stderr; it is told of a path
         // that cannot exist (a file's name as a folder), and the message says why.
-        std::erase_if(chosen, [](const auto& option) { return option.first == "passfile"; });
-        chosen.emplace_back("passfile", PasswordFile(given("passfile")) + "/");
+        chosen.emplace_back("passfile", PasswordFile() + "/");
     }
     if (!given("connect_timeout")) chosen.emplace_back("connect_timeout", "10");  // a silent server is not waited for
     chosen.emplace_back("fallback_application_name", "selvane");

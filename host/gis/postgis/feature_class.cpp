@@ -33,18 +33,23 @@ PostgisFeatureClass::~PostgisFeatureClass() = default;
 void PostgisFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
 
 std::string PostgisFeatureClass::Culprit() const {
-    return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Source());
+    return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Named());
 }
 
 void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where, std::chrono::milliseconds limit) {
+    std::string filter;
     try {
         RequireEnclosedExpression(where);
+        filter = DefinitionFilter(where, Scope());
+    } catch (const platform::Error& error) {
+        throw platform::Error(error.Number(), "the definition query '" + InMessage(where) + "' cannot be used on " +
+                                                  Culprit() + ": " + error.what());
+    }
+    try {
         // Run by the server over every row of the table, as the layer's statements will
         // run it on the rows they meet: a filter too slow for the whole table is stopped
         // here, not in the middle of a run.
-        m_connection->ExecuteWithin("SELECT count(*) FROM " + m_table.Rows() + " t WHERE (" +
-                                        DefinitionFilter(where) + ")",
-                                    limit);
+        m_connection->ExecuteWithin("SELECT count(*) FROM " + m_table.Rows() + " t WHERE (" + filter + ")", limit);
     } catch (const PgStatementStopped&) {
         throw platform::Error(platform::kFail, "table " + m_table.Display() + ": " + StoppedQueryText(where, limit));
     } catch (const platform::Error& error) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "gis/common/shape.h"
 #include "gis/memory/feature_class.h"
 #include "gis/postgis/connection.h"
+#include "gis/postgis/definition_filter.h"
 #include "gis/postgis/sql.h"
 #include "platform/arcobjects.h"
 
@@ -42,6 +44,8 @@ struct PgTable {
     /// The rows lie in the table's own heap (not a partitioned table's partitions), so that
     /// they can be read by ranges of its blocks.
     bool heap_rows = true;
+    /// Every column's name, for the check of a definition query.
+    std::set<std::string, std::less<>> columns;
     /// The column holds single points (type POINT), read by their coordinates alone.
     bool single_points = false;
     /// The column holds one type of point, line or polygon (single or multi) of two
@@ -70,6 +74,8 @@ public:
     ShapeDimension Dimension() const { return m_table.dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
     const std::shared_ptr<PgConnection>& Connection() const { return m_connection; }
+    /// What a definition query on this table may name.
+    FilterScope Scope() const { return {m_connection->PostgisSchema(), m_table.columns}; }
     /// Names a layer that shows this class, for error texts.
     void AddLayerName(const std::string& name);
     /// "layer Parcels (table public.parcels, database PG:dbname=city)".

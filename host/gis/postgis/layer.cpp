@@ -17,7 +17,7 @@ namespace selvane::gis {
 PostgisLayer::PostgisLayer(std::string name, std::shared_ptr<PostgisFeatureClass> feature_class,
                            std::string definition_query)
     : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)),
-      m_filter(m_definition_query.empty() ? std::string() : DefinitionFilter(m_definition_query)) {}
+      m_filter(m_definition_query.empty() ? std::string() : DefinitionFilter(m_definition_query, m_class->Scope())) {}
 
 std::shared_ptr<platform::IFeatureCursor> PostgisLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
@@ -377,7 +377,7 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
 
 std::string PostgisLayer::Description() {
     // Not counted here: a count of a large table would hold up the tree.
-    std::string text = "Database layer: table " + m_class->Table().Display() + ", " + m_class->Connection()->Source() +
+    std::string text = "Database layer: table " + m_class->Table().Display() + ", " + m_class->Connection()->Named() +
                        " (searched and drawn by the server)";
     if (!m_definition_query.empty()) text += "\nDefinition query: " + m_definition_query;
     return text;

@@ -41,7 +41,7 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(PgConnection& conn
     const auto result = connection.Execute("SELECT auth_name, auth_srid, srtext FROM spatial_ref_sys WHERE srid = $1",
                                            {{std::to_string(srid)}});
     if (PQntuples(result.get()) == 0) {
-        throw platform::Error(platform::kFail, connection.Source() + ": table " + table + " uses SRID " +
+        throw platform::Error(platform::kFail, connection.Named() + ": table " + table + " uses SRID " +
                                                    std::to_string(srid) + ", which spatial_ref_sys does not list");
     }
     InitialiseGdal();
@@ -52,7 +52,7 @@ std::shared_ptr<const OGRSpatialReference> SpatialReferenceOf(PgConnection& conn
     const bool by_code = (authority == "EPSG" || authority == "epsg") && !PQgetisnull(result.get(), 0, 1) &&
                          reference->importFromEPSG(std::atoi(PQgetvalue(result.get(), 0, 1))) == OGRERR_NONE;
     if (!by_code && reference->importFromWkt(Text(result.get(), 0, 2).c_str()) != OGRERR_NONE) {
-        throw platform::Error(platform::kFail, connection.Source() + ": table " + table + ": the coordinate system of SRID " +
+        throw platform::Error(platform::kFail, connection.Named() + ": table " + table + ": the coordinate system of SRID " +
                                                    std::to_string(srid) + " cannot be read: " + gdal.Text());
     }
     // Longitude first for geographic systems, as PostGIS stores them.
@@ -85,7 +85,7 @@ PostgisSource::PostgisSource(const std::string& source) : m_connection(std::make
     const auto result =
         m_connection->Execute("SELECT to_regclass('geometry_columns') IS NOT NULL AND to_regtype('geometry') IS NOT NULL");
     if (Text(result.get(), 0, 0) != "t") {
-        throw platform::Error(platform::kFail, source + ": the database has no PostGIS (CREATE EXTENSION postgis)");
+        throw platform::Error(platform::kFail, m_connection->Named() + ": the database has no PostGIS (CREATE EXTENSION postgis)");
     }
     m_connection->EndTransaction();
 }
@@ -119,16 +119,21 @@ std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> Postgi
 }
 
 std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name) const {
-    const auto& source = m_connection->Source();
+    const auto& source = m_connection->Named();
     const auto fail = [&](const std::string& why) -> platform::Error {
         return platform::Error(platform::kFail, source + ": " + why);
     };
     PgResult found{nullptr, PQclear};
     try {
+        // Looked up as the user's own session would (its search_path's schemas in order),
+        // since the connection's search_path is pinned for functions.
         found = m_connection->Execute(
-            "SELECT c.oid::int8::text, n.nspname::text, c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = "
-            "c.relnamespace WHERE c.oid = to_regclass($1)",
-            {{name}});
+            "WITH name AS (SELECT pg_catalog.parse_ident($1) AS part) SELECT c.oid::int8::text, n.nspname::text, "
+            "c.relname::text FROM name, pg_catalog.unnest(CASE WHEN pg_catalog.cardinality(part) = 2 THEN "
+            "ARRAY[part[1]] ELSE $2::text[] END) WITH ORDINALITY AS s(schema, place), pg_catalog.pg_namespace n, "
+            "pg_catalog.pg_class c WHERE n.nspname = s.schema AND c.relnamespace = n.oid AND c.relname = "
+            "part[pg_catalog.cardinality(part)] AND pg_catalog.cardinality(part) <= 2 ORDER BY s.place LIMIT 1",
+            {{name}, {m_connection->TableSchemas()}});
     } catch (const platform::Error& error) {
         throw fail("no table named " + InMessage(name) + " (" + m_connection->Words(error) + ")");
     }
@@ -189,6 +194,10 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                    " has no primary key of one integer column, which its features need as object ids");
     }
     table.fid_column = Text(keys.get(), 0, 0);
+    const auto names = m_connection->Execute(
+        "SELECT attname::text FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attnum > 0 AND NOT attisdropped",
+        {{oid}});
+    for (int row = 0; row < PQntuples(names.get()); ++row) table.columns.insert(Text(names.get(), row, 0));
     auto reference = SpatialReferenceOf(*m_connection, table.srid, table.Display());
     m_connection->EndTransaction();
     return std::make_shared<PostgisFeatureClass>(m_connection, std::move(table), std::move(reference));

@@ -587,15 +587,16 @@ TEST(BadInput, NamesThatWouldActOnATerminalAreEscapedAndLongOnesAndListsAreCut) 
                            {"wells", kPoint, 0, {"POINT(0.5 0.5)"}, {}}});
     // A name that would retitle the terminal, clear it, start a line of its own and reverse
     // what follows.
-    const std::string hostile = R"(Roads\u001b]0;owned\u0007\u001b[2J\r\nSelection Count: 999\u202ereversed)";
+    const std::string hostile =
+        R"(Roads\u001b]0;owned\u0007\u001b[2J\r\nSelection Count: 999\u202ereversed\u2028broken)";
     const auto named = Document(folder, R"({"type": "feature", "name": ")" + hostile + R"(", "source": ")" + data +
                                             R"(", "table": "wells"})");
     const auto listed = RunSelvane("layers " + Map(named));
     EXPECT_EQ(listed.status, 0) << listed.err;
-    for (const char* raw : {"\x1b", "\x07", "\r", "\xe2\x80\xae", "\nSelection Count: 999"}) {
+    for (const char* raw : {"\x1b", "\x07", "\r", "\xe2\x80\xae", "\xe2\x80\xa8", "\nSelection Count: 999"}) {
         EXPECT_EQ(listed.out.find(raw), std::string::npos) << listed.out;
     }
-    EXPECT_NE(listed.out.find(R"(Roads\x1b]0;owned\x07\x1b[2J\x0d\x0aSelection Count: 999\u202ereversed)"),
+    EXPECT_NE(listed.out.find(R"(Roads\x1b]0;owned\x07\x1b[2J\x0d\x0aSelection Count: 999\u202ereversed\u2028broken)"),
               std::string::npos)
         << listed.out;
 
@@ -622,6 +623,16 @@ TEST(BadInput, NamesThatWouldActOnATerminalAreEscapedAndLongOnesAndListsAreCut) 
               std::string::npos)
         << run.err.substr(0, 2000);
     EXPECT_LT(run.err.size(), 4000u);
+
+    // A layer named after a file whose name is not UTF-8: JSON output shows the byte as
+    // U+FFFD rather than failing.
+    const auto odd = folder.File("w\xff.geojson");
+    WriteText(odd, R"({"type": "FeatureCollection", "features": [{"type": "Feature", "properties": {}, "geometry": )"
+                   R"({"type": "Point", "coordinates": [0.5, 0.5]}}]})");
+    const auto json = RunSelvane(Select(Map(odd), "w\xff", "INTERSECT", "w\xff") + " --format json");
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"count\":1,\"ids\":[0],\"layer1\":\"w\xef\xbf\xbd\",\"layer2\":\"w\xef\xbf\xbd\",\"relationship\":"
+                        "\"INTERSECT\"}\n");
 }
 
 }  // namespace

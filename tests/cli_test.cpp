@@ -4,7 +4,17 @@
 #include <ogrsf_frmts.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
 #include <fstream>
+#include <thread>
+#include <tuple>
+#include <utility>
 
 #include "test_support.h"
 
@@ -158,6 +168,132 @@ TEST(Cli, OutputWritesTheSelectedFeaturesWithTheirAttributesAndSystemAndNeverHal
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"out.csv", "out.dbf", "out.fgb", "out.geojson", "out.gpkg", "out.prj",
                                                "out.shp", "out.shx"}));
+}
+
+// The names in `folder` that start with `prefix`.
+std::vector<std::string> NamesStartingWith(const std::filesystem::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with(prefix)) names.push_back(entry.path().filename());
+    }
+    return names;
+}
+
+// The records a Shapefile's .shx and .dbf say they hold: equal when both come from one run.
+std::pair<std::uintmax_t, std::uint32_t> ShapefileRecords(const std::string& stem) {
+    std::ifstream dbf(stem + ".dbf", std::ios::binary);
+    unsigned char header[8] = {};
+    dbf.read(reinterpret_cast<char*>(header), sizeof header);
+    const std::uint32_t records = header[4] | header[5] << 8 | header[6] << 16 | static_cast<std::uint32_t>(header[7]) << 24;
+    return {(std::filesystem::file_size(stem + ".shx") - 100) / 8, records};
+}
+
+TEST(Cli, AnOutputIsWholeOrAbsentAndNeverReplacesWhatTheMapReads) {
+    GDALAllRegister();
+    TempFolder folder;
+    const auto data = folder.File("cells.gpkg");
+    TableSpec cells{"cells", kPolygon, 0, {}, {}};
+    for (int i = 0; i < 300; ++i) {
+        const auto x = std::to_string(i);
+        const auto x1 = std::to_string(i + 1);
+        cells.shapes.push_back("POLYGON((" + x + " 0," + x1 + " 0," + x1 + " 1," + x + " 1," + x + " 0))");
+        cells.zones.push_back("zone " + x);
+    }
+    WriteGeoPackage(data, {cells});
+    const auto select = [&](const std::string& relation, const std::string& output) {
+        return "select --map " + ShellQuoted(data) + " --layer2 cells --relation " + relation + " --layer1 cells --output " +
+               ShellQuoted(output);
+    };
+
+    // A disk that fills while the file is written (a file size limit, as a full disk fails
+    // a write): formats whose writers do not report it are read back, and nothing is left.
+    for (const char* name : {"full.geojson", "full.geojsonl", "full.kml", "full.gml", "full.gpkg", "full.shp"}) {
+        SCOPED_TRACE(name);
+        const auto run = RunSelvane(select("INTERSECT", folder.File(name)), "trap '' XFSZ; ulimit -f 8; ");
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.File(name)));
+        EXPECT_EQ(NamesStartingWith(folder.Path(), "full").size(), 0u);
+        EXPECT_EQ(NamesStartingWith(folder.Path(), ".selvane-output-").size(), 0u);
+    }
+    EXPECT_EQ(RunSelvane(select("INTERSECT", folder.File("whole.geojson"))).status, 0);
+    EXPECT_EQ(Features(folder.File("whole.geojson")).size(), 300u);
+
+    // Text a format cannot hold: bytes that are not UTF-8 in GeoJSON, a control character
+    // in XML. Such files would be moved into place unreadable.
+    const auto odd = folder.File("odd.gpkg");
+    WriteGeoPackage(odd, {{"raw", kPoint, 0, {"POINT(0 0)"}, {"raw \xff byte"}},
+                          {"escape", kPoint, 0, {"POINT(0 0)"}, {"escape \x1b here"}}});
+    const std::tuple<std::string, std::string, std::string> unholdable[] = {
+        {"raw", "odd.geojson", "the value of zone of feature 1 is not UTF-8 text, which a GeoJSON file cannot hold"},
+        {"escape", "odd.kml", "the file cannot be read back"},
+    };
+    for (const auto& [layer, name, why] : unholdable) {
+        const auto run = RunSelvane("select --map " + ShellQuoted(odd) + " --layer2 " + layer + " --relation INTERSECT " +
+                                    "--layer1 " + layer + " --output " + ShellQuoted(folder.File(name)));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.File(name)));
+    }
+
+    // The map's own data is never written over, whatever is asked.
+    const auto own = RunSelvane(select("INTERSECT", data) + " --overwrite");
+    EXPECT_EQ(own.status, 1);
+    EXPECT_NE(own.err.find("is read by the map"), std::string::npos) << own.err;
+    EXPECT_EQ(Features(data, nullptr, "cells").size(), 300u);
+
+    // Two runs replacing one Shapefile at once: each of its files comes from the same run.
+    // A run moves its files in under the folder's lock, which the test holds here first.
+    const auto stem = folder.File("both");
+    const int locked = ::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(locked, LOCK_EX), 0);
+    const auto waiting = RunShell(std::string(SELVANE_BINARY) + " " + select("INTERSECT", stem + ".shp") +
+                                  " >/dev/null 2>&1 & echo $!");
+    const int waiting_pid = std::atoi(waiting.out.c_str());
+    const auto written_aside = [&folder] {
+        for (const auto& hidden : NamesStartingWith(folder.Path(), ".selvane-output-")) {
+            if (std::filesystem::exists(folder.Path() / hidden / "both.dbf")) return true;
+        }
+        return false;
+    };
+    for (int wait = 0; wait < 60000 && !written_aside(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(stem + ".shp")) << "files moved in without the folder's lock";
+    ::close(locked);
+    for (int wait = 0; wait < 60000 && !std::filesystem::exists(stem + ".dbf"); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int wait = 0; wait < 30000 && ::kill(waiting_pid, 0) == 0; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int round = 0; round < 4; ++round) {
+        const auto both = RunShell("(" + std::string(SELVANE_BINARY) + " " + select("INTERSECT", stem + ".shp") +
+                                   " --overwrite >/dev/null & " + SELVANE_BINARY + " " +
+                                   select("'ENVELOPE INTERSECT'", stem + ".shp") + " --overwrite >/dev/null & wait)");
+        const auto [shapes, records] = ShapefileRecords(stem);
+        EXPECT_EQ(shapes, records) << "round " << round;
+    }
+
+    // Ended by a signal while it writes: the half-written folder goes with the program.
+    TableSpec points{"points", kPoint, 0, {}, {}};
+    for (int i = 0; i < 60000; ++i) points.shapes.push_back("POINT(" + std::to_string(i % 300) + " 0.5)");
+    const auto many = folder.File("points.gpkg");
+    WriteGeoPackage(many, {points});
+    const auto output = folder.File("points.geojson");
+    const auto started = RunShell(std::string(SELVANE_BINARY) + " select --map " + ShellQuoted(many) + " --map " +
+                                  ShellQuoted(data) + " --layer2 points --relation INTERSECT --layer1 cells --output " +
+                                  ShellQuoted(output) + " >/dev/null 2>&1 & echo $!");
+    const int pid = std::atoi(started.out.c_str());
+    ASSERT_GT(pid, 0);
+    bool seen = false;
+    for (int wait = 0; wait < 60000 && !seen; ++wait) {
+        seen = !NamesStartingWith(folder.Path(), ".selvane-output-").empty();
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(seen) << "the run wrote no output";
+    ::kill(pid, SIGTERM);
+    for (int wait = 0; wait < 30000 && ::kill(pid, 0) == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(NamesStartingWith(folder.Path(), ".selvane-output-").size(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 }  // namespace

@@ -126,15 +126,27 @@ void GuardStandardStreams() {
 // Writes the selected Layer #2 features to --output, when the run ended without a message
 // box: a run that failed part way holds a partial selection, which is not written as if it
 // were the answer.
+// The files the map reads: its documents, and the data of its layers.
+std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, const Options& options) {
+    std::vector<std::string> files = options.maps;
+    if (!document.Path().empty()) files.push_back(document.Path());
+    const auto& layers = document.GetMap()->Layers();
+    selvane::gis::ForEachLayerOf<selvane::gis::MemoryLayer>(
+        layers, [&files](selvane::gis::MemoryLayer& layer) { files.push_back(layer.Class()->SourcePath()); });
+    selvane::gis::ForEachLayerOf<selvane::gis::RasterLayer>(
+        layers, [&files](selvane::gis::RasterLayer& layer) { files.push_back(layer.Source()); });
+    return files;
+}
+
 void Export(const std::shared_ptr<selvane::platform::IFeatureLayer>& layer2, const std::vector<std::int64_t>& ids,
-            const Options& options, int message_boxes) {
+            const selvane::gis::MxDocument& document, const Options& options, int message_boxes) {
     if (message_boxes > 0) throw std::runtime_error("nothing written to " + options.output + ": the run showed a message");
     auto in_memory = std::dynamic_pointer_cast<selvane::gis::MemoryLayer>(layer2);
     if (!in_memory) {
         throw std::runtime_error("--output writes layers read from data files; Layer #2 " + options.layer2 +
                                  " is not one");
     }
-    selvane::apps::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite);
+    selvane::apps::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite, ReadFiles(document, options));
 }
 
 void PrintProperties(selvane::command::Selvane& command) {
@@ -149,9 +161,11 @@ void PrintProperties(selvane::command::Selvane& command) {
 }
 
 // Interrupted (Ctrl-C, kill): the database servers are told to stop what they run for this
-// program, which then ends as the signal would have ended it.
+// program, an output half written is removed, and the program ends as the signal would
+// have ended it.
 extern "C" void StopOnSignal(int signal_number) {
     selvane::gis::CancelDatabaseStatements();
+    selvane::apps::RemoveUnfinishedOutput();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
@@ -285,7 +299,7 @@ int main(int argc, char** argv) {
         try {
             auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2);
             if (selectable && ids_written) ids = selectable->SelectedFids();
-            if (!options.output.empty()) Export(layer2, ids, options, message_boxes);
+            if (!options.output.empty()) Export(layer2, ids, *document, options, message_boxes);
         } catch (const std::exception& error) {
             std::cerr << "selvane: " << Shown(error.what()) << "\n";
             return Finish(1);
@@ -296,7 +310,8 @@ int main(int argc, char** argv) {
                                   {"layer1", options.layer1}, {"count", nlohmann::json::parse(count, nullptr, false)},
                                   {"ids", ids}};
             if (result["count"].is_discarded()) result["count"] = count;
-            std::cout << result.dump() << "\n";
+            // A name need not be UTF-8 (a layer's name is the file's bytes); JSON must be.
+            std::cout << result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         } else {
             if (options.ids) {
                 for (const auto fid : ids) std::cout << fid << "\n";

@@ -22,8 +22,10 @@ std::size_t Sequence(std::string_view text, std::size_t at, std::uint32_t& code)
 }
 
 bool Hidden(std::uint32_t code) {
+    // Controls, the line and paragraph separators (which break a line where none was), and
+    // the bidirectional marks and overrides.
     return code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0) || code == 0x061C || code == 0x200E ||
-           code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+           code == 0x200F || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 void Escape(std::string& out, std::uint32_t code, bool byte) {

@@ -3,6 +3,16 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -13,6 +23,7 @@
 
 #include "gis/common/ascii_case.h"
 #include "gis/common/gdal_session.h"
+#include "gis/common/message_text.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::apps {
@@ -40,18 +51,59 @@ GDALDriver* DriverFor(const fs::path& path) {
                              ".csv, ...)");
 }
 
+// The folder of the output being written, for a signal handler to remove: a fixed buffer,
+// set before the folder is made and emptied after it is gone.
+char g_unfinished[PATH_MAX];
+std::atomic<bool> g_unfinished_set{false};
+
+// Removes the files of `folder`, and of the folders in it down to `depth`, then the folder,
+// with system calls alone (no allocation), as a signal handler may.
+void RemoveTree(int parent, const char* folder, int depth) noexcept {
+    const int descriptor = ::openat(parent, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return;
+    alignas(8) char entries[4096];
+    for (;;) {
+        const long read = ::syscall(SYS_getdents64, descriptor, entries, sizeof entries);
+        if (read <= 0) break;
+        for (long at = 0; at < read;) {
+            struct Entry {
+                std::uint64_t inode;
+                std::int64_t offset;
+                unsigned short length;
+                unsigned char type;
+                char name[1];
+            };
+            const auto* entry = reinterpret_cast<const Entry*>(entries + at);
+            at += entry->length;
+            const char* name = entry->name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+            if (entry->type == DT_DIR) {
+                if (depth > 0) RemoveTree(descriptor, name, depth - 1);
+            } else {
+                ::unlinkat(descriptor, name, 0);
+            }
+        }
+    }
+    ::close(descriptor);
+    ::unlinkat(parent, folder, AT_REMOVEDIR);
+}
+
 // A folder beside the output, removed with whatever is in it unless kept.
 class TemporaryFolder {
 public:
     explicit TemporaryFolder(const fs::path& beside) {
         std::string pattern = (beside.parent_path() / ".selvane-output-XXXXXX").string();
+        if (pattern.size() >= sizeof g_unfinished) throw std::runtime_error("the path " + beside.string() + " is too long");
         if (!mkdtemp(pattern.data())) {
             throw std::runtime_error("cannot write in the folder of " + beside.string() + ": " +
                                      std::system_category().message(errno));
         }
+        std::memcpy(g_unfinished, pattern.c_str(), pattern.size() + 1);
+        g_unfinished_set.store(true);
         m_path = pattern;
     }
     ~TemporaryFolder() {
+        g_unfinished_set.store(false);
         std::error_code ignored;
         fs::remove_all(m_path, ignored);
     }
@@ -70,10 +122,40 @@ std::vector<fs::path> FilesMade(const fs::path& folder) {
     return files;
 }
 
-void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, const std::string& culprit) {
+// Formats whose files are UTF-8 text by definition: other bytes would make a file that
+// their readers refuse, or read as other characters.
+bool HoldsOnlyUtf8(const GDALDriver& driver) {
+    const std::string name = driver.GetDescription();
+    for (const char* text : {"GeoJSON", "GeoJSONSeq", "KML", "LIBKML", "GML", "GPX", "GeoRSS", "JML", "MapML",
+                             "FlatGeobuf", "TopoJSON", "ESRIJSON"}) {
+        if (name == text) return true;
+    }
+    return false;
+}
+
+// Refuses text that is not UTF-8 where the format holds only UTF-8.
+void RequireUtf8(const char* text, const std::string& what, const GDALDriver& driver) {
+    if (!CPLIsUTF8(text, -1)) {
+        throw std::runtime_error(what + " is not UTF-8 text, which a " + std::string(driver.GetDescription()) +
+                                 " file cannot hold");
+    }
+}
+
+void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, const std::string& culprit,
+          const GDALDriver& driver) {
+    const bool utf8 = HoldsOnlyUtf8(driver);
     for (const auto fid : fids) {
         std::unique_ptr<OGRFeature> feature(from.GetFeature(fid));
         if (!feature) throw std::runtime_error(culprit + " has no feature " + std::to_string(fid) + " any more");
+        for (int field = 0; utf8 && field < feature->GetFieldCount(); ++field) {
+            const auto type = feature->GetFieldDefnRef(field)->GetType();
+            if ((type == OFTString || type == OFTStringList) && feature->IsFieldSetAndNotNull(field)) {
+                RequireUtf8(feature->GetFieldAsString(field),
+                            "the value of " + gis::InMessage(feature->GetFieldDefnRef(field)->GetNameRef()) +
+                                " of feature " + std::to_string(fid),
+                            driver);
+            }
+        }
         OGRFeature copy(to.GetLayerDefn());
         copy.SetFrom(feature.get(), TRUE);
         copy.SetFID(fid);
@@ -83,10 +165,91 @@ void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, c
     }
 }
 
+// Holds a folder's lock while the files of an output are moved into it, so that two
+// outputs to the same name are never mixed (one's .shp with the other's .dbf).
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder) : m_descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_descriptor < 0 || ::flock(m_descriptor, LOCK_EX) != 0) {
+            throw std::runtime_error("cannot lock the folder " + folder.string() + ": " +
+                                     std::system_category().message(errno));
+        }
+    }
+    ~FolderLock() {
+        if (m_descriptor >= 0) ::close(m_descriptor);  // and with it the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_descriptor;
+};
+
+// The written file read back: it must hold the features written, by count, and by id
+// where the format keeps ids (others number them from 0 or 1). A format that drops or
+// merges features, or a file cut short by a full disk, is caught here.
+void RequireWhole(const fs::path& file, const std::vector<std::int64_t>& fids, const std::string& path) {
+    gis::GdalMessages gdal;
+    GDALDatasetUniquePtr written(
+        GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    OGRLayer* layer = written && written->GetLayerCount() > 0 ? written->GetLayer(0) : nullptr;
+    if (!layer) throw std::runtime_error("nothing written to " + path + ": the file cannot be read back: " + gdal.Text());
+    std::vector<std::int64_t> read;
+    read.reserve(fids.size());
+    layer->ResetReading();
+    for (std::unique_ptr<OGRFeature> feature(layer->GetNextFeature()); feature; feature.reset(layer->GetNextFeature())) {
+        read.push_back(feature->GetFID());
+    }
+    if (gdal.Failed()) {
+        throw std::runtime_error("nothing written to " + path + ": the file cannot be read back: " + gdal.Text());
+    }
+    if (read.size() != fids.size()) {
+        throw std::runtime_error("nothing written to " + path + ": read back, it holds " + std::to_string(read.size()) +
+                                 " of the " + std::to_string(fids.size()) +
+                                 " features written (the format cannot hold them all, or the disk is full)");
+    }
+    std::sort(read.begin(), read.end());
+    std::vector<std::int64_t> written_ids(fids);
+    std::sort(written_ids.begin(), written_ids.end());
+    const auto numbered_from = [&read](std::int64_t first) {
+        for (std::size_t index = 0; index < read.size(); ++index) {
+            if (read[index] != first + static_cast<std::int64_t>(index)) return false;
+        }
+        return true;
+    };
+    if (read != written_ids && !numbered_from(0) && !numbered_from(1)) {
+        throw std::runtime_error("nothing written to " + path + ": read back, it holds other features than those written");
+    }
+}
+
+// Whether `target` is one of `read_files`, or a file that goes with one (a Shapefile's
+// .dbf, a GeoPackage's -wal), which the map reads too.
+bool ReadByTheMap(const fs::path& target, const std::vector<std::string>& read_files) {
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(target, error))) return false;
+    for (const auto& name : read_files) {
+        const fs::path read = fs::absolute(name, error);
+        if (fs::equivalent(target, read, error)) return true;
+        if (!fs::equivalent(target.parent_path(), read.parent_path(), error)) continue;
+        // A format of several files (all of one stem), or SQLite's journals beside a file.
+        const auto kind = gis::AsciiLower(read.extension().string());
+        const bool several = kind == ".shp" || kind == ".dbf" || kind == ".shx" || kind == ".tab" || kind == ".mif";
+        if ((several && target.stem() == read.stem()) ||
+            target.filename().string().starts_with(read.filename().string() + "-")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
+void RemoveUnfinishedOutput() noexcept {
+    if (g_unfinished_set.exchange(false)) RemoveTree(AT_FDCWD, g_unfinished, 2);
+}
+
 void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
-                    const std::string& path, bool overwrite) {
+                    const std::string& path, bool overwrite, const std::vector<std::string>& read_files) {
     gis::InitialiseGdal();
     gis::GdalMessages gdal;
     const fs::path output = fs::absolute(path);
@@ -97,6 +260,9 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
         throw std::runtime_error(path + " exists; --overwrite replaces it");
     }
     if (source.SourcePath().empty()) throw std::runtime_error("the layer was not read from a data file");
+    if (ReadByTheMap(output, read_files)) {
+        throw std::runtime_error(path + " is read by the map; write the selection to another file");
+    }
 
     GDALDatasetUniquePtr input(
         GDALDataset::Open(source.SourcePath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
@@ -111,6 +277,16 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
         // A CSV file keeps the shape as well-known text in a column of its own.
         char** options = nullptr;
         if (std::string(driver->GetDescription()) == "CSV") options = CSLSetNameValue(options, "GEOMETRY", "AS_WKT");
+        try {
+            if (HoldsOnlyUtf8(*driver)) {
+                RequireUtf8(from->GetName(), "the layer's name", *driver);
+                for (int field = 0; field < from->GetLayerDefn()->GetFieldCount(); ++field) {
+                    RequireUtf8(from->GetLayerDefn()->GetFieldDefn(field)->GetNameRef(), "a field's name", *driver);
+                }
+            }
+        } catch (const std::runtime_error& failure) {
+            throw std::runtime_error("nothing written to " + path + ": " + failure.what());
+        }
         OGRLayer* to = written->CreateLayer(from->GetName(), from->GetSpatialRef(), from->GetGeomType(), options);
         CSLDestroy(options);
         if (!to) throw std::runtime_error("cannot create a layer in " + path + ": " + gdal.Text());
@@ -123,20 +299,30 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
         }
         const bool transaction = written->StartTransaction() == OGRERR_NONE;
         try {
-            Copy(*from, *to, fids, culprit);
+            Copy(*from, *to, fids, culprit, *driver);
         } catch (const std::runtime_error& failure) {
-            throw std::runtime_error(std::string(failure.what()) + " to " + path + ": " + gdal.Text());
+            const auto words = gdal.Text("");
+            throw std::runtime_error("nothing written to " + path + ": " + failure.what() +
+                                     (words.empty() ? "" : " (" + words + ")"));
         }
         if (transaction && written->CommitTransaction() != OGRERR_NONE) {
             throw std::runtime_error("cannot write " + path + ": " + gdal.Text());
         }
-        written.reset();  // closes the file: formats write their headers and sizes now
+        // Closes the file: formats write their headers and sizes now. Not every format
+        // reports a failed write, which the reading back below catches.
+        written.reset();
         if (gdal.Failed()) throw std::runtime_error("cannot write " + path + ": " + gdal.Text());
     }
-    // Complete: into place, each file the format made (a Shapefile makes several).
+    RequireWhole(folder.Path() / output.filename(), fids, path);
+    // Complete: into place, each file the format made (a Shapefile makes several), all
+    // under the folder's lock.
     const auto made = FilesMade(folder.Path());
+    FolderLock lock(output.parent_path());
     for (const auto& name : made) {
         const auto target = output.parent_path() / name;
+        if (ReadByTheMap(target, read_files)) {
+            throw std::runtime_error(target.string() + " is read by the map; write the selection to another file");
+        }
         if (fs::exists(fs::symlink_status(target, error)) && !overwrite) {
             throw std::runtime_error(target.string() + " exists; --overwrite replaces it");
         }

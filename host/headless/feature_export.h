@@ -15,8 +15,14 @@ namespace selvane::apps {
 /// format GDAL chooses by its extension (GeoPackage, Shapefile, GeoJSON, FlatGeobuf, CSV,
 /// ...). An existing file is replaced only when `overwrite` is set. The file is written in
 /// a temporary folder beside it and moved into place when complete, so that a failure
-/// leaves nothing behind. Throws std::runtime_error saying what went wrong.
+/// leaves nothing behind; the file is read back, and moved into place only when it holds
+/// every feature written. No file of `read_files` (the map's own, and the files that go
+/// with them) is ever replaced. Throws std::runtime_error saying what went wrong.
 void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
-                    const std::string& path, bool overwrite);
+                    const std::string& path, bool overwrite, const std::vector<std::string>& read_files);
+
+/// Removes the temporary folder of an output being written, if any: for a signal handler,
+/// before the program ends as the signal would end it.
+void RemoveUnfinishedOutput() noexcept;
 
 }  // namespace selvane::apps

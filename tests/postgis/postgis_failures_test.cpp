@@ -286,6 +286,8 @@ TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
         {"fid = 1) UNION (SELECT 1", "the definition query"},
         {"fid OPERATOR(public.=) 1", "may not use the operator public.="},
         {"zone::regclass IS NOT NULL", "may not cast to the type regclass"},
+        {"zone COLLATE evil.\"C\" < 'b'", "may not use the collation evil.C"},
+        {"zone = ANY (ARRAY(SELECT zone FROM filtered.parcels))", "may not hold a SubLink"},
         {"pg_sleep(1) IS NOT NULL", "may not call the function pg_sleep"},
         // A function called as if it were a column: t.f is f(t) where t has no column f.
         {"t.row_to_json IS NOT NULL", "names t.row_to_json, which is not a column of the table"},
@@ -311,6 +313,17 @@ TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
         "lower(zone) = 'a' AND fid BETWEEN 1 AND 20 AND ST_Area(geom) > 0.5 AND fid::int8 NOT IN (3, 5) "
         "AND coalesce(zone, '') LIKE 'a%' AND CASE WHEN fid > 10 THEN true ELSE fid % 4 = 1 END";
     EXPECT_EQ(LoadFailure(source, "filtered.parcels", filter), "");
+    // A value the server could not convert is not quoted back to the user.
+    const auto converted = LoadFailure(source, "filtered.parcels", "CAST(zone AS int) > 0");
+    EXPECT_NE(converted.find("a value is not valid input for the type it is read as (SQLSTATE 22P02)"),
+              std::string::npos)
+        << converted;
+    EXPECT_EQ(converted.find("\"a\""), std::string::npos) << converted;
+    EXPECT_EQ(converted.find("\"b\""), std::string::npos) << converted;
+    for (const char* plain : {"zone LIKE 'a!%' ESCAPE '!' OR zone SIMILAR TO '(a|b)'", "zone = ANY (ARRAY['a', 'c'])",
+                              "fid <> ALL (ARRAY[1, 2])", "zone COLLATE \"C\" < 'b'", "zone COLLATE pg_catalog.\"C\" < 'b'"}) {
+        EXPECT_EQ(LoadFailure(source, "filtered.parcels", InJson(plain)), "") << plain;
+    }
     HostedMap hosted({database.Layer("parcels", "all"), database.Layer("parcels", "shown", filter)});
     hosted.Open();
     hosted.Select("all", "INTERSECT", "shown");

@@ -58,6 +58,29 @@ void SetSessionLimits(PGconn* connection) {
     }
 }
 
+// A data exception in words of our own: the server's text quotes the value that failed
+// ("invalid input syntax for type integer: ..."), which may be what the user is not to
+// read. Its words before the first quote are kept where no words of ours are known.
+std::string DataExceptionWords(std::string_view state, std::string_view server_words) {
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"22P02", "a value is not valid input for the type it is read as"},
+        {"22003", "a number is out of the range of its type"},
+        {"22007", "a date or time is not valid input"},
+        {"22008", "a date or time is out of range"},
+        {"22021", "a text is not valid in the database's encoding"},
+    };
+    std::string words;
+    for (const auto& [code, text] : kWords) {
+        if (code == state) words = text;
+    }
+    if (words.empty()) {
+        words = Trimmed(std::string(server_words.substr(0, server_words.find_first_of("\"'"))));
+        while (!words.empty() && (words.back() == ':' || words.back() == ' ')) words.pop_back();
+        if (words.empty()) words = "a value could not be used";
+    }
+    return words + " (SQLSTATE " + std::string(state) + ")";
+}
+
 }  // namespace
 
 void CancelDatabaseStatements() noexcept {
@@ -130,6 +153,8 @@ std::string PgConnection::ServerMessage(const PGresult* result) const {
     }
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     if (!primary) return Trimmed(PQerrorMessage(m_connection));
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    if (state && std::string_view(state).starts_with("22")) return DataExceptionWords(state, primary);
     std::string text = primary;
     if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) text += " (" + std::string(detail) + ")";
     return text;

@@ -26,12 +26,13 @@ namespace {
 const std::set<std::string_view> kNodes{"A_Expr",   "BoolExpr",    "NullTest",     "BooleanTest",     "ColumnRef",
                                         "A_Const",  "TypeCast",    "FuncCall",     "List",            "String",
                                         "CaseExpr", "CaseWhen",    "CoalesceExpr", "MinMaxExpr",      "SQLValueFunction",
-                                        "Integer",  "Float",       "Boolean",      "NullIfExpr"};
+                                        "Integer",  "Float",       "Boolean",      "NullIfExpr",      "A_ArrayExpr",
+                                        "CollateClause"};
 
 const std::set<std::string_view> kExpressionKinds{
     "AEXPR_OP",      "AEXPR_DISTINCT",    "AEXPR_NOT_DISTINCT",    "AEXPR_NULLIF",          "AEXPR_IN",
     "AEXPR_LIKE",    "AEXPR_ILIKE",       "AEXPR_BETWEEN",         "AEXPR_NOT_BETWEEN",     "AEXPR_BETWEEN_SYM",
-    "AEXPR_NOT_BETWEEN_SYM"};
+    "AEXPR_NOT_BETWEEN_SYM", "AEXPR_SIMILAR",  "AEXPR_OP_ANY",          "AEXPR_OP_ALL"};
 
 const std::set<std::string_view> kOperators{
     "=",  "<>", "!=", "<",  ">",   "<=",   ">=",   "+",      "-",  "*",  "/",  "%",  "^",  "||", "~~", "!~~",
@@ -43,7 +44,9 @@ const std::set<std::string_view> kCatalogFunctions{
     "lower", "upper", "length", "char_length", "character_length", "substr", "substring", "trim", "btrim", "ltrim",
     "rtrim", "replace", "left", "right", "concat", "position", "strpos", "starts_with", "abs", "round", "trunc",
     "floor", "ceil", "ceiling", "mod", "power", "sqrt", "sign", "greatest", "least", "date_part", "extract",
-    "date_trunc", "make_date", "to_date", "to_char", "to_number", "to_timestamp", "age", "now"};
+    "date_trunc", "make_date", "to_date", "to_char", "to_number", "to_timestamp", "age", "now",
+    // What LIKE ... ESCAPE and SIMILAR TO are read as.
+    "like_escape", "similar_to_escape", "similar_escape"};
 
 // PostGIS's predicates and measures, in the schema PostGIS is installed in.
 const std::set<std::string_view> kPostgisFunctions{
@@ -170,6 +173,12 @@ std::vector<UnqualifiedCall> RequireFilterNodes(const nlohmann::json& where, con
                 if (names.empty() || names.size() > 2 || !schema_allowed || !kTypes.count(AsciiLower(names.back()))) {
                     Refuse(query, "may not cast to the type " + InMessage(Joined(names), 100));
                 }
+                pending.emplace_back(&Field(inner, "arg"), inner_depth);
+                continue;
+            } else if (key == "CollateClause") {
+                const auto names = Names(Field(inner, "collname"));
+                const bool plain = names.size() == 1 || (names.size() == 2 && names[0] == "pg_catalog");
+                if (!plain) Refuse(query, "may not use the collation " + InMessage(Joined(names), 100));
                 pending.emplace_back(&Field(inner, "arg"), inner_depth);
                 continue;
             } else if (key == "ColumnRef") {

@@ -86,9 +86,20 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return std::make_shared<PostgisScanCursor>(shared_from_this(), recycling, where);
 
+    // What the filter asks of the layers' shape types fails here; anything after it (a lost
+    // connection, a server that stopped) is no fault of the shapes, and its cursor says so.
     const auto request = ReadSpatialFilter(*spatial, m_table.geometry_column, m_table.Display(), m_table.dimension,
                                            [this] { return Culprit(); });
     if (!request.shape) return std::make_shared<EmptyCursor>();
+    try {
+        return SearchRequest(request, recycling, where);
+    } catch (const platform::Error& error) {
+        return std::make_shared<FailingCursor>(error);
+    }
+}
+
+std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(const SpatialQuery& request,
+                                                                             bool recycling, const std::string& where) {
     const auto relation = request.relation;
     const auto* query = request.shape;
     const auto* origin = query->Origin();

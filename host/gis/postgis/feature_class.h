@@ -13,6 +13,7 @@
 #include "gis/common/definition_query.h"
 #include "gis/common/layer_names.h"
 #include "gis/common/shape.h"
+#include "gis/common/spatial_relation.h"
 #include "gis/memory/feature_class.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/definition_filter.h"
@@ -118,6 +119,9 @@ public:
     std::shared_ptr<Shape> ShapeFromWkb(const char* bytes, std::size_t size, std::int64_t fid) const;
 
 private:
+    /// The search of a spatial filter already read.
+    std::shared_ptr<platform::IFeatureCursor> SearchRequest(const SpatialQuery& request, bool recycling,
+                                                            const std::string& where);
     // The server-side statement of a search, prepared on first use: by relation, whether
     // the query shape is projected in the server, and the definition query.
     /// `large_area`: the query shape is one (IsLargeArea), whose interior rules candidates out first.

@@ -134,6 +134,9 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
             "pg_catalog.pg_class c WHERE n.nspname = s.schema AND c.relnamespace = n.oid AND c.relname = "
             "part[pg_catalog.cardinality(part)] AND pg_catalog.cardinality(part) <= 2 ORDER BY s.place LIMIT 1",
             {{name}, {m_connection->TableSchemas()}});
+    } catch (const PgStatementStopped& error) {
+        // Not an answer about the name: the server stopped looking.
+        throw fail("the table " + InMessage(name) + " could not be looked up: " + m_connection->Words(error));
     } catch (const platform::Error& error) {
         throw fail("no table named " + InMessage(name) + " (" + m_connection->Words(error) + ")");
     }

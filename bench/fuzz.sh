@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash scripts/setup.sh fuzz
 cmake --preset fuzz > /dev/null
-targets=(map_document layer_bytes geopackage_blob point_array server_ewkb)
+targets=(map_document layer_bytes geopackage_blob point_array server_ewkb definition_filter)
 cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}"
 status=0
 pids=()

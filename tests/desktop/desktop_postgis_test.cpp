@@ -194,6 +194,21 @@ std::vector<std::pair<double, double>> PointsOf(const std::string& bytes) {
     return points;
 }
 
+TEST(DesktopPostgis, ATableWithANonFiniteCoordinateIsNamedWithItsFidNotDrawnBlank) {
+    TestDatabase database("nonfinite");
+    database.WriteTable({"points", 1, 3857, {"POINT(1 1)", "POINT(2 2)"}, {"a", "a"}});
+    database.Execute("INSERT INTO nonfinite.points VALUES (3, ST_SetSRID(ST_MakePoint('NaN', 0), 3857), 'a')");
+    const auto map = std::make_shared<gis::Map>(
+        std::vector<std::shared_ptr<platform::ILayer>>{database.Layer("points")});
+    qt::MapRenderer renderer;
+    renderer.SetMap(map);
+    renderer.FullExtent();
+    QImage picture(QSize(50, 50), QImage::Format_RGB32);
+    const auto drawn = renderer.RenderLayers(picture, {QRectF(0, 0, 10, 10), QSize(50, 50)});
+    EXPECT_NE(drawn.problem.find("FID 3"), std::string::npos) << drawn.problem;
+    EXPECT_NE(drawn.problem.find("not a finite number"), std::string::npos) << drawn.problem;
+}
+
 TEST(DesktopPostgis, AnArrayOfPointsIsReadWithinItsBytesAndAMalformedOneIsRefused) {
     const auto array = PointArray({{{1.5, -2}}, std::nullopt, {{3, 4.25}}});
     EXPECT_EQ(PointsOf(array), (std::vector<std::pair<double, double>>{{1.5, -2}, {3, 4.25}}));

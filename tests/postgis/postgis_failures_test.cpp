@@ -441,6 +441,34 @@ TEST(PostgisFailures, AConnectionLostBeforeASearchIsReportedAsLostNotAsTheShapeT
     EXPECT_NE(text.find("terminat"), std::string::npos) << text;
 }
 
+TEST(PostgisFailures, AGeometryColumnChangedSinceTheMapOpenedIsReportedAtTheNextRun) {
+    TestDatabase database("changed");
+    database.Execute("CREATE TABLE changed.cells AS SELECT g AS fid, ST_MakeEnvelope(500000 + g * 10, 6000000, 500010 + "
+                     "g * 10, 6000010, 32633)::geometry(Polygon, 32633) AS geom FROM generate_series(1, 30) g");
+    database.Execute("ALTER TABLE changed.cells ADD PRIMARY KEY (fid)");
+    auto cells = database.Layer("cells");
+    HostedMap hosted({cells, database.Layer("cells", "same")});
+    hosted.Open();
+    hosted.Select("cells", "INTERSECT", "same");
+    EXPECT_EQ(hosted.Count(), "30");
+    ASSERT_TRUE(hosted.messages.texts.empty());
+
+    database.Execute("ALTER TABLE changed.cells ALTER COLUMN geom TYPE geometry(Polygon, 4326) USING "
+                     "ST_Transform(geom, 4326)");
+    hosted.Select("cells", "INTERSECT", "same");
+    ASSERT_EQ(hosted.messages.texts.size(), 1u);
+    const auto& text = hosted.messages.texts.front();
+    EXPECT_NE(text.find("is now POLYGON, SRID 4326 (it was POLYGON, SRID 32633 when the map was opened)"),
+              std::string::npos)
+        << text;
+    try {
+        cells->ReadShapes({geos::geom::Envelope(0, 1e7, 0, 1e7)}, [](const gis::ShapeInView&) {});
+        ADD_FAILURE() << "a changed table was drawn";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("open the map again"), std::string::npos) << error.what();
+    }
+}
+
 // 20,000 query squares, each around 5 of 250,000 points: two batches of the scan, each
 // answered ahead on the main connection and a helper, with more rows than the sockets
 // hold, so that the server is still sending when a connection ends.
@@ -638,10 +666,24 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
                   std::string::npos)
             << error.what();
     }
-    // The connection goes on, the limit gone with the statement.
+    // The connection goes on, the limit gone with the statement: back to a run's own.
     EXPECT_EQ(points->FeatureCount(nullptr), 20000);
     EXPECT_EQ(PQgetvalue(points->Connection()->Execute("SELECT current_setting('statement_timeout')").get(), 0, 0),
-              std::string("0"));
+              std::string("1min"));
+    // A run's statement that outlives its limit (here the user's, shorter than a run's own)
+    // is stopped by the server, and the run says which layer it read.
+    ::setenv("PGOPTIONS", "-c statement_timeout=300", 1);
+    gis::PostgisSource impatient_source(database.Source());
+    ::unsetenv("PGOPTIONS");
+    HostedMap slow_run({database.Layer("parcels"),
+                        std::make_shared<gis::PostgisLayer>("slow", impatient_source.LoadTable("limits.points"),
+                                                            "ST_Area(ST_Buffer(geom, 1, 5000)) > 0")});
+    slow_run.Open();
+    slow_run.Select("parcels", "INTERSECT", "slow");
+    ASSERT_EQ(slow_run.messages.texts.size(), 1u);
+    const auto& stopped = slow_run.messages.texts.front();
+    EXPECT_NE(stopped.find("layer slow"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("canceling statement"), std::string::npos) << stopped;
 
     // A table locked by another session is reported after a while, not waited for: 10 s
     // unless the user's environment, role or database say otherwise.

@@ -48,6 +48,12 @@ void UnregisterCancel(int slot) {
 void SetSessionLimits(PGconn* connection) {
     PQclear(PQexec(connection, "SELECT pg_catalog.set_config('lock_timeout', '10s', false) WHERE "
                                "pg_catalog.current_setting('lock_timeout') IN ('0', '0ms')"));
+    // No statement of a run or a drawing waits on the server for ever (a definition query
+    // can cost more at a run than when the map opened: one built on now()): the server
+    // stops it after a minute, unless the user's environment, the role or the database
+    // say otherwise, and the layer it read is named with the server's words.
+    PQclear(PQexec(connection, "SELECT pg_catalog.set_config('statement_timeout', '1min', false) WHERE "
+                               "pg_catalog.current_setting('statement_timeout') IN ('0', '0ms')"));
     // The map's statements are short searches, or a drawing's pass over the rows in view,
     // where compiling the plan (about a second for an aggregate over 10M rows) costs more
     // than it saves.
@@ -188,7 +194,10 @@ void PgConnection::EnsureTransaction() {
         m_snapshot.clear();
         Check(PQexec(m_connection, "ROLLBACK"), m_named);
     }
-    if (status != PQTRANS_INTRANS) Check(PQexec(m_connection, "BEGIN READ ONLY"), m_named);
+    if (status != PQTRANS_INTRANS) {
+        Check(PQexec(m_connection, "BEGIN READ ONLY"), m_named);
+        ++m_transactions;
+    }
 }
 
 void PgConnection::Rollback() {
@@ -273,9 +282,14 @@ PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParam
 PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit) {
     EnsureTransaction();
     // For this statement only: the limit goes back to the session's once it has run.
+    const auto before = Check(PQexec(m_connection, "SELECT pg_catalog.current_setting('statement_timeout')"), m_named);
+    const std::string session_limit = PQgetvalue(before.get(), 0, 0);
     Check(PQexec(m_connection, ("SET LOCAL statement_timeout = " + std::to_string(limit.count())).c_str()), m_named);
     auto result = Check(PQexec(m_connection, sql.c_str()), m_named);
-    Check(PQexec(m_connection, "SET LOCAL statement_timeout TO DEFAULT"), m_named);
+    const char* values[] = {session_limit.c_str()};
+    Check(PQexecParams(m_connection, "SELECT pg_catalog.set_config('statement_timeout', $1, true)", 1, nullptr, values,
+                       nullptr, nullptr, 0),
+          m_named);
     return result;
 }
 
@@ -440,6 +454,7 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
     // A statement's transaction reads a new snapshot each statement; nothing lives in it.
     Rollback();
     Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
+    ++m_transactions;
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
         self->m_transaction.reset();
@@ -470,6 +485,7 @@ void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) 
 void PgConnection::BeginInSnapshot(const std::string& id) {
     Rollback();
     Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
+    ++m_transactions;
     // SET TRANSACTION SNAPSHOT takes no parameter; the id the server made is hex and dashes.
     const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
         return std::isxdigit(static_cast<unsigned char>(c)) || c == '-';

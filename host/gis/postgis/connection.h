@@ -145,6 +145,10 @@ public:
     const std::string& TableSchemas() const { return m_table_schemas; }
     /// The server's version as libpq reports it (150004 for 15.4).
     int ServerVersion() const { return PQserverVersion(m_connection); }
+    /// A number of the open transaction, another for each transaction begun; with
+    /// InTransaction, tells whether something checked in a transaction is still current.
+    std::uint64_t TransactionSerial() const { return m_transactions; }
+    bool InTransaction() const { return PQtransactionStatus(m_connection) == PQTRANS_INTRANS; }
     /// Whether the connection was lost.
     bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
 
@@ -189,6 +193,7 @@ private:
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported
     std::vector<std::weak_ptr<PgConnection>> m_followers;  // reading the shared transaction's snapshot
     mutable std::string m_lost_reason;  // what the server or libpq said when the connection went
+    std::uint64_t m_transactions = 0;
     int m_statements = 0;
     int m_cursors = 0;
 };

@@ -51,6 +51,7 @@ PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> 
     m_transaction = m_connection->SharedTransaction();
     m_cursor = m_connection->NewCursorName();
     try {
+        m_source.Owner().RequireColumnAsOpened();
         m_connection->Execute("DECLARE " + m_cursor + " NO SCROLL CURSOR FOR " + sql);
     } catch (const platform::Error& error) {
         throw platform::Error(error.Number(), "Cannot read " + m_source.Owner().Culprit() + ": " + m_connection->Words(error));

@@ -94,8 +94,26 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
     try {
         return SearchRequest(request, recycling, where);
     } catch (const platform::Error& error) {
-        return std::make_shared<FailingCursor>(error);
+        return std::make_shared<FailingCursor>(
+            platform::Error(error.Number(), "Cannot search " + Culprit() + ": " + m_connection->Words(error)));
     }
+}
+
+void PostgisFeatureClass::RequireColumnAsOpened() const {
+    if (m_column_checked == m_connection->TransactionSerial() && m_connection->InTransaction()) return;
+    const auto found = m_connection->Execute(
+        "SELECT type, srid FROM geometry_columns WHERE f_table_schema = $1 AND f_table_name = $2 AND f_geometry_column = $3",
+        {{m_table.schema}, {m_table.table}, {m_table.geometry_column}});
+    const auto was = m_table.declared_type + ", SRID " + std::to_string(m_table.declared_srid);
+    const auto now = PQntuples(found.get()) == 1
+                         ? std::string(PQgetvalue(found.get(), 0, 0)) + ", SRID " + PQgetvalue(found.get(), 0, 1)
+                         : std::string("gone");
+    if (now != was) {
+        throw platform::Error(platform::kFail, "table " + m_table.Display() + ": the geometry column " +
+                                                   InMessage(m_table.geometry_column) + " is now " + now + " (it was " +
+                                                   was + " when the map was opened); open the map again");
+    }
+    m_column_checked = m_connection->TransactionSerial();
 }
 
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(const SpatialQuery& request,
@@ -177,6 +195,7 @@ MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const 
                 } catch (const platform::Error&) {
                 }
             }
+            RequireColumnAsOpened();
             m_connection->Execute("SAVEPOINT selvane_table_copy");
             try {
                 if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where, shareable);
@@ -258,6 +277,7 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platfor
                                                                          const std::string& where,
                                                                          const geos::geom::Geometry& query,
                                                                          bool recycling) {
+    RequireColumnAsOpened();
     const auto& statement = SearchStatement(relation, source_srid != 0, IsLargeArea(query), where);
     const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,

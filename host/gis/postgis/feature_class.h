@@ -45,6 +45,10 @@ struct PgTable {
     /// The rows lie in the table's own heap (not a partitioned table's partitions), so that
     /// they can be read by ranges of its blocks.
     bool heap_rows = true;
+    /// The geometry column's type and SRID as the catalogue declared them when the table
+    /// was opened ("MULTIPOLYGON", 0 when it declares none).
+    std::string declared_type;
+    std::int32_t declared_srid = 0;
     /// Every column's name, for the check of a definition query.
     std::set<std::string, std::less<>> columns;
     /// The column holds single points (type POINT), read by their coordinates alone.
@@ -75,6 +79,10 @@ public:
     ShapeDimension Dimension() const { return m_table.dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
     const std::shared_ptr<PgConnection>& Connection() const { return m_connection; }
+    /// Throws platform::Error when the geometry column's type or SRID is no longer what it
+    /// was when the table was opened (an answer would be silently wrong); asked once a
+    /// transaction, so once a run or a drawing.
+    void RequireColumnAsOpened() const;
     /// What a definition query on this table may name.
     FilterScope Scope() const { return {m_connection->PostgisSchema(), m_table.columns}; }
     /// Names a layer that shows this class, for error texts.
@@ -146,6 +154,7 @@ private:
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
 
     std::shared_ptr<PgConnection> m_connection;
+    mutable std::optional<std::uint64_t> m_column_checked;  // the transaction it was checked in
     PgTable m_table;
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
     LayerNames m_layer_names;

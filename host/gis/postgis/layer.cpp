@@ -79,6 +79,9 @@ geos::geom::Envelope PostgisLayer::ClassExtent() {
     geos::geom::Envelope extent;
     if (PQntuples(result.get()) == 1 && !PQgetisnull(result.get(), 0, 0)) {
         const auto value = [&result](int column) { return Number(PQgetvalue(result.get(), 0, column)); };
+        // A coordinate that is not a finite number leaves no extent to draw: the check of
+        // every row names its FID, as a search's would.
+        if (!std::isfinite(value(0) + value(1) + value(2) + value(3))) m_class->RequireAllFinite();
         extent.init(value(0), value(2), value(1), value(3));
     }
     m_extent = extent;
@@ -344,6 +347,7 @@ void PostgisLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& v
     if (request.box.isNull() || (request.selected_only && m_selection.Count() == 0)) return;
     auto parameters = BoxParameters(request.box);
     try {
+        m_class->RequireColumnAsOpened();
         if (request.selected_only) {
             // The selection's ids, a few thousand a statement.
             std::string ids;

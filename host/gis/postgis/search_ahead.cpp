@@ -89,6 +89,7 @@ void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, s
         }
     }
     const auto& main_statement = Statement(main, key);
+    m_owner.RequireColumnAsOpened();
     main->Execute("SAVEPOINT selvane_search_ahead");
     auto current = std::make_unique<AheadBatch>();
     current->batch = batch;

@@ -168,6 +168,8 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                    " shapes, which the map cannot hold (points, lines and polygons, single or multi)");
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
+    table.declared_type = type;
+    table.declared_srid = table.srid;
     table.single_points = type == "POINT" || type == "POINTM";
     table.flat_shapes = Text(columns.get(), 0, 3) == "2" && table.dimension != ShapeDimension::Mixed &&
                         type.back() != 'M';

@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <mutex>
 
 #include "gis/common/shape.h"
 #include "gis/common/wkb_outline.h"
@@ -118,8 +119,35 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
                                                        ": the shape cannot be read: " + error.what());
         }
     }
+    // A provider whose source failed (a file deleted or damaged, rights revoked) ends its
+    // rows early rather than saying so: rows it could not give are not an empty layer.
+    if (!features.isValid() || !features.isClosed()) {
+        throw platform::Error(platform::kFail, "Cannot read " + where + ": QGIS's data provider could not read its rows");
+    }
     return rows;
 }
+
+// A layer's snapshot, which the main thread lets go when QGIS deletes the layer while a
+// search thread may be about to read it.
+class HeldSource {
+public:
+    explicit HeldSource(std::shared_ptr<QgsAbstractFeatureSource> source) : m_source(std::move(source)) {}
+    std::shared_ptr<QgsAbstractFeatureSource> Take() const {
+        const std::lock_guard lock(m_mutex);
+        return m_source;
+    }
+    void Release() {
+        std::shared_ptr<QgsAbstractFeatureSource> gone;
+        {
+            const std::lock_guard lock(m_mutex);
+            gone.swap(m_source);
+        }
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::shared_ptr<QgsAbstractFeatureSource> m_source;
+};
 
 // The source without the layer's subset string, as a snapshot any thread may read: the
 // layer's own provider when it has no subset string; else a second provider opened on the
@@ -165,8 +193,18 @@ std::shared_ptr<gis::MemoryFeatureClass> LoadLayerClass(QgsVectorLayer& layer) {
     const SourceNames names = NamesOf(layer);
     const std::string where = "layer " + layer.name().toStdString() + " (table " + names.table +
                               (names.file.empty() ? std::string() : ", file " + names.file) + ")";
+    // The snapshot goes when QGIS deletes the layer: a class the dialog still holds neither
+    // reads nor keeps what QGIS has let go (its provider's connections, which QGIS closes
+    // when it exits).
+    auto held = std::make_shared<HeldSource>(source);
+    QObject::connect(&layer, &QgsMapLayer::willBeDeleted, [held] { held->Release(); });
+    const std::string removed = "Layer " + layer.name().toStdString() + " has been removed from the project";
     auto feature_class = std::make_shared<gis::MemoryFeatureClass>(
-        names.table, names.shape_field, DimensionOf(layer), SpatialReferenceOf(layer), [source, where] { return ReadRows(*source, where); });
+        names.table, names.shape_field, DimensionOf(layer), SpatialReferenceOf(layer), [held, where, removed] {
+            const auto snapshot = held->Take();
+            if (!snapshot) throw platform::Error(platform::kFail, removed);
+            return ReadRows(*snapshot, where);
+        });
     feature_class->SetSourcePath(names.file);
     // Query shapes are projected into the layer's system as the project's transformations
     // say, where the user has chosen one for the pair. The context and system are copied

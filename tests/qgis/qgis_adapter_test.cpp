@@ -22,9 +22,11 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <tuple>
 
+#include "qgis/qgis_layer.h"
 #include "qgis_test_support.h"
 #include "qt/modeless_frame.h"
 
@@ -309,6 +311,34 @@ TEST(QgisAdapter, BadShapesAndRemovedLayersEndInTheStandardMessagesOwnedByQgis) 
 
 namespace selvane::testing {
 namespace {
+
+TEST(QgisAdapter, ALayerWhoseSourceFailsOrWasRemovedIsNamedNotReadAsEmpty) {
+    Town town;
+    town.Load();
+    town.map.Open();
+    // The Shapefile deleted under its loaded layer: QGIS's provider gives no rows, which is
+    // not an empty layer.
+    for (const char* extension : {".shp", ".shx", ".dbf", ".prj"}) {
+        std::filesystem::remove(std::filesystem::path(town.shp).replace_extension(extension));
+    }
+    town.map.Select("Blocks", "INTERSECT", "Wells");
+    ASSERT_FALSE(town.map.messages.shown.empty());
+    EXPECT_NE(town.map.messages.shown.back().text.find("layer Blocks"), std::string::npos)
+        << town.map.messages.shown.back().text;
+    EXPECT_TRUE(QgisMap::SelectedIds(*town.blocks).empty());
+
+    // A layer QGIS deleted is not read through what the dialog still holds of it.
+    auto wells = std::make_shared<qgis::QgisFeatureLayer>(*town.wells, std::make_shared<qgis::PendingSelections>());
+    town.map.project.removeMapLayer(town.wells->id());
+    town.wells = nullptr;
+    try {
+        wells->FeatureClass()->FeatureCount(nullptr);
+        ADD_FAILURE() << "a deleted layer was read";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("Layer Wells has been removed from the project"), std::string::npos)
+            << error.what();
+    }
+}
 
 TEST(QgisAdapter, QueryShapesAreProjectedAsTheProjectsTransformationsSay) {
     Town town;

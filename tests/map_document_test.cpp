@@ -184,6 +184,23 @@ TEST_F(MapDocument, DefinitionQueriesRunReadOnlyAndUnderAClock) {
         EXPECT_NE(std::string(error.what()).find("ran longer than 0.2 s and was stopped"), std::string::npos) << error.what();
     }
     EXPECT_EQ(gis::FileSource(m_data).DefinitionQueryIds("wells", "ST_X(geom) >= 0 AND fid = 2")->size(), 1u);
+    // And where GDAL's own evaluator filters (GeoJSON): a LIKE that backtracks for hours on
+    // one long value is stopped, and a plain filter still gives its ids.
+    const auto json = m_folder.File("long.geojson");
+    std::string features;
+    for (int index = 0; index < 3; ++index) {
+        features += std::string(index ? "," : "") + R"({"type": "Feature", "properties": {"zone": ")" +
+                    std::string(index == 2 ? 5 : 300, 'a') + R"("}, "geometry": {"type": "Point", "coordinates": [0, 0]}})";
+    }
+    std::ofstream(json) << R"({"type": "FeatureCollection", "features": [)" + features + "]}";
+    try {
+        gis::FileSource(json).DefinitionQueryIds("long", "zone LIKE '%a%a%a%a%b'", std::chrono::milliseconds(300));
+        FAIL() << "the backtracking query returned";
+    } catch (const platform::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("ran longer than 0.3 s and was stopped"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(*gis::FileSource(json).DefinitionQueryIds("long", "zone = 'aaaaa'"), (std::vector<std::int64_t>{2}));
+    EXPECT_THROW(gis::FileSource(json).DefinitionQueryIds("long", "zone = = 'a'"), platform::Error);
     // Nothing but one expression, and nothing that writes.
     EXPECT_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "1=1; DELETE FROM wells", collect), platform::Error);
     EXPECT_NO_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "fid = 1 OR \"x;\" = 'y;'", collect));

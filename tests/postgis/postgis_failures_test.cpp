@@ -407,40 +407,6 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
     EXPECT_EQ(database.Execute("SELECT count(*) FROM killed.parcels"), "30");
 }
 
-TEST(PostgisFailures, AConnectionLostBeforeASearchIsReportedAsLostNotAsTheShapeTypes) {
-    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
-    TestDatabase database("lost");
-    database.WriteTable(Parcels());
-    database.Execute("CREATE TABLE lost.wells AS SELECT g AS fid, ST_MakePoint(g + 0.5, 0.5)::geometry(Point, 0) AS geom "
-                     "FROM generate_series(1, 20) g");
-    database.Execute("ALTER TABLE lost.wells ADD PRIMARY KEY (fid)");
-    const std::string name = "selvane_lost";
-    gis::PostgisSource source(database.Source() + " application_name=" + name);
-    auto parcels = source.LoadTable("lost.parcels");
-    HostedMap hosted({std::make_shared<gis::PostgisLayer>("parcels", parcels),
-                      std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("lost.wells"))});
-    hosted.Open();
-    // Lost before the first search, and known to be lost: the search starts nothing.
-    bool killed = false;
-    hosted.host->Application()->Bar()->Progress()->SetDisplay([&](const gis::ProgressState& state) {
-        if (!killed && state.position >= 2) {
-            killed = true;
-            database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
-            try {
-                parcels->Connection()->Execute("SELECT 1");
-            } catch (const platform::Error&) {
-            }
-        }
-    });
-    hosted.Select("parcels", "INTERSECT", "wells");
-    ASSERT_TRUE(killed);
-    ASSERT_EQ(hosted.messages.texts.size(), 1u);
-    const auto& text = hosted.messages.texts.front();
-    EXPECT_EQ(text.find("Error relating"), std::string::npos) << text;
-    EXPECT_NE(text.find("btnNext_Click"), std::string::npos) << text;
-    EXPECT_NE(text.find("terminat"), std::string::npos) << text;
-}
-
 TEST(PostgisFailures, AGeometryColumnChangedSinceTheMapOpenedIsReportedAtTheNextRun) {
     TestDatabase database("changed");
     database.Execute("CREATE TABLE changed.cells AS SELECT g AS fid, ST_MakeEnvelope(500000 + g * 10, 6000000, 500010 + "

@@ -14,6 +14,7 @@
 #include "gis/common/message_text.h"
 #include "gis/common/shape.h"
 #include "gis/files/geopackage_reader.h"
+#include "gis/files/ogr_filter_process.h"
 #include "gis/files/sqlite_definition_query.h"
 
 namespace selvane::gis {
@@ -276,8 +277,9 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
         if (std::string(error.what()).find("no such function") == std::string::npos) throw failure(error.what());
         shown->clear();
     }
-    // Other formats filter with OGR's own expression evaluator, which has no loops. A
-    // GeoPackage's filter runs on GDAL's SQLite connection, under the same clock.
+    // Other formats filter with OGR's own expression evaluator, which has no clock of its
+    // own: it runs in a process of its own, ended at the limit. A GeoPackage's filter runs
+    // on GDAL's SQLite connection, under the same clock.
     auto* sqlite = static_cast<sqlite3*>(m_dataset->handle->GetInternalHandle("SQLITE_HANDLE"));
     std::optional<SqliteClock> clock;
     if (sqlite) clock.emplace(sqlite, limit);
@@ -289,6 +291,14 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     if (layer->SetAttributeFilter(query.c_str()) != OGRERR_NONE) {
         done();
         throw failure("the definition query '" + InMessage(query) + "' is not valid: " + gdal.Text());
+    }
+    if (!sqlite) {
+        // Checked here; evaluated where a clock can stop it.
+        done();
+        const auto ids = OgrFilterIdsWithin(m_path, layer->GetName(), query, limit);
+        if (!ids) throw failure(StoppedQueryText(query, limit));
+        for (const auto fid : *ids) show(fid);
+        return finish();
     }
     const char* no_shapes[] = {"OGR_GEOMETRY", nullptr};
     layer->SetIgnoredFields(no_shapes);

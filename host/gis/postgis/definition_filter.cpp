@@ -211,7 +211,9 @@ std::vector<UnqualifiedCall> CheckedFilter(const std::string& select, const std:
                                                delete result;
                                            });
     if (parsed->error) Refuse(query, std::string("is not valid: ") + InMessage(parsed->error->message, 200));
-    const auto tree = nlohmann::json::parse(parsed->parse_tree);
+    // The parser hands bytes that are not UTF-8 through to its tree, which JSON cannot hold.
+    const auto tree = nlohmann::json::parse(parsed->parse_tree, nullptr, false);
+    if (tree.is_discarded()) Refuse(query, "is not UTF-8 text");
     const auto& statements = Field(tree, "stmts");
     if (!statements.is_array() || statements.size() != 1 ||
         Field(Field(statements[0], "stmt"), "SelectStmt").is_null()) {

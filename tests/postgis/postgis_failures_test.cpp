@@ -424,7 +424,7 @@ TEST(PostgisFailures, AGeometryColumnChangedSinceTheMapOpenedIsReportedAtTheNext
     hosted.Select("cells", "INTERSECT", "same");
     ASSERT_EQ(hosted.messages.texts.size(), 1u);
     const auto& text = hosted.messages.texts.front();
-    EXPECT_NE(text.find("is now POLYGON, SRID 4326 (it was POLYGON, SRID 32633 when the map was opened)"),
+    EXPECT_NE(text.find("is now geometry(Polygon,4326) (it was geometry(Polygon,32633) when the map was opened)"),
               std::string::npos)
         << text;
     try {

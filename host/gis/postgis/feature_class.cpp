@@ -101,13 +101,14 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchWhere(
 
 void PostgisFeatureClass::RequireColumnAsOpened() const {
     if (m_column_checked == m_connection->TransactionSerial() && m_connection->InTransaction()) return;
+    // The column of this table alone: the geometry_columns view reads every table's, which
+    // other sessions may be dropping meanwhile ("cache lookup failed").
     const auto found = m_connection->Execute(
-        "SELECT type, srid FROM geometry_columns WHERE f_table_schema = $1 AND f_table_name = $2 AND f_geometry_column = $3",
-        {{m_table.schema}, {m_table.table}, {m_table.geometry_column}});
-    const auto was = m_table.declared_type + ", SRID " + std::to_string(m_table.declared_srid);
-    const auto now = PQntuples(found.get()) == 1
-                         ? std::string(PQgetvalue(found.get(), 0, 0)) + ", SRID " + PQgetvalue(found.get(), 0, 1)
-                         : std::string("gone");
+        "SELECT pg_catalog.format_type(atttypid, atttypmod) FROM pg_catalog.pg_attribute WHERE attrelid = "
+        "$1::regclass AND attname = $2 AND NOT attisdropped",
+        {{m_table.Qualified()}, {m_table.geometry_column}});
+    const auto& was = m_table.declared_type;
+    const auto now = PQntuples(found.get()) == 1 ? std::string(PQgetvalue(found.get(), 0, 0)) : std::string("gone");
     if (now != was) {
         throw platform::Error(platform::kFail, "table " + m_table.Display() + ": the geometry column " +
                                                    InMessage(m_table.geometry_column) + " is now " + now + " (it was " +

@@ -45,10 +45,9 @@ struct PgTable {
     /// The rows lie in the table's own heap (not a partitioned table's partitions), so that
     /// they can be read by ranges of its blocks.
     bool heap_rows = true;
-    /// The geometry column's type and SRID as the catalogue declared them when the table
-    /// was opened ("MULTIPOLYGON", 0 when it declares none).
+    /// The geometry column's type as the catalogue declared it when the table was opened,
+    /// with its shape type and SRID where it has them ("geometry(Polygon,32633)").
     std::string declared_type;
-    std::int32_t declared_srid = 0;
     /// Every column's name, for the check of a definition query.
     std::set<std::string, std::less<>> columns;
     /// The column holds single points (type POINT), read by their coordinates alone.

@@ -154,7 +154,8 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     table.table = Text(found.get(), 0, 2);
 
     const auto columns = m_connection->Execute(
-        "SELECT g.f_geometry_column::text, g.type, g.srid, g.coord_dimension FROM geometry_columns g JOIN pg_attribute a ON a.attrelid = "
+        "SELECT g.f_geometry_column::text, g.type, g.srid, g.coord_dimension, format_type(a.atttypid, a.atttypmod) "
+        "FROM geometry_columns g JOIN pg_attribute a ON a.attrelid = "
         "$3::oid AND a.attname = g.f_geometry_column WHERE g.f_table_schema = $1 AND g.f_table_name = $2 ORDER BY "
         "a.attnum LIMIT 1",
         {{table.schema}, {table.table}, {oid}});
@@ -168,8 +169,7 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                    " shapes, which the map cannot hold (points, lines and polygons, single or multi)");
     }
     table.srid = std::atoi(Text(columns.get(), 0, 2).c_str());
-    table.declared_type = type;
-    table.declared_srid = table.srid;
+    table.declared_type = Text(columns.get(), 0, 4);
     table.single_points = type == "POINT" || type == "POINTM";
     table.flat_shapes = Text(columns.get(), 0, 3) == "2" && table.dimension != ShapeDimension::Mixed &&
                         type.back() != 'M';

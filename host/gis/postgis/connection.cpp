@@ -122,11 +122,18 @@ PgConnection::PgConnection(const std::string& source) : m_source(source), m_name
     // The server's notices are not the user's business.
     PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
     m_cancel_slot = RegisterCancel(m_connection);
-    SetSessionLimits(m_connection);
-    // Nothing a map does, definition queries included, may change the database. Set for
-    // the session, outside the transactions that are rolled back.
-    Check(PQexec(m_connection, "SET default_transaction_read_only = on"), source);
-    PinSearchPath();
+    try {
+        SetSessionLimits(m_connection);
+        // Nothing a map does, definition queries included, may change the database. Set for
+        // the session, outside the transactions that are rolled back.
+        Check(PQexec(m_connection, "SET default_transaction_read_only = on"), m_named);
+        PinSearchPath();
+    } catch (...) {
+        // No destructor runs for a constructor that throws.
+        UnregisterCancel(m_cancel_slot);
+        PQfinish(m_connection);
+        throw;
+    }
 }
 
 void PgConnection::PinSearchPath() {

@@ -200,6 +200,7 @@ TEST_F(MapDocument, DefinitionQueriesRunReadOnlyAndUnderAClock) {
         EXPECT_NE(std::string(error.what()).find("ran longer than 0.3 s and was stopped"), std::string::npos) << error.what();
     }
     EXPECT_EQ(*gis::FileSource(json).DefinitionQueryIds("long", "zone = 'aaaaa'"), (std::vector<std::int64_t>{2}));
+    EXPECT_TRUE(gis::FileSource(json).DefinitionQueryIds("long", "zone = 'none'")->empty());
     EXPECT_THROW(gis::FileSource(json).DefinitionQueryIds("long", "zone = = 'a'"), platform::Error);
     // Nothing but one expression, and nothing that writes.
     EXPECT_THROW(gis::SelectIdsFromSqlite(m_data, "wells", "fid", "1=1; DELETE FROM wells", collect), platform::Error);

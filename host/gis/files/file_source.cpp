@@ -295,7 +295,12 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     if (!sqlite) {
         // Checked here; evaluated where a clock can stop it.
         done();
-        const auto ids = OgrFilterIdsWithin(m_path, layer->GetName(), query, limit);
+        std::optional<std::vector<std::int64_t>> ids;
+        try {
+            ids = OgrFilterIdsWithin(m_path, layer->GetName(), query, limit);
+        } catch (const platform::Error& error) {
+            throw failure(error.what());
+        }
         if (!ids) throw failure(StoppedQueryText(query, limit));
         for (const auto fid : *ids) show(fid);
         return finish();

@@ -1,18 +1,18 @@
 #include "gis/files/ogr_filter_process.h"
 
 #include <ogrsf_frmts.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "gis/common/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {
@@ -30,13 +30,8 @@ bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
     return true;
 }
 
-// What the child sends after the ids: GDAL's last message, its length, the count of ids,
-// and whether the filter ran to its end.
-struct Trailer {
-    std::uint64_t message_size;
-    std::uint64_t id_count;
-    std::uint8_t whole;
-};
+// What the child sends after the ids: GDAL's last message, then its length (8 bytes), the
+// count of ids (8) and whether the filter ran to its end (1).
 constexpr std::size_t kTrailerSize = 8 + 8 + 1;
 
 // The child: the file opened afresh (the parent's handles keep their own positions), the
@@ -128,21 +123,20 @@ std::optional<std::vector<std::int64_t>> OgrFilterIdsWithin(const std::string& p
     if (!WIFEXITED(child_status) || WEXITSTATUS(child_status) != 0 || received.size() < kTrailerSize) {
         throw failed("its process ended early");
     }
-    Trailer trailer{};
+    std::uint64_t message_size = 0;
+    std::uint64_t id_count = 0;
     const char* end = received.data() + received.size() - kTrailerSize;
-    std::memcpy(&trailer.message_size, end, 8);
-    std::memcpy(&trailer.id_count, end + 8, 8);
-    trailer.whole = static_cast<std::uint8_t>(end[16]);
+    std::memcpy(&message_size, end, 8);
+    std::memcpy(&id_count, end + 8, 8);
+    const bool whole = end[16] != 0;
     const std::size_t body = received.size() - kTrailerSize;
-    if (trailer.id_count > body / 8 || trailer.id_count * 8 + trailer.message_size != body) {
-        throw failed("its process sent what it could not have");
+    if (id_count > body / 8 || id_count * 8 + message_size != body) throw failed("its process sent what it could not have");
+    if (!whole) {
+        const std::string message = received.substr(id_count * 8, message_size);
+        throw failed(message.empty() ? "GDAL gave no reason" : InMessage(message));
     }
-    if (!trailer.whole) {
-        const std::string message = received.substr(trailer.id_count * 8, trailer.message_size);
-        throw failed(message.empty() ? "GDAL gave no reason" : message);
-    }
-    std::vector<std::int64_t> ids(trailer.id_count);
-    std::memcpy(ids.data(), received.data(), trailer.id_count * 8);
+    std::vector<std::int64_t> ids(id_count);
+    if (id_count > 0) std::memcpy(ids.data(), received.data(), id_count * 8);
     return ids;
 }
 

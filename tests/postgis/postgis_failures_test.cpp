@@ -5,8 +5,14 @@
 
 #include <ogr_core.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +22,7 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "gis/map_document.h"
 #include "gis/model/spatial_filter.h"
@@ -611,6 +618,73 @@ bool BecomesTrue(TestDatabase& database, const std::string& sql) {
     return false;
 }
 
+// A link to the test server's port on the loopback address that forwards both ways until it
+// is silenced: then it reads nothing and sends nothing, as a network gone dead does.
+class SilenceableLink {
+public:
+    explicit SilenceableLink(int server_port) : m_server_port(server_port) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_listener, 8) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ADD_FAILURE() << "no port for the link";
+        }
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Forward(); });
+    }
+    ~SilenceableLink() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int Port() const { return m_port; }
+    void Silence() { m_silent = true; }
+
+private:
+    void Forward() {
+        std::vector<int> ends;  // pairs: a client's socket, then the server's
+        while (!m_stop) {
+            std::vector<pollfd> polled{{m_listener, POLLIN, 0}};
+            if (!m_silent) {
+                for (const int end : ends) polled.push_back({end, POLLIN, 0});
+            }
+            if (::poll(polled.data(), polled.size(), 20) <= 0 || m_silent) continue;
+            if (polled[0].revents & POLLIN) {
+                const int client = ::accept(m_listener, nullptr, nullptr);
+                const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                address.sin_port = htons(static_cast<std::uint16_t>(m_server_port));
+                if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::close(server);
+                ends.insert(ends.end(), {client, server});
+            }
+            for (std::size_t index = 1; index < polled.size(); ++index) {
+                if (!(polled[index].revents & (POLLIN | POLLHUP))) continue;
+                char bytes[65536];
+                const auto read = ::read(polled[index].fd, bytes, sizeof bytes);
+                const int peer = ends[(index - 1) ^ 1];
+                if (read <= 0) {
+                    ::shutdown(peer, SHUT_WR);
+                } else if (::send(peer, bytes, static_cast<std::size_t>(read), MSG_NOSIGNAL) != read) {
+                    ::shutdown(peer, SHUT_RDWR);
+                }
+            }
+        }
+        for (const int end : ends) ::close(end);
+    }
+
+    int m_server_port;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_silent{false};
+    std::thread m_thread;
+};
+
 TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheServerWorking) {
     TestDatabase database("limits");
     database.WriteTable(Parcels());
@@ -650,6 +724,24 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
     const auto& stopped = slow_run.messages.texts.front();
     EXPECT_NE(stopped.find("layer slow"), std::string::npos) << stopped;
     EXPECT_NE(stopped.find("canceling statement"), std::string::npos) << stopped;
+
+    // A server that keeps silent past its own limit (here its link goes dead once the map is
+    // open) is not waited for: the client's clock closes the connection, naming the layer.
+    const auto ssl = TestServerFile("conninfo_ssl");
+    SilenceableLink link(std::atoi(ssl.substr(ssl.find("port=") + 5).c_str()));
+    ::setenv("PGOPTIONS", "-c statement_timeout=300", 1);
+    gis::PostgisSource far_source("PG:host=127.0.0.1 port=" + std::to_string(link.Port()) +
+                                  " user=selvane dbname=selvane_test sslmode=require connect_timeout=2");
+    ::unsetenv("PGOPTIONS");
+    HostedMap dead_run(
+        {database.Layer("parcels"), std::make_shared<gis::PostgisLayer>("far", far_source.LoadTable("limits.points"))});
+    dead_run.Open();
+    link.Silence();
+    dead_run.Select("parcels", "INTERSECT", "far");
+    ASSERT_EQ(dead_run.messages.texts.size(), 1u);
+    const auto& unanswered = dead_run.messages.texts.front();
+    EXPECT_NE(unanswered.find("layer far"), std::string::npos) << unanswered;
+    EXPECT_NE(unanswered.find("the server sent nothing for 5.3 s"), std::string::npos) << unanswered;
 
     // A table locked by another session is reported after a while, not waited for: 10 s
     // unless the user's environment, role or database say otherwise.

@@ -1,11 +1,15 @@
 #include "gis/postgis/connection.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -40,28 +44,6 @@ void UnregisterCancel(int slot) {
     PGcancel* cancel = g_cancels[slot].exchange(nullptr);
     // A handler that is cancelling may hold it still; the process is ending then anyway.
     if (cancel && !g_cancelling.load()) PQfreeCancel(cancel);
-}
-
-// Settings of the map's sessions, unless the connection string, the role or the database
-// set them: a table another session keeps locked is reported, not waited for, and the
-// server stops a statement whose program has gone (PostgreSQL 14 and later).
-void SetSessionLimits(PGconn* connection) {
-    PQclear(PQexec(connection, "SELECT pg_catalog.set_config('lock_timeout', '10s', false) WHERE "
-                               "pg_catalog.current_setting('lock_timeout') IN ('0', '0ms')"));
-    // No statement of a run or a drawing waits on the server for ever (a definition query
-    // can cost more at a run than when the map opened: one built on now()): the server
-    // stops it after a minute, unless the user's environment, the role or the database
-    // say otherwise, and the layer it read is named with the server's words.
-    PQclear(PQexec(connection, "SELECT pg_catalog.set_config('statement_timeout', '1min', false) WHERE "
-                               "pg_catalog.current_setting('statement_timeout') IN ('0', '0ms')"));
-    // The map's statements are short searches, or a drawing's pass over the rows in view,
-    // where compiling the plan (about a second for an aggregate over 10M rows) costs more
-    // than it saves.
-    PQclear(PQexec(connection, "SET jit = off"));
-    if (PQserverVersion(connection) >= 140000) {
-        PQclear(PQexec(connection, "SELECT pg_catalog.set_config('client_connection_check_interval', '1s', false) "
-                                   "WHERE pg_catalog.current_setting('client_connection_check_interval') IN ('0', '0ms')"));
-    }
 }
 
 // A data exception in words of our own: the server's text quotes the value that failed
@@ -123,10 +105,13 @@ PgConnection::PgConnection(const std::string& source) : m_source(source), m_name
     PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
     m_cancel_slot = RegisterCancel(m_connection);
     try {
-        SetSessionLimits(m_connection);
+        // Statements are sent without blocking, so that a server that reads nothing cannot
+        // hold a send for ever either.
+        if (PQsetnonblocking(m_connection, 1) != 0) Check(nullptr, m_named);
+        SetSessionLimits();
         // Nothing a map does, definition queries included, may change the database. Set for
         // the session, outside the transactions that are rolled back.
-        Check(PQexec(m_connection, "SET default_transaction_read_only = on"), m_named);
+        Check(Run("SET default_transaction_read_only = on"), m_named);
         PinSearchPath();
     } catch (...) {
         // No destructor runs for a constructor that throws.
@@ -136,12 +121,36 @@ PgConnection::PgConnection(const std::string& source) : m_source(source), m_name
     }
 }
 
+// Settings of the map's sessions, unless the connection string, the role or the database
+// set them: a table another session keeps locked is reported, not waited for, and the
+// server stops a statement whose program has gone (PostgreSQL 14 and later).
+void PgConnection::SetSessionLimits() {
+    PQclear(Run("SELECT pg_catalog.set_config('lock_timeout', '10s', false) WHERE "
+                "pg_catalog.current_setting('lock_timeout') IN ('0', '0ms')"));
+    // No statement of a run or a drawing waits on the server for ever (a definition query
+    // can cost more at a run than when the map opened: one built on now()): the server
+    // stops it after a minute, unless the user's environment, the role or the database
+    // say otherwise, and the layer it read is named with the server's words.
+    PQclear(Run("SELECT pg_catalog.set_config('statement_timeout', '1min', false) WHERE "
+                "pg_catalog.current_setting('statement_timeout') IN ('0', '0ms')"));
+    // The map's statements are short searches, or a drawing's pass over the rows in view,
+    // where compiling the plan (about a second for an aggregate over 10M rows) costs more
+    // than it saves.
+    PQclear(Run("SET jit = off"));
+    if (PQserverVersion(m_connection) >= 140000) {
+        PQclear(Run("SELECT pg_catalog.set_config('client_connection_check_interval', '1s', false) "
+                    "WHERE pg_catalog.current_setting('client_connection_check_interval') IN ('0', '0ms')"));
+    }
+    // In milliseconds, whatever unit it was set in.
+    const auto limit = Check(Run("SELECT setting FROM pg_catalog.pg_settings WHERE name = 'statement_timeout'"), m_named);
+    m_statement_limit = std::chrono::milliseconds(std::strtoll(PQgetvalue(limit.get(), 0, 0), nullptr, 10));
+}
+
 void PgConnection::PinSearchPath() {
     // Tables are still found where the user's own session would find them; functions,
     // operators and types only in the server's catalogue and PostGIS's schema, whatever the
     // role or the database set: another role's schema cannot lend a filter its lower().
-    const auto found = Check(PQexec(m_connection,
-                                    "SELECT pg_catalog.current_schemas(false)::pg_catalog.text, (SELECT "
+    const auto found = Check(Run("SELECT pg_catalog.current_schemas(false)::pg_catalog.text, (SELECT "
                                     "n.nspname::pg_catalog.text FROM pg_catalog.pg_extension e JOIN "
                                     "pg_catalog.pg_namespace n ON n.oid = e.extnamespace WHERE e.extname = 'postgis')"),
                              m_named);
@@ -149,8 +158,8 @@ void PgConnection::PinSearchPath() {
     m_postgis_schema = PQgetvalue(found.get(), 0, 1);
     const std::string path = m_postgis_schema.empty() ? "pg_catalog" : "pg_catalog, " + QuotedIdentifier(m_postgis_schema);
     const char* values[] = {path.c_str()};
-    Check(PQexecParams(m_connection, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
-                       nullptr, nullptr, 0),
+    Check(LastResult(PQsendQueryParams(m_connection, "SELECT pg_catalog.set_config('search_path', $1, false)", 1,
+                                       nullptr, values, nullptr, nullptr, 0)),
           m_named);
 }
 
@@ -190,6 +199,86 @@ PgResult PgConnection::Check(PGresult* raw, const std::string& what) {
     throw platform::Error(platform::kFail, what + ": " + ServerMessage(result.get()));
 }
 
+namespace {
+// Beyond a statement's limit on the server: the time the server takes to stop it and say so.
+constexpr std::chrono::milliseconds kStopMargin{5000};
+using Clock = std::chrono::steady_clock;
+}  // namespace
+
+std::chrono::milliseconds PgConnection::Patience() const {
+    if (m_statement_limit.count() <= 0) return std::chrono::milliseconds::zero();
+    return m_statement_limit + m_statement_limit / 10 + kStopMargin;
+}
+
+bool PgConnection::AwaitReadable(Clock::time_point deadline) {
+    const bool clocked = Patience().count() > 0;
+    while (true) {
+        const int socket = PQsocket(m_connection);
+        const int unsent = PQflush(m_connection);  // 1 while bytes are left to send
+        if (socket < 0 || unsent < 0) return false;
+        int wait = -1;
+        if (clocked) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                CloseUnanswered();
+                return false;
+            }
+            wait = static_cast<int>(std::min<std::int64_t>(left, INT_MAX));
+        }
+        pollfd polled{socket, static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        const int ready = poll(&polled, 1, wait);
+        if (ready < 0 && errno != EINTR) return false;
+        // Anything but room to send (data, a hang-up, an error) is for libpq to read.
+        if (ready > 0 && (polled.revents & ~POLLOUT)) return true;
+    }
+}
+
+void PgConnection::AwaitResult() {
+    // What libpq holds already is parsed first: reading the socket for every row would move
+    // its whole buffer each time.
+    if (!PQisBusy(m_connection)) return;
+    const auto deadline = Clock::now() + Patience();
+    while (PQisBusy(m_connection)) {
+        if (!AwaitReadable(deadline) || !PQconsumeInput(m_connection)) return;
+    }
+}
+
+PGresult* PgConnection::NextResult() {
+    AwaitResult();
+    return PQgetResult(m_connection);
+}
+
+PGresult* PgConnection::LastResult(int sent) {
+    if (!sent) return nullptr;
+    PGresult* last = nullptr;
+    while (PGresult* result = NextResult()) {
+        PQclear(last);
+        last = result;
+        const auto status = PQresultStatus(result);
+        if (status == PGRES_COPY_OUT || status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) break;
+    }
+    return last;
+}
+
+PGresult* PgConnection::Run(const std::string& sql) { return LastResult(PQsendQuery(m_connection, sql.c_str())); }
+
+int PgConnection::NextCopyData(char** data) {
+    const auto deadline = Clock::now() + Patience();
+    while (true) {
+        const int size = PQgetCopyData(m_connection, data, 1);
+        if (size != 0) return size;
+        if (!AwaitReadable(deadline) || !PQconsumeInput(m_connection)) return -2;
+    }
+}
+
+void PgConnection::CloseUnanswered() {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(Patience().count()) / 1000.0);
+    m_lost_reason = std::string("the server sent nothing for ") + seconds +
+                    " s, longer than its own limit on a statement, and the connection was closed";
+    ::shutdown(PQsocket(m_connection), SHUT_RDWR);
+}
+
 void PgConnection::FreeForStatement() {
     if (m_streaming) m_streaming->ReadRest();
 }
@@ -199,10 +288,10 @@ void PgConnection::EnsureTransaction() {
     const auto status = PQtransactionStatus(m_connection);
     if (status == PQTRANS_INERROR) {
         m_snapshot.clear();
-        Check(PQexec(m_connection, "ROLLBACK"), m_named);
+        Check(Run("ROLLBACK"), m_named);
     }
     if (status != PQTRANS_INTRANS) {
-        Check(PQexec(m_connection, "BEGIN READ ONLY"), m_named);
+        Check(Run("BEGIN READ ONLY"), m_named);
         ++m_transactions;
     }
 }
@@ -212,7 +301,7 @@ void PgConnection::Rollback() {
     m_snapshot.clear();
     // Twice at most: a stop asked of a statement that ended just then can reach the next.
     for (int attempt = 0; attempt < 2 && !Lost() && PQtransactionStatus(m_connection) != PQTRANS_IDLE; ++attempt) {
-        PQclear(PQexec(m_connection, "ROLLBACK"));
+        PQclear(Run("ROLLBACK"));
     }
 }
 
@@ -272,7 +361,7 @@ void PgConnection::RollbackToSavepoint(const std::string& name) {
     if (Lost()) return;
     // Again when a stop asked of a statement that ended just then reached this one.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        PQclear(PQexec(m_connection, ("ROLLBACK TO SAVEPOINT " + name).c_str()));
+        PQclear(Run("ROLLBACK TO SAVEPOINT " + name));
         if (PQtransactionStatus(m_connection) != PQTRANS_INERROR) break;
     }
     ServerMessage(nullptr);  // notes why, should the connection have gone
@@ -281,21 +370,25 @@ void PgConnection::RollbackToSavepoint(const std::string& name) {
 PgResult PgConnection::Execute(const std::string& sql, const std::vector<PgParameter>& parameters, bool binary_result) {
     EnsureTransaction();
     const ParameterArrays arrays(parameters);
-    return Check(PQexecParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
-                              arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0),
+    return Check(LastResult(PQsendQueryParams(m_connection, sql.c_str(), arrays.Count(), nullptr, arrays.values.data(),
+                                              arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0)),
                  m_named);
 }
 
 PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::milliseconds limit) {
     EnsureTransaction();
     // For this statement only: the limit goes back to the session's once it has run.
-    const auto before = Check(PQexec(m_connection, "SELECT pg_catalog.current_setting('statement_timeout')"), m_named);
+    const auto before = Check(Run("SELECT pg_catalog.current_setting('statement_timeout')"), m_named);
     const std::string session_limit = PQgetvalue(before.get(), 0, 0);
-    Check(PQexec(m_connection, ("SET LOCAL statement_timeout = " + std::to_string(limit.count())).c_str()), m_named);
-    auto result = Check(PQexec(m_connection, sql.c_str()), m_named);
+    Check(Run("SET LOCAL statement_timeout = " + std::to_string(limit.count())), m_named);
+    // The client's clock follows the server's for it.
+    const auto session_clock = std::exchange(m_statement_limit, limit);
+    PGresult* raw = Run(sql);
+    m_statement_limit = session_clock;
+    auto result = Check(raw, m_named);
     const char* values[] = {session_limit.c_str()};
-    Check(PQexecParams(m_connection, "SELECT pg_catalog.set_config('statement_timeout', $1, true)", 1, nullptr, values,
-                       nullptr, nullptr, 0),
+    Check(LastResult(PQsendQueryParams(m_connection, "SELECT pg_catalog.set_config('statement_timeout', $1, true)", 1,
+                                       nullptr, values, nullptr, nullptr, 0)),
           m_named);
     return result;
 }
@@ -305,14 +398,12 @@ void PgConnection::CopyOut(const std::string& copy, const std::function<void(std
     CopyOutTogether({&one, 1});
 }
 
-namespace {
-
 // Reads what is left of a copy and its statement's results, so that the connection is free
 // again however the reading ended; returns the first failed result.
-PgResult FinishCopy(PGconn* connection) {
+PgResult PgConnection::FinishCopy() {
     PgResult failed(nullptr, PQclear);
     int copy_states = 0;
-    while (PGresult* result = PQgetResult(connection)) {
+    while (PGresult* result = NextResult()) {
         const auto status = PQresultStatus(result);
         if (status == PGRES_COPY_OUT) {
             PQclear(result);
@@ -320,7 +411,7 @@ PgResult FinishCopy(PGconn* connection) {
             // second time means they cannot be (the connection is gone).
             if (++copy_states > 1) break;
             char* rest = nullptr;
-            while (PQgetCopyData(connection, &rest, 0) >= 0) PQfreemem(rest);
+            while (NextCopyData(&rest) >= 0) PQfreemem(rest);
             continue;
         }
         if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -332,13 +423,12 @@ PgResult FinishCopy(PGconn* connection) {
     return failed;
 }
 
-}  // namespace
-
 void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
     // The binary format's header: signature, flags, and an extension of a given length.
     constexpr std::string_view kSignature("PGCOPY\n\377\r\n\0", 11);
     struct Running {
         PgCopy* copy;
+        Clock::time_point heard = Clock::now();  // when the server last sent something
         bool header = true;
         bool ended = false;
     };
@@ -366,7 +456,7 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
     const auto end = [](Running& at, bool read_failed) {
         at.ended = true;
         auto& connection = *at.copy->connection;
-        if (auto failed = FinishCopy(connection.m_connection)) connection.Check(failed.release(), connection.m_named);
+        if (auto failed = connection.FinishCopy()) connection.Check(failed.release(), connection.m_named);
         if (read_failed) {
             throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
         }
@@ -383,15 +473,16 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
         }
         for (auto& at : running) {
             auto& connection = *at.copy->connection;
-            PgResult started(PQgetResult(connection.m_connection), PQclear);
+            PgResult started(connection.NextResult(), PQclear);
             if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
                 at.ended = true;
-                FinishCopy(connection.m_connection);
+                connection.FinishCopy();
                 connection.Check(started.release(), connection.m_named);
                 throw platform::Error(platform::kFail, connection.m_named + ": the server sent no rows to copy");
             }
         }
         std::vector<pollfd> waiting;
+        std::vector<Running*> polled;  // whose socket each of `waiting` is
         for (std::size_t open = running.size(); open > 0;) {
             // Every row that has arrived, from each copy in turn; then a wait for more.
             bool any = false;
@@ -408,21 +499,37 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
                         break;
                     }
                     any = true;
+                    at.heard = Clock::now();
                     const std::unique_ptr<char, decltype(&PQfreemem)> owned(data, PQfreemem);
                     take(at, std::string_view(data, static_cast<std::size_t>(size)));
                 }
             }
             if (any || open == 0) continue;
+            // Until one of them sends, or the first to keep silent too long has its
+            // connection closed under the clock.
             waiting.clear();
-            for (const auto& at : running) {
-                if (!at.ended) waiting.push_back({PQsocket(at.copy->connection->m_connection), POLLIN, 0});
+            polled.clear();
+            int wait = -1;
+            for (auto& at : running) {
+                if (at.ended) continue;
+                waiting.push_back({PQsocket(at.copy->connection->m_connection), POLLIN, 0});
+                polled.push_back(&at);
+                if (const auto patience = at.copy->connection->Patience(); patience.count() > 0) {
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(at.heard + patience - Clock::now());
+                    wait = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, wait < 0 ? INT_MAX : wait));
+                }
             }
-            if (poll(waiting.data(), waiting.size(), -1) < 0 && errno != EINTR) {
+            if (poll(waiting.data(), waiting.size(), wait) < 0 && errno != EINTR) {
                 throw platform::Error(platform::kFail, running.front().copy->connection->m_named +
                                                            ": cannot wait for the server's copy");
             }
+            for (std::size_t index = 0; index < waiting.size(); ++index) {
+                if (waiting[index].revents) polled[index]->heard = Clock::now();
+            }
             for (auto& at : running) {
                 auto& connection = *at.copy->connection;
+                const auto patience = connection.Patience();
+                if (!at.ended && patience.count() > 0 && Clock::now() - at.heard >= patience) connection.CloseUnanswered();
                 if (!at.ended && !PQconsumeInput(connection.m_connection)) {
                     throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
                 }
@@ -434,7 +541,7 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
             if (at.ended) continue;
             auto& connection = *at.copy->connection;
             if (!connection.Lost()) connection.CancelStatement();
-            FinishCopy(connection.m_connection);
+            connection.FinishCopy();
         }
         throw;
     }
@@ -443,7 +550,7 @@ void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
     EnsureTransaction();
     const std::string name = "selvane_statement_" + std::to_string(++m_statements);
-    Check(PQprepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr), m_named);
+    Check(LastResult(PQsendPrepare(m_connection, name.c_str(), sql.c_str(), parameter_count, nullptr)), m_named);
     return name;
 }
 
@@ -451,8 +558,8 @@ PgResult PgConnection::ExecutePrepared(const std::string& name, const std::vecto
                                        bool binary_result) {
     EnsureTransaction();
     const ParameterArrays arrays(parameters);
-    return Check(PQexecPrepared(m_connection, name.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
-                                arrays.formats.data(), binary_result ? 1 : 0),
+    return Check(LastResult(PQsendQueryPrepared(m_connection, name.c_str(), arrays.Count(), arrays.values.data(),
+                                                arrays.lengths.data(), arrays.formats.data(), binary_result ? 1 : 0)),
                  m_named);
 }
 
@@ -460,7 +567,7 @@ std::shared_ptr<void> PgConnection::SharedTransaction() {
     if (auto open = m_transaction.lock()) return open;
     // A statement's transaction reads a new snapshot each statement; nothing lives in it.
     Rollback();
-    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
+    Check(Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
     ++m_transactions;
     std::shared_ptr<void> token(static_cast<void*>(this), [](void* pointer) {
         auto* self = static_cast<PgConnection*>(pointer);
@@ -475,7 +582,7 @@ void PgConnection::ExportSnapshot() {
     if (m_transaction.expired()) throw platform::Error(platform::kFail, m_named + ": no snapshot to share");
     if (!m_snapshot.empty()) return;
     FreeForStatement();
-    const auto result = Check(PQexec(m_connection, "SELECT pg_export_snapshot()"), m_named);
+    const auto result = Check(Run("SELECT pg_export_snapshot()"), m_named);
     m_snapshot = PQgetvalue(result.get(), 0, 0);
 }
 
@@ -491,14 +598,14 @@ void PgConnection::ShareSnapshot(const std::shared_ptr<PgConnection>& follower) 
 
 void PgConnection::BeginInSnapshot(const std::string& id) {
     Rollback();
-    Check(PQexec(m_connection, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
+    Check(Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), m_named);
     ++m_transactions;
     // SET TRANSACTION SNAPSHOT takes no parameter; the id the server made is hex and dashes.
     const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
         return std::isxdigit(static_cast<unsigned char>(c)) || c == '-';
     });
     if (!plain) throw platform::Error(platform::kFail, m_named + ": not a snapshot: " + id);
-    Check(PQexec(m_connection, ("SET TRANSACTION SNAPSHOT '" + id + "'").c_str()), m_named);
+    Check(Run("SET TRANSACTION SNAPSHOT '" + id + "'"), m_named);
 }
 
 PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
@@ -522,10 +629,10 @@ PgStream::~PgStream() {
     if (m_receiving) Finish();
 }
 
-PgResult PgStream::Receive() { return PgResult(PQgetResult(m_connection->m_connection), PQclear); }
+PgResult PgStream::Receive() { return PgResult(m_connection->NextResult(), PQclear); }
 
 void PgStream::Finish() {
-    while (PGresult* rest = PQgetResult(m_connection->m_connection)) PQclear(rest);
+    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
     m_receiving = false;
     if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
 }
@@ -607,7 +714,7 @@ PgSentStatement::~PgSentStatement() {
 }
 
 void PgSentStatement::Finish() {
-    while (PGresult* rest = PQgetResult(m_connection->m_connection)) PQclear(rest);
+    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
     m_receiving = false;
     if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
 }
@@ -615,7 +722,7 @@ void PgSentStatement::Finish() {
 void PgSentStatement::ReadRest() {
     if (!m_receiving) return;
     // The first result is the statement's; no result at all, a connection that went.
-    PGresult* first = PQgetResult(m_connection->m_connection);
+    PGresult* first = m_connection->NextResult();
     // libpq can answer "command done" for a statement whose connection went before its
     // result came: only rows, all of them, stand for themselves then.
     if (first && m_connection->Lost() && PQresultStatus(first) != PGRES_TUPLES_OK) {

@@ -181,6 +181,37 @@ private:
     /// Sets the session's search_path to pg_catalog and PostGIS's schema, noting first where
     /// the user's tables would have been found.
     void PinSearchPath();
+    /// Sets the session's limits unless the user's environment, the role or the database
+    /// set them, and notes the statement limit the session ends up with.
+    void SetSessionLimits();
+
+    // Every wait on the server has a clock of the client's own: the server's statement limit
+    // is kept by the server only while the server is able to, and a link gone silent keeps
+    // nothing. A wait longer than the statement limit and a margin shuts the socket, which
+    // libpq reads as a lost connection and the server as a client gone.
+
+    /// How long one wait on the server may last; zero for as long as it takes.
+    std::chrono::milliseconds Patience() const;
+    /// Waits until the server can be read from (sending what is still to send first), or
+    /// until `deadline`, when the connection is closed; false once it is closed.
+    bool AwaitReadable(std::chrono::steady_clock::time_point deadline);
+    /// Waits until a result can be read without blocking, under the clock.
+    void AwaitResult();
+    /// The next result of the statement under way, waited for under the clock.
+    PGresult* NextResult();
+    /// The last result of a statement just sent (`sent` as libpq's send returned), as PQexec
+    /// would give it; nullptr when it could not be sent.
+    PGresult* LastResult(int sent);
+    /// Runs `sql` without parameters, as PQexec would, under the clock.
+    PGresult* Run(const std::string& sql);
+    /// The next piece of a copy's rows into `data` (libpq's PQgetCopyData), waited for
+    /// under the clock.
+    int NextCopyData(char** data);
+    /// Closes a connection whose server kept silent through a whole wait.
+    void CloseUnanswered();
+    /// Reads what is left of a copy and its statement's results, so that the connection is
+    /// free again however the reading ended; returns the first failed result.
+    PgResult FinishCopy();
 
     std::string m_source;
     std::string m_named;
@@ -193,6 +224,7 @@ private:
     std::string m_snapshot;  // the open transaction's exported snapshot, if exported
     std::vector<std::weak_ptr<PgConnection>> m_followers;  // reading the shared transaction's snapshot
     mutable std::string m_lost_reason;  // what the server or libpq said when the connection went
+    std::chrono::milliseconds m_statement_limit{60000};  // the session's; zero for none
     std::uint64_t m_transactions = 0;
     int m_statements = 0;
     int m_cursors = 0;

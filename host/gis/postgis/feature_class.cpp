@@ -66,8 +66,12 @@ std::int32_t PostgisFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryF
         return count;
     }
     if (!m_row_count) {
-        const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Rows(), {}, true);
-        m_row_count = PgInteger(result.get(), 0, 0);
+        try {
+            const auto result = m_connection->Execute("SELECT count(*) FROM " + m_table.Rows(), {}, true);
+            m_row_count = PgInteger(result.get(), 0, 0);
+        } catch (const platform::Error& error) {
+            throw platform::Error(error.Number(), "Cannot count " + Culprit() + ": " + m_connection->Words(error));
+        }
     }
     if (*m_row_count > std::numeric_limits<std::int32_t>::max()) {
         throw platform::Error(platform::kFail, Culprit() + " has " + std::to_string(*m_row_count) +

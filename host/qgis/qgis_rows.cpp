@@ -127,11 +127,22 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
     return rows;
 }
 
-// A layer's snapshot, which the main thread lets go when QGIS deletes the layer while a
-// search thread may be about to read it.
+// A layer's snapshot, owned by its class, which the main thread lets go when QGIS deletes
+// the layer while a search thread may be about to read it.
 class HeldSource {
 public:
     explicit HeldSource(std::shared_ptr<QgsAbstractFeatureSource> source) : m_source(std::move(source)) {}
+    ~HeldSource() { QObject::disconnect(m_layer_deleted); }
+    HeldSource(const HeldSource&) = delete;
+    HeldSource& operator=(const HeldSource&) = delete;
+
+    /// Lets the snapshot go when `layer` is deleted, for as long as this lives.
+    static void FollowLayer(const std::shared_ptr<HeldSource>& held, QgsMapLayer& layer) {
+        held->m_layer_deleted = QObject::connect(&layer, &QgsMapLayer::willBeDeleted,
+                                                 [weak = std::weak_ptr<HeldSource>(held)] {
+                                                     if (const auto alive = weak.lock()) alive->Release();
+                                                 });
+    }
     std::shared_ptr<QgsAbstractFeatureSource> Take() const {
         const std::lock_guard lock(m_mutex);
         return m_source;
@@ -147,6 +158,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::shared_ptr<QgsAbstractFeatureSource> m_source;
+    QMetaObject::Connection m_layer_deleted;
 };
 
 // The source without the layer's subset string, as a snapshot any thread may read: the
@@ -193,11 +205,11 @@ std::shared_ptr<gis::MemoryFeatureClass> LoadLayerClass(QgsVectorLayer& layer) {
     const SourceNames names = NamesOf(layer);
     const std::string where = "layer " + layer.name().toStdString() + " (table " + names.table +
                               (names.file.empty() ? std::string() : ", file " + names.file) + ")";
-    // The snapshot goes when QGIS deletes the layer: a class the dialog still holds neither
-    // reads nor keeps what QGIS has let go (its provider's connections, which QGIS closes
-    // when it exits).
+    // The snapshot goes with the class, or sooner when QGIS deletes the layer: a class the
+    // dialog still holds neither reads nor keeps what QGIS has let go (its provider's
+    // connections, which QGIS closes when it exits), and the layer keeps nothing of ours.
     auto held = std::make_shared<HeldSource>(source);
-    QObject::connect(&layer, &QgsMapLayer::willBeDeleted, [held] { held->Release(); });
+    HeldSource::FollowLayer(held, layer);
     const std::string removed = "Layer " + layer.name().toStdString() + " has been removed from the project";
     auto feature_class = std::make_shared<gis::MemoryFeatureClass>(
         names.table, names.shape_field, DimensionOf(layer), SpatialReferenceOf(layer), [held, where, removed] {

@@ -1,15 +1,16 @@
 # Run by QGIS (--code) once it has started: presses the Selvane toolbar button, picks the
-# entries named in SELVANE_PICKS ("layer 2|relationship|layer 1"), presses "Select
-# Features", and writes the dialog's count and QGIS's selected ids of layer 2 to
-# SELVANE_RESULT, then quits. Anything that goes wrong is written there instead.
+# entries named in SELVANE_PICKS ("layer 2|relationship|layer 1", and "|removed" to remove
+# layer 2 from the project while the dialog is open), presses "Select Features", and writes
+# the dialog's count, QGIS's selected ids of layer 2 and the texts of the message boxes
+# shown to SELVANE_RESULT, then quits. Anything that goes wrong is written there instead.
 import json
 import os
 import traceback
 
 from qgis.core import QgsProject
-from qgis.PyQt.QtCore import QTimer
+from qgis.PyQt.QtCore import QModelIndex, QTimer
 from qgis.PyQt.QtGui import QFont, QFontInfo
-from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBox, QLabel, QWidget
+from qgis.PyQt.QtWidgets import QAbstractButton, QAction, QApplication, QComboBox, QLabel, QMessageBox, QWidget
 from qgis.utils import iface
 
 
@@ -68,10 +69,22 @@ def font_faults():
     return faults
 
 
+# Message boxes are modal: each is noted and closed, as a user reads and closes it.
+boxes = []
+
+
+def close_message_boxes():
+    for window in QApplication.topLevelWidgets():
+        if isinstance(window, QMessageBox) and window.isVisible():
+            boxes.append(window.text())
+            window.done(QMessageBox.Ok)
+    QTimer.singleShot(100, close_message_boxes)
+
+
 def press():
-    result = {}
+    result = {"boxes": boxes}
     try:
-        layer2, relation, layer1 = os.environ["SELVANE_PICKS"].split("|")
+        layer2, relation, layer1, *removed = os.environ["SELVANE_PICKS"].split("|")
         actions = [a for a in iface.mainWindow().findChildren(QAction) if a.objectName() == "Tollamar_Selvane"]
         if not actions:
             raise RuntimeError("the Selvane plugin put no action in QGIS's window")
@@ -82,10 +95,13 @@ def press():
         pick("cboSearchLayers", layer2)
         pick("cboRelationship", relation)
         pick("cboMapLayers", layer1)
+        if removed:
+            QgsProject.instance().removeMapLayer(QgsProject.instance().mapLayersByName(layer2)[0].id())
+            QApplication.processEvents()
         widget(QAbstractButton, "btnNext").click()
         result["count"] = widget(QLabel, "lblCount").text()
-        layer = QgsProject.instance().mapLayersByName(layer2)[0]
-        result["ids"] = sorted(layer.selectedFeatureIds())
+        layers = QgsProject.instance().mapLayersByName(layer2)
+        result["ids"] = sorted(layers[0].selectedFeatureIds()) if layers else []
         if os.environ.get("SELVANE_SCREENSHOT"):
             iface.mapCanvas().zoomToFullExtent()
             iface.mapCanvas().refresh()
@@ -97,6 +113,14 @@ def press():
         result["error"] = traceback.format_exc()
     with open(os.environ["SELVANE_RESULT"], "w") as out:
         json.dump(result, out)
+    quit_qgis()
+
+
+def quit_qgis():
+    # QGIS 3.22 dies when it deletes its project at exit while a layer is current in the
+    # layer panel (its style dock is gone by then), plugin or none. With no current layer it
+    # ends cleanly, and a crash at exit is a fault of the plugin's.
+    iface.layerTreeView().setCurrentIndex(QModelIndex())
     QApplication.exit(0)
 
 
@@ -105,7 +129,8 @@ def finish_with_picture():
     area = iface.mainWindow().frameGeometry()
     QApplication.primaryScreen().grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(
         os.environ["SELVANE_SCREENSHOT"])
-    QApplication.exit(0)
+    quit_qgis()
 
 
+QTimer.singleShot(100, close_message_boxes)
 QTimer.singleShot(500, press)

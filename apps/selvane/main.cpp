@@ -1,7 +1,6 @@
 // selvane: the Spatial Selection command, headless. It loads a map, creates the command,
 // presses it and acts on the dialog as a user would.
 
-#include <CLI/CLI.hpp>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,7 +17,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "dialogs/relationships.h"
 #include "gis/common/gdal_session.h"
 #include "gis/common/large_blocks.h"
 #include "forms/printable_text.h"
@@ -27,6 +25,7 @@
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"
 #include "gis/postgis/connection.h"
+#include "command_line.h"
 #include "headless/feature_export.h"
 #include "headless/headless_host.h"
 #include "headless/terminal_progress.h"
@@ -36,29 +35,8 @@ namespace {
 
 using selvane::apps::HeadlessHost;
 
-constexpr int kExitUsage = 2;
-
-std::string RelationshipList() {
-    std::string list;
-    for (const auto& relationship : selvane::dialogs::kRelationships) {
-        list += "  \"" + std::string(relationship.text) + "\"\n";
-    }
-    return list;
-}
-
-struct Options {
-    std::vector<std::string> maps;
-    std::string layer1;
-    std::string layer2;
-    std::string relation;
-    bool ids = false;
-    bool timings = false;
-    bool allow_network = false;
-    std::string output;
-    bool overwrite = false;
-    std::string format = "text";
-    bool quiet = false;
-};
+using selvane::apps::Options;
+using selvane::apps::Subcommand;
 
 using Clock = std::chrono::steady_clock;
 
@@ -170,79 +148,111 @@ extern "C" void StopOnSignal(int signal_number) {
     std::raise(signal_number);
 }
 
+void StopOnSignals() {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (std::signal(signal_number, StopOnSignal) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+    }
+}
+
+// The phases' times, for --timings.
+struct Phases {
+    double load = 0;
+    double dialog = 0;
+};
+
+std::shared_ptr<selvane::gis::MxDocument> LoadDocument(Options& options) {
+    try {
+        if (options.maps.empty()) options.maps.push_back(selvane::gis::SampleMapPath(SELVANE_SAMPLE_MAP));
+        selvane::gis::SetNetworkAllowedBy("selvane --allow-network turns it on");
+        selvane::gis::AllowNetwork(options.allow_network);
+        return selvane::gis::LoadMap(options.maps);
+    } catch (const std::exception& error) {
+        std::cerr << "selvane: " << Shown(error.what()) << "\n";
+        return nullptr;
+    }
+}
+
+void PrintDialog(selvane::platform::IForm& form) {
+    std::cout << "Dialog: " << form.Design().caption << ", version " << form.Label("txtVersion").Caption()
+              << ", selection count " << form.Label("lblCount").Caption() << ", relationship "
+              << form.ComboBox("cboRelationship").Text() << ", " << form.ComboBox("cboMapLayers").Items().size()
+              << " feature layers\n";
+}
+
+void PrintLayers(selvane::platform::IForm& form) {
+    for (const auto& item : form.ComboBox("cboMapLayers").Items()) std::cout << selvane::gis::Printable(item) << "\n";
+}
+
+void PrintCount(selvane::platform::IForm& form) {
+    std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
+}
+
+void PrintSelection(selvane::platform::IForm& form, const Options& options, const std::vector<std::int64_t>& ids) {
+    if (options.format == "json") {
+        const auto count = form.Label("lblCount").Caption();
+        nlohmann::json result{{"layer2", options.layer2}, {"relationship", options.relation},
+                              {"layer1", options.layer1}, {"count", nlohmann::json::parse(count, nullptr, false)},
+                              {"ids", ids}};
+        if (result["count"].is_discarded()) result["count"] = count;
+        // A name need not be UTF-8 (a layer's name is the file's bytes); JSON must be.
+        std::cout << result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return;
+    }
+    if (options.ids) {
+        for (const auto fid : ids) std::cout << fid << "\n";
+    }
+    PrintCount(form);
+}
+
+// Picks the three entries, presses "Select Features", and prints (and writes) the selection.
+int RunSelect(selvane::platform::IForm& form, const Options& options, const selvane::gis::MxDocument& document,
+              const int& message_boxes, const Phases& phases) {
+    const auto run_start = Clock::now();
+    if (!Pick(form.ComboBox("cboSearchLayers"), options.layer2, "Layer #2") ||
+        !Pick(form.ComboBox("cboRelationship"), options.relation, "Relationship") ||
+        !Pick(form.ComboBox("cboMapLayers"), options.layer1, "Layer #1")) {
+        return selvane::apps::kExitUsage;
+    }
+    form.Click("btnNext");
+    const double run_seconds = SecondsSince(run_start);
+    const auto output_start = Clock::now();
+    // Layer #2 as the run found it: the last feature layer of that name.
+    auto layer2 = selvane::support::GetFeatureLayerByName(options.layer2);
+    std::vector<std::int64_t> ids;
+    // The ids only where they are written: half a million of them take a few milliseconds.
+    const bool ids_written = !options.output.empty() || options.ids || options.format == "json";
+    try {
+        auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2);
+        if (selectable && ids_written) ids = selectable->SelectedFids();
+        if (!options.output.empty()) Export(layer2, ids, document, options, message_boxes);
+    } catch (const std::exception& error) {
+        std::cerr << "selvane: " << Shown(error.what()) << "\n";
+        return Finish(1);
+    }
+    PrintSelection(form, options, ids);
+    if (options.timings) {
+        std::cout.flush();
+        std::fprintf(stderr, "load %.3f s, dialog %.3f s, run (index and search) %.3f s, output %.3f s\n", phases.load,
+                     phases.dialog, run_seconds, SecondsSince(output_start));
+    }
+    return Finish(message_boxes > 0 ? 1 : 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     GuardStandardStreams();
     selvane::gis::MapLargeBlocksApart();
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller ignores (nohup, a background job) stays ignored.
-        if (std::signal(signal_number, StopOnSignal) == SIG_IGN) std::signal(signal_number, SIG_IGN);
-    }
-    CLI::App app{"selvane - Spatial Selection.\n\n"
-                 "Selects the features of Layer #2 that stand in a spatial relationship to the\n"
-                 "features of Layer #1, as the Spatial Selection dialog does:\n"
-                 "  Select all features in layer [--layer2] Whose features [--relation]\n"
-                 "  Features in layer [--layer1]\n\n"
-                 "--map names a JSON map document or a vector data file (repeatable for data\n"
-                 "files; each vector table becomes a feature layer named after it). Without\n"
-                 "--map the sample map is used.\n\n"
-                 "Relationships:\n" +
-                 RelationshipList() +
-                 "\nOutput of select and clear: with --ids the object ids of the selected Layer #2\n"
-                 "features, ascending, one a line; then \"Selection Count: N\". Message boxes go\n"
-                 "to stderr as \"Selvane: text\". Exit status: 0 when no message box was shown,\n"
-                 "1 when one was, 2 for a usage error. With --format json, one JSON object:\n"
-                 "layer2, relationship, layer1, count and ids.",
-                 "selvane"};
-    app.set_version_flag("--version", std::string("selvane ") + SELVANE_VERSION);
-    app.require_subcommand(1, 1);
-    Options options;
-    const auto add_map = [&options](CLI::App* command) {
-        command->add_option("--map", options.maps, "map document or data file (repeatable)");
-        command->add_flag("--allow-network", options.allow_network,
-                          "let data be read over the network (/vsicurl/, http://); off by default");
-    };
-    auto* info = app.add_subcommand("info", "print the command's properties and the dialog it opens");
-    add_map(info);
-    auto* layers = app.add_subcommand("layers", "list the entries of the layer pickers, in list order");
-    add_map(layers);
-    auto* select = app.add_subcommand("select", "pick the layers and relationship, press \"Select Features\"");
-    add_map(select);
-    select->add_option("--layer2", options.layer2, "Select all features in layer (Layer #2)")->required();
-    select->add_option("--relation", options.relation, "Whose features: one of the relationships")->required();
-    select->add_option("--layer1", options.layer1, "Features in layer (Layer #1)")->required();
-    select->add_flag("--ids", options.ids, "print the object ids of the selected Layer #2 features");
-    select->add_flag("--timings", options.timings, "print the time of each phase to stderr");
-    select->add_option("--output", options.output,
-                       "write the selected Layer #2 features to a new file; its extension names the format "
-                       "(.gpkg, .shp, .geojson, .fgb, .csv, ...)");
-    select->add_flag("--overwrite", options.overwrite, "let --output replace an existing file");
-    select->add_option("--format", options.format, "text (the default) or json")
-        ->check(CLI::IsMember({"text", "json"}));
-    select->add_flag("--quiet", options.quiet, "no progress bar, even on a terminal");
-    auto* clear = app.add_subcommand("clear", "press \"Clear Selection\"");
-    add_map(clear);
+    StopOnSignals();
+    int usage_status = 0;
+    auto options = selvane::apps::ParseCommandLine(argc, argv, usage_status);
+    if (!options) return usage_status;
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error);
-        return code == 0 ? 0 : kExitUsage;
-    }
-
+    Phases phases;
     const auto load_start = Clock::now();
-    std::shared_ptr<selvane::gis::MxDocument> document;
-    try {
-        if (options.maps.empty()) options.maps.push_back(selvane::gis::SampleMapPath(SELVANE_SAMPLE_MAP));
-        selvane::gis::SetNetworkAllowedBy("selvane --allow-network turns it on");
-        selvane::gis::AllowNetwork(options.allow_network);
-        document = selvane::gis::LoadMap(options.maps);
-    } catch (const std::exception& error) {
-        std::cerr << "selvane: " << Shown(error.what()) << "\n";
-        return 1;
-    }
-
+    const auto document = LoadDocument(*options);
+    if (!document) return 1;
     int message_boxes = 0;
     HeadlessHost host(document, [&message_boxes](const std::string& text, const std::string&) {
         ++message_boxes;
@@ -250,81 +260,27 @@ int main(int argc, char** argv) {
         flat.erase(std::remove(flat.begin(), flat.end(), '\r'), flat.end());
         std::cerr << "Selvane: " << Shown(flat) << "\n";
     });
-    if (isatty(STDERR_FILENO) && !options.quiet) host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
+    if (isatty(STDERR_FILENO) && !options->quiet) {
+        host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
+    }
+    phases.load = SecondsSince(load_start);
 
-    const double load_seconds = SecondsSince(load_start);
     const auto dialog_start = Clock::now();
     auto command = host.CreateCommand();
-    if (info->parsed()) PrintProperties(*command);
+    if (options->subcommand == Subcommand::kInfo) PrintProperties(*command);
     host.Press();
     auto dialog = host.Dialog();
     if (!dialog) return 1;
     auto& form = *dialog->Form();
-
-    if (info->parsed()) {
-        std::cout << "Dialog: " << form.Design().caption << ", version " << form.Label("txtVersion").Caption()
-                  << ", selection count " << form.Label("lblCount").Caption() << ", relationship "
-                  << form.ComboBox("cboRelationship").Text() << ", " << form.ComboBox("cboMapLayers").Items().size()
-                  << " feature layers\n";
-        return Finish(message_boxes > 0 ? 1 : 0);
-    }
-    if (layers->parsed()) {
-        for (const auto& item : form.ComboBox("cboMapLayers").Items()) {
-            std::cout << selvane::gis::Printable(item) << "\n";
-        }
-        return Finish(message_boxes > 0 ? 1 : 0);
-    }
-
-    const double dialog_seconds = SecondsSince(dialog_start);
-    const auto run_start = Clock::now();
-    if (select->parsed()) {
-        if (!Pick(form.ComboBox("cboSearchLayers"), options.layer2, "Layer #2") ||
-            !Pick(form.ComboBox("cboRelationship"), options.relation, "Relationship") ||
-            !Pick(form.ComboBox("cboMapLayers"), options.layer1, "Layer #1")) {
-            return kExitUsage;
-        }
-        form.Click("btnNext");
-    } else {
-        form.Click("Command1");
-    }
-
-    const double run_seconds = SecondsSince(run_start);
-    const auto output_start = Clock::now();
-    if (select->parsed()) {
-        // Layer #2 as the run found it: the last feature layer of that name.
-        auto layer2 = selvane::support::GetFeatureLayerByName(options.layer2);
-        std::vector<std::int64_t> ids;
-        // The ids only where they are written: half a million of them take a few milliseconds.
-        const bool ids_written = !options.output.empty() || options.ids || options.format == "json";
-        try {
-            auto selectable = std::dynamic_pointer_cast<selvane::gis::SelectableLayer>(layer2);
-            if (selectable && ids_written) ids = selectable->SelectedFids();
-            if (!options.output.empty()) Export(layer2, ids, *document, options, message_boxes);
-        } catch (const std::exception& error) {
-            std::cerr << "selvane: " << Shown(error.what()) << "\n";
-            return Finish(1);
-        }
-        if (options.format == "json") {
-            const auto count = form.Label("lblCount").Caption();
-            nlohmann::json result{{"layer2", options.layer2}, {"relationship", options.relation},
-                                  {"layer1", options.layer1}, {"count", nlohmann::json::parse(count, nullptr, false)},
-                                  {"ids", ids}};
-            if (result["count"].is_discarded()) result["count"] = count;
-            // A name need not be UTF-8 (a layer's name is the file's bytes); JSON must be.
-            std::cout << result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-        } else {
-            if (options.ids) {
-                for (const auto fid : ids) std::cout << fid << "\n";
-            }
-            std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
-        }
-    } else {
-        std::cout << "Selection Count: " << form.Label("lblCount").Caption() << "\n";
-    }
-    if (options.timings) {
-        std::cout.flush();
-        std::fprintf(stderr, "load %.3f s, dialog %.3f s, run (index and search) %.3f s, output %.3f s\n", load_seconds,
-                     dialog_seconds, run_seconds, SecondsSince(output_start));
+    phases.dialog = SecondsSince(dialog_start);
+    switch (options->subcommand) {
+        case Subcommand::kInfo: PrintDialog(form); break;
+        case Subcommand::kLayers: PrintLayers(form); break;
+        case Subcommand::kSelect: return RunSelect(form, *options, *document, message_boxes, phases);
+        case Subcommand::kClear:
+            form.Click("Command1");
+            PrintCount(form);
+            break;
     }
     return Finish(message_boxes > 0 ? 1 : 0);
 }

@@ -27,6 +27,7 @@
 #include "gis/map_document.h"
 #include "gis/model/spatial_filter.h"
 #include "gis/postgis/connection.h"
+#include "gis/postgis/statements.h"
 #include "gis/postgis/feature_class.h"
 #include "test_database.h"
 

@@ -1,14 +1,9 @@
 #include "gis/postgis/connection.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -18,6 +13,7 @@
 #include "gis/common/message_text.h"
 #include "gis/common/sql_identifier.h"
 #include "gis/postgis/connection_options.h"
+#include "gis/postgis/parameter_arrays.h"
 
 namespace selvane::gis {
 namespace {
@@ -199,86 +195,6 @@ PgResult PgConnection::Check(PGresult* raw, const std::string& what) {
     throw platform::Error(platform::kFail, what + ": " + ServerMessage(result.get()));
 }
 
-namespace {
-// Beyond a statement's limit on the server: the time the server takes to stop it and say so.
-constexpr std::chrono::milliseconds kStopMargin{5000};
-using Clock = std::chrono::steady_clock;
-}  // namespace
-
-std::chrono::milliseconds PgConnection::Patience() const {
-    if (m_statement_limit.count() <= 0) return std::chrono::milliseconds::zero();
-    return m_statement_limit + m_statement_limit / 10 + kStopMargin;
-}
-
-bool PgConnection::AwaitReadable(Clock::time_point deadline) {
-    const bool clocked = Patience().count() > 0;
-    while (true) {
-        const int socket = PQsocket(m_connection);
-        const int unsent = PQflush(m_connection);  // 1 while bytes are left to send
-        if (socket < 0 || unsent < 0) return false;
-        int wait = -1;
-        if (clocked) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) {
-                CloseUnanswered();
-                return false;
-            }
-            wait = static_cast<int>(std::min<std::int64_t>(left, INT_MAX));
-        }
-        pollfd polled{socket, static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
-        const int ready = poll(&polled, 1, wait);
-        if (ready < 0 && errno != EINTR) return false;
-        // Anything but room to send (data, a hang-up, an error) is for libpq to read.
-        if (ready > 0 && (polled.revents & ~POLLOUT)) return true;
-    }
-}
-
-void PgConnection::AwaitResult() {
-    // What libpq holds already is parsed first: reading the socket for every row would move
-    // its whole buffer each time.
-    if (!PQisBusy(m_connection)) return;
-    const auto deadline = Clock::now() + Patience();
-    while (PQisBusy(m_connection)) {
-        if (!AwaitReadable(deadline) || !PQconsumeInput(m_connection)) return;
-    }
-}
-
-PGresult* PgConnection::NextResult() {
-    AwaitResult();
-    return PQgetResult(m_connection);
-}
-
-PGresult* PgConnection::LastResult(int sent) {
-    if (!sent) return nullptr;
-    PGresult* last = nullptr;
-    while (PGresult* result = NextResult()) {
-        PQclear(last);
-        last = result;
-        const auto status = PQresultStatus(result);
-        if (status == PGRES_COPY_OUT || status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) break;
-    }
-    return last;
-}
-
-PGresult* PgConnection::Run(const std::string& sql) { return LastResult(PQsendQuery(m_connection, sql.c_str())); }
-
-int PgConnection::NextCopyData(char** data) {
-    const auto deadline = Clock::now() + Patience();
-    while (true) {
-        const int size = PQgetCopyData(m_connection, data, 1);
-        if (size != 0) return size;
-        if (!AwaitReadable(deadline) || !PQconsumeInput(m_connection)) return -2;
-    }
-}
-
-void PgConnection::CloseUnanswered() {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(Patience().count()) / 1000.0);
-    m_lost_reason = std::string("the server sent nothing for ") + seconds +
-                    " s, longer than its own limit on a statement, and the connection was closed";
-    ::shutdown(PQsocket(m_connection), SHUT_RDWR);
-}
-
 void PgConnection::FreeForStatement() {
     if (m_streaming) m_streaming->ReadRest();
 }
@@ -338,24 +254,6 @@ void PgConnection::EndTransaction() {
     ServerMessage(nullptr);  // notes why, should the connection have gone
 }
 
-namespace {
-
-struct ParameterArrays {
-    explicit ParameterArrays(const std::vector<PgParameter>& parameters) {
-        for (const auto& parameter : parameters) {
-            values.push_back(parameter.null ? nullptr : parameter.value.data());
-            lengths.push_back(static_cast<int>(parameter.value.size()));
-            formats.push_back(parameter.binary ? 1 : 0);
-        }
-    }
-    int Count() const { return static_cast<int>(values.size()); }
-    std::vector<const char*> values;
-    std::vector<int> lengths;
-    std::vector<int> formats;
-};
-
-}  // namespace
-
 void PgConnection::RollbackToSavepoint(const std::string& name) {
     FreeForStatement();
     if (Lost()) return;
@@ -391,160 +289,6 @@ PgResult PgConnection::ExecuteWithin(const std::string& sql, std::chrono::millis
                                        nullptr, values, nullptr, nullptr, 0)),
           m_named);
     return result;
-}
-
-void PgConnection::CopyOut(const std::string& copy, const std::function<void(std::string_view)>& row) {
-    PgCopy one{this, copy, row};
-    CopyOutTogether({&one, 1});
-}
-
-// Reads what is left of a copy and its statement's results, so that the connection is free
-// again however the reading ended; returns the first failed result.
-PgResult PgConnection::FinishCopy() {
-    PgResult failed(nullptr, PQclear);
-    int copy_states = 0;
-    while (PGresult* result = NextResult()) {
-        const auto status = PQresultStatus(result);
-        if (status == PGRES_COPY_OUT) {
-            PQclear(result);
-            // libpq answers COPY_OUT for as long as the copy's rows are not read out; a
-            // second time means they cannot be (the connection is gone).
-            if (++copy_states > 1) break;
-            char* rest = nullptr;
-            while (NextCopyData(&rest) >= 0) PQfreemem(rest);
-            continue;
-        }
-        if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            failed.reset(result);
-        } else {
-            PQclear(result);
-        }
-    }
-    return failed;
-}
-
-void PgConnection::CopyOutTogether(std::span<PgCopy> copies) {
-    // The binary format's header: signature, flags, and an extension of a given length.
-    constexpr std::string_view kSignature("PGCOPY\n\377\r\n\0", 11);
-    struct Running {
-        PgCopy* copy;
-        Clock::time_point heard = Clock::now();  // when the server last sent something
-        bool header = true;
-        bool ended = false;
-    };
-    std::vector<Running> running;
-    running.reserve(copies.size());
-    // Hands one piece of a copy's data on: the header is checked and left out.
-    const auto take = [&](Running& at, std::string_view bytes) {
-        auto& connection = *at.copy->connection;
-        if (at.header) {
-            at.header = false;
-            if (bytes.size() < kSignature.size() + 8 || bytes.substr(0, kSignature.size()) != kSignature) {
-                throw platform::Error(platform::kFail, connection.m_named + ": the server's copy has no binary header");
-            }
-            const std::size_t skip = kSignature.size() + 8 + PgBigEndian(bytes.data() + kSignature.size() + 4, 4);
-            if (skip > bytes.size()) {
-                throw platform::Error(platform::kFail, connection.m_named + ": the server's copy is cut short");
-            }
-            bytes.remove_prefix(skip);
-            if (bytes.empty()) return;
-        }
-        at.copy->row(bytes);
-    };
-    // The end of a copy: its statement's results, a failure thrown. A read that failed
-    // without a result to say why (the connection went) is no end of the rows either.
-    const auto end = [](Running& at, bool read_failed) {
-        at.ended = true;
-        auto& connection = *at.copy->connection;
-        if (auto failed = connection.FinishCopy()) connection.Check(failed.release(), connection.m_named);
-        if (read_failed) {
-            throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
-        }
-    };
-    try {
-        // Every copy is sent before any is read, so that the servers start together.
-        for (auto& copy : copies) {
-            auto& connection = *copy.connection;
-            connection.EnsureTransaction();
-            if (!PQsendQuery(connection.m_connection, copy.sql.c_str())) {
-                throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
-            }
-            running.push_back({&copy});
-        }
-        for (auto& at : running) {
-            auto& connection = *at.copy->connection;
-            PgResult started(connection.NextResult(), PQclear);
-            if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
-                at.ended = true;
-                connection.FinishCopy();
-                connection.Check(started.release(), connection.m_named);
-                throw platform::Error(platform::kFail, connection.m_named + ": the server sent no rows to copy");
-            }
-        }
-        std::vector<pollfd> waiting;
-        std::vector<Running*> polled;  // whose socket each of `waiting` is
-        for (std::size_t open = running.size(); open > 0;) {
-            // Every row that has arrived, from each copy in turn; then a wait for more.
-            bool any = false;
-            for (auto& at : running) {
-                if (at.ended) continue;
-                PGconn* handle = at.copy->connection->m_connection;
-                while (true) {
-                    char* data = nullptr;
-                    const int size = PQgetCopyData(handle, &data, 1);
-                    if (size == 0) break;  // no whole row yet
-                    if (size < 0) {        // -1: done, -2: failed (the results say why)
-                        --open;
-                        end(at, size == -2);
-                        break;
-                    }
-                    any = true;
-                    at.heard = Clock::now();
-                    const std::unique_ptr<char, decltype(&PQfreemem)> owned(data, PQfreemem);
-                    take(at, std::string_view(data, static_cast<std::size_t>(size)));
-                }
-            }
-            if (any || open == 0) continue;
-            // Until one of them sends, or the first to keep silent too long has its
-            // connection closed under the clock.
-            waiting.clear();
-            polled.clear();
-            int wait = -1;
-            for (auto& at : running) {
-                if (at.ended) continue;
-                waiting.push_back({PQsocket(at.copy->connection->m_connection), POLLIN, 0});
-                polled.push_back(&at);
-                if (const auto patience = at.copy->connection->Patience(); patience.count() > 0) {
-                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(at.heard + patience - Clock::now());
-                    wait = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, wait < 0 ? INT_MAX : wait));
-                }
-            }
-            if (poll(waiting.data(), waiting.size(), wait) < 0 && errno != EINTR) {
-                throw platform::Error(platform::kFail, running.front().copy->connection->m_named +
-                                                           ": cannot wait for the server's copy");
-            }
-            for (std::size_t index = 0; index < waiting.size(); ++index) {
-                if (waiting[index].revents) polled[index]->heard = Clock::now();
-            }
-            for (auto& at : running) {
-                auto& connection = *at.copy->connection;
-                const auto patience = connection.Patience();
-                if (!at.ended && patience.count() > 0 && Clock::now() - at.heard >= patience) connection.CloseUnanswered();
-                if (!at.ended && !PQconsumeInput(connection.m_connection)) {
-                    throw platform::Error(platform::kFail, connection.m_named + ": " + connection.ServerMessage(nullptr));
-                }
-            }
-        }
-    } catch (...) {
-        // The copies still running are stopped, not read to their end.
-        for (auto& at : running) {
-            if (at.ended) continue;
-            auto& connection = *at.copy->connection;
-            if (!connection.Lost()) connection.CancelStatement();
-            connection.FinishCopy();
-        }
-        throw;
-    }
 }
 
 std::string PgConnection::Prepare(const std::string& sql, int parameter_count) {
@@ -606,154 +350,6 @@ void PgConnection::BeginInSnapshot(const std::string& id) {
     });
     if (!plain) throw platform::Error(platform::kFail, m_named + ": not a snapshot: " + id);
     Check(Run("SET TRANSACTION SNAPSHOT '" + id + "'"), m_named);
-}
-
-PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
-                   const std::vector<PgParameter>& parameters)
-    : m_connection(std::move(connection)) {
-    m_connection->EnsureTransaction();
-    PGconn* handle = m_connection->m_connection;
-    const ParameterArrays arrays(parameters);
-    if (!PQsendQueryPrepared(handle, statement.c_str(), arrays.Count(), arrays.values.data(), arrays.lengths.data(),
-                             arrays.formats.data(), 1)) {
-        m_failure = m_connection->ServerMessage(nullptr);
-        return;
-    }
-    PQsetSingleRowMode(handle);
-    m_receiving = true;
-    m_connection->m_streaming = this;
-}
-
-PgStream::~PgStream() {
-    // The rest of the rows must leave the connection before it can run anything else.
-    if (m_receiving) Finish();
-}
-
-PgResult PgStream::Receive() { return PgResult(m_connection->NextResult(), PQclear); }
-
-void PgStream::Finish() {
-    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
-    m_receiving = false;
-    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
-}
-
-void PgStream::ReadRest() {
-    while (m_receiving) {
-        auto result = Receive();
-        const auto status = result ? PQresultStatus(result.get()) : PGRES_TUPLES_OK;
-        if (status == PGRES_SINGLE_TUPLE) {
-            m_buffered.push_back(std::move(result));
-            continue;
-        }
-        if (status != PGRES_TUPLES_OK) m_failure = m_connection->ServerMessage(result.get());
-        Finish();
-    }
-}
-
-void PgConnection::DropResults() {
-    // What the server has sent already is read without waiting (once: each read moves
-    // what is left in libpq's buffer); a statement that is still at work, or still
-    // sending, is asked to stop rather than waited for.
-    bool ended = false;
-    if (PQconsumeInput(m_connection)) {
-        while (!PQisBusy(m_connection)) {
-            PGresult* result = PQgetResult(m_connection);
-            if (!result) {
-                ended = true;
-                break;
-            }
-            PQclear(result);
-        }
-    }
-    if (!ended && !Lost()) CancelStatement();
-}
-
-void PgStream::Abandon() {
-    if (!m_receiving) return;
-    m_connection->DropResults();
-    Finish();
-    m_buffered.clear();
-    m_next_buffered = 0;
-    m_current.reset();
-    m_failure = m_connection->m_named + ": the statement was stopped, its rows given up";
-}
-
-const PGresult* PgStream::Next() {
-    if (m_next_buffered < m_buffered.size()) {
-        m_current = std::move(m_buffered[m_next_buffered++]);
-        return m_current.get();
-    }
-    if (!m_failure.empty()) throw platform::Error(platform::kFail, m_failure);
-    if (!m_receiving) return nullptr;
-    m_current = Receive();
-    const auto status = m_current ? PQresultStatus(m_current.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_SINGLE_TUPLE) return m_current.get();
-    if (status != PGRES_TUPLES_OK) m_failure = m_connection->ServerMessage(m_current.get());
-    m_current.reset();
-    Finish();
-    if (!m_failure.empty()) throw platform::Error(platform::kFail, m_failure);
-    return nullptr;
-}
-
-PgSentStatement::PgSentStatement(std::shared_ptr<PgConnection> connection, const std::string& sql, bool binary_result)
-    : m_connection(std::move(connection)) {
-    m_connection->EnsureTransaction();
-    if (!PQsendQueryParams(m_connection->m_connection, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr,
-                           binary_result ? 1 : 0)) {
-        m_failure = std::make_exception_ptr(
-            platform::Error(platform::kFail, m_connection->m_named + ": " + m_connection->ServerMessage(nullptr)));
-        return;
-    }
-    m_receiving = true;
-    m_connection->m_streaming = this;
-}
-
-PgSentStatement::~PgSentStatement() {
-    // The result must leave the connection before it can run anything else.
-    if (m_receiving) Finish();
-}
-
-void PgSentStatement::Finish() {
-    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
-    m_receiving = false;
-    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
-}
-
-void PgSentStatement::ReadRest() {
-    if (!m_receiving) return;
-    // The first result is the statement's; no result at all, a connection that went.
-    PGresult* first = m_connection->NextResult();
-    // libpq can answer "command done" for a statement whose connection went before its
-    // result came: only rows, all of them, stand for themselves then.
-    if (first && m_connection->Lost() && PQresultStatus(first) != PGRES_TUPLES_OK) {
-        PQclear(first);
-        first = nullptr;
-    }
-    try {
-        m_result = m_connection->Check(first, m_connection->m_named);
-    } catch (...) {
-        m_failure = std::current_exception();
-    }
-    Finish();
-}
-
-void PgSentStatement::Abandon() {
-    if (!m_receiving) return;
-    m_connection->DropResults();
-    Finish();
-    m_result.reset();
-    m_failure = std::make_exception_ptr(
-        platform::Error(platform::kFail, m_connection->m_named + ": the statement was stopped, its rows given up"));
-}
-
-void PgSentStatement::Receive() {
-    if (m_receiving) PQconsumeInput(m_connection->m_connection);
-}
-
-PgResult PgSentStatement::Take() {
-    ReadRest();
-    if (m_failure) std::rethrow_exception(m_failure);
-    return std::move(m_result);
 }
 
 std::int64_t PgInteger(const PGresult* result, int row, int column) {

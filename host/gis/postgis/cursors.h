@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gis/postgis/connection.h"
+#include "gis/postgis/statements.h"
 #include "gis/postgis/feature_class.h"
 #include "platform/arcobjects.h"
 

@@ -11,6 +11,7 @@
 #include "gis/common/sql_identifier.h"
 #include "gis/postgis/definition_filter.h"
 #include "gis/postgis/point_array.h"
+#include "gis/postgis/statements.h"
 
 namespace selvane::gis {
 

@@ -19,6 +19,7 @@
 
 #include "gis/common/shape.h"
 #include "gis/postgis/connection.h"
+#include "gis/postgis/statements.h"
 #include "gis/postgis/cursors.h"
 #include "gis/postgis/table_copy.h"
 #include "platform/arcobjects.h"

@@ -3,7 +3,6 @@
 #include <geos/geom/CoordinateFilter.h>
 #include <geos/operation/valid/IsValidOp.h>
 #include <geos/operation/valid/TopologyValidationError.h>
-#include <ogr_geometry.h>
 #include <ogr_spatialref.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include <system_error>
 
 #include "gis/common/convex_polygon.h"
-#include "gis/common/gdal_session.h"
 #include "gis/common/shape.h"
 #include "gis/common/shape_errors.h"
 #include "gis/common/slices.h"
@@ -40,81 +38,7 @@ std::uint8_t DimensionBits(ShapeDimension dimension) {
 }
 ShapeDimension DimensionOfBits(std::uint8_t kind) { return static_cast<ShapeDimension>((kind >> 4) - 1); }
 
-// An object id that more than one row has, if any.
-std::optional<std::int64_t> FirstDuplicate(const std::vector<std::int64_t>& fids) {
-    if (std::adjacent_find(fids.begin(), fids.end(), std::greater_equal<>()) == fids.end()) return std::nullopt;
-    auto sorted = fids;  // not ascending: look properly
-    std::sort(sorted.begin(), sorted.end());
-    const auto found = std::adjacent_find(sorted.begin(), sorted.end());
-    if (found == sorted.end()) return std::nullopt;
-    return *found;
-}
-
-// The geometry in another coordinate system; nullptr when a coordinate cannot be projected.
-std::unique_ptr<geos::geom::Geometry> Reproject(const geos::geom::Geometry& geometry,
-                                                OGRCoordinateTransformation& transform) {
-    geos::io::WKBWriter writer;
-    std::ostringstream wkb;
-    writer.write(geometry, wkb);
-    const std::string bytes = wkb.str();
-    OGRGeometry* ogr = nullptr;
-    if (OGRGeometryFactory::createFromWkb(bytes.data(), nullptr, &ogr, bytes.size()) != OGRERR_NONE || !ogr) {
-        return nullptr;
-    }
-    std::unique_ptr<OGRGeometry> owned(ogr);
-    if (owned->transform(&transform) != OGRERR_NONE) return nullptr;
-    std::vector<unsigned char> out(owned->WkbSize());
-    owned->exportToWkb(wkbNDR, out.data(), wkbVariantIso);
-    geos::io::WKBReader reader(*geometry.getFactory());
-    auto projected = reader.read(out.data(), out.size());
-    return AllCoordinatesFinite(*projected) ? std::move(projected) : nullptr;
-}
-
 }  // namespace
-
-// Runs of ids that count up one a row, as long as there are few enough of them to search
-// in the processor's cache (and far fewer than rows); none otherwise.
-std::vector<MemoryFeatureClass::IdRun> MemoryFeatureClass::IdRunsOf(const std::vector<std::int64_t>& fids) {
-    constexpr std::size_t kMostRuns = 4096;
-    const std::size_t most = std::min(kMostRuns, std::max<std::size_t>(1, fids.size() / 16));
-    std::vector<IdRun> runs;
-    for (std::size_t row = 0; row < fids.size(); ++row) {
-        const bool next = row > 0 && fids[row - 1] < fids[row] &&
-                          static_cast<std::uint64_t>(fids[row]) - static_cast<std::uint64_t>(fids[row - 1]) == 1;
-        if (next) continue;
-        if (runs.size() == most) return {};
-        runs.push_back({row, fids[row]});
-    }
-    return runs;
-}
-
-// The smallest id that more than one row has, if any, from the runs of `count` rows: one
-// that a run starts at inside a run that starts lower. Without sorting the ids themselves.
-std::optional<std::int64_t> MemoryFeatureClass::FirstDuplicateOfRuns(const std::vector<IdRun>& runs, std::size_t count) {
-    struct Span {
-        std::int64_t first, last;
-    };
-    std::vector<Span> spans;
-    spans.reserve(runs.size());
-    for (std::size_t index = 0; index < runs.size(); ++index) {
-        const std::size_t end = index + 1 < runs.size() ? runs[index + 1].row : count;
-        const auto last = static_cast<std::uint64_t>(runs[index].fid) + (end - 1 - runs[index].row);
-        spans.push_back({runs[index].fid, static_cast<std::int64_t>(last)});
-    }
-    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
-    for (std::size_t index = 1; index < spans.size(); ++index) {
-        if (spans[index].first <= spans[index - 1].last) return spans[index].first;
-    }
-    return std::nullopt;
-}
-
-const MemoryFeatureClass::IdRun& MemoryFeatureClass::RunOf(std::size_t row) const {
-    const auto& runs = m_rows.id_runs;
-    // The last run that starts at or before the row.
-    const auto after = std::upper_bound(runs.begin(), runs.end(), row,
-                                        [](std::size_t wanted, const IdRun& run) { return wanted < run.row; });
-    return *(after - 1);
-}
 
 void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
                   std::size_t size) {
@@ -187,7 +111,7 @@ void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
         throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
     }
     auto id_runs = IdRunsOf(rows.fids);
-    if (const auto duplicate = id_runs.empty() ? FirstDuplicate(rows.fids) : FirstDuplicateOfRuns(id_runs, count)) {
+    if (const auto duplicate = id_runs.empty() ? FirstDuplicateOfIds(rows.fids) : FirstDuplicateOfRuns(id_runs, count)) {
         throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
                                                    " to more than one feature; each feature needs an id of its own");
     }
@@ -378,16 +302,6 @@ MemoryFeatureClass::~MemoryFeatureClass() {
     m_ahead.reset();  // its thread reads this class
 }
 
-const std::map<std::int64_t, std::size_t>& MemoryFeatureClass::RowsByFid() const {
-    EnsureRows();
-    if (!m_search.rows_by_fid) {
-        auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
-        for (std::size_t row = 0; row < m_rows.count; ++row) rows->emplace(Fid(row), row);
-        m_search.rows_by_fid = std::move(rows);
-    }
-    return *m_search.rows_by_fid;
-}
-
 std::int32_t MemoryFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryFilter> filter) {
     if (!std::dynamic_pointer_cast<platform::ISpatialFilter>(filter)) return static_cast<std::int32_t>(RowCount());
     auto cursor = Search(std::move(filter), true);
@@ -544,38 +458,6 @@ const RowIndex& MemoryFeatureClass::Index() const {
         m_search.index = std::move(index);
     }
     return *m_search.index;
-}
-
-std::unique_ptr<geos::geom::Geometry> MemoryFeatureClass::Project(
-    const geos::geom::Geometry& geometry, const std::shared_ptr<const OGRSpatialReference>& source_reference) const {
-    if (!source_reference || !m_spatial_reference || source_reference == m_spatial_reference) return nullptr;
-    const auto systems = [&] {
-        const char* from = source_reference->GetName();
-        const char* to = m_spatial_reference->GetName();
-        return std::string("from ") + (from ? from : "its coordinate system") + " into " + (to ? to : "that") +
-               " of " + Culprit();
-    };
-    GdalMessages gdal;
-    auto found = m_search.transformations.find(source_reference.get());
-    if (found == m_search.transformations.end()) {
-        SearchState::Transformation transformation{source_reference, nullptr};
-        if (!source_reference->IsSame(m_spatial_reference.get())) {
-            OGRCoordinateTransformationOptions options;
-            const auto operation = m_choose_operation ? m_choose_operation(*source_reference, *m_spatial_reference)
-                                                      : CoordinateOperation{};
-            if (!operation.proj.empty()) options.SetCoordinateOperation(operation.proj.c_str(), operation.reverse);
-            transformation.transform.reset(
-                OGRCreateCoordinateTransformation(source_reference.get(), m_spatial_reference.get(), options));
-            if (!transformation.transform) {
-                throw platform::Error(platform::kFail, "has no transformation " + systems() + ": " + gdal.Text());
-            }
-        }
-        found = m_search.transformations.emplace(source_reference.get(), std::move(transformation)).first;
-    }
-    if (!found->second.transform) return nullptr;
-    auto projected = Reproject(geometry, *found->second.transform);
-    if (!projected) throw platform::Error(platform::kFail, "cannot be projected " + systems() + ": " + gdal.Text());
-    return projected;
 }
 
 }  // namespace selvane::gis

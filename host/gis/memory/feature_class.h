@@ -248,6 +248,7 @@ private:
     const IdRun& RunOf(std::size_t row) const;
     static std::vector<IdRun> IdRunsOf(const std::vector<std::int64_t>& fids);
     static std::optional<std::int64_t> FirstDuplicateOfRuns(const std::vector<IdRun>& runs, std::size_t count);
+    static std::optional<std::int64_t> FirstDuplicateOfIds(const std::vector<std::int64_t>& fids);
 
     // The rows, read on first need: a class is opened by names, types and systems alone.
     struct Rows {

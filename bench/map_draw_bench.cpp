@@ -15,7 +15,7 @@
 #include <string>
 
 #include "desktop/map_renderer.h"
-#include "gis/common/gdal_session.h"
+#include "gis/support/gdal_session.h"
 #include "gis/map_document.h"
 #include "platform/error.h"
 

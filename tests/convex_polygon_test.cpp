@@ -7,8 +7,8 @@
 
 #include <geos/operation/valid/IsValidOp.h>
 
-#include "gis/common/convex_polygon.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/convex_polygon.h"
+#include "gis/geometry/shape.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -8,9 +8,9 @@
 #include <random>
 #include <sstream>
 
-#include "gis/common/prepared_query.h"
-#include "gis/common/shape.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/prepared_query.h"
+#include "gis/geometry/shape.h"
+#include "gis/geometry/spatial_relation.h"
 #include "test_support.h"
 
 namespace selvane::testing {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "dialogs/relationships.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 #include "gis/memory/layer.h"
 #include "gis/model/application.h"
 #include "state/shared_state.h"

@@ -11,9 +11,9 @@
 #include <random>
 
 #include "gis/common/feature_source.h"
-#include "gis/common/prepared_query.h"
-#include "gis/common/shape.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/prepared_query.h"
+#include "gis/geometry/shape.h"
+#include "gis/geometry/spatial_relation.h"
 #include "gis/memory/feature_class.h"
 #include "gis/memory/layer.h"
 #include "gis/model/spatial_filter.h"

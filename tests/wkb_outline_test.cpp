@@ -11,10 +11,10 @@
 
 #include <geos/util/IllegalArgumentException.h>
 
-#include "gis/common/prepared_query.h"
-#include "gis/common/shape.h"
-#include "gis/common/wkb_outline.h"
-#include "gis/common/wkb_shapes.h"
+#include "gis/geometry/prepared_query.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_outline.h"
+#include "gis/wkb/wkb_shapes.h"
 #include "same_shape.h"
 #include "test_support.h"
 

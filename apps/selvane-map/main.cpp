@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "desktop/desktop_host.h"
-#include "gis/common/large_blocks.h"
+#include "gis/support/large_blocks.h"
 #include "gis/map_document.h"
 
 int main(int argc, char** argv) {

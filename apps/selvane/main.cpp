@@ -17,10 +17,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "gis/common/gdal_session.h"
-#include "gis/common/large_blocks.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/large_blocks.h"
 #include "forms/printable_text.h"
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 #include "gis/map_document.h"
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"

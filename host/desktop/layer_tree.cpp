@@ -3,7 +3,7 @@
 #include <QHeaderView>
 
 #include "gis/common/feature_source.h"
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 #include "gis/model/layers.h"
 
 namespace selvane::qt {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "desktop/shape_painting.h"
-#include "gis/common/geos_include.h"
+#include "gis/geometry/geos_include.h"
 #include "gis/files/raster_picture.h"
 #include "platform/error.h"
 

@@ -9,7 +9,7 @@
 #include <geos/geom/Point.h>
 #include <geos/geom/Polygon.h>
 
-#include "gis/common/wkb_outline.h"
+#include "gis/wkb/wkb_outline.h"
 
 namespace selvane::qt {
 namespace {

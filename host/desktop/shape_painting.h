@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "desktop/viewport.h"
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 
 class OGRCoordinateTransformation;
 

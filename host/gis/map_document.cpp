@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/gdal_session.h"
-#include "gis/common/message_text.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/message_text.h"
 #include "gis/files/file_source.h"
 #include "gis/memory/layer.h"
 #include "gis/postgis/layer.h"

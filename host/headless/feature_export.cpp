@@ -21,9 +21,9 @@
 
 #include <stdlib.h>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/gdal_session.h"
-#include "gis/common/message_text.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/message_text.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::apps {

@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "gis/common/shape.h"
-#include "gis/common/wkb_outline.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_outline.h"
 #include "gis/files/file_source.h"
 #include "platform/error.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "desktop/shape_painting.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 
 namespace selvane::testing {
 namespace {

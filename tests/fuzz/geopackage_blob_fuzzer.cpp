@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "gis/common/shape.h"
-#include "gis/common/wkb_outline.h"
-#include "gis/common/wkb_shapes.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_outline.h"
+#include "gis/wkb/wkb_shapes.h"
 #include "gis/files/geopackage_reader.h"
 #include "../same_shape.h"
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "gis/common/gdal_session.h"
-#include "gis/common/shape.h"
+#include "gis/support/gdal_session.h"
+#include "gis/geometry/shape.h"
 #include "gis/files/file_source.h"
 #include "gis/model/spatial_filter.h"
 #include "platform/error.h"

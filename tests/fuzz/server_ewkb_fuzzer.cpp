@@ -11,7 +11,7 @@
 
 #include <geos/io/WKBReader.h>
 
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 #include "gis/postgis/feature_class.h"
 #include "gis/postgis/table_copy.h"
 #include "../same_shape.h"

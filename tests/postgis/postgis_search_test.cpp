@@ -10,8 +10,8 @@
 #include <sstream>
 #include <tuple>
 
-#include "gis/common/shape.h"
-#include "gis/common/wkb_outline.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_outline.h"
 #include "test_database.h"
 
 namespace selvane::testing {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {

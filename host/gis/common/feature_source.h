@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 
 class OGRSpatialReference;
 

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 
 namespace selvane::gis {
 

@@ -1,6 +1,6 @@
 #include "gis/common/shape_errors.h"
 
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/spatial_relation.h"
 
 namespace selvane::gis {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "gis/common/definition_query.h"
-#include "gis/common/gdal_session.h"
-#include "gis/common/message_text.h"
-#include "gis/common/shape.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/message_text.h"
+#include "gis/geometry/shape.h"
 #include "gis/files/geopackage_reader.h"
 #include "gis/files/ogr_filter_process.h"
 #include "gis/files/sqlite_definition_query.h"

@@ -15,10 +15,10 @@
 #include <sstream>
 #include <vector>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/shape.h"
-#include "gis/common/slices.h"
-#include "gis/common/wkb_outline.h"
+#include "gis/support/ascii_case.h"
+#include "gis/geometry/shape.h"
+#include "gis/support/slices.h"
+#include "gis/wkb/wkb_outline.h"
 #include "gis/files/rowid_slices.h"
 #include "gis/files/sqlite_database.h"
 #include "platform/error.h"

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::gis {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {

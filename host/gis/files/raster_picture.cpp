@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "gis/common/gdal_session.h"
+#include "gis/support/gdal_session.h"
 
 namespace selvane::gis {
 

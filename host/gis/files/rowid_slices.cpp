@@ -4,8 +4,8 @@
 #include <atomic>
 #include <optional>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/slices.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/slices.h"
 
 namespace selvane::gis {
 namespace {

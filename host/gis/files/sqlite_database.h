@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "gis/common/sql_identifier.h"
+#include "gis/support/sql_identifier.h"
 
 namespace selvane::gis {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "gis/common/definition_query.h"
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 #include "gis/files/sqlite_database.h"
 #include "platform/error.h"
 

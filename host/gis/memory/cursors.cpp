@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "gis/common/shape_errors.h"
-#include "gis/common/slices.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/support/slices.h"
+#include "gis/geometry/spatial_relation.h"
 
 namespace selvane::gis {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "gis/common/cursors.h"
-#include "gis/common/geos_include.h"
-#include "gis/common/prepared_query.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/prepared_query.h"
 #include "gis/memory/feature.h"
 #include "gis/memory/feature_class.h"
 #include "platform/arcobjects.h"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 #include "gis/memory/feature_class.h"
 #include "platform/arcobjects.h"
 

@@ -12,12 +12,12 @@
 #include <iterator>
 #include <system_error>
 
-#include "gis/common/convex_polygon.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/convex_polygon.h"
+#include "gis/geometry/shape.h"
 #include "gis/common/shape_errors.h"
-#include "gis/common/slices.h"
-#include "gis/common/spatial_relation.h"
-#include "gis/common/wkb_outline.h"
+#include "gis/support/slices.h"
+#include "gis/geometry/spatial_relation.h"
+#include "gis/wkb/wkb_outline.h"
 #include "gis/memory/cursors.h"
 #include "gis/memory/search_ahead.h"
 

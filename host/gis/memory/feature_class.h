@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "gis/common/geos_include.h"
+#include "gis/geometry/geos_include.h"
 #include "gis/common/layer_names.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 #include "gis/memory/row_index.h"
 #include "gis/memory/stored_shapes.h"
 #include "platform/arcobjects.h"

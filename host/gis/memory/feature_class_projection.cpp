@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "gis/common/gdal_session.h"
-#include "gis/common/shape.h"
+#include "gis/support/gdal_session.h"
+#include "gis/geometry/shape.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::gis {

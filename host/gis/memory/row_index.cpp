@@ -6,7 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "gis/common/slices.h"
+#include "gis/support/slices.h"
 
 namespace selvane::gis {
 namespace {

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 
 namespace selvane::gis {
 

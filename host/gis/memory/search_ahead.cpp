@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/spatial_relation.h"
 
 namespace selvane::gis {
 

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "gis/common/shape.h"
-#include "gis/common/wkb_shapes.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_shapes.h"
 
 namespace selvane::gis {
 

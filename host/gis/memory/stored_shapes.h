@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "gis/common/byte_blocks.h"
-#include "gis/common/geos_include.h"
+#include "gis/support/byte_blocks.h"
+#include "gis/geometry/geos_include.h"
 
 namespace selvane::gis {
 

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/message_text.h"
-#include "gis/common/sql_identifier.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/message_text.h"
+#include "gis/support/sql_identifier.h"
 #include "gis/postgis/connection_options.h"
 #include "gis/postgis/parameter_arrays.h"
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <string_view>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/gdal_session.h"
-#include "gis/common/message_text.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "gis/common/shape_errors.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/spatial_relation.h"
 #include "gis/postgis/search_ahead.h"
 
 namespace selvane::gis {

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/message_text.h"
-#include "gis/common/sql_identifier.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/message_text.h"
+#include "gis/support/sql_identifier.h"
 #include "platform/error.h"
 
 namespace selvane::gis {

@@ -12,8 +12,8 @@
 
 #include "gis/common/definition_query.h"
 #include "gis/common/layer_names.h"
-#include "gis/common/shape.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/shape.h"
+#include "gis/geometry/spatial_relation.h"
 #include "gis/memory/feature_class.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/definition_filter.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <cstring>
 
-#include "gis/common/sql_identifier.h"
+#include "gis/support/sql_identifier.h"
 #include "gis/postgis/definition_filter.h"
 #include "gis/postgis/point_array.h"
 #include "gis/postgis/statements.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "gis/common/shape_errors.h"
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/spatial_relation.h"
 #include "gis/postgis/feature_class.h"
 #include "gis/postgis/sql.h"
 

@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/statements.h"
 #include "gis/postgis/cursors.h"

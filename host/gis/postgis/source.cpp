@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "gis/common/gdal_session.h"
-#include "gis/common/message_text.h"
+#include "gis/support/gdal_session.h"
+#include "gis/support/message_text.h"
 #include "gis/postgis/sql.h"
 
 namespace selvane::gis {

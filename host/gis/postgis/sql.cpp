@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "gis/common/prepared_query.h"
+#include "gis/geometry/prepared_query.h"
 
 namespace selvane::gis {
 

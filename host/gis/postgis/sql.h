@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
-#include "gis/common/sql_identifier.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
+#include "gis/support/sql_identifier.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gis/common/wkb_outline.h"
+#include "gis/wkb/wkb_outline.h"
 #include "gis/postgis/feature_class.h"
 #include "gis/postgis/search_ahead.h"
 #include "gis/postgis/sql.h"

@@ -1,10 +1,10 @@
-#include "gis/common/spatial_relation.h"
+#include "gis/geometry/spatial_relation.h"
 
 #include <geos/geom/GeometryCollection.h>
 
 #include <algorithm>
 
-#include "gis/common/ascii_case.h"
+#include "gis/support/ascii_case.h"
 
 namespace selvane::gis {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "gis/common/geos_include.h"
+#include "gis/geometry/geos_include.h"
 #include "platform/arcobjects.h"
 
 class OGRSpatialReference;

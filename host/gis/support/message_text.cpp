@@ -1,4 +1,4 @@
-#include "gis/common/message_text.h"
+#include "gis/support/message_text.h"
 
 namespace selvane::gis {
 

@@ -1,4 +1,4 @@
-#include "gis/common/convex_polygon.h"
+#include "gis/geometry/convex_polygon.h"
 
 #include <geos/algorithm/Orientation.h>
 #include <geos/geom/CoordinateSequence.h>

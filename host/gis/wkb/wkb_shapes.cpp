@@ -1,4 +1,4 @@
-#include "gis/common/wkb_shapes.h"
+#include "gis/wkb/wkb_shapes.h"
 
 #include <cstdint>
 #include <vector>
@@ -10,7 +10,7 @@
 #include <geos/geom/MultiPolygon.h>
 #include <geos/geom/Polygon.h>
 
-#include "gis/common/wkb_byte_reader.h"
+#include "gis/wkb/wkb_byte_reader.h"
 
 namespace selvane::gis {
 namespace {

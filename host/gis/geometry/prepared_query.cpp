@@ -1,4 +1,4 @@
-#include "gis/common/prepared_query.h"
+#include "gis/geometry/prepared_query.h"
 
 #include <geos/algorithm/InteriorPointArea.h>
 #include <geos/algorithm/LineIntersector.h>
@@ -16,7 +16,7 @@
 #include <cmath>
 #include <vector>
 
-#include "gis/common/convex_polygon.h"
+#include "gis/geometry/convex_polygon.h"
 
 // The shortcuts below are read off the DE-9IM definitions GEOS uses, with Q the query
 // shape (first operand), T the candidate, and I, B, E their interiors, boundaries and

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "gis/common/geos_include.h"
+#include "gis/geometry/geos_include.h"
 
 namespace selvane::gis {
 

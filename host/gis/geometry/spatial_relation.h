@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 
 #include "platform/arcobjects.h"
 

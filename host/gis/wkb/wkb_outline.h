@@ -15,26 +15,10 @@
 #include <geos/geom/Coordinate.h>
 #include <geos/geom/Envelope.h>
 
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
+#include "gis/wkb/wkb_types.h"
 
 namespace selvane::gis {
-
-/// What is wrong with a shape's bytes, in words a user can act on.
-class ShapeBytesFault : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-/// WKB geometry types by their simple-feature codes.
-enum class WkbType : std::uint32_t {
-    Point = 1,
-    LineString = 2,
-    Polygon = 3,
-    MultiPoint = 4,
-    MultiLineString = 5,
-    MultiPolygon = 6,
-    GeometryCollection = 7,
-};
 
 /// What the walk of one WKB geometry found.
 struct WkbOutline {
@@ -43,9 +27,6 @@ struct WkbOutline {
     bool curved = false;            ///< some part is a curve or a surface type (8 to 17)
     std::size_t size = 0;           ///< bytes the geometry takes, from the start
 };
-
-/// How deep collections may nest inside one another, as GDAL allows.
-inline constexpr std::size_t kMaxWkbNesting = 32;
 
 /// Walks the WKB at `bytes` (ISO or extended WKB, either byte order, each part with its
 /// own) and returns its outline; throws ShapeBytesFault for an unknown byte order or type,

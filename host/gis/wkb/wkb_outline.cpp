@@ -1,4 +1,4 @@
-#include "gis/common/wkb_outline.h"
+#include "gis/wkb/wkb_outline.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "gis/common/wkb_byte_reader.h"
+#include "gis/wkb/wkb_byte_reader.h"
 
 namespace selvane::gis {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "gis/common/wkb_outline.h"
+#include "gis/wkb/wkb_types.h"
 
 namespace selvane::gis {
 

@@ -1,4 +1,4 @@
-#include "gis/common/gdal_session.h"
+#include "gis/support/gdal_session.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -14,8 +14,8 @@
 #include <mutex>
 #include <string_view>
 
-#include "gis/common/ascii_case.h"
-#include "gis/common/message_text.h"
+#include "gis/support/ascii_case.h"
+#include "gis/support/message_text.h"
 #include "platform/error.h"
 
 namespace selvane::gis {

@@ -1,4 +1,4 @@
-#include "gis/common/large_blocks.h"
+#include "gis/support/large_blocks.h"
 
 #include <cstdlib>  // defines __GLIBC__ with the C library's own headers
 

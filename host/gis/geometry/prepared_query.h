@@ -7,8 +7,8 @@
 
 #include <geos/algorithm/locate/PointOnGeometryLocator.h>
 
-#include "gis/common/geos_include.h"
-#include "gis/common/shape.h"
+#include "gis/geometry/geos_include.h"
+#include "gis/geometry/shape.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {

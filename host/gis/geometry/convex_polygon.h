@@ -3,7 +3,7 @@
 #include <geos/algorithm/CGAlgorithmsDD.h>
 #include <geos/algorithm/Orientation.h>
 
-#include "gis/common/geos_include.h"
+#include "gis/geometry/geos_include.h"
 
 namespace selvane::gis {
 

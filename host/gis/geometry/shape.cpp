@@ -1,4 +1,4 @@
-#include "gis/common/shape.h"
+#include "gis/geometry/shape.h"
 
 #include <geos/geom/CoordinateFilter.h>
 #include <geos/geom/GeometryCollection.h>

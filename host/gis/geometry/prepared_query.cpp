@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gis/geometry/convex_polygon.h"
+#include "gis/geometry/shape_kinds.h"
 
 // The shortcuts below are read off the DE-9IM definitions GEOS uses, with Q the query
 // shape (first operand), T the candidate, and I, B, E their interiors, boundaries and
@@ -33,49 +34,6 @@ namespace {
 using geos::geom::Geometry;
 using geos::geom::GeometryTypeId;
 using geos::geom::Location;
-
-bool IsArea(const Geometry& shape) {
-    const auto type = shape.getGeometryTypeId();
-    return type == GeometryTypeId::GEOS_POLYGON || type == GeometryTypeId::GEOS_MULTIPOLYGON;
-}
-
-bool IsLinear(const Geometry& shape) {
-    const auto type = shape.getGeometryTypeId();
-    return type == GeometryTypeId::GEOS_LINESTRING || type == GeometryTypeId::GEOS_MULTILINESTRING;
-}
-
-// Calls `visit` with each vertex of the line or lines `shape` while it returns true.
-template <typename Visit>
-void ForEachVertexOfLine(const Geometry& shape, Visit&& visit) {
-    for (std::size_t part = 0; part < shape.getNumGeometries(); ++part) {
-        const auto* line = static_cast<const geos::geom::LineString*>(shape.getGeometryN(part));
-        const auto* vertices = line->getCoordinatesRO();
-        for (std::size_t index = 0; index < vertices->size(); ++index) {
-            if (!visit(vertices->getAt(index))) return;
-        }
-    }
-}
-
-// Whether the open boxes inside two envelopes meet: the closed ones overlap by more than
-// an edge or a corner.
-bool OpenBoxesMeet(const geos::geom::Envelope& a, const geos::geom::Envelope& b) {
-    return a.getMinX() < b.getMaxX() && b.getMinX() < a.getMaxX() && a.getMinY() < b.getMaxY() &&
-           b.getMinY() < a.getMaxY();
-}
-
-// A point in the interior of the polygon `shape`, checked with a robust locator; nullopt
-// when none is found (a degenerate shape), so that no answer rests on a rounded point.
-std::optional<geos::geom::Coordinate> InteriorPoint(const Geometry& shape) {
-    using geos::algorithm::locate::SimplePointInAreaLocator;
-    geos::geom::Coordinate point;
-    shape.getEnvelopeInternal()->centre(point);
-    if (SimplePointInAreaLocator::locate(point, &shape) == Location::INTERIOR) return point;
-    geos::algorithm::InteriorPointArea finder(&shape);
-    if (finder.getInteriorPoint(point) && SimplePointInAreaLocator::locate(point, &shape) == Location::INTERIOR) {
-        return point;
-    }
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -281,23 +239,6 @@ Location PreparedQuery::LocateInArea(const geos::geom::Coordinate& at) const {
     return on_a_line ? Location::BOUNDARY : Location::INTERIOR;
 }
 
-// A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points next
-// to each lie there too, so II and EI are not empty. A line whose vertices all lie in a
-// convex Q lies wholly in it: EI is empty.
-template <typename ForEachVertex>
-std::optional<bool> PreparedQuery::CrossesByVertexLocations(ForEachVertex&& for_each_vertex) const {
-    bool inside = false, outside = false;
-    for_each_vertex([&](const geos::geom::Coordinate& vertex) {
-        const auto location = LocateInArea(vertex);
-        inside = inside || location == Location::INTERIOR;
-        outside = outside || location == Location::EXTERIOR;
-        return !(inside && outside);
-    });
-    if (inside && outside) return true;
-    if (!outside && ConvexArea()) return false;
-    return std::nullopt;
-}
-
 std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom::Coordinate> line) const {
     if (!m_area || !ValidArea()) return std::nullopt;
     const auto by_locations = CrossesByVertexLocations([line](auto&& visit) {
@@ -432,115 +373,6 @@ std::optional<geos::geom::Envelope> RectangleBox(const Geometry& shape) {
         }
     }
     return box;
-}
-
-// TOUCH: the shapes meet and II is empty.
-bool PreparedQuery::Touches(const Geometry& target) const {
-    // Two rectangles, closed boxes: they meet when their closed extents do in both axes,
-    // and their interiors (the open boxes) meet when the open extents do. Comparisons
-    // alone, so exact.
-    if (m_box) {
-        if (const auto box = RectangleBox(target)) return m_box->intersects(*box) && !OpenBoxesMeet(*m_box, *box);
-    }
-    using geos::algorithm::locate::SimplePointInAreaLocator;
-    // A point Q touches an area T exactly when it lies on B(T) (then II is empty and they
-    // meet); in I(T) or E(T) it does not.
-    if (m_single_point && IsArea(target)) {
-        return SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) == Location::BOUNDARY;
-    }
-    // Every relation below implies that the shapes meet: the prepared intersects, indexed
-    // on Q, rules out the candidates that merely share an envelope.
-    if (!Prepared().intersects(&target)) return false;
-    if (LargeValidArea()) {
-        // T inside I(Q): I(T) is in I(Q) and not empty (c), so II is not.
-        if (Prepared().containsProperly(&target)) return false;
-        // A point T in Q but not in I(Q) is on B(Q): II is empty.
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) return true;
-        // A line crossing B(Q) inside one segment of it, that no other part of B(Q) passes
-        // through, has points of I(Q) next to the crossing (a), on its own interior: II is
-        // not empty.
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING &&
-            MeetBoundary(target) == LineMeeting::CrossesProperly) {
-            return false;
-        }
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
-            // B(Q) meets I(T): Q's interior points next to it (a) lie in the open I(T).
-            if (BoundaryMeetsInterior(target)) return false;
-            // Otherwise I(T), connected (b), lies wholly in I(Q) or wholly in E(Q): one
-            // point of it tells which.
-            if (const auto point = InteriorPoint(target)) return AreaLocator().locate(&*point) == Location::EXTERIOR;
-        }
-    } else if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
-        // A small area: a point of I(T) that lies in I(Q) shows that II is not empty.
-        const auto point = InteriorPoint(target);
-        if (point && SimplePointInAreaLocator::locate(*point, &m_query) == Location::INTERIOR) return false;
-    }
-    return Prepared().touches(&target);
-}
-
-// OVERLAP of areas: II, IE and EI are all non-empty.
-bool PreparedQuery::Overlaps(const Geometry& target) const {
-    // Two rectangles: II is the open boxes meeting; IE is not empty exactly when Q is not
-    // inside T (Q, the closure of its interior, then has interior points in the open E(T)),
-    // and EI likewise.
-    if (m_box) {
-        if (const auto box = RectangleBox(target)) {
-            return OpenBoxesMeet(*m_box, *box) && !box->covers(*m_box) && !m_box->covers(*box);
-        }
-    }
-    if (!Prepared().intersects(&target)) return false;
-    if (LargeValidArea()) {
-        // T inside I(Q): no point of I(T) is in E(Q), so EI is empty.
-        if (Prepared().containsProperly(&target)) return false;
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
-            // B(Q) away from I(T): I(T), connected (b), is wholly in I(Q) (EI empty) or
-            // wholly in E(Q) (II empty).
-            if (!BoundaryMeetsInterior(target)) return false;
-            // B(Q) meets the open I(T): points of I(Q) and E(Q) lie next to it (a), so II
-            // and EI are not empty. IE is not when Q reaches past T's envelope: Q's interior
-            // points next to a point of Q outside that envelope lie outside T.
-            if (!target.getEnvelopeInternal()->covers(m_query.getEnvelopeInternal())) return true;
-        }
-    }
-    return Prepared().overlaps(&target);
-}
-
-// CROSS: for a query of higher dimension, II and EI are not empty; for a lower one, II
-// and IE; for two lines, II is a point.
-bool PreparedQuery::Crosses(const Geometry& target) const {
-    if (!Prepared().intersects(&target)) return false;
-    if (m_area && IsLinear(target) && ValidArea()) {
-        const auto by_locations =
-            CrossesByVertexLocations([&target](auto&& visit) { ForEachVertexOfLine(target, visit); });
-        if (by_locations) return *by_locations;
-    }
-    // T inside the area I(Q): no point of I(T) is in E(Q), so EI is empty, which a line or
-    // point T crossing an area needs (areas never cross).
-    if (!LargeValidArea()) return Prepared().crosses(&target);
-    if (Prepared().containsProperly(&target)) return false;
-    if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING) {
-        switch (MeetBoundary(target)) {
-            // A line, connected, away from B(Q) lies wholly in I(Q) or wholly in E(Q).
-            case LineMeeting::Apart: return false;
-            // Next to the crossing, B(Q) is that one segment with I(Q) on one side and E(Q)
-            // on the other (a), and the line's interior passes from one to the other: II and
-            // EI are not empty.
-            case LineMeeting::CrossesProperly: return true;
-            case LineMeeting::Touches: break;
-        }
-    }
-    return Prepared().crosses(&target);
-}
-
-// WHOLLY CONTAIN: Q within T.
-bool PreparedQuery::Within(const Geometry& target) const {
-    // A point lies within an area exactly when it lies in the area's interior: a
-    // point-in-polygon test answers that without a full relate.
-    if (m_single_point && target.getDimension() == geos::geom::Dimension::A) {
-        return geos::algorithm::locate::SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) ==
-               Location::INTERIOR;
-    }
-    return Prepared().intersects(&target) && Prepared().within(&target);
 }
 
 }  // namespace selvane::gis

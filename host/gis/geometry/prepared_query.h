@@ -125,4 +125,21 @@ private:
     mutable std::array<geos::geom::Coordinate, kConvexTestVertices + 1> m_convex_ring;
 };
 
+// A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points next
+// to each lie there too, so II and EI are not empty. A line whose vertices all lie in a
+// convex Q lies wholly in it: EI is empty.
+template <typename ForEachVertex>
+std::optional<bool> PreparedQuery::CrossesByVertexLocations(ForEachVertex&& for_each_vertex) const {
+    bool inside = false, outside = false;
+    for_each_vertex([&](const geos::geom::Coordinate& vertex) {
+        const auto location = LocateInArea(vertex);
+        inside = inside || location == geos::geom::Location::INTERIOR;
+        outside = outside || location == geos::geom::Location::EXTERIOR;
+        return !(inside && outside);
+    });
+    if (inside && outside) return true;
+    if (!outside && ConvexArea()) return false;
+    return std::nullopt;
+}
+
 }  // namespace selvane::gis

@@ -11,16 +11,8 @@
 #include "gis/geometry/shape_kinds.h"
 
 namespace selvane::gis {
-namespace {
-
-using geos::geom::Geometry;
-using geos::geom::GeometryTypeId;
-using geos::geom::Location;
-
-}  // namespace
-
 // TOUCH: the shapes meet and II is empty.
-bool PreparedQuery::Touches(const Geometry& target) const {
+bool PreparedQuery::Touches(const geos::geom::Geometry& target) const {
     // Two rectangles, closed boxes: they meet when their closed extents do in both axes,
     // and their interiors (the open boxes) meet when the open extents do. Comparisons
     // alone, so exact.
@@ -31,7 +23,7 @@ bool PreparedQuery::Touches(const Geometry& target) const {
     // A point Q touches an area T exactly when it lies on B(T) (then II is empty and they
     // meet); in I(T) or E(T) it does not.
     if (m_single_point && IsArea(target)) {
-        return SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) == Location::BOUNDARY;
+        return SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) == geos::geom::Location::BOUNDARY;
     }
     // Every relation below implies that the shapes meet: the prepared intersects, indexed
     // on Q, rules out the candidates that merely share an envelope.
@@ -40,31 +32,31 @@ bool PreparedQuery::Touches(const Geometry& target) const {
         // T inside I(Q): I(T) is in I(Q) and not empty (c), so II is not.
         if (Prepared().containsProperly(&target)) return false;
         // A point T in Q but not in I(Q) is on B(Q): II is empty.
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) return true;
+        if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT) return true;
         // A line crossing B(Q) inside one segment of it, that no other part of B(Q) passes
         // through, has points of I(Q) next to the crossing (a), on its own interior: II is
         // not empty.
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING &&
+        if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_LINESTRING &&
             MeetBoundary(target) == LineMeeting::CrossesProperly) {
             return false;
         }
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
+        if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POLYGON) {
             // B(Q) meets I(T): Q's interior points next to it (a) lie in the open I(T).
             if (BoundaryMeetsInterior(target)) return false;
             // Otherwise I(T), connected (b), lies wholly in I(Q) or wholly in E(Q): one
             // point of it tells which.
-            if (const auto point = InteriorPoint(target)) return AreaLocator().locate(&*point) == Location::EXTERIOR;
+            if (const auto point = InteriorPoint(target)) return AreaLocator().locate(&*point) == geos::geom::Location::EXTERIOR;
         }
-    } else if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
+    } else if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POLYGON && ValidArea()) {
         // A small area: a point of I(T) that lies in I(Q) shows that II is not empty.
         const auto point = InteriorPoint(target);
-        if (point && SimplePointInAreaLocator::locate(*point, &m_query) == Location::INTERIOR) return false;
+        if (point && SimplePointInAreaLocator::locate(*point, &m_query) == geos::geom::Location::INTERIOR) return false;
     }
     return Prepared().touches(&target);
 }
 
 // OVERLAP of areas: II, IE and EI are all non-empty.
-bool PreparedQuery::Overlaps(const Geometry& target) const {
+bool PreparedQuery::Overlaps(const geos::geom::Geometry& target) const {
     // Two rectangles: II is the open boxes meeting; IE is not empty exactly when Q is not
     // inside T (Q, the closure of its interior, then has interior points in the open E(T)),
     // and EI likewise.
@@ -77,7 +69,7 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
     if (LargeValidArea()) {
         // T inside I(Q): no point of I(T) is in E(Q), so EI is empty.
         if (Prepared().containsProperly(&target)) return false;
-        if (target.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON) {
+        if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POLYGON) {
             // B(Q) away from I(T): I(T), connected (b), is wholly in I(Q) (EI empty) or
             // wholly in E(Q) (II empty).
             if (!BoundaryMeetsInterior(target)) return false;
@@ -92,7 +84,7 @@ bool PreparedQuery::Overlaps(const Geometry& target) const {
 
 // CROSS: for a query of higher dimension, II and EI are not empty; for a lower one, II
 // and IE; for two lines, II is a point.
-bool PreparedQuery::Crosses(const Geometry& target) const {
+bool PreparedQuery::Crosses(const geos::geom::Geometry& target) const {
     if (!Prepared().intersects(&target)) return false;
     if (m_area && IsLinear(target) && ValidArea()) {
         const auto by_locations =
@@ -103,7 +95,7 @@ bool PreparedQuery::Crosses(const Geometry& target) const {
     // point T crossing an area needs (areas never cross).
     if (!LargeValidArea()) return Prepared().crosses(&target);
     if (Prepared().containsProperly(&target)) return false;
-    if (target.getGeometryTypeId() == GeometryTypeId::GEOS_LINESTRING) {
+    if (target.getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_LINESTRING) {
         switch (MeetBoundary(target)) {
             // A line, connected, away from B(Q) lies wholly in I(Q) or wholly in E(Q).
             case LineMeeting::Apart: return false;
@@ -118,12 +110,12 @@ bool PreparedQuery::Crosses(const Geometry& target) const {
 }
 
 // WHOLLY CONTAIN: Q within T.
-bool PreparedQuery::Within(const Geometry& target) const {
+bool PreparedQuery::Within(const geos::geom::Geometry& target) const {
     // A point lies within an area exactly when it lies in the area's interior: a
     // point-in-polygon test answers that without a full relate.
     if (m_single_point && target.getDimension() == geos::geom::Dimension::A) {
         return geos::algorithm::locate::SimplePointInAreaLocator::locate(*m_query.getCoordinate(), &target) ==
-               Location::INTERIOR;
+               geos::geom::Location::INTERIOR;
     }
     return Prepared().intersects(&target) && Prepared().within(&target);
 }

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     double headless_seconds = 0;
     std::string headless_count;
     {
-        apps::HeadlessHost host(gis::LoadMap({path}), [](const std::string& text, const std::string&) {
+        headless::HeadlessHost host(gis::LoadMap({path}), [](const std::string& text, const std::string&) {
             std::fprintf(stderr, "Selvane: %s\n", text.c_str());
         });
         // The desktop reads the rows and builds the index when it draws the map, before any
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     const auto load_start = std::chrono::steady_clock::now();
     auto document = gis::LoadMap({path});
     const double load_seconds = Seconds(load_start);
-    apps::DesktopHost host(document);
+    desktop::DesktopHost host(document);
     auto& window = host.Window();
     window.resize(1000, 700);
     window.show();

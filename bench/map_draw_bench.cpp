@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
     try {
         gis::InitialiseGdal();
         const auto document = gis::LoadMap({argv[1]});
-        qt::MapRenderer renderer;
+        desktop::MapRenderer renderer;
         renderer.SetMap(document->GetMap());
         auto start = std::chrono::steady_clock::now();
         const auto extent = renderer.FullExtent();
         std::printf("full extent: %.3f s\n", SecondsSince(start));
-        const qt::Viewport viewport{extent, size};
+        const desktop::Viewport viewport{extent, size};
         QImage picture(size, QImage::Format_RGB32);
         for (int round = 1; round <= 3; ++round) {
             start = std::chrono::steady_clock::now();

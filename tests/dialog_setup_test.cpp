@@ -74,7 +74,7 @@ public:
 TEST(DialogSetup, AFailedSetUpReportsItsLineKeepsWhatWasDoneAndRestoresThePointer) {
     MessageLog messages;
     auto document = std::make_shared<gis::MxDocument>(std::make_shared<UncountableMap>());
-    apps::HeadlessHost host(document, messages.Sink());
+    headless::HeadlessHost host(document, messages.Sink());
     host.Press();
     auto& form = *host.Dialog()->Form();
     ASSERT_EQ(messages.texts.size(), 1u);

@@ -83,7 +83,7 @@ std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::
 HostedMap::HostedMap(std::vector<std::shared_ptr<platform::ILayer>> layers, console::ScreenSettings screen)
     : map(std::make_shared<gis::Map>(std::move(layers))),
       document(std::make_shared<gis::MxDocument>(map)),
-      host(std::make_unique<apps::HeadlessHost>(document, messages.Sink(), screen)) {}
+      host(std::make_unique<headless::HeadlessHost>(document, messages.Sink(), screen)) {}
 
 platform::IForm& HostedMap::Open() {
     host->Press();

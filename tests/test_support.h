@@ -68,7 +68,7 @@ struct HostedMap {
     MessageLog messages;
     std::shared_ptr<gis::Map> map;
     std::shared_ptr<gis::MxDocument> document;
-    std::unique_ptr<apps::HeadlessHost> host;
+    std::unique_ptr<headless::HeadlessHost> host;
 
     /// Presses the command and returns the dialog's form.
     platform::IForm& Open();

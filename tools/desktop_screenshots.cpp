@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     if (!found) return 2;
     const QDir& folder = *found;
 
-    apps::DesktopHost host(gis::LoadMap({SELVANE_SAMPLE_MAP}));
+    desktop::DesktopHost host(gis::LoadMap({SELVANE_SAMPLE_MAP}));
     host.Runtime().SetShellSink([](std::intptr_t, const std::string& target) {
         std::printf("the help link hands the shell: %s\n", target.c_str());
     });

@@ -162,7 +162,7 @@ QImage HandCursor() {
 // The main dialog as it looks on the sample map, with a relationship sentence picked.
 QPixmap MainDialogPicture(const QString& resources) {
     auto document = gis::LoadMap({SELVANE_SAMPLE_MAP});
-    apps::DesktopHost host(document, resources);
+    desktop::DesktopHost host(document, resources);
     host.PressCommand();
     auto& form = *state::MainDialog->Form();
     form.ComboBox("cboSearchLayers").SetText("Parcels");

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
 
     // The window opens on an empty map; what the command line names is loaded into it,
     // so that a file that fails gives the same message box as File > Open.
-    selvane::apps::DesktopHost host(std::make_shared<selvane::gis::MxDocument>(std::make_shared<selvane::gis::Map>()));
+    selvane::desktop::DesktopHost host(std::make_shared<selvane::gis::MxDocument>(std::make_shared<selvane::gis::Map>()));
     host.Window().show();
     QTimer::singleShot(0, &host.Window(), [&host, paths] { host.Open(paths); });
     return QApplication::exec();

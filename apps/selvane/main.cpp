@@ -33,7 +33,7 @@
 
 namespace {
 
-using selvane::apps::HeadlessHost;
+using selvane::headless::HeadlessHost;
 
 using selvane::apps::Options;
 using selvane::apps::Subcommand;
@@ -124,7 +124,7 @@ void Export(const std::shared_ptr<selvane::platform::IFeatureLayer>& layer2, con
         throw std::runtime_error("--output writes layers read from data files; Layer #2 " + options.layer2 +
                                  " is not one");
     }
-    selvane::apps::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite, ReadFiles(document, options));
+    selvane::headless::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite, ReadFiles(document, options));
 }
 
 void PrintProperties(selvane::command::Selvane& command) {
@@ -143,7 +143,7 @@ void PrintProperties(selvane::command::Selvane& command) {
 // have ended it.
 extern "C" void StopOnSignal(int signal_number) {
     selvane::gis::CancelDatabaseStatements();
-    selvane::apps::RemoveUnfinishedOutput();
+    selvane::headless::RemoveUnfinishedOutput();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
         std::cerr << "Selvane: " << Shown(flat) << "\n";
     });
     if (isatty(STDERR_FILENO) && !options->quiet) {
-        host.Application()->Bar()->Progress()->SetDisplay(selvane::apps::DrawTerminalProgress);
+        host.Application()->Bar()->Progress()->SetDisplay(selvane::headless::DrawTerminalProgress);
     }
     phases.load = SecondsSince(load_start);
 

@@ -6,12 +6,12 @@
 #include "qt/modeless_frame.h"
 #include "state/shared_state.h"
 
-namespace selvane::apps {
+namespace selvane::desktop {
 
 DesktopHost::DesktopHost(std::shared_ptr<gis::MxDocument> document, QString resource_folder)
     : m_runtime((qt::LoadBuiltInResources(), std::make_shared<qt::QtRuntime>(std::move(resource_folder)))),
       m_application(std::make_shared<gis::Application>(document)),
-      m_window(std::make_unique<qt::MapWindow>()) {
+      m_window(std::make_unique<MapWindow>()) {
     // A host is a fresh load of the server: nothing of an earlier host carries over.
     state::ResetSharedState();
     m_runtime->SetMainWindow(m_window.get());
@@ -59,4 +59,4 @@ std::shared_ptr<gis::MxDocument> DesktopHost::Document() const {
     return std::dynamic_pointer_cast<gis::MxDocument>(m_application->Document());
 }
 
-}  // namespace selvane::apps
+}  // namespace selvane::desktop

@@ -18,7 +18,7 @@
 #include "gis/model/map.h"
 #include "qt/qt_runtime.h"
 
-namespace selvane::apps {
+namespace selvane::desktop {
 
 class DesktopHost {
 public:
@@ -35,7 +35,7 @@ public:
     /// Presses the command's button.
     void PressCommand() { m_action->trigger(); }
 
-    qt::MapWindow& Window() { return *m_window; }
+    MapWindow& Window() { return *m_window; }
     qt::QtRuntime& Runtime() { return *m_runtime; }
     const std::shared_ptr<gis::Application>& Application() const { return m_application; }
     const std::shared_ptr<command::Selvane>& Command() const { return m_command; }
@@ -48,9 +48,9 @@ private:
 
     std::shared_ptr<qt::QtRuntime> m_runtime;
     std::shared_ptr<gis::Application> m_application;
-    std::unique_ptr<qt::MapWindow> m_window;
+    std::unique_ptr<MapWindow> m_window;
     std::shared_ptr<command::Selvane> m_command;
     QAction* m_action = nullptr;
 };
 
-}  // namespace selvane::apps
+}  // namespace selvane::desktop

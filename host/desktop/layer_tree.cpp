@@ -6,7 +6,7 @@
 #include "gis/support/message_text.h"
 #include "gis/model/layers.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 namespace {
 
 constexpr int kLayerRole = Qt::UserRole + 1;
@@ -59,4 +59,4 @@ QTreeWidgetItem* LayerTree::ItemOf(const platform::ILayer* layer) const {
     return nullptr;
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -7,7 +7,7 @@
 
 #include "gis/model/map.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 /// The layer tree: the map's layers in document order, groups with their members, each
 /// with a check box that shows or hides it on the map.
@@ -25,4 +25,4 @@ public:
     QTreeWidgetItem* ItemOf(const platform::ILayer* layer) const;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 MapCanvas::MapCanvas(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -132,4 +132,4 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent* event) {
     Refresh();
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

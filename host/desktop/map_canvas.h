@@ -10,7 +10,7 @@
 
 #include "desktop/map_renderer.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 /// The map view: draws the focus map, pans with the left button, zooms with the wheel and
 /// with a box drawn with the right button (or Shift and the left), and shows the full
@@ -70,4 +70,4 @@ private:
     QPoint m_drag_now;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

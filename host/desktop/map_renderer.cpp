@@ -13,7 +13,7 @@
 #include "gis/files/raster_picture.h"
 #include "platform/error.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 namespace {
 
 // The largest side of a raster's picture kept in memory: enough for a full-screen view,
@@ -293,4 +293,4 @@ RenderStats MapRenderer::RenderSelection(QImage& image, const Viewport& viewport
     return stats;
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

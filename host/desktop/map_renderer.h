@@ -27,7 +27,7 @@
 class OGRCoordinateTransformation;
 class OGRSpatialReference;
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 /// Counts of one drawing, for benchmarks and tests.
 struct RenderStats {
@@ -96,4 +96,4 @@ private:
     std::string m_extent_problem;  // why a layer has no extent, from the last FullExtent
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -7,10 +7,10 @@
 #include <QSplitter>
 #include <QStatusBar>
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 MapWindow::MapWindow()
-    : m_canvas(new MapCanvas), m_tree(new LayerTree), m_progress(new ProgressDisplay) {
+    : m_canvas(new MapCanvas), m_tree(new LayerTree), m_progress(new qt::ProgressDisplay) {
     setWindowTitle(QStringLiteral("Selvane Map"));
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_tree);
@@ -74,4 +74,4 @@ void MapWindow::OpenFromMenu() {
     on_open(paths);
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -14,7 +14,7 @@
 #include "qt/progress_display.h"
 #include "gis/model/map.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 /// The map application's main window: menus, a toolbar for commands, the layer tree
 /// beside the map, and a status bar with the step progressor.
@@ -31,7 +31,7 @@ public:
 
     MapCanvas& Canvas() { return *m_canvas; }
     LayerTree& Tree() { return *m_tree; }
-    ProgressDisplay& Progress() { return *m_progress; }
+    qt::ProgressDisplay& Progress() { return *m_progress; }
 
     /// Called with the files the user picked from File > Open.
     std::function<void(const std::vector<std::string>& paths)> on_open;
@@ -41,7 +41,7 @@ private:
 
     MapCanvas* m_canvas;
     LayerTree* m_tree;
-    ProgressDisplay* m_progress;
+    qt::ProgressDisplay* m_progress;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -11,7 +11,7 @@
 
 #include "gis/wkb/wkb_outline.h"
 
-namespace selvane::qt {
+namespace selvane::desktop {
 namespace {
 
 void AddSequence(QPainterPath& path, const geos::geom::CoordinateSequence& sequence, const PixelMapper& map,
@@ -112,4 +112,4 @@ bool Coverage::Mark(QPointF pixel) {
     return true;
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -19,7 +19,7 @@
 
 class OGRCoordinateTransformation;
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 class PixelMapper {
 public:
@@ -60,4 +60,4 @@ private:
     std::vector<std::uint8_t> m_marks;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

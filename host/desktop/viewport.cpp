@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 double Viewport::UnitsPerPixel() const {
     if (pixels.isEmpty() || world.isEmpty()) return 1.0;
@@ -29,4 +29,4 @@ QPointF Viewport::ToWorld(QPointF pixel) const {
     return {shown.left() + pixel.x() * upp, shown.bottom() - pixel.y() * upp};
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

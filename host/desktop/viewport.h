@@ -4,7 +4,7 @@
 #include <QRectF>
 #include <QSize>
 
-namespace selvane::qt {
+namespace selvane::desktop {
 
 /// What part of the map a picture of `pixels` shows: `world` in the map's coordinates,
 /// fitted into the picture with the same scale on both axes.
@@ -20,4 +20,4 @@ struct Viewport {
     QPointF ToWorld(QPointF pixel) const;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::desktop

@@ -26,7 +26,7 @@
 #include "gis/support/message_text.h"
 #include "gis/memory/feature_class.h"
 
-namespace selvane::apps {
+namespace selvane::headless {
 namespace {
 
 namespace fs = std::filesystem;
@@ -333,4 +333,4 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
     }
 }
 
-}  // namespace selvane::apps
+}  // namespace selvane::headless

@@ -8,7 +8,7 @@ namespace selvane::gis {
 class MemoryFeatureClass;
 }
 
-namespace selvane::apps {
+namespace selvane::headless {
 
 /// Writes the features `fids` of `source` (a class read from a data file), with all their
 /// attributes, their shapes and their coordinate system, to a new file at `path` whose
@@ -25,4 +25,4 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
 /// before the program ends as the signal would end it.
 void RemoveUnfinishedOutput() noexcept;
 
-}  // namespace selvane::apps
+}  // namespace selvane::headless

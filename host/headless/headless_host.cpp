@@ -2,7 +2,7 @@
 
 #include "state/shared_state.h"
 
-namespace selvane::apps {
+namespace selvane::headless {
 
 HeadlessHost::HeadlessHost(std::shared_ptr<platform::IObject> document,
                            console::ConsoleRuntime::MessageSink messages, console::ScreenSettings screen)
@@ -38,4 +38,4 @@ std::shared_ptr<gis::MxDocument> HeadlessHost::Document() const {
     return std::dynamic_pointer_cast<gis::MxDocument>(m_application->Document());
 }
 
-}  // namespace selvane::apps
+}  // namespace selvane::headless

@@ -13,7 +13,7 @@
 #include "gis/model/application.h"
 #include "gis/model/map.h"
 
-namespace selvane::apps {
+namespace selvane::headless {
 
 class HeadlessHost {
 public:
@@ -41,4 +41,4 @@ private:
     std::shared_ptr<command::Selvane> m_command;
 };
 
-}  // namespace selvane::apps
+}  // namespace selvane::headless

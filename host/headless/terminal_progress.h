@@ -5,7 +5,7 @@
 
 #include "gis/model/status_bar.h"
 
-namespace selvane::apps {
+namespace selvane::headless {
 
 /// Draws the status bar's progress bar on a terminal: one line, redrawn in place.
 inline void DrawTerminalProgress(const gis::ProgressState& state) {
@@ -25,4 +25,4 @@ inline void DrawTerminalProgress(const gis::ProgressState& state) {
     std::fflush(stderr);
 }
 
-}  // namespace selvane::apps
+}  // namespace selvane::headless

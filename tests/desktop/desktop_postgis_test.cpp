@@ -27,8 +27,8 @@ std::string Square(double x, double y, double side) {
 
 struct Drawn {
     QImage picture;
-    qt::RenderStats layers;
-    qt::RenderStats selection;
+    desktop::RenderStats layers;
+    desktop::RenderStats selection;
 };
 
 // Selects in `layers` (Layer #2 "blocks" INTERSECT Layer #1 "query") and draws them at the
@@ -38,9 +38,9 @@ Drawn SelectAndDraw(std::vector<std::shared_ptr<platform::ILayer>> layers) {
     hosted.Open();
     hosted.Select("blocks", "INTERSECT", "query");
     EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
-    qt::MapRenderer renderer;
+    desktop::MapRenderer renderer;
     renderer.SetMap(hosted.map);
-    const qt::Viewport viewport{renderer.FullExtent(), QSize(400, 300)};
+    const desktop::Viewport viewport{renderer.FullExtent(), QSize(400, 300)};
     Drawn drawn{QImage(viewport.pixels, QImage::Format_RGB32), {}, {}};
     drawn.layers = renderer.RenderLayers(drawn.picture, viewport);
     drawn.selection = renderer.RenderSelection(drawn.picture, viewport);
@@ -103,11 +103,11 @@ TEST(DesktopPostgis, ManySmallShapesComeFromTheServerAsOneSampleAPixel) {
     const auto map = std::make_shared<gis::Map>(
         std::vector<std::shared_ptr<platform::ILayer>>{database.Layer("points"), database.Layer("tiny"),
                                                        database.Layer("frame")});
-    qt::MapRenderer renderer;
+    desktop::MapRenderer renderer;
     renderer.SetMap(map);
     const auto extent = renderer.FullExtent();
     EXPECT_EQ(extent, QRectF(0, 0, 1000, 1000));
-    const qt::Viewport viewport{extent, QSize(500, 500)};
+    const desktop::Viewport viewport{extent, QSize(500, 500)};
     QImage picture(viewport.pixels, QImage::Format_RGB32);
     const auto stats = renderer.RenderLayers(picture, viewport);
     EXPECT_TRUE(stats.problem.empty()) << stats.problem;
@@ -118,7 +118,7 @@ TEST(DesktopPostgis, ManySmallShapesComeFromTheServerAsOneSampleAPixel) {
     EXPECT_NE(picture.pixelColor(2, 497), picture.pixelColor(250, 250));
 
     // Zoomed into the corner, the same rows come as shapes.
-    const qt::Viewport close{QRectF(0, 0, 10, 10), QSize(500, 500)};
+    const desktop::Viewport close{QRectF(0, 0, 10, 10), QSize(500, 500)};
     const auto zoomed = renderer.RenderLayers(picture, close);
     EXPECT_EQ(zoomed.features_drawn, 40001u);
 }
@@ -134,9 +134,9 @@ TEST(DesktopPostgis, AServerErrorWhilePointsAreCopiedIsTheDrawingsProblemAndTheN
     // A filter that fails on one row once the layer has loaded.
     auto layer = database.Layer("points", "points", "1 / (length(zone) - 5) > -100");
     const auto map = std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{layer});
-    qt::MapRenderer renderer;
+    desktop::MapRenderer renderer;
     renderer.SetMap(map);
-    const qt::Viewport viewport{QRectF(0, 0, 1000, 1000), QSize(50, 50)};
+    const desktop::Viewport viewport{QRectF(0, 0, 1000, 1000), QSize(50, 50)};
     QImage picture(viewport.pixels, QImage::Format_RGB32);
     const auto whole = renderer.RenderLayers(picture, viewport);
     EXPECT_TRUE(whole.problem.empty()) << whole.problem;
@@ -146,11 +146,11 @@ TEST(DesktopPostgis, AServerErrorWhilePointsAreCopiedIsTheDrawingsProblemAndTheN
     // Rows without a point are no sample; a view of no point draws nothing, of one point one.
     database.Execute("INSERT INTO copied.points VALUES (9001, NULL, 'a'), (9002, 'POINT EMPTY', 'a')");
     EXPECT_EQ(renderer.RenderLayers(picture, viewport).features_drawn, 15u);
-    const qt::Viewport empty{QRectF(500, 500, 1000, 1000), QSize(50, 50)};
+    const desktop::Viewport empty{QRectF(500, 500, 1000, 1000), QSize(50, 50)};
     const auto nothing = renderer.RenderLayers(picture, empty);
     EXPECT_TRUE(nothing.problem.empty()) << nothing.problem;
     EXPECT_EQ(nothing.features_drawn, 0u);
-    const qt::Viewport one{QRectF(98.5, 48.5, 1000, 1000), QSize(50, 50)};
+    const desktop::Viewport one{QRectF(98.5, 48.5, 1000, 1000), QSize(50, 50)};
     EXPECT_EQ(renderer.RenderLayers(picture, one).features_drawn, 1u);
 
     database.Execute("UPDATE copied.points SET zone = 'fifth' WHERE fid = 2500");
@@ -200,7 +200,7 @@ TEST(DesktopPostgis, ATableWithANonFiniteCoordinateIsNamedWithItsFidNotDrawnBlan
     database.Execute("INSERT INTO nonfinite.points VALUES (3, ST_SetSRID(ST_MakePoint('NaN', 0), 3857), 'a')");
     const auto map = std::make_shared<gis::Map>(
         std::vector<std::shared_ptr<platform::ILayer>>{database.Layer("points")});
-    qt::MapRenderer renderer;
+    desktop::MapRenderer renderer;
     renderer.SetMap(map);
     renderer.FullExtent();
     QImage picture(QSize(50, 50), QImage::Format_RGB32);
@@ -278,10 +278,10 @@ TEST(DesktopPostgis, PointsReadByRangesOfTheTablesBlocksGiveEveryCellWhateverThe
 
     const QRectF whole(0, 0, 1000, 1000), wide(0, 0, 600, 600), narrow(0, 0, 200, 200);
     const auto draw = [&](const std::shared_ptr<gis::PostgisLayer>& layer, const QRectF& view) {
-        qt::MapRenderer renderer;
+        desktop::MapRenderer renderer;
         renderer.SetMap(std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{layer}));
         renderer.FullExtent();  // as the desktop does first: the table's extent known
-        const qt::Viewport viewport{view, QSize(static_cast<int>(view.width() / 2), static_cast<int>(view.height() / 2))};
+        const desktop::Viewport viewport{view, QSize(static_cast<int>(view.width() / 2), static_cast<int>(view.height() / 2))};
         QImage picture(viewport.pixels, QImage::Format_RGB32);
         return renderer.RenderLayers(picture, viewport);
     };

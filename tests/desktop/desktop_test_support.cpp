@@ -19,8 +19,8 @@ DesktopMap::DesktopMap(const std::string& resource_folder, const std::string& pa
     roads = LoadLayer(path, "roads", "Roads");
     document = std::make_shared<gis::MxDocument>(
         std::make_shared<gis::Map>(std::vector<std::shared_ptr<platform::ILayer>>{roads, wells, parcels}));
-    host = resource_folder.empty() ? std::make_unique<apps::DesktopHost>(document)
-                                   : std::make_unique<apps::DesktopHost>(document, QString::fromStdString(resource_folder));
+    host = resource_folder.empty() ? std::make_unique<desktop::DesktopHost>(document)
+                                   : std::make_unique<desktop::DesktopHost>(document, QString::fromStdString(resource_folder));
     host->Runtime().SetShellSink([this](std::intptr_t, const std::string& target) { opened.push_back(target); });
     host->Window().show();
 }

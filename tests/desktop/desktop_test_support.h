@@ -34,7 +34,7 @@ struct DesktopMap {
     TempFolder folder;
     std::shared_ptr<gis::MemoryLayer> parcels, wells, roads;
     std::shared_ptr<gis::MxDocument> document;
-    std::unique_ptr<apps::DesktopHost> host;
+    std::unique_ptr<desktop::DesktopHost> host;
     std::vector<std::string> opened;  ///< targets handed to the shell
 };
 

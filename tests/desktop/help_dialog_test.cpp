@@ -13,7 +13,7 @@
 namespace selvane::testing {
 namespace {
 
-std::vector<std::shared_ptr<qt::QtModelessFrame>> HelpWindows(apps::DesktopHost& host) {
+std::vector<std::shared_ptr<qt::QtModelessFrame>> HelpWindows(desktop::DesktopHost& host) {
     std::vector<std::shared_ptr<qt::QtModelessFrame>> windows;
     for (const auto& frame : host.Application()->Windows()) {
         if (frame->Caption() == "Selvane - Help") windows.push_back(std::dynamic_pointer_cast<qt::QtModelessFrame>(frame));

@@ -23,8 +23,8 @@ std::string Elements(const QPainterPath& path) {
 }
 
 TEST(ShapePainting, AShapesBytesDrawAsTheShapeItselfDraws) {
-    const qt::Viewport viewport{QRectF(0, 0, 20, 10), QSize(400, 200)};
-    const qt::PixelMapper map(viewport, nullptr);
+    const desktop::Viewport viewport{QRectF(0, 0, 20, 10), QSize(400, 200)};
+    const desktop::PixelMapper map(viewport, nullptr);
     std::vector<gis::PlainPoint> traced;
     for (const char* wkt : {
              "POINT (3 4)",
@@ -50,11 +50,11 @@ TEST(ShapePainting, AShapesBytesDrawAsTheShapeItselfDraws) {
 
                 QPainterPath from_shape;
                 QPolygonF shape_points;
-                qt::AddShape(geometry, map, from_shape, shape_points);
+                desktop::AddShape(geometry, map, from_shape, shape_points);
                 QPainterPath from_bytes;
                 QPolygonF byte_points;
                 const bool rings =
-                    qt::AddShapeBytes({reinterpret_cast<const unsigned char*>(wkb.data()), wkb.size()}, map, from_bytes,
+                    desktop::AddShapeBytes({reinterpret_cast<const unsigned char*>(wkb.data()), wkb.size()}, map, from_bytes,
                                       byte_points, traced);
 
                 const std::string what = std::string(wkt) + (order ? " little" : " big") + "-endian";

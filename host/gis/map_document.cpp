@@ -8,13 +8,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "gis/data_sources.h"
+#include "gis/files/file_source.h"
 #include "gis/support/ascii_case.h"
 #include "gis/support/gdal_session.h"
 #include "gis/support/message_text.h"
-#include "gis/files/file_source.h"
-#include "gis/memory/layer.h"
-#include "gis/postgis/layer.h"
-#include "gis/postgis/source.h"
 
 namespace selvane::gis {
 namespace {
@@ -24,36 +22,17 @@ using nlohmann::json;
 /// How deep groups may be nested in a map document.
 constexpr std::size_t kMaxGroupDepth = 100;
 
-// Opens each data file once and loads each table once, so that two layers on the same
-// table share one feature class (each keeps its own selection).
+// Opens each source once, so that two layers on the same table share one feature class.
 class SourceCache {
 public:
-    FileSource& Source(const std::string& path) {
-        auto& source = m_sources[path];
-        if (!source) source = std::make_unique<FileSource>(path);
-        return *source;
-    }
-    std::shared_ptr<MemoryFeatureClass> Table(const std::string& path, const std::string& table) {
-        auto& loaded = m_tables[{path, table}];
-        if (!loaded) loaded = Source(path).LoadTable(table);
-        return loaded;
-    }
-    // One connection per database source, one class per table.
-    std::shared_ptr<PostgisFeatureClass> DatabaseTable(const std::string& source, const std::string& table) {
-        auto& loaded = m_database_tables[{source, table}];
-        if (!loaded) {
-            auto& database = m_databases[source];
-            if (!database) database = std::make_unique<PostgisSource>(source);
-            loaded = database->LoadTable(table);
-        }
-        return loaded;
+    DataSource& Source(const DataSourceKind& kind, const std::string& source) {
+        auto& opened = m_sources[source];
+        if (!opened) opened = kind.open(source);
+        return *opened;
     }
 
 private:
-    std::map<std::string, std::unique_ptr<FileSource>> m_sources;
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<MemoryFeatureClass>> m_tables;
-    std::map<std::string, std::unique_ptr<PostgisSource>> m_databases;
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<PostgisFeatureClass>> m_database_tables;
+    std::map<std::string, std::unique_ptr<DataSource>> m_sources;
 };
 
 // A fault of the document itself, already named with the document and the position.
@@ -143,21 +122,13 @@ private:
         const auto kind = Text(entry, "type", {});
         const auto name = Text(entry, "name", {});
         try {
-            if (kind == "feature" && IsDatabaseSource(Text(entry, "source", name))) {
-                const auto table = Text(entry, "table", name);
-                const auto query = Text(entry, "definition_query", name, false);
-                auto feature_class = m_cache.DatabaseTable(Text(entry, "source", name), table);
-                if (!query.empty()) feature_class->RequireDefinitionQuery(query);
-                return std::make_shared<PostgisLayer>(name, std::move(feature_class), query);
-            }
             if (kind == "feature") {
-                const auto source = SourcePath(Text(entry, "source", name));
+                const auto named = Text(entry, "source", name);
+                const auto& source_kind = KindOfSource(named);
                 const auto table = Text(entry, "table", name);
                 const auto query = Text(entry, "definition_query", name, false);
-                auto feature_class = m_cache.Table(source, table);
-                ShownIds shown;
-                if (!query.empty()) shown = m_cache.Source(source).DefinitionQueryIds(table, query);
-                return std::make_shared<MemoryLayer>(name, std::move(feature_class), std::move(shown), query);
+                auto& source = m_cache.Source(source_kind, source_kind.path ? SourcePath(named) : named);
+                return source.Layer(name, table, query);
             }
             if (kind == "raster") {
                 const auto source = SourcePath(Text(entry, "source", name));
@@ -300,17 +271,7 @@ std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const s
 std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths) {
     auto map = std::make_shared<Map>();
     for (const auto& path : paths) {
-        if (IsDatabaseSource(path)) {
-            PostgisSource database(path);
-            for (auto& [table, feature_class] : database.UsableTables()) {
-                map->AddLayer(std::make_shared<PostgisLayer>(table, std::move(feature_class)));
-            }
-            continue;
-        }
-        FileSource source(path);
-        for (const auto& table : source.FeatureTables()) {
-            map->AddLayer(std::make_shared<MemoryLayer>(table, source.LoadTable(table)));
-        }
+        for (auto& layer : KindOfSource(path).open(path)->AllLayers()) map->AddLayer(std::move(layer));
     }
     return std::make_shared<MxDocument>(std::move(map), paths.empty() ? std::string() : paths.front());
 }

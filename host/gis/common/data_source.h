@@ -1,0 +1,40 @@
+#pragma once
+
+// Where feature layers come from: a data file, a database. A map document names a
+// source by a text; the first kind of source that claims the text opens it (the list of
+// kinds is in data_sources.cpp, at the top of host/gis).
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/arcobjects.h"
+
+namespace selvane::gis {
+
+/// An open source of feature layers. It loads each table once, so that two layers on the
+/// same table share one feature class (each keeps its own selection).
+class DataSource {
+public:
+    virtual ~DataSource() = default;
+    /// The layer `name` on `table`, showing what `definition_query` lets through (empty:
+    /// every row). Throws platform::Error for an unknown table or a query that is refused.
+    virtual std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
+                                                    const std::string& definition_query) = 0;
+    /// A layer for every table the source holds that a map can use, named after it, in the
+    /// source's order.
+    virtual std::vector<std::shared_ptr<platform::ILayer>> AllLayers() = 0;
+};
+
+/// A kind of source: the texts it claims, and how it opens one.
+struct DataSourceKind {
+    const char* name;
+    bool (*claims)(std::string_view source);
+    /// Whether the text is a path, read from the map document's folder when relative.
+    bool path;
+    /// Opens the source; throws platform::Error naming it when it cannot be read.
+    std::unique_ptr<DataSource> (*open)(const std::string& source);
+};
+
+}  // namespace selvane::gis

@@ -1,0 +1,26 @@
+#include "gis/data_sources.h"
+
+#include "gis/files/file_data_source.h"
+#include "gis/postgis/connection.h"
+#include "gis/postgis/data_source.h"
+
+namespace selvane::gis {
+namespace {
+
+// A new kind of source is a file of its own that opens it, and a line here. Files come
+// last: GDAL reads whatever the others do not claim.
+constexpr DataSourceKind kKinds[] = {
+    {"PostGIS", IsDatabaseSource, false, OpenPostgisDataSource},
+    {"file", ClaimsFile, true, OpenFileDataSource},
+};
+
+}  // namespace
+
+const DataSourceKind& KindOfSource(std::string_view source) {
+    for (const auto& kind : kKinds) {
+        if (kind.claims(source)) return kind;
+    }
+    return kKinds[std::size(kKinds) - 1];
+}
+
+}  // namespace selvane::gis

@@ -17,7 +17,7 @@
 #include <cstdio>
 
 #include "desktop/desktop_host.h"
-#include "qt/modeless_frame.h"
+#include "qt_host/modeless_frame.h"
 #include "dialogs/frmIndex.h"
 #include "gis/map_document.h"
 #include "picture_tool.h"
@@ -45,7 +45,7 @@ bool Save(const QPixmap& picture, const QDir& folder, const char* name) {
 }
 
 QWidget* FrameWindowOf(const std::shared_ptr<platform::IModelessFrame>& frame) {
-    auto desktop_frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(frame);
+    auto desktop_frame = std::dynamic_pointer_cast<qt_host::QtModelessFrame>(frame);
     return desktop_frame ? desktop_frame->Window() : nullptr;
 }
 

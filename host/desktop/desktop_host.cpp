@@ -2,8 +2,8 @@
 
 #include "gis/map_document.h"
 #include "qt/builtin_resources.h"
-#include "qt/command_action.h"
-#include "qt/modeless_frame.h"
+#include "qt_host/command_action.h"
+#include "qt_host/modeless_frame.h"
 #include "state/shared_state.h"
 
 namespace selvane::desktop {
@@ -16,7 +16,7 @@ DesktopHost::DesktopHost(std::shared_ptr<gis::MxDocument> document, QString reso
     state::ResetSharedState();
     m_runtime->SetMainWindow(m_window.get());
     platform::InstallRuntime(m_runtime);
-    platform::InstallObjectFactory(std::make_shared<qt::QtObjectFactory>(m_application, m_window.get()));
+    platform::InstallObjectFactory(std::make_shared<qt_host::QtObjectFactory>(m_application, m_window.get()));
     m_window->Progress().Bind(*m_application->Bar()->Progress());
     m_window->ShowDocument(document);
     m_window->on_open = [this](const std::vector<std::string>& paths) { Open(paths); };
@@ -33,11 +33,11 @@ DesktopHost::~DesktopHost() {
 
 void DesktopHost::AddCommand() {
     m_command = std::make_shared<command::Selvane>();
-    m_action = qt::MakeCommandAction(*m_command, *m_runtime, m_window.get());
+    m_action = qt_host::MakeCommandAction(*m_command, *m_runtime, m_window.get());
     m_window->CommandBar(QString::fromStdString(m_command->Category()))->addAction(m_action);
     m_command->OnCreate(m_application);
     QObject::connect(m_action, &QAction::triggered, m_window.get(), [this] {
-        qt::TakeWindowFrameMargins(*m_runtime, *m_window);
+        qt_host::TakeWindowFrameMargins(*m_runtime, *m_window);
         m_command->OnClick();
     });
 }

@@ -10,7 +10,7 @@
 namespace selvane::desktop {
 
 MapWindow::MapWindow()
-    : m_canvas(new MapCanvas), m_tree(new LayerTree), m_progress(new qt::ProgressDisplay) {
+    : m_canvas(new MapCanvas), m_tree(new LayerTree), m_progress(new qt_host::ProgressDisplay) {
     setWindowTitle(QStringLiteral("Selvane Map"));
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_tree);

@@ -11,7 +11,7 @@
 
 #include "desktop/layer_tree.h"
 #include "desktop/map_canvas.h"
-#include "qt/progress_display.h"
+#include "qt_host/progress_display.h"
 #include "gis/model/map.h"
 
 namespace selvane::desktop {
@@ -31,7 +31,7 @@ public:
 
     MapCanvas& Canvas() { return *m_canvas; }
     LayerTree& Tree() { return *m_tree; }
-    qt::ProgressDisplay& Progress() { return *m_progress; }
+    qt_host::ProgressDisplay& Progress() { return *m_progress; }
 
     /// Called with the files the user picked from File > Open.
     std::function<void(const std::vector<std::string>& paths)> on_open;
@@ -41,7 +41,7 @@ private:
 
     MapCanvas* m_canvas;
     LayerTree* m_tree;
-    qt::ProgressDisplay* m_progress;
+    qt_host::ProgressDisplay* m_progress;
 };
 
 }  // namespace selvane::desktop

@@ -4,8 +4,8 @@
 #include <QWidget>
 
 #include "qt/builtin_resources.h"
-#include "qt/command_action.h"
-#include "qt/modeless_frame.h"
+#include "qt_host/command_action.h"
+#include "qt_host/modeless_frame.h"
 #include "state/shared_state.h"
 
 namespace selvane::qgis {
@@ -19,19 +19,19 @@ QgisHost::QgisHost(QgsProject& project, QgisWindows windows)
     state::ResetSharedState();
     m_runtime->SetMainWindow(windows.main_window);
     platform::InstallRuntime(m_runtime);
-    platform::InstallObjectFactory(std::make_shared<qt::QtObjectFactory>(m_application, windows.main_window));
+    platform::InstallObjectFactory(std::make_shared<qt_host::QtObjectFactory>(m_application, windows.main_window));
     if (windows.status_bar) {
-        m_progress = new qt::ProgressDisplay();
+        m_progress = new qt_host::ProgressDisplay();
         windows.status_bar->addPermanentWidget(m_progress);
         m_progress->Bind(*m_application->Bar()->Progress());
     }
 
     m_command = std::make_shared<command::Selvane>();
-    m_action = qt::MakeCommandAction(*m_command, *m_runtime, windows.main_window);
+    m_action = qt_host::MakeCommandAction(*m_command, *m_runtime, windows.main_window);
     m_action->setWhatsThis(QString::fromStdString(m_command->Message()));
     m_command->OnCreate(m_application);
     QObject::connect(m_action, &QAction::triggered, m_action, [this] {
-        if (m_windows.main_window) qt::TakeWindowFrameMargins(*m_runtime, *m_windows.main_window);
+        if (m_windows.main_window) qt_host::TakeWindowFrameMargins(*m_runtime, *m_windows.main_window);
         m_command->OnClick();
     });
 }

@@ -13,7 +13,7 @@
 #include "command/Selvane.h"
 #include "gis/model/application.h"
 #include "qgis/qgis_document.h"
-#include "qt/progress_display.h"
+#include "qt_host/progress_display.h"
 #include "qt/qt_runtime.h"
 
 class QStatusBar;
@@ -46,7 +46,7 @@ public:
     qt::QtRuntime& Runtime() { return *m_runtime; }
     const std::shared_ptr<gis::Application>& Application() const { return m_application; }
     const std::shared_ptr<QgisDocument>& Document() const { return m_document; }
-    qt::ProgressDisplay* Progress() const { return m_progress; }
+    qt_host::ProgressDisplay* Progress() const { return m_progress; }
 
 private:
     std::shared_ptr<qt::QtRuntime> m_runtime;
@@ -55,7 +55,7 @@ private:
     std::shared_ptr<command::Selvane> m_command;
     QgisWindows m_windows;
     QPointer<QAction> m_action;
-    QPointer<qt::ProgressDisplay> m_progress;
+    QPointer<qt_host::ProgressDisplay> m_progress;
 };
 
 }  // namespace selvane::qgis

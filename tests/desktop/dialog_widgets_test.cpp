@@ -10,7 +10,7 @@
 #include <QScreen>
 #include <QTest>
 
-#include "qt/modeless_frame.h"
+#include "qt_host/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmIndex.h"
 #include "dialogs/frmIndex_design.h"
@@ -83,7 +83,7 @@ TEST(DialogWidgets, TheFrameIsAFixedToolWindowCentredOnTheScreenAndOwnedByTheMai
     DesktopMap desktop;
     auto& form = desktop.Open();
     const QMargins margins = desktop.host->Runtime().WindowFrameMargins();  // read off the main window
-    auto frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(state::MainDialog->Frame());
+    auto frame = std::dynamic_pointer_cast<qt_host::QtModelessFrame>(state::MainDialog->Frame());
     ASSERT_NE(frame, nullptr);
     auto* window = frame->Window();
     ASSERT_NE(window, nullptr);

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QTest>
 
-#include "qt/modeless_frame.h"
+#include "qt_host/modeless_frame.h"
 #include "desktop_test_support.h"
 #include "dialogs/frmHelp.h"
 #include "state/shared_state.h"
@@ -13,10 +13,10 @@
 namespace selvane::testing {
 namespace {
 
-std::vector<std::shared_ptr<qt::QtModelessFrame>> HelpWindows(desktop::DesktopHost& host) {
-    std::vector<std::shared_ptr<qt::QtModelessFrame>> windows;
+std::vector<std::shared_ptr<qt_host::QtModelessFrame>> HelpWindows(desktop::DesktopHost& host) {
+    std::vector<std::shared_ptr<qt_host::QtModelessFrame>> windows;
     for (const auto& frame : host.Application()->Windows()) {
-        if (frame->Caption() == "Selvane - Help") windows.push_back(std::dynamic_pointer_cast<qt::QtModelessFrame>(frame));
+        if (frame->Caption() == "Selvane - Help") windows.push_back(std::dynamic_pointer_cast<qt_host::QtModelessFrame>(frame));
     }
     return windows;
 }
@@ -87,7 +87,7 @@ TEST(HelpDialog, FrameIsMadeOnceWithItsCaptionSetOnceAndClosingItFreesTheDialog)
     frame->SetVisible(true);
     std::weak_ptr<dialogs::frmHelp> watched = help;
     help.reset();
-    auto* window = std::dynamic_pointer_cast<qt::QtModelessFrame>(frame)->Window();
+    auto* window = std::dynamic_pointer_cast<qt_host::QtModelessFrame>(frame)->Window();
     frame.reset();
     ASSERT_FALSE(watched.expired());  // the shown frame keeps it
     window->close();

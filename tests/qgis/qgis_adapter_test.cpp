@@ -28,7 +28,7 @@
 
 #include "qgis/qgis_layer.h"
 #include "qgis_test_support.h"
-#include "qt/modeless_frame.h"
+#include "qt_host/modeless_frame.h"
 
 namespace selvane::testing {
 namespace {
@@ -170,7 +170,7 @@ TEST(QgisAdapter, PickersListTheLayerPanelAndTheActionIsTheCommand) {
 
     // The dialog's window belongs to QGIS's main window.
     ASSERT_EQ(town.map.host->Application()->Windows().size(), 1u);
-    auto frame = std::dynamic_pointer_cast<qt::QtModelessFrame>(town.map.host->Application()->Windows().front());
+    auto frame = std::dynamic_pointer_cast<qt_host::QtModelessFrame>(town.map.host->Application()->Windows().front());
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->Window()->parentWidget(), town.map.window.get());
     EXPECT_TRUE(frame->Window()->isVisible());

@@ -1,11 +1,11 @@
-#include "qt/modeless_frame.h"
+#include "qt_host/modeless_frame.h"
 
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
 #include "qt/qt_form.h"
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 
 FrameWindow::FrameWindow(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     auto* layout = new QVBoxLayout(this);
@@ -45,7 +45,7 @@ QtModelessFrame::~QtModelessFrame() {
 
 void QtModelessFrame::Create(std::shared_ptr<platform::IHostedForm> dialog) {
     gis::ModelessFrame::Create(dialog);  // loads the dialog
-    auto* form = dynamic_cast<QtForm*>(dialog->Form().get());
+    auto* form = dynamic_cast<qt::QtForm*>(dialog->Form().get());
     if (!form || !m_window) return;
     QWidget* client = form->Widget();
     m_window->layout()->addWidget(client);
@@ -78,4 +78,4 @@ std::shared_ptr<platform::IModelessFrame> QtObjectFactory::CreateModelessFrame()
     return std::make_shared<QtModelessFrame>(m_application, m_owner);
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

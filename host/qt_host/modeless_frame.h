@@ -8,7 +8,7 @@
 
 #include "gis/model/application.h"
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 
 /// The window of a modeless frame: a tool window owned by the main window, fixed to the
 /// size of the dialog it hosts.
@@ -54,4 +54,4 @@ private:
     QPointer<QWidget> m_owner;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

@@ -7,7 +7,7 @@
 
 #include "gis/model/status_bar.h"
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 
 /// The status bar's step progressor as the user sees it: a message and a bar at the right
 /// of the status bar. A run holds the UI thread, so the bar repaints itself at once
@@ -31,4 +31,4 @@ private:
     int m_repaints = 0;
 };
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

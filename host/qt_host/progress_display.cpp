@@ -1,10 +1,10 @@
-#include "qt/progress_display.h"
+#include "qt_host/progress_display.h"
 
 #include <QHBoxLayout>
 
 #include <algorithm>
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 namespace {
 
 // About thirty repaints a second: smooth to the eye, nothing against a run's time.
@@ -48,4 +48,4 @@ void ProgressDisplay::Draw(const gis::ProgressState& state) {
     if (state.visible) m_bar->repaint();
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

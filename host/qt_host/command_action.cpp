@@ -1,10 +1,10 @@
-#include "qt/command_action.h"
+#include "qt_host/command_action.h"
 
 #include <QIcon>
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 
-QAction* MakeCommandAction(platform::ICommand& command, QtRuntime& runtime, QWidget* owner) {
+QAction* MakeCommandAction(platform::ICommand& command, qt::QtRuntime& runtime, QWidget* owner) {
     auto* action = new QAction(QString::fromStdString(command.Caption()), owner);
     action->setObjectName(QString::fromStdString(command.Name()));
     action->setToolTip(QString::fromStdString(command.Tooltip()));
@@ -16,11 +16,11 @@ QAction* MakeCommandAction(platform::ICommand& command, QtRuntime& runtime, QWid
     return action;
 }
 
-void TakeWindowFrameMargins(QtRuntime& runtime, const QWidget& window) {
+void TakeWindowFrameMargins(qt::QtRuntime& runtime, const QWidget& window) {
     const QRect outer = window.frameGeometry();
     const QRect inner = window.geometry();
     runtime.SetWindowFrameMargins(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
                                            outer.right() - inner.right(), outer.bottom() - inner.bottom()));
 }
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

@@ -9,13 +9,13 @@
 #include "platform/arcobjects.h"
 #include "qt/qt_runtime.h"
 
-namespace selvane::qt {
+namespace selvane::qt_host {
 
 /// A new action of `owner` for `command`; pressing it does nothing yet.
-QAction* MakeCommandAction(platform::ICommand& command, QtRuntime& runtime, QWidget* owner);
+QAction* MakeCommandAction(platform::ICommand& command, qt::QtRuntime& runtime, QWidget* owner);
 
 /// Tells the runtime what the window system adds around `window` (title bar and borders):
 /// the dialog centres its outer size, as the host's main window has it.
-void TakeWindowFrameMargins(QtRuntime& runtime, const QWidget& window);
+void TakeWindowFrameMargins(qt::QtRuntime& runtime, const QWidget& window);
 
-}  // namespace selvane::qt
+}  // namespace selvane::qt_host

@@ -13,7 +13,7 @@
 #include "gis/support/gdal_session.h"
 #include "gis/support/message_text.h"
 #include "gis/geometry/shape.h"
-#include "gis/files/geopackage_reader.h"
+#include "gis/files/fast_readers.h"
 #include "gis/files/ogr_filter_process.h"
 #include "gis/files/sqlite_definition_query.h"
 
@@ -185,6 +185,13 @@ OGRLayer& FileSource::Table(const std::string& table) const {
     return OpenedTable(*layer);
 }
 
+const FastReader* FileSource::FastReaderOfFile() const {
+    // Only a plain file: GDAL's virtual files and folders are GDAL's to read.
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(m_path, ignored)) return nullptr;
+    return FastReaderOf(m_dataset->handle->GetDriverName());
+}
+
 void FileSource::RequireListedTablesOpen() const {
     auto& dataset = *m_dataset->handle;
     if (std::string(dataset.GetDriverName()) != "GPKG") return;
@@ -229,16 +236,14 @@ std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& tab
     auto dataset = m_dataset;
     auto path = m_path;
     const char* fid = layer->GetFIDColumn();
-    std::error_code ignored;
-    const bool geopackage = std::string(m_dataset->handle->GetDriverName()) == "GPKG" && fid && *fid &&
-                            column && *column && std::filesystem::is_regular_file(m_path, ignored);
+    const auto read_rows = FastReaderOfFile() && fid && *fid && column && *column ? FastReaderOfFile()->read_rows : nullptr;
     auto feature_class = std::make_shared<MemoryFeatureClass>(
         table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
-        [dataset, path, table, geopackage, fid_column = std::string(fid ? fid : ""), shape_field] {
-            if (geopackage) {
+        [dataset, path, table, read_rows, fid_column = std::string(fid ? fid : ""), shape_field] {
+            if (read_rows) {
                 // Straight into GEOS where the table allows it; GDAL reads the rest and
                 // names what cannot be read.
-                if (auto rows = ReadGeoPackageRows(path, table, fid_column, shape_field)) return std::move(*rows);
+                if (auto rows = read_rows(path, table, fid_column, shape_field)) return std::move(*rows);
             }
             return ReadRows(*dataset->handle, path, table);
         });
@@ -261,11 +266,8 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     };
     try {
         RequireSingleExpression(query);
-        const std::string driver = m_dataset->handle->GetDriverName();
         const char* fid_column = layer->GetFIDColumn();
-        std::error_code ignored;
-        if ((driver == "GPKG" || driver == "SQLite") && fid_column && *fid_column &&
-            std::filesystem::is_regular_file(m_path, ignored)) {
+        if (FastReaderOfFile() && FastReaderOfFile()->sqlite && fid_column && *fid_column) {
             // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
             // it runs read-only and under a time limit.
             SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show, limit);

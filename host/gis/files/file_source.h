@@ -14,6 +14,8 @@ class OGRLayer;
 
 namespace selvane::gis {
 
+struct FastReader;
+
 class GdalMessages;
 
 /// The name given to the shape field of formats that do not name their geometry column.
@@ -43,6 +45,8 @@ public:
                                 std::chrono::milliseconds limit = kDefinitionQueryTimeLimit) const;
 
 private:
+    /// The fast reader of this source's format, when the source is a plain file.
+    const FastReader* FastReaderOfFile() const;
     /// Throws platform::Error naming a table of a GeoPackage's contents list that GDAL
     /// leaves out.
     void RequireListedTablesOpen() const;

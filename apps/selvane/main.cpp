@@ -42,13 +42,13 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Chooses an entry of a picker as a user does; a text that is not an entry cannot be
-// picked, so it is a usage error that lists what can be.
 // A message (which may quote names from the map) as the terminal shows it: line by line,
 // with what would act on the terminal or reorder a line escaped. Names alone go through
 // Printable whole, so that a name cannot start a line of its own.
 std::string Shown(const std::string& text) { return selvane::forms::PrintableLines(text); }
 
+// Chooses an entry of a picker as a user does; a text that is not an entry cannot be
+// picked, so it is a usage error that lists what can be.
 bool Pick(selvane::platform::IComboBox& picker, const std::string& text, const char* what) {
     const auto items = picker.Items();
     if (std::find(items.begin(), items.end(), text) != items.end()) {
@@ -101,9 +101,6 @@ void GuardStandardStreams() {
     }
 }
 
-// Writes the selected Layer #2 features to --output, when the run ended without a message
-// box: a run that failed part way holds a partial selection, which is not written as if it
-// were the answer.
 // The files the map reads: its documents, and the data of its layers.
 std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, const Options& options) {
     std::vector<std::string> files = options.maps;
@@ -116,6 +113,9 @@ std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, con
     return files;
 }
 
+// Writes the selected Layer #2 features to --output, when the run ended without a message
+// box: a run that failed part way holds a partial selection, which is not written as if it
+// were the answer.
 void Export(const std::shared_ptr<selvane::platform::IFeatureLayer>& layer2, const std::vector<std::int64_t>& ids,
             const selvane::gis::MxDocument& document, const Options& options, int message_boxes) {
     if (message_boxes > 0) throw std::runtime_error("nothing written to " + options.output + ": the run showed a message");

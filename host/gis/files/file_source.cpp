@@ -236,7 +236,8 @@ std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& tab
     auto dataset = m_dataset;
     auto path = m_path;
     const char* fid = layer->GetFIDColumn();
-    const auto read_rows = FastReaderOfFile() && fid && *fid && column && *column ? FastReaderOfFile()->read_rows : nullptr;
+    const FastReader* fast = fid && *fid && column && *column ? FastReaderOfFile() : nullptr;
+    const auto read_rows = fast ? fast->read_rows : nullptr;
     auto feature_class = std::make_shared<MemoryFeatureClass>(
         table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
         [dataset, path, table, read_rows, fid_column = std::string(fid ? fid : ""), shape_field] {
@@ -267,7 +268,8 @@ ShownIds FileSource::DefinitionQueryIds(const std::string& table, const std::str
     try {
         RequireSingleExpression(query);
         const char* fid_column = layer->GetFIDColumn();
-        if (FastReaderOfFile() && FastReaderOfFile()->sqlite && fid_column && *fid_column) {
+        const FastReader* fast = fid_column && *fid_column ? FastReaderOfFile() : nullptr;
+        if (fast && fast->sqlite) {
             // OGR hands such a filter to SQLite as it is; run it there ourselves, so that
             // it runs read-only and under a time limit.
             SelectIdsFromSqlite(m_path, layer->GetName(), fid_column, query, show, limit);

@@ -193,8 +193,8 @@ private:
 
     /// How long one wait on the server may last; zero for as long as it takes.
     std::chrono::milliseconds Patience() const;
-    /// Waits until the server can be read from (sending what is still to send first), or
-    /// until `deadline`, when the connection is closed; false once it is closed.
+    /// Waits until the server can be read from, or until `deadline`, when the connection
+    /// is closed; false once it is closed. (Sends block: nothing is left to send here.)
     bool AwaitReadable(std::chrono::steady_clock::time_point deadline);
     /// Waits until a result can be read without blocking, under the clock.
     void AwaitResult();

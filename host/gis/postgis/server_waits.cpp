@@ -30,8 +30,7 @@ bool PgConnection::AwaitReadable(Clock::time_point deadline) {
     const bool clocked = Patience().count() > 0;
     while (true) {
         const int socket = PQsocket(m_connection);
-        const int unsent = PQflush(m_connection);  // 1 while bytes are left to send
-        if (socket < 0 || unsent < 0) return false;
+        if (socket < 0) return false;
         int wait = -1;
         if (clocked) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -41,11 +40,11 @@ bool PgConnection::AwaitReadable(Clock::time_point deadline) {
             }
             wait = static_cast<int>(std::min<std::int64_t>(left, INT_MAX));
         }
-        pollfd polled{socket, static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        // Data, a hang-up or an error: each is for libpq to read.
+        pollfd polled{socket, POLLIN, 0};
         const int ready = poll(&polled, 1, wait);
+        if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) return false;
-        // Anything but room to send (data, a hang-up, an error) is for libpq to read.
-        if (ready > 0 && (polled.revents & ~POLLOUT)) return true;
     }
 }
 

@@ -2,6 +2,8 @@
 // presses it and acts on the dialog as a user would.
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -140,19 +143,32 @@ void PrintProperties(selvane::command::Selvane& command) {
 
 // Interrupted (Ctrl-C, kill): the database servers are told to stop what they run for this
 // program, an output half written is removed, and the program ends as the signal would
-// have ended it.
-extern "C" void StopOnSignal(int signal_number) {
-    selvane::gis::CancelDatabaseStatements();
-    selvane::headless::RemoveUnfinishedOutput();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-}
-
+// have ended it. The signals go to a thread of their own rather than to a handler, so that
+// this may wait for an output being moved into place; no other thread ever sees them.
+// A signal the caller ignores (nohup, a background job) stays ignored.
 void StopOnSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller ignores (nohup, a background job) stays ignored.
-        if (std::signal(signal_number, StopOnSignal) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+        struct sigaction current {};
+        if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, signal_number);
+        }
     }
+    // Blocked before any other thread starts, so that every thread inherits it.
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        int signal_number = 0;
+        if (::sigwait(&signals, &signal_number) != 0) return;
+        selvane::gis::CancelDatabaseStatements();
+        selvane::headless::RemoveUnfinishedOutput();
+        std::signal(signal_number, SIG_DFL);
+        sigset_t taken;
+        sigemptyset(&taken);
+        sigaddset(&taken, signal_number);
+        ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
+        std::raise(signal_number);
+    }).detach();
 }
 
 // The phases' times, for --timings.

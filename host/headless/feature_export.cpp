@@ -5,16 +5,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -51,61 +48,31 @@ GDALDriver* DriverFor(const fs::path& path) {
                              ".csv, ...)");
 }
 
-// The folder of the output being written, for a signal handler to remove: a fixed buffer,
-// set before the folder is made and emptied after it is gone.
-char g_unfinished[PATH_MAX];
-std::atomic<bool> g_unfinished_set{false};
-
-// Removes the files of `folder`, and of the folders in it down to `depth`, then the folder,
-// with system calls alone (no allocation), as a signal handler may.
-void RemoveTree(int parent, const char* folder, int depth) noexcept {
-    const int descriptor = ::openat(parent, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) return;
-    alignas(8) char entries[4096];
-    for (;;) {
-        const long read = ::syscall(SYS_getdents64, descriptor, entries, sizeof entries);
-        if (read <= 0) break;
-        for (long at = 0; at < read;) {
-            struct Entry {
-                std::uint64_t inode;
-                std::int64_t offset;
-                unsigned short length;
-                unsigned char type;
-                char name[1];
-            };
-            const auto* entry = reinterpret_cast<const Entry*>(entries + at);
-            at += entry->length;
-            const char* name = entry->name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-            if (entry->type == DT_DIR) {
-                if (depth > 0) RemoveTree(descriptor, name, depth - 1);
-            } else {
-                ::unlinkat(descriptor, name, 0);
-            }
-        }
-    }
-    ::close(descriptor);
-    ::unlinkat(parent, folder, AT_REMOVEDIR);
-}
+// The folder of the output being written, for an interrupted run to remove. The lock is
+// held while the folder is made and named here, while its files are moved into place and
+// while it is removed, so that an interruption finds it named and leaves a whole output
+// or none.
+std::mutex g_unfinished_lock;
+fs::path g_unfinished;
 
 // A folder beside the output, removed with whatever is in it unless kept.
 class TemporaryFolder {
 public:
     explicit TemporaryFolder(const fs::path& beside) {
         std::string pattern = (beside.parent_path() / ".selvane-output-XXXXXX").string();
-        if (pattern.size() >= sizeof g_unfinished) throw std::runtime_error("the path " + beside.string() + " is too long");
+        const std::lock_guard named(g_unfinished_lock);
         if (!mkdtemp(pattern.data())) {
             throw std::runtime_error("cannot write in the folder of " + beside.string() + ": " +
                                      std::system_category().message(errno));
         }
-        std::memcpy(g_unfinished, pattern.c_str(), pattern.size() + 1);
-        g_unfinished_set.store(true);
         m_path = pattern;
+        g_unfinished = m_path;
     }
     ~TemporaryFolder() {
-        g_unfinished_set.store(false);
+        const std::lock_guard named(g_unfinished_lock);
         std::error_code ignored;
         fs::remove_all(m_path, ignored);
+        g_unfinished.clear();
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
@@ -245,7 +212,12 @@ bool ReadByTheMap(const fs::path& target, const std::vector<std::string>& read_f
 }  // namespace
 
 void RemoveUnfinishedOutput() noexcept {
-    if (g_unfinished_set.exchange(false)) RemoveTree(AT_FDCWD, g_unfinished, 2);
+    const std::lock_guard named(g_unfinished_lock);
+    if (g_unfinished.empty()) return;
+    // The writer may still be making a file in it: removed again until it is gone.
+    std::error_code error;
+    for (int attempt = 0; attempt < 100 && fs::exists(g_unfinished, error); ++attempt) fs::remove_all(g_unfinished, error);
+    g_unfinished.clear();
 }
 
 void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
@@ -327,6 +299,8 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
             throw std::runtime_error(target.string() + " exists; --overwrite replaces it");
         }
     }
+    // An interruption waits for all of them to be moved, or removes them all.
+    const std::lock_guard moving(g_unfinished_lock);
     for (const auto& name : made) {
         fs::rename(folder.Path() / name, output.parent_path() / name, error);
         if (error) throw std::runtime_error("cannot move " + name.string() + " into place: " + error.message());

@@ -21,8 +21,9 @@ namespace selvane::headless {
 void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
                     const std::string& path, bool overwrite, const std::vector<std::string>& read_files);
 
-/// Removes the temporary folder of an output being written, if any: for a signal handler,
-/// before the program ends as the signal would end it.
+/// Removes the temporary folder of an output being written, if any, before the program
+/// ends on a signal; it waits while an output's files are being moved into place. Not for a
+/// signal handler: it takes a lock.
 void RemoveUnfinishedOutput() noexcept;
 
 }  // namespace selvane::headless

@@ -88,6 +88,10 @@ std::optional<std::vector<std::int64_t>> OgrFilterIdsWithin(const std::string& p
         throw platform::Error(platform::kFail, std::string("cannot run the definition query: ") + std::strerror(errno));
     }
     if (child == 0) {
+        // The program may take its signals on a thread of its own; this process ends by them.
+        sigset_t none;
+        sigemptyset(&none);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
         ::close(ends[0]);
         Evaluate(ends[1], path, table, query);
     }

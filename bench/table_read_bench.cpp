@@ -38,11 +38,12 @@ int main(int argc, char** argv) {
     const int repeats = argc > 3 ? std::atoi(argv[3]) : 7;
     std::vector<double> whole, sliced, indexed;
     std::size_t rows = 0;
+    selvane::gis::EngineTuning tuning;
     for (int repeat = 0; repeat < repeats; ++repeat) {
         for (const std::size_t slices : {std::size_t{1}, std::size_t{0}}) {
-            selvane::gis::SetRowidSlicesForTests(slices);
+            tuning.rowid_slices = slices;
             const auto start = Clock::now();
-            auto read = selvane::gis::ReadGeoPackageRows(path, table, "fid", "geom");
+            auto read = selvane::gis::ReadGeoPackageRows(path, table, "fid", "geom", &tuning);
             (slices == 1 ? whole : sliced).push_back(Milliseconds(start));
             if (!read) {
                 std::fprintf(stderr, "%s: table %s is not read by the direct reader\n", path.c_str(), table.c_str());
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("%zu rows; median of %d: read in one slice %.1f ms, in a slice a core %.1f ms (%zu tables in slices)",
-                rows, repeats, Median(whole), Median(sliced), selvane::gis::TablesReadInSlices());
+                rows, repeats, Median(whole), Median(sliced), tuning.tables_read_in_slices.load());
     if (!indexed.empty()) std::printf("; index of points %.1f ms", Median(indexed));
     std::printf("\n");
 }

@@ -214,9 +214,9 @@ private:
     sqlite3* m_database = nullptr;
 };
 
-struct ScopedSlices {
-    explicit ScopedSlices(std::size_t slices) { gis::SetRowidSlicesForTests(slices); }
-    ~ScopedSlices() { gis::SetRowidSlicesForTests(0); }
+// A table's reading in `slices` slices (0: one a core), and the tables it read in slices.
+struct Sliced : gis::EngineTuning {
+    explicit Sliced(std::size_t slices) { rowid_slices = slices; }
 };
 
 TEST(GeoPackageReader, RowidRangesCutTheSpanWithoutGapOrOverlapAndOnlyWhereATableHasRowids) {
@@ -290,12 +290,11 @@ TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
         }
     }
     const auto read = [&](const char* table, std::size_t slices) {
-        const ScopedSlices sliced(slices);
-        const auto before = gis::TablesReadInSlices();
-        const auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom");
+        Sliced sliced(slices);
+        const auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom", &sliced);
         EXPECT_TRUE(rows.has_value());
         EXPECT_EQ(DirectRows(*rows), GdalRows(path, table));
-        return gis::TablesReadInSlices() - before;
+        return sliced.tables_read_in_slices.load();
     };
     for (const std::size_t slices : {1u, 2u, 3u, 7u}) {
         SCOPED_TRACE(slices);
@@ -316,9 +315,9 @@ TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
     const auto mixed = folder.File("point-among-polygons.gpkg");
     WriteGeoPackage(mixed, {parcels});
     const auto outcome = [&](std::size_t slices) {
-        const ScopedSlices sliced(slices);
+        Sliced sliced(slices);
         try {
-            const auto rows = gis::ReadGeoPackageRows(mixed, "parcels", "fid", "geom");
+            const auto rows = gis::ReadGeoPackageRows(mixed, "parcels", "fid", "geom", &sliced);
             if (!rows) return std::string("left to GDAL");
             EXPECT_TRUE(rows->plain.empty()) << "a table of polygons keeps no plain points";
             return std::to_string(DirectRows(*rows).size()) + " rows";
@@ -344,7 +343,6 @@ void CommitInTheGap() {
 TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) {
     TableSpec wells{"wells", 1, 0, {}, {}};
     for (int i = 0; i < 60; ++i) wells.shapes.push_back("POINT(" + std::to_string(i) + " 0)");
-    const ScopedSlices sliced(2);
     for (const bool wal : {true, false}) {
         SCOPED_TRACE(wal ? "write-ahead log" : "rollback journal");
         TempFolder folder;
@@ -354,10 +352,10 @@ TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) 
         ASSERT_EQ(writer.Execute(wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE"), SQLITE_OK);
         const auto old_rows = GdalRows(path, "wells");
         g_gap_writer = &writer;
-        gis::SetSnapshotGapForTests(CommitInTheGap);
-        const auto before = gis::TablesReadInSlices();
-        const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
-        gis::SetSnapshotGapForTests(nullptr);
+        Sliced sliced(2);
+        sliced.snapshot_gap = CommitInTheGap;
+        const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
+        sliced.snapshot_gap = nullptr;
         ASSERT_TRUE(rows.has_value());
         const auto new_rows = GdalRows(path, "wells");
         if (wal) {
@@ -367,19 +365,19 @@ TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) 
             EXPECT_EQ(g_gap_commit, SQLITE_OK);
             EXPECT_NE(new_rows, old_rows);
             EXPECT_EQ(DirectRows(*rows), new_rows);
-            EXPECT_EQ(gis::TablesReadInSlices(), before);
+            EXPECT_EQ(sliced.tables_read_in_slices, 0u);
         } else {
             // The first connection's read lock keeps the commit out until both slices are read.
             EXPECT_EQ(g_gap_commit, SQLITE_BUSY);
             EXPECT_EQ(new_rows, old_rows);
             EXPECT_EQ(DirectRows(*rows), old_rows);
-            EXPECT_EQ(gis::TablesReadInSlices(), before + 1);
+            EXPECT_EQ(sliced.tables_read_in_slices, 1u);
         }
         // With no writer in the gap, the slices are read together.
-        const auto again = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
+        const auto again = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
         ASSERT_TRUE(again.has_value());
         EXPECT_EQ(DirectRows(*again), new_rows);
-        EXPECT_EQ(gis::TablesReadInSlices(), before + (wal ? 1 : 2));
+        EXPECT_EQ(sliced.tables_read_in_slices, wal ? 1u : 2u);
     }
 }
 

@@ -35,9 +35,9 @@ public:
         // Short sleeps as asked for, not rounded up to the default 50 µs of slack.
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         g_pace = pace;
-        gis::SetRowAheadPaceForTests(Sleepy);
+        TestTuning()->row_ahead_pace = Sleepy;
     }
-    ~Paced() { gis::SetRowAheadPaceForTests(nullptr); }
+    ~Paced() { TestTuning()->row_ahead_pace = nullptr; }
 };
 
 const char* PaceName(Pace pace) {

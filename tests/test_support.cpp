@@ -71,9 +71,14 @@ void WriteGeoPackage(const std::string& path, const std::vector<TableSpec>& tabl
     }
 }
 
+const std::shared_ptr<gis::EngineTuning>& TestTuning() {
+    static const auto tuning = gis::DefaultTuning();
+    return tuning;
+}
+
 std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
                                             const std::string& name, const std::string& definition_query) {
-    gis::FileSource source(path);
+    gis::FileSource source(path, TestTuning());
     auto feature_class = source.LoadTable(table);
     gis::ShownIds shown;
     if (!definition_query.empty()) shown = source.DefinitionQueryIds(table, definition_query);

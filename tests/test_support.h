@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialogs/frmIndex.h"
+#include "gis/common/engine_tuning.h"
 #include "gis/memory/layer.h"
 #include "gis/model/layers.h"
 #include "gis/model/map.h"
@@ -58,7 +59,11 @@ struct MessageLog {
     }
 };
 
-/// A feature layer of a data file's table.
+/// What the sources the tests open follow, and count in: LoadLayer's, the database tests'
+/// (a test sets a way of answering for its scope and puts it back).
+const std::shared_ptr<gis::EngineTuning>& TestTuning();
+
+/// A feature layer of a data file's table, following TestTuning.
 std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
                                             const std::string& name = {}, const std::string& definition_query = {});
 

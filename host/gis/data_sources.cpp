@@ -1,5 +1,6 @@
 #include "gis/data_sources.h"
 
+#include "gis/copy/table_copies.h"
 #include "gis/files/file_data_source.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/data_source.h"
@@ -7,10 +8,15 @@
 namespace selvane::gis {
 namespace {
 
+// A PostGIS source whose scans' searches may be answered from copies in memory.
+std::unique_ptr<DataSource> OpenPostgis(const std::string& source, const std::shared_ptr<EngineTuning>& tuning) {
+    return OpenPostgisDataSource(source, tuning, TableCopies());
+}
+
 // A new kind of source is a file of its own that opens it, and a line here. Files come
 // last: GDAL reads whatever the others do not claim.
 constexpr DataSourceKind kKinds[] = {
-    {"PostGIS", IsDatabaseSource, false, OpenPostgisDataSource},
+    {"PostGIS", IsDatabaseSource, false, OpenPostgis},
     {"file", ClaimsFile, true, OpenFileDataSource},
 };
 

@@ -25,13 +25,16 @@ constexpr std::size_t kMaxGroupDepth = 100;
 // Opens each source once, so that two layers on the same table share one feature class.
 class SourceCache {
 public:
+    explicit SourceCache(std::shared_ptr<EngineTuning> tuning) : m_tuning(std::move(tuning)) {}
+
     DataSource& Source(const DataSourceKind& kind, const std::string& source) {
         auto& opened = m_sources[source];
-        if (!opened) opened = kind.open(source);
+        if (!opened) opened = kind.open(source, m_tuning);
         return *opened;
     }
 
 private:
+    std::shared_ptr<EngineTuning> m_tuning;
     std::map<std::string, std::unique_ptr<DataSource>> m_sources;
 };
 
@@ -47,8 +50,8 @@ public:
 // text grows with the depth instead of being copied into every level.
 class DocumentReader {
 public:
-    DocumentReader(std::string document_path, std::filesystem::path folder)
-        : m_document_path(std::move(document_path)), m_folder(std::move(folder)) {}
+    DocumentReader(std::string document_path, std::filesystem::path folder, std::shared_ptr<EngineTuning> tuning)
+        : m_document_path(std::move(document_path)), m_folder(std::move(folder)), m_cache(std::move(tuning)) {}
 
     std::vector<std::shared_ptr<platform::ILayer>> Read(const json& layers) {
         if (!layers.is_array()) Fail("map: \"layers\" must be a list");
@@ -241,8 +244,9 @@ json ParseDocument(const std::string& path, const std::string& text) {
     }
 }
 
-std::shared_ptr<MxDocument> DocumentFromJson(const std::string& path, const json& document) {
-    DocumentReader reader(path, std::filesystem::path(path).parent_path());
+std::shared_ptr<MxDocument> DocumentFromJson(const std::string& path, const json& document,
+                                             std::shared_ptr<EngineTuning> tuning) {
+    DocumentReader reader(path, std::filesystem::path(path).parent_path(), std::move(tuning));
     if (!document.is_object() || !document.contains("layers")) {
         throw platform::Error(platform::kFail, path + ": document: missing \"layers\"");
     }
@@ -260,23 +264,24 @@ bool IsGeoJson(const json& document) {
 
 }  // namespace
 
-std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path) {
-    return LoadMapDocumentText(path, ReadWholeFile(path));
+std::shared_ptr<MxDocument> LoadMapDocument(const std::string& path, std::shared_ptr<EngineTuning> tuning) {
+    return LoadMapDocumentText(path, ReadWholeFile(path), std::move(tuning));
 }
 
-std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const std::string& text) {
-    return DocumentFromJson(path, ParseDocument(path, text));
+std::shared_ptr<MxDocument> LoadMapDocumentText(const std::string& path, const std::string& text,
+                                                std::shared_ptr<EngineTuning> tuning) {
+    return DocumentFromJson(path, ParseDocument(path, text), std::move(tuning));
 }
 
-std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths) {
+std::shared_ptr<MxDocument> LoadDataFiles(const std::vector<std::string>& paths, std::shared_ptr<EngineTuning> tuning) {
     auto map = std::make_shared<Map>();
     for (const auto& path : paths) {
-        for (auto& layer : KindOfSource(path).open(path)->AllLayers()) map->AddLayer(std::move(layer));
+        for (auto& layer : KindOfSource(path).open(path, tuning)->AllLayers()) map->AddLayer(std::move(layer));
     }
     return std::make_shared<MxDocument>(std::move(map), paths.empty() ? std::string() : paths.front());
 }
 
-std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths) {
+std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths, std::shared_ptr<EngineTuning> tuning) {
     // A .json file is a map document or GeoJSON by what it holds; a folder is data.
     std::vector<bool> documents;
     for (const auto& path : paths) {
@@ -287,7 +292,7 @@ std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths) {
                 const auto text = ReadWholeFile(path);
                 const auto parsed = ParseDocument(path, text);
                 document = !IsGeoJson(parsed);
-                if (document && paths.size() == 1) return DocumentFromJson(path, parsed);
+                if (document && paths.size() == 1) return DocumentFromJson(path, parsed, tuning);
             }
         }
         documents.push_back(document);
@@ -297,7 +302,7 @@ std::shared_ptr<MxDocument> LoadMap(const std::vector<std::string>& paths) {
             throw platform::Error(platform::kFail, paths[index] + ": a map document must be the only --map");
         }
     }
-    return LoadDataFiles(paths);
+    return LoadDataFiles(paths, tuning);
 }
 
 std::string SampleMapPath(const std::string& build_tree_sample) {

@@ -13,7 +13,7 @@
 
 #include "gis/geometry/shape.h"
 #include "gis/postgis/feature_class.h"
-#include "gis/postgis/table_copy.h"
+#include "gis/wkb/ewkb.h"
 #include "../same_shape.h"
 
 namespace {

@@ -355,7 +355,7 @@ TEST(PostgisFailures, ADefinitionQueryIsAFilterAndWhatWasCheckedIsWhatRuns) {
     database.Execute("GRANT SELECT ON filtered.parcels TO selvane_evil_path");
     database.Execute("ALTER ROLE selvane_evil_path SET search_path = evil, pg_catalog, public");
     const auto as_role = "PG:" + server + " user=selvane_evil_path";
-    gis::PostgisSource as_role_source(as_role);
+    auto as_role_source = MapSource(as_role);
     HostedMap pinned({database.Layer("parcels", "all"),
                       std::make_shared<gis::PostgisLayer>("parcels", as_role_source.LoadTable("filtered.parcels"),
                                                           "lower(zone) = 'a'")});
@@ -402,7 +402,7 @@ TEST(PostgisFailures, AConnectionKilledMidRunEndsThroughTheReportWithThePartialS
     database.Execute("CREATE INDEX ON killed.wells USING gist (geom)");
     // The map's own connections, by their name on the server: other suites use it too.
     const std::string name = "selvane_killed";
-    gis::PostgisSource source(database.Source() + " application_name=" + name);
+    auto source = MapSource(database.Source() + " application_name=" + name);
     auto target = std::make_shared<gis::PostgisLayer>("parcels", source.LoadTable("killed.parcels"));
     HostedMap hosted({target, std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("killed.wells"))});
     hosted.Open();
@@ -472,7 +472,7 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
         // The map's own connections, by their name on the server: other suites use it too,
         // and listing a database's layers reads this schema's tables.
         const std::string name = "selvane_" + schema;
-        gis::PostgisSource source(database.Source() + " application_name=" + name);
+        auto source = MapSource(database.Source() + " application_name=" + name);
         auto points = std::make_shared<gis::PostgisLayer>("points", source.LoadTable(schema + ".points"));
         HostedMap hosted({points, std::make_shared<gis::PostgisLayer>("squares", source.LoadTable(schema + ".squares"))});
         hosted.Open();
@@ -502,8 +502,8 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
 
         // The helper gone, the next run's copy of the table (large enough for two halves)
         // is made by the main connection alone, and selects what the server does.
-        const auto copied = gis::TablesCopied();
-        const auto copied_in_halves = gis::TablesCopiedInHalves();
+        const auto copied = TablesCopied();
+        const auto copied_in_halves = TablesCopiedInHalves();
         {
             const ScopedTableCopyRule memory(gis::TableCopyRule::kAlways);
             hosted.Select("points", "INTERSECT", "squares");
@@ -511,8 +511,8 @@ TEST(PostgisFailures, ALostHelperConnectionLeavesTheSearchesToTheMainConnectionI
         const auto copy_count = hosted.Count();
         hosted.Select("points", "INTERSECT", "squares");
         EXPECT_TRUE(hosted.messages.texts.empty()) << hosted.messages.texts.front();
-        EXPECT_EQ(gis::TablesCopied() - copied, 1u);
-        EXPECT_EQ(gis::TablesCopiedInHalves() - copied_in_halves, 0u);
+        EXPECT_EQ(TablesCopied() - copied, 1u);
+        EXPECT_EQ(TablesCopiedInHalves() - copied_in_halves, 0u);
         // The points written during the first run, one in each of 2,858 squares.
         EXPECT_EQ(copy_count, "102858");
         EXPECT_EQ(hosted.Count(), "102858");
@@ -546,7 +546,7 @@ TEST(PostgisFailures, ARunEndedEarlyStopsItsStatementsAndTheNextRunStartsAfresh)
     const auto expected = database.Execute("SELECT count(*) FROM ended.cells c WHERE EXISTS (SELECT 1 FROM "
                                            "ended.squares s WHERE ST_Intersects(s.geom, c.geom))");
     // The map's connections by a name of their own, apart from other tests'.
-    gis::PostgisSource source(database.Source() + " application_name=selvane_ended_run");
+    auto source = MapSource(database.Source() + " application_name=selvane_ended_run");
     const auto working = [&] {
         database.Execute("SELECT pg_stat_clear_snapshot()");
         return database.Execute("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
@@ -714,7 +714,7 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
     // A run's statement that outlives its limit (here the user's, shorter than a run's own)
     // is stopped by the server, and the run says which layer it read.
     ::setenv("PGOPTIONS", "-c statement_timeout=300", 1);
-    gis::PostgisSource impatient_source(database.Source());
+    auto impatient_source = MapSource(database.Source());
     ::unsetenv("PGOPTIONS");
     HostedMap slow_run({database.Layer("parcels"),
                         std::make_shared<gis::PostgisLayer>("slow", impatient_source.LoadTable("limits.points"),
@@ -731,7 +731,7 @@ TEST(PostgisFailures, SlowFiltersLockedTablesAndInterruptedProgramsDoNotKeepTheS
     const auto ssl = TestServerFile("conninfo_ssl");
     SilenceableLink link(std::atoi(ssl.substr(ssl.find("port=") + 5).c_str()));
     ::setenv("PGOPTIONS", "-c statement_timeout=300", 1);
-    gis::PostgisSource far_source("PG:host=127.0.0.1 port=" + std::to_string(link.Port()) +
+    auto far_source = MapSource("PG:host=127.0.0.1 port=" + std::to_string(link.Port()) +
                                   " user=selvane dbname=selvane_test sslmode=require connect_timeout=2");
     ::unsetenv("PGOPTIONS");
     HostedMap dead_run(
@@ -901,7 +901,7 @@ TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearches
     std::map<std::string, std::vector<std::string>> counts;
     for (const auto rule : {gis::TableCopyRule::kNever, gis::TableCopyRule::kAlways}) {
         const ScopedTableCopyRule answered(rule);
-        const auto copied = gis::TablesCopied();
+        const auto copied = TablesCopied();
         TestDatabase database("ahead");
         database.WriteTable(Parcels());
         TableSpec wells{"wells", wkbPoint, 0, {}, {}};
@@ -932,7 +932,7 @@ TEST(PostgisFailures, AServerErrorSurfacesAtTheSearchItBelongsToEvenWhenSearches
         EXPECT_EQ(found, (std::vector<int>{1, 1, 1, 1}));
         EXPECT_NE(failure.find("Cannot evaluate esriSpatialRelIntersects on layer parcels"), std::string::npos) << failure;
         EXPECT_NE(failure.find("division by zero"), std::string::npos) << failure;
-        EXPECT_EQ(gis::TablesCopied(), copied);
+        EXPECT_EQ(TablesCopied(), copied);
     }
 }
 
@@ -960,12 +960,12 @@ TEST(PostgisFailures, ATableReadIntoMemoryFailsAsTheServersSearchesWould) {
     };
     const auto run = [&](gis::TableCopyRule rule, const std::string& table) {
         const ScopedTableCopyRule answered(rule);
-        const auto copied = gis::TablesCopied();
+        const auto copied = TablesCopied();
         auto target = database.Layer(table);
         HostedMap hosted({target, database.Layer("wells")});
         hosted.Open();
         hosted.Select(table, "INTERSECT", "wells");
-        return Outcome{target->SelectedFids(), hosted.messages.texts, hosted.Count(), gis::TablesCopied() - copied};
+        return Outcome{target->SelectedFids(), hosted.messages.texts, hosted.Count(), TablesCopied() - copied};
     };
     // The bow tie is found by the fifth well's search, and named with the table's layer.
     const auto memory = run(gis::TableCopyRule::kAlways, "parcels");
@@ -1042,7 +1042,7 @@ TEST(PostgisFailures, AConnectionKilledAfterATableWasReadIntoMemoryEndsTheRunAtT
     database.Execute("ALTER TABLE killed_copy.wells ADD PRIMARY KEY (fid)");
     // The map's own connections, by their name on the server: other suites use it too.
     const std::string name = "selvane_killed_copy";
-    gis::PostgisSource source(database.Source() + " application_name=" + name);
+    auto source = MapSource(database.Source() + " application_name=" + name);
     auto target = std::make_shared<gis::PostgisLayer>("parcels", source.LoadTable("killed_copy.parcels"));
     HostedMap hosted({target, std::make_shared<gis::PostgisLayer>("wells", source.LoadTable("killed_copy.wells"))});
     hosted.Open();

@@ -118,10 +118,10 @@ struct AnsweredRun {
 AnsweredRun RunAnswered(gis::TableCopyRule rule, std::vector<std::shared_ptr<platform::ILayer>> layers,
                         const std::string& layer2, const std::string& relation, const std::string& layer1) {
     const ScopedTableCopyRule answered(rule);
-    const auto copied = gis::TablesCopied();
-    const auto copied_in_halves = gis::TablesCopiedInHalves();
+    const auto copied = TablesCopied();
+    const auto copied_in_halves = TablesCopiedInHalves();
     auto outcome = RunOn(std::move(layers), layer2, relation, layer1);
-    return {outcome, gis::TablesCopied() - copied, gis::TablesCopiedInHalves() - copied_in_halves};
+    return {outcome, TablesCopied() - copied, TablesCopiedInHalves() - copied_in_halves};
 }
 
 // The run on a copy selects what the server's run selects, of at least `least` features,
@@ -200,7 +200,7 @@ TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldB
         // counted: other suites use the server too, and the last round's connections may
         // still be closing.
         const auto name = "selvane_many_" + std::to_string(++round);
-        gis::PostgisSource source(database.Source() + " application_name=" + name);
+        auto source = MapSource(database.Source() + " application_name=" + name);
         auto cells = std::make_shared<gis::PostgisLayer>("cells", source.LoadTable("many.cells"));
         auto many = std::make_shared<gis::PostgisLayer>("many", source.LoadTable("many.many"));
         const auto actual = RunOn({cells, many}, "cells", relation, "many");
@@ -348,11 +348,11 @@ TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes
     const auto run = [&](gis::TableCopyRule rule, const std::string& targets, const std::string& relation,
                          int squares) {
         const ScopedTableCopyRule answered(rule);
-        const auto copied = gis::TablesCopied();
+        const auto copied = TablesCopied();
         auto outcome = RunOn({database.Layer(targets), database.Layer("squares", "squares",
                                                                       "fid <= " + std::to_string(squares))},
                              targets, relation, "squares");
-        return std::make_pair(outcome, gis::TablesCopied() - copied);
+        return std::make_pair(outcome, TablesCopied() - copied);
     };
     // Scans of no square, one, a batch of the scan's, one more, and two batches and one.
     for (const int squares : {0, 1, 10000, 10001, 20001}) {
@@ -383,10 +383,10 @@ TEST(PostgisSearch, ATableReadIntoMemoryForAScanAnswersEveryBatchAsTheServerDoes
     for (const auto& [queries, copies] : {std::make_pair("squares", 1u), std::make_pair("few", 0u)}) {
         SCOPED_TRACE(queries);
         const ScopedTableCopyRule by_cost(gis::TableCopyRule::kByCost);
-        const auto copied = gis::TablesCopied();
+        const auto copied = TablesCopied();
         const auto outcome = RunOn({database.Layer("points"), database.Layer(queries)}, "points", "INTERSECT", queries);
         EXPECT_TRUE(outcome.messages.empty()) << outcome.messages.front();
-        EXPECT_EQ(gis::TablesCopied() - copied, copies);
+        EXPECT_EQ(TablesCopied() - copied, copies);
     }
 }
 

@@ -29,6 +29,10 @@ std::string TypeName(int geometry_type) {
 
 }  // namespace
 
+gis::PostgisSource MapSource(const std::string& source) {
+    return gis::PostgisSource(source, TestTuning(), gis::TableCopies());
+}
+
 TestDatabase::TestDatabase(const std::string& schema) : m_conninfo(ConninfoFromEnvironment()), m_schema(schema) {
     if (m_conninfo.empty()) {
         ADD_FAILURE() << "SELVANE_TEST_PG_FILE names no connection string: run the tests through ctest, which "
@@ -81,7 +85,7 @@ void TestDatabase::WriteTable(const TableSpec& table) {
 
 std::shared_ptr<gis::PostgisLayer> TestDatabase::Layer(const std::string& table, const std::string& name,
                                                        const std::string& definition_query) {
-    if (!m_source) m_source = std::make_unique<gis::PostgisSource>(Source());
+    if (!m_source) m_source = std::make_unique<gis::PostgisSource>(MapSource(Source()));
     auto feature_class = m_source->LoadTable(m_schema + "." + table);
     if (!definition_query.empty()) feature_class->RequireDefinitionQuery(definition_query);
     return std::make_shared<gis::PostgisLayer>(name.empty() ? table : name, feature_class, definition_query);

@@ -11,7 +11,10 @@
 
 #include "gis/postgis/layer.h"
 #include "gis/postgis/source.h"
-#include "gis/postgis/table_copy.h"
+#include "gis/common/engine_tuning.h"
+#include "gis/copy/copied_rows.h"
+#include "gis/copy/table_copies.h"
+#include "gis/wkb/ewkb.h"
 #include "test_support.h"
 
 namespace selvane::testing {
@@ -46,15 +49,20 @@ private:
     std::unique_ptr<gis::PostgisSource> m_source;
 };
 
+/// A source as a map opens one ("PG:..."), following TestTuning.
+gis::PostgisSource MapSource(const std::string& source);
+/// Tables read into memory for a scan's searches so far, and of those, tables copied in
+/// two halves at once.
+inline std::size_t TablesCopied() { return TestTuning()->tables_copied; }
+inline std::size_t TablesCopiedInHalves() { return TestTuning()->tables_copied_in_halves; }
+
 /// Sets how a run's searches of a database table are answered, for one test's scope: by
 /// the table copied into memory or by the server, whichever would cost less, or always one
 /// way.
 class ScopedTableCopyRule {
 public:
-    explicit ScopedTableCopyRule(gis::TableCopyRule rule) : m_before(gis::CurrentTableCopyRule()) {
-        gis::SetTableCopyRuleForTests(rule);
-    }
-    ~ScopedTableCopyRule() { gis::SetTableCopyRuleForTests(m_before); }
+    explicit ScopedTableCopyRule(gis::TableCopyRule rule) : m_before(TestTuning()->copy_rule.exchange(rule)) {}
+    ~ScopedTableCopyRule() { TestTuning()->copy_rule = m_before; }
     ScopedTableCopyRule(const ScopedTableCopyRule&) = delete;
     ScopedTableCopyRule& operator=(const ScopedTableCopyRule&) = delete;
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gis/common/engine_tuning.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -33,8 +34,9 @@ struct DataSourceKind {
     bool (*claims)(std::string_view source);
     /// Whether the text is a path, read from the map document's folder when relative.
     bool path;
-    /// Opens the source; throws platform::Error naming it when it cannot be read.
-    std::unique_ptr<DataSource> (*open)(const std::string& source);
+    /// Opens the source, whose engines follow `tuning`; throws platform::Error naming it
+    /// when it cannot be read.
+    std::unique_ptr<DataSource> (*open)(const std::string& source, const std::shared_ptr<EngineTuning>& tuning);
 };
 
 }  // namespace selvane::gis

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "gis/common/engine_tuning.h"
 #include "gis/memory/feature_class.h"
 
 namespace selvane::gis {
@@ -18,7 +19,8 @@ struct FastReader {
     /// Reads a table's rows straight into a class's rows; nothing when the table is better
     /// read by GDAL (which then names what cannot be read). Null: GDAL reads the rows.
     std::optional<FeatureRows> (*read_rows)(const std::string& path, const std::string& table,
-                                            const std::string& fid_column, const std::string& shape_field);
+                                            const std::string& fid_column, const std::string& shape_field,
+                                            EngineTuning* tuning);
     /// Whether the file is an SQLite database, where a definition query runs read-only
     /// under a clock of ours.
     bool sqlite;

@@ -11,7 +11,7 @@ namespace {
 
 class FileDataSource : public DataSource {
 public:
-    explicit FileDataSource(const std::string& path) : m_source(path) {}
+    FileDataSource(const std::string& path, std::shared_ptr<EngineTuning> tuning) : m_source(path, std::move(tuning)) {}
 
     std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
                                             const std::string& definition_query) override {
@@ -42,6 +42,8 @@ private:
 
 bool ClaimsFile(std::string_view) { return true; }
 
-std::unique_ptr<DataSource> OpenFileDataSource(const std::string& path) { return std::make_unique<FileDataSource>(path); }
+std::unique_ptr<DataSource> OpenFileDataSource(const std::string& path, const std::shared_ptr<EngineTuning>& tuning) {
+    return std::make_unique<FileDataSource>(path, tuning);
+}
 
 }  // namespace selvane::gis

@@ -13,6 +13,6 @@ namespace selvane::gis {
 
 /// Every text is a file, a folder or another source GDAL may read: the kind of last resort.
 bool ClaimsFile(std::string_view source);
-std::unique_ptr<DataSource> OpenFileDataSource(const std::string& path);
+std::unique_ptr<DataSource> OpenFileDataSource(const std::string& path, const std::shared_ptr<EngineTuning>& tuning);
 
 }  // namespace selvane::gis

@@ -131,7 +131,8 @@ struct FileSource::Dataset {
     GDALDatasetUniquePtr handle;
 };
 
-FileSource::FileSource(std::string path) : m_path(std::move(path)), m_dataset(std::make_shared<Dataset>()) {
+FileSource::FileSource(std::string path, std::shared_ptr<EngineTuning> tuning)
+    : m_path(std::move(path)), m_tuning(std::move(tuning)), m_dataset(std::make_shared<Dataset>()) {
     RequireLocalSource(m_path);
     GdalMessages gdal;
     m_dataset->handle.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
@@ -240,14 +241,15 @@ std::shared_ptr<MemoryFeatureClass> FileSource::LoadTable(const std::string& tab
     const auto read_rows = fast ? fast->read_rows : nullptr;
     auto feature_class = std::make_shared<MemoryFeatureClass>(
         table, shape_field, DimensionOfType(layer->GetGeomType()), SpatialReferenceOf(*layer),
-        [dataset, path, table, read_rows, fid_column = std::string(fid ? fid : ""), shape_field] {
+        [dataset, path, table, read_rows, fid_column = std::string(fid ? fid : ""), shape_field, tuning = m_tuning] {
             if (read_rows) {
                 // Straight into GEOS where the table allows it; GDAL reads the rest and
                 // names what cannot be read.
-                if (auto rows = read_rows(path, table, fid_column, shape_field)) return std::move(*rows);
+                if (auto rows = read_rows(path, table, fid_column, shape_field, tuning.get())) return std::move(*rows);
             }
             return ReadRows(*dataset->handle, path, table);
-        });
+        },
+        m_tuning);
     feature_class->SetSourcePath(m_path);
     return feature_class;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gis/common/engine_tuning.h"
 #include "gis/files/sqlite_definition_query.h"
 #include "gis/memory/feature_class.h"
 
@@ -24,9 +25,9 @@ inline constexpr const char* kDefaultShapeField = "Shape";
 /// A vector data source read through GDAL/OGR.
 class FileSource {
 public:
-    /// Opens `path` read-only. Throws platform::Error naming the file when it is missing,
-    /// unreadable or not a vector source GDAL knows.
-    explicit FileSource(std::string path);
+    /// Opens `path` read-only; its tables are read as `tuning` says. Throws platform::Error
+    /// naming the file when it is missing, unreadable or not a vector source GDAL knows.
+    explicit FileSource(std::string path, std::shared_ptr<EngineTuning> tuning = DefaultTuning());
     ~FileSource();
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -60,6 +61,7 @@ private:
 
     struct Dataset;
     std::string m_path;
+    std::shared_ptr<EngineTuning> m_tuning;
     std::shared_ptr<Dataset> m_dataset;  // shared with the readers of its lazy classes
     mutable std::mutex m_checked_lock;
     mutable std::map<const OGRLayer*, std::string> m_checked;  // each table checked: why it failed, or ""

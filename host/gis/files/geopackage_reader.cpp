@@ -135,8 +135,8 @@ bool StepBlobs(sqlite3* database, sqlite3_stmt* statement, Blobs& blobs) {
 // in the snapshot of `database`'s. Nothing when no other connection joined it (one
 // statement then reads the table); false when SQLite failed.
 std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, const std::string& select,
-                                 const std::vector<RowidRange>& ranges, Blobs& blobs) {
-    SnapshotHelpers helpers(database, path, ranges.size() - 1);
+                                 const std::vector<RowidRange>& ranges, Blobs& blobs, EngineTuning* tuning) {
+    SnapshotHelpers helpers(database, path, ranges.size() - 1, tuning ? tuning->snapshot_gap.load() : nullptr);
     if (!helpers.Joined()) return std::nullopt;
     const std::string ranged = select + " WHERE _rowid_ BETWEEN ?1 AND ?2";
     struct Slice {
@@ -179,7 +179,7 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
         }
         for (const auto index : left_to_main) read(index, database);
     }
-    CountTableReadInSlices();
+    if (tuning) ++tuning->tables_read_in_slices;
     for (auto& slice : slices) {
         if (slice.failure) std::rethrow_exception(slice.failure);
     }
@@ -203,7 +203,7 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
 }
 
 std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table, const std::string& fid_column,
-                               const std::string& geometry_column) {
+                               const std::string& geometry_column, EngineTuning* tuning) {
     ReadOnlyDatabase opened(path);
     sqlite3* database = opened.Handle();
     if (!database) return std::nullopt;
@@ -214,9 +214,9 @@ std::optional<Blobs> ReadBlobs(const std::string& path, const std::string& table
                                " FROM " + QuotedIdentifier(table);
     Blobs blobs;
     blobs.declared = *declared;
-    const auto ranges = SlicesOf(database, table);
+    const auto ranges = SlicesOf(database, table, tuning ? tuning->rowid_slices.load() : 0);
     if (ranges.size() > 1) {
-        if (const auto read = ReadInSlices(path, database, select, ranges, blobs)) {
+        if (const auto read = ReadInSlices(path, database, select, ranges, blobs, tuning)) {
             if (!*read) return std::nullopt;
             return blobs;
         }
@@ -391,8 +391,9 @@ StoredShapes StoreShapes(Blobs& blobs) {
 }  // namespace
 
 std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
-                                              const std::string& fid_column, const std::string& geometry_column) {
-    auto blobs = ReadBlobs(path, table, fid_column, geometry_column);
+                                              const std::string& fid_column, const std::string& geometry_column,
+                                              EngineTuning* tuning) {
+    auto blobs = ReadBlobs(path, table, fid_column, geometry_column, tuning);
     if (!blobs) return std::nullopt;
     const std::size_t rows = blobs->fids.size();
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "gis/common/engine_tuning.h"
 #include "gis/geometry/geos_include.h"
 #include "gis/geometry/shape.h"
 #include "gis/memory/feature_class.h"
@@ -17,9 +18,11 @@ namespace selvane::gis {
 /// `fid_column` and shapes from `geometry_column`. Gives nothing when the table holds
 /// what this reader does not read (curves, measures, extended types): the caller then
 /// reads it through GDAL. Throws platform::Error naming the file, the table, the FID and
-/// what is wrong for a row whose shape cannot be read.
+/// what is wrong for a row whose shape cannot be read. A large table is read in slices as
+/// `tuning` says (null: one a core), and counted there.
 std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std::string& table,
-                                              const std::string& fid_column, const std::string& geometry_column);
+                                              const std::string& fid_column, const std::string& geometry_column,
+                                              EngineTuning* tuning = nullptr);
 
 /// One GeoPackage geometry blob ("GP", version, flags, SRS id, envelope, WKB) as a GEOS
 /// shape, its structure checked before GEOS reads it. `declared` is the table's shape

@@ -1,7 +1,6 @@
 #include "gis/files/rowid_slices.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 
 #include "gis/support/ascii_case.h"
@@ -9,10 +8,6 @@
 
 namespace selvane::gis {
 namespace {
-
-std::atomic<std::size_t> g_slices_for_tests{0};
-std::atomic<SnapshotGap> g_gap{nullptr};
-std::atomic<std::size_t> g_read_in_slices{0};
 
 // Whether `table` is a table of the main schema with rowids that no column hides.
 bool HasRowids(sqlite3* database, const std::string& table) {
@@ -86,10 +81,9 @@ std::vector<RowidRange> RowidRanges(sqlite3* database, const std::string& table,
     return whole ? Cut(*whole, count) : std::vector<RowidRange>{};
 }
 
-std::vector<RowidRange> SlicesOf(sqlite3* database, const std::string& table) {
+std::vector<RowidRange> SlicesOf(sqlite3* database, const std::string& table, std::size_t count) {
     const auto whole = RowidSpan(database, table);
     if (!whole) return {};
-    std::size_t count = g_slices_for_tests;
     if (count == 0) {
         // Rowids bound the rows from above; a table with gaps gets slices of fewer rows.
         const std::uint64_t span = Span(*whole);
@@ -99,7 +93,8 @@ std::vector<RowidRange> SlicesOf(sqlite3* database, const std::string& table) {
     return Cut(*whole, count);
 }
 
-SnapshotHelpers::SnapshotHelpers(sqlite3* main, const std::string& path, std::size_t count) : m_main(main) {
+SnapshotHelpers::SnapshotHelpers(sqlite3* main, const std::string& path, std::size_t count, SnapshotGap gap)
+    : m_main(main) {
     // Each helper's data version before the main snapshot begins, and again in its own
     // snapshot: equal, no commit came between the two, and the main snapshot, begun in
     // between, is the helper's.
@@ -117,7 +112,7 @@ SnapshotHelpers::SnapshotHelpers(sqlite3* main, const std::string& path, std::si
         m_helpers.clear();  // and nothing is read in slices
         return;
     }
-    if (const auto gap = g_gap.load()) gap();
+    if (gap) gap();
     for (std::size_t index = 0; index < m_helpers.size(); ++index) {
         sqlite3* helper = m_helpers[index]->Handle();
         const bool joined = Execute(helper, "BEGIN") && DataVersion(helper) == before[index];
@@ -137,10 +132,5 @@ sqlite3* SnapshotHelpers::At(std::size_t index) const {
 bool SnapshotHelpers::Joined() const {
     return std::any_of(m_helpers.begin(), m_helpers.end(), [](const auto& helper) { return helper != nullptr; });
 }
-
-void SetRowidSlicesForTests(std::size_t slices) { g_slices_for_tests = slices; }
-void SetSnapshotGapForTests(SnapshotGap gap) { g_gap = gap; }
-std::size_t TablesReadInSlices() { return g_read_in_slices; }
-void CountTableReadInSlices() { ++g_read_in_slices; }
 
 }  // namespace selvane::gis

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gis/common/engine_tuning.h"
 #include "gis/files/sqlite_database.h"
 
 namespace selvane::gis {
@@ -28,9 +29,9 @@ struct RowidRange {
 /// rowid, a column named like the rowid, no rows, or a span shorter than `count` rowids.
 std::vector<RowidRange> RowidRanges(sqlite3* database, const std::string& table, std::size_t count);
 
-/// The ranges worth reading `table` in, one connection each: the machine's cores, each
-/// with at least `kRowsPerSlice` rowids.
-std::vector<RowidRange> SlicesOf(sqlite3* database, const std::string& table);
+/// The ranges worth reading `table` in, one connection each: `count` of them, or when 0,
+/// the machine's cores, each with at least `kRowsPerSlice` rowids.
+std::vector<RowidRange> SlicesOf(sqlite3* database, const std::string& table, std::size_t count = 0);
 inline constexpr std::size_t kRowsPerSlice = 16384;
 
 /// Connections that read in the snapshot of a main connection. The main connection is
@@ -40,8 +41,8 @@ inline constexpr std::size_t kRowsPerSlice = 16384;
 class SnapshotHelpers {
 public:
     /// Starts `main`'s read transaction and opens up to `count` more connections to `path`
-    /// in its snapshot.
-    SnapshotHelpers(sqlite3* main, const std::string& path, std::size_t count);
+    /// in its snapshot; `gap` (may be null) is called between the two.
+    SnapshotHelpers(sqlite3* main, const std::string& path, std::size_t count, SnapshotGap gap = nullptr);
     ~SnapshotHelpers();
     SnapshotHelpers(const SnapshotHelpers&) = delete;
     SnapshotHelpers& operator=(const SnapshotHelpers&) = delete;
@@ -58,15 +59,5 @@ private:
     bool m_in_transaction = false;
     std::vector<std::unique_ptr<ReadOnlyDatabase>> m_helpers;  // null where left out
 };
-
-/// Test hooks. The number of slices a table is read in (0: by the machine's cores), and a
-/// call made once the main connection's snapshot has begun and before any helper joins
-/// it, so that a test can commit a change in between. Neither is set in any program.
-void SetRowidSlicesForTests(std::size_t slices);
-using SnapshotGap = void (*)();
-void SetSnapshotGapForTests(SnapshotGap gap);
-/// Tables read in more than one slice, since the program started.
-std::size_t TablesReadInSlices();
-void CountTableReadInSlices();
 
 }  // namespace selvane::gis

@@ -90,11 +90,13 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader)
+                                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader,
+                                       std::shared_ptr<const EngineTuning> tuning)
     : m_name(std::move(name)),
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
-      m_spatial_reference(std::move(spatial_reference)) {
+      m_spatial_reference(std::move(spatial_reference)),
+      m_tuning(std::move(tuning)) {
     m_rows.reader = std::move(reader);
 }
 
@@ -372,7 +374,8 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchScanRow(
             queries.PrepareForThreads();
             try {
                 m_ahead = std::make_unique<MemorySearchAhead>(*this, shown, queries.shared_from_this(), scan_shown,
-                                                              relation, row);
+                                                              relation, row,
+                                                              m_tuning ? m_tuning->row_ahead_pace.load() : nullptr);
             } catch (const std::system_error&) {
                 // No thread to be had: this search, and the next, are answered here alone.
             }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gis/geometry/geos_include.h"
+#include "gis/common/engine_tuning.h"
 #include "gis/common/layer_names.h"
 #include "gis/geometry/shape.h"
 #include "gis/memory/row_index.h"
@@ -97,9 +98,10 @@ public:
                        std::shared_ptr<const OGRSpatialReference> spatial_reference, std::vector<std::int64_t> fids,
                  std::vector<std::unique_ptr<geos::geom::Geometry>> shapes);
     /// A class whose rows `reader` reads on first need. A read that fails is reported to
-    /// that use, and tried again by the next.
+    /// that use, and tried again by the next. Its searches follow `tuning` (null: as made).
     MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
-                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader);
+                       std::shared_ptr<const OGRSpatialReference> spatial_reference, RowReader reader,
+                       std::shared_ptr<const EngineTuning> tuning = nullptr);
     ~MemoryFeatureClass() override;
 
     /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches
@@ -232,6 +234,7 @@ private:
     std::string m_source_path;
     LayerNames m_layer_names;
     std::function<std::string()> m_culprit;
+    std::shared_ptr<const EngineTuning> m_tuning;
     OperationChooser m_choose_operation;
 
     // What a row holds: a plain point (a class of points), a stored shape (any other

@@ -8,13 +8,14 @@ namespace selvane::gis {
 
 MemorySearchAhead::MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown,
                                      std::shared_ptr<const MemoryFeatureClass> queries, RowMask scan_shown,
-                                     platform::esriSpatialRelEnum relation, std::size_t first)
+                                     platform::esriSpatialRelEnum relation, std::size_t first, RowAheadPace pace)
     : m_target(target),
       m_target_shown(std::move(target_shown)),
       m_queries_alive(queries),
       m_queries(queries.get()),
       m_scan_shown(std::move(scan_shown)),
       m_relation(relation),
+      m_pace(pace),
       m_rows(queries->RowCount()),
       m_states(std::make_unique<std::atomic<std::uint8_t>[]>(m_rows)),
       m_answers(kAheadWindow),
@@ -33,14 +34,6 @@ bool MemorySearchAhead::Answers(const MemoryFeatureClass* queries, const RowMask
     return queries == m_queries && scan_shown == m_scan_shown && relation == m_relation &&
            target_shown == m_target_shown && row > m_asked.load();
 }
-
-namespace {
-
-std::atomic<RowAheadPace> g_pace{nullptr};
-
-}  // namespace
-
-void SetRowAheadPaceForTests(RowAheadPace pace) { g_pace.store(pace); }
 
 // Rows the run will search: shown by the scan, with a shape that can stand in the relation.
 bool MemorySearchAhead::Worth(std::size_t row) const {
@@ -85,7 +78,7 @@ void MemorySearchAhead::Work(std::stop_token stop) {
         if (m_queries != &m_target && !queries) return;  // gone: nothing more will be asked
         // The run may move on at any moment from here; `next` is already known to be a row
         // that is there and in the window.
-        if (const auto pace = g_pace.load()) pace(true, next);
+        if (m_pace) m_pace(true, next);
         TakeAndWork(next++);
     }
 }
@@ -109,7 +102,7 @@ SearchAnswer MemorySearchAhead::Answer(std::size_t row) {
         m_asked.store(row);
     }
     m_changed.notify_all();
-    if (const auto pace = g_pace.load()) pace(false, row);
+    if (m_pace) m_pace(false, row);
     std::uint8_t open = kOpen;
     if (m_states[row].compare_exchange_strong(open, kTaken)) return Work(row);
     // The second thread has it: rather than wait, work out the rows after it that nobody

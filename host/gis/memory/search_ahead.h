@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "gis/common/engine_tuning.h"
 #include "gis/memory/cursors.h"
 
 namespace selvane::gis {
@@ -22,10 +23,11 @@ namespace selvane::gis {
 class MemorySearchAhead {
 public:
     /// Answers the searches of `target` (its rows `target_shown`) with the shapes of a scan
-    /// of `queries` showing `scan_shown`, in `relation`, from `first` on.
+    /// of `queries` showing `scan_shown`, in `relation`, from `first` on; `pace` (may be
+    /// null) is called as each side comes to a row.
     MemorySearchAhead(const MemoryFeatureClass& target, RowMask target_shown,
                       std::shared_ptr<const MemoryFeatureClass> queries, RowMask scan_shown,
-                      platform::esriSpatialRelEnum relation, std::size_t first);
+                      platform::esriSpatialRelEnum relation, std::size_t first, RowAheadPace pace);
     ~MemorySearchAhead();
     MemorySearchAhead(const MemorySearchAhead&) = delete;
     MemorySearchAhead& operator=(const MemorySearchAhead&) = delete;
@@ -53,6 +55,7 @@ private:
     const MemoryFeatureClass* m_queries;
     RowMask m_scan_shown;
     platform::esriSpatialRelEnum m_relation;
+    RowAheadPace m_pace;
     std::size_t m_rows;
     std::unique_ptr<std::atomic<std::uint8_t>[]> m_states;  // a row each
     std::vector<SearchAnswer> m_answers;                    // a ring of kWindow rows
@@ -66,10 +69,5 @@ private:
 /// How far ahead of the run the second thread works, in rows.
 inline constexpr std::size_t kAheadWindow = 512;
 
-/// Test hook: called on the second thread (`worker`) when it has chosen `row` and before it
-/// takes it, and on the run's thread when it asks for `row`, so that a test can slow either
-/// side down and so change which thread answers which row. Null in every program.
-using RowAheadPace = void (*)(bool worker, std::size_t row);
-void SetRowAheadPaceForTests(RowAheadPace pace);
 
 }  // namespace selvane::gis

@@ -73,10 +73,8 @@ std::string PostgisScanCursor::Fetch() const {
     return "FETCH FORWARD " + std::to_string(kScanBatchRows) + " FROM " + m_cursor;
 }
 
-bool PostgisScanCursor::SearchedInMemory() const {
-    return m_searches && !m_searches->copies.empty() &&
-           std::all_of(m_searches->copies.begin(), m_searches->copies.end(),
-                       [](const auto& copy) { return copy.second.rows != nullptr; });
+bool PostgisScanCursor::SearchedElsewhere() const {
+    return m_searches && m_searches->elsewhere && m_searches->elsewhere->AnswersEverySearch();
 }
 
 std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
@@ -106,10 +104,10 @@ std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {
             return nullptr;
         }
     }
-    // Once the batch's searches are known to be answered in memory (the first search makes
-    // the copy), the server reads the next batch meanwhile. A full batch only: a shorter one
-    // was the last.
-    if (!m_next_batch_asked && PQntuples(m_batch->rows.get()) == kScanBatchRows && SearchedInMemory()) {
+    // Once the batch's searches are known to be answered outside the server (the first
+    // search decides), the server reads the next batch meanwhile. A full batch only: a
+    // shorter one was the last.
+    if (!m_next_batch_asked && PQntuples(m_batch->rows.get()) == kScanBatchRows && SearchedElsewhere()) {
         m_next_batch_asked = true;
         try {
             m_next_batch = std::make_unique<PgSentStatement>(m_connection, Fetch(), true);

@@ -54,9 +54,9 @@ public:
 
 private:
     std::string Fetch() const;
-    /// Whether the searches of the scan's shapes are answered in memory, so that nothing
-    /// else asks the connection anything while a batch is searched.
-    bool SearchedInMemory() const;
+    /// Whether the searches of the scan's shapes are answered outside the server, so that
+    /// nothing else asks the connection anything while a batch is searched.
+    bool SearchedElsewhere() const;
 
     PostgisFeatureMaker m_source;
     std::shared_ptr<PgConnection> m_connection;
@@ -64,27 +64,11 @@ private:
     std::string m_cursor;
     std::shared_ptr<QueryBatch> m_batch;
     std::shared_ptr<ScanSearches> m_searches;
-    // The next batch, asked for while this one is searched in memory.
+    // The next batch, asked for while this one is searched outside the server.
     std::unique_ptr<PgSentStatement> m_next_batch;
     bool m_next_batch_asked = false;
     int m_next = 0;
     bool m_done = false;
-};
-
-/// The features a search of a table's copy in memory found, handed out as the table's own.
-class CopySearchCursor : public platform::IFeatureCursor {
-public:
-    CopySearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
-                     std::shared_ptr<platform::IFeatureCursor> found)
-        : m_source(std::move(owner), recycling), m_found(std::move(found)) {}
-    std::shared_ptr<platform::IFeature> NextFeature() override {
-        const auto feature = m_found->NextFeature();
-        return feature ? m_source.At(feature->OID(), std::nullopt) : nullptr;
-    }
-
-private:
-    PostgisFeatureMaker m_source;
-    std::shared_ptr<platform::IFeatureCursor> m_found;
 };
 
 /// How many rows a full scan fetches at a time.

@@ -11,7 +11,8 @@ namespace {
 
 class PostgisDataSource : public DataSource {
 public:
-    explicit PostgisDataSource(const std::string& source) : m_source(source) {}
+    PostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning, SearchesElsewhereMaker elsewhere)
+        : m_source(source, std::move(tuning), std::move(elsewhere)) {}
 
     std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
                                             const std::string& definition_query) override {
@@ -36,8 +37,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DataSource> OpenPostgisDataSource(const std::string& source) {
-    return std::make_unique<PostgisDataSource>(source);
+std::unique_ptr<DataSource> OpenPostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning,
+                                                  SearchesElsewhereMaker elsewhere) {
+    return std::make_unique<PostgisDataSource>(source, std::move(tuning), std::move(elsewhere));
 }
 
 }  // namespace selvane::gis

@@ -18,15 +18,19 @@
 #include "gis/postgis/definition_filter.h"
 #include "gis/postgis/search_ahead.h"
 #include "gis/postgis/sql.h"
-#include "gis/postgis/table_copy.h"
 
 namespace selvane::gis {
 
 std::string PgTable::Qualified() const { return QuotedIdentifier(schema) + "." + QuotedIdentifier(table); }
 
 PostgisFeatureClass::PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
-                                         std::shared_ptr<const OGRSpatialReference> spatial_reference)
-    : m_connection(std::move(connection)), m_table(std::move(table)), m_spatial_reference(std::move(spatial_reference)) {}
+                                         std::shared_ptr<const OGRSpatialReference> spatial_reference,
+                                         std::shared_ptr<EngineTuning> tuning, SearchesElsewhereMaker elsewhere)
+    : m_connection(std::move(connection)),
+      m_table(std::move(table)),
+      m_spatial_reference(std::move(spatial_reference)),
+      m_tuning(std::move(tuning)),
+      m_elsewhere(std::move(elsewhere)) {}
 
 PostgisFeatureClass::~PostgisFeatureClass() = default;
 
@@ -148,17 +152,12 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
     }
-    if (scan_of_this_database && source_srid == 0) {
-        // A shape of a scan of this database, in this table's system: the table may be
-        // read into memory once for the scan's searches.
-        if (auto* copy = CopyFor(*batch, *query->Geometry(), where)) {
-            if (auto queries = batch->InMemory()) {
-                return std::make_shared<CopySearchCursor>(
-                    shared_from_this(), recycling,
-                    copy->SearchScanRow(*queries, nullptr, query->Row(), relation, true, nullptr, request.owner,
-                                        *query->Geometry()));
-            }
-        }
+    if (scan_of_this_database && source_srid == 0 && m_elsewhere) {
+        // A shape of a scan of this database, in this table's system: its searches may be
+        // answered outside the server.
+        auto& elsewhere = batch->searches->elsewhere;
+        if (!elsewhere) elsewhere = m_elsewhere();
+        if (auto cursor = elsewhere->Search(*this, batch, request, where, recycling)) return cursor;
     }
     try {
         RequireAllFinite();
@@ -180,67 +179,6 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
 }
 
-MemoryFeatureClass* PostgisFeatureClass::CopyFor(const QueryBatch& batch, const geos::geom::Geometry& query,
-                                             const std::string& where) {
-    auto& copies = batch.searches->copies;
-    const auto key = std::make_pair(static_cast<const PostgisFeatureClass*>(this), where);
-    auto found = copies.find(key);
-    if (found == copies.end() || found->second.owner.lock().get() != this) {
-        TableCopy copy{weak_from_this(), nullptr};
-        // Inside the scan's transaction: a statement that fails undoes the copy alone,
-        // and the scan's cursor goes on.
-        try {
-            // A copy in two halves shares the scan's snapshot, which the server cannot
-            // export inside the savepoint.
-            bool shareable = false;
-            if (m_table.heap_rows && m_connection->ServerVersion() >= 140000) {
-                try {
-                    m_connection->ExportSnapshot();
-                    shareable = true;
-                } catch (const platform::Error&) {
-                }
-            }
-            RequireColumnAsOpened();
-            m_connection->Execute("SAVEPOINT selvane_table_copy");
-            try {
-                if (CopyPaysOff(batch, query)) copy.rows = CopyRows(where, shareable);
-                m_connection->Execute("RELEASE SAVEPOINT selvane_table_copy");
-            } catch (const std::exception&) {
-                // Out of memory, a row the definition query fails on, a shape not read
-                // here: the server answers the searches, as it would have.
-                m_connection->RollbackToSavepoint("selvane_table_copy");
-                copy.rows = nullptr;
-            }
-        } catch (const platform::Error&) {
-            copy.rows = nullptr;  // no savepoint: the server answers, and says what is wrong
-        }
-        found = copies.insert_or_assign(key, std::move(copy)).first;
-    }
-    return found->second.rows.get();
-}
-
-bool PostgisFeatureClass::CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query) {
-    if (CurrentTableCopyRule() != TableCopyRule::kByCost) return gis::CopyPaysOff({}, 0, 0);
-    const auto size = m_connection->Execute(
-        "SELECT reltuples::float8, pg_table_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
-        {{m_table.Qualified()}}, false);
-    if (PQntuples(size.get()) != 1) return false;
-    TableSize table{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};
-    // A table never analysed has no count of its rows: about one a 100 bytes.
-    if (table.rows < 0) table.rows = table.bytes / 100;
-    // The index's estimate of one search's candidates, for the first of the scan's shapes.
-    const auto plan = m_connection->Execute("EXPLAIN (FORMAT JSON) SELECT 1 FROM " + m_table.Rows() + " t WHERE t." +
-                                                QuotedIdentifier(m_table.geometry_column) + " && $1::geometry",
-                                            {{ExtendedWkb(query, m_table.srid), true}}, false);
-    const std::string_view text = PQgetvalue(plan.get(), 0, 0);
-    constexpr std::string_view kRows = "\"Plan Rows\": ";
-    const auto at = text.find(kRows);
-    const double candidates = at == std::string_view::npos ? 0 : std::atof(text.data() + at + kRows.size());
-    const double searches = static_cast<double>(
-        std::max<std::int64_t>(batch.searches->expected_rows, static_cast<std::int64_t>(batch.Size())));
-    return gis::CopyPaysOff(table, searches, candidates);
-}
-
 std::shared_ptr<PgConnection> PostgisFeatureClass::Helper() {
     if (m_helper && m_helper->Lost()) m_helper_failed = true;
     if (m_helper_failed) return nullptr;
@@ -252,29 +190,6 @@ std::shared_ptr<PgConnection> PostgisFeatureClass::Helper() {
         }
     }
     return m_helper;
-}
-
-std::shared_ptr<MemoryFeatureClass> PostgisFeatureClass::CopyRows(const std::string& where, bool shareable) {
-    // A second connection in the scan's snapshot, for a copy in two halves.
-    const auto helper = [this, shareable]() -> std::shared_ptr<PgConnection> {
-        auto second = shareable ? Helper() : nullptr;
-        if (!second) return nullptr;
-        try {
-            m_connection->ShareSnapshot(second);
-        } catch (const platform::Error&) {
-            return nullptr;
-        }
-        return second;
-    };
-    auto rows = std::make_shared<MemoryFeatureClass>(
-        m_table.Display(), m_table.geometry_column, m_table.dimension, m_spatial_reference,
-        [this, where, helper] { return CopyTableRows(*m_connection, helper, m_table, where, Culprit()); });
-    rows->SetCulprit(CulpritOf(*this));
-    rows->EnsureRows();
-    rows->RequireAllFinite();
-    // Every row of the table was read and found finite: the server need not look again.
-    if (where.empty()) m_all_finite = true;
-    return rows;
 }
 
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,

@@ -14,9 +14,10 @@
 #include "gis/common/layer_names.h"
 #include "gis/geometry/shape.h"
 #include "gis/geometry/spatial_relation.h"
-#include "gis/memory/feature_class.h"
+#include "gis/common/engine_tuning.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/definition_filter.h"
+#include "gis/postgis/searches_elsewhere.h"
 #include "gis/postgis/sql.h"
 #include "platform/arcobjects.h"
 
@@ -70,14 +71,17 @@ struct PgTable {
 /// Shapes are read when a feature's shape is asked for, or with the rows of a full scan.
 class PostgisFeatureClass : public platform::IFeatureClass, public std::enable_shared_from_this<PostgisFeatureClass> {
 public:
+    /// `elsewhere` (may be empty) makes what answers a scan's searches outside the server.
     PostgisFeatureClass(std::shared_ptr<PgConnection> connection, PgTable table,
-                        std::shared_ptr<const OGRSpatialReference> spatial_reference);
+                        std::shared_ptr<const OGRSpatialReference> spatial_reference,
+                        std::shared_ptr<EngineTuning> tuning = DefaultTuning(), SearchesElsewhereMaker elsewhere = {});
     ~PostgisFeatureClass() override;
 
     const PgTable& Table() const { return m_table; }
     ShapeDimension Dimension() const { return m_table.dimension; }
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const { return m_spatial_reference; }
     const std::shared_ptr<PgConnection>& Connection() const { return m_connection; }
+    const std::shared_ptr<EngineTuning>& Tuning() const { return m_tuning; }
     /// Throws platform::Error when the geometry column's type or SRID is no longer what it
     /// was when the table was opened (an answer would be silently wrong); asked once a
     /// transaction, so once a run or a drawing.
@@ -119,6 +123,8 @@ public:
     /// finite number, looked for once: such a shape has no envelope the index can find, so
     /// a search would leave it out silently.
     void RequireAllFinite();
+    /// Every row of the table has been read and found finite: the server need not look.
+    void NoteAllFinite() { m_all_finite = true; }
 
     /// The shape of the feature `fid` (nullptr for none), read from the server.
     std::shared_ptr<Shape> ReadShape(std::int64_t fid) const;
@@ -138,17 +144,6 @@ private:
     std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
                                                         const std::string& where, const geos::geom::Geometry& query,
                                                         bool recycling);
-    // The table read into memory for the searches of the scan `batch` belongs to, when that
-    // costs less than the server's searches (decided at the scan's first search); nullptr
-    // when the server answers them.
-    MemoryFeatureClass* CopyFor(const QueryBatch& batch, const geos::geom::Geometry& query, const std::string& where);
-    // Whether reading the table costs less than the scan's searches in the server, judged
-    // by the table's statistics and the index's estimate for `query`.
-    bool CopyPaysOff(const QueryBatch& batch, const geos::geom::Geometry& query);
-    // The table's rows that `where` lets through, in memory; throws what stops reading them.
-    // `shareable`: the scan's snapshot is exported, so that a second connection can copy
-    // half of them.
-    std::shared_ptr<MemoryFeatureClass> CopyRows(const std::string& where, bool shareable);
     // The SRID to project a query shape from, 0 when it is already in the table's system.
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
 
@@ -156,6 +151,8 @@ private:
     mutable std::optional<std::uint64_t> m_column_checked;  // the transaction it was checked in
     PgTable m_table;
     std::shared_ptr<const OGRSpatialReference> m_spatial_reference;
+    std::shared_ptr<EngineTuning> m_tuning;
+    SearchesElsewhereMaker m_elsewhere;
     LayerNames m_layer_names;
     std::optional<std::int64_t> m_row_count;
     bool m_all_finite = false;

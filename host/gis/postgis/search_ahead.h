@@ -21,7 +21,7 @@
 #include "gis/postgis/connection.h"
 #include "gis/postgis/statements.h"
 #include "gis/postgis/cursors.h"
-#include "gis/postgis/table_copy.h"
+#include "gis/postgis/searches_elsewhere.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -35,19 +35,12 @@ struct QueryBatch : ShapeReading {
     std::size_t Size() const { return static_cast<std::size_t>(PQntuples(rows.get())); }
     /// The shapes of rows [first, end) as a PostgreSQL bytea[] in binary form.
     std::string Shapes(std::size_t first, std::size_t end) const;
-    /// The batch's rows as a class in memory, read on first use (on the run's thread);
-    /// nullptr when they cannot be.
-    std::shared_ptr<const MemoryFeatureClass> InMemory() const;
 
     std::weak_ptr<const PostgisFeatureClass> scanned;  // not held: a class answering ahead holds its batch
     const PgConnection* connection;
     std::shared_ptr<ScanSearches> searches;  // shared by the scan's batches
     PgResult rows;
     std::int32_t srid;
-
-private:
-    mutable std::shared_ptr<MemoryFeatureClass> m_in_memory;
-    mutable bool m_in_memory_failed = false;
 };
 
 /// What a search is answered by: relation, SRID to project the query from (0: none) and

@@ -81,7 +81,9 @@ std::int32_t SridOfRows(PgConnection& connection, const PgTable& table) {
 
 }  // namespace
 
-PostgisSource::PostgisSource(const std::string& source) : m_connection(std::make_shared<PgConnection>(source)) {
+PostgisSource::PostgisSource(const std::string& source, std::shared_ptr<EngineTuning> tuning,
+                             SearchesElsewhereMaker elsewhere)
+    : m_connection(std::make_shared<PgConnection>(source)), m_tuning(std::move(tuning)), m_elsewhere(std::move(elsewhere)) {
     const auto result =
         m_connection->Execute("SELECT to_regclass('geometry_columns') IS NOT NULL AND to_regtype('geometry') IS NOT NULL");
     if (Text(result.get(), 0, 0) != "t") {
@@ -205,7 +207,8 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
     for (int row = 0; row < PQntuples(names.get()); ++row) table.columns.insert(Text(names.get(), row, 0));
     auto reference = SpatialReferenceOf(*m_connection, table.srid, table.Display());
     m_connection->EndTransaction();
-    return std::make_shared<PostgisFeatureClass>(m_connection, std::move(table), std::move(reference));
+    return std::make_shared<PostgisFeatureClass>(m_connection, std::move(table), std::move(reference), m_tuning,
+                                                 m_elsewhere);
 }
 
 }  // namespace selvane::gis

@@ -13,8 +13,11 @@ namespace selvane::gis {
 class PostgisSource {
 public:
     /// Connects read-only to `source` ("PG:..."); throws platform::Error naming it when the
-    /// server cannot be reached, refuses the login or has no PostGIS.
-    explicit PostgisSource(const std::string& source);
+    /// server cannot be reached, refuses the login or has no PostGIS. Its tables' searches
+    /// follow `tuning`, and `elsewhere` (may be empty) answers a scan's searches outside the
+    /// server.
+    explicit PostgisSource(const std::string& source, std::shared_ptr<EngineTuning> tuning = DefaultTuning(),
+                           SearchesElsewhereMaker elsewhere = {});
 
     const std::string& Source() const { return m_connection->Source(); }
     /// The tables with a geometry column, as layers are named after them: "parcels" in
@@ -32,6 +35,8 @@ public:
 
 private:
     std::shared_ptr<PgConnection> m_connection;
+    std::shared_ptr<EngineTuning> m_tuning;
+    SearchesElsewhereMaker m_elsewhere;
 };
 
 }  // namespace selvane::gis

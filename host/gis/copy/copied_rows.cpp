@@ -1,42 +1,18 @@
-#include "gis/postgis/table_copy.h"
-
-#include <unistd.h>
+#include "gis/copy/copied_rows.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
-#include "gis/wkb/wkb_outline.h"
 #include "gis/postgis/feature_class.h"
 #include "gis/postgis/search_ahead.h"
 #include "gis/postgis/sql.h"
+#include "gis/wkb/ewkb.h"
+#include "gis/wkb/wkb_outline.h"
 
 namespace selvane::gis {
 namespace {
-
-std::atomic<TableCopyRule> g_rule{TableCopyRule::kByCost};
-std::atomic<std::size_t> g_copied{0};
-std::atomic<std::size_t> g_copied_in_halves{0};
-
-// What each costs, in microseconds of this machine (bench/postgis_select.sh): a search in
-// the server answered ahead, whatever it finds (100k points' searches took 1.9 s); each
-// candidate the server tests (TOUCH of 100k cells, some 25 candidates each, 10.7 s); a
-// row copied and read (1M cells: 1.5 s, 1M points: 0.75 s).
-constexpr double kServerSearch = 20;
-constexpr double kServerCandidate = 3;
-constexpr double kCopiedRow = 1.5;
-
-// The share of the machine's memory a copy may take.
-constexpr double kMemoryShare = 0.25;
-
-double PhysicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
-}
 
 // Keeps a row's bytes without making a GEOS shape of them, when one walk shows that GEOS
 // reads them as they stand and that the class keeps them as bytes (any shape but a single
@@ -48,82 +24,6 @@ bool AddReadableBytes(FeatureRows& rows, const unsigned char* wkb, std::size_t s
     rows.shapes.emplace_back();
     return true;
 }
-
-// The first header of (E)WKB: a byte order, then a type of four bytes in that order.
-constexpr std::size_t kWkbHeader = 1 + 4;
-// The EWKB type's flag of an SRID, whose four bytes follow the header.
-constexpr std::uint32_t kWithSrid = 0x20000000;
-
-// The type of the first header, read in its byte order; nothing when there is none.
-std::optional<std::uint32_t> WkbTypeOf(const unsigned char* bytes, std::size_t size) {
-    if (size < kWkbHeader || bytes[0] > 1) return std::nullopt;
-    const bool little = bytes[0] == 1;
-    std::uint32_t type = 0;
-    for (int index = 0; index < 4; ++index) {
-        type |= static_cast<std::uint32_t>(bytes[1 + index]) << (8 * (little ? index : 3 - index));
-    }
-    return type;
-}
-
-}  // namespace
-
-std::optional<std::array<unsigned char, 21>> PointWkbOfEwkb(const unsigned char* bytes, std::size_t size) {
-    constexpr std::size_t kPoint = kWkbHeader + 16;
-    const auto type = WkbTypeOf(bytes, size);
-    if (!type || size < kPoint) return std::nullopt;
-    const bool little = bytes[0] == 1;
-    const std::size_t srid = *type == (kWithSrid | 1) ? 4 : 0;
-    if ((*type != 1 && srid == 0) || size != kPoint + srid) return std::nullopt;
-    std::array<unsigned char, kPoint> wkb{};
-    wkb[0] = bytes[0];
-    wkb[little ? 1 : 4] = 1;
-    std::memcpy(wkb.data() + 5, bytes + 5 + srid, 16);
-    return wkb;
-}
-
-std::optional<std::span<const unsigned char>> FlatWkbOfEwkb(const unsigned char* bytes, std::size_t size,
-                                                            std::vector<unsigned char>& scratch) {
-    const auto type = WkbTypeOf(bytes, size);
-    if (!type) return std::nullopt;
-    // Points, lines and polygons, single or multi, without Z or M (flags or ISO codes).
-    const std::uint32_t base = *type & ~kWithSrid;
-    if (base < 1 || base > 6) return std::nullopt;
-    if (base == *type) return std::span(bytes, size);
-    if (size < kWkbHeader + 4) return std::nullopt;
-    // The header again without the flag, in its byte order (the base type is its low byte).
-    scratch.assign(bytes, bytes + kWkbHeader);
-    scratch[1] = scratch[4] = 0;
-    scratch[bytes[0] == 1 ? 1 : 4] = static_cast<unsigned char>(base);
-    scratch.insert(scratch.end(), bytes + kWkbHeader + 4, bytes + size);
-    return std::span<const unsigned char>(scratch);
-}
-
-std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
-    // Not held: the copy may outlive the class in a cursor, and name it as it was.
-    return [weak = table.weak_from_this(), last = table.Culprit()] {
-        const auto alive = weak.lock();
-        return alive ? alive->Culprit() : last;
-    };
-}
-
-void SetTableCopyRuleForTests(TableCopyRule rule) { g_rule = rule; }
-TableCopyRule CurrentTableCopyRule() { return g_rule; }
-std::size_t TablesCopied() { return g_copied; }
-std::size_t TablesCopiedInHalves() { return g_copied_in_halves; }
-
-bool CopyPaysOff(const TableSize& table, double searches, double candidates) {
-    switch (g_rule.load()) {
-        case TableCopyRule::kAlways: return true;
-        case TableCopyRule::kNever: return false;
-        case TableCopyRule::kByCost: break;
-    }
-    // A table's shapes take in memory about what they take in the server.
-    const double memory = PhysicalMemory();
-    if (memory <= 0 || table.bytes > memory * kMemoryShare) return false;
-    return table.rows * kCopiedRow < searches * (kServerSearch + candidates * kServerCandidate);
-}
-
-namespace {
 
 // The rows of one binary copy of a table, read as they come.
 class CopiedRows {
@@ -248,7 +148,8 @@ TableExtent ExtentOf(PgConnection& connection, const PgTable& table) {
 }  // namespace
 
 FeatureRows CopyTableRows(PgConnection& connection, const std::function<std::shared_ptr<PgConnection>()>& helper,
-                          const PgTable& table, const std::string& where, const std::string& culprit) {
+                          const PgTable& table, const std::string& where, const std::string& culprit,
+                          EngineTuning& tuning) {
     // A whole table of one flat type is copied as it is kept: the server sends each id in
     // its own integer type and each shape as its EWKB, without a function to run for each
     // row: the server's work for a million cells or lines falls by two fifths.
@@ -308,10 +209,10 @@ FeatureRows CopyTableRows(PgConnection& connection, const std::function<std::sha
     }
     if (second) {
         second->EndTransaction();
-        ++g_copied_in_halves;
+        ++tuning.tables_copied_in_halves;
     }
     for (std::size_t part = 1; part < parts.size(); ++part) AppendRows(parts[0].Rows(), std::move(parts[part].Rows()));
-    ++g_copied;
+    ++tuning.tables_copied;
     return std::move(parts[0].Rows());
 }
 
@@ -339,23 +240,6 @@ FeatureRows BatchRows(const QueryBatch& batch) {
         AddReadShape(rows, std::move(shape), wkb, size);
     }
     return rows;
-}
-
-std::shared_ptr<const MemoryFeatureClass> QueryBatch::InMemory() const {
-    if (m_in_memory || m_in_memory_failed) return m_in_memory;
-    const auto table = scanned.lock();
-    if (!table) return nullptr;
-    try {
-        auto batch = std::make_shared<MemoryFeatureClass>(table->Table().Display(), table->Table().geometry_column,
-                                                          table->Dimension(), table->SpatialReference(),
-                                                          [this] { return BatchRows(*this); });
-        batch->SetCulprit(CulpritOf(*table));
-        batch->EnsureRows();
-        m_in_memory = std::move(batch);
-    } catch (const std::exception&) {
-        m_in_memory_failed = true;  // the batch's searches go to the server
-    }
-    return m_in_memory;
 }
 
 }  // namespace selvane::gis

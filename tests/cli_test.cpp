@@ -95,32 +95,6 @@ TEST(Cli, VersionJsonAndAProgressBarOnlyOnATerminalUnlessQuiet) {
     EXPECT_EQ(quiet.out, "Selection Count: 6\r\n");
 }
 
-// The features of a file's layer, by FID: their attributes and shapes as text.
-std::map<std::int64_t, std::string> Features(const std::string& path, std::string* system = nullptr,
-                                             const char* table = nullptr) {
-    GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
-    std::map<std::int64_t, std::string> features;
-    if (!dataset) return features;
-    auto* layer = table ? dataset->GetLayerByName(table) : dataset->GetLayer(0);
-    for (auto& feature : *layer) {
-        std::string text;
-        for (int field = 0; field < feature->GetFieldCount(); ++field) {
-            if (std::string(feature->GetFieldDefnRef(field)->GetNameRef()) == "WKT") continue;
-            text += std::string(feature->GetFieldAsString(field)) + "|";
-        }
-        char* wkt = nullptr;
-        if (feature->GetGeometryRef()) feature->GetGeometryRef()->exportToWkt(&wkt);
-        text += wkt ? wkt : "";
-        CPLFree(wkt);
-        features[feature->GetFID()] = text;
-    }
-    if (system && layer->GetSpatialRef()) {
-        const char* code = layer->GetSpatialRef()->GetAuthorityCode(nullptr);
-        *system = code ? code : layer->GetSpatialRef()->GetName();
-    }
-    return features;
-}
-
 TEST(Cli, OutputWritesTheSelectedFeaturesWithTheirAttributesAndSystemAndNeverHalfAFile) {
     GDALAllRegister();
     TempFolder folder;

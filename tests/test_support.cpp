@@ -85,6 +85,30 @@ std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::
     return std::make_shared<gis::MemoryLayer>(name.empty() ? table : name, feature_class, shown, definition_query);
 }
 
+std::map<std::int64_t, std::string> Features(const std::string& path, std::string* system, const char* table) {
+    GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    std::map<std::int64_t, std::string> features;
+    if (!dataset) return features;
+    auto* layer = table ? dataset->GetLayerByName(table) : dataset->GetLayer(0);
+    for (auto& feature : *layer) {
+        std::string text;
+        for (int field = 0; field < feature->GetFieldCount(); ++field) {
+            if (std::string(feature->GetFieldDefnRef(field)->GetNameRef()) == "WKT") continue;
+            text += std::string(feature->GetFieldAsString(field)) + "|";
+        }
+        char* wkt = nullptr;
+        if (feature->GetGeometryRef()) feature->GetGeometryRef()->exportToWkt(&wkt);
+        text += wkt ? wkt : "";
+        CPLFree(wkt);
+        features[feature->GetFID()] = text;
+    }
+    if (system && layer->GetSpatialRef()) {
+        const char* code = layer->GetSpatialRef()->GetAuthorityCode(nullptr);
+        *system = code ? code : layer->GetSpatialRef()->GetName();
+    }
+    return features;
+}
+
 HostedMap::HostedMap(std::vector<std::shared_ptr<platform::ILayer>> layers, console::ScreenSettings screen)
     : map(std::make_shared<gis::Map>(std::move(layers))),
       document(std::make_shared<gis::MxDocument>(map)),

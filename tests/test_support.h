@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +68,11 @@ const std::shared_ptr<gis::EngineTuning>& TestTuning();
 /// A feature layer of a data file's table, following TestTuning.
 std::shared_ptr<gis::MemoryLayer> LoadLayer(const std::string& path, const std::string& table,
                                             const std::string& name = {}, const std::string& definition_query = {});
+
+/// The features of a file's layer (the first, or `table`), by FID: their attributes and
+/// shapes as text; its system's EPSG code or name into `system`.
+std::map<std::int64_t, std::string> Features(const std::string& path, std::string* system = nullptr,
+                                             const char* table = nullptr);
 
 /// The host of a map made of `layers`, with its message log.
 struct HostedMap {

@@ -25,7 +25,7 @@
 #include "forms/printable_text.h"
 #include "gis/support/message_text.h"
 #include "gis/map_document.h"
-#include "gis/memory/layer.h"
+#include "gis/common/feature_source.h"
 #include "gis/model/layers.h"
 #include "gis/postgis/connection.h"
 #include "command_line.h"
@@ -109,8 +109,8 @@ std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, con
     std::vector<std::string> files = options.maps;
     if (!document.Path().empty()) files.push_back(document.Path());
     const auto& layers = document.GetMap()->Layers();
-    selvane::gis::ForEachLayerOf<selvane::gis::MemoryLayer>(
-        layers, [&files](selvane::gis::MemoryLayer& layer) { files.push_back(layer.Class()->SourcePath()); });
+    selvane::gis::ForEachLayerOf<selvane::gis::FeatureSource>(
+        layers, [&files](selvane::gis::FeatureSource& layer) { files.push_back(layer.ClassGdalTable().source); });
     selvane::gis::ForEachLayerOf<selvane::gis::RasterLayer>(
         layers, [&files](selvane::gis::RasterLayer& layer) { files.push_back(layer.Source()); });
     return files;
@@ -122,12 +122,10 @@ std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, con
 void Export(const std::shared_ptr<selvane::platform::IFeatureLayer>& layer2, const std::vector<std::int64_t>& ids,
             const selvane::gis::MxDocument& document, const Options& options, int message_boxes) {
     if (message_boxes > 0) throw std::runtime_error("nothing written to " + options.output + ": the run showed a message");
-    auto in_memory = std::dynamic_pointer_cast<selvane::gis::MemoryLayer>(layer2);
-    if (!in_memory) {
-        throw std::runtime_error("--output writes layers read from data files; Layer #2 " + options.layer2 +
-                                 " is not one");
-    }
-    selvane::headless::ExportFeatures(*in_memory->Class(), ids, options.output, options.overwrite, ReadFiles(document, options));
+    auto source = std::dynamic_pointer_cast<selvane::gis::FeatureSource>(layer2);
+    if (!source) throw std::runtime_error("--output writes feature layers; Layer #2 " + options.layer2 + " is not one");
+    selvane::headless::ExportFeatures(source->ClassGdalTable(), ids, options.output, options.overwrite,
+                                      ReadFiles(document, options));
 }
 
 void PrintProperties(selvane::command::Selvane& command) {

@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -21,7 +23,6 @@
 #include "gis/support/ascii_case.h"
 #include "gis/support/gdal_session.h"
 #include "gis/support/message_text.h"
-#include "gis/memory/feature_class.h"
 
 namespace selvane::headless {
 namespace {
@@ -108,28 +109,66 @@ void RequireUtf8(const char* text, const std::string& what, const GDALDriver& dr
     }
 }
 
-void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, const std::string& culprit,
-          const GDALDriver& driver) {
-    const bool utf8 = HoldsOnlyUtf8(driver);
-    for (const auto fid : fids) {
-        std::unique_ptr<OGRFeature> feature(from.GetFeature(fid));
-        if (!feature) throw std::runtime_error(culprit + " has no feature " + std::to_string(fid) + " any more");
-        for (int field = 0; utf8 && field < feature->GetFieldCount(); ++field) {
-            const auto type = feature->GetFieldDefnRef(field)->GetType();
-            if ((type == OFTString || type == OFTStringList) && feature->IsFieldSetAndNotNull(field)) {
-                RequireUtf8(feature->GetFieldAsString(field),
-                            "the value of " + gis::InMessage(feature->GetFieldDefnRef(field)->GetNameRef()) +
-                                " of feature " + std::to_string(fid),
-                            driver);
-            }
-        }
-        OGRFeature copy(to.GetLayerDefn());
-        copy.SetFrom(feature.get(), TRUE);
-        copy.SetFID(fid);
-        if (to.CreateFeature(&copy) != OGRERR_NONE) {
-            throw std::runtime_error("cannot write feature " + std::to_string(fid));
+// `feature` written to `to` with its id, its text checked where the format holds only UTF-8.
+void WriteFeature(OGRFeature& feature, OGRLayer& to, bool utf8, const GDALDriver& driver) {
+    const auto fid = feature.GetFID();
+    for (int field = 0; utf8 && field < feature.GetFieldCount(); ++field) {
+        const auto type = feature.GetFieldDefnRef(field)->GetType();
+        if ((type == OFTString || type == OFTStringList) && feature.IsFieldSetAndNotNull(field)) {
+            RequireUtf8(feature.GetFieldAsString(field),
+                        "the value of " + gis::InMessage(feature.GetFieldDefnRef(field)->GetNameRef()) + " of feature " +
+                            std::to_string(fid),
+                        driver);
         }
     }
+    OGRFeature copy(to.GetLayerDefn());
+    copy.SetFrom(&feature, TRUE);
+    copy.SetFID(fid);
+    if (to.CreateFeature(&copy) != OGRERR_NONE) throw std::runtime_error("cannot write feature " + std::to_string(fid));
+}
+
+// How many ids a filter of a block names: a statement of some 20 KB.
+constexpr std::size_t kIdsInABlock = 1000;
+
+void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, const gis::GdalTable& source,
+          const GDALDriver& driver) {
+    const bool utf8 = HoldsOnlyUtf8(driver);
+    const auto missing = [&source](std::int64_t fid) {
+        return std::runtime_error(source.culprit + " has no feature " + std::to_string(fid) + " any more");
+    };
+    if (source.id_column.empty()) {
+        for (const auto fid : fids) {
+            std::unique_ptr<OGRFeature> feature(from.GetFeature(fid));
+            if (!feature) throw missing(fid);
+            WriteFeature(*feature, to, utf8, driver);
+        }
+        return;
+    }
+    // A block of ids a statement, written in the order of the ids.
+    std::string column = "\"";
+    for (const char c : source.id_column) column += c == '"' ? std::string("\"\"") : std::string(1, c);
+    column += "\"";
+    for (std::size_t first = 0; first < fids.size(); first += kIdsInABlock) {
+        const auto block = std::span(fids).subspan(first, std::min(kIdsInABlock, fids.size() - first));
+        std::string filter = column + " IN (";
+        for (std::size_t index = 0; index < block.size(); ++index) filter += (index ? "," : "") + std::to_string(block[index]);
+        filter += ")";
+        if (from.SetAttributeFilter(filter.c_str()) != OGRERR_NONE) {
+            throw std::runtime_error("cannot read " + source.culprit + " by its ids");
+        }
+        std::map<std::int64_t, std::unique_ptr<OGRFeature>> read;
+        from.ResetReading();
+        for (std::unique_ptr<OGRFeature> feature(from.GetNextFeature()); feature; feature.reset(from.GetNextFeature())) {
+            const auto fid = feature->GetFID();
+            read.emplace(fid, std::move(feature));
+        }
+        for (const auto fid : block) {
+            const auto found = read.find(fid);
+            if (found == read.end()) throw missing(fid);
+            WriteFeature(*found->second, to, utf8, driver);
+        }
+    }
+    from.SetAttributeFilter(nullptr);
 }
 
 // Holds a folder's lock while the files of an output are moved into it, so that two
@@ -220,25 +259,28 @@ void RemoveUnfinishedOutput() noexcept {
     g_unfinished.clear();
 }
 
-void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std::int64_t>& fids,
-                    const std::string& path, bool overwrite, const std::vector<std::string>& read_files) {
+void ExportFeatures(const gis::GdalTable& source, const std::vector<std::int64_t>& fids, const std::string& path,
+                    bool overwrite, const std::vector<std::string>& read_files) {
     gis::InitialiseGdal();
     gis::GdalMessages gdal;
     const fs::path output = fs::absolute(path);
-    const std::string culprit = "table " + source.Name() + " of " + source.SourcePath();
+    const std::string& culprit = source.culprit;
     auto* driver = DriverFor(output);
     std::error_code error;
     if (fs::exists(fs::symlink_status(output, error)) && !overwrite) {
         throw std::runtime_error(path + " exists; --overwrite replaces it");
     }
-    if (source.SourcePath().empty()) throw std::runtime_error("the layer was not read from a data file");
+    if (source.source.empty()) throw std::runtime_error("the layer was not read from a data source GDAL reads");
     if (ReadByTheMap(output, read_files)) {
         throw std::runtime_error(path + " is read by the map; write the selection to another file");
     }
 
-    GDALDatasetUniquePtr input(
-        GDALDataset::Open(source.SourcePath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    OGRLayer* from = input ? input->GetLayerByName(source.Name().c_str()) : nullptr;
+    std::vector<const char*> open_options;
+    for (const auto& option : source.open_options) open_options.push_back(option.c_str());
+    open_options.push_back(nullptr);
+    GDALDatasetUniquePtr input(GDALDataset::Open(source.source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr,
+                                                 open_options.data(), nullptr));
+    OGRLayer* from = input ? input->GetLayerByName(source.table.c_str()) : nullptr;
     if (!from) throw std::runtime_error("cannot read " + culprit + ": " + gdal.Text());
 
     TemporaryFolder folder(output);
@@ -271,7 +313,7 @@ void ExportFeatures(const gis::MemoryFeatureClass& source, const std::vector<std
         }
         const bool transaction = written->StartTransaction() == OGRERR_NONE;
         try {
-            Copy(*from, *to, fids, culprit, *driver);
+            Copy(*from, *to, fids, source, *driver);
         } catch (const std::runtime_error& failure) {
             const auto words = gdal.Text("");
             throw std::runtime_error("nothing written to " + path + ": " + failure.what() +

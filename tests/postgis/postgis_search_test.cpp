@@ -298,6 +298,18 @@ TEST(PostgisSearch, TheCommandLineSelectsFromADatabaseNamedInAMapDocument) {
     EXPECT_EQ(from_database.status, 0) << from_database.err;
     EXPECT_EQ(from_database.out, from_file.out);
     EXPECT_NE(from_database.out.find('\n'), from_database.out.rfind('\n', from_database.out.size() - 2));
+    // Written out, the selection's features are the file's, attributes and shapes, read in
+    // blocks of ids from the server.
+    const auto written = [&rows](const std::string& map, const std::string& layer2, const std::string& layer1) {
+        const auto output = rows.folder.File(layer2 + ".geojson");
+        const auto run = RunSelvane("select --map " + ShellQuoted(map) + " --layer2 " + layer2 +
+                                    " --relation INTERSECT --layer1 " + layer1 + " --output " + ShellQuoted(output));
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Features(output);
+    };
+    const auto from_server = written(document, "Cells", "Lines");
+    EXPECT_GT(from_server.size(), 10u);
+    EXPECT_EQ(from_server, written(file, "cells", "lines"));
 
     // --map PG: lists the database's spatial tables as layers.
     const auto listed = RunSelvane("layers --map " + ShellQuoted(database.Source()));

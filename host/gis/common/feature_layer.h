@@ -33,6 +33,7 @@ public:
     const std::shared_ptr<const OGRSpatialReference>& ClassSpatialReference() const override {
         return m_class->SpatialReference();
     }
+    GdalTable ClassGdalTable() const override { return m_class->AsGdalTable(); }
 
 protected:
     /// `feature` as a feature of this layer's class, for the selection to add; throws

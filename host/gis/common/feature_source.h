@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "gis/common/gdal_table.h"
 #include "gis/geometry/geos_include.h"
 #include "gis/geometry/shape.h"
 
@@ -56,6 +57,8 @@ public:
     virtual const void* ClassIdentity() const = 0;
     virtual ShapeDimension ClassDimension() const = 0;
     virtual const std::shared_ptr<const OGRSpatialReference>& ClassSpatialReference() const = 0;
+    /// Where GDAL reads the class's features and their attributes, by id.
+    virtual GdalTable ClassGdalTable() const = 0;
     /// The extent of the class's shapes in its own coordinates; null when it has none.
     /// Throws platform::Error when they cannot be read.
     virtual geos::geom::Envelope ClassExtent() = 0;

@@ -13,6 +13,7 @@
 
 #include "gis/geometry/geos_include.h"
 #include "gis/common/engine_tuning.h"
+#include "gis/common/gdal_table.h"
 #include "gis/common/layer_names.h"
 #include "gis/geometry/shape.h"
 #include "gis/memory/row_index.h"
@@ -114,6 +115,8 @@ public:
     /// The file the table was read from; empty for a class made in memory.
     const std::string& SourcePath() const { return m_source_path; }
     void SetSourcePath(std::string path) { m_source_path = std::move(path); }
+    /// The table of the file it was read from.
+    GdalTable AsGdalTable() const { return {m_source_path, m_name, {}, {}, "table " + m_name + " of " + m_source_path}; }
     /// Names a layer that shows this class, for error texts (called by MemoryLayer).
     void AddLayerName(const std::string& name);
     /// What error texts call the class: "layer Lots A (table target, file /data/x.gpkg)".

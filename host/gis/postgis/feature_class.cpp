@@ -40,6 +40,11 @@ std::string PostgisFeatureClass::Culprit() const {
     return m_layer_names.Around("table " + m_table.Display() + ", database " + m_connection->Named());
 }
 
+GdalTable PostgisFeatureClass::AsGdalTable() const {
+    // Only the one table is looked up: the driver otherwise reads every table's definition.
+    return {m_connection->Source(), m_table.Display(), {"TABLES=" + m_table.Display()}, m_table.fid_column, Culprit()};
+}
+
 void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where, std::chrono::milliseconds limit) {
     std::string filter;
     try {

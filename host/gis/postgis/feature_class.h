@@ -15,6 +15,7 @@
 #include "gis/geometry/shape.h"
 #include "gis/geometry/spatial_relation.h"
 #include "gis/common/engine_tuning.h"
+#include "gis/common/gdal_table.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/definition_filter.h"
 #include "gis/postgis/searches_elsewhere.h"
@@ -92,6 +93,9 @@ public:
     void AddLayerName(const std::string& name);
     /// "layer Parcels (table public.parcels, database PG:dbname=city)".
     std::string Culprit() const;
+    /// The table through GDAL's PostgreSQL driver, on the connection string the map checked;
+    /// its features' ids are the primary key's, as here.
+    GdalTable AsGdalTable() const;
 
     /// Throws platform::Error when `where` is not a filter the server accepts on this
     /// table, or when it takes longer than `limit` over the whole table (as a file's

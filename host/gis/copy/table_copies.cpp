@@ -156,7 +156,7 @@ std::shared_ptr<MemoryFeatureClass> ScanTableCopies::CopyRows(PostgisFeatureClas
                                                               bool shareable) {
     // A second connection in the scan's snapshot, for a copy in two halves.
     const auto helper = [&target, shareable]() -> std::shared_ptr<PgConnection> {
-        auto second = shareable ? target.Helper() : nullptr;
+        auto second = shareable ? target.Connection()->Extra(ExtraUse::kSearches) : nullptr;
         if (!second) return nullptr;
         try {
             target.Connection()->ShareSnapshot(second);

@@ -353,6 +353,22 @@ void PgConnection::BeginInSnapshot(const std::string& id) {
     Check(Run("SET TRANSACTION SNAPSHOT '" + id + "'"), m_named);
 }
 
+std::shared_ptr<PgConnection> PgConnection::Extra(ExtraUse use) {
+    auto& extra = m_extras[static_cast<std::size_t>(use)];
+    if (extra.connection && extra.connection->Lost()) {
+        extra.connection.reset();  // statements still reading it hold it until they end
+        extra.given_up = true;
+    }
+    if (!extra.connection && !extra.given_up) {
+        try {
+            extra.connection = std::make_shared<PgConnection>(m_source);
+        } catch (const platform::Error&) {
+            extra.given_up = true;  // the server takes no more connections
+        }
+    }
+    return extra.connection;
+}
+
 std::int64_t PgInteger(const PGresult* result, int row, int column) {
     const char* bytes = PQgetvalue(result, row, column);
     const auto length = static_cast<std::size_t>(PQgetlength(result, row, column));

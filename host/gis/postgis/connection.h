@@ -7,6 +7,7 @@
 
 #include <libpq-fe.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -71,6 +72,10 @@ class PgStatementStopped : public platform::Error {
 public:
     using platform::Error::Error;
 };
+
+/// What a second connection to a database is for. Each use has its own, so that a drawing
+/// never finds a run's statements under way on it.
+enum class ExtraUse { kSearches, kDrawing };
 
 /// A connection. Every statement runs read-only: nothing a map does can change the
 /// database. Failures throw platform::Error with the server's own words.
@@ -153,6 +158,13 @@ public:
     /// Whether the connection was lost.
     bool Lost() const { return PQstatus(m_connection) != CONNECTION_OK; }
 
+    /// A second connection to this database for `use`, opened on first ask, for work the
+    /// server can do on another core at the same time (a copy's second half, searches
+    /// answered ahead, every other range of a drawing). Once the one for a use is lost, or
+    /// the server refuses it (it takes no more connections), there is none for that use
+    /// from then on: this connection does the work alone. nullptr then.
+    std::shared_ptr<PgConnection> Extra(ExtraUse use);
+
 private:
     friend class PgStream;
     friend class PgSentStatement;
@@ -229,6 +241,11 @@ private:
     std::uint64_t m_transactions = 0;
     int m_statements = 0;
     int m_cursors = 0;
+    struct ExtraConnection {
+        std::shared_ptr<PgConnection> connection;
+        bool given_up = false;
+    };
+    std::array<ExtraConnection, 2> m_extras;  // by ExtraUse
 };
 
 /// The big-endian unsigned integer of the `count` bytes at `bytes` (the server's binary form).

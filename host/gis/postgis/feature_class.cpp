@@ -184,19 +184,6 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
 }
 
-std::shared_ptr<PgConnection> PostgisFeatureClass::Helper() {
-    if (m_helper && m_helper->Lost()) m_helper_failed = true;
-    if (m_helper_failed) return nullptr;
-    if (!m_helper) {
-        try {
-            m_helper = std::make_shared<PgConnection>(m_connection->Source());
-        } catch (const platform::Error&) {
-            m_helper_failed = true;  // the server takes no more connections: one does the work
-        }
-    }
-    return m_helper;
-}
-
 std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
                                                                          std::int32_t source_srid,
                                                                          const std::string& where,

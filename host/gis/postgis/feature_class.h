@@ -115,11 +115,6 @@ public:
     /// The table's row count if it has been counted.
     std::optional<std::int64_t> CountedRows() const { return m_row_count; }
 
-    /// A second connection to the same database, opened on first use, for work the server
-    /// can do on another core at the same time (a copy's second half, searches answered
-    /// ahead); nullptr once it cannot be had (the server takes no more connections).
-    std::shared_ptr<PgConnection> Helper();
-
     /// What answers the searches of a scan batch's shapes ahead; nullptr before the first.
     PostgisSearchAhead* Ahead() { return m_ahead.get(); }
 
@@ -162,8 +157,6 @@ private:
     bool m_all_finite = false;
     std::map<std::tuple<int, bool, bool, std::string>, std::string> m_statements;
     std::unique_ptr<PostgisSearchAhead> m_ahead;
-    std::shared_ptr<PgConnection> m_helper;
-    bool m_helper_failed = false;
     mutable std::string m_shape_statement;
     struct QuerySystem {
         std::shared_ptr<const OGRSpatialReference> reference;  // held so that its address stays unique

@@ -231,28 +231,13 @@ void CopyPoints(PgConnection& connection, const std::string& copy, OccupiedCells
 
 }  // namespace
 
-std::shared_ptr<PgConnection> PostgisLayer::DrawingHelper() {
-    if (m_helper && m_helper->Lost()) {
-        m_helper.reset();
-        m_helper_statements.clear();
-    }
-    if (!m_helper && !m_helper_failed) {
-        try {
-            m_helper = std::make_shared<PgConnection>(m_class->Connection()->Source());
-        } catch (const platform::Error&) {
-            m_helper_failed = true;  // the server takes no more connections: one reads alone
-        }
-    }
-    return m_helper;
-}
-
 void PostgisLayer::ReadPointBlocks(Reading reading, const geos::geom::Envelope& box, OccupiedCells& cells) {
     // Ranges of the table's blocks, a row each: the server sends some thousands of points
     // in one array where a row a point would cost each its own message. A second
     // connection, reading the snapshot of the first, takes every other range, so that two
     // server processes work at once.
     const auto& connection = m_class->Connection();
-    auto helper = DrawingHelper();
+    auto helper = connection->Extra(ExtraUse::kDrawing);
     std::shared_ptr<void> transaction;
     if (helper) {
         try {

@@ -56,16 +56,10 @@ private:
     /// Marks the cells of the table's points (in `box`, for PointBlocksInBox) read by ranges
     /// of the table's blocks.
     void ReadPointBlocks(Reading reading, const geos::geom::Envelope& box, OccupiedCells& cells);
-    /// A second connection to the layer's database for reading by ranges of blocks; null
-    /// when the server takes no more.
-    std::shared_ptr<PgConnection> DrawingHelper();
-
     std::string m_filter;  // the definition query as the statements run it
     IdSelection m_selection;
     std::map<Reading, std::string> m_statements;
-    std::shared_ptr<PgConnection> m_helper;
-    bool m_helper_failed = false;
-    std::map<Reading, std::string> m_helper_statements;  // prepared on m_helper
+    std::map<Reading, std::string> m_helper_statements;  // prepared on the drawing's extra connection
     std::optional<geos::geom::Envelope> m_extent;
 };
 

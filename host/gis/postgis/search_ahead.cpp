@@ -69,7 +69,9 @@ std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::
                                                std::move(own_statement));
 }
 
-std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() { return m_helper_failed ? nullptr : m_owner.Helper(); }
+std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() {
+    return m_helper_failed ? nullptr : m_owner.Connection()->Extra(ExtraUse::kSearches);
+}
 
 void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key) {
     End();

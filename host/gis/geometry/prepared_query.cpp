@@ -153,61 +153,63 @@ PreparedQuery::PreparedQuery(const Geometry& query, bool known_valid, bool known
     : m_query(query),
       m_area(IsArea(query)),
       m_large_area(IsLargeArea(query)),
-      m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT) {
-    if (known_valid) m_valid = true;
-    if (known_strictly_convex) m_strictly_convex = true;
-    m_box = RectangleBox(query);
-}
+      m_single_point(query.getGeometryTypeId() == GeometryTypeId::GEOS_POINT),
+      m_box(RectangleBox(query)),
+      m_valid(known_valid ? Lazy<bool>(true) : Lazy<bool>()),
+      m_strictly_convex(known_strictly_convex ? Lazy<bool>(true) : Lazy<bool>()) {}
 
 PreparedQuery::~PreparedQuery() = default;
 
 const geos::geom::prep::PreparedGeometry& PreparedQuery::Prepared() const {
-    if (!m_prepared) m_prepared = geos::geom::prep::PreparedGeometryFactory::prepare(&m_query);
-    return *m_prepared;
+    return *m_prepared.Get([this] { return geos::geom::prep::PreparedGeometryFactory::prepare(&m_query); });
 }
 
 geos::algorithm::locate::PointOnGeometryLocator& PreparedQuery::AreaLocator() const {
-    if (!m_area_locator) {
-        m_area_locator = static_cast<const geos::geom::prep::PreparedPolygon&>(Prepared()).getPointLocator();
-    }
-    return *m_area_locator;
+    return *m_area_locator.Get(
+        [this] { return static_cast<const geos::geom::prep::PreparedPolygon&>(Prepared()).getPointLocator(); });
 }
 
 bool PreparedQuery::ValidArea() const {
-    if (!m_area) return false;
-    if (!m_valid) m_valid = StrictlyConvex() || geos::operation::valid::IsValidOp(&m_query).isValid();
-    return *m_valid;
+    return m_area &&
+           m_valid.Get([this] { return StrictlyConvex() || geos::operation::valid::IsValidOp(&m_query).isValid(); });
 }
 
 bool PreparedQuery::LargeValidArea() const { return m_large_area && ValidArea(); }
 
 bool PreparedQuery::StrictlyConvex() const {
-    if (!m_strictly_convex) m_strictly_convex = IsStrictlyConvexPolygon(m_query);
-    return *m_strictly_convex;
+    return m_strictly_convex.Get([this] { return IsStrictlyConvexPolygon(m_query); });
 }
 
 bool PreparedQuery::ConvexArea() const {
-    if (!m_convex) {
-        m_convex = false;
-        if (m_box || StrictlyConvex()) {
-            m_convex = true;
-        } else if (m_query.getGeometryTypeId() == GeometryTypeId::GEOS_POLYGON && ValidArea()) {
-            const auto& polygon = static_cast<const geos::geom::Polygon&>(m_query);
-            const auto* ring = polygon.getExteriorRing()->getCoordinatesRO();
-            // A valid ring is simple: turning one way only (or going straight on), it goes
-            // once round a convex area. Orientation::index is exact.
-            bool left = false, right = false;
-            const std::size_t vertices = ring->size() - 1;  // the last repeats the first
-            for (std::size_t index = 0; index < vertices; ++index) {
-                const int turn = geos::algorithm::Orientation::index(
-                    ring->getAt(index), ring->getAt((index + 1) % vertices), ring->getAt((index + 2) % vertices));
-                left = left || turn == geos::algorithm::Orientation::COUNTERCLOCKWISE;
-                right = right || turn == geos::algorithm::Orientation::CLOCKWISE;
-            }
-            m_convex = polygon.getNumInteriorRing() == 0 && !(left && right);
+    return m_convex.Get([this] {
+        if (m_box || StrictlyConvex()) return true;
+        if (m_query.getGeometryTypeId() != GeometryTypeId::GEOS_POLYGON || !ValidArea()) return false;
+        const auto& polygon = static_cast<const geos::geom::Polygon&>(m_query);
+        const auto* ring = polygon.getExteriorRing()->getCoordinatesRO();
+        // A valid ring is simple: turning one way only (or going straight on), it goes
+        // once round a convex area. Orientation::index is exact.
+        bool left = false, right = false;
+        const std::size_t vertices = ring->size() - 1;  // the last repeats the first
+        for (std::size_t index = 0; index < vertices; ++index) {
+            const int turn = geos::algorithm::Orientation::index(
+                ring->getAt(index), ring->getAt((index + 1) % vertices), ring->getAt((index + 2) % vertices));
+            left = left || turn == geos::algorithm::Orientation::COUNTERCLOCKWISE;
+            right = right || turn == geos::algorithm::Orientation::CLOCKWISE;
         }
+        return polygon.getNumInteriorRing() == 0 && !(left && right);
+    });
+}
+
+PreparedQuery::SmallConvexRing PreparedQuery::MakeSmallConvexRing() const {
+    SmallConvexRing convex;
+    if (m_query.getNumPoints() <= kConvexTestVertices + 1 && StrictlyConvex()) {
+        const auto* ring = static_cast<const geos::geom::Polygon&>(m_query).getExteriorRing()->getCoordinatesRO();
+        const std::size_t size = ring->size();
+        for (std::size_t index = 0; index < size; ++index) convex.ring[index] = ring->getAt(index);
+        convex.turn = geos::algorithm::Orientation::index(convex.ring[0], convex.ring[1], convex.ring[2]);
+        convex.vertices = size - 1;
     }
-    return *m_convex;
+    return convex;
 }
 
 // A strictly convex area is the meet of the closed half-planes on the inner side of its
@@ -218,22 +220,13 @@ bool PreparedQuery::ConvexArea() const {
 // locator's index of segments, which a query of a few vertices and a dozen candidates
 // pays for many times over.
 Location PreparedQuery::LocateInArea(const geos::geom::Coordinate& at) const {
-    if (!m_small_convex_checked) {
-        m_small_convex_checked = true;
-        if (m_query.getNumPoints() <= kConvexTestVertices + 1 && StrictlyConvex()) {
-            const auto* ring = static_cast<const geos::geom::Polygon&>(m_query).getExteriorRing()->getCoordinatesRO();
-            const std::size_t size = ring->size();
-            for (std::size_t index = 0; index < size; ++index) m_convex_ring[index] = ring->getAt(index);
-            m_convex_turn = geos::algorithm::Orientation::index(m_convex_ring[0], m_convex_ring[1], m_convex_ring[2]);
-            m_convex_vertices = size - 1;
-        }
-    }
+    const auto& convex = m_small_convex.Get([this] { return MakeSmallConvexRing(); });
     // A coordinate that is not a finite number goes to the locator, which refuses it.
-    if (m_convex_vertices == 0 || !std::isfinite(at.x) || !std::isfinite(at.y)) return AreaLocator().locate(&at);
+    if (convex.vertices == 0 || !std::isfinite(at.x) || !std::isfinite(at.y)) return AreaLocator().locate(&at);
     bool on_a_line = false;
-    for (std::size_t index = 0; index < m_convex_vertices; ++index) {
-        const int side = ExactSide(m_convex_ring[index], m_convex_ring[index + 1], at);
-        if (side == -m_convex_turn) return Location::EXTERIOR;
+    for (std::size_t index = 0; index < convex.vertices; ++index) {
+        const int side = ExactSide(convex.ring[index], convex.ring[index + 1], at);
+        if (side == -convex.turn) return Location::EXTERIOR;
         on_a_line = on_a_line || side == 0;
     }
     return on_a_line ? Location::BOUNDARY : Location::INTERIOR;
@@ -260,8 +253,7 @@ std::optional<bool> PreparedQuery::CrossesAtVertices(std::span<const geos::geom:
 }
 
 const PreparedQuery::Boundary& PreparedQuery::BoundaryIndex() const {
-    if (!m_boundary) m_boundary = std::make_unique<Boundary>(m_query);
-    return *m_boundary;
+    return *m_boundary.Get([this] { return std::make_unique<Boundary>(m_query); });
 }
 
 bool PreparedQuery::BoundaryMeetsInterior(const Geometry& target) const {

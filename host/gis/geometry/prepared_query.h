@@ -9,6 +9,7 @@
 
 #include "gis/geometry/geos_include.h"
 #include "gis/geometry/shape.h"
+#include "gis/support/lazy.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -106,23 +107,28 @@ private:
     /// An area's point locator, the one the prepared geometry's intersects asks for points.
     geos::algorithm::locate::PointOnGeometryLocator& AreaLocator() const;
 
+    /// A small strictly convex query's vertices (the first repeated last) and the way its
+    /// ring turns; 0 vertices when the query is not one.
+    struct SmallConvexRing {
+        std::size_t vertices = 0;
+        int turn = 0;
+        std::array<geos::geom::Coordinate, kConvexTestVertices + 1> ring;
+    };
+    SmallConvexRing MakeSmallConvexRing() const;
+
     const geos::geom::Geometry& m_query;
-    mutable std::unique_ptr<geos::geom::prep::PreparedGeometry> m_prepared;
-    mutable geos::algorithm::locate::PointOnGeometryLocator* m_area_locator = nullptr;
-    bool m_area = false;  // a polygon or multipolygon, which GEOS prepares as a PreparedPolygon
-    bool m_large_area = false;
-    bool m_single_point = false;
-    std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle
-    mutable std::optional<bool> m_valid;
-    mutable std::optional<bool> m_convex;
-    mutable std::optional<bool> m_strictly_convex;
-    mutable std::unique_ptr<Boundary> m_boundary;
-    // A small strictly convex query's vertices (the first repeated last) and the way its
-    // ring turns; 0 vertices when the query is not one, or not yet looked at.
-    mutable bool m_small_convex_checked = false;
-    mutable std::size_t m_convex_vertices = 0;
-    mutable int m_convex_turn = 0;
-    mutable std::array<geos::geom::Coordinate, kConvexTestVertices + 1> m_convex_ring;
+    const bool m_area = false;  // a polygon or multipolygon, which GEOS prepares as a PreparedPolygon
+    const bool m_large_area = false;
+    const bool m_single_point = false;
+    const std::optional<geos::geom::Envelope> m_box;  // the query is this rectangle
+    // Worked out on first need: many queries never ask.
+    Lazy<std::unique_ptr<geos::geom::prep::PreparedGeometry>> m_prepared;
+    Lazy<geos::algorithm::locate::PointOnGeometryLocator*> m_area_locator;
+    Lazy<bool> m_valid;
+    Lazy<bool> m_convex;
+    Lazy<bool> m_strictly_convex;
+    Lazy<std::unique_ptr<Boundary>> m_boundary;
+    Lazy<SmallConvexRing> m_small_convex;
 };
 
 // A line with a vertex in I(Q) and one in E(Q), both open: the line's interior points next

@@ -15,9 +15,6 @@
 
 #include "bench_data.h"
 
-#include <geos/geom/prep/PreparedGeometry.h>
-#include <geos/geom/prep/PreparedGeometryFactory.h>
-#include <geos/index/strtree/TemplateSTRtree.h>
 #include <geos/io/WKBReader.h>
 
 namespace {
@@ -56,19 +53,9 @@ int main(int argc, char** argv) {
     const auto queries = Load(*dataset, "queries");
     const auto targets = Load(*dataset, "targets");
 
-    geos::index::strtree::TemplateSTRtree<std::size_t> tree(10, targets.shapes.size());
-    for (std::size_t i = 0; i < targets.shapes.size(); ++i) tree.insert(*targets.shapes[i]->getEnvelopeInternal(), i);
     std::vector<std::int64_t> ids;
-    for (const auto& query : queries.shapes) {
-        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query.get());
-        tree.query(*query->getEnvelopeInternal(), [&](std::size_t row) {
-            const auto* target = targets.shapes[row].get();
-            const bool holds = relation == "crosses"    ? prepared->crosses(target)
-                               : relation == "touches"  ? prepared->touches(target)
-                               : relation == "overlaps" ? prepared->overlaps(target)
-                                                        : prepared->intersects(target);
-            if (holds) ids.push_back(targets.fids[row]);
-        });
+    for (const auto row : selvane::bench::BareGeosHits(queries.shapes, targets.shapes, relation)) {
+        ids.push_back(targets.fids[row]);
     }
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());

@@ -12,6 +12,9 @@
 #include <geos/geom/CoordinateArraySequence.h>
 #include <geos/geom/LinearRing.h>
 #include <geos/geom/Polygon.h>
+#include <geos/geom/prep/PreparedGeometry.h>
+#include <geos/geom/prep/PreparedGeometryFactory.h>
+#include <geos/index/strtree/TemplateSTRtree.h>
 #include <geos/io/WKBWriter.h>
 
 namespace selvane::bench {
@@ -168,6 +171,26 @@ void WriteGeoPackage(const std::string& path, const BenchShapes& shapes, TargetK
     write("queries", wkbPolygon, shapes.queries);
     write("targets", kind == TargetKind::Points ? wkbPoint : (kind == TargetKind::Lines ? wkbLineString : wkbPolygon),
           shapes.targets);
+}
+
+std::vector<std::size_t> BareGeosHits(const std::vector<std::unique_ptr<geos::geom::Geometry>>& queries,
+                                      const std::vector<std::unique_ptr<geos::geom::Geometry>>& targets,
+                                      const std::string& relation) {
+    geos::index::strtree::TemplateSTRtree<std::size_t> tree(10, targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) tree.insert(*targets[i]->getEnvelopeInternal(), i);
+    std::vector<std::size_t> hits;
+    for (const auto& query : queries) {
+        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query.get());
+        tree.query(*query->getEnvelopeInternal(), [&](std::size_t row) {
+            const auto* target = targets[row].get();
+            const bool holds = relation == "crosses"    ? prepared->crosses(target)
+                               : relation == "touches"  ? prepared->touches(target)
+                               : relation == "overlaps" ? prepared->overlaps(target)
+                                                        : prepared->intersects(target);
+            if (holds) hits.push_back(row);
+        });
+    }
+    return hits;
 }
 
 double PeakMemoryMiB() {

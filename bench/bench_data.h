@@ -38,6 +38,13 @@ BenchShapes MakeShapes(std::size_t query_count, std::size_t target_count, Target
 /// Writes the shapes into a GeoPackage as tables "queries" and "targets" (FIDs from 1).
 void WriteGeoPackage(const std::string& path, const BenchShapes& shapes, TargetKind kind);
 
+/// What a bare GEOS program does: an STRtree of `targets`, each query prepared, and
+/// `relation` ("intersects", "crosses", "touches", "overlaps") asked of each candidate. The
+/// target rows (from 0) that hold, a row once a query, in query order.
+std::vector<std::size_t> BareGeosHits(const std::vector<std::unique_ptr<geos::geom::Geometry>>& queries,
+                                      const std::vector<std::unique_ptr<geos::geom::Geometry>>& targets,
+                                      const std::string& relation);
+
 /// The process's peak resident memory so far, in MiB.
 double PeakMemoryMiB();
 

@@ -38,16 +38,7 @@ std::shared_ptr<selvane::gis::MemoryFeatureClass> ClassOf(const char* name, std:
 
 // Bare GEOS: the same work without the map model.
 std::size_t BareGeos(const BenchShapes& shapes) {
-    geos::index::strtree::TemplateSTRtree<std::size_t> tree(10, shapes.targets.size());
-    for (std::size_t i = 0; i < shapes.targets.size(); ++i) tree.insert(*shapes.targets[i]->getEnvelopeInternal(), i);
-    std::vector<std::int64_t> ids;
-    for (const auto& query : shapes.queries) {
-        const auto prepared = geos::geom::prep::PreparedGeometryFactory::prepare(query.get());
-        tree.query(*query->getEnvelopeInternal(), [&](std::size_t row) {
-            if (prepared->intersects(shapes.targets[row].get())) ids.push_back(static_cast<std::int64_t>(row + 1));
-        });
-    }
-    return ids.size();
+    return selvane::bench::BareGeosHits(shapes.queries, shapes.targets, "intersects").size();
 }
 
 // The run's loop over the map model.

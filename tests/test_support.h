@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dialogs/frmIndex.h"
@@ -58,6 +60,11 @@ struct MessageLog {
             texts.push_back(text);
             titles.push_back(title);
         };
+    }
+    /// Expects exactly one message, holding each of `parts`.
+    void ExpectOneWith(std::initializer_list<std::string_view> parts) const {
+        ASSERT_EQ(texts.size(), 1u);
+        for (const auto part : parts) EXPECT_NE(texts[0].find(part), std::string::npos) << texts[0];
     }
 };
 

@@ -1,7 +1,6 @@
 #include "console/console_runtime.h"
 
 #include "console/console_form.h"
-#include "forms/locale_text.h"
 
 namespace selvane::console {
 
@@ -23,8 +22,7 @@ private:
 ConsoleRuntime::ConsoleRuntime(MessageSink messages, ScreenSettings screen, FrameSettings frame)
     : m_messages(std::move(messages)),
       m_screen(std::make_unique<ConsoleScreen>(screen)),
-      m_frame(frame),
-      m_locale_text(std::make_unique<forms::LocaleText>()) {}
+      m_frame(frame) {}
 
 ConsoleRuntime::~ConsoleRuntime() = default;
 
@@ -41,11 +39,7 @@ void ConsoleRuntime::MessageBox(const std::string& text, const std::string& titl
 }
 
 void ConsoleRuntime::ShellOpen(std::intptr_t owner_window, const std::string& target) {
-    if (m_shell) m_shell(owner_window, target);
-}
-
-bool ConsoleRuntime::TextEqualsIgnoringCase(const std::string& left, const std::string& right) {
-    return m_locale_text->EqualIgnoringCase(left, right);
+    ToShellSink(owner_window, target);
 }
 
 }  // namespace selvane::console

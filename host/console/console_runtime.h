@@ -7,11 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "forms/portable_runtime.h"
 #include "platform/runtime.h"
-
-namespace selvane::forms {
-class LocaleText;
-}
 
 namespace selvane::console {
 
@@ -28,33 +25,27 @@ struct FrameSettings {
     int extra_height = 420;
 };
 
-class ConsoleRuntime : public platform::IRuntime {
+class ConsoleRuntime : public forms::PortableRuntime {
 public:
     /// Receives each message box: its text and its title.
     using MessageSink = std::function<void(const std::string& text, const std::string& title)>;
-    /// Receives each shell Open: the owner window and the target.
-    using ShellSink = std::function<void(std::intptr_t owner, const std::string& target)>;
 
     explicit ConsoleRuntime(MessageSink messages, ScreenSettings screen = {}, FrameSettings frame = {});
     ~ConsoleRuntime() override;
-
-    void SetShellSink(ShellSink sink) { m_shell = std::move(sink); }
 
     std::shared_ptr<platform::IForm> CreateForm(const platform::FormDesign& design,
                                                 platform::FormEvents events) override;
     platform::IScreen& Screen() override;
     void MessageBox(const std::string& text, const std::string& title) override;
+    /// Goes to the shell sink; without one, nothing opens.
     void ShellOpen(std::intptr_t owner_window, const std::string& target) override;
-    bool TextEqualsIgnoringCase(const std::string& left, const std::string& right) override;
 
 private:
     class ConsoleScreen;
 
     MessageSink m_messages;
-    ShellSink m_shell;
     std::unique_ptr<ConsoleScreen> m_screen;
     FrameSettings m_frame;
-    std::unique_ptr<forms::LocaleText> m_locale_text;
     std::intptr_t m_next_window = 0x1000;
     // Shared with the forms, which may be loaded after this runtime is replaced.
     std::shared_ptr<std::int32_t> m_next_picture = std::make_shared<std::int32_t>(1);

@@ -11,7 +11,6 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "forms/locale_text.h"
 #include "forms/printable_text.h"
 #include "forms/twips.h"
 #include "qt/qt_form.h"
@@ -70,8 +69,7 @@ QString QtRuntime::SansFamily() {
 
 QtRuntime::QtRuntime(QString resource_folder)
     : m_resource_folder(std::move(resource_folder)),
-      m_screen(std::make_unique<ScreenObject>()),
-      m_locale_text(std::make_unique<forms::LocaleText>()) {
+      m_screen(std::make_unique<ScreenObject>()) {
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), SansFamily());
 }
 
@@ -98,16 +96,9 @@ void QtRuntime::MessageBox(const std::string& text, const std::string& title) {
 }
 
 void QtRuntime::ShellOpen(std::intptr_t owner_window, const std::string& target) {
-    if (m_shell) {
-        m_shell(owner_window, target);
-        return;
-    }
+    if (ToShellSink(owner_window, target)) return;
     // The desktop's answer is not examined: a target no program handles does nothing.
     QDesktopServices::openUrl(QUrl(QString::fromStdString(target)));
-}
-
-bool QtRuntime::TextEqualsIgnoringCase(const std::string& left, const std::string& right) {
-    return m_locale_text->EqualIgnoringCase(left, right);
 }
 
 QPixmap QtRuntime::ResourcePixmap(const std::string& file) const {

@@ -15,11 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "forms/portable_runtime.h"
 #include "platform/runtime.h"
-
-namespace selvane::forms {
-class LocaleText;
-}
 
 namespace selvane::qt {
 
@@ -27,11 +24,8 @@ namespace selvane::qt {
 /// the program unless a host names a folder of its own.
 inline const QString kBuiltInResources = QStringLiteral(":/selvane/resources");
 
-class QtRuntime : public platform::IRuntime, public std::enable_shared_from_this<QtRuntime> {
+class QtRuntime : public forms::PortableRuntime, public std::enable_shared_from_this<QtRuntime> {
 public:
-    /// Receives each shell Open instead of the desktop (tests, screenshots).
-    using ShellSink = std::function<void(std::intptr_t owner, const std::string& target)>;
-
     /// Needs a QApplication. Maps "MS Sans Serif" to the closest installed sans font.
     /// Make it shared: its forms refer to it weakly.
     explicit QtRuntime(QString resource_folder = kBuiltInResources);
@@ -41,10 +35,8 @@ public:
                                                 platform::FormEvents events) override;
     platform::IScreen& Screen() override;
     void MessageBox(const std::string& text, const std::string& title) override;
+    /// Goes to the shell sink, or without one to the desktop.
     void ShellOpen(std::intptr_t owner_window, const std::string& target) override;
-    bool TextEqualsIgnoringCase(const std::string& left, const std::string& right) override;
-
-    void SetShellSink(ShellSink sink) { m_shell = std::move(sink); }
 
     /// The host's main window: message boxes belong to it when no window of the
     /// application is active.
@@ -74,8 +66,6 @@ private:
 
     QString m_resource_folder;
     std::unique_ptr<ScreenObject> m_screen;
-    std::unique_ptr<forms::LocaleText> m_locale_text;
-    ShellSink m_shell;
     QMargins m_frame_margins;
     QPointer<QWidget> m_main_window;
     std::map<std::int32_t, QPixmap> m_pictures;

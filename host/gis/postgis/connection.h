@@ -49,10 +49,25 @@ class PgConnection;
 /// drop them).
 class PgPending {
 public:
-    virtual ~PgPending() = default;
+    /// The results still coming leave the connection before it can run anything else.
+    virtual ~PgPending();
+    PgPending(const PgPending&) = delete;
+    PgPending& operator=(const PgPending&) = delete;
     /// Gives the results up: what has arrived is dropped, a statement still at work is asked
-    /// to stop, and the connection is free once this returns.
-    virtual void Abandon() = 0;
+    /// to stop, and the connection is free once this returns. Reading afterwards throws.
+    void Abandon();
+
+protected:
+    explicit PgPending(std::shared_ptr<PgConnection> connection);
+    /// The statement was sent: its results are coming, and the connection waits for them.
+    void Sent();
+    /// Reads whatever results are left, so that the connection is free again.
+    void Finish();
+    /// What is kept of results given up: nothing, and the failure a read then throws.
+    virtual void GaveUp() = 0;
+
+    std::shared_ptr<PgConnection> m_connection;
+    bool m_receiving = false;
 
 private:
     friend class PgConnection;
@@ -166,6 +181,7 @@ public:
     std::shared_ptr<PgConnection> Extra(ExtraUse use);
 
 private:
+    friend class PgPending;
     friend class PgStream;
     friend class PgSentStatement;
     /// Lets a statement whose results are still coming finish into its buffer, so that the

@@ -6,9 +6,33 @@
 
 namespace selvane::gis {
 
+PgPending::PgPending(std::shared_ptr<PgConnection> connection) : m_connection(std::move(connection)) {}
+
+PgPending::~PgPending() {
+    if (m_receiving) Finish();
+}
+
+void PgPending::Sent() {
+    m_receiving = true;
+    m_connection->m_streaming = this;
+}
+
+void PgPending::Finish() {
+    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
+    m_receiving = false;
+    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
+}
+
+void PgPending::Abandon() {
+    if (!m_receiving) return;
+    m_connection->DropResults();
+    Finish();
+    GaveUp();
+}
+
 PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
                    const std::vector<PgParameter>& parameters)
-    : m_connection(std::move(connection)) {
+    : PgPending(std::move(connection)) {
     m_connection->EnsureTransaction();
     PGconn* handle = m_connection->m_connection;
     const ParameterArrays arrays(parameters);
@@ -18,22 +42,10 @@ PgStream::PgStream(std::shared_ptr<PgConnection> connection, const std::string& 
         return;
     }
     PQsetSingleRowMode(handle);
-    m_receiving = true;
-    m_connection->m_streaming = this;
-}
-
-PgStream::~PgStream() {
-    // The rest of the rows must leave the connection before it can run anything else.
-    if (m_receiving) Finish();
+    Sent();
 }
 
 PgResult PgStream::Receive() { return PgResult(m_connection->NextResult(), PQclear); }
-
-void PgStream::Finish() {
-    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
-    m_receiving = false;
-    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
-}
 
 void PgStream::ReadRest() {
     while (m_receiving) {
@@ -48,10 +60,7 @@ void PgStream::ReadRest() {
     }
 }
 
-void PgStream::Abandon() {
-    if (!m_receiving) return;
-    m_connection->DropResults();
-    Finish();
+void PgStream::GaveUp() {
     m_buffered.clear();
     m_next_buffered = 0;
     m_current.reset();
@@ -76,7 +85,7 @@ const PGresult* PgStream::Next() {
 }
 
 PgSentStatement::PgSentStatement(std::shared_ptr<PgConnection> connection, const std::string& sql, bool binary_result)
-    : m_connection(std::move(connection)) {
+    : PgPending(std::move(connection)) {
     m_connection->EnsureTransaction();
     if (!PQsendQueryParams(m_connection->m_connection, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr,
                            binary_result ? 1 : 0)) {
@@ -84,19 +93,7 @@ PgSentStatement::PgSentStatement(std::shared_ptr<PgConnection> connection, const
             platform::Error(platform::kFail, m_connection->m_named + ": " + m_connection->ServerMessage(nullptr)));
         return;
     }
-    m_receiving = true;
-    m_connection->m_streaming = this;
-}
-
-PgSentStatement::~PgSentStatement() {
-    // The result must leave the connection before it can run anything else.
-    if (m_receiving) Finish();
-}
-
-void PgSentStatement::Finish() {
-    while (PGresult* rest = m_connection->NextResult()) PQclear(rest);
-    m_receiving = false;
-    if (m_connection->m_streaming == this) m_connection->m_streaming = nullptr;
+    Sent();
 }
 
 void PgSentStatement::ReadRest() {
@@ -117,10 +114,7 @@ void PgSentStatement::ReadRest() {
     Finish();
 }
 
-void PgSentStatement::Abandon() {
-    if (!m_receiving) return;
-    m_connection->DropResults();
-    Finish();
+void PgSentStatement::GaveUp() {
     m_result.reset();
     m_failure = std::make_exception_ptr(
         platform::Error(platform::kFail, m_connection->m_named + ": the statement was stopped, its rows given up"));

@@ -20,27 +20,19 @@ public:
     /// Starts the statement; its failure, if any, comes with Next.
     PgStream(std::shared_ptr<PgConnection> connection, const std::string& statement,
              const std::vector<PgParameter>& parameters);
-    ~PgStream() override;
-    PgStream(const PgStream&) = delete;
-    PgStream& operator=(const PgStream&) = delete;
 
     /// The next row (binary columns), or nullptr at the end; valid until the next call.
     /// Throws platform::Error with the server's words when the statement fails.
     const PGresult* Next();
-    /// Gives the rows up: what has arrived is dropped, a statement still at work is asked
-    /// to stop, and the connection is free once this returns. Next throws afterwards.
-    void Abandon() override;
 
 private:
     void ReadRest() override;
+    void GaveUp() override;
     PgResult Receive();
-    void Finish();
 
-    std::shared_ptr<PgConnection> m_connection;
     PgResult m_current{nullptr, PQclear};
     std::vector<PgResult> m_buffered;
     std::size_t m_next_buffered = 0;
-    bool m_receiving = false;
     std::string m_failure;
 };
 
@@ -51,9 +43,6 @@ class PgSentStatement : public PgPending {
 public:
     /// Sends `sql` (no parameters); results in binary when `binary_result`.
     PgSentStatement(std::shared_ptr<PgConnection> connection, const std::string& sql, bool binary_result);
-    ~PgSentStatement() override;
-    PgSentStatement(const PgSentStatement&) = delete;
-    PgSentStatement& operator=(const PgSentStatement&) = delete;
 
     /// The result, waited for if it has not come; throws platform::Error as
     /// PgConnection::Execute would have for the statement.
@@ -61,16 +50,13 @@ public:
     /// Reads what has arrived, without waiting: the server writes a large result only as
     /// fast as the client reads it.
     void Receive();
-    void Abandon() override;
 
 private:
     void ReadRest() override;
-    void Finish();
+    void GaveUp() override;
 
-    std::shared_ptr<PgConnection> m_connection;
     PgResult m_result{nullptr, PQclear};
     std::exception_ptr m_failure;
-    bool m_receiving = false;
 };
 
 }  // namespace selvane::gis

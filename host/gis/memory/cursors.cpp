@@ -22,27 +22,19 @@ MemorySearchCursor::MemorySearchCursor(std::shared_ptr<const MemoryFeatureClass>
                              const geos::geom::Geometry& query, std::unique_ptr<geos::geom::Geometry> projected,
                              const ShapeOrigin* query_source, std::size_t query_row)
     : m_source(std::move(owner), recycling),
+      m_answered(Answered::AsRead),
       m_shown(std::move(shown)),
       m_relation(relation),
       m_query_owner(std::move(query_owner)),
       m_projected(std::move(projected)),
       m_query(m_projected ? m_projected.get() : &query),
       m_query_source(query_source),
-      m_query_row(query_row),
-      m_candidates(CandidatesOf(m_source.Owner(), *m_query, m_shown)) {}
+      m_query_row(query_row) {
+    m_answer.candidates = CandidatesOf(m_source.Owner(), *m_query, m_shown);
+}
 
 MemorySearchCursor::MemorySearchCursor(std::shared_ptr<const MemoryFeatureClass> owner, bool recycling, SearchAnswer answer)
-    : m_source(std::move(owner), recycling),
-      m_relation(platform::esriSpatialRelUndefined),
-      m_query(nullptr),
-      m_query_source(nullptr),
-      m_query_row(0),
-      m_query_checked(true),
-      m_candidates(std::move(answer.candidates)),
-      m_verdicts(std::move(answer.verdicts)),
-      m_failed_at(answer.failed_at),
-      m_failure(std::move(answer.failure)),
-      m_before_candidates(std::move(answer.before_candidates)) {}
+    : m_source(std::move(owner), recycling), m_answered(Answered::Before), m_answer(std::move(answer)) {}
 
 std::vector<std::size_t> CandidatesOf(const MemoryFeatureClass& target, const geos::geom::Geometry& query,
                                       const RowMask& shown) {
@@ -187,43 +179,48 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
 
 bool MemorySearchCursor::Matches(std::size_t row) {
     if (m_relation == platform::esriSpatialRelEnvelopeIntersects) return true;  // the index compared envelopes
-    if (!m_query_checked) {
+    if (!m_prepared) {
         if (m_query_source) m_query_source->RequireValid(m_query_row);
         m_prepared = std::make_unique<PreparedQuery>(*m_query, KnownValid());
-        m_query_checked = true;
     }
     return Evaluate(m_relation, *m_prepared, m_source.Owner(), row);
 }
 
-std::shared_ptr<platform::IFeature> MemorySearchCursor::NextFeature() {
-    if (!m_started && m_query_checked && !m_query) {
+void MemorySearchCursor::Start() {
+    if (m_answered == Answered::Before) {
         // An answer worked out ahead: its failures stand where this cursor meets them.
-        m_started = true;
-        if (m_before_candidates) {
-            m_next = m_candidates.size();
-            std::rethrow_exception(m_before_candidates);
+        if (m_answer.before_candidates) {
+            m_next = m_answer.candidates.size();
+            std::rethrow_exception(m_answer.before_candidates);
         }
+        return;
     }
+    // Shapes with non-finite coordinates are outside the index, where no envelope can find
+    // them: report them before answering rather than leave them out silently.
+    if (m_query_source) m_query_source->RequireFinite(m_query_row);
+    m_source.Owner().RequireAllFinite();
+    if (m_relation != platform::esriSpatialRelEnvelopeIntersects &&
+        ThreadsFor(m_answer.candidates.size(), kParallelCandidates) > 1) {
+        EvaluateInParallel();
+        m_answered = Answered::Before;
+    }
+}
+
+std::shared_ptr<platform::IFeature> MemorySearchCursor::NextFeature() {
     if (!m_started) {
-        // Shapes with non-finite coordinates are outside the index, where no envelope can
-        // find them: report them before answering rather than leave them out silently.
         m_started = true;
-        if (m_query_source) m_query_source->RequireFinite(m_query_row);
-        m_source.Owner().RequireAllFinite();
-        const bool worth_it = m_relation != platform::esriSpatialRelEnvelopeIntersects &&
-                              ThreadsFor(m_candidates.size(), kParallelCandidates) > 1;
-        if (worth_it) EvaluateInParallel();
+        Start();
     }
-    while (m_next < m_candidates.size()) {
+    const auto& candidates = m_answer.candidates;
+    while (m_next < candidates.size()) {
         const auto index = m_next++;
-        if (!m_verdicts.empty()) {
-            // Answers worked out ahead; a failure surfaces where the sequential scan would meet it.
-            if (index == m_failed_at) std::rethrow_exception(m_failure);
-            if (m_verdicts[index]) return m_source.At(m_candidates[index]);
+        if (m_answered == Answered::Before) {
+            // A failure surfaces where reading the candidates in order would meet it.
+            if (index == m_answer.failed_at) std::rethrow_exception(m_answer.failure);
+            if (m_answer.verdicts[index]) return m_source.At(candidates[index]);
             continue;
         }
-        const auto row = m_candidates[index];
-        if (Matches(row)) return m_source.At(row);
+        if (Matches(candidates[index])) return m_source.At(candidates[index]);
     }
     return nullptr;
 }
@@ -233,8 +230,8 @@ void MemorySearchCursor::EvaluateInParallel() {
     const auto& owner = m_source.Owner();
     owner.PrepareForThreads();
     FillLazyEnvelopes(*m_query);
-    const std::size_t count = m_candidates.size();
-    m_verdicts.assign(count, 0);
+    const std::size_t count = m_answer.candidates.size();
+    m_answer.verdicts.assign(count, 0);
     const std::size_t threads = ThreadsFor(count, kParallelCandidates);
     std::vector<std::size_t> failed_at(threads, SIZE_MAX);
     std::vector<std::exception_ptr> failures(threads);
@@ -245,7 +242,7 @@ void MemorySearchCursor::EvaluateInParallel() {
         const PreparedQuery prepared(*m_query, KnownValid());
         for (std::size_t index = begin; index < end; ++index) {
             try {
-                m_verdicts[index] = Evaluate(m_relation, prepared, owner, m_candidates[index]) ? 1 : 0;
+                m_answer.verdicts[index] = Evaluate(m_relation, prepared, owner, m_answer.candidates[index]) ? 1 : 0;
             } catch (...) {
                 failed_at[slot] = index;
                 failures[slot] = std::current_exception();
@@ -254,9 +251,9 @@ void MemorySearchCursor::EvaluateInParallel() {
         }
     });
     for (std::size_t slot = 0; slot < threads; ++slot) {
-        if (failed_at[slot] < m_failed_at) {
-            m_failed_at = failed_at[slot];
-            m_failure = failures[slot];
+        if (failed_at[slot] < m_answer.failed_at) {
+            m_answer.failed_at = failed_at[slot];
+            m_answer.failure = failures[slot];
         }
     }
 }

@@ -101,6 +101,12 @@ public:
     std::shared_ptr<platform::IFeature> NextFeature() override;
 
 private:
+    /// How the candidates' answers come: each as the cursor reaches it, or all at once
+    /// before the first is handed out (worked out ahead, or on every core).
+    enum class Answered { AsRead, Before };
+
+    /// What opening the cursor checks, once, before its first feature.
+    void Start();
     bool Matches(std::size_t row);
     /// Whether the query shape is its class's own, which checked it before any candidate;
     /// a projected copy or a shape of no class is checked where validity matters.
@@ -110,24 +116,20 @@ private:
     void EvaluateInParallel();
 
     MemoryFeatureMaker m_source;
+    Answered m_answered;
+    // The candidates, and once answered before, their verdicts and failures.
+    SearchAnswer m_answer;
+    std::size_t m_next = 0;
+    bool m_started = false;
+    // The query, for answers as read and on every core.
     RowMask m_shown;
-    platform::esriSpatialRelEnum m_relation;
+    platform::esriSpatialRelEnum m_relation = platform::esriSpatialRelUndefined;
     std::shared_ptr<platform::IGeometry> m_query_owner;
     std::unique_ptr<geos::geom::Geometry> m_projected;
-    const geos::geom::Geometry* m_query;
-    std::unique_ptr<PreparedQuery> m_prepared;
-    const ShapeOrigin* m_query_source;
-    std::size_t m_query_row;
-    bool m_query_checked = false;
-    bool m_started = false;
-    std::vector<std::size_t> m_candidates;
-    std::size_t m_next = 0;
-    // Filled by EvaluateInParallel: 1 where the candidate matches; the first failure in
-    // candidate order and where it stands.
-    std::vector<std::uint8_t> m_verdicts;
-    std::size_t m_failed_at = SIZE_MAX;
-    std::exception_ptr m_failure;
-    std::exception_ptr m_before_candidates;  // of an answer worked out ahead
+    const geos::geom::Geometry* m_query = nullptr;
+    std::unique_ptr<PreparedQuery> m_prepared;  // made at the first candidate as read
+    const ShapeOrigin* m_query_source = nullptr;
+    std::size_t m_query_row = 0;
 };
 
 /// How many candidates make a search worth spreading over the cores.

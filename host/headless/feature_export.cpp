@@ -151,7 +151,10 @@ void Copy(OGRLayer& from, OGRLayer& to, const std::vector<std::int64_t>& fids, c
     for (std::size_t first = 0; first < fids.size(); first += kIdsInABlock) {
         const auto block = std::span(fids).subspan(first, std::min(kIdsInABlock, fids.size() - first));
         std::string filter = column + " IN (";
-        for (std::size_t index = 0; index < block.size(); ++index) filter += (index ? "," : "") + std::to_string(block[index]);
+        for (std::size_t index = 0; index < block.size(); ++index) {
+            if (index > 0) filter += ',';
+            filter += std::to_string(block[index]);
+        }
         filter += ")";
         if (from.SetAttributeFilter(filter.c_str()) != OGRERR_NONE) {
             throw std::runtime_error("cannot read " + source.culprit + " by its ids");

@@ -70,7 +70,7 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     // Through the source, the curve table is read by GDAL all the same (and linearised).
     auto curves = gis::FileSource(path).LoadTable("curves");
     ASSERT_EQ(curves->RowCount(), 1u);
-    EXPECT_GT(curves->ShapeAt(0)->getNumPoints(), 4u);
+    EXPECT_GT(curves->Rows().ShapeAt(0)->getNumPoints(), 4u);
 }
 
 TEST(GeoPackageReader, ShapesAreKeptAsTheirWkbAcrossBlocksOfBlobs) {
@@ -154,7 +154,7 @@ TEST(GeoPackageReader, PointBlobsInEitherByteOrderAndWithAnEnvelopeGiveTheirCoor
     const auto wells = LoadLayer(path, "wells")->Class();
     ASSERT_EQ(wells->RowCount(), 3u);
     for (std::size_t row = 0; row < 3; ++row) {
-        const auto* point = wells->PlainPointAt(row);
+        const auto* point = wells->Rows().PlainPointAt(row);
         ASSERT_NE(point, nullptr) << row;
         EXPECT_EQ(point->x, 1.5) << row;
         EXPECT_EQ(point->y, -2) << row;

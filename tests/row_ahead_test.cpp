@@ -65,13 +65,13 @@ std::vector<std::int64_t> Expected(const gis::MemoryFeatureClass& wells, const g
     std::vector<std::int64_t> ids;
     for (std::size_t t = 0; t < wells.RowCount(); ++t) {
         for (std::size_t q = 0; q < queries.RowCount(); ++q) {
-            const auto query = queries.ShapeAt(q);
-            const auto well = wells.ShapeAt(t);
+            const auto query = queries.Rows().ShapeAt(q);
+            const auto well = wells.Rows().ShapeAt(t);
             if (!shown[q] || !query || !query->getEnvelopeInternal()->intersects(well->getEnvelopeInternal())) {
                 continue;
             }
             if (touch ? query->touches(well.get()) : query->intersects(well.get())) {
-                ids.push_back(wells.Fid(t));
+                ids.push_back(wells.Rows().Fid(t));
                 break;
             }
         }

@@ -348,9 +348,9 @@ TEST(SelectionRunRandom, TheRunAgreesWithAnIndependentEvaluationForEveryRelation
                 for (std::size_t t = 0; t < target.RowCount(); ++t) {
                     bool any = false;
                     for (std::size_t q = 0; q < source.RowCount() && !any; ++q) {
-                        any = HoldsByPattern(relationship.text, *source.ShapeAt(q), *target.ShapeAt(t));
+                        any = HoldsByPattern(relationship.text, *source.Rows().ShapeAt(q), *target.Rows().ShapeAt(t));
                     }
-                    if (any) expected.push_back(target.Fid(t));
+                    if (any) expected.push_back(target.Rows().Fid(t));
                 }
                 EXPECT_TRUE(hosted.messages.texts.empty()) << label;
                 EXPECT_EQ(layer2->SelectedFids(), expected) << label;

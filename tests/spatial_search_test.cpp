@@ -185,8 +185,8 @@ TEST(SpatialSearch, TheIndexedSearchAgreesWithAPlainEvaluationForEveryRelation) 
                     }
                     std::vector<std::int64_t> expected;
                     for (std::size_t row = 0; row < target->RowCount(); ++row) {
-                        const auto shape = target->ShapeAt(row);
-                        if (FullRelate(relation, *query_geometry, *shape)) expected.push_back(target->Fid(row));
+                        const auto shape = target->Rows().ShapeAt(row);
+                        if (FullRelate(relation, *query_geometry, *shape)) expected.push_back(target->Rows().Fid(row));
                     }
                     ASSERT_EQ(found, expected) << gis::RelationName(relation) << " query " << query_geometry->toString();
                     ++compared;
@@ -304,7 +304,7 @@ TEST(SpatialSearch, ObjectIdsAreTheRowsOwnWhetherTheyCountUpOrNot) {
         auto points = std::make_shared<gis::MemoryFeatureClass>("points", "geom", gis::ShapeDimension::Point, nullptr,
                                                                 fids, std::move(shapes));
         for (std::size_t row = 0; row < fids.size(); ++row) {
-            EXPECT_EQ(points->Fid(row), fids[row]);
+            EXPECT_EQ(points->Rows().Fid(row), fids[row]);
             EXPECT_EQ(points->RowsByFid().at(fids[row]), row);
         }
         // Found features carry their rows' ids: the points from the third to the tenth.
@@ -430,10 +430,10 @@ TEST(SpatialSearch, ScanSearchesOfEverySizeAroundTheLookAheadAndTheKeptRoomAnswe
                 const auto* geometry = query_shape->Geometry();
                 std::vector<std::int64_t> expected;
                 for (std::size_t row = 0; row < targets->Class()->RowCount(); ++row) {
-                    const auto target = targets->Class()->ShapeAt(row);
+                    const auto target = targets->Class()->Rows().ShapeAt(row);
                     const bool holds = relation == platform::esriSpatialRelIntersects ? geometry->intersects(target.get())
                                                                                        : geometry->contains(target.get());
-                    if (holds) expected.push_back(targets->Class()->Fid(row));
+                    if (holds) expected.push_back(targets->Class()->Rows().Fid(row));
                 }
                 std::vector<std::int64_t> found;
                 auto cursor = targets->Search(Filter(query->Shape(), relation), false);
@@ -484,16 +484,16 @@ TEST(SpatialSearch, APointTableIsKeptAsCoordinatesAndAnsweredAsGeosPointsWouldBe
     const auto points = LoadLayer(path, "wells")->Class();
     ASSERT_EQ(points->RowCount(), wells.size());
     for (std::size_t row = 0; row < wells.size(); ++row) {
-        const auto shape = points->ShapeAt(row);
+        const auto shape = points->Rows().ShapeAt(row);
         if (wells[row].empty()) {
             EXPECT_FALSE(shape);
-            EXPECT_EQ(points->PlainPointAt(row), nullptr);
+            EXPECT_EQ(points->Rows().PlainPointAt(row), nullptr);
         } else if (wells[row] == "POINT EMPTY") {
             ASSERT_TRUE(shape);
             EXPECT_TRUE(shape->isEmpty());
-            EXPECT_EQ(points->PlainPointAt(row), nullptr);
+            EXPECT_EQ(points->Rows().PlainPointAt(row), nullptr);
         } else {
-            ASSERT_NE(points->PlainPointAt(row), nullptr) << wells[row];
+            ASSERT_NE(points->Rows().PlainPointAt(row), nullptr) << wells[row];
             ASSERT_TRUE(shape);
             EXPECT_TRUE(shape->equalsExact(gis::Shape::FromWkt(wells[row])->Geometry())) << shape->toString();
         }
@@ -501,9 +501,9 @@ TEST(SpatialSearch, APointTableIsKeptAsCoordinatesAndAnsweredAsGeosPointsWouldBe
     // A table of points and other shapes keeps each as its bytes, the point too.
     const auto mixed = LoadLayer(path, "mixed")->Class();
     ASSERT_EQ(mixed->RowCount(), 2u);
-    EXPECT_EQ(mixed->PlainPointAt(0), nullptr);
-    EXPECT_TRUE(mixed->ShapeAt(0)->equalsExact(gis::Shape::FromWkt("POINT(1 1)")->Geometry()));
-    EXPECT_EQ(mixed->NonEmptyDimensionAt(0), gis::ShapeDimension::Point);
+    EXPECT_EQ(mixed->Rows().PlainPointAt(0), nullptr);
+    EXPECT_TRUE(mixed->Rows().ShapeAt(0)->equalsExact(gis::Shape::FromWkt("POINT(1 1)")->Geometry()));
+    EXPECT_EQ(mixed->Rows().NonEmptyDimensionAt(0), gis::ShapeDimension::Point);
 
     // Every relation that can hold, the points as targets and as query shapes, as GEOS's
     // relate says.
@@ -513,13 +513,13 @@ TEST(SpatialSearch, APointTableIsKeptAsCoordinatesAndAnsweredAsGeosPointsWouldBe
                             std::initializer_list<esriSpatialRelEnum> relations) {
         for (const auto relation : relations) {
             for (std::size_t q = 0; q < queries->RowCount(); ++q) {
-                const auto shape = queries->ShapeAt(q);
+                const auto shape = queries->Rows().ShapeAt(q);
                 if (!shape || shape->isEmpty()) continue;
                 const auto query = std::make_shared<gis::Shape>(shape->clone(), nullptr);
                 std::vector<std::int64_t> expected;
                 for (std::size_t row = 0; row < targets->RowCount(); ++row) {
-                    const auto target = targets->ShapeAt(row);
-                    if (target && FullRelate(relation, *shape, *target)) expected.push_back(targets->Fid(row));
+                    const auto target = targets->Rows().ShapeAt(row);
+                    if (target && FullRelate(relation, *shape, *target)) expected.push_back(targets->Rows().Fid(row));
                 }
                 EXPECT_EQ(Found(*targets, Filter(query, relation)), expected)
                     << gis::RelationName(relation) << " " << shape->toString();
@@ -565,10 +565,10 @@ TEST(SpatialSearch, ShapesKeptAsTheirBytesAreMadeAsTheyWereReadAndFollowARecycle
     geos::io::WKTReader reader(gis::Shape::Factory());
     for (std::size_t row = 0; row < shapes.size(); ++row) {
         SCOPED_TRACE(shapes[row]);
-        const auto shape = things->ShapeAt(row);
+        const auto shape = things->Rows().ShapeAt(row);
         if (shapes[row].empty()) {
             EXPECT_FALSE(shape);
-            EXPECT_FALSE(things->NonEmptyDimensionAt(row));
+            EXPECT_FALSE(things->Rows().NonEmptyDimensionAt(row));
             continue;
         }
         const auto expected = reader.read(shapes[row]);
@@ -577,10 +577,10 @@ TEST(SpatialSearch, ShapesKeptAsTheirBytesAreMadeAsTheyWereReadAndFollowARecycle
         EXPECT_EQ(shape->getCoordinateDimension(), expected->getCoordinateDimension());
         EXPECT_TRUE(shape->equalsExact(expected.get())) << shape->toString();
         EXPECT_EQ(shape->isEmpty(), expected->isEmpty());
-        EXPECT_EQ(things->NonEmptyDimensionAt(row),
+        EXPECT_EQ(things->Rows().NonEmptyDimensionAt(row),
                   expected->isEmpty() ? std::nullopt : std::optional(gis::DimensionOf(*expected)));
-        EXPECT_EQ(things->EnvelopeAt(row), *expected->getEnvelopeInternal());
-        const auto box = things->RectangleAt(row);
+        EXPECT_EQ(things->Rows().EnvelopeAt(row), *expected->getEnvelopeInternal());
+        const auto box = things->Rows().RectangleAt(row);
         EXPECT_EQ(box.has_value(), row < 2);
         if (box) {
             EXPECT_EQ(*box, geos::geom::Envelope(0, 2, 0, 1));
@@ -732,7 +732,7 @@ TEST(SpatialSearch, ALargeSearchSpreadOverTheCoresAnswersAsOneThreadWouldAndFail
                                 platform::esriSpatialRelOverlaps, platform::esriSpatialRelContains}) {
         std::vector<std::int64_t> expected;
         for (std::size_t row = 0; row < grid->RowCount(); ++row) {
-            if (FullRelate(relation, *query->Geometry(), *grid->ShapeAt(row))) expected.push_back(grid->Fid(row));
+            if (FullRelate(relation, *query->Geometry(), *grid->Rows().ShapeAt(row))) expected.push_back(grid->Rows().Fid(row));
         }
         EXPECT_EQ(Found(*grid, Filter(query, relation)), expected) << gis::RelationName(relation);
         EXPECT_GT(expected.size(), 0u);

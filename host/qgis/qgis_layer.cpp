@@ -74,7 +74,7 @@ std::shared_ptr<platform::IFeatureCursor> QgisFeatureLayer::Search(std::shared_p
 }
 
 void QgisFeatureLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {
-    const std::int64_t fid = m_class->Fid(OwnFeature<gis::MemoryFeature>(feature).Row());
+    const std::int64_t fid = m_class->Rows().Fid(OwnFeature<gis::MemoryFeature>(feature).Row());
     if (m_layer) m_pending->Add(*m_layer, fid);
 }
 
@@ -110,8 +110,8 @@ void QgisFeatureLayer::ReadShapes(const gis::ShapeRequest& request, const gis::S
     const auto& shown = ShownRows();
     feature_class.Index().query(request.box, [&](std::size_t row) {
         if (shown && !(*shown)[row]) return;
-        if (request.selected_only && !std::binary_search(selected.begin(), selected.end(), feature_class.Fid(row))) return;
-        if (const auto shape = feature_class.ShapeAt(row)) visit(gis::ShapeInView::Of(*shape));
+        if (request.selected_only && !std::binary_search(selected.begin(), selected.end(), feature_class.Rows().Fid(row))) return;
+        if (const auto shape = feature_class.Rows().ShapeAt(row)) visit(gis::ShapeInView::Of(*shape));
     });
 }
 

@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         gis::FileSource source(path);
         for (const auto& table : source.FeatureTables()) {
             auto feature_class = source.LoadTable(table);
-            if (feature_class->RowCount() == 0 || !feature_class->ShapeAt(0)) continue;
-            auto query = std::make_shared<gis::Shape>(feature_class->ShapeAt(0)->clone(), feature_class->SpatialReference());
+            if (feature_class->RowCount() == 0 || !feature_class->Rows().ShapeAt(0)) continue;
+            auto query = std::make_shared<gis::Shape>(feature_class->Rows().ShapeAt(0)->clone(), feature_class->SpatialReference());
             auto filter = std::make_shared<gis::SpatialFilter>();
             filter->SetGeometry(query);
             filter->SetSpatialRel(platform::esriSpatialRelIntersects);

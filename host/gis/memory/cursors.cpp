@@ -71,28 +71,28 @@ bool Evaluate(platform::esriSpatialRelEnum relation, const PreparedQuery& query,
               std::size_t row, const FoundRow* found = nullptr, bool over_points = false) {
     try {
         if (found && over_points) return query.HoldsAtPoint(relation, {found->box.getMinX(), found->box.getMinY()});
-        if (const auto* point = owner.PlainPointAt(row)) return query.HoldsAtPoint(relation, *point);
-        const auto box = !found ? owner.RectangleAt(row)
-                         : owner.IsRectangleAt(row) ? std::optional(found->box)
+        if (const auto* point = owner.Rows().PlainPointAt(row)) return query.HoldsAtPoint(relation, *point);
+        const auto box = !found ? owner.Rows().RectangleAt(row)
+                         : owner.Rows().IsRectangleAt(row) ? std::optional(found->box)
                                                     : std::nullopt;
         if (box) {
             if (const auto verdict = query.HoldsAtRectangle(relation, *box)) return *verdict;
         }
         if (relation == platform::esriSpatialRelCrosses) {
             geos::geom::Coordinate vertices[kLineVerticesOnStack];
-            if (const auto count = owner.LineVerticesAt(row, vertices)) {
+            if (const auto count = owner.Rows().LineVerticesAt(row, vertices)) {
                 if (const auto verdict = query.CrossesAtVertices({vertices, count})) return *verdict;
             }
         }
     } catch (const geos::util::GEOSException& error) {
-        throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
+        throw CannotEvaluateError(relation, owner.Culprit(), owner.Rows().Fid(row), error.what());
     }
-    const auto shape = owner.ShapeAt(row);
+    const auto shape = owner.Rows().ShapeAt(row);
     owner.RequireValid(row, *shape);
     try {
         return query.Holds(relation, *shape);
     } catch (const geos::util::GEOSException& error) {
-        throw CannotEvaluateError(relation, owner.Culprit(), owner.Fid(row), error.what());
+        throw CannotEvaluateError(relation, owner.Culprit(), owner.Rows().Fid(row), error.what());
     }
 }
 
@@ -157,11 +157,11 @@ SearchAnswer AnswerSearch(const MemoryFeatureClass& target, const RowMask& shown
     // for, then the bytes themselves: the processor brings them in meanwhile.
     const std::size_t count = found.size();
     const auto prefetch = [&](std::size_t index) {
-        if (index + kRowsAhead < count) target.PrefetchRow(found[index + kRowsAhead].row);
-        if (index + kBytesAhead < count) target.PrefetchBytes(found[index + kBytesAhead].row);
+        if (index + kRowsAhead < count) target.Rows().PrefetchRow(found[index + kRowsAhead].row);
+        if (index + kBytesAhead < count) target.Rows().PrefetchBytes(found[index + kBytesAhead].row);
     };
     if (!over_points) {
-        for (std::size_t index = 0; index < std::min(count, kRowsAhead); ++index) target.PrefetchRow(found[index].row);
+        for (std::size_t index = 0; index < std::min(count, kRowsAhead); ++index) target.Rows().PrefetchRow(found[index].row);
     }
     for (std::size_t index = 0; index < answer.candidates.size(); ++index) {
         if (!over_points) prefetch(index);

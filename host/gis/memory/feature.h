@@ -42,7 +42,7 @@ public:
     /// Marks the feature as one handed out by `scan`.
     void SetScan(std::shared_ptr<const MemoryScan> scan) { m_shape.SetReading(std::move(scan), m_row); }
 
-    std::int64_t OID() override { return m_owner->Fid(m_row); }
+    std::int64_t OID() override { return m_owner->Rows().Fid(m_row); }
     /// Shares this feature's lifetime; follows the feature when a recycling cursor moves it.
     std::shared_ptr<platform::IGeometry> Shape() override {
         m_shape_asked = true;
@@ -54,7 +54,7 @@ public:
 private:
     void MakeShape() {
         m_shape_made = true;
-        if (const auto* point = m_owner->PlainPointAt(m_row)) {
+        if (const auto* point = m_owner->Rows().PlainPointAt(m_row)) {
             // A row of plain points: a GEOS point of the feature's own, moved to the row, so
             // that a move costs no allocation.
             if (m_point) {
@@ -64,7 +64,7 @@ private:
             }
             m_shape.Borrow(m_owner.get(), m_point.get(), m_row);
         } else {
-            m_made = m_owner->ShapeAt(m_row);
+            m_made = m_owner->Rows().ShapeAt(m_row);
             m_shape.Borrow(m_owner.get(), m_made.get(), m_row);
         }
     }

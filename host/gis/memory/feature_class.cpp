@@ -29,54 +29,7 @@ namespace {
 constexpr std::uint8_t kValid = 1;
 constexpr std::uint8_t kStrictlyConvex = 2;
 
-// Rows whose bytes are worth a thread of their own to walk.
-constexpr std::size_t kRowsForAThread = 20000;
-
-// A stored row's dimension, in the high bits of its kind.
-std::uint8_t DimensionBits(ShapeDimension dimension) {
-    return static_cast<std::uint8_t>((static_cast<int>(dimension) + 1) << 4);
-}
-ShapeDimension DimensionOfBits(std::uint8_t kind) { return static_cast<ShapeDimension>((kind >> 4) - 1); }
-
 }  // namespace
-
-void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
-                  std::size_t size) {
-    if (shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
-        rows.stored.Add(wkb, size);
-        rows.shapes.emplace_back();
-    } else {
-        rows.stored.AddNone();
-        rows.shapes.push_back(std::move(shape));
-    }
-}
-
-void AppendRows(FeatureRows& rows, FeatureRows&& more) {
-    const std::size_t count = rows.fids.size();
-    const std::size_t added = more.fids.size();
-    // A side that has no points, or no stored shapes, has none for each of its rows.
-    const auto pad_points = [](FeatureRows& side, std::size_t rows_of_side) {
-        side.points.resize(rows_of_side);
-        side.plain.resize(rows_of_side, 0);
-    };
-    if (rows.points.empty() != more.points.empty()) {
-        pad_points(rows, count);
-        pad_points(more, added);
-    }
-    if (rows.stored.Rows() == 0 && more.stored.Rows() > 0) {
-        for (std::size_t row = 0; row < count; ++row) rows.stored.AddNone();
-    }
-    if (more.stored.Rows() == 0 && rows.stored.Rows() > 0) {
-        for (std::size_t row = 0; row < added; ++row) more.stored.AddNone();
-    }
-    rows.fids.insert(rows.fids.end(), more.fids.begin(), more.fids.end());
-    rows.shapes.insert(rows.shapes.end(), std::make_move_iterator(more.shapes.begin()),
-                       std::make_move_iterator(more.shapes.end()));
-    rows.points.insert(rows.points.end(), more.points.begin(), more.points.end());
-    rows.plain.insert(rows.plain.end(), more.plain.begin(), more.plain.end());
-    rows.stored.Append(std::move(more.stored));
-    more = FeatureRows{};
-}
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,
                                        std::shared_ptr<const OGRSpatialReference> spatial_reference,
@@ -97,188 +50,18 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)),
       m_tuning(std::move(tuning)) {
-    m_rows.reader = std::move(reader);
+    m_reader = std::move(reader);
 }
 
 void MemoryFeatureClass::EnsureRows() const {
-    if (!m_rows.reader) return;
-    AdoptRows(m_rows.reader());
-    m_rows.reader = nullptr;
+    if (!m_reader) return;
+    AdoptRows(m_reader());
+    m_reader = nullptr;
 }
 
 void MemoryFeatureClass::AdoptRows(FeatureRows rows) const {
-    const std::size_t count = rows.fids.size();
-    if (rows.shapes.size() != count || (!rows.points.empty() && rows.points.size() != count) ||
-        rows.plain.size() != rows.points.size() || (rows.stored.Rows() != 0 && rows.stored.Rows() != count)) {
-        throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
-    }
-    auto id_runs = IdRunsOf(rows.fids);
-    if (const auto duplicate = id_runs.empty() ? FirstDuplicateOfIds(rows.fids) : FirstDuplicateOfRuns(id_runs, count)) {
-        throw platform::Error(platform::kFail, Culprit() + " gives the object id " + std::to_string(*duplicate) +
-                                                   " to more than one feature; each feature needs an id of its own");
-    }
-    const auto plain = [&rows](std::size_t row) { return !rows.plain.empty() && rows.plain[row]; };
-    const auto stored = [&rows](std::size_t row) { return rows.stored.Rows() != 0 && rows.stored.Has(row); };
-    const bool single_points = count > 0 && [&] {
-        for (std::size_t row = 0; row < count; ++row) {
-            const auto& shape = rows.shapes[row];
-            if (stored(row)) return false;
-            if (!plain(row) && shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) return false;
-        }
-        return true;
-    }();
-    Rows kept;
-    if (single_points) {
-        // Every shape a single point, none or an empty one: two numbers a row, and a kind.
-        kept.kinds.assign(count, kPlainRow);
-        kept.points = rows.points.empty() ? std::vector<PlainPoint>(count) : std::move(rows.points);
-        for (std::size_t row = 0; row < count; ++row) {
-            auto& shape = rows.shapes[row];
-            if (plain(row)) continue;
-            if (!shape) {
-                kept.kinds[row] = kNullRow;
-            } else if (shape->isEmpty()) {
-                kept.kinds[row] = kEmptyRow;
-                if (!kept.empty_point) kept.empty_point = Shape::Factory().createPoint();
-            } else {
-                const auto& at = *shape->getCoordinate();
-                kept.points[row] = {at.x, at.y};
-            }
-            shape.reset();
-        }
-        for (std::size_t row = 0; row < count; ++row) {
-            const auto& point = kept.points[row];
-            if (kept.kinds[row] == kPlainRow && !(std::isfinite(point.x) && std::isfinite(point.y))) {
-                kept.non_finite.push_back(row);
-            }
-        }
-    } else {
-        // Any other class: every row's shape as WKB. A reader's store is taken as it is when
-        // it holds every shape.
-        const bool all_stored = [&] {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (!stored(row) && (plain(row) || rows.shapes[row])) return false;
-            }
-            return rows.stored.Rows() == count;
-        }();
-        if (all_stored) {
-            kept.stored = std::move(rows.stored);
-        } else {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (stored(row)) {
-                    const auto bytes = rows.stored.Bytes(row);
-                    kept.stored.Add(bytes.data(), bytes.size());
-                } else if (plain(row)) {
-                    const auto& point = rows.points[row];
-                    kept.stored.Add(*std::unique_ptr<geos::geom::Geometry>(
-                        Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
-                } else if (const auto& shape = rows.shapes[row]) {
-                    kept.stored.Add(*shape);
-                    rows.shapes[row].reset();
-                } else {
-                    kept.stored.AddNone();
-                }
-            }
-        }
-        // What the rows came in is copied: free it before the walk below.
-        rows.stored = StoredShapes{};
-        rows.shapes = decltype(rows.shapes)();
-        rows.points = decltype(rows.points)();
-        kept.kinds.assign(count, kNullRow);
-        // Each row's bytes are walked for its box and its form on every core, a slice of
-        // rows each; the rows without a finite box are gathered in row order.
-        const std::size_t threads = ThreadsFor(count, kRowsForAThread);
-        std::vector<std::vector<std::size_t>> non_finite(threads);
-        std::vector<std::exception_ptr> failures(threads);
-        InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
-            try {
-                for (std::size_t row = begin; row < end; ++row) {
-                    if (!kept.stored.Has(row)) continue;
-                    const auto bytes = kept.stored.Bytes(row);
-                    const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
-                    std::uint8_t kind = kStoredRow;
-                    if (!extent.finite) {
-                        non_finite[slot].push_back(row);
-                    } else if (extent.box.isNull()) {
-                        kind = kEmptyRow;
-                    } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
-                        kind = kRectangleRow;
-                    }
-                    kept.kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
-                }
-            } catch (...) {
-                failures[slot] = std::current_exception();
-            }
-        });
-        for (const auto& failure : failures) {
-            if (failure) std::rethrow_exception(failure);
-        }
-        for (const auto& rows_of_slice : non_finite) {
-            kept.non_finite.insert(kept.non_finite.end(), rows_of_slice.begin(), rows_of_slice.end());
-        }
-    }
-    // Ids that count up one a row (how most tables number their rows, with a gap where rows
-    // were deleted, or a jump where a table was loaded in parts) are kept as runs: a run's
-    // first row and id give every id in it, with no vector to keep and no load from one for
-    // each feature. Ids in no such order stay a vector.
-    kept.count = count;
-    kept.id_runs = std::move(id_runs);
-    if (kept.id_runs.empty()) kept.fids = std::move(rows.fids);
-    m_rows = std::move(kept);
-    m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.count);
-}
-
-RowShape MemoryFeatureClass::ShapeAt(std::size_t row) const {
-    switch (m_rows.kinds[row] & kKindBits) {
-        case kPlainRow: {
-            const auto& point = m_rows.points[row];
-            return RowShape(
-                std::unique_ptr<geos::geom::Geometry>(Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
-        }
-        case kEmptyRow:
-            if (m_rows.empty_point) return RowShape(m_rows.empty_point.get());
-            return RowShape(m_rows.stored.Make(row));
-        case kStoredRow:
-        case kRectangleRow: return RowShape(m_rows.stored.Make(row));
-        default: return RowShape();
-    }
-}
-
-std::optional<geos::geom::Envelope> MemoryFeatureClass::RectangleAt(std::size_t row) const {
-    if (!IsRectangleAt(row)) return std::nullopt;
-    const auto bytes = m_rows.stored.Bytes(row);
-    return RectangleOfWkb(bytes.data(), bytes.size());
-}
-
-std::size_t MemoryFeatureClass::LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const {
-    if ((m_rows.kinds[row] & kKindBits) != kStoredRow || NonEmptyDimensionAt(row) != ShapeDimension::Line) return 0;
-    const auto bytes = m_rows.stored.Bytes(row);
-    return LineStringVertices(bytes.data(), bytes.size(), out);
-}
-
-geos::geom::Envelope MemoryFeatureClass::EnvelopeAt(std::size_t row) const {
-    switch (m_rows.kinds[row] & kKindBits) {
-        case kPlainRow: {
-            const auto& point = m_rows.points[row];
-            return {point.x, point.x, point.y, point.y};
-        }
-        case kStoredRow:
-        case kRectangleRow: {
-            const auto bytes = m_rows.stored.Bytes(row);
-            return ExtentOfWkb(bytes.data(), bytes.size()).box;
-        }
-        default: return {};
-    }
-}
-
-std::optional<ShapeDimension> MemoryFeatureClass::NonEmptyDimensionAt(std::size_t row) const {
-    const std::uint8_t kind = m_rows.kinds[row];
-    switch (kind & kKindBits) {
-        case kPlainRow: return ShapeDimension::Point;
-        case kStoredRow:
-        case kRectangleRow: return DimensionOfBits(kind);
-        default: return std::nullopt;
-    }
+    m_rows = RowStore::Of(std::move(rows), [this] { return Culprit(); });
+    m_search.validity = std::make_unique<std::atomic<std::uint8_t>[]>(m_rows.Count());
 }
 
 void MemoryFeatureClass::AddLayerName(const std::string& name) { m_layer_names.Add(name); }
@@ -291,13 +74,13 @@ std::string MemoryFeatureClass::Culprit() const {
 }
 
 void MemoryFeatureClass::RequireFinite(std::size_t row) const {
-    if (!std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row)) return;
-    throw InvalidShapeError(Culprit(), Fid(row), kNotFiniteReason);
+    if (m_rows.Finite(row)) return;
+    throw InvalidShapeError(Culprit(), m_rows.Fid(row), kNotFiniteReason);
 }
 
 void MemoryFeatureClass::RequireAllFinite() const {
     EnsureRows();
-    if (!m_rows.non_finite.empty()) RequireFinite(m_rows.non_finite.front());
+    if (!m_rows.NonFinite().empty()) RequireFinite(m_rows.NonFinite().front());
 }
 
 MemoryFeatureClass::~MemoryFeatureClass() {
@@ -344,7 +127,7 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchShown(
     } catch (const platform::Error& error) {
         // Not a shape-type mismatch: the cursor reports it as what it is.
         const std::string shape = query_class ? "The query shape of " + query_class->Culprit() + ", FID " +
-                                                    std::to_string(query_class->Fid(query->Row()))
+                                                    std::to_string(query_class->Rows().Fid(query->Row()))
                                               : std::string("A query shape");
         return std::make_shared<FailingCursor>(platform::Error(error.Number(), shape + " " + error.what()));
     }
@@ -390,10 +173,9 @@ std::shared_ptr<platform::IFeatureCursor> MemoryFeatureClass::SearchScanRow(
 void MemoryFeatureClass::RequireValid(std::size_t row) const {
     // A point's only fault is a coordinate that is not a finite number, which the class
     // reports before any search; a rectangle is valid by what makes it one.
-    const auto kind = m_rows.kinds[row] & kKindBits;
-    if (kind == kPlainRow || kind == kRectangleRow || kind == kNullRow) return;
+    if (!m_rows.MayBeInvalid(row)) return;
     if (m_search.validity[row].load(std::memory_order_relaxed) != 0) return;
-    const auto shape = ShapeAt(row);
+    const auto shape = m_rows.ShapeAt(row);
     if (shape) RequireValid(row, *shape);
 }
 
@@ -417,7 +199,7 @@ void MemoryFeatureClass::RequireValid(std::size_t row, const geos::geom::Geometr
         return;
     }
     const auto* reason = check.getValidationError();
-    throw InvalidShapeError(Culprit(), Fid(row), reason ? reason->toString() : std::string("not valid"));
+    throw InvalidShapeError(Culprit(), m_rows.Fid(row), reason ? reason->toString() : std::string("not valid"));
 }
 
 bool MemoryFeatureClass::KnownStrictlyConvex(std::size_t row) const {
@@ -428,38 +210,23 @@ void MemoryFeatureClass::PrepareForThreads() const {
     EnsureRows();
     if (m_search.prepared_for_threads) return;
     // Stored shapes are made anew for each use, on the thread that uses them.
-    if (m_rows.empty_point) FillLazyEnvelopes(*m_rows.empty_point);
+    if (const auto* empty = m_rows.EmptyPoint()) FillLazyEnvelopes(*empty);
     m_search.prepared_for_threads = true;
+}
+
+const std::map<std::int64_t, std::size_t>& MemoryFeatureClass::RowsByFid() const {
+    EnsureRows();
+    if (!m_search.rows_by_fid) {
+        auto rows = std::make_unique<std::map<std::int64_t, std::size_t>>();
+        for (std::size_t row = 0; row < m_rows.Count(); ++row) rows->emplace(m_rows.Fid(row), row);
+        m_search.rows_by_fid = std::move(rows);
+    }
+    return *m_search.rows_by_fid;
 }
 
 const RowIndex& MemoryFeatureClass::Index() const {
     EnsureRows();
-    if (!m_search.index) {
-        const auto finite = [this](std::size_t row) {
-            return !std::binary_search(m_rows.non_finite.begin(), m_rows.non_finite.end(), row);
-        };
-        std::unique_ptr<RowIndex> index;
-        if (m_rows.stored.Rows() == 0) {
-            // Most tables of points have neither null nor bad points: the index then asks
-            // nothing of each row (a call a row, twice, was 1.4% of the instructions of a run
-            // over a million points).
-            const bool every_row = m_rows.non_finite.empty() &&
-                                   std::all_of(m_rows.kinds.begin(), m_rows.kinds.end(),
-                                               [](std::uint8_t kind) { return kind == kPlainRow; });
-            std::function<bool(std::size_t)> indexed;
-            if (!every_row) indexed = [&](std::size_t row) { return m_rows.kinds[row] == kPlainRow && finite(row); };
-            index = std::make_unique<RowIndex>(m_rows.points, indexed);
-        } else {
-            index = std::make_unique<RowIndex>(m_rows.count);
-            for (std::size_t row = 0; row < m_rows.count; ++row) {
-                if (!finite(row)) continue;
-                const auto box = EnvelopeAt(row);
-                if (!box.isNull()) index->InsertBox(box, row);
-            }
-            index->Build();
-        }
-        m_search.index = std::move(index);
-    }
+    if (!m_search.index) m_search.index = m_rows.BuildIndex();
     return *m_search.index;
 }
 

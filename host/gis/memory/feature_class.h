@@ -17,7 +17,7 @@
 #include "gis/common/layer_names.h"
 #include "gis/geometry/shape.h"
 #include "gis/memory/row_index.h"
-#include "gis/memory/stored_shapes.h"
+#include "gis/memory/row_store.h"
 #include "platform/arcobjects.h"
 
 class OGRSpatialReference;
@@ -31,45 +31,6 @@ class MemorySearchAhead;
 using RowMask = std::shared_ptr<const std::vector<bool>>;
 /// Object ids a layer shows (its definition query), ascending; null means every row.
 using ShownIds = std::shared_ptr<const std::vector<std::int64_t>>;
-
-/// The rows of a table: object ids and shapes (nullptr for a feature without one). A reader
-/// may hand a row's single point as its two coordinates instead of a GEOS shape: the row's
-/// shape is then null, its `plain` flag set and `points` holds it. It may hand any other
-/// shape as the WKB GEOS has read it from: the row's shape is then null and `stored` has it.
-struct FeatureRows {
-    std::vector<std::int64_t> fids;
-    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
-    std::vector<PlainPoint> points;    // empty, or a row each
-    std::vector<std::uint8_t> plain;   // empty, or a row each: 1 where `points` holds the shape
-    StoredShapes stored;               // no rows, or a row each
-};
-
-/// Appends to `rows` a row's shape that GEOS has read from `size` bytes of WKB at `wkb`
-/// (nullptr: a row without one): a single point as the shape, which a class of points
-/// keeps as two numbers, any other as its bytes.
-void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
-                  std::size_t size);
-
-/// Appends the rows of `more` to `rows`, in their order; `more` is left empty.
-void AppendRows(FeatureRows& rows, FeatureRows&& more);
-
-/// A row's shape: borrowed from its class, or made for the holder from a plain point.
-class RowShape {
-public:
-    RowShape() = default;
-    explicit RowShape(const geos::geom::Geometry* borrowed) : m_geometry(borrowed) {}
-    explicit RowShape(std::unique_ptr<geos::geom::Geometry> made) : m_made(std::move(made)), m_geometry(m_made.get()) {}
-
-    /// The geometry, or nullptr for a feature without a shape; valid while this lives.
-    const geos::geom::Geometry* get() const { return m_geometry; }
-    const geos::geom::Geometry& operator*() const { return *m_geometry; }
-    const geos::geom::Geometry* operator->() const { return m_geometry; }
-    explicit operator bool() const { return m_geometry != nullptr; }
-
-private:
-    std::unique_ptr<geos::geom::Geometry> m_made;
-    const geos::geom::Geometry* m_geometry = nullptr;
-};
 
 /// Reads a table's rows; throws platform::Error naming what cannot be read.
 using RowReader = std::function<FeatureRows()>;
@@ -106,9 +67,9 @@ public:
     ~MemoryFeatureClass() override;
 
     /// Reads the rows if they are not read yet. RowCount, RowsByFid, Index and the searches
-    /// call it; Fid and ShapeAt take the rows as read.
+    /// call it; Rows takes them as read.
     void EnsureRows() const;
-    bool RowsRead() const { return !m_rows.reader; }
+    bool RowsRead() const { return !m_reader; }
 
     /// The table's name, used in error texts.
     const std::string& Name() const { return m_name; }
@@ -128,50 +89,10 @@ public:
     const std::shared_ptr<const OGRSpatialReference>& SpatialReference() const override { return m_spatial_reference; }
     std::size_t RowCount() const {
         EnsureRows();
-        return m_rows.count;
+        return m_rows.Count();
     }
-    std::int64_t Fid(std::size_t row) const {
-        if (!m_rows.fids.empty()) return m_rows.fids[row];
-        const auto& run = m_rows.id_runs.size() == 1 ? m_rows.id_runs.front() : RunOf(row);
-        return static_cast<std::int64_t>(static_cast<std::uint64_t>(run.fid) + (row - run.row));
-    }
-    /// The row's shape (null for a feature without one), made anew for each call.
-    RowShape ShapeAt(std::size_t row) const;
-    /// The row's box when its shape is an axis-parallel rectangle (RectangleBox); nullopt
-    /// otherwise. Read from the stored bytes, without a GEOS shape.
-    std::optional<geos::geom::Envelope> RectangleAt(std::size_t row) const;
-    /// Asks the processor for what a test of the row reads first (its kind, where its bytes
-    /// lie), ahead of the test: a search reads its candidates at random places.
-    void PrefetchRow(std::size_t row) const {
-        if (m_rows.kinds.empty()) return;
-        __builtin_prefetch(&m_rows.kinds[row]);
-        m_rows.stored.PrefetchRow(row);
-    }
-    /// Asks for the row's bytes, once PrefetchRow has brought in where they lie.
-    void PrefetchBytes(std::size_t row) const { m_rows.stored.PrefetchBytes(row); }
-    /// Whether the row's shape is such a rectangle, which then is its envelope.
-    bool IsRectangleAt(std::size_t row) const {
-        return !m_rows.kinds.empty() && (m_rows.kinds[row] & kKindBits) == kRectangleRow;
-    }
-    /// The vertices of the row's shape when it is a line string of at most `out.size()`
-    /// of them, written to `out`, and their number; 0 otherwise. Without a GEOS shape.
-    std::size_t LineVerticesAt(std::size_t row, std::span<geos::geom::Coordinate> out) const;
-    /// The envelope of the row's shape, null for a row without one or with an empty one;
-    /// without a GEOS shape.
-    geos::geom::Envelope EnvelopeAt(std::size_t row) const;
-    /// The dimension of the row's shape; nullopt for a row without one or with an empty one.
-    std::optional<ShapeDimension> NonEmptyDimensionAt(std::size_t row) const;
-    /// The row's point when the class keeps its rows as plain points and the row has one;
-    /// nullptr otherwise.
-    const PlainPoint* PlainPointAt(std::size_t row) const {
-        return m_rows.kinds.empty() || m_rows.kinds[row] != kPlainRow ? nullptr : &m_rows.points[row];
-    }
-    /// The checked WKB the class keeps for the row's shape; empty for a plain point and a
-    /// row without a shape or with an empty one.
-    std::span<const unsigned char> StoredBytesAt(std::size_t row) const {
-        const auto kind = m_rows.kinds.empty() ? kNullRow : m_rows.kinds[row] & kKindBits;
-        return kind == kStoredRow || kind == kRectangleRow ? m_rows.stored.Bytes(row) : std::span<const unsigned char>();
-    }
+    /// The rows as read: EnsureRows first where they may not be.
+    const RowStore& Rows() const { return m_rows; }
     /// Rows by object id (built on first use).
     const std::map<std::int64_t, std::size_t>& RowsByFid() const;
 
@@ -240,39 +161,9 @@ private:
     std::shared_ptr<const EngineTuning> m_tuning;
     OperationChooser m_choose_operation;
 
-    // What a row holds: a plain point (a class of points), a stored shape (any other
-    // class) that is or is not an axis-parallel rectangle, an empty shape, or none.
-    static constexpr std::uint8_t kPlainRow = 0, kNullRow = 1, kEmptyRow = 2, kStoredRow = 3, kRectangleRow = 4;
-    // The low nibble of a stored row's kind; the high one, its dimension.
-    static constexpr std::uint8_t kKindBits = 0x0F;
-
-    // Rows from `row` on whose ids count up one a row from `fid`, up to the next run.
-    struct IdRun {
-        std::size_t row;
-        std::int64_t fid;
-    };
-    const IdRun& RunOf(std::size_t row) const;
-    static std::vector<IdRun> IdRunsOf(const std::vector<std::int64_t>& fids);
-    static std::optional<std::int64_t> FirstDuplicateOfRuns(const std::vector<IdRun>& runs, std::size_t count);
-    static std::optional<std::int64_t> FirstDuplicateOfIds(const std::vector<std::int64_t>& fids);
-
     // The rows, read on first need: a class is opened by names, types and systems alone.
-    struct Rows {
-        RowReader reader;  // set until the rows are read
-        std::size_t count = 0;
-        // Each row's id; empty when the ids count up one a row in a few runs, each `id_runs`
-        // (in row order).
-        std::vector<std::int64_t> fids;
-        std::vector<IdRun> id_runs;
-        std::vector<std::uint8_t> kinds;
-        // A class of plain points: for a plain row, its point.
-        std::vector<PlainPoint> points;
-        std::unique_ptr<geos::geom::Geometry> empty_point;  // the shape of every empty row
-        // Any other class: each row's shape, as WKB.
-        StoredShapes stored;
-        std::vector<std::size_t> non_finite;  // rows with NaN or infinite coordinates, ascending
-    };
-    mutable Rows m_rows;
+    mutable RowReader m_reader;  // set until the rows are read
+    mutable RowStore m_rows;
 
     // What searches build over the rows on first need, and keep.
     struct SearchState {

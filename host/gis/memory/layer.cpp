@@ -41,7 +41,7 @@ std::vector<std::int64_t> MemoryLayer::SelectedFids() const {
     if (m_selection.Count() == 0) return fids;  // no need to read the rows
     fids.reserve(m_selection.Count());
     for (std::size_t row = 0; row < m_class->RowCount(); ++row) {
-        if (m_selection.Contains(row)) fids.push_back(m_class->Fid(row));
+        if (m_selection.Contains(row)) fids.push_back(m_class->Rows().Fid(row));
     }
     std::sort(fids.begin(), fids.end());
     return fids;
@@ -61,23 +61,23 @@ void MemoryLayer::ReadShapes(const ShapeRequest& request, const ShapeVisitor& vi
     const auto read = [&](std::size_t row, const geos::geom::Envelope& box) {
         if (box.isNull() || !Shows(row) || (request.selected_only && !m_selection.Contains(row))) return;
         if (request.selected_only && !request.box.intersects(box)) return;
-        const auto dimension = feature_class.NonEmptyDimensionAt(row);
+        const auto dimension = feature_class.Rows().NonEmptyDimensionAt(row);
         if (!dimension) return;
         // A line or an area smaller than a cell is drawn as a sample at the corner of its
         // envelope; a point as itself, and any other shape as its bytes: none made into a
         // GEOS shape.
-        if (*dimension == ShapeDimension::Point && feature_class.PlainPointAt(row)) {
+        if (*dimension == ShapeDimension::Point && feature_class.Rows().PlainPointAt(row)) {
             visit(ShapeInView::Point(box.getMinX(), box.getMinY(), false));
         } else if (request.cell > 0 && *dimension != ShapeDimension::Point && box.getWidth() < request.cell &&
                    box.getHeight() < request.cell) {
             visit(ShapeInView::Point(box.getMinX(), box.getMinY(), true));
         } else {
-            visit({box, *dimension, nullptr, feature_class.StoredBytesAt(row)});
+            visit({box, *dimension, nullptr, feature_class.Rows().StoredBytesAt(row)});
         }
     };
     // A selection is walked by its own rows: fewer than the index would hand out.
     if (request.selected_only) {
-        m_selection.ForEachRow([&](std::size_t row) { read(row, feature_class.EnvelopeAt(row)); });
+        m_selection.ForEachRow([&](std::size_t row) { read(row, feature_class.Rows().EnvelopeAt(row)); });
     } else {
         feature_class.Index().QueryWithBoxes(request.box, read);
     }

@@ -38,7 +38,7 @@ bool MemorySearchAhead::Answers(const MemoryFeatureClass* queries, const RowMask
 // Rows the run will search: shown by the scan, with a shape that can stand in the relation.
 bool MemorySearchAhead::Worth(std::size_t row) const {
     if (m_scan_shown && !(*m_scan_shown)[row]) return false;
-    const auto dimension = m_queries->NonEmptyDimensionAt(row);
+    const auto dimension = m_queries->Rows().NonEmptyDimensionAt(row);
     return dimension && RelationCanHold(m_relation, *dimension, m_target.Dimension());
 }
 
@@ -46,7 +46,7 @@ SearchAnswer MemorySearchAhead::Work(std::size_t row) const {
     SearchAnswer answer;
     try {
         // A row without a shape matches nothing, as a search without a query shape does.
-        if (const auto shape = m_queries->ShapeAt(row)) {
+        if (const auto shape = m_queries->Rows().ShapeAt(row)) {
             answer = AnswerSearch(m_target, m_target_shown, m_relation, *shape, m_queries, row);
         }
     } catch (...) {

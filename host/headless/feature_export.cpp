@@ -53,8 +53,9 @@ GDALDriver* DriverFor(const fs::path& path) {
 // held while the folder is made and named here, while its files are moved into place and
 // while it is removed, so that an interruption finds it named and leaves a whole output
 // or none.
-std::mutex g_unfinished_lock;
-fs::path g_unfinished;
+// Never destroyed: a signal may come while the program's statics are being destroyed.
+std::mutex& g_unfinished_lock = *new std::mutex;
+fs::path& g_unfinished = *new fs::path;
 
 // A folder beside the output, removed with whatever is in it unless kept.
 class TemporaryFolder {

@@ -26,7 +26,6 @@ std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
     };
 }
 
-
 // The features a search of a table's copy in memory found, handed out as the table's own.
 class CopySearchCursor : public platform::IFeatureCursor {
 public:

@@ -26,20 +26,19 @@ std::function<std::string()> CulpritOf(const PostgisFeatureClass& table) {
     };
 }
 
-// The features a search of a table's copy in memory found, handed out as the table's own.
-class CopySearchCursor : public platform::IFeatureCursor {
+// The rows a search of a table's copy in memory found, whose ids are the table's own.
+class FoundInCopy : public FoundRows {
 public:
     // `queries`: the scan's batch in memory, which the search reads.
-    CopySearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
-                     std::shared_ptr<const MemoryFeatureClass> queries, std::shared_ptr<platform::IFeatureCursor> found)
-        : m_source(std::move(owner), recycling), m_queries(std::move(queries)), m_found(std::move(found)) {}
-    std::shared_ptr<platform::IFeature> NextFeature() override {
+    FoundInCopy(std::shared_ptr<const MemoryFeatureClass> queries, std::shared_ptr<platform::IFeatureCursor> found)
+        : m_queries(std::move(queries)), m_found(std::move(found)) {}
+    std::optional<FoundRow> Next() override {
         const auto feature = m_found->NextFeature();
-        return feature ? m_source.At(feature->OID(), std::nullopt) : nullptr;
+        if (!feature) return std::nullopt;
+        return FoundRow{feature->OID(), nullptr};
     }
 
 private:
-    PostgisFeatureMaker m_source;
     std::shared_ptr<const MemoryFeatureClass> m_queries;
     std::shared_ptr<platform::IFeatureCursor> m_found;
 };
@@ -64,8 +63,8 @@ public:
         if (!queries) return nullptr;
         auto found = copy->SearchScanRow(*queries, nullptr, request.shape->Row(), request.relation, true, nullptr,
                                          request.owner, query);
-        return std::make_shared<CopySearchCursor>(target.shared_from_this(), recycling, std::move(queries),
-                                                  std::move(found));
+        return std::make_shared<PostgisSearchCursor>(target.shared_from_this(), recycling,
+                                                     std::make_unique<FoundInCopy>(std::move(queries), std::move(found)));
     }
 
     bool AnswersEverySearch() const override {

@@ -20,22 +20,30 @@ std::shared_ptr<platform::IFeature> PostgisFeatureMaker::At(std::int64_t fid,
 }
 
 PostgisSearchCursor::PostgisSearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
-                                         platform::esriSpatialRelEnum relation, std::unique_ptr<PgStream> stream)
-    : m_source(std::move(owner), recycling), m_relation(relation), m_stream(std::move(stream)) {}
+                                         std::unique_ptr<FoundRows> rows)
+    : m_source(std::move(owner), recycling), m_rows(std::move(rows)) {}
 
 std::shared_ptr<platform::IFeature> PostgisSearchCursor::NextFeature() {
+    const auto row = m_rows->Next();
+    if (!row) return nullptr;
+    if (row->invalid_reason) throw InvalidShapeError(m_source.Owner().Culprit(), row->fid, row->invalid_reason);
+    return m_source.At(row->fid, std::nullopt);
+}
+
+StatementRows::StatementRows(std::shared_ptr<const PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
+                             std::unique_ptr<PgStream> stream)
+    : m_owner(std::move(owner)), m_relation(relation), m_stream(std::move(stream)) {}
+
+std::optional<FoundRow> StatementRows::Next() {
     const PGresult* row = nullptr;
     try {
         row = m_stream->Next();
     } catch (const platform::Error& error) {
-        throw CannotEvaluateError(m_relation, m_source.Owner().Culprit(), std::nullopt, error.what(), error.Number());
+        throw CannotEvaluateError(m_relation, m_owner->Culprit(), std::nullopt, error.what(), error.Number());
     }
-    if (!row) return nullptr;
-    const auto fid = PgInteger(row, 0, 0);
-    if (PQnfields(row) > 1 && !PQgetisnull(row, 0, 1)) {
-        throw InvalidShapeError(m_source.Owner().Culprit(), fid, PQgetvalue(row, 0, 1));
-    }
-    return m_source.At(fid, std::nullopt);
+    if (!row) return std::nullopt;
+    const bool invalid = PQnfields(row) > 1 && !PQgetisnull(row, 0, 1);
+    return FoundRow{PgInteger(row, 0, 0), invalid ? PQgetvalue(row, 0, 1) : nullptr};
 }
 
 PostgisScanCursor::PostgisScanCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,

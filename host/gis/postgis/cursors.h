@@ -29,17 +29,46 @@ private:
     std::shared_ptr<PostgisFeature> m_recycled;
 };
 
-/// The features a spatial search found, streamed from the server as it answers. Each row
-/// carries the reason its shape is not valid, when it is not: a search does not hand out
-/// an answer that rests on an invalid shape.
+/// A row a search found: its id, and the server's reason its shape is not valid (null when
+/// it is, or when nobody asked; valid until the next row is asked for).
+struct FoundRow {
+    std::int64_t fid = 0;
+    const char* invalid_reason = nullptr;
+};
+
+/// Where a search's rows come from: the search's own statement, the statements answering a
+/// scan's batch ahead, or a copy of the table in memory.
+class FoundRows {
+public:
+    virtual ~FoundRows() = default;
+    /// The next row found; nothing at the end. Throws what stops the search.
+    virtual std::optional<FoundRow> Next() = 0;
+};
+
+/// The features a spatial search found, whichever way it is answered. A row whose shape
+/// the server found not valid fails the search, naming the row: a search does not hand
+/// out an answer that rests on an invalid shape.
 class PostgisSearchCursor : public platform::IFeatureCursor {
 public:
     PostgisSearchCursor(std::shared_ptr<const PostgisFeatureClass> owner, bool recycling,
-                        platform::esriSpatialRelEnum relation, std::unique_ptr<PgStream> stream);
+                        std::unique_ptr<FoundRows> rows);
     std::shared_ptr<platform::IFeature> NextFeature() override;
 
 private:
     PostgisFeatureMaker m_source;
+    std::unique_ptr<FoundRows> m_rows;
+};
+
+/// The rows of a search's own statement, streamed from the server as it answers: the id,
+/// then the reason the shape is not valid.
+class StatementRows : public FoundRows {
+public:
+    StatementRows(std::shared_ptr<const PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
+                  std::unique_ptr<PgStream> stream);
+    std::optional<FoundRow> Next() override;
+
+private:
+    std::shared_ptr<const PostgisFeatureClass> m_owner;
     platform::esriSpatialRelEnum m_relation;
     std::unique_ptr<PgStream> m_stream;
 };

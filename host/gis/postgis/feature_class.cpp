@@ -172,28 +172,27 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     if (scan_of_this_database) {
         // A shape of a scan of this database: the rest of its batch is answered ahead.
         auto self = shared_from_this();
-        auto own = [self, relation, source_srid, where, query_owner = request.owner, recycling] {
+        auto own = [self, relation, source_srid, where, query_owner = request.owner] {
             const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
-            return self->OwnSearch(relation, source_srid, where, *shape->Geometry(), recycling);
+            return self->OwnSearch(relation, source_srid, where, *shape->Geometry());
         };
         if (!m_ahead) m_ahead = std::make_unique<PostgisSearchAhead>(*this);
         if (auto cursor = m_ahead->Search(batch, query->Row(), {relation, source_srid, where}, recycling, own)) {
             return cursor;
         }
     }
-    return OwnSearch(relation, source_srid, where, *query->Geometry(), recycling);
+    return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling,
+                                                 OwnSearch(relation, source_srid, where, *query->Geometry()));
 }
 
-std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
-                                                                         std::int32_t source_srid,
-                                                                         const std::string& where,
-                                                                         const geos::geom::Geometry& query,
-                                                                         bool recycling) {
+std::unique_ptr<FoundRows> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,
+                                                          std::int32_t source_srid, const std::string& where,
+                                                          const geos::geom::Geometry& query) {
     RequireColumnAsOpened();
     const auto& statement = SearchStatement(relation, source_srid != 0, IsLargeArea(query), where);
     const std::vector<PgParameter> parameters{{ExtendedWkb(query, source_srid != 0 ? source_srid : m_table.srid), true}};
-    return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling, relation,
-                                                 std::make_unique<PgStream>(m_connection, statement, parameters));
+    return std::make_unique<StatementRows>(shared_from_this(), relation,
+                                           std::make_unique<PgStream>(m_connection, statement, parameters));
 }
 
 const std::string& PostgisFeatureClass::SearchStatement(platform::esriSpatialRelEnum relation, bool projected,

@@ -26,6 +26,7 @@ class OGRSpatialReference;
 
 namespace selvane::gis {
 
+class FoundRows;
 class PostgisSearchAhead;
 struct QueryBatch;
 
@@ -139,10 +140,9 @@ private:
     /// `large_area`: the query shape is one (IsLargeArea), whose interior rules candidates out first.
     const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, bool large_area,
                                        const std::string& where);
-    // A search of one query shape in one statement.
-    std::shared_ptr<platform::IFeatureCursor> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
-                                                        const std::string& where, const geos::geom::Geometry& query,
-                                                        bool recycling);
+    // The rows of a search of one query shape in one statement.
+    std::unique_ptr<FoundRows> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
+                                         const std::string& where, const geos::geom::Geometry& query);
     // The SRID to project a query shape from, 0 when it is already in the table's system.
     std::int32_t QuerySrid(const std::shared_ptr<const OGRSpatialReference>& reference);
 

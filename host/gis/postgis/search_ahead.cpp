@@ -64,9 +64,10 @@ std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::
     if (same && m_current->failed) return nullptr;
     if (!same || row <= m_current->last_asked) Start(batch, row, key);
     m_current->last_asked = row;
-    return std::make_shared<SearchAheadCursor>(m_owner.shared_from_this(), recycling,
-                                               static_cast<platform::esriSpatialRelEnum>(std::get<0>(key)), batch, row,
-                                               std::move(own_statement));
+    return std::make_shared<PostgisSearchCursor>(
+        m_owner.shared_from_this(), recycling,
+        std::make_unique<AheadRows>(m_owner.shared_from_this(), static_cast<platform::esriSpatialRelEnum>(std::get<0>(key)),
+                                    batch, row, std::move(own_statement)));
 }
 
 std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() {
@@ -189,27 +190,25 @@ const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnect
     return name;
 }
 
-SearchAheadCursor::SearchAheadCursor(std::shared_ptr<PostgisFeatureClass> owner, bool recycling,
-                                     platform::esriSpatialRelEnum relation, std::shared_ptr<const QueryBatch> batch,
-                                     std::size_t row, PostgisSearchAhead::OwnStatement own_statement)
-    : m_owner(owner),
-      m_source(std::move(owner), recycling),
+AheadRows::AheadRows(std::shared_ptr<PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
+                     std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement)
+    : m_owner(std::move(owner)),
       m_relation(relation),
       m_batch(std::move(batch)),
       m_row(row),
       m_own_statement(std::move(own_statement)) {}
 
-std::shared_ptr<platform::IFeature> SearchAheadCursor::FromOwnStatement() {
+std::optional<FoundRow> AheadRows::FromOwnStatement() {
     if (!m_own) m_own = m_own_statement();
-    while (auto feature = m_own->NextFeature()) {
-        if (std::find(m_handed_out.begin(), m_handed_out.end(), feature->OID()) == m_handed_out.end()) return feature;
+    while (auto row = m_own->Next()) {
+        if (std::find(m_handed_out.begin(), m_handed_out.end(), row->fid) == m_handed_out.end()) return row;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
-std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
+std::optional<FoundRow> AheadRows::Next() {
     if (m_own) return FromOwnStatement();
-    if (m_done) return nullptr;
+    if (m_done) return std::nullopt;
     auto* ahead = m_owner->Ahead();
     auto* current = ahead ? ahead->Current() : nullptr;
     // Another search has moved the statements past this one's rows: ask on its own.
@@ -223,7 +222,7 @@ std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
     if (!part) return FromOwnStatement();
     if (part->ended) {
         m_done = true;
-        return nullptr;
+        return std::nullopt;
     }
     current->reading_row = m_row;
     while (true) {
@@ -242,7 +241,7 @@ std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
             if (!part->pending) {
                 ahead->Finish(*part);
                 m_done = true;
-                return nullptr;
+                return std::nullopt;
             }
             part->pending_row = part->first + static_cast<std::size_t>(PgInteger(part->pending, 0, 0)) - 1;
         }
@@ -252,16 +251,14 @@ std::shared_ptr<platform::IFeature> SearchAheadCursor::NextFeature() {
         }
         if (part->pending_row > m_row) {
             m_done = true;
-            return nullptr;
+            return std::nullopt;
         }
         const PGresult* row = part->pending;
         part->pending = nullptr;
         const auto fid = PgInteger(row, 0, 1);
-        if (PQnfields(row) > 2 && !PQgetisnull(row, 0, 2)) {
-            throw InvalidShapeError(m_owner->Culprit(), fid, PQgetvalue(row, 0, 2));
-        }
+        if (PQnfields(row) > 2 && !PQgetisnull(row, 0, 2)) return FoundRow{fid, PQgetvalue(row, 0, 2)};
         m_handed_out.push_back(fid);
-        return m_source.At(fid, std::nullopt);
+        return FoundRow{fid, nullptr};
     }
 }
 

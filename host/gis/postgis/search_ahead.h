@@ -78,7 +78,7 @@ public:
     PostgisSearchAhead(const PostgisSearchAhead&) = delete;
     PostgisSearchAhead& operator=(const PostgisSearchAhead&) = delete;
 
-    using OwnStatement = std::function<std::shared_ptr<platform::IFeatureCursor>()>;
+    using OwnStatement = std::function<std::unique_ptr<FoundRows>()>;
     /// A cursor over the answer to the search of `row` of `batch`; nullptr when the
     /// batch's searches run one statement each (after a failure).
     std::shared_ptr<platform::IFeatureCursor> Search(const std::shared_ptr<const QueryBatch>& batch, std::size_t row,
@@ -102,24 +102,23 @@ private:
     std::map<std::pair<const PgConnection*, SearchKey>, std::string> m_statements;
 };
 
-/// The features of one search taken from the statements answering ahead; when these fail,
-/// from a statement of the search's own, leaving out what was handed out already.
-class SearchAheadCursor : public platform::IFeatureCursor {
+/// The rows of one search taken from the statements answering ahead; when these fail, from
+/// a statement of the search's own, leaving out what was handed out already.
+class AheadRows : public FoundRows {
 public:
-    SearchAheadCursor(std::shared_ptr<PostgisFeatureClass> owner, bool recycling, platform::esriSpatialRelEnum relation,
-                      std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement);
-    std::shared_ptr<platform::IFeature> NextFeature() override;
+    AheadRows(std::shared_ptr<PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
+              std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement);
+    std::optional<FoundRow> Next() override;
 
 private:
-    std::shared_ptr<platform::IFeature> FromOwnStatement();
+    std::optional<FoundRow> FromOwnStatement();
 
     std::shared_ptr<PostgisFeatureClass> m_owner;
-    PostgisFeatureMaker m_source;
     platform::esriSpatialRelEnum m_relation;
     std::shared_ptr<const QueryBatch> m_batch;
     std::size_t m_row;
     PostgisSearchAhead::OwnStatement m_own_statement;
-    std::shared_ptr<platform::IFeatureCursor> m_own;
+    std::unique_ptr<FoundRows> m_own;
     std::vector<std::int64_t> m_handed_out;
     bool m_done = false;
 };

@@ -103,6 +103,15 @@ std::string FeatureEntry(const std::string& name, const std::string& source, con
     return entry + "}";
 }
 
+// The run of parcels INTERSECT wells over the town's GeoPackage once `sql` has changed it.
+std::function<std::string(const TempFolder&)> SelectInTownAfter(std::string sql) {
+    return [sql](const TempFolder& f) {
+        const auto path = Town(f);
+        Sql(path, sql);
+        return Select(Map(path), "parcels", "INTERSECT", "wells");
+    };
+}
+
 // GDAL prints "ERROR 1: ..." and "Warning 1: ..." by itself unless told not to.
 bool HasGdalLine(const std::string& text) {
     for (const char* prefix : {"ERROR ", "Warning "}) {
@@ -214,12 +223,7 @@ const std::vector<BadInput>& Rows() {
          [](const TempFolder& f) { return "layers " + Map(Document(f, FeatureEntry("Near", "map.json.gpkg", "t"))); },
          1, {"map.json: map layer 1 (Near): ", "map.json.gpkg: no such file"}},
         {"a false row count in the GeoPackage's metadata",
-         [](const TempFolder& f) {
-             const auto path = Town(f);
-             Sql(path, "UPDATE gpkg_ogr_contents SET feature_count = 1000000000000000");
-             return Select(Map(path), "parcels", "INTERSECT", "wells");
-         },
-         0, {"1\n2\nSelection Count: 2\n"}},
+         SelectInTownAfter("UPDATE gpkg_ogr_contents SET feature_count = 1000000000000000"), 0, {"1\n2\nSelection Count: 2\n"}},
         {"a coordinate that is not a number in a CSV",
          [](const TempFolder& f) {
              WriteText(f.File("pts.csv"), "id,WKT\n1,\"POINT (1 2)\"\n2,\"POINT (nan 49.5)\"\n");
@@ -235,12 +239,7 @@ const std::vector<BadInput>& Rows() {
          },
          1, {"Invalid shape in layer pipes (table pipes, file", "FID 2: a coordinate is not a finite number"}},
         {"an unreadable geometry blob",
-         [](const TempFolder& f) {
-             const auto path = Town(f);
-             Sql(path, "UPDATE wells SET geom = X'4750000100000000DEADBEEF' WHERE fid = 2");
-             return Select(Map(path), "parcels", "INTERSECT", "wells");
-         },
-         1, {"town.gpkg: table wells, FID 2: the shape cannot be read"}},
+         SelectInTownAfter("UPDATE wells SET geom = X'4750000100000000DEADBEEF' WHERE fid = 2"), 1, {"town.gpkg: table wells, FID 2: the shape cannot be read"}},
         {"a number too large for JSON",
          [](const TempFolder& f) {
              WriteText(f.File("big.json"), "{\"layers\": [3E3333]}");

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -155,18 +156,23 @@ void StopOnSignals() {
     }
     // Blocked before any other thread starts, so that every thread inherits it.
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals] {
-        int signal_number = 0;
-        if (::sigwait(&signals, &signal_number) != 0) return;
-        selvane::gis::CancelDatabaseStatements();
-        selvane::headless::RemoveUnfinishedOutput();
-        std::signal(signal_number, SIG_DFL);
-        sigset_t taken;
-        sigemptyset(&taken);
-        sigaddset(&taken, signal_number);
-        ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
-        std::raise(signal_number);
-    }).detach();
+    try {
+        std::thread([signals] {
+            int signal_number = 0;
+            if (::sigwait(&signals, &signal_number) != 0) return;
+            selvane::gis::CancelDatabaseStatements();
+            selvane::headless::RemoveUnfinishedOutput();
+            std::signal(signal_number, SIG_DFL);
+            sigset_t taken;
+            sigemptyset(&taken);
+            sigaddset(&taken, signal_number);
+            ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
+            std::raise(signal_number);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the signals end the program at once, as they would without this.
+        ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    }
 }
 
 // The phases' times, for --timings.

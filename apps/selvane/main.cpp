@@ -110,8 +110,11 @@ std::vector<std::string> ReadFiles(const selvane::gis::MxDocument& document, con
     std::vector<std::string> files = options.maps;
     if (!document.Path().empty()) files.push_back(document.Path());
     const auto& layers = document.GetMap()->Layers();
-    selvane::gis::ForEachLayerOf<selvane::gis::FeatureSource>(
-        layers, [&files](selvane::gis::FeatureSource& layer) { files.push_back(layer.ClassGdalTable().source); });
+    // A database is no file: nothing written can replace it.
+    selvane::gis::ForEachLayerOf<selvane::gis::FeatureSource>(layers, [&files](selvane::gis::FeatureSource& layer) {
+        auto source = layer.ClassGdalTable().source;
+        if (!source.empty() && !selvane::gis::IsDatabaseSource(source)) files.push_back(std::move(source));
+    });
     selvane::gis::ForEachLayerOf<selvane::gis::RasterLayer>(
         layers, [&files](selvane::gis::RasterLayer& layer) { files.push_back(layer.Source()); });
     return files;

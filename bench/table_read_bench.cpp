@@ -49,11 +49,12 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: table %s is not read by the direct reader\n", path.c_str(), table.c_str());
                 return 1;
             }
-            rows = read->fids.size();
-            if (slices == 0 && !read->plain.empty()) {
-                const auto& plain = read->plain;
+            rows = read->Count();
+            if (slices != 0) continue;
+            const auto store = selvane::gis::RowStore::Of(std::move(*read), [&] { return table; });
+            if (store.Count() > 0 && store.PlainPointAt(0)) {
                 const auto index_start = Clock::now();
-                const selvane::gis::RowIndex index(read->points, [&plain](std::size_t row) { return plain[row] != 0; });
+                const auto index = store.BuildIndex();
                 indexed.push_back(Milliseconds(index_start));
             }
         }

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <limits>
+#include <stdexcept>
 
 #include "gis/files/file_source.h"
 #include "gis/files/geopackage_reader.h"
@@ -28,25 +29,35 @@ std::vector<std::pair<std::int64_t, std::string>> GdalRows(const std::string& pa
     return rows;
 }
 
-std::vector<std::pair<std::int64_t, std::string>> DirectRows(const gis::FeatureRows& rows) {
+gis::RowStore StoreOf(gis::FeatureRows rows) {
+    return gis::RowStore::Of(std::move(rows), [] { return std::string("the table read"); });
+}
+
+std::vector<std::pair<std::int64_t, std::string>> TextOf(const gis::RowStore& store) {
     std::vector<std::pair<std::int64_t, std::string>> text;
-    for (std::size_t row = 0; row < rows.fids.size(); ++row) {
+    for (std::size_t row = 0; row < store.Count(); ++row) {
         std::string wkt = "null";
-        const bool stored = rows.stored.Rows() && rows.stored.Has(row);
-        if (!rows.plain.empty() && rows.plain[row]) {
-            wkt = OGRPoint(rows.points[row].x, rows.points[row].y).exportToWkt();
-        } else if (const auto shape = stored ? rows.stored.Make(row)
-                                             : (rows.shapes[row] ? rows.shapes[row]->clone() : nullptr)) {
-            auto geometry = std::unique_ptr<OGRGeometry>();
+        if (const auto shape = store.ShapeAt(row)) {
             OGRGeometry* parsed = nullptr;
             const auto geos_wkt = shape->toString();
             OGRGeometryFactory::createFromWkt(geos_wkt.c_str(), nullptr, &parsed);
-            geometry.reset(parsed);
+            const std::unique_ptr<OGRGeometry> geometry(parsed);
             wkt = geometry ? geometry->exportToWkt() : geos_wkt;
         }
-        text.emplace_back(rows.fids[row], wkt);
+        text.emplace_back(store.Fid(row), wkt);
     }
     return text;
+}
+
+std::vector<std::pair<std::int64_t, std::string>> DirectRows(gis::FeatureRows rows) {
+    return TextOf(StoreOf(std::move(rows)));
+}
+
+// The rows the direct reader gives a table it reads, kept as the memory engine keeps them.
+gis::RowStore DirectStore(const std::string& path, const std::string& table) {
+    auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom");
+    if (!rows) throw std::runtime_error(table + " was left to GDAL");
+    return StoreOf(std::move(*rows));
 }
 
 TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
@@ -62,9 +73,9 @@ TEST(GeoPackageReader, GivesTheRowsGdalGivesAndStepsAsideForCurves) {
     });
     for (const char* table : {"areas", "points"}) {
         SCOPED_TRACE(table);
-        const auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom");
+        auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom");
         ASSERT_TRUE(rows.has_value());
-        EXPECT_EQ(DirectRows(*rows), GdalRows(path, table));
+        EXPECT_EQ(DirectRows(std::move(*rows)), GdalRows(path, table));
     }
     EXPECT_FALSE(gis::ReadGeoPackageRows(path, "curves", "fid", "geom").has_value());
     // Through the source, the curve table is read by GDAL all the same (and linearised).
@@ -90,13 +101,12 @@ TEST(GeoPackageReader, ShapesAreKeptAsTheirWkbAcrossBlocksOfBlobs) {
     TempFolder folder;
     const auto path = folder.File("blocks.gpkg");
     WriteGeoPackage(path, {squares});
-    const auto rows = gis::ReadGeoPackageRows(path, "squares", "fid", "geom");
-    ASSERT_TRUE(rows.has_value());
-    ASSERT_EQ(rows->stored.Rows(), static_cast<std::size_t>(kRows));
-    EXPECT_EQ(DirectRows(*rows), GdalRows(path, "squares"));
-    EXPECT_FALSE(rows->stored.Has(31000));
+    const auto store = DirectStore(path, "squares");
+    ASSERT_EQ(store.Count(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(TextOf(store), GdalRows(path, "squares"));
+    EXPECT_TRUE(store.StoredBytesAt(31000).empty());
     // Each row's WKB alone, without the blob's header.
-    EXPECT_EQ(rows->stored.Bytes(0).size(), 1u + 4 + 4 + 1 + 4 + 4 + 4 + 4 * 16);
+    EXPECT_EQ(store.StoredBytesAt(0).size(), 1u + 4 + 4 + 1 + 4 + 4 + 4 + 4 * 16);
 
     // The class walks the rows' bytes on every core, a slice each: a coordinate that is not
     // a finite number is named by the first row that has one, in whichever slice it is.
@@ -145,12 +155,8 @@ TEST(GeoPackageReader, PointBlobsInEitherByteOrderAndWithAnEnvelopeGiveTheirCoor
         EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     }
     sqlite3_close(database);
-    const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
-    ASSERT_TRUE(rows.has_value());
-    ASSERT_EQ(rows->fids.size(), 3u);
-    // The blobs without an envelope are read as coordinates; the other through GEOS.
-    EXPECT_TRUE(rows->plain[0] && rows->plain[2]);
-    EXPECT_FALSE(rows->plain[1]);
+    // The blobs without an envelope are read as coordinates, the other through GEOS: all
+    // are kept alike.
     const auto wells = LoadLayer(path, "wells")->Class();
     ASSERT_EQ(wells->RowCount(), 3u);
     for (std::size_t row = 0; row < 3; ++row) {
@@ -170,13 +176,13 @@ TEST(GeoPackageReader, RowsParsedOnEveryCoreNameTheFirstBrokenRowOfTheTable) {
     TempFolder folder;
     const auto path = folder.File("many.gpkg");
     WriteGeoPackage(path, {wells});
-    const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom");
-    ASSERT_TRUE(rows.has_value());
-    ASSERT_EQ(rows->shapes.size(), static_cast<std::size_t>(kRows));
+    const auto store = DirectStore(path, "wells");
+    ASSERT_EQ(store.Count(), static_cast<std::size_t>(kRows));
     for (const int row : {0, kRows / 2 - 1, kRows / 2, kRows - 1}) {
-        EXPECT_EQ(rows->fids[row], row + 1);
-        ASSERT_TRUE(rows->plain[row]);  // a single point, kept as its coordinates
-        EXPECT_EQ(rows->points[row].x, row);
+        EXPECT_EQ(store.Fid(row), row + 1);
+        const auto* point = store.PlainPointAt(row);  // a single point, kept as its coordinates
+        ASSERT_NE(point, nullptr);
+        EXPECT_EQ(point->x, row);
     }
     const auto first_fault = [&] {
         try {
@@ -291,9 +297,12 @@ TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
     }
     const auto read = [&](const char* table, std::size_t slices) {
         Sliced sliced(slices);
-        const auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom", &sliced);
-        EXPECT_TRUE(rows.has_value());
-        EXPECT_EQ(DirectRows(*rows), GdalRows(path, table));
+        auto rows = gis::ReadGeoPackageRows(path, table, "fid", "geom", &sliced);
+        if (!rows) {
+            ADD_FAILURE() << table << " was left to GDAL";
+            return std::size_t{0};
+        }
+        EXPECT_EQ(DirectRows(std::move(*rows)), GdalRows(path, table));
         return sliced.tables_read_in_slices.load();
     };
     for (const std::size_t slices : {1u, 2u, 3u, 7u}) {
@@ -317,10 +326,13 @@ TEST(GeoPackageReader, ATableReadInSlicesGivesTheRowsOfOneStatement) {
     const auto outcome = [&](std::size_t slices) {
         Sliced sliced(slices);
         try {
-            const auto rows = gis::ReadGeoPackageRows(mixed, "parcels", "fid", "geom", &sliced);
+            auto rows = gis::ReadGeoPackageRows(mixed, "parcels", "fid", "geom", &sliced);
             if (!rows) return std::string("left to GDAL");
-            EXPECT_TRUE(rows->plain.empty()) << "a table of polygons keeps no plain points";
-            return std::to_string(DirectRows(*rows).size()) + " rows";
+            const auto store = StoreOf(std::move(*rows));
+            for (std::size_t row = 0; row < store.Count(); ++row) {
+                EXPECT_EQ(store.PlainPointAt(row), nullptr) << "a table of polygons keeps no plain points";
+            }
+            return std::to_string(store.Count()) + " rows";
         } catch (const std::exception& error) {
             return std::string(error.what());
         }
@@ -354,7 +366,7 @@ TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) 
         g_gap_writer = &writer;
         Sliced sliced(2);
         sliced.snapshot_gap = CommitInTheGap;
-        const auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
+        auto rows = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
         sliced.snapshot_gap = nullptr;
         ASSERT_TRUE(rows.has_value());
         const auto new_rows = GdalRows(path, "wells");
@@ -364,19 +376,19 @@ TEST(GeoPackageReader, SlicesAreReadInOneSnapshotWhenAWriterCommitsAsTheyStart) 
             // now is.
             EXPECT_EQ(g_gap_commit, SQLITE_OK);
             EXPECT_NE(new_rows, old_rows);
-            EXPECT_EQ(DirectRows(*rows), new_rows);
+            EXPECT_EQ(DirectRows(std::move(*rows)), new_rows);
             EXPECT_EQ(sliced.tables_read_in_slices, 0u);
         } else {
             // The first connection's read lock keeps the commit out until both slices are read.
             EXPECT_EQ(g_gap_commit, SQLITE_BUSY);
             EXPECT_EQ(new_rows, old_rows);
-            EXPECT_EQ(DirectRows(*rows), old_rows);
+            EXPECT_EQ(DirectRows(std::move(*rows)), old_rows);
             EXPECT_EQ(sliced.tables_read_in_slices, 1u);
         }
         // With no writer in the gap, the slices are read together.
-        const auto again = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
+        auto again = gis::ReadGeoPackageRows(path, "wells", "fid", "geom", &sliced);
         ASSERT_TRUE(again.has_value());
-        EXPECT_EQ(DirectRows(*again), new_rows);
+        EXPECT_EQ(DirectRows(std::move(*again)), new_rows);
         EXPECT_EQ(sliced.tables_read_in_slices, wal ? 1u : 2u);
     }
 }

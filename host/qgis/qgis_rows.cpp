@@ -93,9 +93,8 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
     QgsFeature feature;
     while (features.nextFeature(feature)) {
         const std::int64_t fid = feature.id();
-        rows.fids.push_back(fid);
         if (!feature.hasGeometry()) {
-            gis::AddReadShape(rows, nullptr, nullptr, 0);
+            rows.AddNone(fid);
             continue;
         }
         const QgsAbstractGeometry* geometry = feature.geometry().constGet();
@@ -113,7 +112,7 @@ gis::FeatureRows ReadRows(QgsAbstractFeatureSource& source, const std::string& w
         try {
             // Checked without recursion before GEOS's reader, which recurses, sees it.
             const auto outline = gis::OutlineWkb(bytes, size);
-            gis::AddReadShape(rows, reader.read(bytes, outline.size), bytes, outline.size);
+            rows.AddRead(fid, reader.read(bytes, outline.size), bytes, outline.size);
         } catch (const std::exception& error) {
             throw platform::Error(platform::kFail, where + ", FID " + std::to_string(fid) +
                                                        ": the shape cannot be read: " + error.what());

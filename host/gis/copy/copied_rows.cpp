@@ -17,11 +17,10 @@ namespace {
 // Keeps a row's bytes without making a GEOS shape of them, when one walk shows that GEOS
 // reads them as they stand and that the class keeps them as bytes (any shape but a single
 // point); false leaves the row to GEOS, which reads it or says what is wrong.
-bool AddReadableBytes(FeatureRows& rows, const unsigned char* wkb, std::size_t size) {
+bool AddReadableBytes(FeatureRows& rows, std::int64_t fid, const unsigned char* wkb, std::size_t size) {
     const auto readable = CheckReadableWkb(wkb, size);
     if (!readable || readable->outline.type == WkbType::Point) return false;
-    rows.stored.Add(wkb, size);
-    rows.shapes.emplace_back();
+    rows.AddBytes(fid, wkb, size);
     return true;
 }
 
@@ -33,13 +32,7 @@ public:
     // `expected`: about how many rows are to come, room made for them at once.
     CopiedRows(const PgTable& table, bool as_kept, const std::string& culprit, std::size_t expected)
         : m_points(table.single_points), m_as_kept(as_kept), m_culprit(culprit) {
-        m_rows.fids.reserve(expected);
-        m_rows.shapes.reserve(expected);
-        m_rows.stored.Reserve(expected);
-        if (m_points) {
-            m_rows.points.reserve(expected);
-            m_rows.plain.reserve(expected);
-        }
+        m_rows.Reserve(expected);
     }
 
     // A row: a field count of 2, the id's length and the id (an int8, or as kept an int2,
@@ -59,7 +52,7 @@ public:
                                           : static_cast<std::int64_t>(static_cast<std::int16_t>(id_bits));
         const auto length = static_cast<std::int32_t>(PgBigEndian(bytes.data() + head - 4, 4));
         const std::size_t left = bytes.size() - head;
-        if (length == -1 && left == 0) return Add(fid, nullptr, nullptr, 0);
+        if (length == -1 && left == 0) return m_rows.AddNone(fid);
         if (length < 0 || static_cast<std::size_t>(length) != left) {
             throw platform::Error(platform::kFail, "Cannot read the shape of " + m_culprit + ", FID " +
                                                        std::to_string(fid) + ": its length is not that of its bytes");
@@ -84,34 +77,13 @@ private:
         return platform::Error(platform::kFail, "Cannot read " + m_culprit + ": the server sent a row of another form");
     }
 
-    // A row's id, and room for its point in a table of points; its shape is added beside.
-    void AddId(std::int64_t fid) {
-        m_rows.fids.push_back(fid);
-        if (m_points) {
-            m_rows.points.emplace_back();
-            m_rows.plain.push_back(0);
-        }
-    }
-
-    void Add(std::int64_t fid, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb, std::size_t size) {
-        AddId(fid);
-        AddReadShape(m_rows, std::move(shape), wkb, size);
-    }
-
     // A row's shape from its WKB. A table of single points keeps each finite 2D point as
     // its two numbers, read off its bytes; the class then needs no GEOS point for it.
     void AddShape(std::int64_t fid, const unsigned char* wkb, std::size_t size) {
         if (m_points) {
-            if (const auto point = PlainPointOfWkb(wkb, size)) {
-                m_rows.fids.push_back(fid);
-                m_rows.points.push_back(*point);
-                m_rows.plain.push_back(1);
-                m_rows.stored.AddNone();
-                m_rows.shapes.emplace_back();
-                return;
-            }
+            if (const auto point = PlainPointOfWkb(wkb, size)) return m_rows.AddPoint(fid, *point);
         }
-        if (AddReadableBytes(m_rows, wkb, size)) return AddId(fid);
+        if (AddReadableBytes(m_rows, fid, wkb, size)) return;
         std::unique_ptr<geos::geom::Geometry> shape;
         try {
             shape = ReadServerShape(wkb, size);
@@ -119,7 +91,7 @@ private:
             throw platform::Error(platform::kFail, "Cannot read the shape of " + m_culprit + ", FID " +
                                                        std::to_string(fid) + ": " + error.what());
         }
-        Add(fid, std::move(shape), wkb, size);
+        m_rows.AddRead(fid, std::move(shape), wkb, size);
     }
 
     bool m_points;
@@ -211,7 +183,7 @@ FeatureRows CopyTableRows(PgConnection& connection, const std::function<std::sha
         second->EndTransaction();
         ++tuning.tables_copied_in_halves;
     }
-    for (std::size_t part = 1; part < parts.size(); ++part) AppendRows(parts[0].Rows(), std::move(parts[part].Rows()));
+    for (std::size_t part = 1; part < parts.size(); ++part) parts[0].Rows().Append(std::move(parts[part].Rows()));
     ++tuning.tables_copied;
     return std::move(parts[0].Rows());
 }
@@ -221,23 +193,23 @@ FeatureRows BatchRows(const QueryBatch& batch) {
     const auto* result = batch.rows.get();
     const int count = PQntuples(result);
     for (int row = 0; row < count; ++row) {
-        rows.fids.push_back(PgInteger(result, row, 0));
+        const std::int64_t fid = PgInteger(result, row, 0);
         if (PQgetisnull(result, row, 1)) {
-            AddReadShape(rows, nullptr, nullptr, 0);
+            rows.AddNone(fid);
             continue;
         }
         const auto* wkb = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, 1));
         const auto size = static_cast<std::size_t>(PQgetlength(result, row, 1));
-        if (AddReadableBytes(rows, wkb, size)) continue;
+        if (AddReadableBytes(rows, fid, wkb, size)) continue;
         std::unique_ptr<geos::geom::Geometry> shape;
         try {
             shape = ReadServerShape(wkb, size);
         } catch (const std::exception&) {
             // The scan names the row when it reaches it, before its search is asked.
-            AddReadShape(rows, nullptr, nullptr, 0);
+            rows.AddNone(fid);
             continue;
         }
-        AddReadShape(rows, std::move(shape), wkb, size);
+        rows.AddRead(fid, std::move(shape), wkb, size);
     }
     return rows;
 }

@@ -67,11 +67,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
     // The count in a file's metadata is only a hint (and may be false): reserve no more
     // than a modest amount from it, and let the vectors grow past that.
     const auto hinted = layer->GetFeatureCount(FALSE);
-    if (hinted > 0) {
-        const auto reserve = static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20));
-        rows.fids.reserve(reserve);
-        rows.shapes.reserve(reserve);
-    }
+    if (hinted > 0) rows.Reserve(static_cast<std::size_t>(std::min<GIntBig>(hinted, GIntBig{1} << 20)));
     std::vector<unsigned char> wkb;
     const int wkt_field = std::string(dataset.GetDriverName()) == "CSV"
                               ? layer->GetLayerDefn()->GetFieldIndex("WKT")
@@ -82,7 +78,6 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
         // The source's own ids, exactly: the ids a user sees in every other tool.
         const std::int64_t fid = feature->GetFID();
         if (gdal.Failed()) throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
-        rows.fids.push_back(fid);
         OGRGeometry* geometry = feature->GetGeometryRef();
         if (!geometry) {
             // A CSV file's WKT that GDAL cannot parse (a NaN, say) comes as no shape at all.
@@ -90,7 +85,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
                 throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: '" +
                                                            feature->GetFieldAsString(wkt_field) + "' is not valid WKT");
             }
-            AddReadShape(rows, nullptr, nullptr, 0);
+            rows.AddNone(fid);
             continue;
         }
         std::unique_ptr<OGRGeometry> linear;
@@ -105,7 +100,7 @@ FeatureRows ReadRows(GDALDataset& dataset, const std::string& path, const std::s
             throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + gdal.Text());
         }
         try {
-            AddReadShape(rows, reader.read(wkb.data(), wkb.size()), wkb.data(), wkb.size());
+            rows.AddRead(fid, reader.read(wkb.data(), wkb.size()), wkb.data(), wkb.size());
         } catch (const geos::util::GEOSException& error) {
             throw platform::Error(platform::kFail, where(fid) + ": the shape cannot be read: " + error.what());
         }

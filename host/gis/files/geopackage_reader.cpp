@@ -27,31 +27,29 @@ namespace selvane::gis {
 namespace {
 
 // The blobs of a table, packed one after another.
+// A row's kind when its blob was a single point, taken as its two numbers (none of
+// SQLite's types, which count from 1).
+constexpr std::uint8_t kPointRow = 0;
+
 struct Blobs {
-    std::vector<std::int64_t> fids;
+    // Each row's id; a single point's coordinates, taken as its row is stepped to instead of
+    // copying its blob (where the table may hold points); any other shape given once parsed.
+    FeatureRows rows;
     ByteBlocks bytes;
     // A row each: its blob, or null; once parsed, the blob's WKB where the class keeps it
     // (and a size of 0 where it does not).
     std::vector<const unsigned char*> at;
     std::vector<std::uint32_t> sizes;
-    std::vector<std::uint8_t> kinds;  // SQLite's type of each row's value: a blob, NULL or other
+    std::vector<std::uint8_t> kinds;  // SQLite's type of each row's value (a blob, NULL or other), or kPointRow
     ShapeDimension declared = ShapeDimension::Mixed;
-    // Where a table may hold points, a row each: a single point's coordinates, taken as its
-    // row is stepped to instead of copying its blob, and 1 in `plain` for such a row.
-    std::vector<PlainPoint> points;
-    std::vector<std::uint8_t> plain;
 
     bool MayHoldPoints() const { return declared == ShapeDimension::Point || declared == ShapeDimension::Mixed; }
     // Room for `rows` rows, so that stepping through them does not copy the rows read so far.
-    void Reserve(std::size_t rows) {
-        fids.reserve(rows);
-        at.reserve(rows);
-        sizes.reserve(rows);
-        kinds.reserve(rows);
-        if (MayHoldPoints()) {
-            points.reserve(rows);
-            plain.reserve(rows);
-        }
+    void Reserve(std::size_t rows_to_come) {
+        rows.Reserve(rows_to_come, MayHoldPoints());
+        at.reserve(rows_to_come);
+        sizes.reserve(rows_to_come);
+        kinds.reserve(rows_to_come);
     }
 };
 
@@ -107,9 +105,8 @@ bool StepBlobs(sqlite3* database, sqlite3_stmt* statement, Blobs& blobs) {
     const bool may_hold_points = blobs.MayHoldPoints();
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        blobs.fids.push_back(sqlite3_column_int64(statement, 0));
+        const std::int64_t fid = sqlite3_column_int64(statement, 0);
         const int kind = sqlite3_column_type(statement, 1);
-        blobs.kinds.push_back(static_cast<std::uint8_t>(kind));
         const unsigned char* data = nullptr;
         std::size_t size = 0;
         if (kind == SQLITE_BLOB) {
@@ -118,12 +115,14 @@ bool StepBlobs(sqlite3* database, sqlite3_stmt* statement, Blobs& blobs) {
             // SQLite found no memory for the blob: the row is not at fault.
             if (!data && sqlite3_errcode(database) == SQLITE_NOMEM) throw std::bad_alloc();
         }
-        if (may_hold_points) {
-            const auto point = data ? PlainPointOfBlob(data, size) : std::nullopt;
-            blobs.points.push_back(point.value_or(PlainPoint{0, 0}));
-            blobs.plain.push_back(point ? 1 : 0);
-            if (point) data = nullptr;  // nothing of the blob to keep
+        const auto point = may_hold_points && data ? PlainPointOfBlob(data, size) : std::nullopt;
+        if (point) {
+            blobs.rows.AddPoint(fid, *point);
+            data = nullptr;  // nothing of the blob to keep
+        } else {
+            blobs.rows.AddNone(fid);
         }
+        blobs.kinds.push_back(point ? kPointRow : static_cast<std::uint8_t>(kind));
         blobs.at.push_back(data ? blobs.bytes.Copy(data, size) : nullptr);
         blobs.sizes.push_back(data ? static_cast<std::uint32_t>(size) : 0);
     }
@@ -185,17 +184,15 @@ std::optional<bool> ReadInSlices(const std::string& path, sqlite3* database, con
     }
     if (!std::all_of(slices.begin(), slices.end(), [](const Slice& slice) { return slice.read; })) return false;
     std::size_t rows = 0;
-    for (const auto& slice : slices) rows += slice.blobs.fids.size();
+    for (const auto& slice : slices) rows += slice.blobs.rows.Count();
     blobs = std::move(slices[0].blobs);
     blobs.Reserve(rows);
     for (std::size_t index = 1; index < slices.size(); ++index) {
         auto& part = slices[index].blobs;
-        blobs.fids.insert(blobs.fids.end(), part.fids.begin(), part.fids.end());
+        blobs.rows.Append(std::move(part.rows));
         blobs.at.insert(blobs.at.end(), part.at.begin(), part.at.end());
         blobs.sizes.insert(blobs.sizes.end(), part.sizes.begin(), part.sizes.end());
         blobs.kinds.insert(blobs.kinds.end(), part.kinds.begin(), part.kinds.end());
-        blobs.points.insert(blobs.points.end(), part.points.begin(), part.points.end());
-        blobs.plain.insert(blobs.plain.end(), part.plain.begin(), part.plain.end());
         blobs.bytes.Adopt(std::move(part.bytes));  // the copies stay where they are
         part = Blobs{};
     }
@@ -367,25 +364,26 @@ std::unique_ptr<geos::geom::Geometry> ParseGeoPackageBlob(const unsigned char* b
 
 namespace {
 
-// The rows' WKB, where the parse left it, copied into a store of their own, and each
-// block of blobs freed as soon as its rows are copied: the blobs' headers (most carry an
-// envelope) are not kept, and the two copies are never whole at once.
-StoredShapes StoreShapes(Blobs& blobs) {
-    StoredShapes stored;
-    stored.Reserve(blobs.at.size());
+// The parsed shapes given to their rows: a blob's WKB copied into the rows' store (each
+// block of blobs freed as soon as its rows are copied, so that the blobs' headers, most
+// with an envelope, are not kept and the two copies are never whole at once), or a shape
+// GEOS made.
+FeatureRows RowsOf(Blobs& blobs, std::vector<std::unique_ptr<geos::geom::Geometry>>& shapes) {
     std::size_t block = 0;
     for (std::size_t row = 0; row < blobs.at.size(); ++row) {
         const auto* at = blobs.at[row];
-        if (at) {
-            while (!blobs.bytes.InBlock(block, at)) blobs.bytes.Release(block++);
+        if (!at) {
+            blobs.rows.SetShape(row, std::move(shapes[row]));
+            continue;
         }
-        if (at && blobs.sizes[row] > 0) {
-            stored.Add(at, blobs.sizes[row]);
+        while (!blobs.bytes.InBlock(block, at)) blobs.bytes.Release(block++);
+        if (blobs.sizes[row] > 0) {
+            blobs.rows.SetBytes(row, at, blobs.sizes[row]);
         } else {
-            stored.AddNone();
+            blobs.rows.SetShape(row, std::move(shapes[row]));
         }
     }
-    return stored;
+    return std::move(blobs.rows);
 }
 
 }  // namespace
@@ -395,12 +393,8 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
                                               EngineTuning* tuning) {
     auto blobs = ReadBlobs(path, table, fid_column, geometry_column, tuning);
     if (!blobs) return std::nullopt;
-    const std::size_t rows = blobs->fids.size();
+    const std::size_t rows = blobs->rows.Count();
     std::vector<std::unique_ptr<geos::geom::Geometry>> shapes(rows);
-    // Single points are kept as their coordinates, taken while stepping: a GEOS point costs
-    // several times that. Only a table that may hold points has room for them.
-    std::vector<PlainPoint> points = std::move(blobs->points);
-    std::vector<std::uint8_t> plain = std::move(blobs->plain);
     // Each slice stops at its first row that cannot be read here, so that the first such
     // row of the table is the lowest of the slices' (a fault) or steps aside (GDAL's).
     struct Stop {
@@ -415,7 +409,9 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
         geos::io::WKBReader reader(Shape::Factory());
         for (std::size_t row = begin; row < end; ++row) {
             const int kind = blobs->kinds[row];
-            if (kind == SQLITE_NULL || (!plain.empty() && plain[row])) continue;
+            // Single points were taken as their coordinates while stepping: a GEOS point
+            // costs several times that.
+            if (kind == SQLITE_NULL || kind == kPointRow) continue;
             try {
                 if (kind != SQLITE_BLOB) {
                     throw ShapeBytesFault(std::string("the geometry column holds ") +
@@ -457,11 +453,10 @@ std::optional<FeatureRows> ReadGeoPackageRows(const std::string& path, const std
         if (first->out_of_memory) std::rethrow_exception(first->out_of_memory);
         if (first->fault.empty()) return std::nullopt;
         throw platform::Error(platform::kFail, path + ": table " + table + ", FID " +
-                                                   std::to_string(blobs->fids[first->row]) +
+                                                   std::to_string(blobs->rows.Fid(first->row)) +
                                                    ": the shape cannot be read: " + first->fault);
     }
-    auto stored = StoreShapes(*blobs);
-    return FeatureRows{std::move(blobs->fids), std::move(shapes), std::move(points), std::move(plain), std::move(stored)};
+    return RowsOf(*blobs, shapes);
 }
 
 }  // namespace selvane::gis

@@ -1,5 +1,7 @@
 #include "gis/memory/feature_class.h"
 
+#include "platform/error.h"
+
 #include <geos/geom/CoordinateFilter.h>
 #include <geos/operation/valid/IsValidOp.h>
 #include <geos/operation/valid/TopologyValidationError.h>
@@ -39,7 +41,11 @@ MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field
       m_shape_field(std::move(shape_field)),
       m_dimension(dimension),
       m_spatial_reference(std::move(spatial_reference)) {
-    AdoptRows({std::move(fids), std::move(shapes), {}, {}, {}});
+    if (fids.size() != shapes.size()) throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
+    FeatureRows rows;
+    rows.Reserve(fids.size());
+    for (std::size_t row = 0; row < fids.size(); ++row) rows.AddShape(fids[row], std::move(shapes[row]));
+    AdoptRows(std::move(rows));
 }
 
 MemoryFeatureClass::MemoryFeatureClass(std::string name, std::string shape_field, ShapeDimension dimension,

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <iterator>
 
 #include "gis/support/slices.h"
 #include "gis/wkb/wkb_outline.h"
@@ -23,154 +22,23 @@ ShapeDimension DimensionOfBits(std::uint8_t kind) { return static_cast<ShapeDime
 
 }  // namespace
 
-void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
-                  std::size_t size) {
-    if (shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) {
-        rows.stored.Add(wkb, size);
-        rows.shapes.emplace_back();
-    } else {
-        rows.stored.AddNone();
-        rows.shapes.push_back(std::move(shape));
-    }
-}
-
-void AppendRows(FeatureRows& rows, FeatureRows&& more) {
-    const std::size_t count = rows.fids.size();
-    const std::size_t added = more.fids.size();
-    // A side that has no points, or no stored shapes, has none for each of its rows.
-    const auto pad_points = [](FeatureRows& side, std::size_t rows_of_side) {
-        side.points.resize(rows_of_side);
-        side.plain.resize(rows_of_side, 0);
-    };
-    if (rows.points.empty() != more.points.empty()) {
-        pad_points(rows, count);
-        pad_points(more, added);
-    }
-    if (rows.stored.Rows() == 0 && more.stored.Rows() > 0) {
-        for (std::size_t row = 0; row < count; ++row) rows.stored.AddNone();
-    }
-    if (more.stored.Rows() == 0 && rows.stored.Rows() > 0) {
-        for (std::size_t row = 0; row < added; ++row) more.stored.AddNone();
-    }
-    rows.fids.insert(rows.fids.end(), more.fids.begin(), more.fids.end());
-    rows.shapes.insert(rows.shapes.end(), std::make_move_iterator(more.shapes.begin()),
-                       std::make_move_iterator(more.shapes.end()));
-    rows.points.insert(rows.points.end(), more.points.begin(), more.points.end());
-    rows.plain.insert(rows.plain.end(), more.plain.begin(), more.plain.end());
-    rows.stored.Append(std::move(more.stored));
-    more = FeatureRows{};
-}
-
 RowStore RowStore::Of(FeatureRows rows, const std::function<std::string()>& culprit) {
-    const std::size_t count = rows.fids.size();
-    if (rows.shapes.size() != count || (!rows.points.empty() && rows.points.size() != count) ||
-        rows.plain.size() != rows.points.size() || (rows.stored.Rows() != 0 && rows.stored.Rows() != count)) {
-        throw platform::Error(platform::kInvalidArg, "Object ids and shapes differ in number");
-    }
-    auto id_runs = IdRunsOf(rows.fids);
-    if (const auto duplicate = id_runs.empty() ? FirstDuplicateOfIds(rows.fids) : FirstDuplicateOfRuns(id_runs, count)) {
+    const std::size_t count = rows.Count();
+    auto id_runs = IdRunsOf(rows.m_fids);
+    if (const auto duplicate = id_runs.empty() ? FirstDuplicateOfIds(rows.m_fids) : FirstDuplicateOfRuns(id_runs, count)) {
         throw platform::Error(platform::kFail, culprit() + " gives the object id " + std::to_string(*duplicate) +
                                                    " to more than one feature; each feature needs an id of its own");
     }
-    const auto plain = [&rows](std::size_t row) { return !rows.plain.empty() && rows.plain[row]; };
-    const auto stored = [&rows](std::size_t row) { return rows.stored.Rows() != 0 && rows.stored.Has(row); };
-    const bool single_points = count > 0 && [&] {
-        for (std::size_t row = 0; row < count; ++row) {
-            const auto& shape = rows.shapes[row];
-            if (stored(row)) return false;
-            if (!plain(row) && shape && shape->getGeometryTypeId() != geos::geom::GeometryTypeId::GEOS_POINT) return false;
-        }
-        return true;
-    }();
+    const bool single_points = count > 0 && std::none_of(rows.m_kinds.begin(), rows.m_kinds.end(), [&](auto kind) {
+                                   return kind == FeatureRows::kBytes;
+                               }) && std::all_of(rows.m_shapes.begin(), rows.m_shapes.end(), [](const auto& shape) {
+                                   return !shape || shape->getGeometryTypeId() == geos::geom::GeometryTypeId::GEOS_POINT;
+                               });
     RowStore kept;
     if (single_points) {
-        // Every shape a single point, none or an empty one: two numbers a row, and a kind.
-        kept.m_kinds.assign(count, kPlainRow);
-        kept.m_points = rows.points.empty() ? std::vector<PlainPoint>(count) : std::move(rows.points);
-        for (std::size_t row = 0; row < count; ++row) {
-            auto& shape = rows.shapes[row];
-            if (plain(row)) continue;
-            if (!shape) {
-                kept.m_kinds[row] = kNullRow;
-            } else if (shape->isEmpty()) {
-                kept.m_kinds[row] = kEmptyRow;
-                if (!kept.m_empty_point) kept.m_empty_point = Shape::Factory().createPoint();
-            } else {
-                const auto& at = *shape->getCoordinate();
-                kept.m_points[row] = {at.x, at.y};
-            }
-            shape.reset();
-        }
-        for (std::size_t row = 0; row < count; ++row) {
-            const auto& point = kept.m_points[row];
-            if (kept.m_kinds[row] == kPlainRow && !(std::isfinite(point.x) && std::isfinite(point.y))) {
-                kept.m_non_finite.push_back(row);
-            }
-        }
+        kept.KeepPoints(rows);
     } else {
-        // Any other class: every row's shape as WKB. A reader's store is taken as it is when
-        // it holds every shape.
-        const bool all_stored = [&] {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (!stored(row) && (plain(row) || rows.shapes[row])) return false;
-            }
-            return rows.stored.Rows() == count;
-        }();
-        if (all_stored) {
-            kept.m_stored = std::move(rows.stored);
-        } else {
-            for (std::size_t row = 0; row < count; ++row) {
-                if (stored(row)) {
-                    const auto bytes = rows.stored.Bytes(row);
-                    kept.m_stored.Add(bytes.data(), bytes.size());
-                } else if (plain(row)) {
-                    const auto& point = rows.points[row];
-                    kept.m_stored.Add(*std::unique_ptr<geos::geom::Geometry>(
-                        Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
-                } else if (const auto& shape = rows.shapes[row]) {
-                    kept.m_stored.Add(*shape);
-                    rows.shapes[row].reset();
-                } else {
-                    kept.m_stored.AddNone();
-                }
-            }
-        }
-        // What the rows came in is copied: free it before the walk below.
-        rows.stored = StoredShapes{};
-        rows.shapes = decltype(rows.shapes)();
-        rows.points = decltype(rows.points)();
-        kept.m_kinds.assign(count, kNullRow);
-        // Each row's bytes are walked for its box and its form on every core, a slice of
-        // rows each; the rows without a finite box are gathered in row order.
-        const std::size_t threads = ThreadsFor(count, kRowsForAThread);
-        std::vector<std::vector<std::size_t>> non_finite(threads);
-        std::vector<std::exception_ptr> failures(threads);
-        InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
-            try {
-                for (std::size_t row = begin; row < end; ++row) {
-                    if (!kept.m_stored.Has(row)) continue;
-                    const auto bytes = kept.m_stored.Bytes(row);
-                    const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
-                    std::uint8_t kind = kStoredRow;
-                    if (!extent.finite) {
-                        non_finite[slot].push_back(row);
-                    } else if (extent.box.isNull()) {
-                        kind = kEmptyRow;
-                    } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
-                        kind = kRectangleRow;
-                    }
-                    kept.m_kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
-                }
-            } catch (...) {
-                failures[slot] = std::current_exception();
-            }
-        });
-        for (const auto& failure : failures) {
-            if (failure) std::rethrow_exception(failure);
-        }
-        for (const auto& rows_of_slice : non_finite) {
-            kept.m_non_finite.insert(kept.m_non_finite.end(), rows_of_slice.begin(), rows_of_slice.end());
-        }
+        kept.KeepStored(rows);
     }
     // Ids that count up one a row (how most tables number their rows, with a gap where rows
     // were deleted, or a jump where a table was loaded in parts) are kept as runs: a run's
@@ -178,8 +46,105 @@ RowStore RowStore::Of(FeatureRows rows, const std::function<std::string()>& culp
     // each feature. Ids in no such order stay a vector.
     kept.m_count = count;
     kept.m_id_runs = std::move(id_runs);
-    if (kept.m_id_runs.empty()) kept.m_fids = std::move(rows.fids);
+    if (kept.m_id_runs.empty()) kept.m_fids = std::move(rows.m_fids);
     return kept;
+}
+
+void RowStore::KeepPoints(FeatureRows& rows) {
+    // Two numbers a row, and a kind.
+    const std::size_t count = rows.Count();
+    m_kinds.assign(count, kPlainRow);
+    m_points = rows.m_with_points ? std::move(rows.m_points) : std::vector<PlainPoint>(count);
+    for (std::size_t row = 0; row < count; ++row) {
+        if (rows.m_kinds[row] == FeatureRows::kPoint) continue;
+        if (rows.m_kinds[row] == FeatureRows::kNone) {
+            m_kinds[row] = kNullRow;
+            continue;
+        }
+        auto& shape = rows.m_shapes[row];
+        if (shape->isEmpty()) {
+            m_kinds[row] = kEmptyRow;
+            if (!m_empty_point) m_empty_point = Shape::Factory().createPoint();
+        } else {
+            const auto& at = *shape->getCoordinate();
+            m_points[row] = {at.x, at.y};
+        }
+        shape.reset();
+    }
+    for (std::size_t row = 0; row < count; ++row) {
+        const auto& point = m_points[row];
+        if (m_kinds[row] == kPlainRow && !(std::isfinite(point.x) && std::isfinite(point.y))) m_non_finite.push_back(row);
+    }
+}
+
+void RowStore::KeepStored(FeatureRows& rows) {
+    // Every row's shape as WKB. A reader's store is taken as it is when it holds every shape.
+    const std::size_t count = rows.Count();
+    if (rows.m_with_stored) rows.StoredUpTo(count);
+    const bool all_stored = rows.m_with_stored && std::none_of(rows.m_kinds.begin(), rows.m_kinds.end(), [](auto kind) {
+                                return kind == FeatureRows::kPoint || kind == FeatureRows::kShape;
+                            });
+    if (all_stored) {
+        m_stored = std::move(rows.m_stored);
+    } else {
+        m_stored.Reserve(count);
+        for (std::size_t row = 0; row < count; ++row) {
+            switch (rows.m_kinds[row]) {
+                case FeatureRows::kBytes: {
+                    const auto bytes = rows.m_stored.Bytes(row);
+                    m_stored.Add(bytes.data(), bytes.size());
+                    break;
+                }
+                case FeatureRows::kPoint: {
+                    const auto& point = rows.m_points[row];
+                    m_stored.Add(*std::unique_ptr<geos::geom::Geometry>(
+                        Shape::Factory().createPoint(geos::geom::Coordinate(point.x, point.y))));
+                    break;
+                }
+                case FeatureRows::kShape:
+                    m_stored.Add(*rows.m_shapes[row]);
+                    rows.m_shapes[row].reset();
+                    break;
+                default: m_stored.AddNone();
+            }
+        }
+    }
+    // What the rows came in is copied: free it before the walk below.
+    rows.m_stored = StoredShapes{};
+    rows.m_shapes = decltype(rows.m_shapes)();
+    rows.m_points = decltype(rows.m_points)();
+    m_kinds.assign(count, kNullRow);
+    // Each row's bytes are walked for its box and its form on every core, a slice of rows
+    // each; the rows without a finite box are gathered in row order.
+    const std::size_t threads = ThreadsFor(count, kRowsForAThread);
+    std::vector<std::vector<std::size_t>> non_finite(threads);
+    std::vector<std::exception_ptr> failures(threads);
+    InSlices(count, threads, [&](std::size_t slot, std::size_t begin, std::size_t end) {
+        try {
+            for (std::size_t row = begin; row < end; ++row) {
+                if (!m_stored.Has(row)) continue;
+                const auto bytes = m_stored.Bytes(row);
+                const auto extent = ExtentOfWkb(bytes.data(), bytes.size());
+                std::uint8_t kind = kStoredRow;
+                if (!extent.finite) {
+                    non_finite[slot].push_back(row);
+                } else if (extent.box.isNull()) {
+                    kind = kEmptyRow;
+                } else if (RectangleOfWkb(bytes.data(), bytes.size())) {
+                    kind = kRectangleRow;
+                }
+                m_kinds[row] = static_cast<std::uint8_t>(kind | DimensionBits(DimensionOfWkb(extent.type)));
+            }
+        } catch (...) {
+            failures[slot] = std::current_exception();
+        }
+    });
+    for (const auto& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+    for (const auto& rows_of_slice : non_finite) {
+        m_non_finite.insert(m_non_finite.end(), rows_of_slice.begin(), rows_of_slice.end());
+    }
 }
 
 RowShape RowStore::ShapeAt(std::size_t row) const {

@@ -17,31 +17,11 @@
 
 #include "gis/geometry/geos_include.h"
 #include "gis/geometry/shape.h"
+#include "gis/memory/feature_rows.h"
 #include "gis/memory/row_index.h"
 #include "gis/memory/stored_shapes.h"
 
 namespace selvane::gis {
-
-/// The rows of a table: object ids and shapes (nullptr for a feature without one). A reader
-/// may hand a row's single point as its two coordinates instead of a GEOS shape: the row's
-/// shape is then null, its `plain` flag set and `points` holds it. It may hand any other
-/// shape as the WKB GEOS has read it from: the row's shape is then null and `stored` has it.
-struct FeatureRows {
-    std::vector<std::int64_t> fids;
-    std::vector<std::unique_ptr<geos::geom::Geometry>> shapes;
-    std::vector<PlainPoint> points;    // empty, or a row each
-    std::vector<std::uint8_t> plain;   // empty, or a row each: 1 where `points` holds the shape
-    StoredShapes stored;               // no rows, or a row each
-};
-
-/// Appends to `rows` a row's shape that GEOS has read from `size` bytes of WKB at `wkb`
-/// (nullptr: a row without one): a single point as the shape, which a class of points
-/// keeps as two numbers, any other as its bytes.
-void AddReadShape(FeatureRows& rows, std::unique_ptr<geos::geom::Geometry> shape, const unsigned char* wkb,
-                  std::size_t size);
-
-/// Appends the rows of `more` to `rows`, in their order; `more` is left empty.
-void AppendRows(FeatureRows& rows, FeatureRows&& more);
 
 /// A row's shape: borrowed from its class, or made for the holder from a plain point.
 class RowShape {
@@ -145,7 +125,8 @@ private:
     static std::vector<IdRun> IdRunsOf(const std::vector<std::int64_t>& fids);
     static std::optional<std::int64_t> FirstDuplicateOfRuns(const std::vector<IdRun>& runs, std::size_t count);
     static std::optional<std::int64_t> FirstDuplicateOfIds(const std::vector<std::int64_t>& fids);
-    // The kinds, points and stored shapes of `rows` taken in.
+    // The shapes of `rows` taken in: as plain points when every one is a single point (or
+    // none, or empty), as stored WKB otherwise.
     void KeepPoints(FeatureRows& rows);
     void KeepStored(FeatureRows& rows);
 

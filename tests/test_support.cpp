@@ -133,6 +133,21 @@ Run RunSelvane(const std::string& arguments, const std::string& shell_prefix) {
     return RunShell(shell_prefix + SELVANE_BINARY + " " + arguments);
 }
 
+RunOutcome RunOn(std::vector<std::shared_ptr<platform::ILayer>> layers, const std::string& layer2,
+                 const std::string& relation, const std::string& layer1) {
+    HostedMap hosted(std::move(layers));
+    hosted.Open();
+    hosted.Select(layer2, relation, layer1);
+    RunOutcome outcome;
+    for (const auto& layer : hosted.map->Layers()) {
+        auto selectable = std::dynamic_pointer_cast<gis::SelectableLayer>(layer);
+        if (selectable && selectable->Name() == layer2) outcome.ids = selectable->SelectedFids();
+    }
+    outcome.messages = hosted.messages.texts;
+    outcome.count = hosted.Count();
+    return outcome;
+}
+
 Run RunShell(const std::string& command_line) {
     TempFolder folder;
     const auto err_path = folder.File("err.txt");

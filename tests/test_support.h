@@ -96,6 +96,17 @@ struct HostedMap {
     std::string Count();
 };
 
+/// What a run in the dialog selected in Layer #2 (its ids, ascending), said and counted.
+struct RunOutcome {
+    std::vector<std::int64_t> ids;
+    std::vector<std::string> messages;
+    std::string count;
+};
+
+/// Selects in the map of `layers` the features of `layer2` in `relation` to those of `layer1`.
+RunOutcome RunOn(std::vector<std::shared_ptr<platform::ILayer>> layers, const std::string& layer2,
+                 const std::string& relation, const std::string& layer1);
+
 /// What a run of the selvane program gave.
 struct Run {
     int status = -1;

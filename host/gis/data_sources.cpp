@@ -4,13 +4,15 @@
 #include "gis/files/file_data_source.h"
 #include "gis/postgis/connection.h"
 #include "gis/postgis/data_source.h"
+#include "gis/shards/sharded_data_source.h"
 
 namespace selvane::gis {
 namespace {
 
-// A PostGIS source whose scans' searches may be answered from copies in memory.
+// A PostGIS source whose scans' searches may be answered from copies in memory, and whose
+// tables may be spread over other servers.
 std::unique_ptr<DataSource> OpenPostgis(const std::string& source, const std::shared_ptr<EngineTuning>& tuning) {
-    return OpenPostgisDataSource(source, tuning, TableCopies());
+    return OpenShardedPostgisDataSource(source, tuning, TableCopies());
 }
 
 // A new kind of source is a file of its own that opens it, and a line here. Files come

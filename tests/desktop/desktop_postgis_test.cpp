@@ -19,12 +19,6 @@
 namespace selvane::testing {
 namespace {
 
-std::string Square(double x, double y, double side) {
-    const auto at = [](double value) { return std::to_string(value); };
-    return "POLYGON((" + at(x) + " " + at(y) + "," + at(x + side) + " " + at(y) + "," + at(x + side) + " " +
-           at(y + side) + "," + at(x) + " " + at(y + side) + "," + at(x) + " " + at(y) + "))";
-}
-
 struct Drawn {
     QImage picture;
     desktop::RenderStats layers;

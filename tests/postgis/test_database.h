@@ -24,6 +24,8 @@ public:
     /// Connects with write rights, as the loader of test data (the map's own connections
     /// are read-only). Tables go into a schema of the test's own, emptied first.
     explicit TestDatabase(const std::string& schema);
+    /// The same on the server of `conninfo`.
+    TestDatabase(const std::string& schema, const std::string& conninfo);
     ~TestDatabase();
 
     /// The libpq connection string and the map's source for it.
@@ -48,6 +50,17 @@ private:
     PGconn* m_connection = nullptr;
     std::unique_ptr<gis::PostgisSource> m_source;
 };
+
+/// A square polygon's WKT, from (x, y) with sides of `size`.
+std::string Square(double x, double y, double size);
+/// Tables "cells", "lines", "points" and "districts" with the cases where exact answers
+/// differ most: cells that share edges, lines along those edges and through corners,
+/// holes, multi-part shapes, points on vertices, on edges and inside, large areas.
+std::vector<TableSpec> EdgeCaseTables(int epsg);
+
+/// The connection string of shard server `shard` (1 to 3) of the tests of tables spread
+/// over servers (tests/postgis/shards.sh, in the folder the build names SELVANE_TEST_PG_SHARDS).
+std::string ShardConninfo(int shard);
 
 /// A source as a map opens one ("PG:..."), following TestTuning.
 gis::PostgisSource MapSource(const std::string& source);

@@ -1,41 +1,26 @@
 #include "gis/postgis/data_source.h"
 
-#include <map>
 #include <utility>
 
 #include "gis/postgis/layer.h"
 #include "gis/postgis/source.h"
 
 namespace selvane::gis {
-namespace {
+std::shared_ptr<platform::ILayer> PostgisDataSource::Layer(const std::string& name, const std::string& table,
+                                                           const std::string& definition_query) {
+    auto& loaded = m_tables[table];
+    if (!loaded) loaded = m_source.LoadTable(table);
+    if (!definition_query.empty()) loaded->RequireDefinitionQuery(definition_query);
+    return std::make_shared<PostgisLayer>(name, loaded, definition_query);
+}
 
-class PostgisDataSource : public DataSource {
-public:
-    PostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning, SearchesElsewhereMaker elsewhere)
-        : m_source(source, std::move(tuning), std::move(elsewhere)) {}
-
-    std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
-                                            const std::string& definition_query) override {
-        auto& loaded = m_tables[table];
-        if (!loaded) loaded = m_source.LoadTable(table);
-        if (!definition_query.empty()) loaded->RequireDefinitionQuery(definition_query);
-        return std::make_shared<PostgisLayer>(name, loaded, definition_query);
+std::vector<std::shared_ptr<platform::ILayer>> PostgisDataSource::AllLayers() {
+    std::vector<std::shared_ptr<platform::ILayer>> layers;
+    for (auto& [table, feature_class] : m_source.UsableTables()) {
+        layers.push_back(std::make_shared<PostgisLayer>(table, std::move(feature_class)));
     }
-
-    std::vector<std::shared_ptr<platform::ILayer>> AllLayers() override {
-        std::vector<std::shared_ptr<platform::ILayer>> layers;
-        for (auto& [table, feature_class] : m_source.UsableTables()) {
-            layers.push_back(std::make_shared<PostgisLayer>(table, std::move(feature_class)));
-        }
-        return layers;
-    }
-
-private:
-    PostgisSource m_source;
-    std::map<std::string, std::shared_ptr<PostgisFeatureClass>> m_tables;
-};
-
-}  // namespace
+    return layers;
+}
 
 std::unique_ptr<DataSource> OpenPostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning,
                                                   SearchesElsewhereMaker elsewhere) {

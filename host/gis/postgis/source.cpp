@@ -120,7 +120,7 @@ std::vector<std::pair<std::string, std::shared_ptr<PostgisFeatureClass>>> Postgi
     return usable;
 }
 
-std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name) const {
+PgRelation PostgisSource::Find(const std::string& name) const {
     const auto& source = m_connection->Named();
     const auto fail = [&](const std::string& why) -> platform::Error {
         return platform::Error(platform::kFail, source + ": " + why);
@@ -150,10 +150,18 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
                         ? " (a name with capitals is written in double quotes, as \"Name\" or schema.\"Name\")"
                         : ""));
     }
-    const auto oid = Text(found.get(), 0, 0);
+    return {Text(found.get(), 0, 0), Text(found.get(), 0, 1), Text(found.get(), 0, 2)};
+}
+
+std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name, const std::string& id_column) const {
+    const auto fail = [&](const std::string& why) -> platform::Error {
+        return platform::Error(platform::kFail, m_connection->Named() + ": " + why);
+    };
+    const auto relation = Find(name);
+    const auto& oid = relation.oid;
     PgTable table;
-    table.schema = Text(found.get(), 0, 1);
-    table.table = Text(found.get(), 0, 2);
+    table.schema = relation.schema;
+    table.table = relation.table;
 
     const auto columns = m_connection->Execute(
         "SELECT g.f_geometry_column::text, g.type, g.srid, g.coord_dimension, format_type(a.atttypid, a.atttypmod) "
@@ -195,12 +203,20 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         "SELECT a.attname::text, format_type(a.atttypid, NULL) FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
         "i.indrelid AND a.attnum = ANY(i.indkey) WHERE i.indrelid = $1::oid AND i.indisprimary",
         {{oid}});
-    const auto key_type = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 1) : std::string();
+    auto key_type = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 1) : std::string();
+    table.fid_column = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 0) : std::string();
+    if (PQntuples(keys.get()) == 0 && !id_column.empty()) {
+        const auto given = m_connection->Execute(
+            "SELECT format_type(atttypid, NULL) FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attname = $2 "
+            "AND attnum > 0 AND NOT attisdropped",
+            {{oid}, {id_column}});
+        key_type = PQntuples(given.get()) == 1 ? Text(given.get(), 0, 0) : std::string();
+        table.fid_column = id_column;
+    }
     if (key_type != "integer" && key_type != "bigint" && key_type != "smallint") {
         throw fail("table " + table.Display() +
                    " has no primary key of one integer column, which its features need as object ids");
     }
-    table.fid_column = Text(keys.get(), 0, 0);
     const auto names = m_connection->Execute(
         "SELECT attname::text FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attnum > 0 AND NOT attisdropped",
         {{oid}});

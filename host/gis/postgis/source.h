@@ -9,6 +9,13 @@
 
 namespace selvane::gis {
 
+/// A table the catalogue found by a name a map gave.
+struct PgRelation {
+    std::string oid;
+    std::string schema;
+    std::string table;
+};
+
 /// A PostGIS database as a data source: its spatial tables, opened from the catalogue.
 class PostgisSource {
 public:
@@ -20,6 +27,10 @@ public:
                            SearchesElsewhereMaker elsewhere = {});
 
     const std::string& Source() const { return m_connection->Source(); }
+    const std::shared_ptr<PgConnection>& Connection() const { return m_connection; }
+    /// The table `name` ("parcels", "survey.parcels") is, looked up as the user's own
+    /// session would; throws platform::Error naming the source when there is none.
+    PgRelation Find(const std::string& name) const;
     /// The tables with a geometry column, as layers are named after them: "parcels" in
     /// the schema public, "survey.parcels" in another.
     std::vector<std::string> FeatureTables() const;
@@ -31,7 +42,9 @@ public:
     /// integer primary key), its first geometry column, shape type and coordinate system.
     /// Throws platform::Error for a table that is missing, has no geometry column, a shape
     /// type the map cannot hold, or no integer primary key.
-    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table) const;
+    /// `id_column`, when given, is the ids of a table that has no primary key because it
+    /// cannot (a partitioned table over foreign tables, whose parts have one by that name).
+    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table, const std::string& id_column = {}) const;
 
 private:
     std::shared_ptr<PgConnection> m_connection;

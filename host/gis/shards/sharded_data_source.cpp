@@ -1,0 +1,96 @@
+#include "gis/shards/sharded_data_source.h"
+
+#include <map>
+#include <set>
+
+#include "gis/postgis/data_source.h"
+#include "gis/shards/shard_catalog.h"
+#include "gis/shards/sharded_layer.h"
+#include "gis/support/message_text.h"
+
+namespace selvane::gis {
+namespace {
+
+class ShardedPostgisDataSource : public DataSource {
+public:
+    ShardedPostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning,
+                             SearchesElsewhereMaker elsewhere)
+        : m_tuning(tuning), m_elsewhere(elsewhere), m_coordinator(source, std::move(tuning), std::move(elsewhere)) {}
+
+    std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
+                                            const std::string& definition_query) override {
+        auto& spread = m_spread[table];
+        if (!spread) {
+            const auto& coordinator = m_coordinator.Source();
+            const auto places = ForeignShards(coordinator, coordinator.Find(table));
+            if (places.empty()) return m_coordinator.Layer(name, table, definition_query);
+            spread = Open(table, places);
+        }
+        for (const auto& part : spread->Parts()) {
+            if (!definition_query.empty()) part.table->RequireDefinitionQuery(definition_query);
+        }
+        return std::make_shared<ShardedLayer>(name, spread, definition_query);
+    }
+
+    std::vector<std::shared_ptr<platform::ILayer>> AllLayers() override {
+        auto layers = m_coordinator.AllLayers();
+        std::set<std::string> listed;
+        for (const auto& layer : layers) listed.insert(layer->Name());
+        for (const auto& table : m_coordinator.Source().FeatureTables()) {
+            if (listed.count(table)) continue;
+            try {
+                layers.push_back(Layer(table, table, {}));
+            } catch (const platform::Error&) {
+                if (m_coordinator.Source().Connection()->Lost()) throw;
+            }
+        }
+        return layers;
+    }
+
+private:
+    // Each part opened on its own server, with the user's own credentials, and checked to
+    // hold the parent's columns, shape type and system.
+    std::shared_ptr<ShardedFeatureClass> Open(const std::string& table, const std::vector<ShardPlace>& places) {
+        std::vector<ShardPart> parts;
+        const auto where = [&table](const ShardPlace& place) {
+            return "table " + InMessage(table) + ", part " + InMessage(place.table) + " on " + place.server;
+        };
+        for (const auto& place : places) {
+            try {
+                parts.push_back({place.server, PostgisSource(place.source, m_tuning, m_elsewhere).LoadTable(place.table)});
+            } catch (const platform::Error& error) {
+                throw platform::Error(error.Number(), where(place) + ": " + error.what());
+            }
+        }
+        const auto& key = parts.front().table->Table().fid_column;
+        auto whole = m_coordinator.Source().LoadTable(table, key);
+        const auto& parent = whole->Table();
+        for (std::size_t index = 0; index < parts.size(); ++index) {
+            const auto& own = parts[index].table->Table();
+            std::string differs;
+            if (own.geometry_column != parent.geometry_column) {
+                differs = "its geometry column is " + own.geometry_column + ", not " + parent.geometry_column;
+            } else if (own.srid != parent.srid || own.dimension != parent.dimension) {
+                differs = "its geometry column is " + own.declared_type + ", not " + parent.declared_type;
+            } else if (own.fid_column != key) {
+                differs = "its primary key is " + own.fid_column + ", not " + key + " as on " + parts.front().server;
+            }
+            if (!differs.empty()) throw platform::Error(platform::kFail, where(places[index]) + ": " + differs);
+        }
+        return std::make_shared<ShardedFeatureClass>(std::move(whole), std::move(parts));
+    }
+
+    std::shared_ptr<EngineTuning> m_tuning;
+    SearchesElsewhereMaker m_elsewhere;
+    PostgisDataSource m_coordinator;
+    std::map<std::string, std::shared_ptr<ShardedFeatureClass>> m_spread;
+};
+
+}  // namespace
+
+std::unique_ptr<DataSource> OpenShardedPostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning,
+                                                         SearchesElsewhereMaker elsewhere) {
+    return std::make_unique<ShardedPostgisDataSource>(source, std::move(tuning), std::move(elsewhere));
+}
+
+}  // namespace selvane::gis

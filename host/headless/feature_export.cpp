@@ -282,9 +282,12 @@ void ExportFeatures(const gis::GdalTable& source, const std::vector<std::int64_t
     std::vector<const char*> open_options;
     for (const auto& option : source.open_options) open_options.push_back(option.c_str());
     open_options.push_back(nullptr);
+    // The PostgreSQL driver's one way to be told of an id column that is no primary key.
+    CPLSetThreadLocalConfigOption("PGSQL_OGR_FID", source.ids_without_key ? source.id_column.c_str() : nullptr);
     GDALDatasetUniquePtr input(GDALDataset::Open(source.source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr,
                                                  open_options.data(), nullptr));
     OGRLayer* from = input ? input->GetLayerByName(source.table.c_str()) : nullptr;
+    CPLSetThreadLocalConfigOption("PGSQL_OGR_FID", nullptr);
     if (!from) throw std::runtime_error("cannot read " + culprit + ": " + gdal.Text());
 
     TemporaryFolder folder(output);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "gis/data_sources.h"
@@ -13,33 +14,35 @@ namespace selvane::testing {
 namespace {
 
 // The tables of `tables` spread over the three shard servers, each row where the
-// coordinator's hash of its id puts it, and the same rows in a GeoPackage.
+// coordinator's hash of its id puts it, in the schema `schema` of each (the rows in
+// `schema`_rows of the coordinator), and the same rows in a GeoPackage.
 struct SpreadRows {
-    explicit SpreadRows(const std::vector<TableSpec>& tables)
-        : file(folder.File("spread.gpkg")), coordinator("spread"), rows("spread_rows") {
+    SpreadRows(const std::string& name, const std::vector<TableSpec>& tables)
+        : schema(name), file(folder.File(name + ".gpkg")), coordinator(name), rows(name + "_rows") {
         WriteGeoPackage(file, tables);
-        coordinator.Execute("CREATE EXTENSION IF NOT EXISTS postgres_fdw");
+        // Tests at once would race to make the extension.
+        coordinator.Execute("BEGIN; SELECT pg_advisory_xact_lock(4242); CREATE EXTENSION IF NOT EXISTS postgres_fdw; COMMIT");
         for (int shard = 1; shard <= 3; ++shard) {
-            shards.push_back(std::make_unique<TestDatabase>("spread", ShardConninfo(shard)));
-            AddServer("shard" + std::to_string(shard), ShardConninfo(shard));
+            shards.push_back(std::make_unique<TestDatabase>(schema, ShardConninfo(shard)));
+            AddServer(schema + "_shard" + std::to_string(shard), ShardConninfo(shard));
         }
         for (const auto& table : tables) {
             rows.WriteTable(table);
             const auto type = coordinator.Execute("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE "
-                                                  "attrelid = 'spread_rows." + table.name + "'::regclass AND attname = 'geom'");
+                                                  "attrelid = '" + schema + "_rows." + table.name + "'::regclass AND attname = 'geom'");
             for (auto& shard : shards) {
-                shard->Execute("CREATE TABLE spread." + table.name + " (fid integer PRIMARY KEY, geom " + type + ", zone text)");
-                shard->Execute("CREATE INDEX ON spread." + table.name + " USING gist (geom)");
+                shard->Execute("CREATE TABLE " + schema + "." + table.name + " (fid integer PRIMARY KEY, geom " + type + ", zone text)");
+                shard->Execute("CREATE INDEX ON " + schema + "." + table.name + " USING gist (geom)");
             }
-            coordinator.Execute("CREATE TABLE spread." + table.name + " (fid integer, geom " + type +
+            coordinator.Execute("CREATE TABLE " + schema + "." + table.name + " (fid integer, geom " + type +
                                 ", zone text) PARTITION BY HASH (fid)");
             for (int shard = 1; shard <= 3; ++shard) {
-                coordinator.Execute("CREATE FOREIGN TABLE spread." + table.name + "_" + std::to_string(shard) +
-                                    " PARTITION OF spread." + table.name + " FOR VALUES WITH (MODULUS 3, REMAINDER " +
-                                    std::to_string(shard - 1) + ") SERVER shard" + std::to_string(shard) +
-                                    " OPTIONS (schema_name 'spread', table_name '" + table.name + "')");
+                coordinator.Execute("CREATE FOREIGN TABLE " + schema + "." + table.name + "_" + std::to_string(shard) +
+                                    " PARTITION OF " + schema + "." + table.name + " FOR VALUES WITH (MODULUS 3, REMAINDER " +
+                                    std::to_string(shard - 1) + ") SERVER " + schema + "_shard" + std::to_string(shard) +
+                                    " OPTIONS (schema_name '" + schema + "', table_name '" + table.name + "')");
             }
-            coordinator.Execute("INSERT INTO spread." + table.name + " SELECT * FROM spread_rows." + table.name);
+            coordinator.Execute("INSERT INTO " + schema + "." + table.name + " SELECT * FROM " + schema + "_rows." + table.name);
         }
     }
 
@@ -60,9 +63,10 @@ struct SpreadRows {
     // The layer a map document naming the coordinator's `table` gets.
     std::shared_ptr<platform::ILayer> Layer(const std::string& table, const std::string& definition_query = {}) {
         if (!source) source = gis::KindOfSource(coordinator.Source()).open(coordinator.Source(), TestTuning());
-        return source->Layer(table, "spread." + table, definition_query);
+        return source->Layer(table, schema + "." + table, definition_query);
     }
 
+    std::string schema;
     TempFolder folder;
     std::string file;
     TestDatabase coordinator;
@@ -75,7 +79,7 @@ const char* const kRelations[] = {"INTERSECT", "ENVELOPE INTERSECT", "TOUCH", "O
                                   "CROSS", "WHOLLY CONTAIN", "ARE WHOLLY CONTAINED BY"};
 
 TEST(ShardedTable, EveryRelationSelectsWhatTheSameRowsInOneFileSelect) {
-    SpreadRows spread(EdgeCaseTables(0));
+    SpreadRows spread("spread", EdgeCaseTables(0));
     const auto layers = [&spread](const std::string& definition_query) {
         return std::vector<std::shared_ptr<platform::ILayer>>{spread.Layer("cells", definition_query), spread.Layer("lines"),
                                                               spread.Layer("points"), spread.Layer("districts")};
@@ -111,6 +115,91 @@ TEST(ShardedTable, EveryRelationSelectsWhatTheSameRowsInOneFileSelect) {
     const auto filtered = RunOn(layers("fid IN (1, 2)"), "lines", "INTERSECT", "cells");
     EXPECT_EQ(filtered.ids, RunOn(in_file("fid IN (1, 2)"), "lines", "INTERSECT", "cells").ids);
     EXPECT_LT(filtered.ids.size(), RunOn(layers({}), "lines", "INTERSECT", "cells").ids.size());
+}
+
+TEST(ShardedTable, TheCommandLineSelectsAndWritesOutWhatTheFileGives) {
+    SpreadRows spread("spread_cli", EdgeCaseTables(0));
+    const auto document = spread.folder.File("map.json");
+    const auto source = spread.coordinator.Source();
+    std::ofstream(document) << R"({"layers": [
+        {"type": "feature", "name": "cells", "source": ")" + source + R"(", "table": "spread_cli.cells"},
+        {"type": "feature", "name": "lines", "source": ")" + source + R"(", "table": "spread_cli.lines"}]})";
+    const auto run = [&spread](const std::string& map, const std::string& output) {
+        const auto written = spread.folder.File(output);
+        const auto ran = RunSelvane("select --map " + ShellQuoted(map) +
+                                    " --layer2 cells --relation TOUCH --layer1 lines --ids --output " + ShellQuoted(written));
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        return std::make_pair(ran.out, Features(written));
+    };
+    const auto [spread_ids, spread_features] = run(document, "spread.geojson");
+    const auto [file_ids, file_features] = run(spread.file, "file.geojson");
+    EXPECT_EQ(spread_ids, file_ids);
+    // The features written are read through the coordinator, attributes and shapes.
+    EXPECT_GT(spread_features.size(), 5u);
+    EXPECT_EQ(spread_features, file_features);
+}
+
+TEST(ShardedTable, APartThatIsUnreachableLostDifferentOrSharesAnIdIsNamed) {
+    SpreadRows spread("spread_faults", EdgeCaseTables(0));
+    auto& coordinator = spread.coordinator;
+    // A table with a part on a server nobody answers at, and one whose part has no shapes.
+    const auto shard1 = ShardConninfo(1);
+    spread.AddServer("spread_ghost", shard1.substr(0, shard1.find("port=")) + "port=1 dbname=selvane_test");
+    spread.shards[1]->Execute("CREATE TABLE spread_faults.bare (fid integer PRIMARY KEY, zone text)");
+    for (const char* table : {"unreached", "bare"}) {
+        coordinator.Execute(std::string("CREATE TABLE spread_faults.") + table +
+                            " (fid integer, geom geometry(Point, 0), zone text) PARTITION BY HASH (fid)");
+    }
+    coordinator.Execute("CREATE FOREIGN TABLE spread_faults.unreached_1 PARTITION OF spread_faults.unreached FOR VALUES WITH "
+                        "(MODULUS 2, REMAINDER 0) SERVER spread_faults_shard1 OPTIONS (schema_name 'spread_faults', table_name 'points')");
+    coordinator.Execute("CREATE FOREIGN TABLE spread_faults.unreached_2 PARTITION OF spread_faults.unreached FOR VALUES WITH "
+                        "(MODULUS 2, REMAINDER 1) SERVER spread_ghost OPTIONS (schema_name 'spread_faults', table_name 'points')");
+    coordinator.Execute("CREATE FOREIGN TABLE spread_faults.bare_1 PARTITION OF spread_faults.bare FOR VALUES WITH "
+                        "(MODULUS 1, REMAINDER 0) SERVER spread_faults_shard2 OPTIONS (schema_name 'spread_faults', table_name 'bare')");
+    const auto refused = [&spread](const std::string& table) {
+        try {
+            spread.Layer(table);
+        } catch (const platform::Error& error) {
+            return std::string(error.what());
+        }
+        return std::string("opened");
+    };
+    const auto unreached = refused("unreached");
+    EXPECT_NE(unreached.find("part spread_faults.points on server spread_ghost: "), std::string::npos) << unreached;
+    EXPECT_NE(unreached.find("cannot connect"), std::string::npos) << unreached;
+    const auto bare = refused("bare");
+    EXPECT_NE(bare.find("on server spread_faults_shard2: "), std::string::npos) << bare;
+    EXPECT_NE(bare.find("has no geometry column"), std::string::npos) << bare;
+
+    // One id on two servers: the run says which, and where.
+    const auto layers = [&spread] {
+        return std::vector<std::shared_ptr<platform::ILayer>>{spread.Layer("cells"), spread.Layer("lines")};
+    };
+    const auto before = RunOn(layers(), "cells", "INTERSECT", "lines");
+    ASSERT_TRUE(before.messages.empty()) << before.messages.front();
+    const auto held = [&spread](int shard) {
+        return spread.shards[static_cast<std::size_t>(shard - 1)]->Execute("SELECT min(fid) FROM spread_faults.cells");
+    };
+    const auto twice = held(1);
+    spread.shards[2]->Execute("DELETE FROM spread_faults.cells WHERE fid = " + held(3));
+    const auto shape = coordinator.Execute("SELECT ST_AsText(geom) FROM spread_faults_rows.cells WHERE fid = " + twice);
+    spread.shards[2]->Execute("INSERT INTO spread_faults.cells VALUES (" + twice + ", ST_Multi(ST_GeomFromText('" + shape +
+                              "', 0)), 'a')");
+    const auto shared = RunOn(layers(), "cells", "INTERSECT", "lines");
+    ASSERT_EQ(shared.messages.size(), 1u);
+    EXPECT_NE(shared.messages.front().find("gives the object id " + twice + " to a feature on server spread_faults_shard1 and to one on "
+                                           "server spread_faults_shard3"),
+              std::string::npos)
+        << shared.messages.front();
+
+    // A part's server lost after the map opened: the run ends through the report, naming it.
+    const auto lost_layers = layers();
+    spread.shards[1]->Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'selvane'");
+    const auto lost = RunOn(lost_layers, "cells", "INTERSECT", "lines");
+    ASSERT_EQ(lost.messages.size(), 1u);
+    const auto shard2 = ShardConninfo(2);
+    const auto port2 = shard2.substr(shard2.find("port=") + 5, shard2.find(' ', shard2.find("port=")) - shard2.find("port=") - 5);
+    EXPECT_NE(lost.messages.front().find("port='" + port2 + "'"), std::string::npos) << lost.messages.front();
 }
 
 }  // namespace

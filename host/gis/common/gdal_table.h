@@ -21,6 +21,9 @@ struct GdalTable {
     std::string id_column;
     /// The class in error texts.
     std::string culprit;
+    /// GDAL's database drivers take a table's primary key as its features' ids; a table that
+    /// cannot have one (a partitioned table over foreign tables) has `id_column` taken instead.
+    bool ids_without_key = false;
 };
 
 }  // namespace selvane::gis

@@ -67,7 +67,8 @@ std::vector<ShardPlace> ForeignShards(const PostgisSource& coordinator, const Pg
         const auto schema = Text(parts.get(), row, 0), name = Text(parts.get(), row, 1);
         const auto server = Text(parts.get(), row, 2);
         if (server.empty()) {
-            places.push_back({"the coordinator", coordinator.Source(), QuotedIdentifier(schema) + "." + QuotedIdentifier(name)});
+            places.push_back({"the coordinator", coordinator.Source(), QuotedIdentifier(schema) + "." + QuotedIdentifier(name),
+                              schema + "." + name});
             continue;
         }
         if (Text(parts.get(), row, 3) != "postgres_fdw") {
@@ -77,12 +78,13 @@ std::vector<ShardPlace> ForeignShards(const PostgisSource& coordinator, const Pg
                                                        ", which the map cannot search on its server (postgres_fdw only)");
         }
         foreign = true;
-        const auto remote_schema = Text(parts.get(), row, 7), remote_name = Text(parts.get(), row, 8);
+        const auto remote_schema = Text(parts.get(), row, 7).empty() ? schema : Text(parts.get(), row, 7);
+        const auto remote_name = Text(parts.get(), row, 8).empty() ? name : Text(parts.get(), row, 8);
         places.push_back({"server " + server,
                           SourceWithServer(coordinator.Source(), Text(parts.get(), row, 4), Text(parts.get(), row, 5),
                                            Text(parts.get(), row, 6)),
-                          QuotedIdentifier(remote_schema.empty() ? schema : remote_schema) + "." +
-                              QuotedIdentifier(remote_name.empty() ? name : remote_name)});
+                          QuotedIdentifier(remote_schema) + "." + QuotedIdentifier(remote_name),
+                          remote_schema + "." + remote_name});
     }
     if (!foreign) places.clear();
     return places;

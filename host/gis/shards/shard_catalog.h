@@ -21,6 +21,8 @@ struct ShardPlace {
     std::string source;
     /// The part's table there, schema-qualified and quoted as a map names a table.
     std::string table;
+    /// The same as a person writes it ("schema.table").
+    std::string display;
 };
 
 /// The parts of the partitioned table `relation` of `coordinator` when any of them is a

@@ -135,7 +135,12 @@ void ShardedFeatureClass::AddLayerName(const std::string& name) {
     m_whole->AddLayerName(name);
 }
 
-GdalTable ShardedFeatureClass::AsGdalTable() const { return m_whole->AsGdalTable(); }
+GdalTable ShardedFeatureClass::AsGdalTable() const {
+    // Read through the coordinator, which reads each part's rows on its server.
+    auto table = m_whole->AsGdalTable();
+    table.ids_without_key = true;
+    return table;
+}
 
 std::size_t ShardedFeatureClass::PartOf(const platform::IFeature& feature) const {
     const auto* own = dynamic_cast<const PostgisFeature*>(&feature);

@@ -53,7 +53,7 @@ private:
     std::shared_ptr<ShardedFeatureClass> Open(const std::string& table, const std::vector<ShardPlace>& places) {
         std::vector<ShardPart> parts;
         const auto where = [&table](const ShardPlace& place) {
-            return "table " + InMessage(table) + ", part " + InMessage(place.table) + " on " + place.server;
+            return "table " + InMessage(table) + ", part " + InMessage(place.display) + " on " + place.server;
         };
         for (const auto& place : places) {
             try {

@@ -60,9 +60,11 @@ struct SpreadRows {
         coordinator.Execute("CREATE USER MAPPING FOR CURRENT_USER SERVER " + name + " OPTIONS (user 'selvane')");
     }
 
-    // The layer a map document naming the coordinator's `table` gets.
+    // The layer a map document naming the coordinator's `table` gets; its connections, the
+    // parts' too, carry the schema's name as their application's.
     std::shared_ptr<platform::ILayer> Layer(const std::string& table, const std::string& definition_query = {}) {
-        if (!source) source = gis::KindOfSource(coordinator.Source()).open(coordinator.Source(), TestTuning());
+        const auto named = coordinator.Source() + " application_name=" + schema;
+        if (!source) source = gis::KindOfSource(named).open(named, TestTuning());
         return source->Layer(table, schema + "." + table, definition_query);
     }
 
@@ -194,7 +196,8 @@ TEST(ShardedTable, APartThatIsUnreachableLostDifferentOrSharesAnIdIsNamed) {
 
     // A part's server lost after the map opened: the run ends through the report, naming it.
     const auto lost_layers = layers();
-    spread.shards[1]->Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'selvane'");
+    spread.shards[1]->Execute(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'spread_faults'");
     const auto lost = RunOn(lost_layers, "cells", "INTERSECT", "lines");
     ASSERT_EQ(lost.messages.size(), 1u);
     const auto shard2 = ShardConninfo(2);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "gis/geometry/geos_include.h"
@@ -53,6 +54,14 @@ public:
 class ShapeReading {
 public:
     virtual ~ShapeReading() = default;
+    /// The shapes this reading hands out from its row `row` on, in order, at most `count`:
+    /// each one's row into `rows` and its WKB into `wkb` (empty for a row without a shape),
+    /// so that a search of another engine may answer them ahead. Nothing when the reading
+    /// cannot tell.
+    virtual void ShapesFrom(std::size_t row, std::size_t count, std::vector<std::size_t>& rows,
+                            std::vector<std::string>& wkb) const {
+        static_cast<void>(row), static_cast<void>(count), static_cast<void>(rows), static_cast<void>(wkb);
+    }
 };
 
 /// A shape handed out by the map model: either a feature's shape, borrowed from its

@@ -1,12 +1,39 @@
 #include "gis/memory/cursors.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include "gis/common/shape_errors.h"
 #include "gis/support/slices.h"
 #include "gis/geometry/spatial_relation.h"
 
 namespace selvane::gis {
+
+void MemoryScan::ShapesFrom(std::size_t row, std::size_t count, std::vector<std::size_t>& rows,
+                            std::vector<std::string>& wkb) const {
+    const auto owner = scanned.lock();
+    if (!owner) return;
+    const auto& store = owner->Rows();
+    for (; row < store.Count() && rows.size() < count; ++row) {
+        if (shown && !(*shown)[row]) continue;
+        rows.push_back(row);
+        if (const auto* point = store.PlainPointAt(row)) {
+            // A point as WKB in the machine's byte order: the order, type 1, x, y.
+            std::string bytes(21, '\0');
+            bytes[0] = std::endian::native == std::endian::little ? 1 : 0;
+            const std::uint32_t type = 1;
+            std::memcpy(bytes.data() + 1, &type, 4);
+            std::memcpy(bytes.data() + 5, &point->x, 8);
+            std::memcpy(bytes.data() + 13, &point->y, 8);
+            wkb.push_back(std::move(bytes));
+        } else {
+            const auto stored = store.StoredBytesAt(row);
+            wkb.emplace_back(reinterpret_cast<const char*>(stored.data()), stored.size());
+        }
+    }
+}
 
 std::shared_ptr<platform::IFeature> MemoryScanCursor::NextFeature() {
     const auto row_count = m_source.Owner().RowCount();

@@ -32,7 +32,7 @@ public:
     }
     /// Marks the features handed out as those of a scan showing `shown`.
     void SetScan(RowMask shown) {
-        m_scan = std::make_shared<const MemoryScan>(std::move(shown));
+        m_scan = std::make_shared<const MemoryScan>(m_owner, std::move(shown));
     }
 
     const MemoryFeatureClass& Owner() const { return *m_owner; }

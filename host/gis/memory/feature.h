@@ -14,7 +14,11 @@ namespace selvane::gis {
 /// A scan of a class's rows in table order, as the shapes it hands out remember it: a
 /// search whose query shape comes from such a scan may answer the rows to come, ahead.
 struct MemoryScan : ShapeReading {
-    explicit MemoryScan(RowMask shown_rows) : shown(std::move(shown_rows)) {}
+    MemoryScan(std::shared_ptr<const MemoryFeatureClass> scanned_class, RowMask shown_rows)
+        : scanned(std::move(scanned_class)), shown(std::move(shown_rows)) {}
+    void ShapesFrom(std::size_t row, std::size_t count, std::vector<std::size_t>& rows,
+                    std::vector<std::string>& wkb) const override;
+    std::weak_ptr<const MemoryFeatureClass> scanned;  // not held: the class holds what answers its scans
     RowMask shown;  // the rows the scan shows (null: all)
 };
 

@@ -169,15 +169,29 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
     }
-    if (scan_of_this_database) {
-        // A shape of a scan of this database: the rest of its batch is answered ahead.
+    // A shape of a scan: the shapes it shows next are answered ahead, the rest of the
+    // batch of a scan of this database, or the next ones another reading tells of.
+    std::shared_ptr<const AheadShapes> ahead = scan_of_this_database ? batch : nullptr;
+    std::size_t position = query->Row();
+    if (!ahead && query->Reading()) {
+        auto found = m_read_ahead ? m_read_ahead->Position(query->Reading().get(), query->Row()) : std::nullopt;
+        if (!found) {
+            m_read_ahead = std::make_shared<const ShapesReadAhead>(query->Reading(), query->Row(), kShapesReadAhead);
+            found = m_read_ahead->Position(query->Reading().get(), query->Row());
+        }
+        if (found) {
+            ahead = m_read_ahead;
+            position = *found;
+        }
+    }
+    if (ahead) {
         auto self = shared_from_this();
         auto own = [self, relation, source_srid, where, query_owner = request.owner] {
             const auto* shape = dynamic_cast<const Shape*>(query_owner.get());
             return self->OwnSearch(relation, source_srid, where, *shape->Geometry());
         };
         if (!m_ahead) m_ahead = std::make_unique<PostgisSearchAhead>(*this);
-        if (auto cursor = m_ahead->Search(batch, query->Row(), {relation, source_srid, where}, recycling, own)) {
+        if (auto cursor = m_ahead->Search(ahead, position, {relation, source_srid, where}, recycling, own)) {
             return cursor;
         }
     }

@@ -28,6 +28,7 @@ namespace selvane::gis {
 
 class FoundRows;
 class PostgisSearchAhead;
+class ShapesReadAhead;
 struct QueryBatch;
 
 /// A shape from WKB the server sent, its bytes checked before GEOS reads them; throws
@@ -157,6 +158,7 @@ private:
     bool m_all_finite = false;
     std::map<std::tuple<int, bool, bool, std::string>, std::string> m_statements;
     std::unique_ptr<PostgisSearchAhead> m_ahead;
+    std::shared_ptr<const ShapesReadAhead> m_read_ahead;  // the shapes of another reading answered ahead
     mutable std::string m_shape_statement;
     struct QuerySystem {
         std::shared_ptr<const OGRSpatialReference> reference;  // held so that its address stays unique

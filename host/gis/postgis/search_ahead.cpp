@@ -17,6 +17,35 @@ void PutInt32(std::string& bytes, std::int32_t value) {
 
 constexpr std::int32_t kByteaOid = 17;
 
+// `count` values as a PostgreSQL bytea[] in binary form; `value(i)` is the i-th, or null.
+template <typename Value>
+std::string ByteaArray(std::size_t count, const Value& value) {
+    bool any_null = false;
+    std::size_t size = 20;
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto bytes = value(index);
+        any_null = any_null || !bytes;
+        size += 4 + (bytes ? bytes->size() : 0);
+    }
+    std::string array;
+    array.reserve(size);
+    PutInt32(array, 1);  // dimensions
+    PutInt32(array, any_null ? 1 : 0);
+    PutInt32(array, kByteaOid);
+    PutInt32(array, static_cast<std::int32_t>(count));
+    PutInt32(array, 1);  // lower bound
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto bytes = value(index);
+        if (!bytes) {
+            PutInt32(array, -1);
+            continue;
+        }
+        PutInt32(array, static_cast<std::int32_t>(bytes->size()));
+        array.append(bytes->data(), bytes->size());
+    }
+    return array;
+}
+
 }  // namespace
 
 QueryBatch::QueryBatch(std::shared_ptr<const PostgisFeatureClass> scanned_class,
@@ -27,37 +56,53 @@ QueryBatch::QueryBatch(std::shared_ptr<const PostgisFeatureClass> scanned_class,
       rows(std::move(fetched)),
       srid(scanned_class->Table().srid) {}
 
+namespace {
+
+std::optional<std::string_view> QueryBatchShape(const PGresult* rows, std::size_t row) {
+    const int at = static_cast<int>(row);
+    if (PQgetisnull(rows, at, 1)) return std::nullopt;
+    return std::string_view(PQgetvalue(rows, at, 1), static_cast<std::size_t>(PQgetlength(rows, at, 1)));
+}
+
+}  // namespace
+
 std::string QueryBatch::Shapes(std::size_t first, std::size_t end) const {
-    const int from = static_cast<int>(first);
-    const int to = static_cast<int>(end);
-    bool any_null = false;
-    std::size_t size = 20;
-    for (int row = from; row < to; ++row) {
-        any_null = any_null || PQgetisnull(rows.get(), row, 1);
-        size += 4 + static_cast<std::size_t>(PQgetlength(rows.get(), row, 1));
+    return ByteaArray(end - first, [&](std::size_t index) { return QueryBatchShape(rows.get(), first + index); });
+}
+
+void QueryBatch::ShapesFrom(std::size_t row, std::size_t count, std::vector<std::size_t>& rows_from,
+                            std::vector<std::string>& wkb) const {
+    for (; row < Size() && rows_from.size() < count; ++row) {
+        rows_from.push_back(row);
+        const auto shape = QueryBatchShape(rows.get(), row);
+        wkb.emplace_back(shape ? *shape : std::string_view());
     }
-    std::string bytes;
-    bytes.reserve(size);
-    PutInt32(bytes, 1);  // dimensions
-    PutInt32(bytes, any_null ? 1 : 0);
-    PutInt32(bytes, kByteaOid);
-    PutInt32(bytes, to - from);
-    PutInt32(bytes, 1);  // lower bound
-    for (int row = from; row < to; ++row) {
-        if (PQgetisnull(rows.get(), row, 1)) {
-            PutInt32(bytes, -1);
-            continue;
-        }
-        const int length = PQgetlength(rows.get(), row, 1);
-        PutInt32(bytes, length);
-        bytes.append(PQgetvalue(rows.get(), row, 1), static_cast<std::size_t>(length));
-    }
-    return bytes;
+}
+
+ShapesReadAhead::ShapesReadAhead(const std::shared_ptr<const ShapeReading>& reading, std::size_t row, std::size_t count)
+    : m_reading(reading) {
+    if (reading) reading->ShapesFrom(row, count, m_rows, m_wkb);
+}
+
+std::string ShapesReadAhead::Shapes(std::size_t first, std::size_t end) const {
+    return ByteaArray(end - first, [&](std::size_t index) -> std::optional<std::string_view> {
+        const auto& bytes = m_wkb[first + index];
+        if (bytes.empty()) return std::nullopt;
+        return std::string_view(bytes);
+    });
+}
+
+std::optional<std::size_t> ShapesReadAhead::Position(const ShapeReading* reading, std::size_t row) const {
+    const auto held = m_reading.lock();
+    if (!held || held.get() != reading) return std::nullopt;
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), row);
+    if (at == m_rows.end() || *at != row) return std::nullopt;
+    return static_cast<std::size_t>(at - m_rows.begin());
 }
 
 PostgisSearchAhead::~PostgisSearchAhead() { End(); }
 
-std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::shared_ptr<const QueryBatch>& batch,
+std::shared_ptr<platform::IFeatureCursor> PostgisSearchAhead::Search(const std::shared_ptr<const AheadShapes>& batch,
                                                               std::size_t row, const SearchKey& key, bool recycling,
                                                               OwnStatement own_statement) {
     const bool same = m_current && m_current->batch == batch && m_current->key == key;
@@ -74,7 +119,7 @@ std::shared_ptr<PgConnection> PostgisSearchAhead::Helper() {
     return m_helper_failed ? nullptr : m_owner.Connection()->Extra(ExtraUse::kSearches);
 }
 
-void PostgisSearchAhead::Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key) {
+void PostgisSearchAhead::Start(const std::shared_ptr<const AheadShapes>& batch, std::size_t row, const SearchKey& key) {
     End();
     const auto& main = m_owner.Connection();
     const std::size_t end = batch->Size();
@@ -191,7 +236,7 @@ const std::string& PostgisSearchAhead::Statement(const std::shared_ptr<PgConnect
 }
 
 AheadRows::AheadRows(std::shared_ptr<PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
-                     std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement)
+                     std::shared_ptr<const AheadShapes> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement)
     : m_owner(std::move(owner)),
       m_relation(relation),
       m_batch(std::move(batch)),

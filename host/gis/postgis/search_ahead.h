@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,13 +29,23 @@ namespace selvane::gis {
 
 class PostgisFeatureClass;
 
+/// Query shapes known before their searches are asked: a statement answers them at once.
+class AheadShapes {
+public:
+    virtual ~AheadShapes() = default;
+    virtual std::size_t Size() const = 0;
+    /// The shapes [first, end) as a PostgreSQL bytea[] of WKB in binary form.
+    virtual std::string Shapes(std::size_t first, std::size_t end) const = 0;
+};
+
 /// The rows of one FETCH of a full scan (object id, WKB), which its shapes point back to.
-struct QueryBatch : ShapeReading {
+struct QueryBatch : ShapeReading, AheadShapes {
     QueryBatch(std::shared_ptr<const PostgisFeatureClass> scanned_class, std::shared_ptr<ScanSearches> scan_searches,
                PgResult fetched);
-    std::size_t Size() const { return static_cast<std::size_t>(PQntuples(rows.get())); }
-    /// The shapes of rows [first, end) as a PostgreSQL bytea[] in binary form.
-    std::string Shapes(std::size_t first, std::size_t end) const;
+    std::size_t Size() const override { return static_cast<std::size_t>(PQntuples(rows.get())); }
+    std::string Shapes(std::size_t first, std::size_t end) const override;
+    void ShapesFrom(std::size_t row, std::size_t count, std::vector<std::size_t>& rows_from,
+                    std::vector<std::string>& wkb) const override;
 
     std::weak_ptr<const PostgisFeatureClass> scanned;  // not held: a class answering ahead holds its batch
     const PgConnection* connection;
@@ -42,6 +53,25 @@ struct QueryBatch : ShapeReading {
     PgResult rows;
     std::int32_t srid;
 };
+
+/// The shapes a scan of another engine or database hands out next (ShapeReading::ShapesFrom).
+class ShapesReadAhead : public AheadShapes {
+public:
+    /// The next `count` shapes of `reading` from its row `row` on; empty when it cannot tell.
+    ShapesReadAhead(const std::shared_ptr<const ShapeReading>& reading, std::size_t row, std::size_t count);
+    std::size_t Size() const override { return m_rows.size(); }
+    std::string Shapes(std::size_t first, std::size_t end) const override;
+    /// Where the reading's row `row` is among these shapes, if it is.
+    std::optional<std::size_t> Position(const ShapeReading* reading, std::size_t row) const;
+
+private:
+    std::weak_ptr<const ShapeReading> m_reading;  // which reading, while it lives
+    std::vector<std::size_t> m_rows;              // ascending
+    std::vector<std::string> m_wkb;
+};
+
+/// How many shapes of another reading one statement answers ahead.
+inline constexpr std::size_t kShapesReadAhead = 1024;
 
 /// What a search is answered by: relation, SRID to project the query from (0: none) and
 /// definition query.
@@ -60,7 +90,7 @@ struct AheadPart {
 
 /// The searches of one batch being answered ahead.
 struct AheadBatch {
-    std::shared_ptr<const QueryBatch> batch;
+    std::shared_ptr<const AheadShapes> batch;
     SearchKey key;
     std::size_t last_asked = 0;
     std::size_t reading_row = 0;  // the row whose search last read a stream
@@ -81,7 +111,7 @@ public:
     using OwnStatement = std::function<std::unique_ptr<FoundRows>()>;
     /// A cursor over the answer to the search of `row` of `batch`; nullptr when the
     /// batch's searches run one statement each (after a failure).
-    std::shared_ptr<platform::IFeatureCursor> Search(const std::shared_ptr<const QueryBatch>& batch, std::size_t row,
+    std::shared_ptr<platform::IFeatureCursor> Search(const std::shared_ptr<const AheadShapes>& batch, std::size_t row,
                                                      const SearchKey& key, bool recycling, OwnStatement own_statement);
 
     AheadBatch* Current() { return m_current.get(); }
@@ -91,7 +121,7 @@ public:
     void Fail();
 
 private:
-    void Start(const std::shared_ptr<const QueryBatch>& batch, std::size_t row, const SearchKey& key);
+    void Start(const std::shared_ptr<const AheadShapes>& batch, std::size_t row, const SearchKey& key);
     void End();
     const std::string& Statement(const std::shared_ptr<PgConnection>& connection, const SearchKey& key);
     std::shared_ptr<PgConnection> Helper();
@@ -107,7 +137,7 @@ private:
 class AheadRows : public FoundRows {
 public:
     AheadRows(std::shared_ptr<PostgisFeatureClass> owner, platform::esriSpatialRelEnum relation,
-              std::shared_ptr<const QueryBatch> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement);
+              std::shared_ptr<const AheadShapes> batch, std::size_t row, PostgisSearchAhead::OwnStatement own_statement);
     std::optional<FoundRow> Next() override;
 
 private:
@@ -115,7 +145,7 @@ private:
 
     std::shared_ptr<PostgisFeatureClass> m_owner;
     platform::esriSpatialRelEnum m_relation;
-    std::shared_ptr<const QueryBatch> m_batch;
+    std::shared_ptr<const AheadShapes> m_batch;
     std::size_t m_row;
     PostgisSearchAhead::OwnStatement m_own_statement;
     std::unique_ptr<FoundRows> m_own;

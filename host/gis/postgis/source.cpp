@@ -153,7 +153,7 @@ PgRelation PostgisSource::Find(const std::string& name) const {
     return {Text(found.get(), 0, 0), Text(found.get(), 0, 1), Text(found.get(), 0, 2)};
 }
 
-std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name, const std::string& id_column) const {
+std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name, const KnownOfParts* parts) const {
     const auto fail = [&](const std::string& why) -> platform::Error {
         return platform::Error(platform::kFail, m_connection->Named() + ": " + why);
     };
@@ -191,7 +191,9 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         {{oid}});
     table.own_rows_only = Text(children.get(), 0, 0) != "p" && Text(children.get(), 0, 1) == "t";
     table.heap_rows = Text(children.get(), 0, 0) == "r";
-    if (table.srid == 0) {
+    if (table.srid == 0 && parts) {
+        table.srid = parts->srid;
+    } else if (table.srid == 0) {
         try {
             table.srid = SridOfRows(*m_connection, table);
         } catch (const platform::Error& error) {
@@ -205,13 +207,13 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         {{oid}});
     auto key_type = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 1) : std::string();
     table.fid_column = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 0) : std::string();
-    if (PQntuples(keys.get()) == 0 && !id_column.empty()) {
+    if (PQntuples(keys.get()) == 0 && parts) {
         const auto given = m_connection->Execute(
             "SELECT format_type(atttypid, NULL) FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attname = $2 "
             "AND attnum > 0 AND NOT attisdropped",
-            {{oid}, {id_column}});
+            {{oid}, {parts->id_column}});
         key_type = PQntuples(given.get()) == 1 ? Text(given.get(), 0, 0) : std::string();
-        table.fid_column = id_column;
+        table.fid_column = parts->id_column;
     }
     if (key_type != "integer" && key_type != "bigint" && key_type != "smallint") {
         throw fail("table " + table.Display() +

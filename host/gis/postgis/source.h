@@ -42,9 +42,14 @@ public:
     /// integer primary key), its first geometry column, shape type and coordinate system.
     /// Throws platform::Error for a table that is missing, has no geometry column, a shape
     /// type the map cannot hold, or no integer primary key.
-    /// `id_column`, when given, is the ids of a table that has no primary key because it
-    /// cannot (a partitioned table over foreign tables, whose parts have one by that name).
-    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table, const std::string& id_column = {}) const;
+    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table) const { return LoadTable(table, nullptr); }
+    /// What the parts of a table spread over servers tell of it (a partitioned table over
+    /// foreign tables cannot have a primary key, and its rows are read from afar).
+    struct KnownOfParts {
+        std::string id_column;  // each part's primary key
+        std::int32_t srid = 0;  // each part's, where the column declares none
+    };
+    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table, const KnownOfParts* parts) const;
 
 private:
     std::shared_ptr<PgConnection> m_connection;

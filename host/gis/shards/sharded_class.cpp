@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <thread>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 
@@ -35,19 +35,20 @@ private:
     std::shared_ptr<platform::IFeatureCursor> m_cursor;
 };
 
-// The features every part's search finds. The searches are asked for at once (each part's
-// statement then runs on its server while the others are asked, and a query its class
-// refuses is refused here, as a search is); their rows are read when the first feature is
-// asked for, each part's on a thread, so that a failure surfaces at the cursor.
+// The features every part's search found, handed out part after part; a part's failure to
+// read its rows is thrown at the first feature, as a search's cursor throws it.
 class AllPartsAtOnceCursor : public platform::IFeatureCursor {
 public:
-    AllPartsAtOnceCursor(const ShardedFeatureClass& owner, const ShardedFeatureClass::PartSearch& search)
-        : m_owner(owner) {
-        for (std::size_t part = 0; part < owner.Parts().size(); ++part) m_cursors.push_back(search(part));
-    }
+    AllPartsAtOnceCursor(const ShardedFeatureClass& owner, std::vector<std::vector<std::int64_t>> found,
+                         std::exception_ptr failure)
+        : m_owner(owner), m_found(std::move(found)), m_failure(std::move(failure)) {}
 
     std::shared_ptr<platform::IFeature> NextFeature() override {
-        if (!m_read) Read();
+        if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+        if (!m_checked) {
+            m_checked = true;
+            RequireIdsOfOnePart();
+        }
         while (m_part < m_found.size()) {
             if (m_next < m_found[m_part].size()) {
                 return std::make_shared<PostgisFeature>(m_owner.Parts()[m_part].table, m_found[m_part][m_next++],
@@ -60,38 +61,6 @@ public:
     }
 
 private:
-    void Read() {
-        m_read = true;
-        m_found.assign(m_cursors.size(), {});
-        std::vector<std::exception_ptr> failures(m_cursors.size());
-        const auto read = [&](std::size_t part) noexcept {
-            try {
-                while (const auto feature = m_cursors[part]->NextFeature()) m_found[part].push_back(feature->OID());
-            } catch (...) {
-                failures[part] = std::current_exception();
-            }
-            m_cursors[part].reset();
-        };
-        {
-            // Each part's class has a connection of its own, which only its thread uses until
-            // every thread has been joined.
-            std::vector<std::jthread> threads;
-            threads.reserve(m_cursors.size());
-            for (std::size_t part = 1; part < m_cursors.size(); ++part) {
-                try {
-                    threads.emplace_back(read, part);
-                } catch (const std::system_error&) {
-                    read(part);  // no thread to be had: read here, in turn
-                }
-            }
-            if (!m_cursors.empty()) read(0);
-        }
-        for (const auto& failure : failures) {
-            if (failure) std::rethrow_exception(failure);
-        }
-        RequireIdsOfOnePart();
-    }
-
     void RequireIdsOfOnePart() const {
         if (m_found.size() < 2) return;
         std::unordered_map<std::int64_t, std::size_t> part_of;
@@ -111,9 +80,9 @@ private:
     }
 
     const ShardedFeatureClass& m_owner;
-    std::vector<std::shared_ptr<platform::IFeatureCursor>> m_cursors;  // a part each, until read
-    bool m_read = false;
     std::vector<std::vector<std::int64_t>> m_found;  // a part each
+    std::exception_ptr m_failure;
+    bool m_checked = false;
     std::size_t m_part = 0;
     std::size_t m_next = 0;
 };
@@ -176,7 +145,36 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
     // The threads read the query shape at once: what GEOS would work out on first need is
     // worked out here, before them.
     FillLazyEnvelopes(*query);
-    return std::make_shared<AllPartsAtOnceCursor>(*this, search);
+    // Each part searched and its rows read on a thread of its own (the parts' classes each
+    // have a connection of their own, which only that thread uses until it is joined): a
+    // search its class refuses is thrown here, as a search's refusal is; a failure to read
+    // the rows, at the cursor.
+    const std::size_t parts = m_parts.size();
+    std::vector<std::vector<std::int64_t>> found(parts);
+    std::vector<std::exception_ptr> refused(parts), failed(parts);
+    const auto run = [&](std::size_t part) noexcept {
+        std::shared_ptr<platform::IFeatureCursor> cursor;
+        try {
+            cursor = search(part);
+        } catch (...) {
+            refused[part] = std::current_exception();
+            return;
+        }
+        try {
+            while (const auto feature = cursor->NextFeature()) found[part].push_back(feature->OID());
+        } catch (...) {
+            failed[part] = std::current_exception();
+        }
+    };
+    m_workers.RunEach(parts, run);
+    for (const auto& refusal : refused) {
+        if (refusal) std::rethrow_exception(refusal);
+    }
+    std::exception_ptr failure;
+    for (const auto& part_failure : failed) {
+        if (part_failure && !failure) failure = part_failure;
+    }
+    return std::make_shared<AllPartsAtOnceCursor>(*this, std::move(found), failure);
 }
 
 }  // namespace selvane::gis

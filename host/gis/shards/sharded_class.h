@@ -13,6 +13,7 @@
 #include "gis/common/gdal_table.h"
 #include "gis/common/layer_names.h"
 #include "gis/postgis/feature_class.h"
+#include "gis/shards/part_workers.h"
 #include "platform/arcobjects.h"
 
 namespace selvane::gis {
@@ -45,7 +46,7 @@ public:
     /// The features that `search` (one part's search) finds on every part. Without a
     /// spatial filter, the parts' features one part after another; with one, every part
     /// searched at once, each on a thread, and their ids merged. Two parts that give the
-    /// same id fail the search: one id would stand for two features.
+    /// same id fail the search: one id would stand for two features. One search at a time.
     using PartSearch = std::function<std::shared_ptr<platform::IFeatureCursor>(std::size_t part)>;
     std::shared_ptr<platform::IFeatureCursor> SearchParts(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, const PartSearch& search) const;
@@ -53,6 +54,7 @@ public:
 private:
     std::shared_ptr<PostgisFeatureClass> m_whole;
     std::vector<ShardPart> m_parts;
+    mutable PartWorkers m_workers;
 };
 
 }  // namespace selvane::gis

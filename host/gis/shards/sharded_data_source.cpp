@@ -63,7 +63,8 @@ private:
             }
         }
         const auto& key = parts.front().table->Table().fid_column;
-        auto whole = m_coordinator.Source().LoadTable(table, key);
+        const PostgisSource::KnownOfParts known{key, parts.front().table->Table().srid};
+        auto whole = m_coordinator.Source().LoadTable(table, &known);
         const auto& parent = whole->Table();
         for (std::size_t index = 0; index < parts.size(); ++index) {
             const auto& own = parts[index].table->Table();

@@ -6,12 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rows=${1:-10000000}
-bash scripts/setup.sh engines
-cmake --preset release > /dev/null
-cmake --build --preset release --target map_draw_bench > /dev/null
-bin=build/release
-data=${TMPDIR:-/tmp}/selvane-bench
-mkdir -p "$data"
+source bench/scenarios.sh
+bench_prepare map_draw_bench
 
 state=$(mktemp -d "${TMPDIR:-/tmp}/selvane-pg-state.XXXXXX")
 trap 'bash tests/postgis/cluster.sh stop "$state"' EXIT

@@ -10,13 +10,8 @@
 #   bash bench/postgis_select.sh [--quick]     (--quick: the 10k × 100k rows, and 1M points)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh engines
-cmake --preset release > /dev/null
-cmake --build --preset release --target selvane make_bench_data > /dev/null
-bin=build/release
-data=${TMPDIR:-/tmp}/selvane-bench
-mkdir -p "$data"
 source bench/scenarios.sh
+bench_prepare selvane make_bench_data
 
 state=$(mktemp -d "${TMPDIR:-/tmp}/selvane-pg-state.XXXXXX")
 trap 'bash tests/postgis/cluster.sh stop "$state"' EXIT

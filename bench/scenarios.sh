@@ -1,6 +1,16 @@
 # The benchmark scenarios and timing helpers, sourced by the comparison scripts.
 # Needs $data (the folder of the generated GeoPackages).
 
+# The engines installed and `$@` built in the release preset, in $bin; the data folder made.
+bench_prepare() {
+  bash scripts/setup.sh engines
+  cmake --preset release > /dev/null
+  cmake --build --preset release --target "$@" > /dev/null
+  bin=build/release
+  data=${TMPDIR:-/tmp}/selvane-bench
+  mkdir -p "$data"
+}
+
 # kind relation predicate queries targets targets-per-query; --quick: the 10k × 100k rows;
 # --large: the few large queries only; --huge: 100k queries over 10M points
 bench_rows() {

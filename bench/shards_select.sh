@@ -11,13 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 points=${1:-1000000}
 queries=${2:-10000}
-bash scripts/setup.sh engines
-cmake --preset release > /dev/null
-cmake --build --preset release --target selvane > /dev/null
-bin=build/release
-data=${TMPDIR:-/tmp}/selvane-bench
-mkdir -p "$data"
 source bench/scenarios.sh
+bench_prepare selvane
 
 state=$(mktemp -d "${TMPDIR:-/tmp}/selvane-shards-state.XXXXXX")
 trap 'bash tests/postgis/shards.sh stop "$state/shards"; bash tests/postgis/cluster.sh stop "$state/coordinator"' EXIT

@@ -857,6 +857,24 @@ TEST(PostgisFailures, TablesWithoutADeclaredSystemWithChildrenOrWithNonFiniteSha
     // The wells fail the first search; the blocks, once three were searched.
     EXPECT_EQ(counts["wells"], (std::vector<std::string>{"0", "0"}));
     EXPECT_EQ(counts["declared"], (std::vector<std::string>{"4", "4"}));
+
+    // Points are first looked for outside a box of float range: a finite coordinate beyond
+    // it and an empty point are not faults, an infinite one is.
+    database.Execute("CREATE TABLE rows.far (fid integer PRIMARY KEY, geom geometry(Point, 32633))");
+    database.Execute("INSERT INTO rows.far VALUES (1, ST_SetSRID(ST_MakePoint(500015, 6000005), 32633)), (2, "
+                     "ST_SetSRID(ST_MakePoint(1e39, 6000005), 32633)), (3, 'SRID=32633;POINT EMPTY')");
+    const ScopedTableCopyRule in_server(gis::TableCopyRule::kNever);
+    const auto far_selected = [&database] {
+        HostedMap hosted({database.Layer("far"), database.Layer("declared")});
+        hosted.Open();
+        hosted.Select("far", "INTERSECT", "declared");
+        return std::pair{hosted.messages.texts, hosted.Count()};
+    };
+    EXPECT_EQ(far_selected(), (std::pair{std::vector<std::string>{}, std::string("1")}));
+    database.Execute("INSERT INTO rows.far VALUES (4, ST_SetSRID(ST_MakePoint(500005, '-Infinity'), 32633))");
+    const auto [texts, count] = far_selected();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts.front().find("FID 4: a coordinate is not a finite number"), std::string::npos) << texts.front();
 }
 
 TEST(PostgisFailures, AnInvalidShapeFoundBySearchIsNamedWithItsFid) {

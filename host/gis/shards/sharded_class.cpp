@@ -87,11 +87,11 @@ private:
     std::size_t m_next = 0;
 };
 
-const geos::geom::Geometry* QueryGeometry(const std::shared_ptr<platform::IQueryFilter>& filter) {
+const Shape* QueryShape(const std::shared_ptr<platform::IQueryFilter>& filter) {
     const auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return nullptr;
-    const auto shape = std::dynamic_pointer_cast<Shape>(spatial->Geometry());
-    return shape ? shape->Geometry() : nullptr;
+    const auto* shape = dynamic_cast<const Shape*>(spatial->Geometry().get());
+    return shape && shape->Geometry() ? shape : nullptr;
 }
 
 }  // namespace
@@ -140,11 +140,8 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::Search(std::share
 std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
     const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, const PartSearch& search) const {
     static_cast<void>(recycling);
-    const auto* query = QueryGeometry(filter);
+    const auto* query = QueryShape(filter);
     if (!query) return std::make_shared<PartAfterPartCursor>(m_parts.size(), search);
-    // The threads read the query shape at once: what GEOS would work out on first need is
-    // worked out here, before them.
-    FillLazyEnvelopes(*query);
     // Each part searched and its rows read on a thread of its own (the parts' classes each
     // have a connection of their own, which only that thread uses until it is joined): a
     // search its class refuses is thrown here, as a search's refusal is; a failure to read
@@ -152,21 +149,53 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
     const std::size_t parts = m_parts.size();
     std::vector<std::vector<std::int64_t>> found(parts);
     std::vector<std::exception_ptr> refused(parts), failed(parts);
-    const auto run = [&](std::size_t part) noexcept {
-        std::shared_ptr<platform::IFeatureCursor> cursor;
+    if (!m_coordinates_checked) {
+        // Each part's first search checks every coordinate of its table, a scan of it: done
+        // here for all parts at once. A part that fails fails its own search just after,
+        // where its search reports it.
+        m_workers.RunEach(parts, [this](std::size_t part) noexcept {
+            try {
+                m_parts[part].table->RequireAllFinite();
+            } catch (...) {
+            }
+        });
+        m_coordinates_checked = true;
+    }
+    std::vector<std::shared_ptr<platform::IFeatureCursor>> cursors(parts);
+    const auto ask = [&](std::size_t part) noexcept {
         try {
-            cursor = search(part);
+            cursors[part] = search(part);
         } catch (...) {
             refused[part] = std::current_exception();
-            return;
         }
+    };
+    const auto read = [&](std::size_t part) noexcept {
+        if (!cursors[part]) return;
         try {
-            while (const auto feature = cursor->NextFeature()) found[part].push_back(feature->OID());
+            while (const auto feature = cursors[part]->NextFeature()) found[part].push_back(feature->OID());
         } catch (...) {
             failed[part] = std::current_exception();
         }
+        cursors[part].reset();
     };
-    m_workers.RunEach(parts, run);
+    if (query->Reading()) {
+        // A shape a scan tells of: every part answers the scan's next shapes ahead, in one
+        // statement a part. Asking sends each part's statement when a batch begins and
+        // reads nothing, so every server works on its statement at once; this search then
+        // reads what each has answered, in turn on this thread rather than waking a thread
+        // a part for every shape.
+        for (std::size_t part = 0; part < parts; ++part) ask(part);
+        for (std::size_t part = 0; part < parts; ++part) read(part);
+    } else {
+        const auto run = [&](std::size_t part) noexcept {
+            ask(part);
+            read(part);
+        };
+        // The threads read the query shape at once: what GEOS would work out on first need
+        // is worked out here, before them.
+        FillLazyEnvelopes(*query->Geometry());
+        m_workers.RunEach(parts, run);
+    }
     for (const auto& refusal : refused) {
         if (refusal) std::rethrow_exception(refusal);
     }

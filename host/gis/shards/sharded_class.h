@@ -55,6 +55,7 @@ private:
     std::shared_ptr<PostgisFeatureClass> m_whole;
     std::vector<ShardPart> m_parts;
     mutable PartWorkers m_workers;
+    mutable bool m_coordinates_checked = false;
 };
 
 }  // namespace selvane::gis

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -67,7 +68,13 @@ public:
                                                      std::make_unique<FoundInCopy>(std::move(queries), std::move(found)));
     }
 
+    void Prepare(PostgisFeatureClass& target, const std::shared_ptr<const QueryBatch>& batch,
+                 const SpatialQuery& request, const std::string& where) override {
+        CopyFor(target, *batch, *request.shape->Geometry(), where);
+    }
+
     bool AnswersEverySearch() const override {
+        const std::lock_guard lock(m_mutex);
         return !m_copies.empty() &&
                std::all_of(m_copies.begin(), m_copies.end(), [](const auto& copy) { return copy.second.rows != nullptr; });
     }
@@ -79,7 +86,9 @@ private:
     std::shared_ptr<MemoryFeatureClass> CopyRows(PostgisFeatureClass& target, const std::string& where, bool shareable);
     std::shared_ptr<const MemoryFeatureClass> InMemory(const std::shared_ptr<const QueryBatch>& batch);
 
-    // By target class and definition query.
+    // By target class and definition query. Targets may be made ready at once, each on a
+    // thread: the map is read and written under the mutex, each copy made outside it.
+    mutable std::mutex m_mutex;
     std::map<std::pair<const PostgisFeatureClass*, std::string>, TableCopy> m_copies;
     // The scan's batch being searched (not held: the batch holds the scan's searches,
     // and so this), and its rows in memory (null when they cannot be: the batch's
@@ -91,8 +100,11 @@ private:
 MemoryFeatureClass* ScanTableCopies::CopyFor(PostgisFeatureClass& target, const QueryBatch& batch,
                                              const geos::geom::Geometry& query, const std::string& where) {
     const auto key = std::make_pair(static_cast<const PostgisFeatureClass*>(&target), where);
-    auto found = m_copies.find(key);
-    if (found != m_copies.end() && found->second.owner.lock().get() == &target) return found->second.rows.get();
+    {
+        const std::lock_guard lock(m_mutex);
+        auto found = m_copies.find(key);
+        if (found != m_copies.end() && found->second.owner.lock().get() == &target) return found->second.rows.get();
+    }
     auto& connection = *target.Connection();
     TableCopy copy{target.weak_from_this(), nullptr};
     // Inside the scan's transaction: a statement that fails undoes the copy alone, and the
@@ -122,6 +134,7 @@ MemoryFeatureClass* ScanTableCopies::CopyFor(PostgisFeatureClass& target, const 
     } catch (const platform::Error&) {
         copy.rows = nullptr;  // no savepoint: the server answers, and says what is wrong
     }
+    const std::lock_guard lock(m_mutex);
     return m_copies.insert_or_assign(key, std::move(copy)).first->second.rows.get();
 }
 

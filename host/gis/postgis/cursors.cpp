@@ -82,7 +82,7 @@ std::string PostgisScanCursor::Fetch() const {
 }
 
 bool PostgisScanCursor::SearchedElsewhere() const {
-    return m_searches && m_searches->elsewhere && m_searches->elsewhere->AnswersEverySearch();
+    return m_searches && m_searches->AllAnsweredElsewhere();
 }
 
 std::shared_ptr<platform::IFeature> PostgisScanCursor::NextFeature() {

@@ -152,16 +152,12 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
         // The server's check of every coordinate is a scan of the whole table. A copy of
         // the whole table checks each coordinate as it reads it, so a scan that may copy
         // the table has it checked there, or here if the copy is not made.
-        if (!scan_of_this_database || !where.empty()) RequireAllFinite();
+        if (!batch || !where.empty()) RequireAllFinite();
         source_srid = QuerySrid(query->SpatialReference());
     } catch (const platform::Error& error) {
         return std::make_shared<FailingCursor>(error);
     }
-    if (scan_of_this_database && source_srid == 0 && m_elsewhere) {
-        // A shape of a scan of this database, in this table's system: its searches may be
-        // answered outside the server.
-        auto& elsewhere = batch->searches->elsewhere;
-        if (!elsewhere) elsewhere = m_elsewhere();
+    if (auto* elsewhere = ElsewhereFor(batch.get(), source_srid)) {
         if (auto cursor = elsewhere->Search(*this, batch, request, where, recycling)) return cursor;
     }
     try {
@@ -197,6 +193,30 @@ std::shared_ptr<platform::IFeatureCursor> PostgisFeatureClass::SearchRequest(con
     }
     return std::make_shared<PostgisSearchCursor>(shared_from_this(), recycling,
                                                  OwnSearch(relation, source_srid, where, *query->Geometry()));
+}
+
+SearchesElsewhere* PostgisFeatureClass::ElsewhereFor(const QueryBatch* batch, std::int32_t source_srid) const {
+    // A shape of a database scan, in this table's system: its searches may be answered
+    // outside the server.
+    return batch && source_srid == 0 ? batch->searches->Elsewhere(m_elsewhere) : nullptr;
+}
+
+void PostgisFeatureClass::PrepareSearch(const std::shared_ptr<platform::IQueryFilter>& filter,
+                                        const std::string& where) noexcept {
+    try {
+        const auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
+        if (!spatial) return;
+        const auto request = ReadSpatialFilter(*spatial, m_table.geometry_column, m_table.Display(),
+                                               m_table.dimension, [this] { return Culprit(); });
+        if (!request.shape) return;
+        const auto batch = std::dynamic_pointer_cast<const QueryBatch>(request.shape->Reading());
+        if (auto* elsewhere = ElsewhereFor(batch.get(), QuerySrid(request.shape->SpatialReference()))) {
+            elsewhere->Prepare(*this, batch, request, where);
+        }
+        RequireAllFinite();
+    } catch (...) {
+        // The search meets it again, and reports it.
+    }
 }
 
 std::unique_ptr<FoundRows> PostgisFeatureClass::OwnSearch(platform::esriSpatialRelEnum relation,

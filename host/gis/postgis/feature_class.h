@@ -114,6 +114,12 @@ public:
     std::shared_ptr<platform::IFeatureCursor> SearchWhere(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, const std::string& where);
 
+    /// Makes ready what the first search by `filter` would: the answer outside the server
+    /// its scan may have (a copy of the table) and the check of every coordinate, so that
+    /// several tables can be made ready at once, each on a thread. Faults are left for the
+    /// search to report.
+    void PrepareSearch(const std::shared_ptr<platform::IQueryFilter>& filter, const std::string& where) noexcept;
+
     /// The table's row count if it has been counted.
     std::optional<std::int64_t> CountedRows() const { return m_row_count; }
 
@@ -142,6 +148,7 @@ private:
     const std::string& SearchStatement(platform::esriSpatialRelEnum relation, bool projected, bool large_area,
                                        const std::string& where);
     // The rows of a search of one query shape in one statement.
+    SearchesElsewhere* ElsewhereFor(const QueryBatch* batch, std::int32_t source_srid) const;
     std::unique_ptr<FoundRows> OwnSearch(platform::esriSpatialRelEnum relation, std::int32_t source_srid,
                                          const std::string& where, const geos::geom::Geometry& query);
     // The SRID to project a query shape from, 0 when it is already in the table's system.

@@ -39,6 +39,8 @@ public:
     /// costs what the picture's pixels do.
     void ReadShapes(const ShapeRequest& request, const ShapeVisitor& visit) override;
     std::string Description() override;
+    /// The definition query as this layer's statements run it (empty: every row).
+    const std::string& Filter() const { return m_filter; }
 
 private:
     enum class Reading { All, Large, Samples, Selected, PointBlocks, PointBlocksInBox };

@@ -133,13 +133,18 @@ std::int32_t ShardedFeatureClass::FeatureCount(std::shared_ptr<platform::IQueryF
 
 std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                       bool recycling) {
-    return SearchParts(filter, recycling,
-                       [this, filter, recycling](std::size_t part) { return m_parts[part].table->Search(filter, recycling); });
+    return SearchParts(filter, recycling, std::vector<std::string>{});
 }
 
 std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
-    const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, const PartSearch& search) const {
-    static_cast<void>(recycling);
+    const std::shared_ptr<platform::IQueryFilter>& filter, bool recycling, const std::vector<std::string>& wheres) const {
+    static const std::string kAllRows;
+    const auto where = [&wheres](std::size_t part) -> const std::string& {
+        return part < wheres.size() ? wheres[part] : kAllRows;
+    };
+    const auto search = [this, filter, recycling, wheres](std::size_t part) {
+        return m_parts[part].table->SearchWhere(filter, recycling, part < wheres.size() ? wheres[part] : kAllRows);
+    };
     const auto* query = QueryShape(filter);
     if (!query) return std::make_shared<PartAfterPartCursor>(m_parts.size(), search);
     // Each part searched and its rows read on a thread of its own (the parts' classes each
@@ -149,17 +154,12 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
     const std::size_t parts = m_parts.size();
     std::vector<std::vector<std::int64_t>> found(parts);
     std::vector<std::exception_ptr> refused(parts), failed(parts);
-    if (!m_coordinates_checked) {
-        // Each part's first search checks every coordinate of its table, a scan of it: done
-        // here for all parts at once. A part that fails fails its own search just after,
-        // where its search reports it.
-        m_workers.RunEach(parts, [this](std::size_t part) noexcept {
-            try {
-                m_parts[part].table->RequireAllFinite();
-            } catch (...) {
-            }
-        });
-        m_coordinates_checked = true;
+    if (query->Reading() != m_prepared_for.lock() || !query->Reading()) {
+        // What a part's first search of a scan makes ready (a copy of its table when that
+        // costs less than its searches; the check of every coordinate, a scan of it) is
+        // made for all parts at once. A part that fails fails its own search just after.
+        m_workers.RunEach(parts, [&](std::size_t part) noexcept { m_parts[part].table->PrepareSearch(filter, where(part)); });
+        m_prepared_for = query->Reading();
     }
     std::vector<std::shared_ptr<platform::IFeatureCursor>> cursors(parts);
     const auto ask = [&](std::size_t part) noexcept {

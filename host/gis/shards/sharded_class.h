@@ -43,19 +43,20 @@ public:
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override;
 
-    /// The features that `search` (one part's search) finds on every part. Without a
-    /// spatial filter, the parts' features one part after another; with one, every part
-    /// searched at once, each on a thread, and their ids merged. Two parts that give the
-    /// same id fail the search: one id would stand for two features. One search at a time.
+    /// The features that `filter` finds on every part among the rows `wheres[part]` (a
+    /// layer's definition query as that part's server runs it; none when empty) lets through. Without a spatial filter, the parts' features one
+    /// part after another; with one, every part searched at once and their ids merged. Two
+    /// parts that give the same id fail the search: one id would stand for two features.
+    /// One search at a time.
     using PartSearch = std::function<std::shared_ptr<platform::IFeatureCursor>(std::size_t part)>;
     std::shared_ptr<platform::IFeatureCursor> SearchParts(const std::shared_ptr<platform::IQueryFilter>& filter,
-                                                          bool recycling, const PartSearch& search) const;
+                                                          bool recycling, const std::vector<std::string>& wheres) const;
 
 private:
     std::shared_ptr<PostgisFeatureClass> m_whole;
     std::vector<ShardPart> m_parts;
     mutable PartWorkers m_workers;
-    mutable bool m_coordinates_checked = false;
+    mutable std::weak_ptr<const ShapeReading> m_prepared_for;  // the reading whose searches the parts are ready for
 };
 
 }  // namespace selvane::gis

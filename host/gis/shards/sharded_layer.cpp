@@ -9,14 +9,13 @@ ShardedLayer::ShardedLayer(std::string name, std::shared_ptr<ShardedFeatureClass
     : FeatureLayerOf(std::move(name), std::move(feature_class), std::move(definition_query)) {
     for (const auto& part : m_class->Parts()) {
         m_parts.push_back(std::make_shared<PostgisLayer>(m_name, part.table, m_definition_query));
+        m_filters.push_back(m_parts.back()->Filter());
     }
 }
 
 std::shared_ptr<platform::IFeatureCursor> ShardedLayer::Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                                bool recycling) {
-    return m_class->SearchParts(filter, recycling, [this, filter, recycling](std::size_t part) {
-        return m_parts[part]->Search(filter, recycling);
-    });
+    return m_class->SearchParts(filter, recycling, m_filters);
 }
 
 void ShardedLayer::Add(const std::shared_ptr<platform::IFeature>& feature) {

@@ -31,6 +31,7 @@ public:
 
 private:
     std::vector<std::shared_ptr<PostgisLayer>> m_parts;
+    std::vector<std::string> m_filters;  // the definition query as each part's server runs it
 };
 
 }  // namespace selvane::gis

@@ -614,16 +614,6 @@ TEST(PostgisFailures, ARunEndedEarlyStopsItsStatementsAndTheNextRunStartsAfresh)
                                "s.fid <= 40 AND ST_Intersects(s.geom, c.geom))"));
 }
 
-// Polls `sql` on the test connection until it returns "t", for at most 30 s.
-bool BecomesTrue(TestDatabase& database, const std::string& sql) {
-    for (int tries = 0; tries < 300; ++tries) {
-        database.Execute("SELECT pg_stat_clear_snapshot()");  // activity read afresh inside a transaction
-        if (database.Execute(sql) == "t") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 // A link to the test server's port on the loopback address that forwards both ways until it
 // is silenced: then it reads nothing and sends nothing, as a network gone dead does.
 class SilenceableLink {

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "gis/data_sources.h"
 #include "gis/shards/sharded_layer.h"
@@ -208,6 +213,46 @@ TEST(ShardedTable, APartThatIsUnreachableLostDifferentOrSharesAnIdIsNamed) {
     const auto shard2 = ShardConninfo(2);
     const auto port2 = shard2.substr(shard2.find("port=") + 5, shard2.find(' ', shard2.find("port=")) - shard2.find("port=") - 5);
     EXPECT_NE(lost.messages.front().find("port='" + port2 + "'"), std::string::npos) << lost.messages.front();
+}
+
+TEST(ShardedTable, AnInterruptedRunLeavesNoStatementOnAnyPart) {
+    SpreadRows spread("spread_cancel", EdgeCaseTables(0));
+    // One part locked by another session: the run waits on that server, the others done.
+    auto& locked = *spread.shards[1];
+    locked.Execute("BEGIN");
+    locked.Execute("LOCK TABLE spread_cancel.cells IN ACCESS EXCLUSIVE MODE");
+    const auto document = spread.folder.File("map.json");
+    const auto source = spread.coordinator.Source() + " application_name=spread_cancel";
+    std::ofstream(document) << R"({"layers": [
+        {"type": "feature", "name": "cells", "source": ")" + source + R"(", "table": "spread_cancel.cells"},
+        {"type": "feature", "name": "lines", "source": ")" + source + R"(", "table": "spread_cancel.lines"}]})";
+    ::setenv("PGOPTIONS", "-c lock_timeout=600000", 1);
+    const auto started = RunSelvane("select --map " + ShellQuoted(document) +
+                                    " --layer2 cells --relation INTERSECT --layer1 lines >/dev/null 2>&1 & echo $!");
+    ::unsetenv("PGOPTIONS");
+    const int pid = std::atoi(started.out.c_str());
+    ASSERT_GT(pid, 0) << started.out;
+    const std::string waiting = "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = 'spread_cancel' "
+                                "AND state = 'active' AND wait_event_type = 'Lock')";
+    ASSERT_TRUE(BecomesTrue(locked, waiting));
+    // The part's server says why its statement stopped (not that its client went away).
+    std::string cluster;
+    std::getline(std::ifstream(std::string(SELVANE_TEST_PG_SHARDS) + "/shard2/cluster"), cluster);
+    std::ifstream server_log(cluster + "/server.log");
+    ASSERT_TRUE(server_log) << cluster;
+    server_log.seekg(0, std::ios::end);
+    // SIGTERM: a background job of a shell ignores SIGINT, as Selvane leaves it.
+    ::kill(pid, SIGTERM);
+    // The program ends, and its statement on the part's server is cancelled first.
+    EXPECT_TRUE(BecomesTrue(locked, "SELECT NOT (" + waiting.substr(7) + ")"));
+    int tries = 0;
+    while (::kill(pid, 0) == 0 && ++tries < 300) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LT(tries, 300);
+    locked.Execute("ROLLBACK");
+    std::string said, line;
+    while (std::getline(server_log, line)) said += line + "\n";
+    EXPECT_NE(said.find("canceling statement due to user request"), std::string::npos) << said;
+    EXPECT_NE(said.find("spread_cancel"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <ogr_core.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace selvane::testing {
 namespace {
@@ -153,6 +155,15 @@ std::shared_ptr<gis::PostgisLayer> TestDatabase::Layer(const std::string& table,
     auto feature_class = m_source->LoadTable(m_schema + "." + table);
     if (!definition_query.empty()) feature_class->RequireDefinitionQuery(definition_query);
     return std::make_shared<gis::PostgisLayer>(name.empty() ? table : name, feature_class, definition_query);
+}
+
+bool BecomesTrue(TestDatabase& database, const std::string& sql) {
+    for (int tries = 0; tries < 300; ++tries) {
+        database.Execute("SELECT pg_stat_clear_snapshot()");  // activity read afresh inside a transaction
+        if (database.Execute(sql) == "t") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 }  // namespace selvane::testing

@@ -83,4 +83,7 @@ private:
     gis::TableCopyRule m_before;
 };
 
+/// Polls `sql` on the test connection until it returns "t", for at most 30 s.
+bool BecomesTrue(TestDatabase& database, const std::string& sql);
+
 }  // namespace selvane::testing

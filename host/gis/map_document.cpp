@@ -128,10 +128,15 @@ private:
             if (kind == "feature") {
                 const auto named = Text(entry, "source", name);
                 const auto& source_kind = KindOfSource(named);
-                const auto table = Text(entry, "table", name);
-                const auto query = Text(entry, "definition_query", name, false);
+                LayerEntry asked{name, Text(entry, "table", name), Text(entry, "definition_query", name, false),
+                                 Text(entry, "id_column", name, false)};
+                const auto parts = Text(entry, "parts", name, false);
+                if (!parts.empty() && parts != "coordinator") {
+                    FailHere("\"parts\" may only be \"coordinator\" (a spread table read through its source)", name);
+                }
+                asked.parts_through_source = !parts.empty();
                 auto& source = m_cache.Source(source_kind, source_kind.path ? SourcePath(named) : named);
-                return source.Layer(name, table, query);
+                return source.Layer(asked);
             }
             if (kind == "raster") {
                 const auto source = SourcePath(Text(entry, "source", name));

@@ -70,7 +70,7 @@ struct SpreadRows {
     std::shared_ptr<platform::ILayer> Layer(const std::string& table, const std::string& definition_query = {}) {
         const auto named = coordinator.Source() + " application_name=" + schema;
         if (!source) source = gis::KindOfSource(named).open(named, TestTuning());
-        return source->Layer(table, schema + "." + table, definition_query);
+        return source->Layer(gis::LayerEntry{table, schema + "." + table, definition_query, {}, false});
     }
 
     std::string schema;
@@ -131,11 +131,16 @@ TEST(ShardedTable, EveryRelationSelectsWhatTheSameRowsInOneFileSelect) {
 
 TEST(ShardedTable, TheCommandLineSelectsAndWritesOutWhatTheFileGives) {
     SpreadRows spread("spread_cli", EdgeCaseTables(0));
-    const auto document = spread.folder.File("map.json");
-    const auto source = spread.coordinator.Source();
-    std::ofstream(document) << R"({"layers": [
-        {"type": "feature", "name": "cells", "source": ")" + source + R"(", "table": "spread_cli.cells"},
-        {"type": "feature", "name": "lines", "source": ")" + source + R"(", "table": "spread_cli.lines"}]})";
+    // `cells_options`: what the map says of the cells layer beyond its table.
+    const auto document = [&spread](const std::string& file, const std::string& cells_options) {
+        const auto path = spread.folder.File(file);
+        const auto source = spread.coordinator.Source();
+        std::ofstream(path) << R"({"layers": [
+            {"type": "feature", "name": "cells", "source": ")" + source + R"(", "table": "spread_cli.cells")" +
+                                   cells_options + R"(},
+            {"type": "feature", "name": "lines", "source": ")" + source + R"(", "table": "spread_cli.lines"}]})";
+        return path;
+    };
     const auto run = [&spread](const std::string& map, const std::string& output) {
         const auto written = spread.folder.File(output);
         const auto ran = RunSelvane("select --map " + ShellQuoted(map) +
@@ -143,12 +148,30 @@ TEST(ShardedTable, TheCommandLineSelectsAndWritesOutWhatTheFileGives) {
         EXPECT_EQ(ran.status, 0) << ran.err;
         return std::make_pair(ran.out, Features(written));
     };
-    const auto [spread_ids, spread_features] = run(document, "spread.geojson");
+    const auto [spread_ids, spread_features] = run(document("map.json", ""), "spread.geojson");
     const auto [file_ids, file_features] = run(spread.file, "file.geojson");
     EXPECT_EQ(spread_ids, file_ids);
     // The features written are read through the coordinator, attributes and shapes.
     EXPECT_GT(spread_features.size(), 5u);
     EXPECT_EQ(spread_features, file_features);
+
+    // Read through the coordinator as one table, with the ids the map names; the map's id
+    // column must be there, an integer one, and the key of a table that has one.
+    const auto through = run(document("through.json", R"(, "parts": "coordinator", "id_column": "fid")"), "through.geojson");
+    EXPECT_EQ(through, std::make_pair(spread_ids, spread_features));
+    for (const auto& [options, said] :
+         {std::pair{R"(, "parts": "coordinator")", "has no primary key of one integer column, which its features need as "
+                                                   "object ids (a map may name one with \"id_column\")"},
+          std::pair{R"(, "parts": "coordinator", "id_column": "zone")", "the column zone is text, not an integer one"},
+          std::pair{R"(, "id_column": "nowhere")", "part spread_cli.cells on server spread_cli_shard1: "},
+          std::pair{R"(, "id_column": "nowhere")", "has the primary key fid, which its features' ids are; not nowhere"},
+          std::pair{R"(, "parts": "coordinator", "id_column": "nowhere")", "has no column nowhere"},
+          std::pair{R"(, "parts": "all")", "\"parts\" may only be \"coordinator\""}}) {
+        const auto refused = RunSelvane("select --map " + ShellQuoted(document("refused.json", options)) +
+                                        " --layer2 cells --relation TOUCH --layer1 lines");
+        EXPECT_NE(refused.status, 0) << options;
+        EXPECT_NE(refused.err.find(said), std::string::npos) << refused.err;
+    }
 }
 
 TEST(ShardedTable, APartThatIsUnreachableLostDifferentOrSharesAnIdIsNamed) {

@@ -14,15 +14,30 @@
 
 namespace selvane::gis {
 
+/// What a map document asks of a source for one layer.
+struct LayerEntry {
+    std::string name;
+    std::string table;
+    /// What the layer shows; empty: every row.
+    std::string definition_query;
+    /// The column whose integers are the features' object ids, for a database table with
+    /// no primary key of one integer column (a view; a table spread over servers); empty:
+    /// the table's key.
+    std::string id_column;
+    /// A table spread over servers (partitions that are foreign tables) is read through the
+    /// server the source names, as one table, rather than each part on its own server:
+    /// for servers the map's user cannot reach but that server can.
+    bool parts_through_source = false;
+};
+
 /// An open source of feature layers. It loads each table once, so that two layers on the
 /// same table share one feature class (each keeps its own selection).
 class DataSource {
 public:
     virtual ~DataSource() = default;
-    /// The layer `name` on `table`, showing what `definition_query` lets through (empty:
-    /// every row). Throws platform::Error for an unknown table or a query that is refused.
-    virtual std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
-                                                    const std::string& definition_query) = 0;
+    /// The layer `entry` asks for. Throws platform::Error for an unknown table, a query that
+    /// is refused, or what the source cannot do.
+    virtual std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) = 0;
     /// A layer for every table the source holds that a map can use, named after it, in the
     /// source's order.
     virtual std::vector<std::shared_ptr<platform::ILayer>> AllLayers() = 0;

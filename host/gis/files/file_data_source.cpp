@@ -13,12 +13,15 @@ class FileDataSource : public DataSource {
 public:
     FileDataSource(const std::string& path, std::shared_ptr<EngineTuning> tuning) : m_source(path, std::move(tuning)) {}
 
-    std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
-                                            const std::string& definition_query) override {
-        auto feature_class = Table(table);
+    std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) override {
+        if (!entry.id_column.empty() || entry.parts_through_source) {
+            throw platform::Error(platform::kInvalidArg, std::string(entry.id_column.empty() ? "\"parts\"" : "\"id_column\"") +
+                                                             " is for database tables; a file's features have their ids");
+        }
+        auto feature_class = Table(entry.table);
         ShownIds shown;
-        if (!definition_query.empty()) shown = m_source.DefinitionQueryIds(table, definition_query);
-        return std::make_shared<MemoryLayer>(name, std::move(feature_class), std::move(shown), definition_query);
+        if (!entry.definition_query.empty()) shown = m_source.DefinitionQueryIds(entry.table, entry.definition_query);
+        return std::make_shared<MemoryLayer>(entry.name, std::move(feature_class), std::move(shown), entry.definition_query);
     }
 
     std::vector<std::shared_ptr<platform::ILayer>> AllLayers() override {

@@ -6,12 +6,14 @@
 #include "gis/postgis/source.h"
 
 namespace selvane::gis {
-std::shared_ptr<platform::ILayer> PostgisDataSource::Layer(const std::string& name, const std::string& table,
-                                                           const std::string& definition_query) {
-    auto& loaded = m_tables[table];
-    if (!loaded) loaded = m_source.LoadTable(table);
-    if (!definition_query.empty()) loaded->RequireDefinitionQuery(definition_query);
-    return std::make_shared<PostgisLayer>(name, loaded, definition_query);
+std::shared_ptr<platform::ILayer> PostgisDataSource::Layer(const LayerEntry& entry) {
+    auto& loaded = m_tables[{entry.table, entry.id_column}];
+    if (!loaded) {
+        const PostgisSource::KnownOfTable named{entry.id_column, std::nullopt};
+        loaded = m_source.LoadTable(entry.table, entry.id_column.empty() ? nullptr : &named);
+    }
+    if (!entry.definition_query.empty()) loaded->RequireDefinitionQuery(entry.definition_query);
+    return std::make_shared<PostgisLayer>(entry.name, loaded, entry.definition_query);
 }
 
 std::vector<std::shared_ptr<platform::ILayer>> PostgisDataSource::AllLayers() {

@@ -20,14 +20,13 @@ public:
     PostgisDataSource(const std::string& source, std::shared_ptr<EngineTuning> tuning, SearchesElsewhereMaker elsewhere)
         : m_source(source, std::move(tuning), std::move(elsewhere)) {}
 
-    std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
-                                            const std::string& definition_query) override;
+    std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) override;
     std::vector<std::shared_ptr<platform::ILayer>> AllLayers() override;
     const PostgisSource& Source() const { return m_source; }
 
 private:
     PostgisSource m_source;
-    std::map<std::string, std::shared_ptr<PostgisFeatureClass>> m_tables;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<PostgisFeatureClass>> m_tables;  // by table and id column
 };
 
 /// `elsewhere` (may be empty) answers a scan's searches outside the server.

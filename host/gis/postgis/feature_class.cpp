@@ -42,7 +42,8 @@ std::string PostgisFeatureClass::Culprit() const {
 
 GdalTable PostgisFeatureClass::AsGdalTable() const {
     // Only the one table is looked up: the driver otherwise reads every table's definition.
-    return {m_connection->Source(), m_table.Display(), {"TABLES=" + m_table.Display()}, m_table.fid_column, Culprit()};
+    return {m_connection->Source(), m_table.Display(), {"TABLES=" + m_table.Display()}, m_table.fid_column, Culprit(),
+            m_table.ids_without_key};
 }
 
 void PostgisFeatureClass::RequireDefinitionQuery(const std::string& where, std::chrono::milliseconds limit) {

@@ -40,6 +40,8 @@ struct PgTable {
     std::string schema;
     std::string table;
     std::string fid_column;
+    /// The ids are a column named to the map, not the table's primary key (it has none).
+    bool ids_without_key = false;
     std::string geometry_column;
     std::int32_t srid = 0;
     ShapeDimension dimension = ShapeDimension::Mixed;

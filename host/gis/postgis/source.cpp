@@ -153,7 +153,7 @@ PgRelation PostgisSource::Find(const std::string& name) const {
     return {Text(found.get(), 0, 0), Text(found.get(), 0, 1), Text(found.get(), 0, 2)};
 }
 
-std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name, const KnownOfParts* parts) const {
+std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string& name, const KnownOfTable* known) const {
     const auto fail = [&](const std::string& why) -> platform::Error {
         return platform::Error(platform::kFail, m_connection->Named() + ": " + why);
     };
@@ -191,8 +191,8 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         {{oid}});
     table.own_rows_only = Text(children.get(), 0, 0) != "p" && Text(children.get(), 0, 1) == "t";
     table.heap_rows = Text(children.get(), 0, 0) == "r";
-    if (table.srid == 0 && parts) {
-        table.srid = parts->srid;
+    if (table.srid == 0 && known && known->srid) {
+        table.srid = *known->srid;
     } else if (table.srid == 0) {
         try {
             table.srid = SridOfRows(*m_connection, table);
@@ -207,17 +207,26 @@ std::shared_ptr<PostgisFeatureClass> PostgisSource::LoadTable(const std::string&
         {{oid}});
     auto key_type = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 1) : std::string();
     table.fid_column = PQntuples(keys.get()) == 1 ? Text(keys.get(), 0, 0) : std::string();
-    if (PQntuples(keys.get()) == 0 && parts) {
+    const bool id_given = known && !known->id_column.empty();
+    if (id_given && PQntuples(keys.get()) == 1 && table.fid_column != known->id_column) {
+        throw fail("table " + table.Display() + " has the primary key " + InMessage(table.fid_column) +
+                   ", which its features' ids are; not " + InMessage(known->id_column));
+    }
+    if (id_given && PQntuples(keys.get()) == 0) {
         const auto given = m_connection->Execute(
             "SELECT format_type(atttypid, NULL) FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attname = $2 "
             "AND attnum > 0 AND NOT attisdropped",
-            {{oid}, {parts->id_column}});
+            {{oid}, {known->id_column}});
         key_type = PQntuples(given.get()) == 1 ? Text(given.get(), 0, 0) : std::string();
-        table.fid_column = parts->id_column;
+        table.fid_column = known->id_column;
+        table.ids_without_key = true;
+        if (key_type.empty()) throw fail("table " + table.Display() + " has no column " + InMessage(known->id_column));
     }
     if (key_type != "integer" && key_type != "bigint" && key_type != "smallint") {
         throw fail("table " + table.Display() +
-                   " has no primary key of one integer column, which its features need as object ids");
+                   (id_given ? ": the column " + InMessage(table.fid_column) + " is " + key_type + ", not an integer one"
+                             : std::string(" has no primary key of one integer column, which its features need as "
+                                           "object ids (a map may name one with \"id_column\")")));
     }
     const auto names = m_connection->Execute(
         "SELECT attname::text FROM pg_catalog.pg_attribute WHERE attrelid = $1::oid AND attnum > 0 AND NOT attisdropped",

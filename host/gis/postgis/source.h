@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,13 +44,16 @@ public:
     /// Throws platform::Error for a table that is missing, has no geometry column, a shape
     /// type the map cannot hold, or no integer primary key.
     std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table) const { return LoadTable(table, nullptr); }
-    /// What the parts of a table spread over servers tell of it (a partitioned table over
-    /// foreign tables cannot have a primary key, and its rows are read from afar).
-    struct KnownOfParts {
-        std::string id_column;  // each part's primary key
-        std::int32_t srid = 0;  // each part's, where the column declares none
+    /// What is known of a table besides its catalogue, from the map or from the parts of a
+    /// table spread over servers (a view, or a partitioned table over foreign tables, cannot
+    /// have a primary key; the parts' rows are read from afar).
+    struct KnownOfTable {
+        /// The features' ids when the table has no primary key: the map's column, or each
+        /// part's key. A table whose key is another column is refused.
+        std::string id_column;
+        std::optional<std::int32_t> srid;  // each part's, where the column declares none
     };
-    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table, const KnownOfParts* parts) const;
+    std::shared_ptr<PostgisFeatureClass> LoadTable(const std::string& table, const KnownOfTable* known) const;
 
 private:
     std::shared_ptr<PgConnection> m_connection;

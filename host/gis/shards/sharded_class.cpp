@@ -106,9 +106,7 @@ void ShardedFeatureClass::AddLayerName(const std::string& name) {
 
 GdalTable ShardedFeatureClass::AsGdalTable() const {
     // Read through the coordinator, which reads each part's rows on its server.
-    auto table = m_whole->AsGdalTable();
-    table.ids_without_key = true;
-    return table;
+    return m_whole->AsGdalTable();
 }
 
 std::size_t ShardedFeatureClass::PartOf(const platform::IFeature& feature) const {

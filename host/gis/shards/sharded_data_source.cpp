@@ -17,19 +17,19 @@ public:
                              SearchesElsewhereMaker elsewhere)
         : m_tuning(tuning), m_elsewhere(elsewhere), m_coordinator(source, std::move(tuning), std::move(elsewhere)) {}
 
-    std::shared_ptr<platform::ILayer> Layer(const std::string& name, const std::string& table,
-                                            const std::string& definition_query) override {
-        auto& spread = m_spread[table];
+    std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) override {
+        if (entry.parts_through_source) return m_coordinator.Layer(entry);
+        auto& spread = m_spread[{entry.table, entry.id_column}];
         if (!spread) {
             const auto& coordinator = m_coordinator.Source();
-            const auto places = ForeignShards(coordinator, coordinator.Find(table));
-            if (places.empty()) return m_coordinator.Layer(name, table, definition_query);
-            spread = Open(table, places);
+            const auto places = ForeignShards(coordinator, coordinator.Find(entry.table));
+            if (places.empty()) return m_coordinator.Layer(entry);
+            spread = Open(entry.table, places, entry.id_column);
         }
         for (const auto& part : spread->Parts()) {
-            if (!definition_query.empty()) part.table->RequireDefinitionQuery(definition_query);
+            if (!entry.definition_query.empty()) part.table->RequireDefinitionQuery(entry.definition_query);
         }
-        return std::make_shared<ShardedLayer>(name, spread, definition_query);
+        return std::make_shared<ShardedLayer>(entry.name, spread, entry.definition_query);
     }
 
     std::vector<std::shared_ptr<platform::ILayer>> AllLayers() override {
@@ -39,7 +39,7 @@ public:
         for (const auto& table : m_coordinator.Source().FeatureTables()) {
             if (listed.count(table)) continue;
             try {
-                layers.push_back(Layer(table, table, {}));
+                layers.push_back(Layer(LayerEntry{table, table, {}, {}, false}));
             } catch (const platform::Error&) {
                 if (m_coordinator.Source().Connection()->Lost()) throw;
             }
@@ -50,20 +50,24 @@ public:
 private:
     // Each part opened on its own server, with the user's own credentials, and checked to
     // hold the parent's columns, shape type and system.
-    std::shared_ptr<ShardedFeatureClass> Open(const std::string& table, const std::vector<ShardPlace>& places) {
+    // `id_column`: the map's, or empty for each part's primary key.
+    std::shared_ptr<ShardedFeatureClass> Open(const std::string& table, const std::vector<ShardPlace>& places,
+                                              const std::string& id_column) {
+        const PostgisSource::KnownOfTable named{id_column, std::nullopt};
         std::vector<ShardPart> parts;
         const auto where = [&table](const ShardPlace& place) {
             return "table " + InMessage(table) + ", part " + InMessage(place.display) + " on " + place.server;
         };
         for (const auto& place : places) {
             try {
-                parts.push_back({place.server, PostgisSource(place.source, m_tuning, m_elsewhere).LoadTable(place.table)});
+                parts.push_back({place.server, PostgisSource(place.source, m_tuning, m_elsewhere)
+                                                   .LoadTable(place.table, id_column.empty() ? nullptr : &named)});
             } catch (const platform::Error& error) {
                 throw platform::Error(error.Number(), where(place) + ": " + error.what());
             }
         }
         const auto& key = parts.front().table->Table().fid_column;
-        const PostgisSource::KnownOfParts known{key, parts.front().table->Table().srid};
+        const PostgisSource::KnownOfTable known{key, parts.front().table->Table().srid};
         auto whole = m_coordinator.Source().LoadTable(table, &known);
         const auto& parent = whole->Table();
         for (std::size_t index = 0; index < parts.size(); ++index) {
@@ -84,7 +88,7 @@ private:
     std::shared_ptr<EngineTuning> m_tuning;
     SearchesElsewhereMaker m_elsewhere;
     PostgisDataSource m_coordinator;
-    std::map<std::string, std::shared_ptr<ShardedFeatureClass>> m_spread;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<ShardedFeatureClass>> m_spread;  // by table and id column
 };
 
 }  // namespace

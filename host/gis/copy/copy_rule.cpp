@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace selvane::gis {
 namespace {
 
@@ -12,6 +14,9 @@ namespace {
 constexpr double kServerSearch = 20;
 constexpr double kServerCandidate = 3;
 constexpr double kCopiedRow = 1.5;
+
+// What a row kept on another server is taken to need, where this server holds nothing of it.
+constexpr double kForeignRowBytes = 100;
 
 // The share of the machine's memory a copy may take.
 constexpr double kMemoryShare = 0.25;
@@ -30,9 +35,13 @@ bool CopyPaysOff(TableCopyRule rule, const TableSize& table, double searches, do
         case TableCopyRule::kNever: return false;
         case TableCopyRule::kByCost: break;
     }
-    // A table's shapes take in memory about what they take in the server.
+    // A table's shapes take in memory about what they take in the server; rows kept
+    // elsewhere, about a hundred bytes each.
     const double memory = PhysicalMemory();
-    if (memory <= 0 || table.bytes > memory * kMemoryShare) return false;
+    const double bytes = table.afar ? std::max(table.bytes, table.rows * kForeignRowBytes) : table.bytes;
+    if (memory <= 0 || bytes > memory * kMemoryShare) return false;
+    // Each statement searching rows kept elsewhere fetches them all: copied once, they cost less.
+    if (table.afar) return true;
     return table.rows * kCopiedRow < searches * (kServerSearch + candidates * kServerCandidate);
 }
 

@@ -11,6 +11,9 @@ namespace selvane::gis {
 struct TableSize {
     double rows = 0;
     double bytes = 0;
+    /// Some of its rows lie on other servers (foreign tables): the server fetches them
+    /// anew for every statement that searches them.
+    bool afar = false;
 };
 
 /// Whether reading `table` into memory costs less than asking the server `searches`

@@ -143,13 +143,18 @@ bool ScanTableCopies::PaysOff(PostgisFeatureClass& target, const QueryBatch& bat
     if (rule != TableCopyRule::kByCost) return CopyPaysOff(rule, {}, 0, 0);
     auto& connection = *target.Connection();
     const auto& table = target.Table();
+    // A partitioned table's rows are its partitions'. A table never analysed has no count
+    // of its rows: about one a 100 bytes; a foreign table has no bytes here either, and one
+    // never analysed is of a size nobody here knows: not copied.
     const auto size = connection.Execute(
-        "SELECT reltuples::float8, pg_table_size(oid)::float8 FROM pg_class WHERE oid = $1::regclass",
+        "SELECT sum(CASE WHEN c.reltuples >= 0 THEN c.reltuples ELSE pg_table_size(c.oid) / 100 END)::float8, "
+        "sum(pg_table_size(c.oid))::float8, bool_or(c.relkind = 'f' AND c.reltuples < 0), bool_or(c.relkind = 'f') "
+        "FROM pg_class c WHERE c.relkind <> 'p' AND (c.oid = $1::regclass OR c.oid IN (SELECT relid FROM "
+        "pg_partition_tree($1::regclass) WHERE isleaf))",
         {{table.Qualified()}}, false);
-    if (PQntuples(size.get()) != 1) return false;
-    TableSize sized{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1))};
-    // A table never analysed has no count of its rows: about one a 100 bytes.
-    if (sized.rows < 0) sized.rows = sized.bytes / 100;
+    if (PQntuples(size.get()) != 1 || PQgetisnull(size.get(), 0, 0) || PQgetvalue(size.get(), 0, 2)[0] == 't') return false;
+    TableSize sized{std::atof(PQgetvalue(size.get(), 0, 0)), std::atof(PQgetvalue(size.get(), 0, 1)),
+                    PQgetvalue(size.get(), 0, 3)[0] == 't'};
     // The index's estimate of one search's candidates, for the first of the scan's shapes.
     const auto plan = connection.Execute("EXPLAIN (FORMAT JSON) SELECT 1 FROM " + table.Rows() + " t WHERE t." +
                                              QuotedIdentifier(table.geometry_column) + " && $1::geometry",

@@ -13,6 +13,8 @@
 #include "gis/files/file_source.h"
 #include "gis/model/map.h"
 #include "gis/postgis/point_array.h"
+#include "gis/shards/sharded_layer.h"
+#include "spread_rows.h"
 #include "test_database.h"
 #include "test_support.h"
 
@@ -75,6 +77,39 @@ TEST(DesktopPostgis, ADatabaseLayerIsDrawnPixelForPixelAsTheSameRowsFromAFile) {
     EXPECT_GT(selected.green(), 150);
     EXPECT_GT(selected.blue(), 150);
     EXPECT_EQ(from_database.picture.pixelColor(385, 20), QColor(Qt::white));
+}
+
+TEST(DesktopPostgis, ATableSpreadOverServersIsDrawnPixelForPixelAsTheSameRowsInOneTable) {
+    // Blocks and points, each part's drawn by its own server (points by ranges of its
+    // table's blocks), the selection among the blocks on every part.
+    TableSpec blocks{"blocks", 3, 3857, {}, {}};
+    TableSpec points{"points", 1, 3857, {}, {}};
+    for (int x = 0; x < 6; ++x) {
+        for (int y = 0; y < 4; ++y) {
+            blocks.shapes.push_back(Square(x * 100.0, y * 100.0, 80));
+            blocks.zones.push_back(x == 5 && y == 3 ? "hidden" : "shown");
+        }
+    }
+    for (int index = 0; index < 3000; ++index) {
+        points.shapes.push_back("POINT(" + std::to_string(index % 60 * 10 + 5) + " " + std::to_string(index / 60 * 8 + 2) + ")");
+        points.zones.push_back("p");
+    }
+    const TableSpec query{"query", 3, 3857, {Square(150, 150, 200)}, {"q"}};
+    SpreadRows spread("drawn_spread", {blocks, points, query});
+
+    // Points from a database come to a drawing as their boxes: the same rows in one table
+    // are what the picture is compared with; the file gives the same counts.
+    const auto from_file = SelectAndDraw({LoadLayer(spread.file, "blocks", "blocks", "zone = 'shown'"),
+                                          LoadLayer(spread.file, "points"), LoadLayer(spread.file, "query")});
+    const auto from_one_table = SelectAndDraw({spread.rows.Layer("blocks", "blocks", "zone = 'shown'"),
+                                               spread.rows.Layer("points"), spread.rows.Layer("query")});
+    const auto from_spread =
+        SelectAndDraw({spread.Layer("blocks", "zone = 'shown'"), spread.Layer("points"), spread.Layer("query")});
+    ASSERT_NE(std::dynamic_pointer_cast<gis::ShardedLayer>(spread.Layer("points")), nullptr);
+    EXPECT_TRUE(from_spread.layers.problem.empty()) << from_spread.layers.problem;
+    EXPECT_EQ(from_spread.layers.features_drawn, from_file.layers.features_drawn);
+    EXPECT_EQ(from_spread.selection.selected_drawn, 9u);
+    EXPECT_EQ(from_spread.picture, from_one_table.picture);
 }
 
 TEST(DesktopPostgis, ManySmallShapesComeFromTheServerAsOneSampleAPixel) {

@@ -137,6 +137,29 @@ TEST(PostgisSearch, ManyQueryShapesAreAnsweredOnTwoConnectionsAsOneAtATimeWouldB
     }
 }
 
+TEST(PostgisSearch, QueryShapesOfAFileAreAnsweredAheadAWindowAtATimeAsOneAtATimeWouldBe) {
+    // A square around each point of a grid; the file's squares searched in the server, the
+    // next shapes of the file answered a window of 1,024 at a time: none, one, a window,
+    // one more, and two windows and one.
+    const ScopedTableCopyRule server(gis::TableCopyRule::kNever);
+    TableSpec points{"points", wkbPoint, 0, {}, {}};
+    TableSpec squares{"squares", wkbPolygon, 0, {}, {}};
+    for (int index = 0; index < 2100; ++index) {
+        const double x = index % 60, y = index / 60;
+        points.shapes.push_back("POINT(" + std::to_string(x) + " " + std::to_string(y) + ")");
+        squares.shapes.push_back(Square(x - 0.25, y - 0.25, 0.5));
+    }
+    SameRows rows("windows", {points, squares});
+    for (const int count : {0, 1, 1024, 1025, 2049}) {
+        SCOPED_TRACE(count);
+        const auto queries = [&] { return LoadLayer(rows.file, "squares", "squares", "fid <= " + std::to_string(count)); };
+        const auto expected = RunOn({LoadLayer(rows.file, "points"), queries()}, "points", "INTERSECT", "squares");
+        const auto actual = RunOn({rows.database.Layer("points"), queries()}, "points", "INTERSECT", "squares");
+        EXPECT_EQ(actual.ids, expected.ids);
+        EXPECT_EQ(actual.count, std::to_string(count));
+    }
+}
+
 TEST(PostgisSearch, QueryShapesInAnotherSystemAreProjectedByTheServer) {
     // The same places in two systems: Web Mercator targets, longitude/latitude queries.
     TableSpec targets{"targets", wkbPolygon, 3857, {}, {}};

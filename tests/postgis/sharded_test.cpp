@@ -181,6 +181,32 @@ TEST(ShardedTable, APartThatIsUnreachableLostDifferentOrSharesAnIdIsNamed) {
     EXPECT_NE(lost.messages.front().find("port='" + port2 + "'"), std::string::npos) << lost.messages.front();
 }
 
+TEST(ShardedTable, APartLostDuringARunEndsItThroughTheReportNamingItsServer) {
+    SpreadRows spread("spread_during", EdgeCaseTables(0));
+    const std::vector<std::shared_ptr<platform::ILayer>> layers{spread.Layer("cells"), spread.Layer("lines")};
+    // The run waits on one part, locked by another session, and that part's connection is
+    // ended under it.
+    auto& locked = *spread.shards[1];
+    locked.Execute("BEGIN");
+    locked.Execute("LOCK TABLE spread_during.cells IN ACCESS EXCLUSIVE MODE");
+    RunOutcome outcome;
+    std::thread run([&] { outcome = RunOn(layers, "cells", "INTERSECT", "lines"); });
+    const std::string waiting = "FROM pg_stat_activity WHERE application_name = 'spread_during' AND wait_event_type = 'Lock'";
+    const bool waited = BecomesTrue(locked, "SELECT EXISTS (SELECT 1 " + waiting + ")");
+    locked.Execute("SELECT pg_terminate_backend(pid) " + waiting);
+    run.join();
+    locked.Execute("ROLLBACK");
+    ASSERT_TRUE(waited);
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    const auto shard2 = ShardConninfo(2);
+    const auto port = shard2.substr(shard2.find("port=") + 5, shard2.find(' ', shard2.find("port=")) - shard2.find("port=") - 5);
+    EXPECT_NE(outcome.messages.front().find("Cannot read layer cells (table spread_during.cells, database PG:"),
+              std::string::npos)
+        << outcome.messages.front();
+    EXPECT_NE(outcome.messages.front().find("port='" + port + "'"), std::string::npos) << outcome.messages.front();
+    EXPECT_TRUE(outcome.ids.empty());
+}
+
 TEST(ShardedTable, AnInterruptedRunLeavesNoStatementOnAnyPart) {
     SpreadRows spread("spread_cancel", EdgeCaseTables(0));
     // One part locked by another session: the run waits on that server, the others done.

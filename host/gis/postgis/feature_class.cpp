@@ -293,10 +293,16 @@ void PostgisFeatureClass::RequireAllFinite() {
         m_table.single_points
             ? "NOT (" + g + " && 'BOX(-1e38 -1e38,1e38 1e38)'::box2d) AND NOT ST_IsEmpty(" + g + ") AND "
             : "";
-    const auto found = m_connection->Execute("SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8 FROM " +
-                                                 m_table.Rows() + " t WHERE " + outside_finite_box + "NOT (" +
-                                                 measure + " - " + measure + " = 0) LIMIT 1",
-                                             {}, true);
+    PgResult found(nullptr, &PQclear);
+    try {
+        found = m_connection->Execute("SELECT t." + QuotedIdentifier(m_table.fid_column) + "::int8 FROM " +
+                                          m_table.Rows() + " t WHERE " + outside_finite_box + "NOT (" + measure +
+                                          " - " + measure + " = 0) LIMIT 1",
+                                      {}, true);
+    } catch (const platform::Error& error) {
+        // A run's first search or a drawing meets a lost server here: named with the layer.
+        throw platform::Error(error.Number(), "Cannot read " + Culprit() + ": " + m_connection->Words(error));
+    }
     if (PQntuples(found.get()) > 0) throw InvalidShapeError(Culprit(), PgInteger(found.get(), 0, 0), kNotFiniteReason);
     m_all_finite = true;
 }

@@ -113,6 +113,24 @@ private:
         return found->get<std::string>();
     }
 
+    // "parts": "coordinator" (one empty text), a list of sources, or nothing.
+    std::vector<std::string> Parts(const json& entry, const std::string& name) const {
+        const auto found = entry.find("parts");
+        if (found == entry.end()) return {};
+        if (found->is_string() && *found == "coordinator") return {std::string()};
+        std::vector<std::string> sources;
+        if (found->is_array()) {
+            for (const auto& part : *found) {
+                if (!part.is_string() || part.get<std::string>().empty()) break;
+                sources.push_back(part.get<std::string>());
+            }
+        }
+        if (sources.empty() || sources.size() != found->size()) {
+            FailHere("\"parts\" is \"coordinator\" or a list of the sources that hold the table's parts", name);
+        }
+        return sources;
+    }
+
     std::string SourcePath(const std::string& source) const {
         const std::filesystem::path path(source);
         return (path.is_absolute() ? path : m_folder / path).lexically_normal().string();
@@ -126,15 +144,17 @@ private:
         const auto name = Text(entry, "name", {});
         try {
             if (kind == "feature") {
-                const auto named = Text(entry, "source", name);
-                const auto& source_kind = KindOfSource(named);
                 LayerEntry asked{name, Text(entry, "table", name), Text(entry, "definition_query", name, false),
-                                 Text(entry, "id_column", name, false)};
-                const auto parts = Text(entry, "parts", name, false);
-                if (!parts.empty() && parts != "coordinator") {
-                    FailHere("\"parts\" may only be \"coordinator\" (a spread table read through its source)", name);
+                                 Text(entry, "id_column", name, false), false, Parts(entry, name)};
+                asked.parts_through_source = asked.part_sources.size() == 1 && asked.part_sources.front().empty();
+                if (asked.parts_through_source) asked.part_sources.clear();
+                // Rows spread without a coordinator need no source of their own: the first part's.
+                auto named = Text(entry, "source", name, asked.part_sources.empty());
+                if (named.empty()) named = asked.part_sources.front();
+                const auto& source_kind = KindOfSource(named);
+                for (const auto& part : asked.part_sources) {
+                    if (&KindOfSource(part) != &source_kind) FailHere("a part is not of the source's kind", name);
                 }
-                asked.parts_through_source = !parts.empty();
                 auto& source = m_cache.Source(source_kind, source_kind.path ? SourcePath(named) : named);
                 return source.Layer(asked);
             }

@@ -102,6 +102,15 @@ TEST(ShardedTable, TheCommandLineSelectsAndWritesOutWhatTheFileGives) {
     EXPECT_EQ(run(through_map, "through.geojson"), std::make_pair(spread_ids, spread_features));
     for (int part = 1; part <= 3; ++part) spread.coordinator.Execute("ANALYZE spread_cli.cells_" + std::to_string(part));
     EXPECT_EQ(run(through_map, "copied.geojson"), std::make_pair(spread_ids, spread_features));
+
+    // The parts listed by the map, with no coordinator: searched each on its server, and
+    // written out from all of them.
+    const auto listed = spread.folder.File("listed.json");
+    std::ofstream(listed) << R"({"layers": [
+        {"type": "feature", "name": "cells", "table": "spread_cli.cells", "parts": [")" + spread.shards[0]->Source() +
+                                 R"(", ")" + spread.shards[1]->Source() + R"(", ")" + spread.shards[2]->Source() + R"("]},
+        {"type": "feature", "name": "lines", "source": ")" + spread.coordinator.Source() + R"(", "table": "spread_cli.lines"}]})";
+    EXPECT_EQ(run(listed, "listed.geojson"), std::make_pair(spread_ids, spread_features));
     for (const auto& [options, said] :
          {std::pair{R"(, "parts": "coordinator")", "has no primary key of one integer column, which its features need as "
                                                    "object ids (a map may name one with \"id_column\")"},
@@ -109,7 +118,8 @@ TEST(ShardedTable, TheCommandLineSelectsAndWritesOutWhatTheFileGives) {
           std::pair{R"(, "id_column": "nowhere")", "part spread_cli.cells on server spread_cli_shard1: "},
           std::pair{R"(, "id_column": "nowhere")", "has the primary key fid, which its features' ids are; not nowhere"},
           std::pair{R"(, "parts": "coordinator", "id_column": "nowhere")", "has no column nowhere"},
-          std::pair{R"(, "parts": "all")", "\"parts\" may only be \"coordinator\""}}) {
+          std::pair{R"(, "parts": "all")", "\"parts\" is \"coordinator\" or a list of the sources that hold the "
+                                           "table's parts"}}) {
         const auto refused = RunSelvane("select --map " + ShellQuoted(document("refused.json", options)) +
                                         " --layer2 cells --relation TOUCH --layer1 lines");
         EXPECT_NE(refused.status, 0) << options;

@@ -51,7 +51,7 @@ void SpreadRows::AddServer(const std::string& name, const std::string& conninfo)
 std::shared_ptr<platform::ILayer> SpreadRows::Layer(const std::string& table, const std::string& definition_query) {
     const auto named = coordinator.Source() + " application_name=" + schema;
     if (!source) source = gis::KindOfSource(named).open(named, TestTuning());
-    return source->Layer(gis::LayerEntry{table, schema + "." + table, definition_query, {}, false});
+    return source->Layer(gis::LayerEntry{table, schema + "." + table, definition_query, {}, false, {}});
 }
 
 }  // namespace selvane::testing

@@ -28,6 +28,10 @@ struct LayerEntry {
     /// server the source names, as one table, rather than each part on its own server:
     /// for servers the map's user cannot reach but that server can.
     bool parts_through_source = false;
+    /// The sources that each hold a part of the table (the same table, columns and key on
+    /// each), for rows spread over servers without a coordinator; empty: the table is the
+    /// source's.
+    std::vector<std::string> part_sources;
 };
 
 /// An open source of feature layers. It loads each table once, so that two layers on the

@@ -14,7 +14,7 @@ public:
     FileDataSource(const std::string& path, std::shared_ptr<EngineTuning> tuning) : m_source(path, std::move(tuning)) {}
 
     std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) override {
-        if (!entry.id_column.empty() || entry.parts_through_source) {
+        if (!entry.id_column.empty() || entry.parts_through_source || !entry.part_sources.empty()) {
             throw platform::Error(platform::kInvalidArg, std::string(entry.id_column.empty() ? "\"parts\"" : "\"id_column\"") +
                                                              " is for database tables; a file's features have their ids");
         }

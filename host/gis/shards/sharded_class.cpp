@@ -1,5 +1,7 @@
 #include "gis/shards/sharded_class.h"
 
+#include <cpl_string.h>
+
 #include <algorithm>
 #include <exception>
 #include <system_error>
@@ -87,6 +89,14 @@ private:
     std::size_t m_next = 0;
 };
 
+// `text` as XML character data or an attribute's value.
+std::string XmlText(const std::string& text) {
+    char* escaped = CPLEscapeString(text.c_str(), static_cast<int>(text.size()), CPLES_XML);
+    std::string kept(escaped);
+    CPLFree(escaped);
+    return kept;
+}
+
 const Shape* QueryShape(const std::shared_ptr<platform::IQueryFilter>& filter) {
     const auto spatial = std::dynamic_pointer_cast<platform::ISpatialFilter>(filter);
     if (!spatial) return nullptr;
@@ -96,8 +106,9 @@ const Shape* QueryShape(const std::shared_ptr<platform::IQueryFilter>& filter) {
 
 }  // namespace
 
-ShardedFeatureClass::ShardedFeatureClass(std::shared_ptr<PostgisFeatureClass> whole, std::vector<ShardPart> parts)
-    : m_whole(std::move(whole)), m_parts(std::move(parts)) {}
+ShardedFeatureClass::ShardedFeatureClass(std::shared_ptr<PostgisFeatureClass> whole, std::vector<ShardPart> parts,
+                                         bool union_of_parts)
+    : m_whole(std::move(whole)), m_parts(std::move(parts)), m_union_of_parts(union_of_parts) {}
 
 void ShardedFeatureClass::AddLayerName(const std::string& name) {
     // Each part is named by the layer's own layer on it.
@@ -106,7 +117,27 @@ void ShardedFeatureClass::AddLayerName(const std::string& name) {
 
 GdalTable ShardedFeatureClass::AsGdalTable() const {
     // Read through the coordinator, which reads each part's rows on its server.
-    return m_whole->AsGdalTable();
+    if (!m_union_of_parts) return m_whole->AsGdalTable();
+    // Without one, GDAL reads each part on its server as a layer of a union, which keeps
+    // each feature's id, each part opened with its own table alone.
+    std::string union_of_parts = "<OGRVRTDataSource><OGRVRTUnionLayer name=\"parts\"><PreserveSrcFID>ON</PreserveSrcFID>";
+    for (std::size_t part = 0; part < m_parts.size(); ++part) {
+        const auto own = m_parts[part].table->AsGdalTable();
+        union_of_parts += "<OGRVRTLayer name=\"part" + std::to_string(part + 1) + "\"><SrcDataSource>" +
+                          XmlText(own.source) + "</SrcDataSource><OpenOptions>";
+        for (const auto& option : own.open_options) {
+            const auto equals = option.find('=');
+            union_of_parts += "<OOI key=\"" + XmlText(option.substr(0, equals)) + "\">" +
+                              XmlText(option.substr(equals + 1)) + "</OOI>";
+        }
+        union_of_parts += "</OpenOptions><SrcLayer>" + XmlText(own.table) + "</SrcLayer></OGRVRTLayer>";
+    }
+    union_of_parts += "</OGRVRTUnionLayer></OGRVRTDataSource>";
+    auto table = m_whole->AsGdalTable();
+    table.source = std::move(union_of_parts);
+    table.table = "parts";
+    table.open_options.clear();
+    return table;
 }
 
 std::size_t ShardedFeatureClass::PartOf(const platform::IFeature& feature) const {

@@ -27,8 +27,11 @@ struct ShardPart {
 class ShardedFeatureClass : public platform::IFeatureClass {
 public:
     /// `whole`: the parent table on the coordinator, which GDAL reads the rows of (through
-    /// postgres_fdw) to export them; every part has its columns, type and system.
-    ShardedFeatureClass(std::shared_ptr<PostgisFeatureClass> whole, std::vector<ShardPart> parts);
+    /// postgres_fdw) to export them; every part has its columns, type and system. Without a
+    /// coordinator (`union_of_parts`), `whole` is the first part, and GDAL reads the rows
+    /// of every part as one layer.
+    ShardedFeatureClass(std::shared_ptr<PostgisFeatureClass> whole, std::vector<ShardPart> parts,
+                        bool union_of_parts = false);
 
     const std::vector<ShardPart>& Parts() const { return m_parts; }
     ShapeDimension Dimension() const { return m_whole->Dimension(); }
@@ -55,6 +58,7 @@ public:
 private:
     std::shared_ptr<PostgisFeatureClass> m_whole;
     std::vector<ShardPart> m_parts;
+    bool m_union_of_parts;
     mutable PartWorkers m_workers;
     mutable std::weak_ptr<const ShapeReading> m_prepared_for;  // the reading whose searches the parts are ready for
 };

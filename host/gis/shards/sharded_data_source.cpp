@@ -3,6 +3,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "gis/postgis/data_source.h"
 #include "gis/shards/part_workers.h"
@@ -21,12 +22,21 @@ public:
 
     std::shared_ptr<platform::ILayer> Layer(const LayerEntry& entry) override {
         if (entry.parts_through_source) return m_coordinator.Layer(entry);
-        auto& spread = m_spread[{entry.table, entry.id_column}];
-        if (!spread) {
+        auto& spread = m_spread[{entry.table, entry.id_column, entry.part_sources}];
+        if (!spread && !entry.part_sources.empty()) {
+            // Parts the map lists, with no coordinator: the table on each of those servers.
+            std::vector<ShardPlace> places;
+            for (const auto& source : entry.part_sources) {
+                places.push_back({"part " + std::to_string(places.size() + 1) + " of " +
+                                      std::to_string(entry.part_sources.size()),
+                                  source, entry.table, entry.table});
+            }
+            spread = Open(entry.table, places, entry.id_column, false);
+        } else if (!spread) {
             const auto& coordinator = m_coordinator.Source();
             const auto places = ForeignShards(coordinator, coordinator.Find(entry.table));
             if (places.empty()) return m_coordinator.Layer(entry);
-            spread = Open(entry.table, places, entry.id_column);
+            spread = Open(entry.table, places, entry.id_column, true);
         }
         for (const auto& part : spread->Parts()) {
             if (!entry.definition_query.empty()) part.table->RequireDefinitionQuery(entry.definition_query);
@@ -41,7 +51,7 @@ public:
         for (const auto& table : m_coordinator.Source().FeatureTables()) {
             if (listed.count(table)) continue;
             try {
-                layers.push_back(Layer(LayerEntry{table, table, {}, {}, false}));
+                layers.push_back(Layer(LayerEntry{table, table, {}, {}, false, {}}));
             } catch (const platform::Error&) {
                 if (m_coordinator.Source().Connection()->Lost()) throw;
             }
@@ -53,8 +63,10 @@ private:
     // Each part opened on its own server, with the user's own credentials, and checked to
     // hold the parent's columns, shape type and system.
     // `id_column`: the map's, or empty for each part's primary key.
+    // `through_coordinator`: the parts are a partitioned table's of the source, which gives
+    // the table as a whole; otherwise the first part stands for the whole.
     std::shared_ptr<ShardedFeatureClass> Open(const std::string& table, const std::vector<ShardPlace>& places,
-                                              const std::string& id_column) {
+                                              const std::string& id_column, bool through_coordinator) {
         const PostgisSource::KnownOfTable named{id_column, std::nullopt};
         std::vector<ShardPart> parts;
         const auto where = [&table](const ShardPlace& place) {
@@ -82,7 +94,7 @@ private:
         }
         const auto& key = parts.front().table->Table().fid_column;
         const PostgisSource::KnownOfTable known{key, parts.front().table->Table().srid};
-        auto whole = m_coordinator.Source().LoadTable(table, &known);
+        auto whole = through_coordinator ? m_coordinator.Source().LoadTable(table, &known) : parts.front().table;
         const auto& parent = whole->Table();
         for (std::size_t index = 0; index < parts.size(); ++index) {
             const auto& own = parts[index].table->Table();
@@ -96,13 +108,14 @@ private:
             }
             if (!differs.empty()) throw platform::Error(platform::kFail, where(places[index]) + ": " + differs);
         }
-        return std::make_shared<ShardedFeatureClass>(std::move(whole), std::move(parts));
+        return std::make_shared<ShardedFeatureClass>(std::move(whole), std::move(parts), !through_coordinator);
     }
 
     std::shared_ptr<EngineTuning> m_tuning;
     SearchesElsewhereMaker m_elsewhere;
     PostgisDataSource m_coordinator;
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<ShardedFeatureClass>> m_spread;  // by table and id column
+    // By table, id column and listed parts.
+    std::map<std::tuple<std::string, std::string, std::vector<std::string>>, std::shared_ptr<ShardedFeatureClass>> m_spread;
 };
 
 }  // namespace

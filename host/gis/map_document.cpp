@@ -144,13 +144,14 @@ private:
         const auto name = Text(entry, "name", {});
         try {
             if (kind == "feature") {
-                LayerEntry asked{name, Text(entry, "table", name), Text(entry, "definition_query", name, false),
-                                 Text(entry, "id_column", name, false), false, Parts(entry, name)};
-                asked.parts_through_source = asked.part_sources.size() == 1 && asked.part_sources.front().empty();
-                if (asked.parts_through_source) asked.part_sources.clear();
+                auto parts = Parts(entry, name);
+                const bool through_source = parts.size() == 1 && parts.front().empty();
+                if (through_source) parts.clear();
                 // Rows spread without a coordinator need no source of their own: the first part's.
-                auto named = Text(entry, "source", name, asked.part_sources.empty());
-                if (named.empty()) named = asked.part_sources.front();
+                auto named = Text(entry, "source", name, parts.empty());
+                if (named.empty()) named = parts.front();
+                LayerEntry asked{name, Text(entry, "table", name), Text(entry, "definition_query", name, false),
+                                 Text(entry, "id_column", name, false), through_source, std::move(parts)};
                 const auto& source_kind = KindOfSource(named);
                 for (const auto& part : asked.part_sources) {
                     if (&KindOfSource(part) != &source_kind) FailHere("a part is not of the source's kind", name);

@@ -171,29 +171,33 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
     const auto where = [&wheres](std::size_t part) -> const std::string& {
         return part < wheres.size() ? wheres[part] : kAllRows;
     };
-    const auto search = [this, filter, recycling, wheres](std::size_t part) {
-        return m_parts[part].table->SearchWhere(filter, recycling, part < wheres.size() ? wheres[part] : kAllRows);
-    };
     const auto* query = QueryShape(filter);
-    if (!query) return std::make_shared<PartAfterPartCursor>(m_parts.size(), search);
-    // Each part searched and its rows read on a thread of its own (the parts' classes each
-    // have a connection of their own, which only that thread uses until it is joined): a
-    // search its class refuses is thrown here, as a search's refusal is; a failure to read
-    // the rows, at the cursor.
+    if (!query) {
+        return std::make_shared<PartAfterPartCursor>(
+            m_parts.size(), [this, filter, recycling, wheres](std::size_t part) {
+                return m_parts[part].table->SearchWhere(filter, recycling, part < wheres.size() ? wheres[part] : kAllRows);
+            });
+    }
+    // Every part searched, each on its own connection: a search its class refuses is
+    // thrown here, as a search's refusal is; a failure to read the rows, at the cursor.
     const std::size_t parts = m_parts.size();
     std::vector<std::vector<std::int64_t>> found(parts);
     std::vector<std::exception_ptr> refused(parts), failed(parts);
     if (query->Reading() != m_prepared_for.lock() || !query->Reading()) {
+        // Threads read the query shape at once: what GEOS would work out on first need is
+        // worked out here, before them.
+        FillLazyEnvelopes(*query->Geometry());
         // What a part's first search of a scan makes ready (a copy of its table when that
         // costs less than its searches; the check of every coordinate, a scan of it) is
-        // made for all parts at once. A part that fails fails its own search just after.
+        // made for all parts at once, each on a thread. A part that fails fails its own
+        // search just after.
         m_workers.RunEach(parts, [&](std::size_t part) noexcept { m_parts[part].table->PrepareSearch(filter, where(part)); });
         m_prepared_for = query->Reading();
     }
     std::vector<std::shared_ptr<platform::IFeatureCursor>> cursors(parts);
     const auto ask = [&](std::size_t part) noexcept {
         try {
-            cursors[part] = search(part);
+            cursors[part] = m_parts[part].table->SearchWhere(filter, recycling, where(part));
         } catch (...) {
             refused[part] = std::current_exception();
         }
@@ -216,14 +220,13 @@ std::shared_ptr<platform::IFeatureCursor> ShardedFeatureClass::SearchParts(
         for (std::size_t part = 0; part < parts; ++part) ask(part);
         for (std::size_t part = 0; part < parts; ++part) read(part);
     } else {
-        const auto run = [&](std::size_t part) noexcept {
+        // A shape searched alone: each part asked and read on a thread of its own (each
+        // part's class has a connection of its own, which only that thread uses until it
+        // is joined).
+        m_workers.RunEach(parts, [&](std::size_t part) noexcept {
             ask(part);
             read(part);
-        };
-        // The threads read the query shape at once: what GEOS would work out on first need
-        // is worked out here, before them.
-        FillLazyEnvelopes(*query->Geometry());
-        m_workers.RunEach(parts, run);
+        });
     }
     for (const auto& refusal : refused) {
         if (refusal) std::rethrow_exception(refusal);

@@ -255,7 +255,7 @@ TEST(Cli, AnOutputIsWholeOrAbsentAndNeverReplacesWhatTheMapReads) {
     const auto output = folder.File("points.geojson");
     const auto started = RunShell(std::string(SELVANE_BINARY) + " select --map " + ShellQuoted(many) + " --map " +
                                   ShellQuoted(data) + " --layer2 points --relation INTERSECT --layer1 cells --output " +
-                                  ShellQuoted(output) + " >/dev/null 2>&1 & echo $!");
+                                  ShellQuoted(output) + " >/dev/null 2>" + ShellQuoted(folder.File("said")) + " & echo $!");
     const int pid = std::atoi(started.out.c_str());
     ASSERT_GT(pid, 0);
     bool seen = false;
@@ -268,6 +268,9 @@ TEST(Cli, AnOutputIsWholeOrAbsentAndNeverReplacesWhatTheMapReads) {
     for (int wait = 0; wait < 30000 && ::kill(pid, 0) == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(NamesStartingWith(folder.Path(), ".selvane-output-").size(), 0u);
     EXPECT_FALSE(std::filesystem::exists(output));
+    std::string said;
+    std::getline(std::ifstream(folder.File("said")), said);
+    EXPECT_EQ(said, "selvane: cancelled (SIGTERM)");
 }
 
 }  // namespace

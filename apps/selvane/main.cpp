@@ -165,6 +165,11 @@ void StopOnSignals() {
             if (::sigwait(&signals, &signal_number) != 0) return;
             selvane::gis::CancelDatabaseStatements();
             selvane::headless::RemoveUnfinishedOutput();
+            // Said before the signal ends the program, which would end it without a word.
+            const std::string said = std::string("selvane: cancelled (") +
+                                     (signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "SIGHUP") +
+                                     ")\n";
+            static_cast<void>(::write(STDERR_FILENO, said.data(), said.size()));
             std::signal(signal_number, SIG_DFL);
             sigset_t taken;
             sigemptyset(&taken);

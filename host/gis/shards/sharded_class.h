@@ -46,11 +46,11 @@ public:
     std::shared_ptr<platform::IFeatureCursor> Search(std::shared_ptr<platform::IQueryFilter> filter,
                                                      bool recycling) override;
 
-    /// The features that `filter` finds on every part among the rows `wheres[part]` (a
-    /// layer's definition query as that part's server runs it; none when empty) lets through. Without a spatial filter, the parts' features one
-    /// part after another; with one, every part searched at once and their ids merged. Two
-    /// parts that give the same id fail the search: one id would stand for two features.
-    /// One search at a time.
+    /// The features that `filter` finds on every part among the rows that `wheres[part]`
+    /// (a layer's definition query as that part's server runs it; none when empty) lets
+    /// through. Without a spatial filter, the parts' features one part after another; with
+    /// one, every part searched at once and their ids merged. Two parts that give the same
+    /// id fail the search: one id would stand for two features. One search at a time.
     using PartSearch = std::function<std::shared_ptr<platform::IFeatureCursor>(std::size_t part)>;
     std::shared_ptr<platform::IFeatureCursor> SearchParts(const std::shared_ptr<platform::IQueryFilter>& filter,
                                                           bool recycling, const std::vector<std::string>& wheres) const;
